@@ -1,0 +1,312 @@
+#include "diag/Debug_Modul.h"
+
+#include "app/FileIO_Code.h"
+#include "app/ProgramGlobals.h"
+#include "diag/NumberText.h"
+#include "diag/Text_Code.h"
+#include "platform/Clock.h"
+
+#include <cstdio>
+#include <mutex>
+
+namespace ornbrook {
+
+namespace {
+
+struct DebugState {
+    std::int16_t logLevel = 0;
+    bool formShown = false;
+    bool debugFileOn = false;
+    bool prozessInfoOn = false;
+    std::string prozessStack = "|";
+    // Entry 0 is never a class or process, as the window's rows count from 1.
+    std::vector<KlassenInfo> klassen{KlassenInfo{}};
+    std::vector<ProzessInfo> prozesse{ProzessInfo{}};
+    std::string pane;
+    std::function<std::unique_ptr<DebugView>()> factory;
+    std::unique_ptr<DebugView> view;
+};
+
+// Recursive: a view may log while it is being told of a change.
+std::recursive_mutex stateMutex;
+
+DebugState& State() {
+    static DebugState state;
+    return state;
+}
+
+bool StatisticsOn(const DebugState& s) {
+    return DebugActive && s.formShown && !Unloading;
+}
+
+void AppendLine(const std::string& fileName, const std::string& text) {
+    std::FILE* file = std::fopen(fileName.c_str(), "ab");
+    if (!file)
+        return;
+    const std::string line = text + LineBreak;
+    std::fwrite(line.data(), 1, line.size(), file);
+    std::fclose(file);
+}
+
+std::string ProzessInfoFile(std::int32_t depth) {
+    return ProgramDir + "debugfile.prozessinfo." + IntToText(depth);
+}
+
+std::size_t IndexOfProzess(DebugState& s, const std::string& name) {
+    if (TrimSpaces(name).empty())
+        WriteLog("ERROR in GetIndexOfProzess: TheName = \"\"");
+    for (std::size_t i = 1; i < s.prozesse.size(); ++i) {
+        if (s.prozesse[i].Name == name)
+            return i;
+    }
+    s.prozesse.push_back(ProzessInfo{name, 0, 0, 0, 0, {}});
+    const std::size_t row = s.prozesse.size() - 1;
+    if (s.view)
+        s.view->ShowProzessRow(row, s.prozesse[row]);
+    return row;
+}
+
+// Cuts at most n bytes without splitting a UTF-8 sequence.
+std::string Utf8Prefix(const std::string& text, std::size_t n) {
+    if (text.size() <= n)
+        return text;
+    while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80)
+        --n;
+    return text.substr(0, n);
+}
+
+} // namespace
+
+void SetDebugViewFactory(std::function<std::unique_ptr<DebugView>()> factory) {
+    std::lock_guard lock(stateMutex);
+    State().factory = std::move(factory);
+}
+
+void ReleaseDebugView() {
+    std::unique_ptr<DebugView> view;
+    {
+        std::lock_guard lock(stateMutex);
+        view = std::move(State().view);
+    }
+}
+
+void InitDebug() {
+    DeleteFileIfExists(ProgramDir + "debugfile.prozesse");
+    DeleteFileIfExists(ProgramDir + "debugfile.prozessinfo.*");
+    std::lock_guard lock(stateMutex);
+    DebugState& s = State();
+    s.klassen.assign(1, KlassenInfo{});
+    s.prozesse.assign(1, ProzessInfo{});
+    s.formShown = false;
+    s.logLevel = 0;
+    s.debugFileOn = false;
+    s.prozessStack = "|";
+    s.prozessInfoOn = false;
+    s.pane.clear();
+}
+
+void ShowDebugForm() {
+    std::lock_guard lock(stateMutex);
+    DebugState& s = State();
+    if (s.formShown)
+        return;
+    s.formShown = true;
+    if (!s.view && s.factory)
+        s.view = s.factory();
+    if (s.view)
+        s.view->ShowWindow();
+}
+
+void SetLogLevel(std::int16_t level) {
+    std::lock_guard lock(stateMutex);
+    State().logLevel = level;
+}
+
+void EnableDebugFile() {
+    std::lock_guard lock(stateMutex);
+    State().debugFileOn = true;
+}
+
+void EnableProzessInfo() {
+    std::lock_guard lock(stateMutex);
+    State().prozessInfoOn = true;
+}
+
+std::int16_t LogLevel() {
+    std::lock_guard lock(stateMutex);
+    return State().logLevel;
+}
+
+bool DebugFormShown() {
+    std::lock_guard lock(stateMutex);
+    return State().formShown;
+}
+
+bool DebugFileOn() {
+    std::lock_guard lock(stateMutex);
+    return State().debugFileOn;
+}
+
+bool ProzessInfoOn() {
+    std::lock_guard lock(stateMutex);
+    return State().prozessInfoOn;
+}
+
+std::string ProzessStack() {
+    std::lock_guard lock(stateMutex);
+    return State().prozessStack;
+}
+
+void WriteLog(const std::string& text) {
+    if (!DebugActive)
+        return;
+    std::lock_guard lock(stateMutex);
+    DebugState& s = State();
+    if (s.logLevel == 2 || s.logLevel == 3)
+        AppendLine(ProgramDir + "log.txt", text);
+    if (s.formShown && !Unloading) {
+        s.pane = AppendPaneLine(std::move(s.pane), text);
+        if (s.view)
+            s.view->ShowPaneText(s.pane);
+    }
+}
+
+std::string DebugPaneText() {
+    std::lock_guard lock(stateMutex);
+    return State().pane;
+}
+
+std::string AppendPaneLine(std::string pane, std::string text) {
+    const std::string crlf = "\r\n";
+    while (pane.size() + text.size() + crlf.size() >= PaneLimit) {
+        const auto firstBreak = pane.find(crlf);
+        if (firstBreak != std::string::npos) {
+            pane.erase(0, firstBreak + crlf.size());
+        } else {
+            pane.clear();
+            if (text.size() + crlf.size() > PaneLimit - 1)
+                text = Utf8Prefix(text, 100) + "...";
+        }
+    }
+    pane += text;
+    pane += crlf;
+    return pane;
+}
+
+void ClassCreated(const std::string& className) {
+    std::lock_guard lock(stateMutex);
+    DebugState& s = State();
+    if (!StatisticsOn(s))
+        return;
+    for (std::size_t i = 1; i < s.klassen.size(); ++i) {
+        if (s.klassen[i].Name == className) {
+            ++s.klassen[i].Anzahl;
+            if (s.view)
+                s.view->ShowClassRow(i, s.klassen[i]);
+            return;
+        }
+    }
+    s.klassen.push_back(KlassenInfo{className, 1});
+    if (s.view)
+        s.view->ShowClassRow(s.klassen.size() - 1, s.klassen.back());
+}
+
+void ClassTerminated(const std::string& className) {
+    std::lock_guard lock(stateMutex);
+    DebugState& s = State();
+    if (!StatisticsOn(s))
+        return;
+    for (std::size_t i = 1; i < s.klassen.size(); ++i) {
+        if (s.klassen[i].Name == className) {
+            --s.klassen[i].Anzahl;
+            if (s.view)
+                s.view->ShowClassRow(i, s.klassen[i]);
+            return;
+        }
+    }
+}
+
+std::vector<KlassenInfo> Klassen() {
+    std::lock_guard lock(stateMutex);
+    return State().klassen;
+}
+
+std::int32_t LiveCount(const std::string& className) {
+    std::lock_guard lock(stateMutex);
+    for (const auto& k : State().klassen) {
+        if (k.Name == className && !className.empty())
+            return k.Anzahl;
+    }
+    return 0;
+}
+
+void StartProzess(const std::string& name) {
+    std::lock_guard lock(stateMutex);
+    DebugState& s = State();
+    if (s.debugFileOn) {
+        if (s.prozessStack.empty())
+            s.prozessStack = "|";
+        s.prozessStack += name + "|";
+        WriteText(ProgramDir + "debugfile.prozesse", s.prozessStack);
+        if (s.prozessInfoOn) {
+            CreateEmptyFile(ProzessInfoFile(CountItems(s.prozessStack, "|")));
+            WriteProzessInfo(">> " + name + " <<");
+            WriteProzessInfo("Start...");
+        }
+    }
+    if (StatisticsOn(s)) {
+        const std::size_t i = IndexOfProzess(s, name);
+        s.prozesse[i].Tag = IntToText(timeGetTime()) + "|" + s.prozesse[i].Tag;
+    }
+}
+
+void StopProzess(const std::string& name) {
+    std::lock_guard lock(stateMutex);
+    DebugState& s = State();
+    if (s.debugFileOn) {
+        if (s.prozessInfoOn)
+            DeleteFileIfExists(ProzessInfoFile(CountItems(s.prozessStack, "|")));
+        s.prozessStack = RemoveLastItem(s.prozessStack, "|");
+        WriteText(ProgramDir + "debugfile.prozesse", s.prozessStack);
+    }
+    if (!StatisticsOn(s))
+        return;
+    const std::size_t i = IndexOfProzess(s, name);
+    ProzessInfo& row = s.prozesse[i];
+    const auto p = row.Tag.find('|');
+    // A stop without a pending start has nothing to measure: the statistics stay.
+    if (p == std::string::npos)
+        return;
+    const auto start = static_cast<std::uint32_t>(TextToNumber(row.Tag.substr(0, p)));
+    const std::int64_t d = ClockDiff(timeGetTime(), start);
+    row.Tag.erase(0, p + 1);
+    row.Anzahl += 1;
+    row.Gesammt += d;
+    row.Durchschnitt =
+        RoundHalfEven(static_cast<double>(row.Gesammt) / static_cast<double>(row.Anzahl) * 100) /
+        100;
+    if (row.Laengste < d)
+        row.Laengste = d;
+    if (s.view)
+        s.view->ShowProzessRow(i, row);
+}
+
+void WriteProzessInfo(const std::string& text) {
+    std::lock_guard lock(stateMutex);
+    const DebugState& s = State();
+    if (!s.prozessInfoOn || !DebugActive)
+        return;
+    AppendLine(ProzessInfoFile(CountItems(s.prozessStack, "|")), text);
+}
+
+std::size_t GetIndexOfProzess(const std::string& name) {
+    std::lock_guard lock(stateMutex);
+    return IndexOfProzess(State(), name);
+}
+
+std::vector<ProzessInfo> Prozesse() {
+    std::lock_guard lock(stateMutex);
+    return State().prozesse;
+}
+
+} // namespace ornbrook

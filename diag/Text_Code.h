@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace ornbrook {
+
+// Prefix and suffix tests, separator lists ("|a|b|c|") and small text helpers.
+// All comparisons are exact and case-sensitive.
+
+// The text before its first NUL byte.
+std::string TrimAtNull(std::string_view text);
+
+// Shorter than n: padded on the right with the first character of fill;
+// otherwise the first (LeftFixed) or last (RightFixed) n characters.
+std::string LeftFixed(std::string_view text, std::int64_t n, std::string_view fill);
+std::string RightFixed(std::string_view text, std::int64_t n, std::string_view fill);
+
+// Compared against the text blank-padded to the prefix's length, so a text
+// shorter than the prefix matches when the prefix is the text plus blanks only.
+bool StartsWith(std::string_view text, std::string_view prefix);
+bool EndsWith(std::string_view text, std::string_view suffix);
+
+// Number of non-overlapping occurrences of part (part must not be empty).
+std::int32_t CountOf(std::string_view text, std::string_view part);
+
+std::int32_t CountItems(std::string_view list, std::string_view sep);
+std::string GetLastListItem(std::string_view list, std::string_view sep);
+std::string RemoveLastItem(std::string_view list, std::string_view sep);
+std::string AddItem(std::string_view list, std::string_view item, std::string_view sep);
+
+// Leading and trailing blanks (spaces only) removed.
+std::string TrimSpaces(std::string_view text);
+// ASCII upper case; other bytes unchanged.
+std::string UpperCase(std::string_view text);
+std::string LowerCase(std::string_view text);
+// Every occurrence of from replaced by to.
+std::string ReplaceAll(std::string_view text, std::string_view from, std::string_view to);
+
+} // namespace ornbrook
