@@ -5,6 +5,7 @@
 #include <QHostAddress>
 #include <QHostInfo>
 #include <QNetworkInterface>
+#include <QNetworkProxy>
 #include <QPointer>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -132,6 +133,7 @@ void WinsockControl::Connect() {
     if (remoteHost_.empty() || remotePort_ == 0)
         throw WinsockError(WinsockErrorNumber::InvalidArg);
     auto* socket = new QTcpSocket(this);
+    socket->setProxy(QNetworkProxy::NoProxy);
     AttachTcp(socket);
     state_ = QHostAddress().setAddress(QString::fromStdString(remoteHost_)) ? sckConnecting
                                                                             : sckResolvingHost;
@@ -160,6 +162,7 @@ void WinsockControl::Listen() {
         throw WinsockError(WinsockErrorNumber::WrongProtocol);
     RequireClosed();
     auto* server = new QTcpServer(this);
+    server->setProxy(QNetworkProxy::NoProxy);
     if (!server->listen(QHostAddress::AnyIPv4, static_cast<quint16>(localPort_))) {
         const auto number = WinsockErrorFromQt(server->serverError());
         delete server;
@@ -176,6 +179,7 @@ void WinsockControl::Bind(std::int32_t localPort) {
     RequireClosed();
     SetLocalPort(localPort);
     auto* socket = new QUdpSocket(this);
+    socket->setProxy(QNetworkProxy::NoProxy);
     // Without DontShareAddress a second bind of the same port would succeed on Linux.
     if (!socket->bind(QHostAddress::AnyIPv4, static_cast<quint16>(localPort_),
                       QAbstractSocket::DontShareAddress)) {
@@ -218,11 +222,13 @@ void WinsockControl::Accept(std::int32_t requestID) {
 
 void WinsockControl::SendData(const std::string& data) {
     if (protocol_ == sckUDPProtocol) {
-        if (remoteHost_.empty() || remotePort_ == 0)
+        // Without a RemoteHost of its own a UDP socket answers the last sender.
+        const std::string& host = remoteHost_.empty() ? remoteHostIP_ : remoteHost_;
+        if (host.empty() || remotePort_ == 0)
             throw WinsockError(WinsockErrorNumber::BadState);
         if (state_ == sckClosed)
             Bind(localPort_);
-        const QHostAddress target = ResolveIPv4(remoteHost_);
+        const QHostAddress target = ResolveIPv4(host);
         if (target.isNull())
             throw WinsockError(WinsockErrorNumber::HostNotFound);
         if (udp_->writeDatagram(data.data(), static_cast<qint64>(data.size()), target,

@@ -76,8 +76,9 @@ public:
     void Bind(std::int32_t localPort);
     // TCP: takes over the connection offered by a ConnectionRequest.
     void Accept(std::int32_t requestID);
-    // TCP: sends on the connection. UDP: sends one datagram to RemoteHost:RemotePort,
-    // binding first when closed. SendComplete follows.
+    // TCP: sends on the connection. UDP: sends one datagram to RemoteHost:RemotePort
+    // (RemoteHostIP when RemoteHost is empty), binding first when closed.
+    // SendComplete follows.
     void SendData(const std::string& data);
     // Reads up to maxLen waiting bytes (all when negative). UDP: the next datagram,
     // and its sender becomes RemoteHostIP and RemotePort.
