@@ -2,6 +2,7 @@
 
 #include "diag/Debug_Modul.h"
 #include "diag/Event.h"
+#include "net/WinsockClient_Form.h"
 
 #include <QPointer>
 
@@ -12,8 +13,6 @@
 #include <vector>
 
 namespace ornbrook {
-
-class WinsockClient_Form;
 
 // One TCP or UDP client endpoint on a hidden host. Remembers the last connect
 // target and the last sent packet for ReConnect and ReSendData. The owner calls
@@ -53,13 +52,8 @@ public:
     // The text form of a SendData value.
     static std::string DataText(const DataValue& Data);
 
-    struct EventList {
-        Event<> Connect;
-        Event<> Closed;
-        Event<> SendComplete;
-        Event<std::string, std::string> DataArrival; // BinData, RemoteHostIP
-        Event<std::int32_t, std::string> Error;      // Error, Description
-    };
+    // The events of its host, re-raised unchanged.
+    using EventList = WinsockClient_Form::EventList;
     EventList Events;
 
 private:

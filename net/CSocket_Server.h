@@ -2,6 +2,7 @@
 
 #include "diag/Debug_Modul.h"
 #include "diag/Event.h"
+#include "net/WinsockServer_Form.h"
 
 #include <QPointer>
 
@@ -9,8 +10,6 @@
 #include <string>
 
 namespace ornbrook {
-
-class WinsockServer_Form;
 
 // A listener with any number of accepted connections on a hidden host, each
 // addressed by its index (0 the listener, 1 and up the connections). Remembers
@@ -43,13 +42,8 @@ public:
     // The host, for looking at the loaded elements.
     const WinsockServer_Form& Form() const;
 
-    struct EventList {
-        Event<std::int32_t, std::int16_t, std::string> Error; // Index, Number, Description
-        Event<std::int32_t> NewClient;
-        Event<std::int32_t> SendComplete;
-        Event<std::int32_t, std::string> DataArrival; // Index, Data
-        Event<std::int32_t> Closed;
-    };
+    // The events of its host, re-raised unchanged.
+    using EventList = WinsockServer_Form::EventList;
     EventList Events;
 
 private:
