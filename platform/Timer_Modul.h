@@ -15,8 +15,8 @@ class ATimer;
 // ATimer, found again by its number at each tick. User-interface thread only.
 
 // The error number written when a Timer handler throws anything but a
-// std::system_error (whose own code is written instead): the number of an
-// error that an object raises itself.
+// std::system_error, whose own code is written instead; chosen apart from the
+// errno values such a code usually holds.
 constexpr std::int32_t TimerHandlerError = 440;
 // The error number written when a tick's number has no registered timer.
 constexpr std::int32_t TimerNotFoundError = 5;
