@@ -19,7 +19,7 @@ class ATimer;
 // errno values such a code usually holds.
 constexpr std::int32_t TimerHandlerError = 440;
 // The error number written when a tick's number has no registered timer.
-constexpr std::int32_t TimerNotFoundError = 5;
+constexpr std::int32_t TimerNotFoundError = 441;
 
 // Puts BusyTimers in its starting form; start-up calls it once.
 void InitTimers();

@@ -200,7 +200,7 @@ TEST_F(TimerTest, ThrowingHandlerLosesItsTicksButStaysRunning) {
     DeleteFileIfExists(dir_.File("debugfile.prozessinfo.0"));
     TimerCallback(0, WM_TIMER, 999999, 0);
     EXPECT_EQ(ReadBytes(dir_.File("debugfile.prozessinfo.0")),
-              "TimerID = 999999\r\nFehler 5: timer not registered\r\n");
+              "TimerID = 999999\r\nFehler 441: timer not registered\r\n");
     EXPECT_EQ(BusyTimers(), "|");
 }
 
