@@ -5,6 +5,7 @@
 #include "diag/Debug_Modul.h"
 #include "diag/NumberText.h"
 #include "diag/Text_Code.h"
+#include "platform/Timer_Modul.h"
 #include "ui/MainForm.h"
 
 #include <QApplication>
@@ -78,6 +79,7 @@ void Main() {
     DebugActive = true;
     InitConstants();
     InitDebug();
+    InitTimers();
     ShowDebugForm();
     SetLogLevel(1);
     ParseCommandLine();
