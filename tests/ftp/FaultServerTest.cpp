@@ -236,10 +236,10 @@ TEST_F(FaultServer, ChecksEndAsTheServerDeserves) {
            [](Session& s, auto&) {
                s.ServeListing({"type=cdir;perm=el; /", "type=pdir; ..",
                                "type=file;size=1;  two  spaces ", "Type=Dir;x=1; sub;dir",
-                               "garbage-without-space"});
+                               "type=file; " + std::string(1000, 'L'), "garbage-without-space"});
            }}},
          std::nullopt,
-         {" two  spaces ", "sub;dir"},
+         {" two  spaces ", "sub;dir", std::string(1000, 'L')},
          "/",
          {"OPTS UTF8 ON", "MLSD"},
          {"NLST"}},
@@ -259,5 +259,32 @@ TEST_F(FaultServer, ChecksEndAsTheServerDeserves) {
             EXPECT_TRUE(Sent(transcript, line)) << line;
         for (const auto& line : row.mustNotSend)
             EXPECT_FALSE(Sent(transcript, line)) << line;
+    }
+}
+
+TEST_F(FaultServer, ConfirmsAnEmptyListingInTheSameSessionWhenAsked) {
+    const struct {
+        bool confirm;
+        bool secondHasNames;
+        std::vector<std::string> names;
+        int listings;
+    } rows[] = {
+        {false, true, {}, 1},
+        {true, true, TwoNames, 2},
+        {true, false, {}, 2},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message() << row.confirm << row.secondHasNames);
+        FaultFtpServer server({{"NLST", [&](Session& s, auto&) {
+                                    s.ServeListing(s.Count("NLST") == 2 && row.secondHasNames
+                                                       ? TwoNames
+                                                       : std::vector<std::string>{});
+                                }}});
+        const Outcome outcome = Check(server.Url(), row.confirm);
+        EXPECT_EQ(outcome.error, std::nullopt);
+        EXPECT_EQ(outcome.names, row.names);
+        const auto transcript = server.Transcript();
+        EXPECT_EQ(std::count(transcript.begin(), transcript.end(), "NLST"), row.listings);
+        EXPECT_EQ(server.Connections(), 1);
     }
 }
