@@ -45,6 +45,13 @@ bool Sent(const std::vector<std::string>& transcript, const std::string& prefix)
                        [&](const std::string& line) { return line.rfind(prefix, 0) == 0; });
 }
 
+// 150 and the first bytes of a listing, which the row then breaks off.
+void StartListing(Session& s, const std::string& part) {
+    s.Reply("150 go");
+    s.OpenData();
+    s.SendData(part);
+}
+
 const std::vector<std::string> TwoNames = {"alpha", "beta gamma"};
 
 class FaultServer : public testing::Test {
@@ -143,9 +150,7 @@ TEST_F(FaultServer, ChecksEndAsTheServerDeserves) {
         {"426 after 150",
          {{"NLST",
            [](Session& s, auto&) {
-               s.Reply("150 go");
-               s.OpenData();
-               s.SendData("alpha\r\n");
+               StartListing(s, "alpha\r\n");
                s.CloseData();
                s.Reply("426 aborted");
            }}},
@@ -158,9 +163,7 @@ TEST_F(FaultServer, ChecksEndAsTheServerDeserves) {
         {"connection reset mid-listing",
          {{"NLST",
            [](Session& s, auto&) {
-               s.Reply("150 go");
-               s.OpenData();
-               s.SendData("alpha\r\nbet");
+               StartListing(s, "alpha\r\nbet");
                s.ResetData();
            }}},
          "could not list dir",
@@ -168,9 +171,7 @@ TEST_F(FaultServer, ChecksEndAsTheServerDeserves) {
         {"control lost mid-listing",
          {{"NLST",
            [](Session& s, auto&) {
-               s.Reply("150 go");
-               s.OpenData();
-               s.SendData("alpha\r\n");
+               StartListing(s, "alpha\r\n");
                s.CloseData();
                s.CloseControl();
            }}},
