@@ -1,6 +1,7 @@
 #include "app/ProgramEntry.h"
 
 #include "app/Startup.h"
+#include "model/HeadlessCommands.h"
 #include "diag/DebugForm.h"
 #include "diag/Debug_Modul.h"
 
@@ -11,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <iostream>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -84,6 +86,13 @@ void CloseMainWindowOnTerminationSignals(QApplication& app) {
 
 int RunProgram(int argc, char** argv) {
     std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+    // Any "--" option selects the command-line mode: no window, no display needed.
+    for (const std::string& arg : args) {
+        if (arg.starts_with("--")) {
+            InitConstants();
+            return RunHeadless(args, std::cout, std::cerr);
+        }
+    }
     SetProgramArguments(args);
 
     OrnbrookApplication app(argc, argv);

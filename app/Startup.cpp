@@ -5,6 +5,7 @@
 #include "diag/Debug_Modul.h"
 #include "diag/NumberText.h"
 #include "diag/Text_Code.h"
+#include "model/MainInterface_Modul.h"
 #include "platform/Timer_Modul.h"
 #include "ui/MainForm.h"
 
@@ -83,6 +84,7 @@ void Main() {
     ShowDebugForm();
     SetLogLevel(1);
     ParseCommandLine();
+    CreateMainInterface();
     WriteLog("Programmstart");
     CountStart();
     WriteLog("LoadStandard");
@@ -99,6 +101,7 @@ void Main() {
 void ShutDown() {
     WriteLog("Unloading now...");
     Unloading = true;
+    DestroyMainInterface();
     for (QWidget* window : QApplication::topLevelWidgets()) {
         if (!IsSocketHost(window) && window->isVisible())
             window->close();

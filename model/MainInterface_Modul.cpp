@@ -1,0 +1,19 @@
+#include "model/MainInterface_Modul.h"
+
+#include "model/MainInterface.h"
+
+namespace ornbrook {
+
+std::shared_ptr<MainInterface> TheMainInterface;
+
+void CreateMainInterface() {
+    TheMainInterface = std::make_shared<MainInterface>();
+}
+
+void DestroyMainInterface() {
+    if (TheMainInterface)
+        TheMainInterface->Cancel();
+    TheMainInterface.reset();
+}
+
+} // namespace ornbrook

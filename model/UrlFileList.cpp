@@ -1,0 +1,195 @@
+#include "model/UrlFileList.h"
+
+#include "ftp/UrlFileListChecker.h"
+#include "model/DataFileFormat.h"
+#include "model/ListingMerge.h"
+#include "model/MainInterface.h"
+
+#include <stdexcept>
+
+namespace ornbrook {
+
+namespace {
+
+// Bytes an entry takes in the data file: length, name, state.
+std::size_t RecordBytes(const std::string& name) {
+    return 3 + name.size() + 1;
+}
+
+} // namespace
+
+UrlFileList::UrlFileList() = default;
+UrlFileList::~UrlFileList() = default;
+
+void UrlFileList::SetParent(MainInterface* theParent) {
+    Parent = theParent;
+}
+
+bool UrlFileList::IsChecking() const {
+    return myChecker != nullptr;
+}
+
+bool UrlFileList::IsError() const {
+    return !ErrorMsg.empty();
+}
+
+std::int32_t UrlFileList::GetFilesCount() const {
+    return static_cast<std::int32_t>(Entries.size() - 1);
+}
+
+bool UrlFileList::IsChanged() const {
+    for (std::size_t k = 1; k < Entries.size(); ++k) {
+        if (Entries[k].State != FileStateOld)
+            return true;
+    }
+    return false;
+}
+
+std::int32_t UrlFileList::CountState(std::int32_t state) const {
+    std::int32_t count = 0;
+    for (std::size_t k = 1; k < Entries.size(); ++k)
+        count += Entries[k].State == state ? 1 : 0;
+    return count;
+}
+
+const FileEntry& UrlFileList::Entry(std::int32_t Index) const {
+    if (Index < 0 || Index > GetFilesCount())
+        throw std::out_of_range("UrlFileList: no entry " + std::to_string(Index));
+    return Entries[static_cast<std::size_t>(Index)];
+}
+
+const std::string& UrlFileList::GetFileName(std::int32_t Index) const {
+    return Entry(Index).Name;
+}
+
+std::int32_t UrlFileList::GetFileState(std::int32_t Index) const {
+    return Entry(Index).State;
+}
+
+std::int32_t UrlFileList::AddFile(std::string name, std::int32_t state) {
+    Entries.push_back(FileEntry{std::move(name), state});
+    return GetFilesCount();
+}
+
+void UrlFileList::CheckFiles() {
+    if (myChecker) {
+        myChecker->Cancel();
+        myChecker.reset();
+    }
+    ErrorMsg.clear();
+    // Held here as well: the event handlers release myChecker while CheckURL runs.
+    const auto checker = std::make_shared<UrlFileListChecker>();
+    myChecker = checker;
+    checker->Ready.Connect([this] { myChecker_Ready(); });
+    checker->Error.Connect([this](const std::string& msg) { myChecker_Error(msg); });
+    // A listing that comes back empty is confirmed before every known entry goes.
+    checker->SetConfirmEmptyListing(GetFilesCount() > 0);
+    if (Parent)
+        Parent->RaiseEvent_CheckBegins(*this);
+    checker->CheckURL(url_);
+    if (Parent)
+        Parent->RaiseEvent_Change();
+}
+
+void UrlFileList::myChecker_Ready() {
+    std::vector<std::string> names;
+    const std::int32_t count = myChecker->GetFilesCount();
+    names.reserve(static_cast<std::size_t>(count));
+    for (std::int32_t i = 1; i <= count; ++i)
+        names.push_back(myChecker->GetFile(i));
+    MergeFreshListing(names);
+    myChecker->Cancel();
+    myChecker.reset();
+    if (Parent) {
+        Parent->SaveData();
+        Parent->RaiseEvent_Change();
+    }
+}
+
+void UrlFileList::MergeFreshListing(const std::vector<std::string>& names) {
+    // A record longer than its 3-byte length cannot be saved. When the merged
+    // entries might not fit, merge a copy first and keep it only if it fits;
+    // otherwise the check fails and the entries stay as they were.
+    std::size_t bound = 6 + url_.size() + ErrorMsg.size();
+    for (std::size_t k = 1; k < Entries.size(); ++k)
+        bound += RecordBytes(Entries[k].Name);
+    for (const auto& name : names)
+        bound += RecordBytes(name);
+    if (bound <= MaxFieldLength) {
+        MergeListing(Entries, names);
+        return;
+    }
+    std::vector<FileEntry> merged = Entries;
+    MergeListing(merged, names);
+    std::size_t size = 6 + url_.size() + ErrorMsg.size();
+    for (std::size_t k = 1; k < merged.size(); ++k)
+        size += RecordBytes(merged[k].Name);
+    if (size > MaxFieldLength) {
+        ErrorMsg = TooLargeMessage;
+        return;
+    }
+    Entries = std::move(merged);
+}
+
+void UrlFileList::myChecker_Error(const std::string& Msg) {
+    ErrorMsg = Msg;
+    myChecker->Cancel();
+    myChecker.reset();
+    if (Parent) {
+        Parent->SaveData();
+        Parent->RaiseEvent_Change();
+    }
+}
+
+void UrlFileList::RefreshList() {
+    std::size_t i = 1;
+    while (i < Entries.size()) {
+        if (Entries[i].State == FileStateNew) {
+            Entries[i].State = FileStateOld;
+        } else if (Entries[i].State == FileStateGone) {
+            // The last entry takes the removed entry's place and is looked at next.
+            Entries[i] = std::move(Entries.back());
+            Entries.pop_back();
+            continue;
+        }
+        ++i;
+    }
+    if (Parent)
+        Parent->SaveData();
+}
+
+void UrlFileList::Cancel() {
+    Clear(false);
+    if (myChecker)
+        myChecker->Cancel();
+}
+
+void UrlFileList::Clear(bool SaveIt) {
+    Entries.assign(1, FileEntry{});
+    if (SaveIt && Parent)
+        Parent->SaveData();
+}
+
+std::string UrlFileList::GetDataToSave() const {
+    return EncodeRecord(url_, ErrorMsg, Entries);
+}
+
+void UrlFileList::AppendFrameTo(std::string& out) const {
+    const std::size_t omitted = AppendFrame(out, url_, ErrorMsg, Entries);
+    if (omitted > 0)
+        WriteLog("maindata.dat: " + std::to_string(omitted) + " entries of " + url_ +
+                 " left out, the record is full");
+}
+
+void UrlFileList::SetBySavedData(std::string_view Data, bool ClearMe) {
+    if (ClearMe)
+        Clear(false);
+    UrlRecord record;
+    record.Entries = std::move(Entries);
+    DecodeRecordInto(Data, record);
+    url_ = std::move(record.URL);
+    ErrorMsg = std::move(record.ErrorMsg);
+    Entries = std::move(record.Entries);
+}
+
+} // namespace ornbrook

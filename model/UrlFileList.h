@@ -1,0 +1,75 @@
+#pragma once
+
+#include "diag/Debug_Modul.h"
+#include "model/FileEntry.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ornbrook {
+
+class MainInterface;
+class UrlFileListChecker;
+
+// Everything known about one watched URL: its entries with their states and the
+// message of the last failed check. Checks it, merges each listing, acknowledges
+// changes, and turns itself into one record of the data file and back.
+// Indexes of entries run from 1 to GetFilesCount.
+class UrlFileList final {
+public:
+    UrlFileList();
+    ~UrlFileList();
+    UrlFileList(const UrlFileList&) = delete;
+    UrlFileList& operator=(const UrlFileList&) = delete;
+
+    // The watched URL exactly as entered; setting it starts no check.
+    const std::string& URL() const { return url_; }
+    void SetURL(const std::string& theURL) { url_ = theURL; }
+
+    void SetParent(MainInterface* theParent);
+    bool IsChecking() const;
+    bool IsError() const;
+    const std::string& GetErrorMsg() const { return ErrorMsg; }
+    std::int32_t GetFilesCount() const;
+    bool IsChanged() const;
+    // Index 0 gives "" / 0; outside 0..count throws std::out_of_range.
+    const std::string& GetFileName(std::int32_t Index) const;
+    std::int32_t GetFileState(std::int32_t Index) const;
+    // Runs one check to its end: merges the listing or keeps the error.
+    void CheckFiles();
+    // Acknowledges all changes: new entries become old, gone entries go.
+    void RefreshList();
+    void Cancel();
+    void Clear(bool SaveIt);
+    std::string GetDataToSave() const;
+    // Appends this URL's frame of the data file to out (what SaveData writes).
+    void AppendFrameTo(std::string& out) const;
+    void SetBySavedData(std::string_view Data, bool ClearMe);
+
+    // Merges a fresh listing into the entries, as a successful check does. A
+    // listing whose merged entries would not fit the data file leaves the entries
+    // untouched and sets the error TooLargeMessage instead.
+    void MergeFreshListing(const std::vector<std::string>& names);
+    // Number of entries in the given state.
+    std::int32_t CountState(std::int32_t state) const;
+    // The message of a check whose listing would not fit the data file.
+    static constexpr const char* TooLargeMessage = "listing too large to keep";
+
+private:
+    void myChecker_Ready();
+    void myChecker_Error(const std::string& Msg);
+    std::int32_t AddFile(std::string name, std::int32_t state);
+    const FileEntry& Entry(std::int32_t Index) const;
+
+    LiveObject live_{"UrlFileList"};
+    std::string url_;
+    std::string ErrorMsg;
+    std::vector<FileEntry> Entries{FileEntry{}};
+    MainInterface* Parent = nullptr;
+    std::shared_ptr<UrlFileListChecker> myChecker;
+};
+
+} // namespace ornbrook

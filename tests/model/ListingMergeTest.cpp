@@ -1,0 +1,122 @@
+#include "model/ListingMerge.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+using namespace ornbrook;
+
+namespace {
+
+// The merge exactly as the watch list's design writes it: a work list of the
+// known entries, scanned from the front for every listed name, a match replaced
+// by the last pair. O(n * m); kept here as the reference the fast merge must equal.
+void WrittenMerge(std::vector<FileEntry>& entries, const std::vector<std::string>& listed) {
+    const std::size_t n = entries.size() - 1;
+    std::vector<std::pair<std::string, std::size_t>> w(n + 1);
+    for (std::size_t k = 1; k <= n; ++k)
+        w[k] = {entries[k].Name, k};
+    std::size_t r = n;
+    for (const auto& name : listed) {
+        std::size_t c = 0;
+        for (std::size_t p = 1; p <= r; ++p) {
+            if (w[p].first == name) {
+                c = p;
+                break;
+            }
+        }
+        if (c != 0) {
+            w[c] = w[r];
+            --r;
+        } else {
+            entries.push_back(FileEntry{name, FileStateNew});
+        }
+    }
+    for (std::size_t p = 1; p <= r; ++p)
+        entries[w[p].second].State = FileStateGone;
+}
+
+std::vector<FileEntry> Entries(std::initializer_list<FileEntry> list) {
+    std::vector<FileEntry> entries{FileEntry{}};
+    entries.insert(entries.end(), list);
+    return entries;
+}
+
+} // namespace
+
+TEST(ListingMerge, LifeOfAFileList) {
+    const struct {
+        std::vector<FileEntry> before;
+        std::vector<std::string> listed;
+        std::vector<FileEntry> after;
+    } rows[] = {
+        // First check: everything is new, in listing order.
+        {Entries({}), {"a", "b", "c"}, Entries({{"a", 1}, {"b", 1}, {"c", 1}})},
+        // One gone, one new, the rest keep state and position.
+        {Entries({{"a", 0}, {"b", 0}, {"c", 0}}),
+         {"c", "d", "a"},
+         Entries({{"a", 0}, {"b", 2}, {"c", 0}, {"d", 1}})},
+        // A gone entry that is listed again stays gone; a new one stays new.
+        {Entries({{"a", 2}, {"b", 1}}), {"a", "b"}, Entries({{"a", 2}, {"b", 1}})},
+        // An empty listing marks every known entry gone.
+        {Entries({{"a", 0}, {"b", 1}}), {}, Entries({{"a", 2}, {"b", 2}})},
+        // A name listed twice while known once: matched once, appended once as new.
+        {Entries({{"a", 0}}), {"a", "a"}, Entries({{"a", 0}, {"a", 1}})},
+        // Known twice, listed once: the first of the work list is matched.
+        {Entries({{"x", 0}, {"x", 0}}), {"x"}, Entries({{"x", 0}, {"x", 2}})},
+        // The swap moves the last pair forward: the second x is found first then.
+        {Entries({{"a", 0}, {"x", 0}, {"b", 0}, {"x", 0}}),
+         {"a", "x"},
+         Entries({{"a", 0}, {"x", 2}, {"b", 2}, {"x", 0}})},
+        // Names differ by case and by blanks.
+        {Entries({{"A", 0}, {" a", 0}}), {"a", " a"}, Entries({{"A", 2}, {" a", 0}, {"a", 1}})},
+    };
+    for (const auto& row : rows) {
+        auto fast = row.before;
+        MergeListing(fast, row.listed);
+        EXPECT_EQ(fast, row.after);
+        auto written = row.before;
+        WrittenMerge(written, row.listed);
+        EXPECT_EQ(written, row.after);
+    }
+}
+
+TEST(ListingMerge, EqualsTheWrittenProcedureOnRandomListings) {
+    std::mt19937 random(20261206);
+    for (int round = 0; round < 3000; ++round) {
+        // Few distinct names, so that duplicates on both sides are common.
+        const int alphabet = 1 + static_cast<int>(random() % 8);
+        const auto name = [&] {
+            return std::string(1, static_cast<char>('a' + random() % alphabet));
+        };
+        std::vector<FileEntry> entries{FileEntry{}};
+        const int known = static_cast<int>(random() % 12);
+        for (int k = 0; k < known; ++k)
+            entries.push_back(FileEntry{name(), static_cast<std::int32_t>(random() % 3)});
+        std::vector<std::string> listed;
+        const int count = static_cast<int>(random() % 14);
+        for (int i = 0; i < count; ++i)
+            listed.push_back(name());
+
+        auto fast = entries;
+        auto written = entries;
+        MergeListing(fast, listed);
+        WrittenMerge(written, listed);
+        ASSERT_EQ(fast, written) << "round " << round;
+    }
+}
+
+TEST(ListingMerge, LargeListingsStayExact) {
+    std::mt19937 random(7);
+    std::vector<FileEntry> entries{FileEntry{}};
+    for (int k = 0; k < 3000; ++k)
+        entries.push_back(FileEntry{"f" + std::to_string(random() % 2500), 0});
+    std::vector<std::string> listed;
+    for (int i = 0; i < 3000; ++i)
+        listed.push_back("f" + std::to_string(random() % 2800));
+    auto fast = entries;
+    auto written = entries;
+    MergeListing(fast, listed);
+    WrittenMerge(written, listed);
+    EXPECT_EQ(fast, written);
+}
