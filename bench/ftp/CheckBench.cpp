@@ -1,6 +1,7 @@
-// Checks one directory of 10,000 names on pyftpdlib (loopback) with our checker
-// and with curl (active mode, as ours), each a whole process, alternating over
-// several runs, and prints the median time ratio ours/curl.
+// Checks one directory of 10,000 names on pyftpdlib (loopback) with our checker,
+// with `ornbrook --check` (check, merge and save of a known URL) and with curl
+// (active mode, as ours), each a whole process, alternating over several runs,
+// and prints the median time ratios against curl.
 #include "tests/fixtures/PyFtpServer.h"
 
 #include <algorithm>
@@ -11,8 +12,10 @@
 #include <string>
 #include <vector>
 
+#include <cstdlib>
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -63,7 +66,18 @@ int main() {
     const std::string url = server.Url("/big/");
     const std::string output = server.RootDir() + "-bench.out";
 
-    std::vector<double> ours, curl, curlMlsd, ratios, ratiosMlsd;
+    // A program directory of its own, with the URL known: --check then merges and saves.
+    const std::string programDir = server.RootDir() + "-program/";
+    const std::string ornbrook = programDir + "ornbrook";
+    ::mkdir(programDir.c_str(), 0755);
+    if (TimeProcess({"/bin/cp", ORNBROOK_EXE, ornbrook}, output) < 0 ||
+        TimeProcess({ornbrook, "--add", url}, output) < 0 ||
+        TimeProcess({ornbrook, "--refresh"}, output) < 0) {
+        std::fprintf(stderr, "bench_ftp_check: cannot prepare ornbrook --check\n");
+        return 1;
+    }
+
+    std::vector<double> ours, curl, curlMlsd, ratios, ratiosMlsd, program, ratiosProgram;
     for (int run = 0; run <= Runs; ++run) {
         const double a = TimeProcess({ORNBROOK_CHECK_ONCE, url}, output);
         const bool oursOk = Slurp(output) == std::to_string(Names) + "\n";
@@ -83,8 +97,15 @@ int main() {
             std::fprintf(stderr, "bench_ftp_check: curl MLSD failed\n");
             return 1;
         }
+        const double d = TimeProcess({ornbrook, "--check"}, output);
+        if (d < 0 || Slurp(output) != url + "\nok\n\n") {
+            std::fprintf(stderr, "bench_ftp_check: ornbrook --check failed\n");
+            return 1;
+        }
         if (run == 0)
             continue; // warm-up: page cache, server start
+        program.push_back(d);
+        ratiosProgram.push_back(d / b);
         ours.push_back(a);
         curl.push_back(b);
         curlMlsd.push_back(c);
@@ -97,5 +118,8 @@ int main() {
     std::printf("median ratio ours/curl: %.2f (goal <= 1.0)\n", Median(ratios));
     std::printf("curl -X MLSD median %.1f ms; median ratio ours/curl-MLSD: %.2f\n",
                 Median(curlMlsd), Median(ratiosMlsd));
-    return 0;
+    std::printf("ornbrook --check median %.1f ms; median ratio ornbrook --check/curl: %.2f\n",
+                Median(program), Median(ratiosProgram));
+    std::string cleanup = "rm -rf '" + programDir + "'";
+    return std::system(cleanup.c_str()) == 0 ? 0 : 1;
 }
