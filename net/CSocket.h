@@ -42,15 +42,14 @@ public:
 
     // The events, numbered 1 to 7 in this order.
     struct EventSet {
-        Event<> Connect;                                                     // 1
-        Event<> Closed;                                                      // 2
-        Event<> SendComplete;                                                // 3
-        Event<const SocketBytes& /*BinData*/, const std::string& /*RemoteHostIP*/>
-            DataArrival;                                                     // 4
+        Event<> Connect;                                                                        // 1
+        Event<> Closed;                                                                         // 2
+        Event<> SendComplete;                                                                   // 3
+        Event<const SocketBytes& /*BinData*/, const std::string& /*RemoteHostIP*/> DataArrival; // 4
         Event<const std::string& /*LineData*/, const std::string& /*RemoteHostIP*/>
-            LineDataArrival;                                                 // 5
+            LineDataArrival;                                                     // 5
         Event<std::int32_t /*Error*/, const std::string& /*Description*/> Error; // 6
-        Event<> ConnectionRequest;                                           // 7
+        Event<> ConnectionRequest;                                               // 7
     };
 
     // A new closed socket, already in the registry.
@@ -61,25 +60,25 @@ public:
 
     // Properties, readable and writable. The runtime reads SocketHandle, State,
     // SSLHandle and WindowProcOld.
-    std::int32_t SocketHandle = 0;         // 0: no socket
-    std::int32_t State = StateClosed;      // 1 closed, 2 listening, 3 connecting, 4 connected
-    std::int32_t LocalPort = 0;            // bound before connecting when >= 1; listen port;
-                                           // the real local port once connected or listening
-    std::string RemoteHost;                // peer address, dotted
-    std::int32_t RemotePort = 0;           // peer port; 0 until connected
-    std::string LineSeparator;             // empty: byte mode; otherwise line mode
-    bool SSLEnable = false;                // SSL on Connect and Accept
-    std::string SSLCipher;                 // filled when an SSL connection is established
+    std::int32_t SocketHandle = 0;    // 0: no socket
+    std::int32_t State = StateClosed; // 1 closed, 2 listening, 3 connecting, 4 connected
+    std::int32_t LocalPort = 0;       // bound before connecting when >= 1; listen port;
+                                      // the real local port once connected or listening
+    std::string RemoteHost;           // peer address, dotted
+    std::int32_t RemotePort = 0;      // peer port; 0 until connected
+    std::string LineSeparator;        // empty: byte mode; otherwise line mode
+    bool SSLEnable = false;           // SSL on Connect and Accept
+    std::string SSLCipher;            // filled when an SSL connection is established
     std::string SSLSubject;
     std::string SSLIssuer;
-    std::string SSLServerCertificate;      // server side of SSL: certificate file
-    std::string SSLServerKey;              // server side of SSL: key file
-    bool SSLTrusted = false;               // client side: peer certificate verified
-    std::string SSLCAFile;                 // client side: CA file for the handshake
-    std::int16_t TimeOut = 5000;           // connect time-out in ms (plain TCP); 0: none
-    WndProc WindowProcOld;                 // the notification window's procedure before hooking
-    std::int32_t SSLHandle = 0;            // SSL session; 0: none
-    HWND WindowHandle = 0;                 // hidden notification window; 0: none
+    std::string SSLServerCertificate; // server side of SSL: certificate file
+    std::string SSLServerKey;         // server side of SSL: key file
+    bool SSLTrusted = false;          // client side: peer certificate verified
+    std::string SSLCAFile;            // client side: CA file for the handshake
+    std::int16_t TimeOut = 5000;      // connect time-out in ms (plain TCP); 0: none
+    WndProc WindowProcOld;            // the notification window's procedure before hooking
+    std::int32_t SSLHandle = 0;       // SSL session; 0: none
+    HWND WindowHandle = 0;            // hidden notification window; 0: none
 
     // Opens a client connection to a host name or dotted address. Ports above
     // 65535 use their low 16 bits; 65535 is refused ("bad port").
@@ -117,10 +116,10 @@ private:
 
     void OpenNotifyWindow();
     void CloseNotifyWindow();
-    void Fail(std::int32_t number, const std::string& description, const char* prozess);
+    void Fail(std::int32_t number, const std::string& description);
     void RaiseError(std::int32_t number, const std::string& description);
     void SplitLines(const SocketBytes& bytes);
-    void SendPending();
+    bool SendPending();
     void ReconnectTimer_Timer();
 
     LiveObject live_{"CSocket"};
@@ -129,8 +128,10 @@ private:
     std::string LastHost;
     std::int32_t LastPort = 0;
     std::string LineBuffer;
-    // Bytes handed to SendData that the system could not take yet, in order.
+    // Bytes handed to SendData that the system could not take yet, in order;
+    // the first pendingSent_ of them are already out.
     SocketBytes pending_;
+    std::size_t pendingSent_ = 0;
 };
 
 // Chooses MyIP's answer from the dotted addresses of this machine, in order.
