@@ -111,7 +111,9 @@ void CSocketSecure::Cancel() {
     EmptyQueue();
 }
 
-std::int32_t CSocketSecure::EventTimerDelay() const { return eventTimer ? eventTimer->Delay() : 0; }
+std::int32_t CSocketSecure::EventTimerDelay() const {
+    return eventTimer ? eventTimer->Delay() : 0;
+}
 
 void CSocketSecure::SetEventTimerDelay(std::int32_t delay) {
     if (eventTimer)
@@ -119,12 +121,18 @@ void CSocketSecure::SetEventTimerDelay(std::int32_t delay) {
 }
 
 // After Cancel the forwarded members read as a closed socket and do nothing.
-std::string CSocketSecure::LocalIP() const { return mySocket ? mySocket->LocalIP() : std::string(); }
-std::int32_t CSocketSecure::SocketHandle() const { return mySocket ? mySocket->SocketHandle : 0; }
+std::string CSocketSecure::LocalIP() const {
+    return mySocket ? mySocket->LocalIP() : std::string();
+}
+std::int32_t CSocketSecure::SocketHandle() const {
+    return mySocket ? mySocket->SocketHandle : 0;
+}
 std::int32_t CSocketSecure::State() const {
     return mySocket ? mySocket->State : CSocket::StateClosed;
 }
-std::int32_t CSocketSecure::LocalPort() const { return mySocket ? mySocket->LocalPort : 0; }
+std::int32_t CSocketSecure::LocalPort() const {
+    return mySocket ? mySocket->LocalPort : 0;
+}
 void CSocketSecure::SetLocalPort(std::int32_t port) {
     if (mySocket)
         mySocket->LocalPort = port;
@@ -132,7 +140,9 @@ void CSocketSecure::SetLocalPort(std::int32_t port) {
 std::string CSocketSecure::RemoteHost() const {
     return mySocket ? mySocket->RemoteHost : std::string();
 }
-std::int32_t CSocketSecure::RemotePort() const { return mySocket ? mySocket->RemotePort : 0; }
+std::int32_t CSocketSecure::RemotePort() const {
+    return mySocket ? mySocket->RemotePort : 0;
+}
 std::string CSocketSecure::LineSeparator() const {
     return mySocket ? mySocket->LineSeparator : std::string();
 }
@@ -140,7 +150,9 @@ void CSocketSecure::LineSeperator(const std::string& separator) {
     if (mySocket)
         mySocket->LineSeparator = separator;
 }
-std::int16_t CSocketSecure::TimeOut() const { return mySocket ? mySocket->TimeOut : 0; }
+std::int16_t CSocketSecure::TimeOut() const {
+    return mySocket ? mySocket->TimeOut : 0;
+}
 void CSocketSecure::SetTimeOut(std::int16_t timeOut) {
     if (mySocket)
         mySocket->TimeOut = timeOut;
@@ -165,18 +177,28 @@ void CSocketSecure::Accept(CSocketSecure& MyServer) {
     if (mySocket && MyServer.mySocket)
         mySocket->Accept(*MyServer.mySocket);
 }
-std::string CSocketSecure::MyIP() { return mySocket ? mySocket->MyIP() : std::string(); }
-std::string CSocketSecure::myName() { return mySocket ? mySocket->myName() : std::string(); }
+std::string CSocketSecure::MyIP() {
+    return mySocket ? mySocket->MyIP() : std::string();
+}
+std::string CSocketSecure::myName() {
+    return mySocket ? mySocket->myName() : std::string();
+}
 
-void CSocketSecure::mySocket_Connect() { QueueEvent(NewItem(EventConnect)); }
-void CSocketSecure::mySocket_Closed() { QueueEvent(NewItem(EventClosed)); }
-void CSocketSecure::mySocket_SendComplete() { QueueEvent(NewItem(EventSendComplete)); }
+void CSocketSecure::mySocket_Connect() {
+    QueueEvent(NewItem(EventConnect));
+}
+void CSocketSecure::mySocket_Closed() {
+    QueueEvent(NewItem(EventClosed));
+}
+void CSocketSecure::mySocket_SendComplete() {
+    QueueEvent(NewItem(EventSendComplete));
+}
 
 void CSocketSecure::mySocket_DataArrival(const SocketBytes& BinData,
                                          const std::string& RemoteHostIP) {
     // Texts are byte strings here: the bytes are kept as they came.
-    QueueEvent(NewItem(EventDataArrival,
-                       {std::string(BinData.begin(), BinData.end()), RemoteHostIP}));
+    QueueEvent(
+        NewItem(EventDataArrival, {std::string(BinData.begin(), BinData.end()), RemoteHostIP}));
 }
 
 void CSocketSecure::mySocket_LineDataArrival(const std::string& LineData,
@@ -188,9 +210,13 @@ void CSocketSecure::mySocket_Error(std::int32_t Error, const std::string& Descri
     QueueEvent(NewItem(EventError, {Error, Description}));
 }
 
-void CSocketSecure::mySocket_ConnectionRequest() { QueueEvent(NewItem(EventConnectionRequest)); }
+void CSocketSecure::mySocket_ConnectionRequest() {
+    QueueEvent(NewItem(EventConnectionRequest));
+}
 
 void CSocketSecure::QueueEvent(std::shared_ptr<AEventItem> item) {
+    if (!eventTimer)
+        return; // cancelled: nothing is delivered any more
     if (!FirstEvent) {
         lastEvent_ = item.get();
         FirstEvent = std::move(item);

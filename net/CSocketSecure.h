@@ -33,15 +33,14 @@ public:
     // The events, numbered 1 to 7 in this order as CSocket's, except that
     // DataArrival carries the received bytes as text.
     struct EventSet {
-        Event<> Connect;                                                     // 1
-        Event<> Closed;                                                      // 2
-        Event<> SendComplete;                                                // 3
-        Event<const std::string& /*BinData*/, const std::string& /*RemoteHostIP*/>
-            DataArrival;                                                     // 4
+        Event<> Connect;                                                                        // 1
+        Event<> Closed;                                                                         // 2
+        Event<> SendComplete;                                                                   // 3
+        Event<const std::string& /*BinData*/, const std::string& /*RemoteHostIP*/> DataArrival; // 4
         Event<const std::string& /*LineData*/, const std::string& /*RemoteHostIP*/>
-            LineDataArrival;                                                 // 5
+            LineDataArrival;                                                     // 5
         Event<std::int32_t /*Error*/, const std::string& /*Description*/> Error; // 6
-        Event<> ConnectionRequest;                                           // 7
+        Event<> ConnectionRequest;                                               // 7
     };
 
     static std::shared_ptr<CSocketSecure> Create();
