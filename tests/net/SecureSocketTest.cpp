@@ -2,11 +2,9 @@
 #include "net/CSocketSecure.h"
 #include "net/Parameter.h"
 
-#include "app/ProgramGlobals.h"
 #include "diag/Debug_Modul.h"
-#include "platform/Timer_Modul.h"
+#include "tests/net/NetTestSupport.h"
 #include "tests/net/SecureTestSupport.h"
-#include "tests/support/TempProgramDir.h"
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -20,8 +18,8 @@
 #include <vector>
 
 using namespace ornbrook;
-using ornbrook::test::TempProgramDir;
-using ornbrook::test::WaitUntil;
+using ornbrook::test::SocketFixture;
+using ornbrook::test::WaitFor;
 
 namespace {
 
@@ -80,28 +78,13 @@ struct Owner {
     QObject context; // drops the marks still pending when the owner goes
 };
 
-class SecureSocketTest : public ::testing::Test {
+class SecureSocketTest : public SocketFixture {
 protected:
-    void SetUp() override {
-        DebugActive = true;
-        Unloading = false;
-        InitDebug();
-        ShowDebugForm();
-        InitTimers();
-    }
-    void TearDown() override {
-        QCoreApplication::processEvents();
-        InitDebug();
-        DebugActive = false;
-    }
-
     // Plays a notification of the wrapped socket, as the socket runtime would.
     static void Notify(CSocketSecure& secure, int n) {
         secure.mySocket->Events.DataArrival.Raise(SocketBytes{static_cast<std::uint8_t>('a' + n)},
                                                   "10.0.0.1");
     }
-
-    TempProgramDir dir_;
 };
 
 TEST_F(SecureSocketTest, DeliversInOrderOnePerTickNeverInsideTheNotification) {
@@ -117,7 +100,7 @@ TEST_F(SecureSocketTest, DeliversInOrderOnePerTickNeverInsideTheNotification) {
     e.Closed.Raise();
     EXPECT_TRUE(owner.events.empty()) << "delivered inside the notification";
 
-    ASSERT_TRUE(WaitUntil([&] { return owner.events.size() == 7; }));
+    ASSERT_TRUE(WaitFor([&] { return owner.events.size() == 7; }));
     const std::vector<std::string> expected{"Connect",
                                             "DataArrival " + std::string("x\0\xFFy", 4) +
                                                 " 127.0.0.1",
@@ -127,7 +110,7 @@ TEST_F(SecureSocketTest, DeliversInOrderOnePerTickNeverInsideTheNotification) {
                                             "ConnectionRequest",
                                             "Closed"};
     EXPECT_EQ(owner.events, expected);
-    ASSERT_TRUE(WaitUntil([&] { return owner.log.size() == 14; }));
+    ASSERT_TRUE(WaitFor([&] { return owner.log.size() == 14; }));
     for (std::size_t i = 1; i < owner.log.size(); i += 2)
         EXPECT_EQ(owner.log[i], "tick") << "two events in one tick before " << owner.log[i];
     secure->Cancel();
@@ -144,7 +127,7 @@ TEST_F(SecureSocketTest, EventsArrivingDuringAHandlerQueueBehind) {
     };
     Notify(*secure, 0);
     Notify(*secure, 1);
-    ASSERT_TRUE(WaitUntil([&] { return owner.events.size() == 3; }));
+    ASSERT_TRUE(WaitFor([&] { return owner.events.size() == 3; }));
     EXPECT_EQ(owner.events[1], "DataArrival b 10.0.0.1");
     EXPECT_EQ(owner.events[2], "DataArrival c 10.0.0.1");
     secure->Cancel();
@@ -165,7 +148,7 @@ TEST_F(SecureSocketTest, OverloadRaisesAtOnceDropsTheQueueAndCloses) {
 
     // The next event finds an empty queue and is the only one delivered.
     Notify(*secure, 4);
-    ASSERT_TRUE(WaitUntil([&] { return owner.events.size() == 2; }));
+    ASSERT_TRUE(WaitFor([&] { return owner.events.size() == 2; }));
     EXPECT_EQ(owner.events[1], "DataArrival e 10.0.0.1");
     secure->Cancel();
 }
@@ -178,7 +161,7 @@ TEST_F(SecureSocketTest, NoBoundNeverDiscards) {
         secure->SetEventTimerDelay(1);
         for (int n = 0; n < 30; ++n)
             Notify(*secure, n % 26);
-        ASSERT_TRUE(WaitUntil([&] { return owner.events.size() == 30; })) << bound;
+        ASSERT_TRUE(WaitFor([&] { return owner.events.size() == 30; })) << bound;
         for (const auto& event : owner.events)
             EXPECT_EQ(event.rfind("DataArrival", 0), 0u) << event;
         secure->Cancel();
@@ -203,7 +186,7 @@ TEST_F(SecureSocketTest, NothingIsDeliveredAfterCancel) {
         Owner paceOwner(pace);
         for (int n = 0; n < 5; ++n)
             Notify(*pace, n);
-        ASSERT_TRUE(WaitUntil([&] { return paceOwner.events.size() == 5; }));
+        ASSERT_TRUE(WaitFor([&] { return paceOwner.events.size() == 5; }));
         EXPECT_EQ(owner.events.size(), when == When::BeforeTheFirstTick ? 0u : 1u);
         EXPECT_EQ(secure->mySocket, nullptr);
         EXPECT_EQ(secure->State(), CSocket::StateClosed);
@@ -285,15 +268,14 @@ TEST_F(SecureSocketTest, ForwardsToTheWrappedSocket) {
     client->SetTimeOut(2000);
     EXPECT_EQ(client->mySocket->TimeOut, 2000);
     client->Connect("127.0.0.1", listener->LocalPort());
-    ASSERT_TRUE(
-        WaitUntil([&] { return accepted && accepted->State() == CSocket::StateConnected; }));
-    ASSERT_TRUE(WaitUntil([&] { return client->State() == CSocket::StateConnected; }));
+    ASSERT_TRUE(WaitFor([&] { return accepted && accepted->State() == CSocket::StateConnected; }));
+    ASSERT_TRUE(WaitFor([&] { return client->State() == CSocket::StateConnected; }));
     EXPECT_EQ(client->RemoteHost(), "127.0.0.1");
     EXPECT_EQ(client->RemotePort(), listener->LocalPort());
     EXPECT_EQ(client->SocketHandle(), client->mySocket->SocketHandle);
 
     EXPECT_EQ(accepted->SendData(SocketData("hello")), 0);
-    ASSERT_TRUE(WaitUntil([&] {
+    ASSERT_TRUE(WaitFor([&] {
         return !clientOwner.events.empty() &&
                clientOwner.events.back() == "LineDataArrival hello 127.0.0.1";
     }));

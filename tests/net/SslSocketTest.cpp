@@ -1,22 +1,16 @@
 #include "net/CSocket.h"
 #include "net/CSocketSecure.h"
 
-#include "app/ProgramGlobals.h"
-#include "diag/Debug_Modul.h"
-#include "platform/Timer_Modul.h"
+#include "tests/net/NetTestSupport.h"
 #include "tests/net/SecureTestSupport.h"
 #include "tests/net/TlsPeers.h"
-#include "tests/support/TempProgramDir.h"
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <QCoreApplication>
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -24,19 +18,25 @@
 using namespace ornbrook;
 using ornbrook::test::ClientArguments;
 using ornbrook::test::OpensslPeer;
-using ornbrook::test::TempProgramDir;
+using ornbrook::test::RawSocket;
+using ornbrook::test::SocketFixture;
 using ornbrook::test::TestCertificates;
 using ornbrook::test::TlsTestServer;
-using ornbrook::test::WaitUntil;
 
 namespace {
 
 const TestCertificates& Certificates() {
-    static const TestCertificates certificates;
-    return certificates;
+    return ornbrook::test::SharedCertificates();
 }
 
-void Pump() { QCoreApplication::processEvents(); }
+// The handshakes of the openssl tool take their time on a busy machine.
+bool WaitUntil(const std::function<bool()>& done) {
+    return ornbrook::test::WaitFor(done, 20000);
+}
+
+void Pump() {
+    QCoreApplication::processEvents();
+}
 
 // What a CSocket told its owner.
 struct SocketLog {
@@ -46,10 +46,9 @@ struct SocketLog {
             trustedAtConnect = socket.SSLTrusted;
         });
         socket.Events.Closed.Connect([this] { ++closes; });
-        socket.Events.DataArrival.Connect(
-            [this](const SocketBytes& bytes, const std::string&) {
-                data.append(bytes.begin(), bytes.end());
-            });
+        socket.Events.DataArrival.Connect([this](const SocketBytes& bytes, const std::string&) {
+            data.append(bytes.begin(), bytes.end());
+        });
         socket.Events.Error.Connect([this](std::int32_t number, const std::string& text) {
             errors.push_back(std::to_string(number) + " " + text);
         });
@@ -61,29 +60,26 @@ struct SocketLog {
     std::vector<std::string> errors;
 };
 
-class SslSocketTest : public ::testing::Test {
+class SslSocketTest : public SocketFixture {
 protected:
-    void SetUp() override {
-        DebugActive = true;
-        Unloading = false;
-        InitDebug();
-        ShowDebugForm();
-        InitTimers();
-    }
-    void TearDown() override {
-        for (const auto& socket : sockets_)
-            socket->Cancel();
-        Pump();
-        InitDebug();
-        DebugActive = false;
-    }
-    std::shared_ptr<CSocket> NewSocket() {
-        sockets_.push_back(CSocket::Create());
-        return sockets_.back();
+    // An SSL listener whose ConnectionRequest accepts into a new socket.
+    std::shared_ptr<CSocket> StartListener(const std::string& key) {
+        auto listener = NewSocket();
+        listener->SSLEnable = true;
+        listener->SSLServerCertificate = Certificates().ServerCertificate();
+        listener->SSLServerKey = key;
+        listener->Listen();
+        CSocket* server = listener.get();
+        listener->Events.ConnectionRequest.Connect([this, server] {
+            accepted = NewSocket();
+            acceptedLog = std::make_unique<SocketLog>(*accepted);
+            accepted->Accept(*server);
+        });
+        return listener;
     }
 
-    TempProgramDir dir_;
-    std::vector<std::shared_ptr<CSocket>> sockets_;
+    std::shared_ptr<CSocket> accepted;
+    std::unique_ptr<SocketLog> acceptedLog;
 };
 
 struct TrustCase {
@@ -146,20 +142,8 @@ TEST_F(SslSocketTest, SecureSocketDeliversConnectAfterConnectReturnedAndTrustIsK
 }
 
 TEST_F(SslSocketTest, ServerAcceptsSClient) {
-    auto listener = NewSocket();
-    listener->SSLEnable = true;
-    listener->SSLServerCertificate = Certificates().ServerCertificate();
-    listener->SSLServerKey = Certificates().ServerKey();
-    listener->Listen();
+    const auto listener = StartListener(Certificates().ServerKey());
     ASSERT_EQ(listener->State, CSocket::StateListening);
-
-    std::shared_ptr<CSocket> accepted;
-    std::unique_ptr<SocketLog> log;
-    listener->Events.ConnectionRequest.Connect([&] {
-        accepted = NewSocket();
-        log = std::make_unique<SocketLog>(*accepted);
-        accepted->Accept(*listener);
-    });
     OpensslPeer client(ClientArguments(listener->LocalPort, Certificates().CaFile()));
     ASSERT_TRUE(WaitUntil([&] { return accepted && accepted->State == CSocket::StateConnected; }))
         << client.Output();
@@ -168,73 +152,50 @@ TEST_F(SslSocketTest, ServerAcceptsSClient) {
     EXPECT_TRUE(client.WaitForOutput("Verify return code: 0 (ok)", Pump)) << client.Output();
 
     client.Write("hello server\n");
-    EXPECT_TRUE(WaitUntil([&] { return log->data.find('\n') != std::string::npos; }));
-    EXPECT_EQ(log->data, "hello server\n");
+    EXPECT_TRUE(WaitUntil([&] { return acceptedLog->data.find('\n') != std::string::npos; }));
+    EXPECT_EQ(acceptedLog->data, "hello server\n");
     accepted->SendData(SocketData("hello client\n"));
     EXPECT_TRUE(client.WaitForOutput("hello client", Pump));
 
     // The client leaves: the accepted side hears it and closes.
     client.CloseInput();
-    EXPECT_TRUE(WaitUntil([&] { return log->closes == 1; })) << client.Output();
+    EXPECT_TRUE(WaitUntil([&] { return acceptedLog->closes == 1; })) << client.Output();
     EXPECT_EQ(accepted->State, CSocket::StateClosed);
     EXPECT_EQ(accepted->SSLHandle, 0);
-    EXPECT_EQ(log->connects, 0);
+    EXPECT_EQ(acceptedLog->connects, 0);
 }
 
 TEST_F(SslSocketTest, ServerHandshakeFailureClosesWithoutAnEvent) {
-    auto listener = NewSocket();
-    listener->SSLEnable = true;
-    listener->SSLServerCertificate = Certificates().ServerCertificate();
-    listener->SSLServerKey = Certificates().ForeignKey();
-    listener->Listen();
-    std::shared_ptr<CSocket> accepted;
-    std::unique_ptr<SocketLog> log;
-    listener->Events.ConnectionRequest.Connect([&] {
-        accepted = NewSocket();
-        log = std::make_unique<SocketLog>(*accepted);
-        accepted->Accept(*listener);
-    });
+    const auto listener = StartListener(Certificates().ForeignKey());
     OpensslPeer client(ClientArguments(listener->LocalPort, Certificates().CaFile()));
     ASSERT_TRUE(WaitUntil([&] { return accepted != nullptr; }));
     EXPECT_EQ(accepted->State, CSocket::StateClosed);
     EXPECT_EQ(accepted->SocketHandle, 0);
     EXPECT_EQ(accepted->RemotePort, 0);
-    EXPECT_TRUE(log->errors.empty());
+    EXPECT_TRUE(acceptedLog->errors.empty());
 }
 
 // A peer that answers a TLS client in plain text and hangs up.
 class PlainTextPeer {
 public:
-    PlainTextPeer() : listener_(::socket(AF_INET, SOCK_STREAM, 0)) {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        ::listen(listener_, 1);
-        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-        port_ = ntohs(address.sin_port);
+    PlainTextPeer() : listener_(RawSocket::ListenOn(1, &port_)) {
         thread_ = std::thread([this] {
-            const int connection = ::accept(listener_, nullptr, nullptr);
-            if (connection < 0)
-                return;
-            const std::string text = "220 plain FTP here\r\n";
-            [[maybe_unused]] const auto written = ::write(connection, text.data(), text.size());
-            ::close(connection);
+            try {
+                RawSocket connection = listener_.AcceptOne();
+                connection.SendAll("220 plain FTP here\r\n");
+            } catch (const std::exception&) {
+                // no client came, or it left: the test says what it missed
+            }
         });
     }
-    ~PlainTextPeer() {
-        ::shutdown(listener_, SHUT_RDWR);
-        thread_.join();
-        ::close(listener_);
-    }
+    ~PlainTextPeer() { thread_.join(); }
     PlainTextPeer(const PlainTextPeer&) = delete;
     PlainTextPeer& operator=(const PlainTextPeer&) = delete;
     int Port() const { return port_; }
 
 private:
-    int listener_;
     int port_ = 0;
+    RawSocket listener_;
     std::thread thread_;
 };
 
@@ -249,7 +210,8 @@ TEST_F(SslSocketTest, ClientHandshakeFailureGivesError8AndAClosedSocket) {
             port = plain->Port();
         } else {
             old = std::make_unique<TlsTestServer>(
-                Certificates(), std::vector<std::string>{"-tls1_1", "-cipher", "DEFAULT@SECLEVEL=0"});
+                Certificates(),
+                std::vector<std::string>{"-tls1_1", "-cipher", "DEFAULT@SECLEVEL=0"});
             port = old->Port();
         }
         auto client = NewSocket();

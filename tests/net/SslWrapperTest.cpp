@@ -26,11 +26,8 @@ using ornbrook::test::TlsTestServer;
 
 namespace {
 
-// One set of certificates for the whole program: making them costs a few
-// tool runs.
 const TestCertificates& Certificates() {
-    static const TestCertificates certificates;
-    return certificates;
+    return ornbrook::test::SharedCertificates();
 }
 
 struct Fd {

@@ -79,6 +79,11 @@ TestCertificates::TestCertificates() {
              "server_ext", "-out", ServerCertificate()});
 }
 
+const TestCertificates& SharedCertificates() {
+    static const TestCertificates certificates;
+    return certificates;
+}
+
 TestCertificates::~TestCertificates() {
     std::error_code ignored;
     std::filesystem::remove_all(dir_, ignored);

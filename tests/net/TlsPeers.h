@@ -30,6 +30,9 @@ private:
     std::string dir_;
 };
 
+// One set for the whole test program: making them costs a few tool runs.
+const TestCertificates& SharedCertificates();
+
 // One run of the openssl tool (s_server, s_client) with its input and merged
 // output on pipes. Stopped and reaped when the object goes.
 class OpensslPeer {
