@@ -45,8 +45,11 @@ SockAddrIn InetAddress(std::int32_t port, std::uint32_t address) {
     return record;
 }
 
-std::string ZeroTerminated(const char* buffer, std::size_t capacity) {
-    return std::string(buffer, std::find(buffer, buffer + capacity, '\0'));
+// One of the SSL library's descriptive texts, read through a 1000-character buffer.
+std::string SslText(std::int32_t (*call)(std::int32_t, char*, std::int32_t), std::int32_t session) {
+    char buffer[1000] = {};
+    call(session, buffer, sizeof buffer);
+    return std::string(buffer, std::find(std::begin(buffer), std::end(buffer), '\0'));
 }
 
 std::string SplitFirst(std::string& text, const std::string& separator) {
@@ -342,15 +345,9 @@ void CSocket::WindowProc(std::int32_t WSAEvent, const SocketData& Data) {
         RemoteHost = GetPeerIP(SocketHandle);
         RemotePort = GetPeerPort(SocketHandle);
         if (SSLHandle > 0) {
-            char buffer[1000] = {};
-            ssl_getcipher(SSLHandle, buffer, 1000);
-            SSLCipher = ZeroTerminated(buffer, sizeof buffer);
-            std::fill(std::begin(buffer), std::end(buffer), '\0');
-            ssl_getsubject(SSLHandle, buffer, 1000);
-            SSLSubject = ZeroTerminated(buffer, sizeof buffer);
-            std::fill(std::begin(buffer), std::end(buffer), '\0');
-            ssl_getissuer(SSLHandle, buffer, 1000);
-            SSLIssuer = ZeroTerminated(buffer, sizeof buffer);
+            SSLCipher = SslText(ssl_getcipher, SSLHandle);
+            SSLSubject = SslText(ssl_getsubject, SSLHandle);
+            SSLIssuer = SslText(ssl_getissuer, SSLHandle);
         }
         LocalPort = GetLocalPort(SocketHandle);
         State = StateConnected;
@@ -385,6 +382,22 @@ void CSocket::SplitLines(const SocketBytes& bytes) {
     }
 }
 
+std::int32_t CSocket::SendSome(const std::uint8_t* from, std::size_t count) {
+    const auto length = static_cast<std::int32_t>(std::min<std::size_t>(count, 0x7FFFFFFF));
+    return SSLHandle != 0 ? ssl_send(SSLHandle, from, length)
+                          : winsock::send(SocketHandle, from, length, 0);
+}
+
+bool CSocket::SendMustWait(std::int32_t sent) {
+    // The SSL library does not say why it wrote nothing; a dead connection is
+    // told apart by its close notification, which ends the wait.
+    if (sent != -1 || (SSLHandle == 0 && winsock::WSAGetLastError() != winsock::WSAEWOULDBLOCK))
+        return false;
+    if (SSLHandle != 0)
+        winsock::RequestWriteNotification(SocketHandle);
+    return true;
+}
+
 std::int32_t CSocket::SendData(const SocketData& Data) {
     ProzessScope scope("CSocket_SendData");
     if (SocketHandle == 0)
@@ -402,49 +415,35 @@ std::int32_t CSocket::SendData(const SocketData& Data) {
     bool mustWait = false;
     while (p < message.size() && SocketHandle != 0) {
         WriteProzessInfo("p&=" + IntToText(static_cast<std::int64_t>(p)));
-        const auto count =
-            static_cast<std::int32_t>(std::min<std::size_t>(message.size() - p, 0x7FFFFFFF));
-        const std::int32_t sent = SSLHandle != 0
-                                      ? ssl_send(SSLHandle, message.data() + p, count)
-                                      : winsock::send(SocketHandle, message.data() + p, count, 0);
+        const std::int32_t sent = SendSome(message.data() + p, message.size() - p);
         WriteProzessInfo("l&=" + IntToText(sent));
         if (sent > 0) {
             p += static_cast<std::size_t>(sent);
             continue;
         }
-        if (sent == -1) {
+        if (sent == -1)
             WriteProzessInfo("ERROR (response of api was -1)");
-            // A full send buffer is no failure: the rest goes out at FD_WRITE.
-            mustWait = SSLHandle != 0 || winsock::WSAGetLastError() == winsock::WSAEWOULDBLOCK;
-        }
+        // A full send buffer is no failure: the rest goes out at FD_WRITE.
+        mustWait = SendMustWait(sent);
         break;
     }
     if (mustWait && p < message.size() && SocketHandle != 0) {
         pending_.assign(message.begin() + static_cast<std::ptrdiff_t>(p), message.end());
         pendingSent_ = 0;
-        if (SSLHandle != 0)
-            winsock::RequestWriteNotification(SocketHandle);
     }
     return 0;
 }
 
 bool CSocket::SendPending() {
     while (pendingSent_ < pending_.size() && SocketHandle != 0) {
-        const auto count = static_cast<std::int32_t>(
-            std::min<std::size_t>(pending_.size() - pendingSent_, 0x7FFFFFFF));
-        const std::uint8_t* from = pending_.data() + pendingSent_;
-        const std::int32_t sent = SSLHandle != 0 ? ssl_send(SSLHandle, from, count)
-                                                 : winsock::send(SocketHandle, from, count, 0);
+        const std::int32_t sent =
+            SendSome(pending_.data() + pendingSent_, pending_.size() - pendingSent_);
         if (sent > 0) {
             pendingSent_ += static_cast<std::size_t>(sent);
             continue;
         }
-        if (sent == -1 &&
-            (SSLHandle != 0 || winsock::WSAGetLastError() == winsock::WSAEWOULDBLOCK)) {
-            if (SSLHandle != 0)
-                winsock::RequestWriteNotification(SocketHandle);
+        if (SendMustWait(sent))
             return false;
-        }
         break; // the connection failed; its close notification follows
     }
     pending_.clear();

@@ -120,6 +120,8 @@ private:
     void RaiseError(std::int32_t number, const std::string& description);
     void SplitLines(const SocketBytes& bytes);
     bool SendPending();
+    std::int32_t SendSome(const std::uint8_t* from, std::size_t count);
+    bool SendMustWait(std::int32_t sent);
     void ReconnectTimer_Timer();
 
     LiveObject live_{"CSocket"};

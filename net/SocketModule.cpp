@@ -134,6 +134,12 @@ void Dispatch(CSocket& socket, HWND hwnd, UINT uMsg, WPARAM wParam, std::int16_t
     }
 }
 
+// The four bytes of an address in memory order, each as a decimal number.
+std::string DottedBytes(std::uint32_t a) {
+    return std::to_string(a & 0xFF) + "." + std::to_string((a >> 8) & 0xFF) + "." +
+           std::to_string((a >> 16) & 0xFF) + "." + std::to_string((a >> 24) & 0xFF);
+}
+
 } // namespace
 
 std::vector<std::shared_ptr<CSocket>>& SocketRegistry() {
@@ -257,9 +263,7 @@ std::string GetHostAddress(const std::string& name, std::int16_t index) {
     const auto addresses = winsock::gethostbyname(name);
     if (!addresses || static_cast<std::size_t>(index) >= addresses->size())
         return {};
-    const std::uint32_t a = (*addresses)[static_cast<std::size_t>(index)];
-    return std::to_string(a & 0xFF) + "." + std::to_string((a >> 8) & 0xFF) + "." +
-           std::to_string((a >> 16) & 0xFF) + "." + std::to_string((a >> 24) & 0xFF);
+    return DottedBytes((*addresses)[static_cast<std::size_t>(index)]);
 }
 
 namespace {
@@ -282,9 +286,7 @@ std::int32_t PortOf(const SockAddrIn& record) {
 } // namespace
 
 std::string GetPeerIP(std::int32_t socket) {
-    const std::uint32_t a = PeerRecord(socket, true).address;
-    return std::to_string(a & 0xFF) + "." + std::to_string((a >> 8) & 0xFF) + "." +
-           std::to_string((a >> 16) & 0xFF) + "." + std::to_string((a >> 24) & 0xFF);
+    return DottedBytes(PeerRecord(socket, true).address);
 }
 
 std::int32_t GetPeerPort(std::int32_t socket) {

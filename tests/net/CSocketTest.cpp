@@ -96,8 +96,17 @@ protected:
         return server;
     }
 
+    // A listener that accepts one plain blocking socket, far, into accepted_.
+    bool AcceptRaw(RawSocket& far) {
+        auto server = MakeServer(accepted_, serverSide_);
+        far = RawSocket::ConnectTo(server->LocalPort);
+        return WaitFor([&] { return accepted_.size() == 1; });
+    }
+
     test::FakeNames names_;
     test::TempProgramDir dir_;
+    std::vector<std::shared_ptr<CSocket>> accepted_;
+    Recorder serverSide_;
     std::vector<std::shared_ptr<CSocket>> made_;
 };
 
@@ -154,50 +163,44 @@ TEST_F(CSocketTest, ClientAndServerTalkAndThePeerCloseArrives) {
 }
 
 TEST_F(CSocketTest, ReadsComeInPiecesOfAtMost2000Bytes) {
-    std::vector<std::shared_ptr<CSocket>> accepted;
-    Recorder serverSide;
-    auto server = MakeServer(accepted, serverSide);
-    RawSocket far = RawSocket::ConnectTo(server->LocalPort);
-    ASSERT_TRUE(WaitFor([&] { return accepted.size() == 1; }));
+    RawSocket far;
+    ASSERT_TRUE(AcceptRaw(far));
 
     far.SendAll(std::string(3000, 'x')); // all waiting before the notification is handled
-    ASSERT_TRUE(WaitFor([&] { return serverSide.Received().size() == 3000; }));
-    ASSERT_EQ(serverSide.data.size(), 2u);
-    EXPECT_EQ(serverSide.data[0].size(), 2000u);
-    EXPECT_EQ(serverSide.data[1].size(), 1000u);
+    ASSERT_TRUE(WaitFor([&] { return serverSide_.Received().size() == 3000; }));
+    ASSERT_EQ(serverSide_.data.size(), 2u);
+    EXPECT_EQ(serverSide_.data[0].size(), 2000u);
+    EXPECT_EQ(serverSide_.data[1].size(), 1000u);
 
     far.Close();
-    ASSERT_TRUE(WaitFor([&] { return serverSide.Saw("Closed"); }));
+    ASSERT_TRUE(WaitFor([&] { return serverSide_.Saw("Closed"); }));
 }
 
 TEST_F(CSocketTest, LineModeSplitsKeepsTheRestAndCutsAtAZeroByte) {
-    std::vector<std::shared_ptr<CSocket>> accepted;
-    Recorder serverSide;
-    auto server = MakeServer(accepted, serverSide);
-    RawSocket far = RawSocket::ConnectTo(server->LocalPort);
-    ASSERT_TRUE(WaitFor([&] { return accepted.size() == 1; }));
-    auto peer = accepted[0];
+    RawSocket far;
+    ASSERT_TRUE(AcceptRaw(far));
+    auto peer = accepted_[0];
     peer->LineSeparator = "\r\n";
 
     far.SendAll("a\r\nb\r\nc");
-    ASSERT_TRUE(WaitFor([&] { return serverSide.lines.size() == 2; }));
+    ASSERT_TRUE(WaitFor([&] { return serverSide_.lines.size() == 2; }));
     test::RunEvents(50);
-    EXPECT_EQ(serverSide.lines, (std::vector<std::string>{"a", "b"}));
+    EXPECT_EQ(serverSide_.lines, (std::vector<std::string>{"a", "b"}));
 
     far.SendAll("\r\n\r\nd\r");
-    ASSERT_TRUE(WaitFor([&] { return serverSide.lines.size() == 4; }));
+    ASSERT_TRUE(WaitFor([&] { return serverSide_.lines.size() == 4; }));
     far.SendAll("\ne");
-    ASSERT_TRUE(WaitFor([&] { return serverSide.lines.size() == 5; }));
-    EXPECT_EQ(serverSide.lines, (std::vector<std::string>{"a", "b", "c", "", "d"}));
+    ASSERT_TRUE(WaitFor([&] { return serverSide_.lines.size() == 5; }));
+    EXPECT_EQ(serverSide_.lines, (std::vector<std::string>{"a", "b", "c", "", "d"}));
 
     const std::int32_t reads = ProzessRuns("Event CSocket_DataArrival");
     far.SendAll(std::string("x\0y\r\n", 5)); // the zero byte ends this packet's text
     ASSERT_TRUE(WaitFor([&] { return ProzessRuns("Event CSocket_DataArrival") > reads; }));
     far.SendAll("\r\n");
-    ASSERT_TRUE(WaitFor([&] { return serverSide.lines.size() == 6; }));
-    EXPECT_EQ(serverSide.lines.back(), "ex");
-    EXPECT_TRUE(serverSide.data.empty()); // no DataArrival in line mode
-    EXPECT_EQ(serverSide.remoteOfLastData, "127.0.0.1");
+    ASSERT_TRUE(WaitFor([&] { return serverSide_.lines.size() == 6; }));
+    EXPECT_EQ(serverSide_.lines.back(), "ex");
+    EXPECT_TRUE(serverSide_.data.empty()); // no DataArrival in line mode
+    EXPECT_EQ(serverSide_.remoteOfLastData, "127.0.0.1");
 
     // Sending in line mode: each text is one line; an empty text is the separator.
     peer->SendData("hi");
@@ -206,12 +209,9 @@ TEST_F(CSocketTest, LineModeSplitsKeepsTheRestAndCutsAtAZeroByte) {
 }
 
 TEST_F(CSocketTest, SendDataByKindOfValue) {
-    std::vector<std::shared_ptr<CSocket>> accepted;
-    Recorder serverSide;
-    auto server = MakeServer(accepted, serverSide);
-    RawSocket far = RawSocket::ConnectTo(server->LocalPort);
-    ASSERT_TRUE(WaitFor([&] { return accepted.size() == 1; }));
-    auto peer = accepted[0];
+    RawSocket far;
+    ASSERT_TRUE(AcceptRaw(far));
+    auto peer = accepted_[0];
 
     EXPECT_EQ(peer->SendData(""), 0); // empty text in byte mode: nothing
     peer->SendData(SocketData::Byte(0x41));
@@ -234,39 +234,33 @@ TEST_F(CSocketTest, SendDataByKindOfValue) {
 }
 
 TEST_F(CSocketTest, LargeSendsArriveWholeEvenWhenTheSystemMustWait) {
-    std::vector<std::shared_ptr<CSocket>> accepted;
-    Recorder serverSide;
-    auto server = MakeServer(accepted, serverSide);
-    RawSocket far = RawSocket::ConnectTo(server->LocalPort);
-    ASSERT_TRUE(WaitFor([&] { return accepted.size() == 1; }));
-    auto peer = accepted[0];
-    ASSERT_TRUE(WaitFor([&] { return serverSide.Saw("SendComplete"); }));
-    serverSide.events.clear();
+    RawSocket far;
+    ASSERT_TRUE(AcceptRaw(far));
+    auto peer = accepted_[0];
+    ASSERT_TRUE(WaitFor([&] { return serverSide_.Saw("SendComplete"); }));
+    serverSide_.events.clear();
 
     std::string big(8 * 1024 * 1024, '\0');
     for (std::size_t i = 0; i < big.size(); ++i)
         big[i] = static_cast<char>(i * 7 + i / 251);
     peer->SendData(SocketBytes(big.begin(), big.end()));
     peer->SendData("tail");
-    EXPECT_FALSE(serverSide.Saw("SendComplete"));
+    EXPECT_FALSE(serverSide_.Saw("SendComplete"));
     EXPECT_EQ(far.Read(big.size() + 4), big + "tail");
-    EXPECT_TRUE(WaitFor([&] { return serverSide.Saw("SendComplete"); }));
+    EXPECT_TRUE(WaitFor([&] { return serverSide_.Saw("SendComplete"); }));
 }
 
 TEST_F(CSocketTest, SendFileSendsTheWholeFile) {
-    std::vector<std::shared_ptr<CSocket>> accepted;
-    Recorder serverSide;
-    auto server = MakeServer(accepted, serverSide);
-    RawSocket far = RawSocket::ConnectTo(server->LocalPort);
-    ASSERT_TRUE(WaitFor([&] { return accepted.size() == 1; }));
+    RawSocket far;
+    ASSERT_TRUE(AcceptRaw(far));
 
     std::string content(12345, 'q');
     content[0] = '\0';
     content[5000] = 'z';
     test::WriteBytes(dir_.File("payload.bin"), content);
-    accepted[0]->SendFile(dir_.File("payload.bin"));
+    accepted_[0]->SendFile(dir_.File("payload.bin"));
     EXPECT_EQ(far.Read(content.size()), content);
-    accepted[0]->SendFile(dir_.File("missing.bin")); // nothing to send, no failure
+    accepted_[0]->SendFile(dir_.File("missing.bin")); // nothing to send, no failure
 }
 
 TEST_F(CSocketTest, RefusedConnectIsRetriedOnceThenReported) {

@@ -63,8 +63,6 @@ FakeNames::~FakeNames() {
     winsock::SetNameLookupForTesting({});
 }
 
-namespace {
-
 sockaddr_in Loopback(int port) {
     sockaddr_in a{};
     a.sin_family = AF_INET;
@@ -72,6 +70,8 @@ sockaddr_in Loopback(int port) {
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     return a;
 }
+
+namespace {
 
 int NewSocket() {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);

@@ -5,7 +5,9 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <netinet/in.h>
 #include <string>
+#include <utility>
 
 namespace ornbrook::test {
 
@@ -37,6 +39,10 @@ public:
     RawSocket(const RawSocket&) = delete;
     RawSocket& operator=(const RawSocket&) = delete;
     RawSocket(RawSocket&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+    RawSocket& operator=(RawSocket&& other) noexcept {
+        std::swap(fd_, other.fd_);
+        return *this;
+    }
 
     static RawSocket ConnectTo(int port);
     static RawSocket ListenOn(int backlog, int* port);
@@ -50,6 +56,8 @@ public:
 private:
     int fd_ = -1;
 };
+
+sockaddr_in Loopback(int port);
 
 // A loopback port that nothing listens on.
 int FreePort();

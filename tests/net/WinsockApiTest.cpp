@@ -50,12 +50,15 @@ public:
     std::vector<Note> notes;
 };
 
-sockaddr_in Loopback(int port) {
-    sockaddr_in a{};
-    a.sin_family = PF_INET;
-    a.sin_port = htons(static_cast<std::uint16_t>(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return a;
+using test::Loopback;
+
+// A socket selected on the window with the client mask and connecting to port.
+SOCKET ConnectingSocket(HWND hwnd, int port) {
+    const SOCKET s = winsock::socket(FamilyInet, TypeStream, ProtocolTcp);
+    EXPECT_EQ(WSAAsyncSelect(s, hwnd, SocketNotifyMessage, 0x33), 0);
+    const sockaddr_in a = Loopback(port);
+    winsock::connect(s, &a, sizeof a);
+    return s;
 }
 
 SOCKET Listener(HWND hwnd, int* port) {
@@ -114,20 +117,13 @@ TEST(WinsockStandIn, ConnectNotifiesOnceWithItsError) {
     int port = 0;
     RawSocket server = RawSocket::ListenOn(5, &port);
 
-    const SOCKET good = winsock::socket(FamilyInet, TypeStream, ProtocolTcp);
-    ASSERT_EQ(WSAAsyncSelect(good, window.hwnd, SocketNotifyMessage, 0x33), 0);
-    const sockaddr_in a = Loopback(port);
-    winsock::connect(good, &a, sizeof a);
+    const SOCKET good = ConnectingSocket(window.hwnd, port);
     ASSERT_TRUE(WaitFor([&] { return window.Count(good, FD_WRITE) == 1; }));
     ASSERT_EQ(window.Count(good, FD_CONNECT), 1);
     EXPECT_EQ(window.notes[0].event, FD_CONNECT);
     EXPECT_EQ(window.notes[0].error, 0);
 
-    const int closedPort = test::FreePort();
-    const SOCKET refused = winsock::socket(FamilyInet, TypeStream, ProtocolTcp);
-    ASSERT_EQ(WSAAsyncSelect(refused, window.hwnd, SocketNotifyMessage, 0x33), 0);
-    const sockaddr_in b = Loopback(closedPort);
-    winsock::connect(refused, &b, sizeof b);
+    const SOCKET refused = ConnectingSocket(window.hwnd, test::FreePort());
     ASSERT_TRUE(WaitFor([&] { return window.Count(refused, FD_CONNECT) == 1; }));
     test::RunEvents(30);
     EXPECT_EQ(window.notes.back().error, WSAECONNREFUSED);
@@ -142,10 +138,7 @@ TEST(WinsockStandIn, WriteNoticeReturnsAfterASendHadToWaitAndSelectionCanBeCance
     NotifyWindow window;
     int port = 0;
     RawSocket server = RawSocket::ListenOn(5, &port);
-    const SOCKET s = winsock::socket(FamilyInet, TypeStream, ProtocolTcp);
-    ASSERT_EQ(WSAAsyncSelect(s, window.hwnd, SocketNotifyMessage, 0x33), 0);
-    const sockaddr_in a = Loopback(port);
-    winsock::connect(s, &a, sizeof a);
+    const SOCKET s = ConnectingSocket(window.hwnd, port);
     ASSERT_TRUE(WaitFor([&] { return window.Count(s, FD_WRITE) == 1; }));
     RawSocket peer = server.AcceptOne();
 
