@@ -111,6 +111,10 @@ void Dispatch(CSocket& socket, HWND hwnd, UINT uMsg, WPARAM wParam, std::int16_t
             if (socket.SocketHandle != static_cast<std::int32_t>(handle))
                 break;
         }
+        // The SSL library reads the descriptor itself: an empty recv tells the
+        // layer that the notification was reacted to, so the next one comes.
+        if (socket.SSLHandle != 0 && socket.SocketHandle == static_cast<std::int32_t>(handle))
+            winsock::recv(handle, nullptr, 0, 0);
         break;
     }
     case winsock::FD_WRITE:
