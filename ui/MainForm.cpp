@@ -215,6 +215,7 @@ std::string MainForm::ItemURL(const QTreeWidgetItem* item) {
 }
 
 void MainForm::SetItemURL(QTreeWidgetItem* item, const std::string& url) {
+    item->setFlags(item->flags() | Qt::ItemIsEditable);
     item->setData(0, UrlRole, QByteArray::fromStdString(url));
     item->setText(0, DisplayText(url));
 }

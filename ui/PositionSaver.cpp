@@ -59,13 +59,16 @@ void PositionSaver::LoadPosition() {
     Form->setWindowState(Qt::WindowNoState);
     const Rect2D r = TextToRect(line.substr(2));
     const ScreenTwips screen = PrimaryScreenTwips();
-    Form->move(WidgetCoordinate(TwipsToPixelsX(screen.Width * r.Position.X)),
-               WidgetCoordinate(TwipsToPixelsY(screen.Height * r.Position.Y)));
-    // A size the platform cannot take (negative, huge) is skipped, not fatal.
+    // Normal bounds without the window frame, as SavePosition reads them. A size
+    // the platform cannot take (negative, huge) is skipped, not fatal.
+    QRect bounds = Form->geometry();
+    bounds.moveTo(WidgetCoordinate(TwipsToPixelsX(screen.Width * r.Position.X)),
+                  WidgetCoordinate(TwipsToPixelsY(screen.Height * r.Position.Y)));
     if (const auto width = WidgetSize(TwipsToPixelsX(screen.Width * r.Width)))
-        Form->resize(*width, Form->height());
+        bounds.setWidth(*width);
     if (const auto height = WidgetSize(TwipsToPixelsY(screen.Height * r.Height)))
-        Form->resize(Form->width(), *height);
+        bounds.setHeight(*height);
+    Form->setGeometry(bounds);
     Form->setWindowState(StateFromDigit(state));
 }
 
