@@ -58,7 +58,8 @@ AboutForm::AboutForm(QWidget* owner)
         auto* label = new QLabel(DisplayText(design.Text), this);
         labels_[i] = label;
         label->setObjectName(QString("Label%1").arg(i + 1));
-        label->setAlignment(Qt::AlignCenter);
+        // Centred across the box, from its top, as the two-line boxes need.
+        label->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
         label->setTextFormat(Qt::PlainText);
         QFont font = LabelFont();
         font.setBold(design.Link);

@@ -32,6 +32,13 @@ OptionsForm::OptionsForm(QWidget* owner)
     command2_ = new QPushButton("Cancel", this);
     command2_->setObjectName("Command2");
     command2_->setGeometry(TwipsRect(1440, 600, 1215, 375));
+    // A font wider than the design's leaves the label its whole text: the label,
+    // and with it the text box and the dialog, grow by what is missing.
+    if (const int missing = label1_->sizeHint().width() - label1_->width(); missing > 0) {
+        label1_->resize(label1_->width() + missing, label1_->height());
+        text1_->move(text1_->x() + missing, text1_->y());
+        setFixedSize(width() + missing, height());
+    }
     setTabOrder(text1_, command1_);
     setTabOrder(command1_, command2_);
 
