@@ -262,10 +262,19 @@ void MainForm::myMainInterface_CheckBegins(const UrlFileList& list) {
 }
 
 void MainForm::ShowFiles() {
-    if (const auto list = EntryOf(SelectedURL()))
+    const std::shared_ptr<UrlFileList> list = EntryOf(SelectedURL());
+    // A redraw of the URL already shown keeps the reader's place in a long list;
+    // another URL starts at the top.
+    const bool sameURL = list && shownFilesURL_ && *shownFilesURL_ == list->URL();
+    if (list) {
         filesModel_->Fill(*list);
-    else
+        shownFilesURL_ = list->URL();
+    } else {
         filesModel_->Clear();
+        shownFilesURL_.reset();
+    }
+    if (!sameURL)
+        files_->scrollToTop();
 }
 
 void MainForm::RunCommand(std::function<void()> command) {

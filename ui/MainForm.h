@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -128,6 +129,8 @@ private:
     QAction* mnuHelp_;
     QAction* mnuAbout_;
 
+    // The URL whose files the list shows, if any.
+    std::optional<std::string> shownFilesURL_;
     std::int32_t dividerLeft_ = 2760;
     std::int64_t checkCounter_ = 0;
     int runningCommands_ = 0;

@@ -17,6 +17,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMouseEvent>
+#include <QScrollBar>
 #include <QTest>
 #include <QTimer>
 #include <QTreeView>
@@ -139,6 +140,24 @@ TEST_F(MainFormTest, DisplayRulesOnRealItems) {
     Select(1);
     EXPECT_EQ(files->rowCount(), 2);
     EXPECT_FALSE(files->index(1, 0).data(Qt::FontRole).value<QFont>().bold());
+}
+
+TEST_F(MainFormTest, RedrawKeepsThePlaceInALongFileList) {
+    std::vector<FileEntry> many;
+    for (int i = 0; i < 500; ++i)
+        many.push_back({"file" + std::to_string(i), 0});
+    Load({Watched("ftp://many/", "", many), Watched("ftp://also/", "", many)});
+    Select(0);
+    QCoreApplication::processEvents();
+    QScrollBar* bar = form->Files()->verticalScrollBar();
+    ASSERT_GT(bar->maximum(), 100);
+    bar->setValue(100);
+    Watch().RaiseEvent_Change();
+    EXPECT_EQ(form->Files()->model()->rowCount(), 500);
+    EXPECT_EQ(bar->value(), 100);
+    Select(1); // another URL starts at the top
+    QCoreApplication::processEvents();
+    EXPECT_EQ(bar->value(), 0);
 }
 
 TEST_F(MainFormTest, InsertTypeEnterAddsAndChecks) {
