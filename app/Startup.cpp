@@ -6,6 +6,7 @@
 #include "diag/NumberText.h"
 #include "diag/Text_Code.h"
 #include "model/MainInterface_Modul.h"
+#include "platform/Timer_Modul.h"
 #include "ui/MainForm.h"
 
 #include <QApplication>
@@ -79,6 +80,7 @@ void Main() {
     DebugActive = true;
     InitConstants();
     InitDebug();
+    InitTimers();
     ShowDebugForm();
     SetLogLevel(1);
     ParseCommandLine();

@@ -256,7 +256,9 @@ void StartProzess(const std::string& name) {
     }
     if (StatisticsOn(s)) {
         const std::size_t i = IndexOfProzess(s, name);
-        s.prozesse[i].Tag = IntToText(timeGetTime()) + "|" + s.prozesse[i].Tag;
+        // The clock is read as a signed 32-bit value; durations wrap either way.
+        const auto now = static_cast<std::int32_t>(timeGetTime());
+        s.prozesse[i].Tag = IntToText(now) + "|" + s.prozesse[i].Tag;
     }
 }
 
@@ -277,7 +279,9 @@ void StopProzess(const std::string& name) {
     // A stop without a pending start has nothing to measure: the statistics stay.
     if (p == std::string::npos)
         return;
-    const auto start = static_cast<std::uint32_t>(TextToNumber(row.Tag.substr(0, p)));
+    // Through a 64-bit integer: a signed start time converts to the clock's bits.
+    const auto start =
+        static_cast<std::uint32_t>(static_cast<std::int64_t>(TextToNumber(row.Tag.substr(0, p))));
     const std::int64_t d = ClockDiff(timeGetTime(), start);
     row.Tag.erase(0, p + 1);
     row.Anzahl += 1;

@@ -1,20 +1,33 @@
 #include "ftp/CheckRunner.h"
 
-#include <utility>
+#include <mutex>
 
 namespace ornbrook {
 
 namespace {
-CheckRunner installedRunner;
+
+std::mutex runnerMutex;
+
+CheckRunner& InstalledRunner() {
+    static CheckRunner runner;
+    return runner;
+}
+
 } // namespace
 
 void SetCheckRunner(CheckRunner runner) {
-    installedRunner = std::move(runner);
+    const std::lock_guard lock(runnerMutex);
+    InstalledRunner() = std::move(runner);
 }
 
 void RunBlocking(const BlockingWork& work) {
-    if (installedRunner)
-        installedRunner(work);
+    CheckRunner runner;
+    {
+        const std::lock_guard lock(runnerMutex);
+        runner = InstalledRunner();
+    }
+    if (runner)
+        runner(work);
     else
         work();
 }

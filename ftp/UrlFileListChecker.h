@@ -1,23 +1,52 @@
 #pragma once
-// TEMPORARY STUB (not committed): the ftp branch provides the real one.
+
+#include "diag/Debug_Modul.h"
 #include "diag/Event.h"
+#include "ftp/FtpModule.h"
+#include "ftp/SimpleFtpClient.h"
+
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
+
 namespace ornbrook {
+
+// One check of one watched URL: log in, change to its directory, collect every
+// name there, log out; then Ready, or Error with "could not connect",
+// "could not change dir" or "could not list dir". The network part runs through
+// RunBlocking; the events are raised on the calling thread before CheckURL returns.
 class UrlFileListChecker final {
 public:
-    std::int32_t GetFilesCount() const { return static_cast<std::int32_t>(names_.size()); }
-    std::string GetFile(std::int32_t i) const { return i == 0 ? "" : names_.at(static_cast<std::size_t>(i - 1)); }
+    UrlFileListChecker();
+    ~UrlFileListChecker();
+    UrlFileListChecker(const UrlFileListChecker&) = delete;
+    UrlFileListChecker& operator=(const UrlFileListChecker&) = delete;
+
+    std::int32_t GetFilesCount() const;
+    // Index 0 gives ""; an index outside 0..count throws std::out_of_range.
+    std::string GetFile(std::int32_t Index) const;
     std::string GetURL() const { return url_; }
-    void Clear() { names_.clear(); }
+    void Clear();
     void CheckURL(const std::string& theURL);
-    void Cancel() {}
-    void SetConfirmEmptyListing(bool) {}
+    void Cancel();
+    // The caller knows entries for this URL: an empty listing is then confirmed by
+    // a second listing in the same session before it is believed.
+    void SetConfirmEmptyListing(bool confirm) { confirmEmptyListing_ = confirm; }
+
     Event<> Ready;
     Event<const std::string&> Error;
+
 private:
+    void ReleaseClient();
+
+    LiveObject live_{"UrlFileListChecker"};
     std::string url_;
+    FtpURL parsedUrl_;
+    // Slot 0 is always present and unused.
     std::vector<std::string> names_;
+    std::unique_ptr<SimpleFtpClient> client_;
+    bool confirmEmptyListing_ = false;
 };
-}
+
+} // namespace ornbrook

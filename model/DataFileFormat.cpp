@@ -10,8 +10,14 @@ namespace {
 
 constexpr std::size_t LengthBytes = 3;
 
+void AppendLength(std::string& out, std::size_t length) {
+    out += static_cast<char>(length & 0xFF);
+    out += static_cast<char>((length >> 8) & 0xFF);
+    out += static_cast<char>((length >> 16) & 0xFF);
+}
+
 void AppendText(std::string& out, std::string_view text) {
-    out += EncodeFixed(static_cast<std::uint32_t>(text.size()), LengthBytes);
+    AppendLength(out, text.size());
     out += text;
 }
 
@@ -48,7 +54,8 @@ std::size_t AppendFrame(std::string& out, std::string_view url, std::string_view
         AppendText(out, entry.Name);
         out += static_cast<char>(entry.State & 0xFF);
     }
-    const std::string length = EncodeFixed(static_cast<std::uint32_t>(used()), LengthBytes);
+    std::string length;
+    AppendLength(length, used());
     out.replace(frameStart, LengthBytes, length);
     return omitted;
 }
@@ -68,8 +75,7 @@ void DecodeRecordInto(std::string_view data, UrlRecord& record) {
         record.Entries.emplace_back();
     while (p < data.size()) {
         std::string name(TakeText(data, p));
-        const std::int32_t state =
-            p < data.size() ? static_cast<unsigned char>(data[p]) : 0;
+        const std::int32_t state = p < data.size() ? static_cast<unsigned char>(data[p]) : 0;
         p += 1;
         record.Entries.push_back(FileEntry{std::move(name), state});
     }

@@ -19,7 +19,7 @@ struct Command {
 };
 
 constexpr Command Commands[] = {
-    {"--list", false}, {"--check", false}, {"--add", true},
+    {"--list", false},  {"--check", false},   {"--add", true},
     {"--remove", true}, {"--refresh", false}, {"--help", false},
 };
 
@@ -51,8 +51,8 @@ int Run(const Command& command, const std::string& url, std::ostream& out, std::
         for (std::int32_t i = 1; i <= watchList.GetURLsCount(); ++i) {
             const auto list = watchList.GetURL(i);
             out << list->URL() << '\t' << list->CountState(FileStateNew) << " new\t"
-                << list->CountState(FileStateGone) << " gone\t"
-                << list->CountState(FileStateOld) << " old";
+                << list->CountState(FileStateGone) << " gone\t" << list->CountState(FileStateOld)
+                << " old";
             if (list->IsError())
                 out << "\terror: " << list->GetErrorMsg();
             out << '\n';

@@ -1,23 +1,74 @@
 #include "model/ListingMerge.h"
 
+#include <memory>
 #include <set>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 
 namespace ornbrook {
 
+namespace {
+
+constexpr std::size_t NoPosition = 0;
+
+// Where in the work list the unmatched entries of one name stand. Almost every
+// name is known once, so one position is kept inline; names known several times
+// keep an ordered set, as matching always takes the lowest position.
+struct NamePositions {
+    std::size_t single = NoPosition;
+    std::unique_ptr<std::set<std::size_t>> many;
+
+    bool Empty() const { return many ? many->empty() : single == NoPosition; }
+    std::size_t TakeLowest() {
+        if (!many)
+            return std::exchange(single, NoPosition);
+        const std::size_t lowest = *many->begin();
+        many->erase(many->begin());
+        return lowest;
+    }
+    void Insert(std::size_t p) {
+        if (!many && single == NoPosition) {
+            single = p;
+            return;
+        }
+        if (!many) {
+            many = std::make_unique<std::set<std::size_t>>();
+            many->insert(std::exchange(single, NoPosition));
+        }
+        many->insert(p);
+    }
+    void Move(std::size_t from, std::size_t to) {
+        if (!many) {
+            single = to;
+            return;
+        }
+        many->erase(from);
+        many->insert(to);
+    }
+};
+
+} // namespace
+
 void MergeListing(std::vector<FileEntry>& entries, const std::vector<std::string>& listed) {
-    const std::size_t known = entries.empty() ? 0 : entries.size() - 1;
+    if (entries.empty())
+        entries.emplace_back();
+    const std::size_t known = entries.size() - 1;
 
     // work[p] (p = 1..r) is the index of a known entry not matched yet; slot 0 unused.
     std::vector<std::size_t> work(known + 1);
-    // For each name, the work positions that hold an entry of that name. Matching
-    // takes the lowest, as the scan from position 1 upward would.
-    std::unordered_map<std::string_view, std::set<std::size_t>> positions;
-    positions.reserve(known);
+    // Each known entry's name, as an index into `names`.
+    std::vector<std::size_t> nameOf(known + 1);
+    std::vector<NamePositions> names;
+    std::unordered_map<std::string_view, std::size_t> ids;
+    ids.reserve(known);
     for (std::size_t k = 1; k <= known; ++k) {
+        const auto [it, added] = ids.try_emplace(entries[k].Name, names.size());
+        if (added)
+            names.emplace_back();
         work[k] = k;
-        positions[entries[k].Name].insert(k);
+        nameOf[k] = it->second;
+        names[it->second].Insert(k);
     }
     std::size_t r = known;
 
@@ -25,19 +76,15 @@ void MergeListing(std::vector<FileEntry>& entries, const std::vector<std::string
     // at the end; this keeps the name views above valid while we merge.
     std::vector<std::string_view> added;
     for (const std::string& name : listed) {
-        const auto found = positions.find(name);
-        if (found == positions.end() || found->second.empty()) {
+        const auto found = ids.find(name);
+        if (found == ids.end() || names[found->second].Empty()) {
             added.push_back(name);
             continue;
         }
-        std::set<std::size_t>& own = found->second;
-        const std::size_t c = *own.begin();
-        own.erase(own.begin());
+        const std::size_t c = names[found->second].TakeLowest();
         if (c != r) {
             // The pair at r moves into the gap at c.
-            std::set<std::size_t>& moved = positions[entries[work[r]].Name];
-            moved.erase(r);
-            moved.insert(c);
+            names[nameOf[work[r]]].Move(r, c);
             work[c] = work[r];
         }
         --r;
@@ -46,8 +93,6 @@ void MergeListing(std::vector<FileEntry>& entries, const std::vector<std::string
     for (std::size_t p = 1; p <= r; ++p)
         entries[work[p]].State = FileStateGone;
 
-    if (entries.empty())
-        entries.emplace_back();
     entries.reserve(entries.size() + added.size());
     for (const std::string_view name : added)
         entries.push_back(FileEntry{std::string(name), FileStateNew});

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <stdexcept>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace ornbrook {
@@ -69,18 +70,29 @@ void ReplaceFileContents(const std::string& fileName, const std::string& bytes) 
 }
 
 std::string ReadWholeFile(const std::string& fileName) {
-    std::FILE* file = std::fopen(fileName.c_str(), "rb");
-    if (!file)
+    const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
         ThrowErrno(fileName, "cannot open");
     std::string bytes;
-    char buffer[65536];
-    std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0)
-        bytes.append(buffer, n);
-    const bool failed = std::ferror(file) != 0;
-    std::fclose(file);
-    if (failed)
-        ThrowErrno(fileName, "cannot read");
+    struct stat info {};
+    if (::fstat(fd, &info) == 0 && info.st_size > 0)
+        bytes.reserve(static_cast<std::size_t>(info.st_size));
+    char buffer[1 << 16];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            const int error = errno;
+            ::close(fd);
+            errno = error;
+            ThrowErrno(fileName, "cannot read");
+        }
+        if (n == 0)
+            break;
+        bytes.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
     return bytes;
 }
 
@@ -162,8 +174,10 @@ void MainInterface::CheckFiles() {
 
 void MainInterface::SaveData() {
     std::string bytes;
+    bytes.reserve(lastSaveSize_);
     for (std::size_t i = 1; i < Lists.size(); ++i)
         Lists[i]->AppendFrameTo(bytes);
+    lastSaveSize_ = bytes.size();
     ReplaceFileContents(DataFileName(), bytes);
 }
 
@@ -183,7 +197,7 @@ void MainInterface::LoadData() {
         auto list = std::make_shared<UrlFileList>();
         Lists.push_back(list);
         list->SetParent(this);
-        list->SetBySavedData(std::string(frame), true);
+        list->SetBySavedData(frame, true);
     }
 }
 

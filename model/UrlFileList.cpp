@@ -181,7 +181,7 @@ void UrlFileList::AppendFrameTo(std::string& out) const {
                  " left out, the record is full");
 }
 
-void UrlFileList::SetBySavedData(const std::string& Data, bool ClearMe) {
+void UrlFileList::SetBySavedData(std::string_view Data, bool ClearMe) {
     if (ClearMe)
         Clear(false);
     UrlRecord record;

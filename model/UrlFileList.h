@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace ornbrook {
@@ -46,7 +47,7 @@ public:
     std::string GetDataToSave() const;
     // Appends this URL's frame of the data file to out (what SaveData writes).
     void AppendFrameTo(std::string& out) const;
-    void SetBySavedData(const std::string& Data, bool ClearMe);
+    void SetBySavedData(std::string_view Data, bool ClearMe);
 
     // Merges a fresh listing into the entries, as a successful check does. A
     // listing whose merged entries would not fit the data file leaves the entries

@@ -1,6 +1,8 @@
 #include "diag/DebugForm.h"
 
 #include "app/ProgramGlobals.h"
+#include "platform/Clock.h"
+#include "tests/support/TempProgramDir.h"
 
 #include <QApplication>
 #include <QPlainTextEdit>
@@ -57,4 +59,40 @@ TEST(DebugForm, PaneFromAnotherThreadArrivesOnTheWindowThread) {
     // Bytes that are not UTF-8 are shown as Latin-1.
     form.ShowPaneText("ma\xdf");
     EXPECT_EQ(form.Text1()->toPlainText(), QString::fromUtf8("ma\xc3\x9f"));
+}
+
+TEST(DebugForm, TimingListFillsWhenTimedProcessesRun) {
+    test::TempProgramDir dir;
+    DebugForm* form = nullptr;
+    SetDebugViewFactory([&form] {
+        auto made = std::make_unique<DebugForm>();
+        form = made.get();
+        return made;
+    });
+    DebugActive = true;
+    InitDebug();
+    ShowDebugForm();
+    ASSERT_NE(form, nullptr);
+    {
+        ManualClock clock(100);
+        StartProzess("Event ATimer_Timer");
+        clock.Advance(10);
+        StopProzess("Event ATimer_Timer");
+        StartProzess("Event ATimer_Timer");
+        clock.Advance(15);
+        StopProzess("Event ATimer_Timer");
+        ProzessScope scope("CSocket_Connect");
+    }
+    QApplication::processEvents();
+    QTreeWidget* list = form->ListView2();
+    ASSERT_EQ(list->topLevelItemCount(), 2);
+    const QStringList first{"Event ATimer_Timer", "12.5", "15", "2", "25"};
+    for (int c = 0; c < first.size(); ++c)
+        EXPECT_EQ(list->topLevelItem(0)->text(c), first[c]);
+    EXPECT_EQ(list->topLevelItem(1)->text(0), "CSocket_Connect");
+    EXPECT_EQ(list->topLevelItem(1)->text(3), "1");
+    ReleaseDebugView();
+    SetDebugViewFactory({});
+    InitDebug();
+    DebugActive = false;
 }

@@ -200,6 +200,7 @@ TEST_F(DebugModulTest, DurationAcrossTheClockWrap) {
     ManualClock clock(0xFFFFFFF0u);
     ShowWindow();
     StartProzess("wrap");
+    EXPECT_EQ(Prozesse()[1].Tag, "-16|"); // the clock taken as signed
     clock.Advance(0x20);
     StopProzess("wrap");
     EXPECT_EQ(Prozesse()[1].Gesammt, 0x20);
@@ -256,4 +257,19 @@ TEST_F(DebugModulTest, DebugFileWithoutInfoKeepsOnlyTheStack) {
     EXPECT_EQ(ReadBytes(dir_.File("debugfile.prozesse")), "|A|\r\n");
     EXPECT_FALSE(FileExists(dir_.File("debugfile.prozessinfo.1")));
     StopProzess("A");
+}
+
+TEST_F(DebugModulTest, NoTimingsBeforeTheWindowNorAfterUnloading) {
+    ManualClock clock(0);
+    StartProzess("early");
+    StopProzess("early");
+    EXPECT_EQ(Prozesse().size(), 1u);
+    ShowWindow();
+    StartProzess("A");
+    Unloading = true;
+    clock.Advance(7);
+    StopProzess("A");
+    EXPECT_EQ(Prozesse()[1].Anzahl, 0);
+    EXPECT_EQ(Prozesse()[1].Tag, "0|");
+    Unloading = false;
 }

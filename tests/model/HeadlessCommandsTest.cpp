@@ -42,7 +42,7 @@ TEST(Headless, UsageErrorsChangeNothing) {
     TempProgramDir dir;
     WriteBytes(dir.File("maindata.dat"), SampleFile());
     const std::vector<std::vector<std::string>> bad = {
-        {"--frobnicate"}, {"--add"}, {"--remove"}, {"--list", "extra"}, {"--check", "-log2"},
+        {"--frobnicate"},        {"--add"}, {"--remove"}, {"--list", "extra"}, {"--check", "-log2"},
         {"--refresh", "--list"},
     };
     for (const auto& args : bad) {
@@ -74,7 +74,7 @@ TEST(Headless, ListRefreshRemoveAndHelp) {
 
     EXPECT_EQ(Invoke({"--refresh"}).status, 0);
     EXPECT_EQ(Invoke({"--list"}).out, "ftp://a/\t0 new\t0 gone\t3 old\n"
-                                   "ftp://b/\t0 new\t0 gone\t0 old\terror: could not connect\n");
+                                      "ftp://b/\t0 new\t0 gone\t0 old\terror: could not connect\n");
     EXPECT_EQ(Invoke({"--remove", "ftp://a/"}).status, 0);
     EXPECT_EQ(Invoke({"--list"}).out, "ftp://b/\t0 new\t0 gone\t0 old\terror: could not connect\n");
 

@@ -53,7 +53,8 @@ TEST(ListingMerge, LifeOfAFileList) {
         // First check: everything is new, in listing order.
         {Entries({}), {"a", "b", "c"}, Entries({{"a", 1}, {"b", 1}, {"c", 1}})},
         // One gone, one new, the rest keep state and position.
-        {Entries({{"a", 0}, {"b", 0}, {"c", 0}}), {"c", "d", "a"},
+        {Entries({{"a", 0}, {"b", 0}, {"c", 0}}),
+         {"c", "d", "a"},
          Entries({{"a", 0}, {"b", 2}, {"c", 0}, {"d", 1}})},
         // A gone entry that is listed again stays gone; a new one stays new.
         {Entries({{"a", 2}, {"b", 1}}), {"a", "b"}, Entries({{"a", 2}, {"b", 1}})},
@@ -64,7 +65,8 @@ TEST(ListingMerge, LifeOfAFileList) {
         // Known twice, listed once: the first of the work list is matched.
         {Entries({{"x", 0}, {"x", 0}}), {"x"}, Entries({{"x", 0}, {"x", 2}})},
         // The swap moves the last pair forward: the second x is found first then.
-        {Entries({{"a", 0}, {"x", 0}, {"b", 0}, {"x", 0}}), {"a", "x"},
+        {Entries({{"a", 0}, {"x", 0}, {"b", 0}, {"x", 0}}),
+         {"a", "x"},
          Entries({{"a", 0}, {"x", 2}, {"b", 2}, {"x", 0}})},
         // Names differ by case and by blanks.
         {Entries({{"A", 0}, {" a", 0}}), {"a", " a"}, Entries({{"A", 2}, {" a", 0}, {"a", 1}})},
@@ -84,7 +86,9 @@ TEST(ListingMerge, EqualsTheWrittenProcedureOnRandomListings) {
     for (int round = 0; round < 3000; ++round) {
         // Few distinct names, so that duplicates on both sides are common.
         const int alphabet = 1 + static_cast<int>(random() % 8);
-        const auto name = [&] { return std::string(1, static_cast<char>('a' + random() % alphabet)); };
+        const auto name = [&] {
+            return std::string(1, static_cast<char>('a' + random() % alphabet));
+        };
         std::vector<FileEntry> entries{FileEntry{}};
         const int known = static_cast<int>(random() % 12);
         for (int k = 0; k < known; ++k)

@@ -1,0 +1,124 @@
+#include "ftp/FtpControl.h"
+
+#include <cctype>
+#include <poll.h>
+#include <utility>
+
+namespace ornbrook {
+
+namespace {
+
+// "NNN" followed by a space, a hyphen or nothing; codes run from 1xx to 5xx.
+bool ParseCodeLine(const std::string& line, int& code, char& separator) {
+    if (line.size() < 3 || line[0] < '1' || line[0] > '5')
+        return false;
+    for (int i = 0; i < 3; ++i)
+        if (!std::isdigit(static_cast<unsigned char>(line[i])))
+            return false;
+    separator = line.size() > 3 ? line[3] : ' ';
+    if (separator != ' ' && separator != '-')
+        return false;
+    code = (line[0] - '0') * 100 + (line[1] - '0') * 10 + (line[2] - '0');
+    return true;
+}
+
+} // namespace
+
+bool HasLineBreakOrNul(std::string_view text) {
+    return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
+}
+
+FtpControl::FtpControl(TcpSocket socket, const FtpLimits& limits)
+    : socket_(std::move(socket)), limits_(limits) {}
+
+bool FtpControl::Send(std::string_view line, Deadline deadline) {
+    if (HasLineBreakOrNul(line) || !socket_.IsOpen())
+        return false;
+    std::string wire(line);
+    wire += "\r\n";
+    return socket_.SendAll(wire, deadline);
+}
+
+FtpControl::Status FtpControl::ReadReply(FtpReply& reply, Deadline deadline) {
+    for (;;) {
+        const Status taken = TakeBufferedReply(reply);
+        if (taken != Status::NeedMore)
+            return taken;
+        if (!WaitFor(socket_.Fd(), POLLIN, deadline))
+            return Status::NeedMore;
+        const Status read = ReadAvailable();
+        if (read != Status::NeedMore)
+            return read;
+    }
+}
+
+FtpControl::Status FtpControl::ReadAvailable() {
+    if (!socket_.IsOpen())
+        return Status::Closed;
+    char chunk[16 * 1024];
+    const long n = socket_.ReadSome(chunk, sizeof(chunk));
+    if (n == 0)
+        return Status::Closed;
+    if (n == TcpSocket::Failed)
+        return Status::Broken;
+    if (n > 0)
+        buffer_.append(chunk, static_cast<std::size_t>(n));
+    return Status::NeedMore;
+}
+
+FtpControl::Status FtpControl::TakeBufferedReply(FtpReply& reply) {
+    for (;;) {
+        const auto lf = buffer_.find('\n', scanFrom_);
+        if (lf == std::string::npos) {
+            scanFrom_ = buffer_.size();
+            // An endless line ends the conversation before it fills memory.
+            return buffer_.size() > limits_.ReplyLine ? Status::Broken : Status::NeedMore;
+        }
+        if (lf > limits_.ReplyLine)
+            return Status::Broken;
+        std::string line = buffer_.substr(0, lf);
+        buffer_.erase(0, lf + 1);
+        scanFrom_ = 0;
+        // CRLF ends a line (RFC 959); a bare LF is accepted as well.
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        const Status status = AddLine(line, reply);
+        if (status != Status::NeedMore)
+            return status;
+    }
+}
+
+FtpControl::Status FtpControl::AddLine(const std::string& line, FtpReply& reply) {
+    // Telnet text never carries NUL; a reply with one is not FTP.
+    if (line.find('\0') != std::string::npos)
+        return Status::Broken;
+    pendingBytes_ += line.size() + 1;
+    if (pendingBytes_ > limits_.Reply)
+        return Status::Broken;
+    int code = 0;
+    char separator = ' ';
+    const bool codeLine = ParseCodeLine(line, code, separator);
+    if (!inReply_) {
+        if (!codeLine)
+            return Status::Broken;
+        pending_ = FtpReply{code, line.size() > 4 ? line.substr(4) : std::string()};
+        if (separator == '-') {
+            inReply_ = true;
+            return Status::NeedMore;
+        }
+    } else {
+        // A multi-line reply ends with a line of the same code and a space (RFC 959 4.2).
+        pending_.Text += '\n';
+        const bool last = codeLine && code == pending_.Code && separator == ' ';
+        pending_.Text += last ? (line.size() > 4 ? line.substr(4) : std::string()) : line;
+        if (!last)
+            return Status::NeedMore;
+    }
+    inReply_ = false;
+    pendingBytes_ = 0;
+    reply = std::move(pending_);
+    pending_ = FtpReply{};
+    return Status::Reply;
+}
+
+} // namespace ornbrook

@@ -1,0 +1,72 @@
+#include "ftp/FtpModule.h"
+
+#include "diag/NumberText.h"
+#include "diag/Text_Code.h"
+
+namespace ornbrook {
+
+namespace {
+
+std::int32_t DefaultPort(const std::string& scheme) {
+    const std::string s = LowerCase(scheme);
+    if (s == "http")
+        return 80;
+    if (s == "ftp")
+        return 21;
+    if (s == "telnet")
+        return 23;
+    return 0;
+}
+
+} // namespace
+
+FtpURL ParseURL(const std::string& url) {
+    FtpURL result;
+    std::string rest = url;
+
+    const auto colon = rest.find(':');
+    if (colon == std::string::npos) {
+        result.Scheme = "file";
+    } else {
+        result.Scheme = rest.substr(0, colon);
+        rest.erase(0, colon + 1);
+        if (StartsWith(rest, "//"))
+            rest.erase(0, 2);
+    }
+
+    const auto slash = rest.find('/');
+    if (slash == std::string::npos) {
+        result.Path = "/";
+    } else {
+        result.Path = rest.substr(slash);
+        rest.erase(slash);
+    }
+
+    std::string hostPart = rest;
+    const auto at = rest.rfind('@');
+    if (at != std::string::npos) {
+        hostPart = rest.substr(at + 1);
+        const std::string userInfo = rest.substr(0, at);
+        const auto split = userInfo.find(':');
+        if (split == std::string::npos) {
+            result.User = userInfo;
+        } else {
+            result.User = userInfo.substr(0, split);
+            result.Pass = userInfo.substr(split + 1);
+        }
+    }
+
+    const auto portColon = hostPart.find(':');
+    if (portColon == std::string::npos) {
+        result.Host = hostPart;
+        result.Port = DefaultPort(result.Scheme);
+    } else {
+        result.Host = hostPart.substr(0, portColon);
+        // Out of the 32-bit range: a port that every connection attempt refuses.
+        result.Port =
+            ToInt32(RoundHalfEven(TextToNumber(hostPart.substr(portColon + 1)))).value_or(-1);
+    }
+    return result;
+}
+
+} // namespace ornbrook

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace ornbrook {
+
+// The parts of a watched URL that a check needs to log in and reach a directory.
+struct FtpURL {
+    std::string Scheme;
+    std::string User;
+    std::string Pass;
+    std::string Host;
+    std::int32_t Port = 0;
+    std::string Path;
+};
+
+// Splits any text into an FtpURL; never fails. Pieces come off in a fixed order
+// (scheme, path, user information, port), so the first "/" after the scheme ends
+// the host part even inside a password. A port text beyond the 32-bit range gives
+// Port -1, which no connection accepts.
+FtpURL ParseURL(const std::string& url);
+
+} // namespace ornbrook

@@ -1,0 +1,62 @@
+#pragma once
+
+#include "diag/Debug_Modul.h"
+#include "ftp/FtpResult.h"
+#include "ftp/FtpSession.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace ornbrook {
+
+// One FTP login: connect, change directory, enumerate the names of the current
+// directory, get and put single files. Every operation blocks until the server
+// has answered or its deadline has passed; 0 means failure, never an exception.
+class SimpleFtpClient final {
+public:
+    SimpleFtpClient() = default;
+    ~SimpleFtpClient();
+    SimpleFtpClient(const SimpleFtpClient&) = delete;
+    SimpleFtpClient& operator=(const SimpleFtpClient&) = delete;
+
+    void Cancel();
+    void Disconnect();
+    bool IsConnected() const;
+    // The connection handle, 0 on failure. A connected client drops its old
+    // connection first. Port 0 means 21.
+    std::int32_t Connect(const std::string& Host, std::int32_t Port,
+                         const std::string& User = "Anonymous",
+                         const std::string& Pass = AnonymousPassword);
+    std::int32_t SendFile(const std::string& LocalFile, const std::string& RemoteFile);
+    std::int32_t GetFile(const std::string& RemoteFile, const std::string& LocalFile);
+    std::int32_t ChangeDir(const std::string& Path);
+    // Lists the whole directory, then hands out its first name: an enumeration
+    // handle, 0 when the directory is empty or the listing failed (ListingFailed).
+    std::int32_t GetFirstFile(std::string& FileName);
+    // The next name of the enumeration; 0 when there are no more.
+    std::int32_t GetNextFile(std::int32_t hFind, std::string& FileName);
+
+    // Whether the last GetFirstFile could not complete the listing, as opposed
+    // to finding the directory empty.
+    bool ListingFailed() const { return listingFailed_; }
+    // The outcome of the last request, for diagnostics.
+    const FtpResult& LastResult() const { return lastResult_; }
+
+private:
+    std::int32_t Track(FtpResult result);
+    std::int32_t NextHandle();
+
+    LiveObject live_{"SimpleFtpClient"};
+    std::unique_ptr<FtpSession> session_;
+    std::int32_t connectionHandle_ = 0;
+    std::int32_t lastHandle_ = 0;
+    FtpResult lastResult_;
+    bool listingFailed_ = false;
+    std::vector<std::string> listing_;
+    std::size_t nextName_ = 0;
+    std::int32_t findHandle_ = 0;
+};
+
+} // namespace ornbrook

@@ -1,0 +1,214 @@
+#include "ftp/TcpSocket.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <unistd.h>
+
+namespace ornbrook {
+
+namespace {
+
+// The 4 or 16 address bytes, IPv4-mapped IPv6 addresses as IPv4.
+std::string HostBytes(const SocketAddress& a) {
+    if (a.Family() == AF_INET) {
+        const auto* in = reinterpret_cast<const sockaddr_in*>(&a.Storage);
+        return {reinterpret_cast<const char*>(&in->sin_addr), 4};
+    }
+    if (a.Family() == AF_INET6) {
+        const auto* in6 = reinterpret_cast<const sockaddr_in6*>(&a.Storage);
+        if (IN6_IS_ADDR_V4MAPPED(&in6->sin6_addr))
+            return {reinterpret_cast<const char*>(&in6->sin6_addr) + 12, 4};
+        return {reinterpret_cast<const char*>(&in6->sin6_addr), 16};
+    }
+    return {};
+}
+
+SocketAddress AddressOf(int fd, bool peer) {
+    SocketAddress a;
+    a.Length = sizeof(a.Storage);
+    auto* sa = reinterpret_cast<sockaddr*>(&a.Storage);
+    const int rc = peer ? ::getpeername(fd, sa, &a.Length) : ::getsockname(fd, sa, &a.Length);
+    if (rc != 0)
+        a = SocketAddress{};
+    return a;
+}
+
+} // namespace
+
+std::string SocketAddress::HostText() const {
+    char text[INET6_ADDRSTRLEN] = {};
+    if (Family() == AF_INET)
+        ::inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(&Storage)->sin_addr, text,
+                    sizeof(text));
+    else if (Family() == AF_INET6)
+        ::inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6*>(&Storage)->sin6_addr, text,
+                    sizeof(text));
+    return text;
+}
+
+std::uint16_t SocketAddress::Port() const {
+    if (Family() == AF_INET)
+        return ntohs(reinterpret_cast<const sockaddr_in*>(&Storage)->sin_port);
+    if (Family() == AF_INET6)
+        return ntohs(reinterpret_cast<const sockaddr_in6*>(&Storage)->sin6_port);
+    return 0;
+}
+
+void SocketAddress::SetPort(std::uint16_t port) {
+    if (Family() == AF_INET)
+        reinterpret_cast<sockaddr_in*>(&Storage)->sin_port = htons(port);
+    else if (Family() == AF_INET6)
+        reinterpret_cast<sockaddr_in6*>(&Storage)->sin6_port = htons(port);
+}
+
+bool SocketAddress::SameHost(const SocketAddress& other) const {
+    const std::string mine = HostBytes(*this);
+    return !mine.empty() && mine == HostBytes(other);
+}
+
+std::vector<SocketAddress> ResolveHost(const std::string& host, std::uint16_t port) {
+    std::vector<SocketAddress> result;
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_protocol = IPPROTO_TCP;
+    addrinfo* list = nullptr;
+    const std::string service = std::to_string(port);
+    if (::getaddrinfo(host.c_str(), service.c_str(), &hints, &list) != 0)
+        return result;
+    for (const addrinfo* ai = list; ai != nullptr; ai = ai->ai_next) {
+        if (ai->ai_addrlen > sizeof(sockaddr_storage))
+            continue;
+        SocketAddress a;
+        std::memcpy(&a.Storage, ai->ai_addr, ai->ai_addrlen);
+        a.Length = ai->ai_addrlen;
+        result.push_back(a);
+    }
+    ::freeaddrinfo(list);
+    return result;
+}
+
+int MillisecondsUntil(Deadline deadline) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - SteadyClock::now());
+    return static_cast<int>(std::clamp<std::int64_t>(left.count(), 0, INT_MAX));
+}
+
+bool WaitFor(int fd, short events, Deadline deadline) {
+    for (;;) {
+        pollfd p{fd, events, 0};
+        const int rc = ::poll(&p, 1, MillisecondsUntil(deadline));
+        if (rc > 0)
+            return true;
+        if (rc == 0 || errno != EINTR)
+            return false;
+    }
+}
+
+TcpSocket& TcpSocket::operator=(TcpSocket&& other) noexcept {
+    if (this != &other) {
+        Close();
+        fd_ = other.fd_;
+        other.fd_ = -1;
+    }
+    return *this;
+}
+
+void TcpSocket::Close() {
+    if (fd_ >= 0)
+        ::close(fd_);
+    fd_ = -1;
+}
+
+TcpSocket TcpSocket::ConnectTo(const SocketAddress& address, Deadline deadline) {
+    TcpSocket s(::socket(address.Family(), SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    if (!s.IsOpen())
+        return {};
+    const int one = 1;
+    ::setsockopt(s.fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
+    if (::connect(s.fd_, reinterpret_cast<const sockaddr*>(&address.Storage), address.Length) == 0)
+        return s;
+    if (errno != EINPROGRESS || !WaitFor(s.fd_, POLLOUT, deadline))
+        return {};
+    int error = 0;
+    socklen_t length = sizeof(error);
+    if (::getsockopt(s.fd_, SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0)
+        return {};
+    return s;
+}
+
+TcpSocket TcpSocket::ListenOn(const SocketAddress& address) {
+    TcpSocket s(::socket(address.Family(), SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    if (!s.IsOpen())
+        return {};
+    if (::bind(s.fd_, reinterpret_cast<const sockaddr*>(&address.Storage), address.Length) != 0 ||
+        ::listen(s.fd_, 8) != 0)
+        return {};
+    return s;
+}
+
+TcpSocket TcpSocket::Accept(SocketAddress& peer) const {
+    peer = SocketAddress{};
+    peer.Length = sizeof(peer.Storage);
+    const int fd = ::accept4(fd_, reinterpret_cast<sockaddr*>(&peer.Storage), &peer.Length,
+                             SOCK_NONBLOCK | SOCK_CLOEXEC);
+    return TcpSocket(fd);
+}
+
+SocketAddress TcpSocket::LocalAddress() const {
+    return AddressOf(fd_, false);
+}
+
+SocketAddress TcpSocket::PeerAddress() const {
+    return AddressOf(fd_, true);
+}
+
+long TcpSocket::ReadSome(char* buffer, std::size_t size) const {
+    for (;;) {
+        const ssize_t n = ::recv(fd_, buffer, size, 0);
+        if (n >= 0)
+            return static_cast<long>(n);
+        if (errno == EINTR)
+            continue;
+        return (errno == EAGAIN || errno == EWOULDBLOCK) ? WouldBlock : Failed;
+    }
+}
+
+long TcpSocket::WriteSome(const char* data, std::size_t size) const {
+    for (;;) {
+        const ssize_t n = ::send(fd_, data, size, MSG_NOSIGNAL);
+        if (n >= 0)
+            return static_cast<long>(n);
+        if (errno == EINTR)
+            continue;
+        return (errno == EAGAIN || errno == EWOULDBLOCK) ? WouldBlock : Failed;
+    }
+}
+
+bool TcpSocket::SendAll(std::string_view data, Deadline deadline) const {
+    while (!data.empty()) {
+        const long n = WriteSome(data.data(), data.size());
+        if (n == Failed)
+            return false;
+        if (n == WouldBlock) {
+            if (!WaitFor(fd_, POLLOUT, deadline))
+                return false;
+            continue;
+        }
+        data.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+void TcpSocket::ShutdownWrite() const {
+    ::shutdown(fd_, SHUT_WR);
+}
+
+} // namespace ornbrook

@@ -1,0 +1,78 @@
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+namespace ornbrook {
+
+using SteadyClock = std::chrono::steady_clock;
+using Deadline = SteadyClock::time_point;
+
+// An IPv4 or IPv6 socket address.
+struct SocketAddress {
+    sockaddr_storage Storage{};
+    socklen_t Length = 0;
+
+    int Family() const { return Storage.ss_family; }
+    std::string HostText() const;
+    std::uint16_t Port() const;
+    void SetPort(std::uint16_t port);
+    // Same host address, ports ignored; an IPv4-mapped IPv6 address equals its IPv4 form.
+    bool SameHost(const SocketAddress& other) const;
+};
+
+// The addresses of host and port through getaddrinfo, IPv4 and IPv6; empty when none.
+std::vector<SocketAddress> ResolveHost(const std::string& host, std::uint16_t port);
+
+// Milliseconds left until the deadline, for poll (0 when it has passed).
+int MillisecondsUntil(Deadline deadline);
+
+// Waits for the events on one descriptor until the deadline; false on timeout.
+bool WaitFor(int fd, short events, Deadline deadline);
+
+// A non-blocking TCP socket that closes itself.
+class TcpSocket final {
+public:
+    TcpSocket() = default;
+    explicit TcpSocket(int fd) : fd_(fd) {}
+    ~TcpSocket() { Close(); }
+    TcpSocket(TcpSocket&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+    TcpSocket& operator=(TcpSocket&& other) noexcept;
+    TcpSocket(const TcpSocket&) = delete;
+    TcpSocket& operator=(const TcpSocket&) = delete;
+
+    // A closed socket when the connection fails or the deadline passes.
+    static TcpSocket ConnectTo(const SocketAddress& address, Deadline deadline);
+    // Listens on the address (port 0 picks a free one); closed on failure.
+    static TcpSocket ListenOn(const SocketAddress& address);
+
+    bool IsOpen() const { return fd_ >= 0; }
+    int Fd() const { return fd_; }
+    void Close();
+
+    TcpSocket Accept(SocketAddress& peer) const;
+    SocketAddress LocalAddress() const;
+    SocketAddress PeerAddress() const;
+
+    // What ReadSome and WriteSome return besides a byte count.
+    static constexpr long WouldBlock = -1;
+    static constexpr long Failed = -2;
+    // Bytes read, 0 at the end of the stream.
+    long ReadSome(char* buffer, std::size_t size) const;
+    long WriteSome(const char* data, std::size_t size) const;
+    bool SendAll(std::string_view data, Deadline deadline) const;
+    // Ends our direction of the stream (the peer reads its end).
+    void ShutdownWrite() const;
+
+private:
+    int fd_ = -1;
+};
+
+} // namespace ornbrook

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace ornbrook {
+
+// A small SSL library over OpenSSL with the call contract the socket classes
+// are written against: integer session handles, blocking handshakes on an
+// already connected socket, zero-terminated texts into caller buffers.
+// TLS 1.2 or newer with the system's default ciphers.
+
+// Client handshake on a connected, blocking socket. caFile names the CA
+// certificates to verify the server against (empty: none; the handshake still
+// completes and ssl_getverify reports the peer unverified). 0 on failure.
+std::int32_t ssl_init_client(std::int32_t socket, const std::string& caFile);
+
+// Server handshake on an accepted, blocking socket with a certificate and key
+// file (PEM). Session handles of the server side are above 100; callers treat
+// 100 or less as failure.
+std::int32_t ssl_init_server(std::int32_t socket, const std::string& certificateFile,
+                             const std::string& keyFile);
+
+// Bytes written; 0 or -1 as a plain send.
+std::int32_t ssl_send(std::int32_t session, const void* data, std::int32_t length);
+
+// Bytes read; less than 1 when nothing is there (also on a non-blocking socket).
+std::int32_t ssl_recv(std::int32_t session, void* buffer, std::int32_t capacity);
+
+// Zero-terminated descriptions into buffer, never beyond capacity.
+std::int32_t ssl_getcipher(std::int32_t session, char* buffer, std::int32_t capacity);
+std::int32_t ssl_getsubject(std::int32_t session, char* buffer, std::int32_t capacity);
+std::int32_t ssl_getissuer(std::int32_t session, char* buffer, std::int32_t capacity);
+
+// 0 when the peer certificate verified.
+std::int32_t ssl_getverify(std::int32_t session);
+
+// Ends the session (before the socket is closed).
+std::int32_t ssl_cleanup(std::int32_t session);
+
+} // namespace ornbrook

@@ -1,0 +1,64 @@
+#include "ftp/FtpModule.h"
+
+#include <gtest/gtest.h>
+
+using namespace ornbrook;
+
+TEST(ParseURL, SplitsEveryKindOfText) {
+    const struct {
+        const char* url;
+        FtpURL expected;
+    } rows[] = {
+        {"ftp://srv/pub/incoming", {"ftp", "", "", "srv", 21, "/pub/incoming"}},
+        {"ftp://srv", {"ftp", "", "", "srv", 21, "/"}},
+        {"ftp://srv/", {"ftp", "", "", "srv", 21, "/"}},
+        {"ftp://srv/pub/", {"ftp", "", "", "srv", 21, "/pub/"}},
+        {"FTP://srv/x", {"FTP", "", "", "srv", 21, "/x"}},
+        {"ftp://srv:2121/in", {"ftp", "", "", "srv", 2121, "/in"}},
+        {"ftp://srv:/in", {"ftp", "", "", "srv", 0, "/in"}},
+        {"ftp://srv:abc/in", {"ftp", "", "", "srv", 0, "/in"}},
+        {"ftp:srv/pub", {"ftp", "", "", "srv", 21, "/pub"}},
+        {"srv/pub", {"file", "", "", "srv", 0, "/pub"}},
+        {"srv:21/pub", {"srv", "", "", "21", 0, "/pub"}},
+        {"http://srv/", {"http", "", "", "srv", 80, "/"}},
+        {"telnet://srv", {"telnet", "", "", "srv", 23, "/"}},
+        {"", {"file", "", "", "", 0, "/"}},
+        // User information without a colon: all of it is the user.
+        {"ftp://anna@srv/in", {"ftp", "anna", "", "srv", 21, "/in"}},
+        // Split at the last "@", then the first ":": the whole password survives.
+        {"ftp://anna:p@ss:w@rd@srv:2121/in", {"ftp", "anna", "p@ss:w@rd", "srv", 2121, "/in"}},
+        // An "@" after the first "/" belongs to the path.
+        {"ftp://srv/in/a@b", {"ftp", "", "", "srv", 21, "/in/a@b"}},
+        // A "/" in the user information cuts the URL there.
+        {"ftp://anna:pa/ss@srv/in", {"ftp", "", "", "anna", 0, "/ss@srv/in"}},
+        // Only one "//" goes; a single "/" stays.
+        {"ftp:////srv", {"ftp", "", "", "", 21, "//srv"}},
+        {"ftp:/srv", {"ftp", "", "", "", 21, "/srv"}},
+        // Port text: leading number, half-even rounding, blanks, sign, explicit 0 kept.
+        {"ftp://srv:2121.5/", {"ftp", "", "", "srv", 2122, "/"}},
+        {"ftp://srv: 21x/", {"ftp", "", "", "srv", 21, "/"}},
+        {"ftp://srv:-5/", {"ftp", "", "", "srv", -5, "/"}},
+        {"ftp://srv:0/", {"ftp", "", "", "srv", 0, "/"}},
+        {"ftp://srv:65536/", {"ftp", "", "", "srv", 65536, "/"}},
+        // Beyond the 32-bit range: a port no connection accepts.
+        {"ftp://srv:2147483648/", {"ftp", "", "", "srv", -1, "/"}},
+        {"ftp://srv:1e300/", {"ftp", "", "", "srv", -1, "/"}},
+        {"ftp://srv:2147483647/", {"ftp", "", "", "srv", 2147483647, "/"}},
+        // Scheme compared without case for the default port; unknown schemes give 0.
+        {"HtTp://srv", {"HtTp", "", "", "srv", 80, "/"}},
+        {"sftp://srv", {"sftp", "", "", "srv", 0, "/"}},
+        // Bytes pass unchanged: no percent-decoding, line breaks kept for the client to refuse.
+        {"ftp://srv/a%20b/\xE9\r\n", {"ftp", "", "", "srv", 21, "/a%20b/\xE9\r\n"}},
+        {"ftp://[::1]/x", {"ftp", "", "", "[", 0, "/x"}},
+    };
+    for (const auto& row : rows) {
+        const FtpURL got = ParseURL(row.url);
+        SCOPED_TRACE(row.url);
+        EXPECT_EQ(got.Scheme, row.expected.Scheme);
+        EXPECT_EQ(got.User, row.expected.User);
+        EXPECT_EQ(got.Pass, row.expected.Pass);
+        EXPECT_EQ(got.Host, row.expected.Host);
+        EXPECT_EQ(got.Port, row.expected.Port);
+        EXPECT_EQ(got.Path, row.expected.Path);
+    }
+}

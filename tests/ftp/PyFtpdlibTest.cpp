@@ -1,0 +1,231 @@
+#include "ftp/CheckRunner.h"
+#include "ftp/FtpSettings.h"
+#include "ftp/SimpleFtpClient.h"
+#include "ftp/UrlFileListChecker.h"
+#include "tests/fixtures/PyFtpServer.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <stdexcept>
+#include <thread>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+using namespace ornbrook;
+using ornbrook::test::PyFtpServer;
+using namespace std::chrono_literals;
+
+namespace {
+
+struct Outcome {
+    std::optional<std::string> error;
+    std::vector<std::string> names;
+};
+
+Outcome Check(const std::string& url) {
+    UrlFileListChecker checker;
+    Outcome outcome;
+    checker.Ready.Connect([&] {
+        for (int i = 1; i <= checker.GetFilesCount(); ++i)
+            outcome.names.push_back(checker.GetFile(i));
+    });
+    checker.Error.Connect([&](const std::string& message) { outcome.error = message; });
+    checker.CheckURL(url);
+    std::sort(outcome.names.begin(), outcome.names.end());
+    return outcome;
+}
+
+// A loopback port with nothing listening on it.
+std::uint16_t ClosedPort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof(a);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a));
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length);
+    ::close(fd);
+    return ntohs(a.sin_port);
+}
+
+class PyFtpdlib : public testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        FtpTimeouts t;
+        t.Connect = t.Reply = t.DataConnect = t.DataIdle = 5s;
+        t.Quit = 1s;
+        SetFtpTimeouts(t);
+        server_ = new PyFtpServer();
+    }
+    static void TearDownTestSuite() {
+        delete server_;
+        server_ = nullptr;
+        SetFtpTimeouts({});
+    }
+    static PyFtpServer* server_;
+    const PyFtpServer& server() const { return *server_; }
+};
+
+PyFtpServer* PyFtpdlib::server_ = nullptr;
+
+} // namespace
+
+TEST_F(PyFtpdlib, LogsInOrReportsWhyNot) {
+    server().AddFile("login/file.txt", "x");
+    const std::string closed = "ftp://127.0.0.1:" + std::to_string(ClosedPort()) + "/";
+    const std::string port = std::to_string(server().Port());
+    const struct {
+        std::string url;
+        std::optional<std::string> error;
+    } rows[] = {
+        {server().Url("/login"), std::nullopt},
+        {server().UserUrl("/login"), std::nullopt},
+        {server().UserUrl("/login", PyFtpServer::UserName, "wrong"), "could not connect"},
+        {"ftp://no-such-host.invalid:" + port + "/login", "could not connect"},
+        {"ftp:///login", "could not connect"},
+        {closed, "could not connect"},
+        {"ftp://127.0.0.1:70000/", "could not connect"},
+        {"ftp://127.0.0.1:-21/", "could not connect"},
+        {"ftp://127.0.0.1:99999999999/", "could not connect"},
+        {"ftp://us\r\ner:pw@127.0.0.1:" + port + "/login", "could not connect"},
+        {server().Url("/missing"), "could not change dir"},
+        {server().Url("/login/file.txt"), "could not change dir"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.url);
+        const Outcome outcome = Check(row.url);
+        EXPECT_EQ(outcome.error, row.error);
+        if (!row.error) {
+            EXPECT_EQ(outcome.names, std::vector<std::string>{"file.txt"});
+        }
+    }
+}
+
+TEST_F(PyFtpdlib, ListsNamesExactly) {
+    server().AddDir("empty");
+    const std::vector<std::string> names = {
+        " leading space",    "trailing space ", "two  spaces",         "sub dir",
+        "\xC3\xA4pfel-utf8", "caf\xE9-latin1",  std::string(255, 'n'), "semi;colon=x",
+    };
+    for (const auto& name : names) {
+        if (name == "sub dir")
+            server().AddDir("names/" + name);
+        else
+            server().AddFile("names/" + name, "data");
+    }
+    auto sorted = names;
+    std::sort(sorted.begin(), sorted.end());
+
+    EXPECT_EQ(Check(server().Url("/names")).names, sorted);
+    EXPECT_EQ(Check(server().Url("/names/")).names, sorted);
+    const Outcome empty = Check(server().Url("/empty"));
+    EXPECT_EQ(empty.error, std::nullopt);
+    EXPECT_TRUE(empty.names.empty());
+}
+
+TEST_F(PyFtpdlib, ListsFiveThousandNames) {
+    std::vector<std::string> expected;
+    for (int i = 0; i < 5000; ++i) {
+        char name[32];
+        std::snprintf(name, sizeof(name), "file-%05d.dat", i);
+        expected.emplace_back(name);
+        server().AddFile(std::string("many/") + name);
+    }
+    const Outcome outcome = Check(server().Url("/many"));
+    EXPECT_EQ(outcome.error, std::nullopt);
+    EXPECT_EQ(outcome.names, expected);
+}
+
+TEST_F(PyFtpdlib, ClientEnumeratesAndMovesFilesIntact) {
+    server().AddDir("box");
+    std::string payload;
+    for (int i = 0; i < 300'000; ++i)
+        payload += static_cast<char>(i % 251);
+    const std::string local = server().RootDir() + "-local.bin";
+    const std::string back = server().RootDir() + "-back.bin";
+    {
+        std::ofstream out(local, std::ios::binary);
+        out << payload;
+    }
+
+    SimpleFtpClient client;
+    client.Disconnect(); // never connected: nothing happens
+    EXPECT_FALSE(client.IsConnected());
+    ASSERT_NE(client.Connect("127.0.0.1", server().Port(), "", ""), 0);
+    // A second Connect replaces the first login.
+    ASSERT_NE(
+        client.Connect("127.0.0.1", server().Port(), PyFtpServer::UserName, PyFtpServer::Password),
+        0);
+    ASSERT_TRUE(client.IsConnected());
+    ASSERT_NE(client.ChangeDir("/box"), 0);
+
+    std::string name = "stale";
+    EXPECT_EQ(client.GetFirstFile(name), 0);
+    EXPECT_EQ(name, "");
+    EXPECT_FALSE(client.ListingFailed());
+
+    EXPECT_NE(client.SendFile(local, "up load.bin"), 0);
+    EXPECT_EQ(server().ReadFile("box/up load.bin"), payload);
+    EXPECT_NE(client.GetFile("up load.bin", back), 0);
+    std::ifstream in(back, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()),
+              payload);
+    // A refused download leaves an existing local file alone.
+    EXPECT_EQ(client.GetFile("missing.bin", back), 0);
+    EXPECT_TRUE(std::filesystem::exists(back));
+    EXPECT_EQ(client.SendFile(local, "bad\r\nDELE up load.bin"), 0);
+
+    const std::int32_t find = client.GetFirstFile(name);
+    ASSERT_NE(find, 0);
+    EXPECT_EQ(name, "up load.bin");
+    EXPECT_EQ(client.GetNextFile(find, name), 0);
+    EXPECT_EQ(name, "");
+
+    client.Cancel();
+    EXPECT_FALSE(client.IsConnected());
+    EXPECT_EQ(client.ChangeDir("/box"), 0);
+    std::filesystem::remove(local);
+    std::filesystem::remove(back);
+}
+
+TEST_F(PyFtpdlib, RunnerOnAWorkerThreadRaisesOnTheCaller) {
+    server().AddFile("threaded/a", "");
+    const auto caller = std::this_thread::get_id();
+    std::thread::id worker;
+    SetCheckRunner([&](const BlockingWork& work) {
+        std::thread thread([&] {
+            worker = std::this_thread::get_id();
+            work();
+        });
+        thread.join();
+    });
+    auto checker = std::make_unique<UrlFileListChecker>();
+    UrlFileListChecker* raw = checker.get();
+    int raised = 0;
+    checker->Ready.Connect([&] {
+        ++raised;
+        EXPECT_EQ(std::this_thread::get_id(), caller);
+        EXPECT_EQ(raw->GetFilesCount(), 1);
+        EXPECT_EQ(raw->GetFile(0), "");
+        EXPECT_EQ(raw->GetFile(1), "a");
+        EXPECT_THROW(raw->GetFile(2), std::out_of_range);
+        EXPECT_THROW(raw->GetFile(-1), std::out_of_range);
+        // The owner cancels from its handler, as the file list does.
+        raw->Cancel();
+    });
+    checker->CheckURL(server().Url("/threaded"));
+    SetCheckRunner({});
+    EXPECT_EQ(raised, 1);
+    EXPECT_NE(worker, caller);
+    EXPECT_EQ(checker->GetURL(), server().Url("/threaded"));
+    checker->Clear();
+    EXPECT_EQ(checker->GetFilesCount(), 0);
+}
