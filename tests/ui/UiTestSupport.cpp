@@ -1,11 +1,14 @@
 #include "tests/ui/UiTestSupport.h"
 
 #include "app/FileIO_Code.h"
+#include "ftp/CheckRunner.h"
 #include "model/MainInterface.h"
-#include "tests/support/TempProgramDir.h"
+#include "model/MainInterface_Modul.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QTest>
+#include <QTreeWidget>
 
 namespace ornbrook::test {
 
@@ -38,6 +41,50 @@ QLineEdit* OpenEditor(QWidget* viewport) {
             return editor;
     }
     return nullptr;
+}
+
+void MainFormFixture::Load(const std::vector<UrlRecord>& urls, bool paintDuringChecks) {
+    WriteWatchList(urls);
+    CreateMainInterface();
+    form = std::make_unique<MainForm>([this] { ++shutDowns; }, paintDuringChecks);
+    form->Form_Load();
+    form->show();
+}
+
+void MainFormFixture::TearDown() {
+    form.reset();
+    DestroyMainInterface();
+    SetCheckRunner({});
+}
+
+MainInterface& MainFormFixture::Watch() {
+    return *TheMainInterface;
+}
+
+QTreeWidgetItem* MainFormFixture::Item(int row) {
+    return URLs().topLevelItem(row);
+}
+
+void MainFormFixture::Select(int row) {
+    URLs().setCurrentItem(Item(row));
+}
+
+void MainFormFixture::Key(QWidget* target, Qt::Key key) {
+    QTest::keyClick(target, key);
+}
+
+void MainFormFixture::EndEdit(const QString& text, Qt::Key key, bool replace) {
+    QLineEdit* editor = OpenEditor(URLs().viewport());
+    ASSERT_NE(editor, nullptr);
+    if (replace)
+        editor->clear();
+    editor->deselect();
+    editor->end(false);
+    QTest::keyClicks(editor, text);
+    QTest::keyClick(editor, key);
+    // The edit's end runs from the event loop, after the editor has closed.
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
 }
 
 void Gate::Wait() {
