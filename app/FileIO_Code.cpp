@@ -46,7 +46,7 @@ FileError::FileError(const std::string& fileName, const std::string& cause)
     : std::runtime_error("File \"" + fileName + "\": " + cause), fileName_(fileName) {}
 
 bool FileExists(const std::string& fileName) {
-    struct stat info{};
+    struct stat info {};
     return ::stat(fileName.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
 }
 

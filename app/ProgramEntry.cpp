@@ -1,9 +1,9 @@
 #include "app/ProgramEntry.h"
 
 #include "app/Startup.h"
-#include "model/HeadlessCommands.h"
 #include "diag/DebugForm.h"
 #include "diag/Debug_Modul.h"
+#include "model/HeadlessCommands.h"
 
 #include <QApplication>
 #include <QMessageBox>

@@ -24,7 +24,11 @@ QTreeWidget* MakeListView(const QStringList& columns) {
     view->setUniformRowHeights(true);
     view->setColumnCount(static_cast<int>(columns.size()));
     view->setHeaderLabels(columns);
-    view->header()->setStretchLastSection(false);
+    // The name takes the room left by the numbers, which are sized to their contents.
+    QHeaderView* header = view->header();
+    header->setStretchLastSection(false);
+    header->setSectionResizeMode(QHeaderView::ResizeToContents);
+    header->setSectionResizeMode(0, QHeaderView::Stretch);
     return view;
 }
 
@@ -45,8 +49,7 @@ void SetRow(QTreeWidget* view, std::size_t row, const QStringList& cells) {
 
 DebugForm::DebugForm()
     : text1_(new QPlainTextEdit), listView1_(MakeListView({"Klasse", "Anzahl"})),
-      listView2_(
-          MakeListView({"Prozess", "Durchschnitt", "L\u00e4ngste", "Anzahl", "Gesammt"})) {
+      listView2_(MakeListView({"Prozess", "Durchschnitt", "L\u00e4ngste", "Anzahl", "Gesammt"})) {
     setWindowTitle("DebugForm");
     setObjectName("DebugForm");
     text1_->setObjectName("Text1");
@@ -89,10 +92,10 @@ void DebugForm::ShowPaneText(const std::string& text) {
 }
 
 void DebugForm::ShowClassRow(std::size_t row, const KlassenInfo& info) {
-    OnGuiThread([this, row, cells = QStringList{DisplayText(info.Name),
-                                                QString::number(info.Anzahl)}] {
-        SetRow(listView1_, row, cells);
-    });
+    OnGuiThread(
+        [this, row, cells = QStringList{DisplayText(info.Name), QString::number(info.Anzahl)}] {
+            SetRow(listView1_, row, cells);
+        });
 }
 
 void DebugForm::ShowProzessRow(std::size_t row, const ProzessInfo& info) {

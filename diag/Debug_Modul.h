@@ -21,7 +21,7 @@ struct KlassenInfo {
 // Timing statistics of one process name (one row of the timing list).
 struct ProzessInfo {
     std::string Name;
-    double Durchschnitt = 0;  // average in ms, rounded to 2 decimals
+    double Durchschnitt = 0;   // average in ms, rounded to 2 decimals
     std::int64_t Laengste = 0; // longest run in ms
     std::int64_t Anzahl = 0;   // completed runs
     std::int64_t Gesammt = 0;  // total ms of completed runs

@@ -5,7 +5,8 @@
 namespace ornbrook {
 
 QString DisplayText(const std::string& bytes) {
-    const QByteArray raw = QByteArray::fromRawData(bytes.data(), static_cast<qsizetype>(bytes.size()));
+    const QByteArray raw =
+        QByteArray::fromRawData(bytes.data(), static_cast<qsizetype>(bytes.size()));
     QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     QString text = utf8(raw);
     if (utf8.hasError())

@@ -36,7 +36,8 @@ std::int32_t CountOf(std::string_view text, std::string_view part) {
     if (part.empty())
         return 0;
     std::int32_t count = 0;
-    for (auto p = text.find(part); p != std::string_view::npos; p = text.find(part, p + part.size()))
+    for (auto p = text.find(part); p != std::string_view::npos;
+         p = text.find(part, p + part.size()))
         ++count;
     return count;
 }

@@ -74,7 +74,7 @@ TEST(StartCounter, CountsStarts) {
         const char* before; // nullptr: no file
         const char* after;
     } rows[] = {
-        {nullptr, "1\r\n"}, {"1\r\n", "2\r\n"},      {"41", "42\r\n"},
+        {nullptr, "1\r\n"}, {"1\r\n", "2\r\n"},     {"41", "42\r\n"},
         {"", "1\r\n"},      {"abc\r\n", "1\r\n"},   {" 7\r\n", "8\r\n"},
         {"0\r\n", "1\r\n"}, {"2.5\r\n", "3.5\r\n"}, {"999999999999\r\n", "1000000000000\r\n"},
     };

@@ -63,8 +63,8 @@ TEST(FileIO, DeleteByNameAndPattern) {
     TempProgramDir dir;
     EXPECT_NO_THROW(DeleteFileIfExists(dir.File("missing")));
     EXPECT_NO_THROW(DeleteFileIfExists(dir.File("debugfile.prozessinfo.*")));
-    for (const char* name : {"debugfile.prozessinfo.0", "debugfile.prozessinfo.12",
-                             "debugfile.prozesse", "other"})
+    for (const char* name :
+         {"debugfile.prozessinfo.0", "debugfile.prozessinfo.12", "debugfile.prozesse", "other"})
         WriteBytes(dir.File(name), "x");
     DeleteFileIfExists(dir.File("debugfile.prozessinfo.*"));
     EXPECT_FALSE(FileExists(dir.File("debugfile.prozessinfo.0")));

@@ -73,8 +73,12 @@ TEST_F(DebugModulTest, LogFileOnlyAtLevelsTwoAndThree) {
         }
     }
     // The window takes every line whatever the level.
-    EXPECT_EQ(view_->pane, std::string("line\r\n").append("line\r\n").append("line\r\n")
-                               .append("line\r\n").append("line\r\n").append("line\r\n"));
+    EXPECT_EQ(view_->pane, std::string("line\r\n")
+                               .append("line\r\n")
+                               .append("line\r\n")
+                               .append("line\r\n")
+                               .append("line\r\n")
+                               .append("line\r\n"));
 }
 
 TEST_F(DebugModulTest, LogIsQuietBeforeStartAndWindowSilentAfterUnloading) {

@@ -6,7 +6,8 @@
 namespace ornbrook::test {
 
 TempProgramDir::TempProgramDir() : previousProgramDir_(ProgramDir) {
-    std::string pattern = (std::filesystem::temp_directory_path() / "ornbrook-test-XXXXXX").string();
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "ornbrook-test-XXXXXX").string();
     if (!::mkdtemp(pattern.data()))
         throw std::runtime_error("cannot create a temporary directory");
     path_ = WithTrailingSlash(pattern);
