@@ -193,37 +193,36 @@ std::string AppendPaneLine(std::string pane, std::string text) {
     return pane;
 }
 
-void ClassCreated(const std::string& className) {
+namespace {
+
+// Adds delta to the live count of a class; a class first seen gets a new row
+// when it is created, and an unknown class is ignored when it ends.
+void CountClass(const std::string& className, std::int32_t delta) {
     std::lock_guard lock(stateMutex);
     DebugState& s = State();
     if (!StatisticsOn(s))
         return;
-    for (std::size_t i = 1; i < s.klassen.size(); ++i) {
-        if (s.klassen[i].Name == className) {
-            ++s.klassen[i].Anzahl;
-            if (s.view)
-                s.view->ShowClassRow(i, s.klassen[i]);
+    std::size_t i = 1;
+    while (i < s.klassen.size() && s.klassen[i].Name != className)
+        ++i;
+    if (i == s.klassen.size()) {
+        if (delta < 0)
             return;
-        }
+        s.klassen.push_back(KlassenInfo{className, 0});
     }
-    s.klassen.push_back(KlassenInfo{className, 1});
+    s.klassen[i].Anzahl += delta;
     if (s.view)
-        s.view->ShowClassRow(s.klassen.size() - 1, s.klassen.back());
+        s.view->ShowClassRow(i, s.klassen[i]);
+}
+
+} // namespace
+
+void ClassCreated(const std::string& className) {
+    CountClass(className, 1);
 }
 
 void ClassTerminated(const std::string& className) {
-    std::lock_guard lock(stateMutex);
-    DebugState& s = State();
-    if (!StatisticsOn(s))
-        return;
-    for (std::size_t i = 1; i < s.klassen.size(); ++i) {
-        if (s.klassen[i].Name == className) {
-            --s.klassen[i].Anzahl;
-            if (s.view)
-                s.view->ShowClassRow(i, s.klassen[i]);
-            return;
-        }
-    }
+    CountClass(className, -1);
 }
 
 std::vector<KlassenInfo> Klassen() {

@@ -1,6 +1,7 @@
 // Merge of 100,000 known and 100,000 listed names (10% new, 10% gone): the
 // watch list's merge against the work-list scan as the design writes it.
 #include "model/ListingMerge.h"
+#include "tests/support/WrittenMerge.h"
 
 #include <algorithm>
 #include <chrono>
@@ -8,33 +9,9 @@
 #include <random>
 
 using namespace ornbrook;
+using ornbrook::test::WrittenMerge;
 
 namespace {
-
-void WrittenMerge(std::vector<FileEntry>& entries, const std::vector<std::string>& listed) {
-    const std::size_t n = entries.size() - 1;
-    std::vector<std::pair<std::string, std::size_t>> w(n + 1);
-    for (std::size_t k = 1; k <= n; ++k)
-        w[k] = {entries[k].Name, k};
-    std::size_t r = n;
-    for (const auto& name : listed) {
-        std::size_t c = 0;
-        for (std::size_t p = 1; p <= r; ++p) {
-            if (w[p].first == name) {
-                c = p;
-                break;
-            }
-        }
-        if (c != 0) {
-            w[c] = w[r];
-            --r;
-        } else {
-            entries.push_back(FileEntry{name, FileStateNew});
-        }
-    }
-    for (std::size_t p = 1; p <= r; ++p)
-        entries[w[p].second].State = FileStateGone;
-}
 
 template <typename F> double Seconds(F&& f) {
     const auto start = std::chrono::steady_clock::now();

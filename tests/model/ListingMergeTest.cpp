@@ -1,40 +1,14 @@
 #include "model/ListingMerge.h"
+#include "tests/support/WrittenMerge.h"
 
 #include <gtest/gtest.h>
 
 #include <random>
 
 using namespace ornbrook;
+using ornbrook::test::WrittenMerge;
 
 namespace {
-
-// The merge exactly as the watch list's design writes it: a work list of the
-// known entries, scanned from the front for every listed name, a match replaced
-// by the last pair. O(n * m); kept here as the reference the fast merge must equal.
-void WrittenMerge(std::vector<FileEntry>& entries, const std::vector<std::string>& listed) {
-    const std::size_t n = entries.size() - 1;
-    std::vector<std::pair<std::string, std::size_t>> w(n + 1);
-    for (std::size_t k = 1; k <= n; ++k)
-        w[k] = {entries[k].Name, k};
-    std::size_t r = n;
-    for (const auto& name : listed) {
-        std::size_t c = 0;
-        for (std::size_t p = 1; p <= r; ++p) {
-            if (w[p].first == name) {
-                c = p;
-                break;
-            }
-        }
-        if (c != 0) {
-            w[c] = w[r];
-            --r;
-        } else {
-            entries.push_back(FileEntry{name, FileStateNew});
-        }
-    }
-    for (std::size_t p = 1; p <= r; ++p)
-        entries[w[p].second].State = FileStateGone;
-}
 
 std::vector<FileEntry> Entries(std::initializer_list<FileEntry> list) {
     std::vector<FileEntry> entries{FileEntry{}};
