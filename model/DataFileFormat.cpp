@@ -73,6 +73,13 @@ void DecodeRecordInto(std::string_view data, UrlRecord& record) {
     record.ErrorMsg = std::string(TakeText(data, p));
     if (record.Entries.empty())
         record.Entries.emplace_back();
+    // Counting the entries first (a walk over the lengths) saves regrowing the list.
+    std::size_t count = 0;
+    for (std::size_t q = p; q < data.size(); ++count) {
+        TakeText(data, q);
+        q += 1;
+    }
+    record.Entries.reserve(record.Entries.size() + count);
     while (p < data.size()) {
         std::string name(TakeText(data, p));
         const std::int32_t state = p < data.size() ? static_cast<unsigned char>(data[p]) : 0;

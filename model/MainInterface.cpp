@@ -3,6 +3,7 @@
 #include "app/FileIO_Code.h"
 #include "app/ProgramGlobals.h"
 #include "model/DataFileFormat.h"
+#include "model/FileReplacement.h"
 #include "model/UrlFileList.h"
 
 #include <cerrno>
@@ -19,54 +20,6 @@ namespace {
 
 [[noreturn]] void ThrowErrno(const std::string& fileName, const char* action) {
     throw FileError(fileName, std::string(action) + ": " + std::strerror(errno));
-}
-
-// Writes all bytes to a new file next to the target, flushes them to the disk
-// and renames the file over the target, so that a crash or a full disk at any
-// moment leaves either the old file or the new one, never a broken or missing one.
-void ReplaceFileContents(const std::string& fileName, const std::string& bytes) {
-    const std::string temp = fileName + "." + std::to_string(::getpid()) + ".tmp";
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0)
-        ThrowErrno(temp, "cannot create");
-    const auto fail = [&](const char* action) {
-        const int error = errno;
-        ::close(fd);
-        ::unlink(temp.c_str());
-        errno = error;
-        ThrowErrno(temp, action);
-    };
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            fail("cannot write");
-        done += static_cast<std::size_t>(n);
-    }
-    if (::fsync(fd) != 0)
-        fail("cannot write");
-    if (::close(fd) != 0) {
-        const int error = errno;
-        ::unlink(temp.c_str());
-        errno = error;
-        ThrowErrno(temp, "cannot write");
-    }
-    if (::rename(temp.c_str(), fileName.c_str()) != 0) {
-        const int error = errno;
-        ::unlink(temp.c_str());
-        errno = error;
-        ThrowErrno(fileName, "cannot replace");
-    }
-    // The rename itself reaches the disk with the directory.
-    const auto slash = fileName.rfind('/');
-    const std::string dir = slash == std::string::npos ? "." : fileName.substr(0, slash + 1);
-    const int dirFd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd >= 0) {
-        ::fsync(dirFd);
-        ::close(dirFd);
-    }
 }
 
 std::string ReadWholeFile(const std::string& fileName) {
@@ -173,12 +126,21 @@ void MainInterface::CheckFiles() {
 }
 
 void MainInterface::SaveData() {
-    std::string bytes;
-    bytes.reserve(lastSaveSize_);
-    for (std::size_t i = 1; i < Lists.size(); ++i)
-        Lists[i]->AppendFrameTo(bytes);
-    lastSaveSize_ = bytes.size();
-    ReplaceFileContents(DataFileName(), bytes);
+    // Frames go out in pieces through one buffer kept between saves, so a large
+    // watch list needs neither a second copy of itself in memory nor fresh pages
+    // for every save.
+    constexpr std::size_t Piece = 1 << 20;
+    FileReplacement file(DataFileName());
+    saveBuffer_.clear();
+    for (std::size_t i = 1; i < Lists.size(); ++i) {
+        Lists[i]->AppendFrameTo(saveBuffer_);
+        if (saveBuffer_.size() >= Piece) {
+            file.Write(saveBuffer_);
+            saveBuffer_.clear();
+        }
+    }
+    file.Write(saveBuffer_);
+    file.Commit();
 }
 
 void MainInterface::RaiseEvent_Change() {

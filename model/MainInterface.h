@@ -55,8 +55,7 @@ private:
     LiveObject live_{"MainInterface"};
     // Slot 0 is always present and empty.
     std::vector<std::shared_ptr<UrlFileList>> Lists{nullptr};
-    // The next file is usually as large as the last one.
-    std::size_t lastSaveSize_ = 0;
+    std::string saveBuffer_;
 };
 
 } // namespace ornbrook
