@@ -1,10 +1,9 @@
 #include "net/CSocket.h"
 
-#include "app/ProgramGlobals.h"
 #include "net/SocketModule.h"
 #include "net/WinsockApi.h"
 #include "tests/net/NetTestSupport.h"
-#include "tests/support/TempProgramDir.h"
+#include "tests/net/SecureTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -15,43 +14,10 @@
 namespace ornbrook {
 namespace {
 
+using test::ErrorList;
 using test::RawSocket;
+using test::Recorder;
 using test::WaitFor;
-
-// What one socket raised, in order.
-struct Recorder {
-    std::vector<std::string> events;
-    std::vector<SocketBytes> data;
-    std::vector<std::string> lines;
-    std::vector<std::pair<std::int32_t, std::string>> errors;
-    std::string remoteOfLastData;
-
-    void Watch(CSocket& s) {
-        s.Events.Connect.Connect([this] { events.push_back("Connect"); });
-        s.Events.Closed.Connect([this] { events.push_back("Closed"); });
-        s.Events.SendComplete.Connect([this] { events.push_back("SendComplete"); });
-        s.Events.DataArrival.Connect([this](const SocketBytes& bytes, const std::string& ip) {
-            data.push_back(bytes);
-            remoteOfLastData = ip;
-        });
-        s.Events.LineDataArrival.Connect([this](const std::string& line, const std::string& ip) {
-            lines.push_back(line);
-            remoteOfLastData = ip;
-        });
-        s.Events.Error.Connect(
-            [this](std::int32_t n, const std::string& text) { errors.emplace_back(n, text); });
-        s.Events.ConnectionRequest.Connect([this] { events.push_back("ConnectionRequest"); });
-    }
-    bool Saw(const std::string& event) const {
-        return std::find(events.begin(), events.end(), event) != events.end();
-    }
-    std::string Received() const {
-        std::string all;
-        for (const auto& d : data)
-            all.append(d.begin(), d.end());
-        return all;
-    }
-};
 
 std::int32_t ProzessRuns(const std::string& name) {
     for (const auto& p : Prozesse()) {
@@ -61,36 +27,23 @@ std::int32_t ProzessRuns(const std::string& name) {
     return 0;
 }
 
-class CSocketTest : public ::testing::Test {
+class CSocketTest : public test::SocketFixture {
 protected:
-    void SetUp() override {
-        // Timing statistics count the connect attempts.
-        DebugActive = true;
-        ShowDebugForm();
-    }
     void TearDown() override {
-        for (auto& s : made_)
-            s->Cancel();
-        made_.clear();
+        SocketFixture::TearDown();
         EXPECT_EQ(WinsockUsers(), 0);
         EXPECT_EQ(winsock::WSAStartupCount(), 0);
     }
 
-    std::shared_ptr<CSocket> Make() {
-        made_.push_back(CSocket::Create());
-        return made_.back();
-    }
-
-    // A listener whose connection requests are accepted into new sockets.
-    std::shared_ptr<CSocket> MakeServer(std::vector<std::shared_ptr<CSocket>>& accepted,
-                                        Recorder& acceptedEvents) {
-        auto server = Make();
+    // A listener whose connection requests are accepted into accepted_.
+    std::shared_ptr<CSocket> MakeServer() {
+        auto server = NewSocket();
         CSocket* listener = server.get();
-        server->Events.ConnectionRequest.Connect([this, listener, &accepted, &acceptedEvents] {
-            auto peer = Make();
-            acceptedEvents.Watch(*peer);
+        server->Events.ConnectionRequest.Connect([this, listener] {
+            auto peer = NewSocket();
+            serverSide_.Watch(*peer);
             peer->Accept(*listener);
-            accepted.push_back(peer);
+            accepted_.push_back(peer);
         });
         server->Listen();
         return server;
@@ -98,48 +51,36 @@ protected:
 
     // A listener that accepts one plain blocking socket, far, into accepted_.
     bool AcceptRaw(RawSocket& far) {
-        auto server = MakeServer(accepted_, serverSide_);
-        far = RawSocket::ConnectTo(server->LocalPort);
+        far = RawSocket::ConnectTo(MakeServer()->LocalPort);
         return WaitFor([&] { return accepted_.size() == 1; });
     }
 
     test::FakeNames names_;
-    test::TempProgramDir dir_;
     std::vector<std::shared_ptr<CSocket>> accepted_;
     Recorder serverSide_;
-    std::vector<std::shared_ptr<CSocket>> made_;
 };
 
 TEST_F(CSocketTest, ClientAndServerTalkAndThePeerCloseArrives) {
-    std::vector<std::shared_ptr<CSocket>> accepted;
-    Recorder serverSide;
-    auto server = MakeServer(accepted, serverSide);
+    auto server = MakeServer();
     ASSERT_EQ(server->State, CSocket::StateListening);
-    ASSERT_GT(server->LocalPort, 0);
-    EXPECT_TRUE(server->RemoteHost.empty());
 
     names_.hosts["localhost"] = {test::Address("127.0.0.1")};
-    auto client = Make();
+    auto client = NewSocket();
     Recorder clientSide;
     clientSide.Watch(*client);
     client->Connect("LocalHost", server->LocalPort);
     EXPECT_EQ(client->State, CSocket::StateConnecting);
-    ASSERT_TRUE(WaitFor([&] { return clientSide.Saw("Connect") && accepted.size() == 1; }));
-
-    EXPECT_EQ(client->State, CSocket::StateConnected);
+    ASSERT_TRUE(WaitFor([&] { return clientSide.Saw("Connect") && accepted_.size() == 1; }));
     EXPECT_EQ(client->RemoteHost, "127.0.0.1");
-    EXPECT_EQ(client->RemotePort, server->LocalPort);
-    EXPECT_GT(client->LocalPort, 0);
-    auto peer = accepted[0];
+    auto peer = accepted_[0];
     EXPECT_EQ(peer->State, CSocket::StateConnected);
     EXPECT_EQ(peer->RemotePort, client->LocalPort);
-    EXPECT_EQ(peer->RemoteHost, "127.0.0.1");
-    EXPECT_FALSE(serverSide.Saw("Connect")); // an accepted connection raises no Connect
+    EXPECT_FALSE(serverSide_.Saw("Connect")); // an accepted connection raises no Connect
     EXPECT_TRUE(WaitFor([&] { return clientSide.Saw("SendComplete"); }));
 
     client->SendData("hello");
-    ASSERT_TRUE(WaitFor([&] { return serverSide.Received() == "hello"; }));
-    EXPECT_EQ(serverSide.remoteOfLastData, "127.0.0.1");
+    ASSERT_TRUE(WaitFor([&] { return serverSide_.Received() == "hello"; }));
+    EXPECT_EQ(serverSide_.remoteOfLastData, "127.0.0.1");
     peer->SendData(SocketBytes{1, 2, 0, 255});
     ASSERT_TRUE(WaitFor([&] { return clientSide.Received().size() == 4; }));
     EXPECT_EQ(clientSide.data[0], (SocketBytes{1, 2, 0, 255}));
@@ -152,14 +93,13 @@ TEST_F(CSocketTest, ClientAndServerTalkAndThePeerCloseArrives) {
     const std::int32_t clientPort = client->LocalPort;
     client->Disconnect();
     EXPECT_FALSE(clientSide.Saw("Closed")); // own Disconnect raises nothing
-    ASSERT_TRUE(WaitFor([&] { return serverSide.Saw("Closed"); }));
+    ASSERT_TRUE(WaitFor([&] { return serverSide_.Saw("Closed"); }));
     EXPECT_EQ(peer->State, CSocket::StateClosed);
     EXPECT_EQ(peer->SocketHandle, 0);
     EXPECT_EQ(peer->WindowHandle, 0);
     EXPECT_EQ(peer->RemotePort, clientPort); // kept after the close
-    EXPECT_EQ(peer->LocalPort, 0);
     EXPECT_TRUE(clientSide.errors.empty());
-    EXPECT_TRUE(serverSide.errors.empty());
+    EXPECT_TRUE(serverSide_.errors.empty());
 }
 
 TEST_F(CSocketTest, ReadsComeInPiecesOfAtMost2000Bytes) {
@@ -208,10 +148,14 @@ TEST_F(CSocketTest, LineModeSplitsKeepsTheRestAndCutsAtAZeroByte) {
     EXPECT_EQ(far.Read(6), "hi\r\n\r\n");
 }
 
-TEST_F(CSocketTest, SendDataByKindOfValue) {
+// Each kind of value, a file, and a block too large for the system to take at
+// once, arriving whole and in order; SendComplete only once all is out.
+TEST_F(CSocketTest, SendDataValuesFilesAndBlocksThatMustWait) {
     RawSocket far;
     ASSERT_TRUE(AcceptRaw(far));
     auto peer = accepted_[0];
+    ASSERT_TRUE(WaitFor([&] { return serverSide_.Saw("SendComplete"); }));
+    serverSide_.events.clear();
 
     EXPECT_EQ(peer->SendData(""), 0); // empty text in byte mode: nothing
     peer->SendData(SocketData::Byte(0x41));
@@ -219,26 +163,15 @@ TEST_F(CSocketTest, SendDataByKindOfValue) {
     peer->SendData(SocketData::Number(12.5));
     peer->SendData(SocketData::Other("Ä"));
     peer->SendData(SocketData()); // no value: nothing
-    const std::string expected("A"
-                               "B\0C"
-                               "1\0"
-                               "2\0"
-                               ".\0"
-                               "5\0"
-                               "\xC4\0",
-                               14);
-    EXPECT_EQ(far.Read(expected.size()), expected);
-
-    auto closed = Make();
-    EXPECT_EQ(closed->SendData("nobody"), 0);
-}
-
-TEST_F(CSocketTest, LargeSendsArriveWholeEvenWhenTheSystemMustWait) {
-    RawSocket far;
-    ASSERT_TRUE(AcceptRaw(far));
-    auto peer = accepted_[0];
-    ASSERT_TRUE(WaitFor([&] { return serverSide_.Saw("SendComplete"); }));
-    serverSide_.events.clear();
+    const std::string values("AB\0C1\0"
+                             "2\0.\0"
+                             "5\0\xC4\0",
+                             14);
+    std::string file(12345, 'q');
+    file[0] = '\0';
+    test::WriteBytes(dir_.File("payload.bin"), file);
+    peer->SendFile(dir_.File("payload.bin"));
+    peer->SendFile(dir_.File("missing.bin")); // nothing to send, no failure
 
     std::string big(8 * 1024 * 1024, '\0');
     for (std::size_t i = 0; i < big.size(); ++i)
@@ -246,129 +179,108 @@ TEST_F(CSocketTest, LargeSendsArriveWholeEvenWhenTheSystemMustWait) {
     peer->SendData(SocketBytes(big.begin(), big.end()));
     peer->SendData("tail");
     EXPECT_FALSE(serverSide_.Saw("SendComplete"));
-    EXPECT_EQ(far.Read(big.size() + 4), big + "tail");
+    const std::string all = values + file + big + "tail";
+    EXPECT_TRUE(far.Read(all.size()) == all);
     EXPECT_TRUE(WaitFor([&] { return serverSide_.Saw("SendComplete"); }));
+
+    EXPECT_EQ(NewSocket()->SendData("nobody"), 0); // a closed socket sends nothing
 }
 
-TEST_F(CSocketTest, SendFileSendsTheWholeFile) {
-    RawSocket far;
-    ASSERT_TRUE(AcceptRaw(far));
-
-    std::string content(12345, 'q');
-    content[0] = '\0';
-    content[5000] = 'z';
-    test::WriteBytes(dir_.File("payload.bin"), content);
-    accepted_[0]->SendFile(dir_.File("payload.bin"));
-    EXPECT_EQ(far.Read(content.size()), content);
-    accepted_[0]->SendFile(dir_.File("missing.bin")); // nothing to send, no failure
-}
-
-TEST_F(CSocketTest, RefusedConnectIsRetriedOnceThenReported) {
-    const int port = test::FreePort();
-    auto client = Make();
-    Recorder events;
-    events.Watch(*client);
-    const std::int32_t connectsBefore = ProzessRuns("CSocket_Connect");
-    client->Connect("127.0.0.1", port);
-    ASSERT_TRUE(WaitFor([&] { return !events.errors.empty(); }));
-    EXPECT_EQ(events.errors,
-              (std::vector<std::pair<std::int32_t, std::string>>{{0, "Connection refused."}}));
-    EXPECT_EQ(ProzessRuns("CSocket_Connect") - connectsBefore, 2); // the first and the retry
-    EXPECT_EQ(client->State, CSocket::StateClosed);
-    EXPECT_EQ(client->SocketHandle, 0);
-    test::RunEvents(250);
-    EXPECT_EQ(events.errors.size(), 1u); // no third attempt
-}
-
-TEST_F(CSocketTest, ConnectTimesOutTwiceThenReportsTimeout) {
+// Failures found after Connect returned: one retry, then one Error and closed.
+TEST_F(CSocketTest, FailedConnectsAreRetriedOnceThenReported) {
     // A listener whose one-place queue is full drops further connection requests,
-    // so the connect stays pending until the time-out.
-    int port = 0;
-    RawSocket listener = RawSocket::ListenOn(0, &port);
-    RawSocket filler = RawSocket::ConnectTo(port);
+    // so a connect there stays pending until the time-out.
+    int fullPort = 0;
+    RawSocket full = RawSocket::ListenOn(0, &fullPort);
+    RawSocket filler = RawSocket::ConnectTo(fullPort);
 
-    auto client = Make();
-    Recorder events;
-    events.Watch(*client);
-    client->TimeOut = 30;
-    client->Connect("127.0.0.1", port);
-    ASSERT_TRUE(WaitFor([&] { return !events.errors.empty(); }));
-    EXPECT_EQ(events.errors, (std::vector<std::pair<std::int32_t, std::string>>{{0, "Timeout"}}));
-    EXPECT_EQ(client->State, CSocket::StateClosed);
-    EXPECT_FALSE(events.Saw("Connect"));
+    enum class Target { NobodyListens, FullQueue, ItsOwnListenPort };
+    const struct {
+        const char* name;
+        Target target;
+        const char* error;
+    } rows[] = {
+        {"refused", Target::NobodyListens, "Connection refused."},
+        {"time-out", Target::FullQueue, "Timeout"},
+        // Connect on an open socket closes it first, without a Closed event.
+        {"was listening", Target::ItsOwnListenPort, "Connection refused."},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        auto client = NewSocket();
+        Recorder events;
+        events.Watch(*client);
+        int port = row.target == Target::FullQueue ? fullPort : test::FreePort();
+        if (row.target == Target::ItsOwnListenPort) {
+            client->Listen();
+            port = client->LocalPort;
+        }
+        if (row.target == Target::FullQueue)
+            client->TimeOut = 30;
+        const std::int32_t connectsBefore = ProzessRuns("CSocket_Connect");
+        client->Connect("127.0.0.1", port);
+        ASSERT_TRUE(WaitFor([&] { return !events.errors.empty(); }));
+        test::RunEvents(150);
+        EXPECT_EQ(events.errors, (ErrorList{{0, row.error}}));
+        EXPECT_EQ(ProzessRuns("CSocket_Connect") - connectsBefore, 2); // the first and the retry
+        EXPECT_EQ(client->State, CSocket::StateClosed);
+        EXPECT_EQ(client->SocketHandle, 0);
+        EXPECT_TRUE(events.events.empty()) << events.events[0];
+    }
 }
 
+// Failures found inside Connect and Listen: the Error comes before they return.
 TEST_F(CSocketTest, SetUpFailuresRaiseErrorDuringConnectAndListen) {
-    auto client = Make();
-    Recorder events;
-    events.Watch(*client);
-
-    client->Connect("127.0.0.1", 65535);
-    ASSERT_EQ(events.errors.size(), 1u);
-    EXPECT_EQ(events.errors[0], (std::pair<std::int32_t, std::string>{1, "bad port"}));
-    EXPECT_EQ(client->State, CSocket::StateClosed);
-    EXPECT_EQ(client->WindowHandle, 0);
-
-    client->Connect("127.0.0.1", 65535 + 65536); // only the low 16 bits count
-    ASSERT_EQ(events.errors.size(), 2u);
-    EXPECT_EQ(events.errors[1].first, 1);
-
-    client->Connect("no-such-host.invalid", 21);
-    ASSERT_EQ(events.errors.size(), 3u);
-    EXPECT_EQ(events.errors[2], (std::pair<std::int32_t, std::string>{2, "host not found"}));
-
-    auto first = Make();
-    first->Listen();
-    ASSERT_EQ(first->State, CSocket::StateListening);
-    auto second = Make();
-    Recorder secondEvents;
-    secondEvents.Watch(*second);
-    second->LocalPort = first->LocalPort;
-    second->Listen();
-    EXPECT_EQ(secondEvents.errors,
-              (std::vector<std::pair<std::int32_t, std::string>>{{5, "error on binding"}}));
-    EXPECT_EQ(second->State, CSocket::StateClosed);
-
-    second->LocalPort = 65535;
-    second->Listen();
-    EXPECT_EQ(secondEvents.errors.back(),
-              (std::pair<std::int32_t, std::string>{4, "invalid socket"}));
-    EXPECT_EQ(second->WindowHandle, 0);
-
-    client->LocalPort = first->LocalPort; // bind before connecting fails likewise
-    client->Connect("127.0.0.1", first->LocalPort);
-    EXPECT_EQ(events.errors.back(), (std::pair<std::int32_t, std::string>{5, "error on binding"}));
-    EXPECT_TRUE(events.events.empty());
-}
-
-TEST_F(CSocketTest, ConnectOnAnOpenSocketClosesItWithoutClosedEvent) {
-    auto listener = Make();
-    listener->Listen();
-    Recorder events;
-    events.Watch(*listener);
-    const int oldPort = listener->LocalPort;
-    listener->Connect("127.0.0.1", oldPort);
-    EXPECT_FALSE(events.Saw("Closed"));
-    ASSERT_TRUE(WaitFor([&] { return !events.errors.empty(); })); // nobody listens any more
-    EXPECT_EQ(events.errors[0].second, "Connection refused.");
+    auto taken = NewSocket();
+    taken->Listen();
+    ASSERT_EQ(taken->State, CSocket::StateListening);
+    const struct {
+        const char* host; // null: Listen
+        std::int32_t port;
+        std::int32_t localPort;
+        std::int32_t error;
+        const char* text;
+    } rows[] = {
+        {"127.0.0.1", 65535, 0, 1, "bad port"},
+        {"127.0.0.1", 65535 + 65536, 0, 1, "bad port"}, // only the low 16 bits count
+        {"no-such-host.invalid", 21, 0, 2, "host not found"},
+        {"127.0.0.1", taken->LocalPort, taken->LocalPort, 5, "error on binding"},
+        {nullptr, 0, taken->LocalPort, 5, "error on binding"},
+        {nullptr, 0, 65535, 4, "invalid socket"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.text);
+        auto socket = NewSocket();
+        Recorder events;
+        events.Watch(*socket);
+        socket->LocalPort = row.localPort;
+        if (row.host)
+            socket->Connect(row.host, row.port);
+        else
+            socket->Listen();
+        EXPECT_EQ(events.errors, (ErrorList{{row.error, row.text}}));
+        EXPECT_EQ(socket->State, CSocket::StateClosed);
+        EXPECT_EQ(socket->WindowHandle, 0);
+        EXPECT_TRUE(events.events.empty());
+    }
 }
 
 TEST_F(CSocketTest, AFailedAcceptLeavesTheSocketClosedWithoutEvent) {
-    auto listener = Make();
+    auto listener = NewSocket();
     listener->Listen();
-    auto taker = Make();
+    auto taker = NewSocket();
     Recorder events;
     events.Watch(*taker);
     taker->Accept(*listener); // nothing is waiting
     EXPECT_EQ(taker->State, CSocket::StateClosed);
     EXPECT_EQ(taker->SocketHandle, 0);
     EXPECT_EQ(taker->WindowHandle, 0);
-    EXPECT_TRUE(taker->RemoteHost.empty());
     EXPECT_TRUE(events.events.empty());
     EXPECT_TRUE(events.errors.empty());
 }
 
-TEST_F(CSocketTest, CancelRemovesOneRegistryEntryAndEndsNotifications) {
+TEST_F(CSocketTest, MyIPLeavesTheSocketAloneAndCancelRemovesOneRegistryEntry) {
+    names_.hosts[GetLocalHostName()] = {test::Address("127.0.0.1")};
     const std::size_t before = SocketRegistry().size();
     auto socket = CSocket::Create();
     EXPECT_EQ(SocketRegistry().size(), before + 1);
@@ -379,10 +291,15 @@ TEST_F(CSocketTest, CancelRemovesOneRegistryEntryAndEndsNotifications) {
     Recorder events;
     events.Watch(*socket);
 
+    EXPECT_EQ(socket->MyIP(), "127.0.0.1");
+    EXPECT_EQ(socket->myName(), GetLocalHostName());
+    EXPECT_EQ(socket->WindowHandle, window);
+    EXPECT_EQ(socket->State, CSocket::StateListening);
+    EXPECT_EQ(WinsockUsers(), 1);
+
     socket->Cancel();
     EXPECT_EQ(std::count(SocketRegistry().begin(), SocketRegistry().end(), socket), 1);
     socket->Cancel();
-    EXPECT_EQ(std::count(SocketRegistry().begin(), SocketRegistry().end(), socket), 0);
     EXPECT_EQ(SocketRegistry().size(), before);
 
     SocketWindowProc(window, SocketNotifyMessage, handle, winsock::FD_ACCEPT);
@@ -391,18 +308,6 @@ TEST_F(CSocketTest, CancelRemovesOneRegistryEntryAndEndsNotifications) {
     std::weak_ptr<CSocket> weak = socket;
     socket.reset();
     EXPECT_TRUE(weak.expired()); // nothing else holds it after Cancel
-}
-
-TEST_F(CSocketTest, MyIPAndNameAnswerWithoutTouchingAnOpenSocket) {
-    names_.hosts[GetLocalHostName()] = {test::Address("127.0.0.1")};
-    auto socket = Make();
-    socket->Listen();
-    const HWND window = socket->WindowHandle;
-    EXPECT_EQ(socket->MyIP(), "127.0.0.1");
-    EXPECT_EQ(socket->myName(), GetLocalHostName());
-    EXPECT_EQ(socket->WindowHandle, window);
-    EXPECT_EQ(socket->State, CSocket::StateListening);
-    EXPECT_EQ(WinsockUsers(), 1);
 }
 
 TEST(MyIPChoice, PublicBeforePrivateAndTheLastOfEach) {

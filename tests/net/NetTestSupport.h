@@ -12,7 +12,7 @@
 namespace ornbrook::test {
 
 // Runs the event loop until the condition holds or a generous bound passes.
-bool WaitFor(const std::function<bool()>& condition, int boundMs = 5000);
+bool WaitFor(const std::function<bool()>& condition, int boundMs = 20000);
 // Runs the event loop for a while (for "nothing more arrives" checks).
 void RunEvents(int ms);
 

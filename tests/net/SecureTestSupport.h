@@ -10,7 +10,10 @@
 #include <QCoreApplication>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
+#include <string>
+#include <utility>
 #include <vector>
 
 namespace ornbrook::test {
@@ -40,6 +43,44 @@ protected:
 
     TempProgramDir dir_;
     std::vector<std::shared_ptr<CSocket>> sockets_;
+};
+
+using ErrorList = std::vector<std::pair<std::int32_t, std::string>>;
+
+// What one socket raised, in order.
+struct Recorder {
+    std::vector<std::string> events;
+    std::vector<SocketBytes> data;
+    std::vector<std::string> lines;
+    ErrorList errors;
+    std::string remoteOfLastData;
+
+    void Watch(CSocket& s) {
+        s.Events.Connect.Connect([this] { events.push_back("Connect"); });
+        s.Events.Closed.Connect([this] { events.push_back("Closed"); });
+        s.Events.SendComplete.Connect([this] { events.push_back("SendComplete"); });
+        s.Events.DataArrival.Connect([this](const SocketBytes& bytes, const std::string& ip) {
+            data.push_back(bytes);
+            remoteOfLastData = ip;
+        });
+        s.Events.LineDataArrival.Connect([this](const std::string& line, const std::string& ip) {
+            lines.push_back(line);
+            remoteOfLastData = ip;
+        });
+        s.Events.Error.Connect(
+            [this](std::int32_t n, const std::string& text) { errors.emplace_back(n, text); });
+        s.Events.ConnectionRequest.Connect([this] { events.push_back("ConnectionRequest"); });
+    }
+    int Count(const std::string& event) const {
+        return static_cast<int>(std::count(events.begin(), events.end(), event));
+    }
+    bool Saw(const std::string& event) const { return Count(event) > 0; }
+    std::string Received() const {
+        std::string all;
+        for (const auto& d : data)
+            all.append(d.begin(), d.end());
+        return all;
+    }
 };
 
 } // namespace ornbrook::test

@@ -36,11 +36,13 @@ extendedKeyUsage = serverAuth
 subjectAltName = IP:127.0.0.1,DNS:localhost
 )";
 
+// The paths come from mkdtemp and hold no characters the shell would change.
 void RunTool(const std::vector<std::string>& arguments) {
-    OpensslPeer tool(arguments);
-    tool.CloseInput();
-    if (!tool.WaitForExit())
-        throw std::runtime_error("openssl failed: " + tool.Output());
+    std::string command = "openssl";
+    for (const auto& argument : arguments)
+        command += " '" + argument + "'";
+    if (std::system((command + " >/dev/null 2>&1 </dev/null").c_str()) != 0)
+        throw std::runtime_error("openssl failed: " + command);
 }
 
 std::vector<std::string> NewKeyArguments() {
@@ -188,26 +190,6 @@ std::string OpensslPeer::WaitForLine(const std::string& prefix) {
         if (std::chrono::steady_clock::now() > deadline || !ReadSome(100))
             return {};
     }
-}
-
-bool OpensslPeer::WaitForExit(const std::function<void()>& whileWaiting) {
-    const auto deadline = std::chrono::steady_clock::now() + PeerWaitLimit;
-    while (std::chrono::steady_clock::now() < deadline) {
-        ReadSome(whileWaiting ? 5 : 50);
-        int status = 0;
-        if (pid_ > 0 && ::waitpid(pid_, &status, WNOHANG) == pid_) {
-            pid_ = -1;
-            while (ReadSome(0) && outputPipe_ >= 0) {
-                pollfd entry{outputPipe_, POLLIN, 0};
-                if (::poll(&entry, 1, 0) <= 0)
-                    break;
-            }
-            return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-        }
-        if (whileWaiting)
-            whileWaiting();
-    }
-    return false;
 }
 
 TlsTestServer::TlsTestServer(const TestCertificates& certificates,

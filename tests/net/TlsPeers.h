@@ -52,8 +52,6 @@ public:
     // The rest of the first output line that starts with prefix, once the line
     // is complete; empty when none comes.
     std::string WaitForLine(const std::string& prefix);
-    // True once the tool has ended by itself with success.
-    bool WaitForExit(const std::function<void()>& whileWaiting = nullptr);
     const std::string& Output() const { return output_; }
 
 private:
