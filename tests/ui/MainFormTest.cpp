@@ -14,7 +14,6 @@
 #include <QScrollBar>
 #include <QTimer>
 #include <QTreeView>
-#include <QTreeWidget>
 #include <gtest/gtest.h>
 
 using namespace ornbrook;
