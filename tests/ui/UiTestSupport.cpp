@@ -3,12 +3,9 @@
 #include "app/FileIO_Code.h"
 #include "ftp/CheckRunner.h"
 #include "model/MainInterface.h"
-#include "model/MainInterface_Modul.h"
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
-#include <QTest>
-#include <QTreeWidget>
+#include <QTreeView>
 
 namespace ornbrook::test {
 
@@ -25,22 +22,24 @@ void WriteWatchList(const std::vector<UrlRecord>& urls) {
     WriteBytes(MainInterface::DataFileName(), bytes);
 }
 
-bool ProcessEventsUntil(const std::function<bool()>& condition) {
-    QDeadlineTimer deadline(5000);
-    while (!condition()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return true;
-}
-
 QLineEdit* OpenEditor(QWidget* viewport) {
     for (QLineEdit* editor : viewport->findChildren<QLineEdit*>()) {
         if (editor->isVisible())
             return editor;
     }
     return nullptr;
+}
+
+QString Look(QString text, bool bold, const QColor& colour) {
+    if (bold)
+        text += ":b";
+    if (colour == QColor(80, 80, 80))
+        text += ":g";
+    else if (colour == QColor(255, 0, 0))
+        text += ":r";
+    else if (colour != QColor(0, 0, 0))
+        text += ":" + colour.name();
+    return text;
 }
 
 void MainFormFixture::Load(const std::vector<UrlRecord>& urls, bool paintDuringChecks) {
@@ -57,20 +56,22 @@ void MainFormFixture::TearDown() {
     SetCheckRunner({});
 }
 
-MainInterface& MainFormFixture::Watch() {
-    return *TheMainInterface;
+QStringList MainFormFixture::URLRows() {
+    QStringList rows;
+    for (int r = 0; r < URLs().topLevelItemCount(); ++r)
+        rows << Look(Item(r)->text(0), Item(r)->font(0).bold(), Item(r)->foreground(0).color());
+    return rows;
 }
 
-QTreeWidgetItem* MainFormFixture::Item(int row) {
-    return URLs().topLevelItem(row);
-}
-
-void MainFormFixture::Select(int row) {
-    URLs().setCurrentItem(Item(row));
-}
-
-void MainFormFixture::Key(QWidget* target, Qt::Key key) {
-    QTest::keyClick(target, key);
+QStringList MainFormFixture::FileRows() {
+    QStringList rows;
+    const QAbstractItemModel* model = form->Files()->model();
+    for (int r = 0; r < model->rowCount(); ++r) {
+        const QModelIndex index = model->index(r, 0);
+        rows << Look(index.data().toString(), index.data(Qt::FontRole).value<QFont>().bold(),
+                     index.data(Qt::ForegroundRole).value<QBrush>().color());
+    }
+    return rows;
 }
 
 void MainFormFixture::EndEdit(const QString& text, Qt::Key key, bool replace) {
@@ -85,19 +86,6 @@ void MainFormFixture::EndEdit(const QString& text, Qt::Key key, bool replace) {
     // The edit's end runs from the event loop, after the editor has closed.
     QCoreApplication::processEvents();
     QCoreApplication::processEvents();
-}
-
-void Gate::Wait() {
-    std::unique_lock lock(mutex_);
-    opened_.wait(lock, [this] { return open_; });
-}
-
-void Gate::Open() {
-    {
-        std::lock_guard lock(mutex_);
-        open_ = true;
-    }
-    opened_.notify_all();
 }
 
 } // namespace ornbrook::test
