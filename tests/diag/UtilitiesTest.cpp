@@ -12,21 +12,12 @@
 using namespace ornbrook;
 
 TEST(NumberText, WritesTheProgramsNumberForm) {
-    const std::pair<double, const char*> rows[] = {{0, "0"},
-                                                   {-1, "-1"},
-                                                   {0.5, ".5"},
-                                                   {-0.25, "-.25"},
-                                                   {12.5, "12.5"},
-                                                   {1.0 / 3, ".333333333333333"},
-                                                   {2.0 / 3, ".666666666666667"},
-                                                   {0.0001, ".0001"},
-                                                   {0.00001, "1E-05"},
-                                                   {1e15, "1E+15"},
-                                                   {123456789012345, "123456789012345"},
-                                                   {1e100, "1E+100"},
-                                                   {-0.00001234, "-1.234E-05"}};
-    for (const auto& [value, text] : rows)
-        EXPECT_EQ(NumberToText(value), text) << value;
+    std::string written;
+    for (const double value : {0.0, -1.0, 0.5, -0.25, 12.5, 1.0 / 3, 2.0 / 3, 0.0001, 0.00001, 1e15,
+                               123456789012345.0, 1e100, -0.00001234})
+        written += NumberToText(value) + " ";
+    EXPECT_EQ(written, "0 -1 .5 -.25 12.5 .333333333333333 .666666666666667 .0001 1E-05 1E+15 "
+                       "123456789012345 1E+100 -1.234E-05 ");
 }
 
 TEST(NumberText, IgnoresTheProcessLocale) {
