@@ -2,6 +2,7 @@
 
 #include "tests/support/TempProgramDir.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -11,22 +12,13 @@ using ornbrook::test::ReadBytes;
 using ornbrook::test::TempProgramDir;
 using ornbrook::test::WriteBytes;
 
-TEST(FileIO, WriteTextEndsEveryTextWithCrLf) {
+TEST(FileIO, WriteTextAndReadFirstLine) {
     TempProgramDir dir;
-    WriteText(dir.File("a"), "");
-    EXPECT_EQ(ReadBytes(dir.File("a")), "\r\n");
-    WriteText(dir.File("a"), " 300");
-    EXPECT_EQ(ReadBytes(dir.File("a")), " 300\r\n");
-}
-
-TEST(FileIO, ReadFirstLineCases) {
-    TempProgramDir dir;
-    const struct {
-        const char* content; // nullptr: no file
-        const char* defaultText;
-        const char* line;
-        const char* contentAfter;
-    } rows[] = {
+    const std::string file = dir.File("settings.dat");
+    WriteText(file, " 300");
+    EXPECT_EQ(ReadBytes(file), " 300\r\n");
+    // content before (nullptr: no file), default text, line read, content after
+    const std::tuple<const char*, const char*, const char*, const char*> rows[] = {
         {nullptr, "0", "0", "0\r\n"},
         {nullptr, "", "", "\r\n"},
         {"", "0", "", ""},
@@ -36,76 +28,52 @@ TEST(FileIO, ReadFirstLineCases) {
         {"\r\n", "x", "", "\r\n"},
         {"caf\xe9 \xc3\xa4\r\n", "x", "caf\xe9 \xc3\xa4", "caf\xe9 \xc3\xa4\r\n"},
     };
-    for (const auto& row : rows) {
-        const std::string file = dir.File("settings.dat");
+    for (const auto& [before, defaultText, line, after] : rows) {
         DeleteFileIfExists(file);
-        if (row.content)
-            WriteBytes(file, row.content);
-        EXPECT_EQ(ReadFirstLine(file, row.defaultText), row.line);
-        EXPECT_EQ(ReadBytes(file), row.contentAfter);
+        if (before)
+            WriteBytes(file, before);
+        EXPECT_EQ(ReadFirstLine(file, defaultText), line);
+        EXPECT_EQ(ReadBytes(file), after);
     }
 }
 
-TEST(FileIO, EnsureAndCreateEmpty) {
+TEST(FileIO, EnsureCreateAndDelete) {
     TempProgramDir dir;
     const std::string hidden = dir.File(".hidden");
     WriteBytes(hidden, "keep");
     EnsureFileExists(hidden);
     EXPECT_EQ(ReadBytes(hidden), "keep");
-    EnsureFileExists(dir.File("new"));
-    EXPECT_TRUE(FileExists(dir.File("new")));
-    EXPECT_EQ(ReadBytes(dir.File("new")), "");
     CreateEmptyFile(hidden);
     EXPECT_EQ(ReadBytes(hidden), "");
-}
+    EnsureFileExists(dir.File("new"));
+    EXPECT_TRUE(FileExists(dir.File("new")));
 
-TEST(FileIO, DeleteByNameAndPattern) {
-    TempProgramDir dir;
+    // A pattern only in the last part: a directory named with wildcards is literal.
     EXPECT_NO_THROW(DeleteFileIfExists(dir.File("missing")));
-    EXPECT_NO_THROW(DeleteFileIfExists(dir.File("debugfile.prozessinfo.*")));
-    for (const char* name :
-         {"debugfile.prozessinfo.0", "debugfile.prozessinfo.12", "debugfile.prozesse", "other"})
-        WriteBytes(dir.File(name), "x");
-    DeleteFileIfExists(dir.File("debugfile.prozessinfo.*"));
-    EXPECT_FALSE(FileExists(dir.File("debugfile.prozessinfo.0")));
-    EXPECT_FALSE(FileExists(dir.File("debugfile.prozessinfo.12")));
-    EXPECT_TRUE(FileExists(dir.File("debugfile.prozesse")));
-    EXPECT_TRUE(FileExists(dir.File("other")));
-    DeleteFileIfExists(dir.File("other"));
-    EXPECT_FALSE(FileExists(dir.File("other")));
-}
-
-TEST(FileIO, PatternOnlyInTheLastComponent) {
-    TempProgramDir dir;
-    // A directory whose name holds wildcard characters is taken literally.
     const std::string odd = dir.File("a[1]*/");
     std::filesystem::create_directory(odd);
-    WriteBytes(odd + "debugfile.prozessinfo.3", "x");
-    WriteBytes(dir.File("debugfile.prozessinfo.4"), "x");
+    for (const std::string name : {"debugfile.prozessinfo.0", "debugfile.prozessinfo.12",
+                                   "debugfile.prozesse", "a[1]*/debugfile.prozessinfo.3"})
+        WriteBytes(dir.File(name), "x");
+    DeleteFileIfExists(dir.File("debugfile.prozessinfo.*"));
     DeleteFileIfExists(odd + "debugfile.prozessinfo.*");
-    EXPECT_FALSE(FileExists(odd + "debugfile.prozessinfo.3"));
-    EXPECT_TRUE(FileExists(dir.File("debugfile.prozessinfo.4")));
+    DeleteFileIfExists(dir.File("new"));
+    for (const char* name : {"debugfile.prozessinfo.0", "debugfile.prozessinfo.12", "new",
+                             "a[1]*/debugfile.prozessinfo.3"})
+        EXPECT_FALSE(FileExists(dir.File(name))) << name;
+    EXPECT_TRUE(FileExists(dir.File("debugfile.prozesse")));
 }
 
 TEST(FileIO, FailuresNameTheFile) {
     TempProgramDir dir;
     const std::string inMissingDir = dir.File("no/such/dir/file.txt");
-    try {
-        WriteText(inMissingDir, "x");
-        FAIL() << "no error";
-    } catch (const FileError& error) {
-        EXPECT_EQ(error.FileName(), inMissingDir);
-        EXPECT_NE(std::string(error.what()).find(inMissingDir), std::string::npos);
-    }
+    EXPECT_THAT([&] { WriteText(inMissingDir, "x"); },
+                testing::ThrowsMessage<FileError>(testing::HasSubstr(inMissingDir)));
     EXPECT_THROW(ReadFirstLine(inMissingDir, "0"), FileError);
     EXPECT_THROW(CreateEmptyFile(inMissingDir), FileError);
-    // A directory in the way is not a file: reading it fails loudly.
-    std::filesystem::create_directory(dir.File("adir"));
+    std::filesystem::create_directory(dir.File("adir")); // not a file: reading fails loudly
     EXPECT_THROW(ReadFirstLine(dir.File("adir"), "0"), FileError);
-}
-
-TEST(FileIO, FullDiskIsReportedNotSwallowed) {
-    if (!std::filesystem::exists("/dev/full"))
-        GTEST_SKIP() << "no /dev/full";
-    EXPECT_THROW(WriteText("/dev/full", "x"), FileError);
+    if (std::filesystem::exists("/dev/full")) { // a full disk is reported, not swallowed
+        EXPECT_THROW(WriteText("/dev/full", "x"), FileError);
+    }
 }

@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include <map>
+#include <tuple>
 
 using namespace ornbrook;
 using ornbrook::test::ReadBytes;
@@ -17,18 +17,15 @@ namespace {
 
 // Records what the module shows, as the window would.
 struct RecordingView final : DebugView {
-    bool shown = false;
     std::string pane;
-    std::map<std::size_t, KlassenInfo> classRows;
-    std::map<std::size_t, ProzessInfo> prozessRows;
 
-    void ShowWindow() override { shown = true; }
+    void ShowWindow() override {}
     void ShowPaneText(const std::string& text) override { pane = text; }
-    void ShowClassRow(std::size_t row, const KlassenInfo& info) override { classRows[row] = info; }
-    void ShowProzessRow(std::size_t row, const ProzessInfo& info) override {
-        prozessRows[row] = info;
-    }
+    void ShowClassRow(std::size_t, const KlassenInfo&) override {}
+    void ShowProzessRow(std::size_t, const ProzessInfo&) override {}
 };
+
+const std::string none = "(no file)";
 
 class DebugModulTest : public ::testing::Test {
 protected:
@@ -48,10 +45,10 @@ protected:
         SetDebugViewFactory({});
         InitDebug();
         DebugActive = false;
+        Unloading = false;
     }
-    void ShowWindow() {
-        ShowDebugForm();
-        ASSERT_NE(view_, nullptr);
+    std::string Content(const std::string& name) const {
+        return FileExists(dir_.File(name)) ? ReadBytes(dir_.File(name)) : none;
     }
 
     TempProgramDir dir_;
@@ -60,220 +57,156 @@ protected:
 
 } // namespace
 
-TEST_F(DebugModulTest, LogFileOnlyAtLevelsTwoAndThree) {
-    ShowWindow();
+TEST_F(DebugModulTest, LogFileOnlyAtLevelsTwoAndThreeAndBestEffort) {
+    SetLogLevel(2);
+    DebugActive = false;
+    WriteLog("too early");
+    EXPECT_EQ(Content("log.txt"), none);
+    DebugActive = true;
+    ShowDebugForm();
+    std::string allLines;
     for (const std::int16_t level : {0, 1, 2, 3, 4, -1}) {
         DeleteFileIfExists(dir_.File("log.txt"));
         SetLogLevel(level);
         WriteLog("line");
-        const bool written = FileExists(dir_.File("log.txt"));
-        EXPECT_EQ(written, level == 2 || level == 3) << level;
-        if (written) {
-            EXPECT_EQ(ReadBytes(dir_.File("log.txt")), "line\r\n");
-        }
+        allLines += "line\r\n";
+        EXPECT_EQ(Content("log.txt"), level == 2 || level == 3 ? "line\r\n" : none) << level;
     }
-    // The window takes every line whatever the level.
-    EXPECT_EQ(view_->pane, std::string("line\r\n")
-                               .append("line\r\n")
-                               .append("line\r\n")
-                               .append("line\r\n")
-                               .append("line\r\n")
-                               .append("line\r\n"));
-}
+    EXPECT_EQ(view_->pane, allLines); // the window takes every line whatever the level
 
-TEST_F(DebugModulTest, LogIsQuietBeforeStartAndWindowSilentAfterUnloading) {
-    DebugActive = false;
-    SetLogLevel(2);
-    WriteLog("too early");
-    EXPECT_FALSE(FileExists(dir_.File("log.txt")));
-    DebugActive = true;
-    ShowWindow();
-    Unloading = true;
-    WriteLog("Exit");
-    EXPECT_EQ(ReadBytes(dir_.File("log.txt")), "Exit\r\n");
-    EXPECT_EQ(view_->pane, "");
-}
-
-TEST_F(DebugModulTest, UnwritableLogFileIsSkipped) {
-    ShowWindow();
+    // A file that cannot be written is skipped.
     SetLogLevel(2);
     std::filesystem::create_directory(dir_.File("log.txt"));
     EXPECT_NO_THROW(WriteLog("lost"));
-    EXPECT_EQ(view_->pane, "lost\r\n");
+    EXPECT_EQ(view_->pane, allLines + "lost\r\n");
+    // After unloading has begun only the file is written.
+    std::filesystem::remove(dir_.File("log.txt"));
+    Unloading = true;
+    WriteLog("Exit");
+    EXPECT_EQ(Content("log.txt"), "Exit\r\n");
+    EXPECT_EQ(view_->pane, allLines + "lost\r\n");
 }
 
 TEST(DebugPane, KeepsBelowTheLimit) {
-    const std::string crlf = "\r\n";
-    // Fits: appended as it is.
-    EXPECT_EQ(AppendPaneLine("a\r\n", "b"), "a\r\nb\r\n");
-
-    // Full pane: the oldest lines go one by one until the new line fits.
-    std::string pane;
-    const std::string line(98, 'x'); // 100 bytes with the break
+    std::string full; // 320 lines of 100 bytes
     for (int i = 0; i < 320; ++i)
-        pane += line + crlf;
-    ASSERT_EQ(pane.size(), 32000u);
-    std::string next = AppendPaneLine(pane, "new");
-    EXPECT_LT(next.size(), PaneLimit);
-    EXPECT_EQ(next.size(), 32000u - 100 + 5);
-    EXPECT_TRUE(next.ends_with("new\r\n"));
-
-    // A huge line with no break in the pane: cut to 100 characters and "...".
-    const std::string huge(40000, 'h');
-    EXPECT_EQ(AppendPaneLine("no break here", huge), std::string(100, 'h') + "..." + crlf);
-    // A huge line when the pane has lines: they all go first, then the cut.
-    EXPECT_EQ(AppendPaneLine("a\r\nb\r\n", huge), std::string(100, 'h') + "..." + crlf);
-    // Exactly at the limit: 31999 + 2 = 32001 is too long.
-    EXPECT_EQ(AppendPaneLine("", std::string(31999, 'y')).size(), 105u);
-    EXPECT_EQ(AppendPaneLine("", std::string(31998, 'y')).size(), 32000u);
-    // The cut never splits a UTF-8 sequence.
+        full += std::string(98, 'x') + "\r\n";
     std::string umlauts;
     for (int i = 0; i < 20000; ++i)
         umlauts += "\xc3\xa4";
-    EXPECT_EQ(AppendPaneLine("", umlauts), umlauts.substr(0, 100) + "..." + crlf);
+    const std::string cutHuge = std::string(100, 'h') + "...\r\n";
+    const struct {
+        std::string pane, line, expected;
+    } rows[] = {
+        {"a\r\n", "b", "a\r\nb\r\n"},
+        // The oldest lines go one by one until the new line fits.
+        {full, "new", full.substr(100) + "new\r\n"},
+        // A line too long for any pane: every line goes, then it is cut to 100
+        // characters and "...", never inside a UTF-8 sequence.
+        {"no break here", std::string(40000, 'h'), cutHuge},
+        {"a\r\nb\r\n", std::string(40000, 'h'), cutHuge},
+        {"", umlauts, umlauts.substr(0, 100) + "...\r\n"},
+        // 31999 + 2 = 32001 is too long; one less fits.
+        {"", std::string(31999, 'y'), std::string(100, 'y') + "...\r\n"},
+        {"", std::string(31998, 'y'), std::string(31998, 'y') + "\r\n"},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(AppendPaneLine(row.pane, row.line), row.expected) << row.line.size();
 }
 
 TEST_F(DebugModulTest, CountsLiveObjectsPerClass) {
     ClassCreated("Early"); // before the window: not counted
-    ShowWindow();
-    ClassCreated("UrlFileList");
-    ClassCreated("UrlFileList");
-    ClassCreated("UrlFileList");
-    ClassCreated("urlfilelist");
+    ShowDebugForm();
+    for (const char* name : {"UrlFileList", "UrlFileList", "UrlFileList", "urlfilelist"})
+        ClassCreated(name);
     ClassTerminated("UrlFileList");
     ClassTerminated("NeverCreated");
-    const auto klassen = Klassen();
-    ASSERT_EQ(klassen.size(), 3u);
-    EXPECT_EQ(klassen[1].Name, "UrlFileList");
-    EXPECT_EQ(klassen[1].Anzahl, 2);
-    EXPECT_EQ(klassen[2].Name, "urlfilelist");
-    EXPECT_EQ(klassen[2].Anzahl, 1);
-    EXPECT_EQ(view_->classRows[1].Anzahl, 2);
-    EXPECT_EQ(view_->classRows.size(), 2u);
-
-    Unloading = true;
+    Unloading = true; // counts stand still from here on
     ClassTerminated("UrlFileList");
-    EXPECT_EQ(LiveCount("UrlFileList"), 2);
-}
-
-TEST_F(DebugModulTest, LiveObjectReportsItsLife) {
-    ShowWindow();
-    {
-        LiveObject a("Thing");
-        LiveObject b = a;
-        EXPECT_EQ(LiveCount("Thing"), 2);
-    }
-    EXPECT_EQ(LiveCount("Thing"), 0);
+    EXPECT_EQ(std::tuple(LiveCount("Early"), LiveCount("UrlFileList"), LiveCount("urlfilelist")),
+              std::tuple(0, 2, 1));
+    EXPECT_EQ(Klassen().size(), 3u); // the empty first row and two spellings
 }
 
 TEST_F(DebugModulTest, TimesNestedAndRecursiveProcesses) {
     ManualClock clock(1000);
-    ShowWindow();
+    StartProzess("early"); // before the window: not timed
+    StopProzess("early");
+    EXPECT_EQ(Prozesse().size(), 1u);
+    ShowDebugForm();
     StartProzess("A");
     clock.Advance(5);
     StartProzess("A"); // recursion: the newer start is consumed first
     EXPECT_EQ(Prozesse()[1].Tag, "1005|1000|");
     clock.Advance(10);
     StopProzess("A");
-    clock.Advance(0);
     StopProzess("A");
-    auto row = Prozesse()[1];
-    EXPECT_EQ(row.Anzahl, 2);
-    EXPECT_EQ(row.Gesammt, 25);
-    EXPECT_EQ(row.Laengste, 15);
-    EXPECT_DOUBLE_EQ(row.Durchschnitt, 12.5);
-    EXPECT_EQ(row.Tag, "");
-    EXPECT_EQ(view_->prozessRows[1].Anzahl, 2);
+    StopProzess("A"); // without a pending start: ignored for the statistics
+    const ProzessInfo a = Prozesse()[1];
+    EXPECT_EQ(std::tuple(a.Durchschnitt, a.Laengste, a.Anzahl, a.Gesammt, a.Tag),
+              std::tuple(12.5, 15, 2, 25, ""));
 
-    // A stop without a pending start is ignored for the statistics.
-    StopProzess("A");
-    EXPECT_EQ(Prozesse()[1].Anzahl, 2);
-
-    // Averages are rounded to two decimals, halves to even.
-    StartProzess("B");
-    clock.Advance(1);
-    StopProzess("B");
-    StartProzess("B");
-    StopProzess("B");
-    StartProzess("B");
-    StopProzess("B");
+    // Averages are rounded to two decimals: 1 ms in three runs.
+    for (const std::uint32_t ms : {1, 0, 0}) {
+        StartProzess("B");
+        clock.Advance(ms);
+        StopProzess("B");
+    }
     EXPECT_DOUBLE_EQ(Prozesse()[2].Durchschnitt, 0.33);
-}
 
-TEST_F(DebugModulTest, DurationAcrossTheClockWrap) {
-    ManualClock clock(0xFFFFFFF0u);
-    ShowWindow();
-    StartProzess("wrap");
-    EXPECT_EQ(Prozesse()[1].Tag, "-16|"); // the clock taken as signed
-    clock.Advance(0x20);
-    StopProzess("wrap");
-    EXPECT_EQ(Prozesse()[1].Gesammt, 0x20);
-}
-
-TEST_F(DebugModulTest, BlankProcessNameIsLoggedAndTimed) {
-    ShowWindow();
-    StartProzess("  ");
+    StartProzess("  "); // a blank name is logged and still timed
     StopProzess("  ");
     EXPECT_NE(DebugPaneText().find("ERROR in GetIndexOfProzess: TheName = \"\""),
               std::string::npos);
-    EXPECT_EQ(Prozesse()[1].Anzahl, 1);
-}
+    EXPECT_EQ(Prozesse()[3].Anzahl, 1);
 
-TEST_F(DebugModulTest, OpenProcessFileAndInfoFilesWithBothSwitches) {
-    EnableDebugFile();
-    EnableProzessInfo();
-    StartProzess("A");
-    StartProzess("B");
-    EXPECT_EQ(ReadBytes(dir_.File("debugfile.prozesse")), "|A|B|\r\n");
-    EXPECT_EQ(ReadBytes(dir_.File("debugfile.prozessinfo.1")), ">> A <<\r\nStart...\r\n");
-    WriteProzessInfo("inside B");
-    EXPECT_EQ(ReadBytes(dir_.File("debugfile.prozessinfo.2")),
-              ">> B <<\r\nStart...\r\ninside B\r\n");
-    StopProzess("B");
-    EXPECT_FALSE(FileExists(dir_.File("debugfile.prozessinfo.2")));
-    EXPECT_TRUE(FileExists(dir_.File("debugfile.prozessinfo.1")));
-    StopProzess("whatever"); // pops the innermost name, whatever is passed
-    EXPECT_EQ(ReadBytes(dir_.File("debugfile.prozesse")), "|\r\n");
-    EXPECT_EQ(ProzessStack(), "|");
+    clock.Set(0xFFFFFFF0u); // across the clock's wrap, the start taken as signed
+    StartProzess("wrap");
+    EXPECT_EQ(Prozesse()[4].Tag, "-16|");
+    clock.Advance(0x20);
+    StopProzess("wrap");
+    EXPECT_EQ(Prozesse()[4].Gesammt, 0x20);
 
-    // The next start deletes what a crashed run left behind.
-    StartProzess("C");
-    InitDebug();
-    EXPECT_FALSE(FileExists(dir_.File("debugfile.prozesse")));
-    EXPECT_FALSE(FileExists(dir_.File("debugfile.prozessinfo.1")));
-}
-
-TEST_F(DebugModulTest, InfoWithoutDebugFileWritesDepthZero) {
-    EnableProzessInfo();
-    StartProzess("A");
-    WriteProzessInfo("one");
-    StopProzess("A");
-    WriteProzessInfo("two");
-    EXPECT_EQ(ProzessStack(), "|");
-    EXPECT_FALSE(FileExists(dir_.File("debugfile.prozesse")));
-    EXPECT_EQ(ReadBytes(dir_.File("debugfile.prozessinfo.0")), "one\r\ntwo\r\n");
-}
-
-TEST_F(DebugModulTest, DebugFileWithoutInfoKeepsOnlyTheStack) {
-    EnableDebugFile();
-    StartProzess("A");
-    WriteProzessInfo("nowhere");
-    EXPECT_EQ(ReadBytes(dir_.File("debugfile.prozesse")), "|A|\r\n");
-    EXPECT_FALSE(FileExists(dir_.File("debugfile.prozessinfo.1")));
-    StopProzess("A");
-}
-
-TEST_F(DebugModulTest, NoTimingsBeforeTheWindowNorAfterUnloading) {
-    ManualClock clock(0);
-    StartProzess("early");
-    StopProzess("early");
-    EXPECT_EQ(Prozesse().size(), 1u);
-    ShowWindow();
-    StartProzess("A");
+    StartProzess("late"); // no timing once unloading has begun
     Unloading = true;
     clock.Advance(7);
-    StopProzess("A");
-    EXPECT_EQ(Prozesse()[1].Anzahl, 0);
-    EXPECT_EQ(Prozesse()[1].Tag, "0|");
-    Unloading = false;
+    StopProzess("late");
+    EXPECT_EQ(std::tuple(Prozesse()[5].Anzahl, Prozesse()[5].Tag), std::tuple(0, "16|"));
+}
+
+TEST_F(DebugModulTest, StackAndInfoFilesFollowTheSwitches) {
+    const struct {
+        bool debugFile, prozessInfo;
+        std::string stack, depth1, depth2, depth0;
+    } rows[] = {
+        // Without DEBUGFILE every info line goes to depth 0.
+        {false, true, none, none, none, "inside B\r\n"},
+        {true, false, "|A|B|\r\n", none, none, none},
+        {true, true, "|A|B|\r\n", ">> A <<\r\nStart...\r\n", ">> B <<\r\nStart...\r\ninside B\r\n",
+         none},
+    };
+    for (const auto& row : rows) {
+        InitDebug(); // also deletes what the run before left behind
+        if (row.debugFile)
+            EnableDebugFile();
+        if (row.prozessInfo)
+            EnableProzessInfo();
+        StartProzess("A");
+        StartProzess("B");
+        WriteProzessInfo("inside B");
+        EXPECT_EQ(Content("debugfile.prozesse"), row.stack);
+        EXPECT_EQ(Content("debugfile.prozessinfo.1"), row.depth1);
+        EXPECT_EQ(Content("debugfile.prozessinfo.2"), row.depth2);
+        StopProzess("B");
+        EXPECT_EQ(Content("debugfile.prozessinfo.2"), none);
+        EXPECT_EQ(Content("debugfile.prozessinfo.1"), row.depth1);
+        StopProzess("whatever"); // pops the innermost name, whatever is passed
+        EXPECT_EQ(ProzessStack(), "|");
+        EXPECT_EQ(Content("debugfile.prozesse"), row.debugFile ? "|\r\n" : none);
+        EXPECT_EQ(Content("debugfile.prozessinfo.0"), row.depth0);
+    }
+    StartProzess("C"); // the next start deletes what a crashed run left behind
+    InitDebug();
+    EXPECT_EQ(Content("debugfile.prozesse"), none);
+    EXPECT_EQ(Content("debugfile.prozessinfo.1"), none);
 }

@@ -25,38 +25,20 @@ using FileList = std::vector<std::pair<std::string, std::int32_t>>;
 
 // The names and states of a URL's entries, in slot order.
 FileList Files(const UrlFileList& list) {
-    std::vector<std::pair<std::string, std::int32_t>> files;
+    FileList files;
     for (std::int32_t i = 1; i <= list.GetFilesCount(); ++i)
         files.emplace_back(list.GetFileName(i), list.GetFileState(i));
     return files;
 }
 
-class CheckTest : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() { server_ = new PyFtpServer; }
-    static void TearDownTestSuite() {
-        delete server_;
-        server_ = nullptr;
-    }
-    void SetUp() override { dir_ = server_->Url("/watch" + std::to_string(++counter_) + "/"); }
-    std::string Dir(const std::string& name) const {
-        return "watch" + std::to_string(counter_) + "/" + name;
-    }
-
-    static PyFtpServer* server_;
-    static int counter_;
-    TempProgramDir programDir_;
-    std::string dir_;
-};
-
-PyFtpServer* CheckTest::server_ = nullptr;
-int CheckTest::counter_ = 0;
-
 } // namespace
 
-TEST_F(CheckTest, LifeOfAWatchedDirectory) {
-    for (const char* name : {"a.txt", "b.txt", "c.txt"})
-        server_->AddFile(Dir(name));
+TEST(Check, LifeOfAWatchedDirectory) {
+    PyFtpServer server;
+    TempProgramDir programDir;
+    for (const char* name : {"w/a.txt", "w/b.txt", "w/c.txt"})
+        server.AddFile(name);
+    const std::string url = server.Url("/w/");
     MainInterface watchList;
     int changes = 0;
     int begins = 0;
@@ -70,81 +52,64 @@ TEST_F(CheckTest, LifeOfAWatchedDirectory) {
         EXPECT_TRUE(list.IsChecking());
     });
 
-    EXPECT_EQ(watchList.AddURL(dir_), 1);
+    EXPECT_EQ(watchList.AddURL(url), 1);
     const auto list = watchList.GetURL(1);
     EXPECT_EQ(changes, 2); // once from the merge, once at the end of the check
     EXPECT_EQ(begins, 1);
     EXPECT_FALSE(checkingSeenByChange);
-    EXPECT_FALSE(list->IsError());
-    ASSERT_EQ(list->GetFilesCount(), 3);
-    for (std::int32_t i = 1; i <= 3; ++i)
-        EXPECT_EQ(list->GetFileState(i), FileStateNew);
+    EXPECT_EQ(list->CountState(FileStateNew), 3);
     EXPECT_TRUE(list->IsChanged());
+    // Adding it again checks it and writes nothing.
+    std::filesystem::remove(MainInterface::DataFileName());
+    EXPECT_EQ(watchList.AddURL(url), 1);
+    EXPECT_FALSE(FileExists(MainInterface::DataFileName()));
 
     watchList.Refresh();
     EXPECT_FALSE(list->IsChanged());
-
-    server_->Remove(Dir("b.txt"));
-    server_->AddFile(Dir("d.txt"));
+    server.Remove("w/b.txt");
+    server.AddFile("w/d.txt");
     watchList.CheckFiles();
     auto files = Files(*list);
     std::sort(files.begin(), files.begin() + 3); // the server's order is its own
     EXPECT_EQ(files, (FileList{{"a.txt", 0}, {"b.txt", 2}, {"c.txt", 0}, {"d.txt", 1}}));
 
     // A gone entry that comes back stays gone until acknowledged.
-    server_->AddFile(Dir("b.txt"));
+    server.AddFile("w/b.txt");
     watchList.CheckFiles();
     EXPECT_EQ(list->GetFileState(list->GetFilesCount()), FileStateNew);
     EXPECT_EQ(list->CountState(FileStateGone), 1);
+
+    // A failed check keeps the entries and saves the error; the next success clears it.
+    files = Files(*list);
+    list->SetURL(server.Url("/no-such-dir/"));
+    list->CheckFiles();
+    EXPECT_EQ(list->GetErrorMsg(), "could not change dir");
+    EXPECT_EQ(Files(*list), files);
+    EXPECT_NE(ReadBytes(MainInterface::DataFileName()).find("could not change dir"),
+              std::string::npos);
+    list->SetURL(url);
+    list->CheckFiles();
+    EXPECT_FALSE(list->IsError());
+    EXPECT_EQ(ReadBytes(MainInterface::DataFileName()).find("could not"), std::string::npos);
 
     // What is on disk loads back the same.
     MainInterface reloaded;
     ASSERT_EQ(reloaded.GetURLsCount(), 1);
     EXPECT_EQ(Files(*reloaded.GetURL(1)), Files(*list));
-}
 
-TEST_F(CheckTest, FailedChecksKeepEntriesAndTheNextSuccessClearsTheError) {
-    server_->AddFile(Dir("x"));
-    MainInterface watchList;
-    watchList.AddURL(dir_);
-    const auto list = watchList.GetURL(1);
-    list->SetURL(server_->Url("/no-such-dir/"));
-    list->CheckFiles();
-    EXPECT_EQ(list->GetErrorMsg(), "could not change dir");
-    EXPECT_EQ(Files(*list), (FileList{{"x", 1}}));
-    EXPECT_NE(ReadBytes(MainInterface::DataFileName()).find("could not change dir"),
-              std::string::npos);
-
-    list->SetURL(dir_);
-    list->CheckFiles();
-    EXPECT_FALSE(list->IsError());
-    EXPECT_EQ(ReadBytes(MainInterface::DataFileName()).find("could not"), std::string::npos);
-}
-
-TEST_F(CheckTest, AddingAKnownUrlChecksAndWritesNothing) {
-    MainInterface watchList;
-    server_->AddDir(Dir(""));
-    EXPECT_EQ(watchList.AddURL(dir_), 1);
-    std::filesystem::remove(MainInterface::DataFileName());
-    EXPECT_EQ(watchList.AddURL(dir_), 1);
-    EXPECT_FALSE(FileExists(MainInterface::DataFileName()));
+    // An empty listing is believed: everything goes.
+    for (const char* name : {"w/a.txt", "w/b.txt", "w/c.txt", "w/d.txt"})
+        server.Remove(name);
+    watchList.CheckFiles();
+    EXPECT_EQ(list->CountState(FileStateGone), list->GetFilesCount());
     // Letter case makes another URL.
-    std::string upper = dir_;
+    std::string upper = url;
     upper.replace(0, 3, "FTP");
     EXPECT_EQ(watchList.AddURL(upper), 2);
     EXPECT_FALSE(watchList.GetURL(2)->IsError());
 }
 
-TEST_F(CheckTest, AnEmptyListingIsConfirmedBeforeEverythingGoes) {
-    server_->AddFile(Dir("keep"));
-    MainInterface watchList;
-    watchList.AddURL(dir_);
-    server_->Remove(Dir("keep"));
-    watchList.CheckFiles();
-    EXPECT_EQ(watchList.GetURL(1)->GetFileState(1), FileStateGone);
-}
-
-TEST(CheckFaults, AListingCutHalfWayChangesNothing) {
+TEST(Check, AListingCutHalfWayChangesNothing) {
     TempProgramDir programDir;
     bool cut = false;
     FaultFtpServer server({{"NLST", [&](FaultFtpServer::Session& s, const std::string&) {

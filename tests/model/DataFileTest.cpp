@@ -30,8 +30,10 @@ std::vector<FileEntry> Entries(std::initializer_list<FileEntry> list) {
     return entries;
 }
 
-std::string DataDir() {
-    return ORNBROOK_TEST_DATA;
+UrlRecord Decoded(std::string_view frame) {
+    UrlRecord record;
+    DecodeRecordInto(frame, record);
+    return record;
 }
 
 } // namespace
@@ -46,20 +48,25 @@ TEST(DataFileFormat, RecordBytes) {
     std::string file;
     AppendFrame(file, "ftp://srv/pub/incomin", "", Entries({}));
     EXPECT_EQ(file, Bytes({27, 0, 0, 21, 0, 0}) + "ftp://srv/pub/incomin" + Bytes({0, 0, 0}));
-    EXPECT_EQ(file.size(), 30u);
+
+    // Frames follow each other; one cut short takes the bytes that remain.
+    AppendFrame(file, "ftp://srv/pub/incomin", "", Entries({}));
+    EXPECT_EQ(SplitFrames(file).size(), 2u);
+    EXPECT_EQ(SplitFrames(Bytes({10, 0, 0, 'a', 'b'})).front(), "ab");
+    EXPECT_EQ(SplitFrames(Bytes({5})).size(), 1u); // a lone length byte: an empty frame
+    EXPECT_TRUE(SplitFrames("").empty());
 }
 
 TEST(DataFileFormat, DecodesWhatItEncodesAndWhatIsCutShort) {
-    const auto full = EncodeRecord("ftp://h/", "could not connect",
-                                   Entries({{"a", 0}, {"b b", 1}, {"\xe4\xff", 2}, {"", 0}}));
+    const auto entries = Entries({{"a", 0}, {"b b", 1}, {"\xe4\xff", 2}, {"", 0}});
     const struct {
         std::string data;
         std::string url;
         std::string error;
         std::vector<FileEntry> entries;
     } rows[] = {
-        {full, "ftp://h/", "could not connect",
-         Entries({{"a", 0}, {"b b", 1}, {"\xe4\xff", 2}, {"", 0}})},
+        {EncodeRecord("ftp://h/", "could not connect", entries), "ftp://h/", "could not connect",
+         entries},
         // Ends right after the error text: no entries.
         {Bytes({1, 0, 0}) + "u" + Bytes({1, 0, 0}) + "e", "u", "e", Entries({})},
         // A missing state byte reads as 0.
@@ -76,148 +83,109 @@ TEST(DataFileFormat, DecodesWhatItEncodesAndWhatIsCutShort) {
         {Bytes({0, 0, 0, 0, 0, 0, 1, 0, 0, 'x', 9}), "", "", Entries({{"x", 9}})},
     };
     for (const auto& row : rows) {
-        UrlRecord record;
-        DecodeRecordInto(row.data, record);
+        const UrlRecord record = Decoded(row.data);
         EXPECT_EQ(record.URL, row.url);
         EXPECT_EQ(record.ErrorMsg, row.error);
         EXPECT_EQ(record.Entries, row.entries);
     }
 }
 
-TEST(DataFileFormat, RecordsNeverOutgrowTheirLength) {
-    // Entries beyond what a 3-byte frame length can describe are left out whole.
-    std::vector<FileEntry> entries{FileEntry{}};
+TEST(DataFileFormat, NothingOutgrowsItsThreeByteLength) {
+    // Entries beyond what a frame length can describe are left out whole.
     const std::string name(1000, 'n');
-    for (int i = 0; i < 17000; ++i)
-        entries.push_back(FileEntry{name, 1});
+    std::vector<FileEntry> entries(17001, FileEntry{name, 1});
+    entries[0] = FileEntry{}; // slot 0 is unused
     std::string file;
     const std::size_t omitted = AppendFrame(file, "ftp://h/", "", entries);
-    EXPECT_GT(omitted, 0u);
     const auto frames = SplitFrames(file);
     ASSERT_EQ(frames.size(), 1u);
     EXPECT_LE(frames[0].size(), MaxFieldLength);
     EXPECT_EQ(frames[0].size() + 3, file.size());
-    UrlRecord record;
-    DecodeRecordInto(frames[0], record);
+    const UrlRecord record = Decoded(frames[0]);
     EXPECT_EQ(record.URL, "ftp://h/");
     EXPECT_EQ(record.Entries.size() - 1 + omitted, 17000u);
     EXPECT_EQ(record.Entries.back(), (FileEntry{name, 1}));
 
     // A URL too long for its field is cut so that the frame still reads back.
-    const std::string hugeUrl(MaxFieldLength + 10, 'u');
     std::string second;
-    AppendFrame(second, hugeUrl, "could not connect", Entries({{"a", 1}}));
-    const auto frames2 = SplitFrames(second);
-    ASSERT_EQ(frames2.size(), 1u);
-    EXPECT_EQ(frames2[0].size(), MaxFieldLength);
-}
+    AppendFrame(second, std::string(MaxFieldLength + 10, 'u'), "could not connect",
+                Entries({{"a", 1}}));
+    ASSERT_EQ(SplitFrames(second).size(), 1u);
+    EXPECT_EQ(SplitFrames(second)[0].size(), MaxFieldLength);
 
-TEST(DataFileFormat, SplitsFrames) {
-    std::string file;
-    AppendFrame(file, "same", "", Entries({}));
-    AppendFrame(file, "same", "", Entries({}));
-    EXPECT_EQ(SplitFrames(file).size(), 2u);
-    // A frame cut short takes the bytes that remain; a lone length byte is an empty frame.
-    EXPECT_EQ(SplitFrames(Bytes({10, 0, 0, 'a', 'b'})).front(), "ab");
-    EXPECT_EQ(SplitFrames(Bytes({5})).size(), 1u);
-    EXPECT_TRUE(SplitFrames("").empty());
+    // A listing too large to save fails the check and keeps the entries.
+    UrlFileList list;
+    list.SetURL("ftp://h/");
+    list.MergeFreshListing({"a", "b"});
+    list.MergeFreshListing(std::vector<std::string>(17000, name));
+    EXPECT_EQ(list.GetErrorMsg(), UrlFileList::TooLargeMessage);
+    ASSERT_EQ(list.GetFilesCount(), 2);
+    list.MergeFreshListing({"a"}); // one that fits merges as usual
+    EXPECT_EQ(list.GetFileState(2), FileStateGone);
 }
 
 class WatchListFile : public ::testing::Test {
 protected:
+    std::string File() const { return dir_.File("maindata.dat"); }
     TempProgramDir dir_;
 };
 
-TEST_F(WatchListFile, MissingFileIsCreatedEmpty) {
-    MainInterface list;
-    EXPECT_EQ(list.GetURLsCount(), 0);
-    EXPECT_TRUE(FileExists(dir_.File("maindata.dat")));
-    EXPECT_EQ(ReadBytes(dir_.File("maindata.dat")), "");
-}
-
-TEST_F(WatchListFile, SavedDataLoadsBackExactly) {
-    std::string file;
-    AppendFrame(file, "ftp://a/", "", Entries({{"x", 0}, {"y", 1}, {"z", 2}}));
-    AppendFrame(file, "ftp://b/", "could not change dir", Entries({}));
-    AppendFrame(file, "ftp://a/", "", Entries({{"dup", 1}}));
-    WriteBytes(dir_.File("maindata.dat"), file);
+TEST_F(WatchListFile, LoadSaveRemoveAndRefresh) {
     {
-        MainInterface list;
-        ASSERT_EQ(list.GetURLsCount(), 3); // two frames of one URL load as two entries
-        EXPECT_EQ(list.GetURL(2)->GetErrorMsg(), "could not change dir");
-        EXPECT_TRUE(list.GetURL(2)->IsError());
-        EXPECT_EQ(list.GetURL(1)->GetFileState(3), FileStateGone);
-        EXPECT_EQ(list.GetURLIndex("ftp://a/"), 1);
-        list.SaveData();
+        MainInterface missing; // a missing file is created empty
+        EXPECT_EQ(missing.GetURLsCount(), 0);
+        EXPECT_EQ(ReadBytes(File()), "");
     }
-    EXPECT_EQ(ReadBytes(dir_.File("maindata.dat")), file);
-}
-
-TEST_F(WatchListFile, RemoveShiftsAndRefreshAcknowledges) {
     std::string file;
     AppendFrame(file, "u1", "", Entries({{"keep", 0}, {"gone", 2}, {"new", 1}, {"last", 0}}));
-    AppendFrame(file, "u2", "", Entries({}));
-    AppendFrame(file, "u3", "", Entries({{"n", 1}}));
-    WriteBytes(dir_.File("maindata.dat"), file);
+    AppendFrame(file, "u2", "could not change dir", Entries({}));
+    AppendFrame(file, "u1", "", Entries({{"dup", 1}}));
+    WriteBytes(File(), file);
     MainInterface list;
+    ASSERT_EQ(list.GetURLsCount(), 3); // two frames of one URL load as two entries
+    EXPECT_EQ(list.GetURL(2)->GetErrorMsg(), "could not change dir");
+    EXPECT_EQ(list.GetURLIndex("u1"), 1);
+    list.SaveData();
+    EXPECT_EQ(ReadBytes(File()), file);
+
     int changes = 0;
     list.Change.Connect([&] { ++changes; });
-
     list.RemoveURL("u2");
-    EXPECT_EQ(list.GetURLsCount(), 2);
-    EXPECT_EQ(list.GetURL(2)->URL(), "u3");
     list.RemoveURL("not there"); // changes nothing, still rewrites
+    EXPECT_EQ(list.GetURLsCount(), 2);
+    EXPECT_EQ(list.GetURL(2)->GetFileName(1), "dup");
     EXPECT_EQ(changes, 0);
+    EXPECT_EQ(list.GetURL(0), nullptr);
+    EXPECT_THROW(list.GetURL(3), std::out_of_range);
 
     list.Refresh();
     EXPECT_EQ(changes, 1);
     const auto u1 = list.GetURL(1);
     // The gone entry's slot is taken by the last entry.
     ASSERT_EQ(u1->GetFilesCount(), 3);
-    EXPECT_EQ(u1->GetFileName(1), "keep");
     EXPECT_EQ(u1->GetFileName(2), "last");
     EXPECT_EQ(u1->GetFileName(3), "new");
     EXPECT_FALSE(u1->IsChanged());
-    EXPECT_FALSE(list.GetURL(2)->IsChanged());
+    EXPECT_EQ(u1->GetFileName(0), "");
+    EXPECT_THROW(u1->GetFileName(4), std::out_of_range);
 
+    const std::string saved = ReadBytes(File());
     MainInterface reloaded;
     EXPECT_EQ(reloaded.GetURLsCount(), 2);
     EXPECT_EQ(reloaded.GetURL(1)->GetFileName(2), "last");
     EXPECT_EQ(reloaded.GetURL(1)->GetFileState(3), FileStateOld);
-}
-
-TEST_F(WatchListFile, IndexesOutsideTheListAreErrors) {
-    std::string file;
-    AppendFrame(file, "u1", "", Entries({{"a", 1}}));
-    WriteBytes(dir_.File("maindata.dat"), file);
-    MainInterface list;
-    EXPECT_EQ(list.GetURL(0), nullptr);
-    EXPECT_THROW(list.GetURL(2), std::out_of_range);
-    EXPECT_THROW(list.GetURL(-1), std::out_of_range);
-    const auto u1 = list.GetURL(1);
-    EXPECT_EQ(u1->GetFileName(0), "");
-    EXPECT_EQ(u1->GetFileState(0), 0);
-    EXPECT_THROW(u1->GetFileName(2), std::out_of_range);
-    EXPECT_THROW(u1->GetFileState(-1), std::out_of_range);
-}
-
-TEST_F(WatchListFile, CancelAndClearDoNotSave) {
-    std::string file;
-    AppendFrame(file, "u1", "", Entries({{"a", 1}}));
-    WriteBytes(dir_.File("maindata.dat"), file);
-    MainInterface list;
-    list.Cancel();
-    EXPECT_EQ(list.GetURLsCount(), 0);
-    EXPECT_EQ(ReadBytes(dir_.File("maindata.dat")), file);
+    reloaded.Cancel(); // empties the list without saving
+    EXPECT_EQ(reloaded.GetURLsCount(), 0);
+    EXPECT_EQ(ReadBytes(File()), saved);
 }
 
 TEST_F(WatchListFile, FailedSaveKeepsThePreviousFile) {
     std::string file;
     AppendFrame(file, "u1", "", Entries({{"a", 1}}));
-    WriteBytes(dir_.File("maindata.dat"), file);
+    WriteBytes(File(), file);
     MainInterface list;
     list.GetURL(1)->RefreshList(); // saves fine
-    const std::string saved = ReadBytes(dir_.File("maindata.dat"));
+    const std::string saved = ReadBytes(File());
     EXPECT_NE(saved, file);
 
     // The temporary file cannot be made: the save fails loudly, the old file stays.
@@ -225,7 +193,7 @@ TEST_F(WatchListFile, FailedSaveKeepsThePreviousFile) {
     std::filesystem::create_directory(temp);
     list.GetURL(1)->Clear(false);
     EXPECT_THROW(list.SaveData(), FileError);
-    EXPECT_EQ(ReadBytes(dir_.File("maindata.dat")), saved);
+    EXPECT_EQ(ReadBytes(File()), saved);
     std::filesystem::remove(temp);
 
     // A successful save leaves no temporary file behind.
@@ -234,41 +202,23 @@ TEST_F(WatchListFile, FailedSaveKeepsThePreviousFile) {
         EXPECT_EQ(entry.path().filename(), "maindata.dat");
 }
 
-TEST_F(WatchListFile, TooLargeListingFailsTheCheckAndKeepsEntries) {
-    UrlFileList list;
-    list.SetURL("ftp://h/");
-    list.MergeFreshListing({"a", "b"});
-    std::vector<std::string> huge(17000, std::string(1000, 'n'));
-    list.MergeFreshListing(huge);
-    EXPECT_EQ(list.GetErrorMsg(), UrlFileList::TooLargeMessage);
-    ASSERT_EQ(list.GetFilesCount(), 2);
-    EXPECT_EQ(list.GetFileState(1), FileStateNew);
-    // A listing that still fits merges as usual.
-    list.MergeFreshListing({"a"});
-    EXPECT_EQ(list.GetFileState(2), FileStateGone);
-}
-
 TEST_F(WatchListFile, DamagedSamplesLoadWhatTheyCan) {
-    const struct {
-        const char* sample;
-        int urls;
-        const char* firstUrl;
-        int firstFiles;
-    } rows[] = {
+    // sample, URLs read, first URL, its entries
+    const std::tuple<const char*, int, const char*, int> rows[] = {
         {"truncated-frame.dat", 2, "ftp://a/", 2},
         {"frame-past-end.dat", 1, "ftp://a/", 1},
         {"missing-state.dat", 1, "ftp://a/", 2},
         {"lying-lengths.dat", 2, "ftp://a/", 1},
         {"single-byte.dat", 1, "", 0},
     };
-    for (const auto& row : rows) {
-        const std::string bytes = ReadBytes(DataDir() + row.sample);
-        ASSERT_FALSE(bytes.empty()) << row.sample;
-        WriteBytes(dir_.File("maindata.dat"), bytes);
+    for (const auto& [sample, urls, firstUrl, firstFiles] : rows) {
+        const std::string bytes = ReadBytes(std::string(ORNBROOK_TEST_DATA) + sample);
+        ASSERT_FALSE(bytes.empty()) << sample;
+        WriteBytes(File(), bytes);
         MainInterface list;
-        ASSERT_EQ(list.GetURLsCount(), row.urls) << row.sample;
-        EXPECT_EQ(list.GetURL(1)->URL(), row.firstUrl) << row.sample;
-        EXPECT_EQ(list.GetURL(1)->GetFilesCount(), row.firstFiles) << row.sample;
+        ASSERT_EQ(list.GetURLsCount(), urls) << sample;
+        EXPECT_EQ(list.GetURL(1)->URL(), firstUrl) << sample;
+        EXPECT_EQ(list.GetURL(1)->GetFilesCount(), firstFiles) << sample;
     }
 }
 
@@ -285,9 +235,9 @@ TEST_F(WatchListFile, RandomCorruptionNeverBreaksLoading) {
             bad[random() % bad.size()] = static_cast<char>(random() % 256);
         if (random() % 3 == 0)
             bad.resize(random() % bad.size());
-        WriteBytes(dir_.File("maindata.dat"), bad);
+        WriteBytes(File(), bad);
         MainInterface list;
-        // Every frame takes at least its 3 length bytes.
+        // Every frame takes at least its 3 length bytes, every entry at least one.
         ASSERT_LE(list.GetURLsCount(), static_cast<std::int32_t>(bad.size() / 3 + 1));
         std::int64_t entries = 0;
         for (std::int32_t i = 1; i <= list.GetURLsCount(); ++i)

@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <sstream>
+#include <tuple>
 
 using namespace ornbrook;
 using ornbrook::test::ReadBytes;
@@ -15,11 +16,8 @@ using ornbrook::test::WriteBytes;
 
 namespace {
 
-struct Outcome {
-    int status;
-    std::string out;
-    std::string err;
-};
+// Exit status, standard output, standard error.
+using Outcome = std::tuple<int, std::string, std::string>;
 
 Outcome Invoke(std::vector<std::string> args) {
     std::ostringstream out, err;
@@ -27,77 +25,68 @@ Outcome Invoke(std::vector<std::string> args) {
     return {status, out.str(), err.str()};
 }
 
-std::string SampleFile() {
+const std::string SampleFile = [] {
     std::string file;
-    std::vector<FileEntry> a{FileEntry{}, {"old", 0}, {"new one", 1}, {"gone", 2}, {"n2", 1}};
-    std::vector<FileEntry> b{FileEntry{}};
-    AppendFrame(file, "ftp://a/", "", a);
-    AppendFrame(file, "ftp://b/", "could not connect", b);
+    AppendFrame(file, "ftp://a/", "",
+                {FileEntry{}, {"old", 0}, {"new one", 1}, {"gone", 2}, {"n2", 1}});
+    AppendFrame(file, "ftp://b/", "could not connect", {FileEntry{}});
     return file;
-}
+}();
+
+const std::string ListedB = "ftp://b/\t0 new\t0 gone\t0 old\terror: could not connect\n";
 
 } // namespace
 
 TEST(Headless, UsageErrorsChangeNothing) {
     TempProgramDir dir;
-    WriteBytes(dir.File("maindata.dat"), SampleFile());
-    const std::vector<std::vector<std::string>> bad = {
-        {"--frobnicate"},        {"--add"}, {"--remove"}, {"--list", "extra"}, {"--check", "-log2"},
-        {"--refresh", "--list"},
-    };
-    for (const auto& args : bad) {
-        const Outcome outcome = Invoke(args);
-        EXPECT_EQ(outcome.status, 2) << args[0];
-        EXPECT_EQ(outcome.out, "");
-        EXPECT_EQ(outcome.err.rfind("ornbrook: ", 0), 0u);
-        EXPECT_NE(outcome.err.find("usage: ornbrook"), std::string::npos);
+    WriteBytes(dir.File("maindata.dat"), SampleFile);
+    for (const std::vector<std::string>& args :
+         std::vector<std::vector<std::string>>{{"--frobnicate"},
+                                               {"--add"},
+                                               {"--remove"},
+                                               {"--list", "extra"},
+                                               {"--check", "-log2"},
+                                               {"--refresh", "--list"}}) {
+        const auto [status, out, err] = Invoke(args);
+        EXPECT_EQ(status, 2) << args[0];
+        EXPECT_EQ(out, "");
         // One line of error, then the usage.
-        EXPECT_EQ(outcome.err.find('\n') + 1, outcome.err.find("usage: "));
+        EXPECT_EQ(err.rfind("ornbrook: ", 0), 0u);
+        EXPECT_EQ(err.find('\n') + 1, err.find("usage: ornbrook"));
     }
-    EXPECT_EQ(ReadBytes(dir.File("maindata.dat")), SampleFile());
+    EXPECT_EQ(ReadBytes(dir.File("maindata.dat")), SampleFile);
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()),
                             std::filesystem::directory_iterator()),
               1);
 }
 
-TEST(Headless, ListRefreshRemoveAndHelp) {
+TEST(Headless, ListRemoveAndHelp) {
     TempProgramDir dir;
-    WriteBytes(dir.File("maindata.dat"), SampleFile());
+    WriteBytes(dir.File("maindata.dat"), SampleFile);
+    EXPECT_EQ(Invoke({"--list"}), Outcome(0, "ftp://a/\t2 new\t1 gone\t1 old\n" + ListedB, ""));
+    EXPECT_EQ(std::get<0>(Invoke({"--remove", "ftp://nowhere/"})), 1);
+    EXPECT_EQ(ReadBytes(dir.File("maindata.dat")), SampleFile);
 
-    Outcome list = Invoke({"--list"});
-    EXPECT_EQ(list.status, 0);
-    EXPECT_EQ(list.out, "ftp://a/\t2 new\t1 gone\t1 old\n"
-                        "ftp://b/\t0 new\t0 gone\t0 old\terror: could not connect\n");
-
-    EXPECT_EQ(Invoke({"--remove", "ftp://nowhere/"}).status, 1);
-    EXPECT_EQ(ReadBytes(dir.File("maindata.dat")), SampleFile());
-
-    EXPECT_EQ(Invoke({"--refresh"}).status, 0);
-    EXPECT_EQ(Invoke({"--list"}).out, "ftp://a/\t0 new\t0 gone\t3 old\n"
-                                      "ftp://b/\t0 new\t0 gone\t0 old\terror: could not connect\n");
-    EXPECT_EQ(Invoke({"--remove", "ftp://a/"}).status, 0);
-    EXPECT_EQ(Invoke({"--list"}).out, "ftp://b/\t0 new\t0 gone\t0 old\terror: could not connect\n");
-
-    const Outcome help = Invoke({"--help"});
-    EXPECT_EQ(help.status, 0);
-    EXPECT_EQ(help.out, HeadlessUsage());
+    EXPECT_EQ(std::get<0>(Invoke({"--remove", "ftp://a/"})), 0);
+    EXPECT_EQ(Invoke({"--list"}), Outcome(0, ListedB, ""));
+    EXPECT_EQ(Invoke({"--help"}), Outcome(0, HeadlessUsage(), ""));
 }
 
-TEST(Headless, FailedChecksGiveStatusOne) {
+TEST(Headless, FailuresGiveTheirOwnStatus) {
     TempProgramDir dir;
     // No host: the check fails at once without the network.
-    const Outcome add = Invoke({"--add", "ftp:///nohost"});
-    EXPECT_EQ(add.status, 1);
-    EXPECT_EQ(add.out, "ftp:///nohost\ncould not connect\n\n");
-    const Outcome check = Invoke({"--check"});
-    EXPECT_EQ(check.status, 1);
-    EXPECT_EQ(check.out, "ftp:///nohost\ncould not connect\n\n");
-}
+    const std::string failed = "ftp:///nohost\ncould not connect\n\n";
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"--add", "ftp:///nohost"},
+                                                 std::vector<std::string>{"--check"}}) {
+        const Outcome outcome = Invoke(args);
+        EXPECT_EQ(std::get<0>(outcome), 1) << args[0];
+        EXPECT_EQ(std::get<1>(outcome), failed) << args[0];
+    }
 
-TEST(Headless, UnreadableDataFileIsReported) {
-    TempProgramDir dir;
+    // A data file that cannot be read is reported by name.
+    std::filesystem::remove(dir.File("maindata.dat"));
     std::filesystem::create_directory(dir.File("maindata.dat"));
-    const Outcome list = Invoke({"--list"});
-    EXPECT_EQ(list.status, 3);
-    EXPECT_NE(list.err.find("maindata.dat"), std::string::npos);
+    const auto [status, out, err] = Invoke({"--list"});
+    EXPECT_EQ(status, 3);
+    EXPECT_NE(err.find("maindata.dat"), std::string::npos);
 }

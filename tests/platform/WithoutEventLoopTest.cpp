@@ -14,8 +14,7 @@ TEST(WithoutEventLoop, NothingIsCreated) {
     EXPECT_FALSE(PostMessage(1, 2000, 0, 0));
     EXPECT_EQ(SendMessage(1, 2000, 0, 0), 0);
 
-    // A timer whose system timer cannot be made stays stopped and unregistered,
-    // and a second one does not collide with the first.
+    // A timer whose system timer cannot be made stays stopped and unregistered.
     auto a = ATimer::Create();
     auto b = ATimer::Create();
     a->StartTimer();
