@@ -24,19 +24,53 @@ bool ParseCodeLine(const std::string& line, int& code, char& separator) {
 
 } // namespace
 
+std::string OneLine(std::string_view text, std::size_t maxBytes) {
+    std::string line;
+    for (const char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        if (c == '\n' || c == '\t') {
+            if (!line.empty() && line.back() != ' ')
+                line += ' ';
+        } else if (u >= 0x20 && u != 0x7F) {
+            line += c;
+        }
+    }
+    while (!line.empty() && line.back() == ' ')
+        line.pop_back();
+    if (line.size() <= maxBytes)
+        return line;
+    // Back off to the start of a UTF-8 sequence, so the cut never splits one.
+    std::size_t n = maxBytes;
+    while (n > 0 && (static_cast<unsigned char>(line[n]) & 0xC0) == 0x80)
+        --n;
+    line.resize(n);
+    return line;
+}
+
+std::string FtpReply::Summary() const {
+    return OneLine(std::to_string(Code) + " " + Text);
+}
+
 bool HasLineBreakOrNul(std::string_view text) {
     return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
 }
 
-FtpControl::FtpControl(TcpSocket socket, const FtpLimits& limits)
-    : socket_(std::move(socket)), limits_(limits) {}
+FtpControl::FtpControl(TcpSocket socket, const FtpLimits& limits, int stopFd)
+    : socket_(std::move(socket)), limits_(limits), stopFd_(stopFd) {}
 
 bool FtpControl::Send(std::string_view line, Deadline deadline) {
     if (HasLineBreakOrNul(line) || !socket_.IsOpen())
         return false;
     std::string wire(line);
     wire += "\r\n";
-    return socket_.SendAll(wire, deadline);
+    return socket_.SendAll(wire, WaitLimit{deadline, stopFd_});
+}
+
+void FtpControl::SendWithoutWaiting(std::string_view line) {
+    if (HasLineBreakOrNul(line) || !socket_.IsOpen())
+        return;
+    const std::string wire = std::string(line) + "\r\n";
+    socket_.WriteSome(wire.data(), wire.size());
 }
 
 FtpControl::Status FtpControl::ReadReply(FtpReply& reply, Deadline deadline) {
@@ -44,7 +78,7 @@ FtpControl::Status FtpControl::ReadReply(FtpReply& reply, Deadline deadline) {
         const Status taken = TakeBufferedReply(reply);
         if (taken != Status::NeedMore)
             return taken;
-        if (!WaitFor(socket_.Fd(), POLLIN, deadline))
+        if (WaitFor(socket_.Fd(), POLLIN, WaitLimit{deadline, stopFd_}) != WaitResult::Ready)
             return Status::NeedMore;
         const Status read = ReadAvailable();
         if (read != Status::NeedMore)

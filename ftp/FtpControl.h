@@ -18,13 +18,20 @@ struct FtpReply {
     bool IsPreliminary() const { return Code / 100 == 1; }
     bool IsPositive() const { return Code / 100 == 2; }
     bool IsIntermediate() const { return Code / 100 == 3; }
+    // Code and text as one line fit for a message: "550 No such directory."
+    std::string Summary() const;
 };
+
+// Server text made fit for a message: lines joined by blanks, control characters
+// dropped, cut to at most maxBytes without splitting a UTF-8 sequence.
+std::string OneLine(std::string_view text, std::size_t maxBytes = 200);
 
 // The command/reply conversation on the control connection. Replies that arrive
 // before they are asked for stay in the buffer for the next read.
 class FtpControl final {
 public:
-    FtpControl(TcpSocket socket, const FtpLimits& limits);
+    // stopFd (-1 for none) ends every wait at once when it becomes readable.
+    FtpControl(TcpSocket socket, const FtpLimits& limits, int stopFd = -1);
     FtpControl(const FtpControl&) = delete;
     FtpControl& operator=(const FtpControl&) = delete;
 
@@ -33,7 +40,9 @@ public:
     // Sends one command line; CR, LF or NUL inside it would smuggle in a second
     // command, so such a line is refused unsent.
     bool Send(std::string_view line, Deadline deadline);
-    // The next whole reply, preliminary ones included.
+    // Sends what the socket takes at once, waiting for nothing (a farewell).
+    void SendWithoutWaiting(std::string_view line);
+    // The next whole reply, preliminary ones included; NeedMore when the wait ended.
     Status ReadReply(FtpReply& reply, Deadline deadline);
     // A whole reply from the bytes already received, without waiting.
     Status TakeBufferedReply(FtpReply& reply);
@@ -47,6 +56,7 @@ private:
 
     TcpSocket socket_;
     FtpLimits limits_;
+    int stopFd_;
     std::string buffer_;
     std::size_t scanFrom_ = 0;
     // The reply being assembled from its lines.

@@ -2,10 +2,12 @@
 
 #include "diag/Text_Code.h"
 #include "ftp/ListingParser.h"
+#include "ftp/StopSignal.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 
 #include <poll.h>
@@ -15,6 +17,8 @@ namespace ornbrook {
 namespace {
 
 constexpr std::size_t ChunkSize = 64 * 1024;
+// A server that keeps answering "wait" is stuck, not busy.
+constexpr int MaxPreliminaryReplies = 100;
 
 bool ReadNumber(std::string_view text, std::size_t& pos, unsigned& value, unsigned max) {
     const std::size_t start = pos;
@@ -75,40 +79,99 @@ std::string PortCommand(const SocketAddress& address) {
     return "EPRT |2|" + address.HostText() + "|" + port + "|";
 }
 
+// "120 s"; lengths that are no whole seconds (shortened ones) in milliseconds.
+std::string Seconds(std::chrono::milliseconds length) {
+    if (length.count() % 1000 != 0)
+        return std::to_string(length.count()) + " ms";
+    return std::to_string(length.count() / 1000) + " s";
+}
+
+// What a failed connect means to the user.
+std::string ConnectProblem(int error, std::chrono::milliseconds timeout) {
+    switch (error) {
+    case ECONNREFUSED:
+        return "connection refused";
+    case ETIMEDOUT:
+        return "no answer in " + Seconds(timeout);
+    case EHOSTUNREACH:
+        return "host unreachable";
+    case ENETUNREACH:
+        return "network unreachable";
+    default:
+        return LowerCase(std::strerror(error));
+    }
+}
+
+FtpResult Refusal(const FtpReply& reply) {
+    return FtpResult::Fail(reply.Code, reply.Summary());
+}
+
+bool SaysCut(const FtpReply& reply) {
+    // Pure-FTPd: "226 Output truncated to 10000 matches".
+    return reply.IsPositive() && LowerCase(reply.Text).find("truncat") != std::string::npos;
+}
+
 } // namespace
 
-FtpSession::FtpSession() : timeouts_(CurrentFtpTimeouts()), limits_(CurrentFtpLimits()) {}
+SessionBounds SessionBounds::For(std::chrono::milliseconds length, const StopSignal* stop) {
+    return {SteadyClock::now() + length, length, stop};
+}
+
+FtpSession::FtpSession(SessionBounds bounds)
+    : bounds_(bounds), timeouts_(CurrentFtpTimeouts()), limits_(CurrentFtpLimits()) {}
 
 FtpSession::~FtpSession() = default;
 
+int FtpSession::StopFd() const {
+    return bounds_.Stop ? bounds_.Stop->Fd() : -1;
+}
+
+Deadline FtpSession::StepDeadline(std::chrono::milliseconds step) const {
+    return std::min(SteadyClock::now() + step, bounds_.Overall);
+}
+
+WaitLimit FtpSession::StepLimit(std::chrono::milliseconds step) const {
+    return {StepDeadline(step), StopFd()};
+}
+
 void FtpSession::Close() {
     control_.reset();
-    machineListing_ = utf8_ = passive_ = epsvRefused_ = false;
+    passive_ = epsvRefused_ = false;
     type_ = 0;
 }
 
-FtpResult FtpSession::Lost(std::string message) {
+FtpResult FtpSession::Lost(std::string reason) {
     Close();
-    return FtpResult::Fail(0, std::move(message));
+    // A wait that ended because the check was stopped or ran out of time says so,
+    // whatever step it was in.
+    if (bounds_.Stop && bounds_.Stop->Stopped())
+        reason = "stopped";
+    else if (SteadyClock::now() >= bounds_.Overall)
+        reason = "timed out after " + Seconds(bounds_.OverallLength);
+    return FtpResult::Fail(0, std::move(reason));
 }
 
 FtpResult FtpSession::ReadFinal(FtpReply& reply, Deadline deadline) {
-    for (;;) {
+    for (int preliminary = 0;;) {
         switch (control_->ReadReply(reply, deadline)) {
         case FtpControl::Status::Reply:
             break;
         case FtpControl::Status::NeedMore:
-            return Lost("no reply in time");
+            return Lost("no reply in " + Seconds(timeouts_.Reply));
         case FtpControl::Status::Closed:
-            return Lost("control connection closed");
+            return Lost("connection closed by the server");
         case FtpControl::Status::Broken:
             return Lost("malformed reply");
         }
-        if (reply.IsPreliminary())
+        if (reply.IsPreliminary()) {
+            if (++preliminary > MaxPreliminaryReplies)
+                return Lost("more than " + std::to_string(MaxPreliminaryReplies) +
+                            " preliminary replies");
             continue;
+        }
         // 421: the server is closing the control connection (RFC 959 4.2).
         if (reply.Code == 421)
-            return Lost("421 " + reply.Text);
+            return Lost(reply.Summary());
         return FtpResult::Pass(reply.Code, reply.Text);
     }
 }
@@ -118,9 +181,9 @@ FtpResult FtpSession::Command(const std::string& line, FtpReply& reply) {
         return FtpResult::Fail(0, "not connected");
     if (HasLineBreakOrNul(line))
         return FtpResult::Fail(0, "line break in a command");
-    if (!control_->Send(line, ReplyDeadline()))
+    if (!control_->Send(line, StepDeadline(timeouts_.Reply)))
         return Lost("could not send");
-    return ReadFinal(reply, ReplyDeadline());
+    return ReadFinal(reply, StepDeadline(timeouts_.Reply));
 }
 
 FtpResult FtpSession::Open(const std::string& host, std::int32_t port, const std::string& user,
@@ -131,51 +194,66 @@ FtpResult FtpSession::Open(const std::string& host, std::int32_t port, const std
         return FtpResult::Fail(0, "line break in the login");
     if (port == 0)
         port = 21;
-    if (port < 1 || port > 65535 || host.empty())
-        return FtpResult::Fail(0, "no such host or port");
-    const auto addresses = ResolveHost(host, static_cast<std::uint16_t>(port));
-    if (addresses.empty())
-        return FtpResult::Fail(0, "unknown host");
-    TcpSocket socket;
-    for (const auto& address : addresses) {
-        socket = TcpSocket::ConnectTo(address, SteadyClock::now() + timeouts_.Connect);
-        if (socket.IsOpen())
-            break;
-    }
-    if (!socket.IsOpen())
-        return FtpResult::Fail(0, "could not connect");
-    peer_ = socket.PeerAddress();
-    control_ = std::make_unique<FtpControl>(std::move(socket), limits_);
+    if (port < 1 || port > 65535)
+        return FtpResult::Fail(0, "no such port");
+    if (host.empty())
+        return FtpResult::Fail(0, "no host name");
+    host_ = host;
+    port_ = port;
+    user_ = user;
+    pass_ = pass;
+    directory_.clear();
+    facts_ = RecallServer(host_, port_);
+    passive_ = facts_.PassiveOnly;
 
+    if (auto r = Connect(host, port); !r.Ok)
+        return r;
     FtpReply greeting;
-    if (auto r = ReadFinal(greeting, ReplyDeadline()); !r.Ok)
+    if (auto r = ReadFinal(greeting, StepDeadline(timeouts_.Reply)); !r.Ok)
         return r;
     if (!greeting.IsPositive())
-        return Lost(std::to_string(greeting.Code) + " " + greeting.Text);
-    if (auto r = Login(user.empty() && pass.empty() ? "anonymous" : user,
-                       user.empty() && pass.empty() ? AnonymousPassword : pass);
+        return Lost(greeting.Summary());
+    const bool anonymous = user.empty() && pass.empty();
+    if (auto r = Login(anonymous ? "anonymous" : user, anonymous ? AnonymousPassword : pass);
         !r.Ok) {
         if (IsOpen())
             Quit();
         return r;
     }
-    ReadFeatures();
-    if (!IsOpen())
-        return FtpResult::Fail(0, "control connection lost");
-    if (utf8_) {
-        // RFC 2640 names the option; servers that list UTF8 accept it.
+    if (!facts_.FeaturesKnown) {
+        ReadFeatures();
+        if (!IsOpen())
+            return FtpResult::Fail(0, "connection closed by the server");
+        RememberFacts();
+    }
+    if (facts_.Utf8) {
+        // Servers that list UTF8 in FEAT take this option; some send names in
+        // their own code page until they get it.
         FtpReply reply;
         if (auto r = Command("OPTS UTF8 ON", reply); !r.Ok)
             return r;
     }
-    if (machineListing_) {
-        // Only the type fact is needed (RFC 3659 7.9); fewer facts are less work
-        // for the server and fewer bytes. A refusal changes nothing.
-        FtpReply reply;
-        if (auto r = Command("OPTS MLST type;", reply); !r.Ok)
-            return r;
-    }
     return FtpResult::Pass(230, "logged in");
+}
+
+FtpResult FtpSession::Connect(const std::string& host, std::int32_t port) {
+    std::string problem;
+    const auto addresses =
+        ResolveHost(host, static_cast<std::uint16_t>(port), StepLimit(timeouts_.Connect), problem);
+    if (addresses.empty())
+        return Lost(problem);
+    TcpSocket socket;
+    int error = 0;
+    for (const auto& address : addresses) {
+        socket = TcpSocket::ConnectTo(address, StepLimit(timeouts_.Connect), error);
+        if (socket.IsOpen() || error == ECANCELED || SteadyClock::now() >= bounds_.Overall)
+            break;
+    }
+    if (!socket.IsOpen())
+        return Lost(ConnectProblem(error, timeouts_.Connect));
+    peer_ = socket.PeerAddress();
+    control_ = std::make_unique<FtpControl>(std::move(socket), limits_, StopFd());
+    return FtpResult::Pass();
 }
 
 FtpResult FtpSession::Login(const std::string& user, const std::string& pass) {
@@ -188,13 +266,25 @@ FtpResult FtpSession::Login(const std::string& user, const std::string& pass) {
     }
     // 332 asks for an account, which a URL cannot give.
     if (!reply.IsPositive())
-        return FtpResult::Fail(reply.Code, reply.Text);
+        return Refusal(reply);
     return FtpResult::Pass(reply.Code, reply.Text);
+}
+
+FtpResult FtpSession::Reconnect() {
+    const std::string directory = directory_;
+    if (auto r = Open(host_, port_, user_, pass_); !r.Ok)
+        return r;
+    if (directory.empty())
+        return FtpResult::Pass();
+    return ChangeDir(directory);
 }
 
 void FtpSession::ReadFeatures() {
     FtpReply reply;
-    if (!Command("FEAT", reply).Ok || !reply.IsPositive())
+    if (!Command("FEAT", reply).Ok)
+        return;
+    facts_.FeaturesKnown = true;
+    if (!reply.IsPositive())
         return;
     // RFC 2389 3.2: one feature per line after the first, each led by a space.
     std::string_view text = reply.Text;
@@ -206,13 +296,17 @@ void FtpSession::ReadFeatures() {
         const std::string name = UpperCase(line.substr(0, line.find(' ')));
         // RFC 3659 7.8: MLST in FEAT announces MLSD as well.
         if (name == "MLST" || name == "MLSD")
-            machineListing_ = true;
+            facts_.MachineListing = true;
         if (name == "UTF8")
-            utf8_ = true;
+            facts_.Utf8 = true;
         if (end == std::string_view::npos)
             break;
         text.remove_prefix(end + 1);
     }
+}
+
+void FtpSession::RememberFacts() const {
+    RememberServer(host_, port_, facts_);
 }
 
 FtpResult FtpSession::ChangeDir(const std::string& path) {
@@ -222,45 +316,82 @@ FtpResult FtpSession::ChangeDir(const std::string& path) {
     if (auto r = Command("CWD " + path, reply); !r.Ok)
         return r;
     if (!reply.IsPositive())
-        return FtpResult::Fail(reply.Code, reply.Text);
+        return Refusal(reply);
+    directory_ = path;
     return FtpResult::Pass(reply.Code, reply.Text);
 }
 
 FtpResult FtpSession::SetType(char type) {
-    if (type_ == type)
+    // A new session transfers in ASCII (RFC 959 3.1.1.1), so a listing needs no TYPE.
+    if (type_ == type || (type_ == 0 && type == 'A'))
         return FtpResult::Pass();
     FtpReply reply;
     if (auto r = Command(std::string("TYPE ") + type, reply); !r.Ok)
         return r;
     if (!reply.IsPositive())
-        return FtpResult::Fail(reply.Code, reply.Text);
+        return Refusal(reply);
     type_ = type;
     return FtpResult::Pass(reply.Code, reply.Text);
 }
 
+FtpResult FtpSession::ListWith(const std::string& command, ListingForm form,
+                               std::vector<std::string>& names) {
+    ListingParser parser(form, limits_);
+    bool full = false;
+    DataStream stream;
+    stream.Receive = [&parser, &full](std::string_view data) {
+        full = !parser.Feed(data);
+        return !full;
+    };
+    FtpResult r = Transfer(command, 'A', stream);
+    if (full || (r.Ok && !parser.Finish()))
+        return FtpResult::Fail(0, "listing beyond the caps");
+    if (!r.Ok)
+        return r;
+    names = parser.TakeNames();
+    return r;
+}
+
 FtpResult FtpSession::List(std::vector<std::string>& names) {
     names.clear();
+    listingCut_ = false;
+    FtpResult r;
     for (;;) {
-        ListingParser parser(machineListing_, limits_);
-        DataStream stream;
-        stream.Receive = [&parser](std::string_view data) { return parser.Feed(data); };
-        FtpResult r = Transfer(machineListing_ ? "MLSD" : "NLST", 'A', stream);
-        if (!r.Ok) {
-            // Several servers answer the listing of an empty directory so.
-            if (r.Refused && (r.Code == 450 || r.Code == 550))
-                return FtpResult::Pass(r.Code, r.Message);
-            // A server that announced MLST but does not know MLSD.
-            if (r.Refused && machineListing_ && (r.Code == 500 || r.Code == 502) && IsOpen()) {
-                machineListing_ = false;
+        if (facts_.MachineListing) {
+            r = ListWith("MLSD", ListingForm::Machine, names);
+            // A server that announced MLST but does not know MLSD. Any other refusal
+            // of MLSD is a failure: an empty directory lists normally there.
+            if (!r.Ok && r.Refused && (r.Code == 500 || r.Code == 502) && IsOpen()) {
+                facts_.MachineListing = false;
+                RememberFacts();
                 continue;
             }
-            return r;
+        } else {
+            r = ListWith("NLST", ListingForm::Names, names);
+            if (!r.Ok && r.Refused && (r.Code == 450 || r.Code == 550) && IsOpen())
+                r = ConfirmEmptyByLongListing(r, names);
         }
-        if (!parser.Finish())
-            return FtpResult::Fail(0, "listing beyond the caps");
-        names = parser.TakeNames();
+        break;
+    }
+    if (!r.Ok) {
+        names.clear();
         return r;
     }
+    listingCut_ = SaysCut(FtpReply{r.Code, r.Message});
+    return r;
+}
+
+// Old servers answer NLST of an empty directory with 450 or 550 ("No files
+// found"), the same codes that refuse a listing. LIST tells the two apart: an
+// empty directory lists there without a single entry line.
+FtpResult FtpSession::ConfirmEmptyByLongListing(const FtpResult& refusal,
+                                                std::vector<std::string>& names) {
+    std::vector<std::string> entries;
+    const FtpResult r = ListWith("LIST", ListingForm::Long, entries);
+    if (!r.Ok || !entries.empty())
+        return refusal;
+    names.clear();
+    return r;
 }
 
 FtpResult FtpSession::Retrieve(const std::string& remoteFile, const std::string& localFile) {
@@ -304,12 +435,10 @@ FtpResult FtpSession::Store(const std::string& localFile, const std::string& rem
 }
 
 void FtpSession::Quit() {
-    if (!control_)
-        return;
-    const Deadline deadline = SteadyClock::now() + timeouts_.Quit;
-    FtpReply reply;
-    if (control_->Send("QUIT", deadline))
-        control_->ReadReply(reply, deadline);
+    // The answer to QUIT tells nothing we need; waiting for it would only hold
+    // up the next check.
+    if (control_)
+        control_->SendWithoutWaiting("QUIT");
     Close();
 }
 
@@ -319,34 +448,44 @@ FtpResult FtpSession::Transfer(const std::string& command, char type, DataStream
     if (auto r = SetType(type); !r.Ok)
         return r;
     if (!passive_) {
-        bool fallBack = false;
+        Fallback fallBack = Fallback::None;
         FtpResult r = TransferActive(command, stream, fallBack);
-        if (!fallBack || !IsOpen())
+        if (fallBack == Fallback::None)
             return r;
-        // The server cannot reach us (NAT, firewall): passive from now on.
+        // The server cannot reach us (NAT, firewall): passive from now on, for
+        // this server and the rest of the run.
+        facts_.PassiveOnly = true;
+        RememberFacts();
+        if (!IsOpen()) {
+            // The control connection is out of step after a lost data connection.
+            if (auto re = Reconnect(); !re.Ok)
+                return re;
+            if (auto re = SetType(type); !re.Ok)
+                return re;
+        }
         passive_ = true;
     }
     return TransferPassive(command, stream);
 }
 
 FtpResult FtpSession::TransferActive(const std::string& command, DataStream& stream,
-                                     bool& fallBack) {
+                                     Fallback& fallBack) {
     // Listen where the server already reaches us: the control connection's local address.
     SocketAddress local = control_->Socket().LocalAddress();
     local.SetPort(0);
     TcpSocket listener = TcpSocket::ListenOn(local);
     if (!listener.IsOpen()) {
-        fallBack = true;
+        fallBack = Fallback::Refused;
         return FtpResult::Fail(0, "could not listen");
     }
     FtpReply reply;
     if (auto r = Command(PortCommand(listener.LocalAddress()), reply); !r.Ok)
         return r;
     if (!reply.IsPositive()) {
-        fallBack = true;
-        return FtpResult::Fail(reply.Code, reply.Text);
+        fallBack = Fallback::Refused;
+        return Refusal(reply);
     }
-    if (!control_->Send(command, ReplyDeadline()))
+    if (!control_->Send(command, StepDeadline(timeouts_.Reply)))
         return Lost("could not send");
     return Exchange(std::move(listener), TcpSocket(), stream, &fallBack);
 }
@@ -357,10 +496,11 @@ FtpResult FtpSession::TransferPassive(const std::string& command, DataStream& st
         return r;
     SocketAddress target = peer_;
     target.SetPort(port);
-    TcpSocket data = TcpSocket::ConnectTo(target, SteadyClock::now() + timeouts_.DataConnect);
+    int error = 0;
+    TcpSocket data = TcpSocket::ConnectTo(target, StepLimit(timeouts_.DataConnect), error);
     if (!data.IsOpen())
-        return Lost("could not open the data connection");
-    if (!control_->Send(command, ReplyDeadline()))
+        return Lost("no data connection: " + ConnectProblem(error, timeouts_.DataConnect));
+    if (!control_->Send(command, StepDeadline(timeouts_.Reply)))
         return Lost("could not send");
     return Exchange(TcpSocket(), std::move(data), stream, nullptr);
 }
@@ -378,7 +518,7 @@ FtpResult FtpSession::EnterPassive(std::uint16_t& port) {
         return r;
     if (reply.Code == 227 && ParsePasvPort(reply.Text, port))
         return FtpResult::Pass(reply.Code, reply.Text);
-    return FtpResult::Fail(reply.Code, reply.Text);
+    return Refusal(reply);
 }
 
 // Runs one transfer after its command was sent: waits for the data connection
@@ -386,12 +526,12 @@ FtpResult FtpSession::EnterPassive(std::uint16_t& port) {
 // keeps reading the control connection all the while, since a server may answer
 // 425, 426 or 421 at any time, or 226 before the data has arrived.
 FtpResult FtpSession::Exchange(TcpSocket listener, TcpSocket data, DataStream& stream,
-                               bool* fallBack) {
+                               Fallback* fallBack) {
     const bool upload = static_cast<bool>(stream.Produce);
     auto now = SteadyClock::now();
-    Deadline replyDeadline = now + timeouts_.Reply;
-    Deadline dataDeadline = now + (data.IsOpen() ? timeouts_.DataIdle : timeouts_.DataConnect);
-    bool started = false;
+    Deadline replyDeadline = StepDeadline(timeouts_.Reply);
+    Deadline dataDeadline = StepDeadline(data.IsOpen() ? timeouts_.DataIdle : timeouts_.DataConnect);
+    int preliminary = 0;
     bool moved = false;
     bool finalSeen = false;
     bool dataDone = false;
@@ -409,7 +549,9 @@ FtpResult FtpSession::Exchange(TcpSocket listener, TcpSocket data, DataStream& s
             if (status != FtpControl::Status::Reply)
                 return Lost("malformed reply");
             if (reply.IsPreliminary()) {
-                started = true;
+                if (++preliminary > MaxPreliminaryReplies)
+                    return Lost("more than " + std::to_string(MaxPreliminaryReplies) +
+                                " preliminary replies");
                 continue;
             }
             finalSeen = true;
@@ -417,24 +559,35 @@ FtpResult FtpSession::Exchange(TcpSocket listener, TcpSocket data, DataStream& s
             if (reply.IsPositive())
                 continue;
             if (reply.Code == 421)
-                return Lost("421 " + reply.Text);
+                return Lost(reply.Summary());
             // 425: the server could not open our active data connection.
             if (fallBack && reply.Code == 425 && !data.IsOpen() && !dataDone)
-                *fallBack = true;
-            FtpResult r = FtpResult::Fail(reply.Code, reply.Text);
-            r.Refused = !started && !moved;
+                *fallBack = Fallback::Refused;
+            FtpResult r = Refusal(reply);
+            r.Refused = preliminary == 0 && !moved;
             return r;
         }
         if (finalSeen && dataDone)
             return FtpResult::Pass(finalReply.Code, finalReply.Text);
 
+        now = SteadyClock::now();
+        if (listener.IsOpen() && now >= dataDeadline) {
+            // The server took PORT but its connection never came (a firewall
+            // dropped it). The control connection is out of step now.
+            if (fallBack)
+                *fallBack = Fallback::NeverArrived;
+            return Lost("no data connection in " + Seconds(timeouts_.DataConnect));
+        }
         Deadline deadline = dataDone ? replyDeadline : dataDeadline;
-        if (!started && !finalSeen)
+        if (preliminary == 0 && !finalSeen)
             deadline = std::min(deadline, replyDeadline);
-        if (SteadyClock::now() >= deadline)
-            return Lost("timeout during the transfer");
+        if (now >= deadline) {
+            if (dataDone || (preliminary == 0 && !finalSeen))
+                return Lost("no reply in " + Seconds(timeouts_.Reply));
+            return Lost("data stalled for " + Seconds(timeouts_.DataIdle));
+        }
 
-        pollfd fds[3] = {};
+        pollfd fds[4] = {};
         int count = 0;
         int controlAt = -1;
         int listenerAt = -1;
@@ -445,17 +598,22 @@ FtpResult FtpSession::Exchange(TcpSocket listener, TcpSocket data, DataStream& s
             fds[listenerAt = count++] = {listener.Fd(), POLLIN, 0};
         if (data.IsOpen())
             fds[dataAt = count++] = {data.Fd(), static_cast<short>(upload ? POLLOUT : POLLIN), 0};
+        const int stopAt = count;
+        if (StopFd() >= 0)
+            fds[count++] = {StopFd(), POLLIN, 0};
         const int ready = ::poll(fds, static_cast<nfds_t>(count), MillisecondsUntil(deadline));
         if (ready < 0 && errno != EINTR)
             return Lost("poll failed");
         if (ready <= 0)
             continue;
+        if (stopAt < count && fds[stopAt].revents != 0)
+            return Lost("stopped");
         now = SteadyClock::now();
 
         if (controlAt >= 0 && fds[controlAt].revents != 0) {
             const auto status = control_->ReadAvailable();
             if (status == FtpControl::Status::Closed)
-                return Lost("control connection closed");
+                return Lost("connection closed by the server");
             if (status == FtpControl::Status::Broken)
                 return Lost("control connection broken");
         }
@@ -466,7 +624,7 @@ FtpResult FtpSession::Exchange(TcpSocket listener, TcpSocket data, DataStream& s
             if (accepted.IsOpen() && from.SameHost(peer_)) {
                 data = std::move(accepted);
                 listener.Close();
-                dataDeadline = now + timeouts_.DataIdle;
+                dataDeadline = StepDeadline(timeouts_.DataIdle);
             }
         }
         if (dataAt < 0 || fds[dataAt].revents == 0 || !data.IsOpen())
@@ -477,13 +635,13 @@ FtpResult FtpSession::Exchange(TcpSocket listener, TcpSocket data, DataStream& s
                 return Lost("data connection broken");
             if (got > 0) {
                 moved = true;
-                dataDeadline = now + timeouts_.DataIdle;
+                dataDeadline = StepDeadline(timeouts_.DataIdle);
                 if (!stream.Receive(std::string_view(chunk.data(), static_cast<std::size_t>(got))))
                     return Lost("transfer stopped by the receiver");
             } else if (got == 0) {
                 data.Close();
                 dataDone = true;
-                replyDeadline = now + timeouts_.Reply;
+                replyDeadline = StepDeadline(timeouts_.Reply);
             }
             continue;
         }
@@ -495,7 +653,7 @@ FtpResult FtpSession::Exchange(TcpSocket listener, TcpSocket data, DataStream& s
                 // Closing the data connection marks the end of the file (RFC 959 3.3).
                 data.Close();
                 dataDone = true;
-                replyDeadline = now + timeouts_.Reply;
+                replyDeadline = StepDeadline(timeouts_.Reply);
                 continue;
             }
             outStart = 0;
@@ -507,7 +665,7 @@ FtpResult FtpSession::Exchange(TcpSocket listener, TcpSocket data, DataStream& s
         if (sent > 0) {
             moved = true;
             outStart += static_cast<std::size_t>(sent);
-            dataDeadline = now + timeouts_.DataIdle;
+            dataDeadline = StepDeadline(timeouts_.DataIdle);
         }
     }
 }

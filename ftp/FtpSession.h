@@ -3,6 +3,7 @@
 #include "ftp/FtpControl.h"
 #include "ftp/FtpResult.h"
 #include "ftp/FtpSettings.h"
+#include "ftp/ServerMemory.h"
 #include "ftp/TcpSocket.h"
 
 #include <cstdint>
@@ -14,16 +15,34 @@
 
 namespace ornbrook {
 
+class StopSignal;
+enum class ListingForm;
+
 // The e-mail-shaped password of an anonymous login (RFC 1635).
 inline constexpr const char* AnonymousPassword = "ornbrook@example.com";
 
+// What bounds a whole session beyond the deadline of each wait: one overall
+// deadline, and a stop signal that ends any wait at once (a cancelled check).
+struct SessionBounds {
+    Deadline Overall = Deadline::max();
+    // How long the overall limit was, for the message when it is reached.
+    std::chrono::milliseconds OverallLength{0};
+    const StopSignal* Stop = nullptr;
+
+    // Bounds that end `length` from now.
+    static SessionBounds For(std::chrono::milliseconds length, const StopSignal* stop);
+};
+
 // One FTP login over a control connection: the protocol logic under SimpleFtpClient.
-// Blocking, with a deadline on every wait. Data connections are active first
-// (PORT/EPRT); when the server refuses that or cannot connect, the transfer is
-// retried passive (EPSV, then PASV) and the session stays passive.
+// Blocking, with a deadline on every wait and the session's bounds over all of
+// them. Data connections are active first (PORT/EPRT); when the server refuses
+// that or its connection never arrives, the transfer is retried passive (EPSV,
+// then PASV) and the server is used passive for the rest of the run.
+// Failures carry a reason fit for the user: the server's reply in one line, or
+// what went wrong on our side ("connection refused", "timed out after 120 s").
 class FtpSession final {
 public:
-    FtpSession();
+    explicit FtpSession(SessionBounds bounds = {});
     ~FtpSession();
     FtpSession(const FtpSession&) = delete;
     FtpSession& operator=(const FtpSession&) = delete;
@@ -33,11 +52,13 @@ public:
                    const std::string& pass);
     FtpResult ChangeDir(const std::string& path);
     // Every name of the current directory in server order; a failure is never an
-    // empty or partial listing.
+    // empty or partial listing. A listing that the server says it cut short
+    // succeeds with ListingCut() true.
     FtpResult List(std::vector<std::string>& names);
+    bool ListingCut() const { return listingCut_; }
     FtpResult Retrieve(const std::string& remoteFile, const std::string& localFile);
     FtpResult Store(const std::string& localFile, const std::string& remoteFile);
-    // Says goodbye (QUIT) and closes.
+    // Says goodbye (QUIT) without waiting for the answer, and closes.
     void Quit();
     // Closes without a word.
     void Close();
@@ -50,28 +71,44 @@ private:
         std::function<bool(std::string_view)> Receive;
         std::function<long(char*, std::size_t)> Produce;
     };
+    // Why an active transfer gave way to a passive one.
+    enum class Fallback { None, Refused, NeverArrived };
 
     FtpResult Command(const std::string& line, FtpReply& reply);
     FtpResult ReadFinal(FtpReply& reply, Deadline deadline);
-    FtpResult Lost(std::string message);
+    FtpResult Lost(std::string reason);
+    FtpResult Connect(const std::string& host, std::int32_t port);
     FtpResult Login(const std::string& user, const std::string& pass);
+    FtpResult Reconnect();
     void ReadFeatures();
     FtpResult SetType(char type);
+    FtpResult ListWith(const std::string& command, ListingForm form, std::vector<std::string>& names);
+    FtpResult ConfirmEmptyByLongListing(const FtpResult& refusal, std::vector<std::string>& names);
     FtpResult Transfer(const std::string& command, char type, DataStream& stream);
-    FtpResult TransferActive(const std::string& command, DataStream& stream, bool& fallBack);
+    FtpResult TransferActive(const std::string& command, DataStream& stream, Fallback& fallBack);
     FtpResult TransferPassive(const std::string& command, DataStream& stream);
     FtpResult EnterPassive(std::uint16_t& port);
-    FtpResult Exchange(TcpSocket listener, TcpSocket data, DataStream& stream, bool* fallBack);
-    Deadline ReplyDeadline() const { return SteadyClock::now() + timeouts_.Reply; }
+    FtpResult Exchange(TcpSocket listener, TcpSocket data, DataStream& stream,
+                       Fallback* fallBack);
+    void RememberFacts() const;
 
+    // A step's deadline, never beyond the overall one.
+    Deadline StepDeadline(std::chrono::milliseconds step) const;
+    WaitLimit StepLimit(std::chrono::milliseconds step) const;
+    int StopFd() const;
+
+    SessionBounds bounds_;
     FtpTimeouts timeouts_;
     FtpLimits limits_;
     std::unique_ptr<FtpControl> control_;
     SocketAddress peer_;
-    bool machineListing_ = false;
-    bool utf8_ = false;
+    // The login and directory, to log in again after a broken transfer.
+    std::string host_, user_, pass_, directory_;
+    std::int32_t port_ = 0;
+    ServerFacts facts_;
     bool passive_ = false;
     bool epsvRefused_ = false;
+    bool listingCut_ = false;
     char type_ = 0;
 };
 

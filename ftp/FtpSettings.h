@@ -13,8 +13,9 @@ struct FtpTimeouts {
     std::chrono::milliseconds DataConnect{std::chrono::seconds(10)};
     // Longest pause between two pieces of a transfer.
     std::chrono::milliseconds DataIdle{std::chrono::seconds(20)};
-    // Leaving politely is worth a short wait only.
-    std::chrono::milliseconds Quit{std::chrono::seconds(3)};
+    // One check as a whole, from the name lookup to the end of the listing,
+    // whatever the server does: trickling data, endless "wait" replies.
+    std::chrono::milliseconds Check{std::chrono::seconds(120)};
 };
 
 // Memory stays bounded whatever a server sends; exceeding a cap fails the request.

@@ -21,10 +21,19 @@ bool IsDirectoryItself(std::string_view facts) {
     return false;
 }
 
+// "total 0", the block count that ls-style listings put first.
+bool IsTotalLine(std::string_view line) {
+    const std::string lower = LowerCase(line.substr(0, 6));
+    if (lower != "total ")
+        return false;
+    line.remove_prefix(6);
+    return !line.empty() && line.find_first_not_of("0123456789 ") == std::string_view::npos;
+}
+
 } // namespace
 
-ListingParser::ListingParser(bool machineListing, const FtpLimits& limits)
-    : machineListing_(machineListing), limits_(limits) {}
+ListingParser::ListingParser(ListingForm form, const FtpLimits& limits)
+    : form_(form), limits_(limits) {}
 
 bool ListingParser::Feed(std::string_view data) {
     totalBytes_ += data.size();
@@ -60,7 +69,9 @@ bool ListingParser::AddLine(std::string_view line) {
     // Listings come in ASCII type, lines end in CRLF; a bare LF is accepted too.
     if (!line.empty() && line.back() == '\r')
         line.remove_suffix(1);
-    if (machineListing_) {
+    if (form_ == ListingForm::Long && IsTotalLine(line))
+        return true;
+    if (form_ == ListingForm::Machine) {
         // Fact values hold no space, so the first one ends the facts.
         const auto space = line.find(' ');
         if (space == std::string_view::npos || IsDirectoryItself(line.substr(0, space)))

@@ -8,13 +8,24 @@
 
 namespace ornbrook {
 
-// Turns the bytes of a directory listing into names, within the listing caps.
-// NLST lines are names as they stand; MLSD lines (RFC 3659 7.2) are "facts SP name",
-// and the entries typed cdir or pdir (the directory itself, its parent) are skipped.
-// Names are kept byte for byte: blanks at either end and non-UTF-8 bytes included.
+// The three listings a server can give.
+enum class ListingForm {
+    // NLST: one name per line, as it stands.
+    Names,
+    // MLSD (RFC 3659 7.2): "facts SP name"; entries typed cdir or pdir (the
+    // directory itself, its parent) are skipped.
+    Machine,
+    // LIST: one line per entry in the server's own format; only counted, and a
+    // "total N" line is no entry.
+    Long,
+};
+
+// Turns the bytes of a directory listing into names (entry lines for LIST),
+// within the listing caps. Names are kept byte for byte: blanks at either end and
+// non-UTF-8 bytes included.
 class ListingParser final {
 public:
-    ListingParser(bool machineListing, const FtpLimits& limits);
+    ListingParser(ListingForm form, const FtpLimits& limits);
 
     // False once a cap is exceeded; the listing is then unusable.
     bool Feed(std::string_view data);
@@ -25,7 +36,7 @@ public:
 private:
     bool AddLine(std::string_view line);
 
-    bool machineListing_;
+    ListingForm form_;
     FtpLimits limits_;
     std::string partial_;
     std::size_t totalBytes_ = 0;

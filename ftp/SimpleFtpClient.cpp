@@ -40,7 +40,7 @@ std::int32_t SimpleFtpClient::Track(FtpResult result) {
 std::int32_t SimpleFtpClient::Connect(const std::string& Host, std::int32_t Port,
                                       const std::string& User, const std::string& Pass) {
     Disconnect();
-    auto session = std::make_unique<FtpSession>();
+    auto session = std::make_unique<FtpSession>(bounds_);
     if (!Track(session->Open(Host, Port, User, Pass)))
         return 0;
     session_ = std::move(session);
@@ -73,11 +73,13 @@ std::int32_t SimpleFtpClient::GetFirstFile(std::string& FileName) {
     nextName_ = 0;
     findHandle_ = 0;
     listingFailed_ = true;
+    listingCut_ = false;
     if (!IsConnected())
         return Track(FtpResult::Fail(0, "not connected"));
     if (!Track(session_->List(listing_)))
         return 0;
     listingFailed_ = false;
+    listingCut_ = session_->ListingCut();
     if (listing_.empty())
         return 0;
     FileName = listing_[0];

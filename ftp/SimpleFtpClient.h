@@ -16,7 +16,9 @@ namespace ornbrook {
 // has answered or its deadline has passed; 0 means failure, never an exception.
 class SimpleFtpClient final {
 public:
-    SimpleFtpClient() = default;
+    // The bounds limit every session this client opens (a check's overall time
+    // and its stop signal).
+    explicit SimpleFtpClient(SessionBounds bounds = {}) : bounds_(bounds) {}
     ~SimpleFtpClient();
     SimpleFtpClient(const SimpleFtpClient&) = delete;
     SimpleFtpClient& operator=(const SimpleFtpClient&) = delete;
@@ -41,6 +43,8 @@ public:
     // Whether the last GetFirstFile could not complete the listing, as opposed
     // to finding the directory empty.
     bool ListingFailed() const { return listingFailed_; }
+    // Whether the server said it cut the last listing short.
+    bool ListingCut() const { return listingCut_; }
     // The outcome of the last request, for diagnostics.
     const FtpResult& LastResult() const { return lastResult_; }
 
@@ -49,11 +53,13 @@ private:
     std::int32_t NextHandle();
 
     LiveObject live_{"SimpleFtpClient"};
+    SessionBounds bounds_;
     std::unique_ptr<FtpSession> session_;
     std::int32_t connectionHandle_ = 0;
     std::int32_t lastHandle_ = 0;
     FtpResult lastResult_;
     bool listingFailed_ = false;
+    bool listingCut_ = false;
     std::vector<std::string> listing_;
     std::size_t nextName_ = 0;
     std::int32_t findHandle_ = 0;

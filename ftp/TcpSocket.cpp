@@ -10,7 +10,12 @@
 #include <netdb.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <unistd.h>
+
+#include <memory>
+#include <mutex>
+#include <thread>
 
 namespace ornbrook {
 
@@ -74,16 +79,10 @@ bool SocketAddress::SameHost(const SocketAddress& other) const {
     return !mine.empty() && mine == HostBytes(other);
 }
 
-std::vector<SocketAddress> ResolveHost(const std::string& host, std::uint16_t port) {
+namespace {
+
+std::vector<SocketAddress> AddressesOf(const addrinfo* list) {
     std::vector<SocketAddress> result;
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_protocol = IPPROTO_TCP;
-    addrinfo* list = nullptr;
-    const std::string service = std::to_string(port);
-    if (::getaddrinfo(host.c_str(), service.c_str(), &hints, &list) != 0)
-        return result;
     for (const addrinfo* ai = list; ai != nullptr; ai = ai->ai_next) {
         if (ai->ai_addrlen > sizeof(sockaddr_storage))
             continue;
@@ -92,23 +91,97 @@ std::vector<SocketAddress> ResolveHost(const std::string& host, std::uint16_t po
         a.Length = ai->ai_addrlen;
         result.push_back(a);
     }
-    ::freeaddrinfo(list);
     return result;
 }
 
+int Lookup(const std::string& host, const std::string& service, int flags,
+           std::vector<SocketAddress>& result) {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_protocol = IPPROTO_TCP;
+    hints.ai_flags = flags;
+    addrinfo* list = nullptr;
+    const int rc = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &list);
+    if (rc == 0) {
+        result = AddressesOf(list);
+        ::freeaddrinfo(list);
+    }
+    return rc;
+}
+
+// A lookup on its own thread, shared with it so that the thread may outlive an
+// abandoned wait; the eventfd tells the waiter that the answer is there.
+struct PendingLookup {
+    std::mutex mutex;
+    int rc = EAI_AGAIN;
+    std::vector<SocketAddress> addresses;
+    int doneFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    ~PendingLookup() {
+        if (doneFd >= 0)
+            ::close(doneFd);
+    }
+};
+
+} // namespace
+
+std::vector<SocketAddress> ResolveHost(const std::string& host, std::uint16_t port,
+                                       WaitLimit limit, std::string& problem) {
+    std::vector<SocketAddress> result;
+    const std::string service = std::to_string(port);
+    // An address written as such needs no resolver and no thread.
+    if (Lookup(host, service, AI_NUMERICHOST, result) == 0 && !result.empty())
+        return result;
+    auto pending = std::make_shared<PendingLookup>();
+    if (pending->doneFd < 0) {
+        problem = "unknown host";
+        return {};
+    }
+    std::thread([pending, host, service] {
+        std::vector<SocketAddress> found;
+        const int rc = Lookup(host, service, 0, found);
+        const std::lock_guard lock(pending->mutex);
+        pending->rc = rc;
+        pending->addresses = std::move(found);
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const auto written = ::write(pending->doneFd, &one, sizeof one);
+    }).detach();
+    switch (WaitFor(pending->doneFd, POLLIN, limit)) {
+    case WaitResult::TimedOut:
+        problem = "name lookup timed out";
+        return {};
+    case WaitResult::Stopped:
+        problem = "stopped";
+        return {};
+    case WaitResult::Ready:
+        break;
+    }
+    const std::lock_guard lock(pending->mutex);
+    if (pending->rc != 0 || pending->addresses.empty()) {
+        problem = pending->rc == EAI_AGAIN ? "name lookup failed, try later" : "unknown host";
+        return {};
+    }
+    return std::move(pending->addresses);
+}
+
 int MillisecondsUntil(Deadline deadline) {
+    if (deadline == Deadline::max())
+        return -1;
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - SteadyClock::now());
     return static_cast<int>(std::clamp<std::int64_t>(left.count(), 0, INT_MAX));
 }
 
-bool WaitFor(int fd, short events, Deadline deadline) {
+WaitResult WaitFor(int fd, short events, WaitLimit limit) {
     for (;;) {
-        pollfd p{fd, events, 0};
-        const int rc = ::poll(&p, 1, MillisecondsUntil(deadline));
+        pollfd p[2] = {{fd, events, 0}, {limit.StopFd, POLLIN, 0}};
+        const nfds_t count = limit.StopFd >= 0 ? 2 : 1;
+        const int rc = ::poll(p, count, MillisecondsUntil(limit.Until));
         if (rc > 0)
-            return true;
-        if (rc == 0 || errno != EINTR)
-            return false;
+            return count == 2 && p[1].revents != 0 ? WaitResult::Stopped : WaitResult::Ready;
+        if (rc == 0)
+            return WaitResult::TimedOut;
+        if (errno != EINTR)
+            return WaitResult::TimedOut;
     }
 }
 
@@ -127,17 +200,28 @@ void TcpSocket::Close() {
     fd_ = -1;
 }
 
-TcpSocket TcpSocket::ConnectTo(const SocketAddress& address, Deadline deadline) {
+TcpSocket TcpSocket::ConnectTo(const SocketAddress& address, WaitLimit limit, int& error) {
     TcpSocket s(::socket(address.Family(), SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    error = errno;
     if (!s.IsOpen())
         return {};
     const int one = 1;
     ::setsockopt(s.fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
     if (::connect(s.fd_, reinterpret_cast<const sockaddr*>(&address.Storage), address.Length) == 0)
         return s;
-    if (errno != EINPROGRESS || !WaitFor(s.fd_, POLLOUT, deadline))
+    error = errno;
+    if (error != EINPROGRESS)
         return {};
-    int error = 0;
+    switch (WaitFor(s.fd_, POLLOUT, limit)) {
+    case WaitResult::TimedOut:
+        error = ETIMEDOUT;
+        return {};
+    case WaitResult::Stopped:
+        error = ECANCELED;
+        return {};
+    case WaitResult::Ready:
+        break;
+    }
     socklen_t length = sizeof(error);
     if (::getsockopt(s.fd_, SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0)
         return {};
@@ -192,13 +276,13 @@ long TcpSocket::WriteSome(const char* data, std::size_t size) const {
     }
 }
 
-bool TcpSocket::SendAll(std::string_view data, Deadline deadline) const {
+bool TcpSocket::SendAll(std::string_view data, WaitLimit limit) const {
     while (!data.empty()) {
         const long n = WriteSome(data.data(), data.size());
         if (n == Failed)
             return false;
         if (n == WouldBlock) {
-            if (!WaitFor(fd_, POLLOUT, deadline))
+            if (WaitFor(fd_, POLLOUT, limit) != WaitResult::Ready)
                 return false;
             continue;
         }

@@ -28,14 +28,28 @@ struct SocketAddress {
     bool SameHost(const SocketAddress& other) const;
 };
 
-// The addresses of host and port through getaddrinfo, IPv4 and IPv6; empty when none.
-std::vector<SocketAddress> ResolveHost(const std::string& host, std::uint16_t port);
+// How a wait ended.
+enum class WaitResult { Ready, TimedOut, Stopped };
+
+// What ends a wait besides its event: a deadline, and a stop descriptor (-1 for
+// none) that becomes readable when the wait must end at once.
+struct WaitLimit {
+    Deadline Until = Deadline::max();
+    int StopFd = -1;
+};
+
+// The addresses of host and port through getaddrinfo, IPv4 and IPv6. A name
+// lookup runs apart from the caller, so a resolver that outlasts the limit is
+// abandoned, not waited for. Empty with a reason ("unknown host", "timed out",
+// "stopped") when there is no address.
+std::vector<SocketAddress> ResolveHost(const std::string& host, std::uint16_t port,
+                                       WaitLimit limit, std::string& problem);
 
 // Milliseconds left until the deadline, for poll (0 when it has passed).
 int MillisecondsUntil(Deadline deadline);
 
-// Waits for the events on one descriptor until the deadline; false on timeout.
-bool WaitFor(int fd, short events, Deadline deadline);
+// Waits for the events on one descriptor.
+WaitResult WaitFor(int fd, short events, WaitLimit limit);
 
 // A non-blocking TCP socket that closes itself.
 class TcpSocket final {
@@ -48,8 +62,9 @@ public:
     TcpSocket(const TcpSocket&) = delete;
     TcpSocket& operator=(const TcpSocket&) = delete;
 
-    // A closed socket when the connection fails or the deadline passes.
-    static TcpSocket ConnectTo(const SocketAddress& address, Deadline deadline);
+    // A closed socket when the connection fails or the wait ends; error is then
+    // the errno value (ETIMEDOUT at the deadline, ECANCELED when stopped).
+    static TcpSocket ConnectTo(const SocketAddress& address, WaitLimit limit, int& error);
     // Listens on the address (port 0 picks a free one); closed on failure.
     static TcpSocket ListenOn(const SocketAddress& address);
 
@@ -67,7 +82,7 @@ public:
     // Bytes read, 0 at the end of the stream.
     long ReadSome(char* buffer, std::size_t size) const;
     long WriteSome(const char* data, std::size_t size) const;
-    bool SendAll(std::string_view data, Deadline deadline) const;
+    bool SendAll(std::string_view data, WaitLimit limit) const;
     // Ends our direction of the stream (the peer reads its end).
     void ShutdownWrite() const;
 

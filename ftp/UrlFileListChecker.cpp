@@ -1,27 +1,11 @@
 #include "ftp/UrlFileListChecker.h"
 
 #include "ftp/CheckRunner.h"
+#include "ftp/DirectoryListing.h"
 
 #include <stdexcept>
 
 namespace ornbrook {
-
-namespace {
-
-// Takes the whole listing into names (after its slot 0); false when it failed.
-bool CollectNames(SimpleFtpClient& client, std::vector<std::string>& names) {
-    names.resize(1);
-    std::string name;
-    const std::int32_t find = client.GetFirstFile(name);
-    if (find == 0)
-        return !client.ListingFailed();
-    do {
-        names.push_back(std::move(name));
-    } while (client.GetNextFile(find, name) != 0);
-    return true;
-}
-
-} // namespace
 
 UrlFileListChecker::UrlFileListChecker() : names_(1) {}
 
@@ -41,61 +25,33 @@ void UrlFileListChecker::Clear() {
     names_.assign(1, std::string());
 }
 
-void UrlFileListChecker::ReleaseClient() {
-    if (client_)
-        client_->Cancel();
-    client_.reset();
-}
-
-void UrlFileListChecker::Cancel() {
-    ReleaseClient();
-}
+void UrlFileListChecker::Cancel() {}
 
 void UrlFileListChecker::CheckURL(const std::string& theURL) {
     url_ = theURL;
     parsedUrl_ = ParseURL(url_);
     Clear();
-    ReleaseClient();
-    client_ = std::make_unique<SimpleFtpClient>();
+    listingCut_ = false;
 
-    // The blocking part may run on a worker thread: it touches only the client,
-    // the names and these locals, and leaves the client disconnected.
-    SimpleFtpClient& client = *client_;
-    const FtpURL url = parsedUrl_;
+    // The blocking part may run on a worker thread: it touches only its locals.
+    ListingOutcome outcome;
     const bool confirmEmpty = confirmEmptyListing_;
-    std::vector<std::string>& names = names_;
-    std::string message;
-    RunBlocking([&client, &url, confirmEmpty, &names, &message] {
-        try {
-            if (client.Connect(url.Host, url.Port, url.User, url.Pass) == 0) {
-                message = "could not connect";
-                return;
-            }
-            if (client.ChangeDir(url.Path) == 0) {
-                message = "could not change dir";
-            } else {
-                bool listed = CollectNames(client, names);
-                // Some servers answer 226 for a directory they failed to read.
-                if (listed && names.size() == 1 && confirmEmpty)
-                    listed = CollectNames(client, names);
-                if (!listed) {
-                    names.resize(1);
-                    message = "could not list dir";
-                }
-            }
-        } catch (const std::exception&) {
-            names.resize(1);
-            message = client.IsConnected() ? "could not list dir" : "could not connect";
-        }
-        client.Disconnect();
+    RunBlocking([&outcome, &theURL, confirmEmpty] {
+        outcome = ListDirectory(theURL, confirmEmpty, nullptr);
     });
+    if (outcome.Ok) {
+        names_.reserve(outcome.Names.size() + 1);
+        for (auto& name : outcome.Names)
+            names_.push_back(std::move(name));
+        listingCut_ = outcome.Cut;
+    }
 
     // A handler may cancel this checker and drop its owner's reference: nothing
     // of this object is touched after raising.
-    if (message.empty())
+    if (outcome.Ok)
         Ready.Raise();
     else
-        Error.Raise(message);
+        Error.Raise(outcome.Message);
 }
 
 } // namespace ornbrook

@@ -3,7 +3,6 @@
 #include "diag/Debug_Modul.h"
 #include "diag/Event.h"
 #include "ftp/FtpModule.h"
-#include "ftp/SimpleFtpClient.h"
 
 #include <cstdint>
 #include <memory>
@@ -14,8 +13,9 @@ namespace ornbrook {
 
 // One check of one watched URL: log in, change to its directory, collect every
 // name there, log out; then Ready, or Error with "could not connect",
-// "could not change dir" or "could not list dir". The network part runs through
-// RunBlocking; the events are raised on the calling thread before CheckURL returns.
+// "could not change dir" or "could not list dir" and the reason after ": ".
+// The network part runs through RunBlocking; the events are raised on the
+// calling thread before CheckURL returns.
 class UrlFileListChecker final {
 public:
     UrlFileListChecker();
@@ -33,20 +33,21 @@ public:
     // The caller knows entries for this URL: an empty listing is then confirmed by
     // a second listing in the same session before it is believed.
     void SetConfirmEmptyListing(bool confirm) { confirmEmptyListing_ = confirm; }
+    // After Ready: the server said it cut the listing short, so the names are
+    // only part of the directory.
+    bool IsListingCut() const { return listingCut_; }
 
     Event<> Ready;
     Event<const std::string&> Error;
 
 private:
-    void ReleaseClient();
-
     LiveObject live_{"UrlFileListChecker"};
     std::string url_;
     FtpURL parsedUrl_;
     // Slot 0 is always present and unused.
     std::vector<std::string> names_;
-    std::unique_ptr<SimpleFtpClient> client_;
     bool confirmEmptyListing_ = false;
+    bool listingCut_ = false;
 };
 
 } // namespace ornbrook

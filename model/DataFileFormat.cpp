@@ -35,6 +35,18 @@ std::string_view TakeText(std::string_view data, std::size_t& p) {
 
 } // namespace
 
+std::size_t EntryBytes(std::string_view name) {
+    return LengthBytes + name.size() + 1;
+}
+
+std::size_t RecordBytes(std::string_view url, std::string_view error,
+                        const std::vector<FileEntry>& entries) {
+    std::size_t bytes = 2 * LengthBytes + url.size() + error.size();
+    for (std::size_t k = 1; k < entries.size(); ++k)
+        bytes += EntryBytes(entries[k].Name);
+    return bytes;
+}
+
 std::size_t AppendFrame(std::string& out, std::string_view url, std::string_view error,
                         const std::vector<FileEntry>& entries) {
     const std::size_t frameStart = out.size();
@@ -47,7 +59,7 @@ std::size_t AppendFrame(std::string& out, std::string_view url, std::string_view
     std::size_t omitted = 0;
     for (std::size_t k = 1; k < entries.size(); ++k) {
         const FileEntry& entry = entries[k];
-        if (used() + LengthBytes + entry.Name.size() + 1 > MaxFieldLength) {
+        if (!RecordFits(used() + EntryBytes(entry.Name))) {
             ++omitted;
             continue;
         }
@@ -73,13 +85,6 @@ void DecodeRecordInto(std::string_view data, UrlRecord& record) {
     record.ErrorMsg = std::string(TakeText(data, p));
     if (record.Entries.empty())
         record.Entries.emplace_back();
-    // Counting the entries first (a walk over the lengths) saves regrowing the list.
-    std::size_t count = 0;
-    for (std::size_t q = p; q < data.size(); ++count) {
-        TakeText(data, q);
-        q += 1;
-    }
-    record.Entries.reserve(record.Entries.size() + count);
     while (p < data.size()) {
         std::string name(TakeText(data, p));
         const std::int32_t state = p < data.size() ? static_cast<unsigned char>(data[p]) : 0;

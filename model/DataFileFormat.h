@@ -17,6 +17,15 @@ namespace ornbrook {
 // The most a 3-byte length can hold: a frame, URL, error or name never exceeds it.
 constexpr std::uint32_t MaxFieldLength = 16777215;
 
+// The bytes a record takes, and the share of one entry in it; whoever needs to
+// know whether a record fits asks these instead of counting again.
+std::size_t RecordBytes(std::string_view url, std::string_view error,
+                        const std::vector<FileEntry>& entries);
+std::size_t EntryBytes(std::string_view name);
+inline bool RecordFits(std::size_t bytes) {
+    return bytes <= MaxFieldLength;
+}
+
 struct UrlRecord {
     std::string URL;
     std::string ErrorMsg;

@@ -50,7 +50,8 @@ struct NamePositions {
 
 } // namespace
 
-void MergeListing(std::vector<FileEntry>& entries, const std::vector<std::string>& listed) {
+bool MergeListing(std::vector<FileEntry>& entries, const std::vector<std::string>& listed,
+                  ListingExtent extent) {
     if (entries.empty())
         entries.emplace_back();
     const std::size_t known = entries.size() - 1;
@@ -90,12 +91,19 @@ void MergeListing(std::vector<FileEntry>& entries, const std::vector<std::string
         --r;
     }
 
-    for (std::size_t p = 1; p <= r; ++p)
-        entries[work[p]].State = FileStateGone;
+    bool changed = !added.empty();
+    if (extent == ListingExtent::Complete) {
+        for (std::size_t p = 1; p <= r; ++p) {
+            FileEntry& entry = entries[work[p]];
+            changed = changed || entry.State != FileStateGone;
+            entry.State = FileStateGone;
+        }
+    }
 
     entries.reserve(entries.size() + added.size());
     for (const std::string_view name : added)
         entries.push_back(FileEntry{std::string(name), FileStateNew});
+    return changed;
 }
 
 } // namespace ornbrook

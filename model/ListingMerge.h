@@ -16,6 +16,12 @@ namespace ornbrook {
 //
 // The result is exactly that of scanning the work list for every listed name,
 // but each step costs O(log n) instead of O(n).
-void MergeListing(std::vector<FileEntry>& entries, const std::vector<std::string>& listed);
+//
+// A partial listing (one the server cut short) only adds: unmatched listed names
+// are appended as new, and no known entry becomes gone, since its absence from
+// part of the directory says nothing. Returns whether any entry changed.
+enum class ListingExtent { Complete, Partial };
+bool MergeListing(std::vector<FileEntry>& entries, const std::vector<std::string>& listed,
+                  ListingExtent extent = ListingExtent::Complete);
 
 } // namespace ornbrook

@@ -9,15 +9,6 @@
 
 namespace ornbrook {
 
-namespace {
-
-// Bytes an entry takes in the data file: length, name, state.
-std::size_t RecordBytes(const std::string& name) {
-    return 3 + name.size() + 1;
-}
-
-} // namespace
-
 UrlFileList::UrlFileList() = default;
 UrlFileList::~UrlFileList() = default;
 
@@ -76,7 +67,6 @@ void UrlFileList::CheckFiles() {
         myChecker->Cancel();
         myChecker.reset();
     }
-    ErrorMsg.clear();
     // Held here as well: the event handlers release myChecker while CheckURL runs.
     const auto checker = std::make_shared<UrlFileListChecker>();
     myChecker = checker;
@@ -97,7 +87,8 @@ void UrlFileList::myChecker_Ready() {
     names.reserve(static_cast<std::size_t>(count));
     for (std::int32_t i = 1; i <= count; ++i)
         names.push_back(myChecker->GetFile(i));
-    MergeFreshListing(names);
+    MergeFreshListing(names, myChecker->IsListingCut() ? ListingExtent::Partial
+                                                       : ListingExtent::Complete);
     myChecker->Cancel();
     myChecker.reset();
     if (Parent) {
@@ -106,33 +97,41 @@ void UrlFileList::myChecker_Ready() {
     }
 }
 
-void UrlFileList::MergeFreshListing(const std::vector<std::string>& names) {
+bool UrlFileList::MergeFreshListing(const std::vector<std::string>& names, ListingExtent extent) {
+    // A cut listing is shown as a failure until a complete one comes: the user
+    // must know that the directory holds more than we could see.
+    const std::string message =
+        extent == ListingExtent::Partial
+            ? "listing cut by the server at " + std::to_string(names.size()) + " names"
+            : std::string();
     // A record longer than its 3-byte length cannot be saved. When the merged
     // entries might not fit, merge a copy first and keep it only if it fits;
     // otherwise the check fails and the entries stay as they were.
-    std::size_t bound = 6 + url_.size() + ErrorMsg.size();
-    for (std::size_t k = 1; k < Entries.size(); ++k)
-        bound += RecordBytes(Entries[k].Name);
+    std::size_t bound = RecordBytes(url_, message, Entries);
     for (const auto& name : names)
-        bound += RecordBytes(name);
-    if (bound <= MaxFieldLength) {
-        MergeListing(Entries, names);
-        return;
+        bound += EntryBytes(name);
+    bool changed = false;
+    if (RecordFits(bound)) {
+        changed = MergeListing(Entries, names, extent);
+    } else {
+        std::vector<FileEntry> merged = Entries;
+        changed = MergeListing(merged, names, extent);
+        if (!RecordFits(RecordBytes(url_, message, merged)))
+            return SetErrorMsg(TooLargeMessage);
+        Entries = std::move(merged);
     }
-    std::vector<FileEntry> merged = Entries;
-    MergeListing(merged, names);
-    std::size_t size = 6 + url_.size() + ErrorMsg.size();
-    for (std::size_t k = 1; k < merged.size(); ++k)
-        size += RecordBytes(merged[k].Name);
-    if (size > MaxFieldLength) {
-        ErrorMsg = TooLargeMessage;
-        return;
-    }
-    Entries = std::move(merged);
+    return SetErrorMsg(message) || changed;
+}
+
+bool UrlFileList::SetErrorMsg(const std::string& message) {
+    if (ErrorMsg == message)
+        return false;
+    ErrorMsg = message;
+    return true;
 }
 
 void UrlFileList::myChecker_Error(const std::string& Msg) {
-    ErrorMsg = Msg;
+    SetErrorMsg(Msg);
     myChecker->Cancel();
     myChecker.reset();
     if (Parent) {

@@ -2,6 +2,7 @@
 
 #include "diag/Debug_Modul.h"
 #include "model/FileEntry.h"
+#include "model/ListingMerge.h"
 
 #include <cstdint>
 #include <memory>
@@ -49,10 +50,13 @@ public:
     void AppendFrameTo(std::string& out) const;
     void SetBySavedData(std::string_view Data, bool ClearMe);
 
-    // Merges a fresh listing into the entries, as a successful check does. A
-    // listing whose merged entries would not fit the data file leaves the entries
-    // untouched and sets the error TooLargeMessage instead.
-    void MergeFreshListing(const std::vector<std::string>& names);
+    // Merges a fresh listing into the entries, as a successful check does, and
+    // sets the message to what the listing says: none for a complete one, that
+    // it was cut for a partial one. A listing whose merged entries would not fit
+    // the data file leaves the entries untouched and sets TooLargeMessage
+    // instead. Returns whether entries or message changed.
+    bool MergeFreshListing(const std::vector<std::string>& names,
+                           ListingExtent extent = ListingExtent::Complete);
     // Number of entries in the given state.
     std::int32_t CountState(std::int32_t state) const;
     // The message of a check whose listing would not fit the data file.
@@ -62,6 +66,8 @@ private:
     void myChecker_Ready();
     void myChecker_Error(const std::string& Msg);
     std::int32_t AddFile(std::string name, std::int32_t state);
+    // Returns whether the message changed.
+    bool SetErrorMsg(const std::string& message);
     const FileEntry& Entry(std::int32_t Index) const;
 
     LiveObject live_{"UrlFileList"};

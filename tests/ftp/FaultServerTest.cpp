@@ -1,4 +1,5 @@
 #include "ftp/FtpSettings.h"
+#include "ftp/ServerMemory.h"
 #include "ftp/UrlFileListChecker.h"
 #include "tests/fixtures/FaultFtpServer.h"
 
@@ -7,10 +8,12 @@
 #include <algorithm>
 #include <chrono>
 #include <optional>
+#include <thread>
 
 using namespace ornbrook;
 using ornbrook::test::FaultFtpServer;
 using Session = FaultFtpServer::Session;
+using Script = FaultFtpServer::Script;
 using namespace std::chrono_literals;
 
 namespace {
@@ -18,6 +21,7 @@ namespace {
 struct Outcome {
     std::optional<std::string> error;
     std::vector<std::string> names;
+    bool cut = false;
 };
 
 Outcome Check(const std::string& url, bool confirmEmpty = false) {
@@ -27,6 +31,7 @@ Outcome Check(const std::string& url, bool confirmEmpty = false) {
     int raised = 0;
     checker.Ready.Connect([&] {
         ++raised;
+        outcome.cut = checker.IsListingCut();
         for (int i = 1; i <= checker.GetFilesCount(); ++i)
             outcome.names.push_back(checker.GetFile(i));
     });
@@ -62,10 +67,11 @@ protected:
         t.Reply = 400ms;
         t.DataConnect = 400ms;
         t.DataIdle = 400ms;
-        t.Quit = 200ms;
+        t.Check = 1500ms;
         SetFtpTimeouts(t);
     }
     void TearDown() override {
+        ForgetServers();
         SetFtpTimeouts({});
         SetFtpLimits({});
     }
@@ -77,21 +83,31 @@ TEST_F(FaultServer, ChecksEndAsTheServerDeserves) {
     const std::string endless(1 << 20, 'x');
     FtpLimits tight;
     tight.ListingNames = 1;
+    const Script mlsd = {{"FEAT", [](Session& s, auto&) { s.Reply("211-x\r\n MLST type*;\r\n211 end"); }}};
+    const auto with = [](Script script, const Script& more) {
+        script.insert(more.begin(), more.end());
+        return script;
+    };
     const struct {
         const char* name;
-        FaultFtpServer::Script script;
+        Script script;
         std::optional<std::string> error; // nullopt: Ready with `names`
         std::vector<std::string> names;
         std::string path = "/";
         std::vector<std::string> mustSend = {};
         std::vector<std::string> mustNotSend = {};
         std::optional<FtpLimits> limits = std::nullopt;
+        bool cut = false;
     } rows[] = {
         {"multi-line greeting",
          {{"", [](Session& s,
                   auto&) { s.Send("220-Welcome\r\n220-to the\r\n 220 x\r\n220 end\r\n"); }}},
          std::nullopt,
-         TwoNames},
+         TwoNames,
+         "/",
+         {},
+         // A listing needs neither a type (ASCII is the default) nor a farewell's answer.
+         {"TYPE", "OPTS MLST"}},
         {"slow byte-by-byte replies",
          {{"",
            [](Session& s, auto&) {
@@ -110,42 +126,77 @@ TEST_F(FaultServer, ChecksEndAsTheServerDeserves) {
          TwoNames},
         {"endless reply line",
          {{"", [&](Session& s, auto&) { s.Send("220 " + endless); }}},
-         "could not connect",
+         "could not connect: malformed reply",
          {}},
         {"NUL in a reply",
          {{"", [](Session& s, auto&) { s.Send(std::string("220 a\0b\r\n", 9)); }}},
-         "could not connect",
+         "could not connect: malformed reply",
          {}},
-        {"silent server", {{"", [](Session& s, auto&) { s.GoSilent(); }}}, "could not connect", {}},
+        {"silent server",
+         {{"", [](Session& s, auto&) { s.GoSilent(); }}},
+         "could not connect: no reply in 400 ms",
+         {}},
+        {"busy server, multi-line refusal cut to one line",
+         {{"",
+           [](Session& s, auto&) { s.Reply("421-Too many users\r\n421 \x1b[1mtry\tlater"); }}},
+         "could not connect: 421 Too many users [1mtry later",
+         {}},
         {"silent after the listing command",
          {{"NLST", [](Session& s, auto&) { s.GoSilent(); }}},
-         "could not list dir",
+         "could not list dir: no reply in 400 ms",
          {}},
         {"refused login",
-         {{"PASS", [](Session& s, auto&) { s.Reply("530 no"); }}},
-         "could not connect",
+         {{"PASS", [](Session& s, auto&) { s.Reply("530 Login incorrect."); }}},
+         "could not connect: 530 Login incorrect.",
          {}},
         {"missing directory",
          {{"CWD", [](Session& s, auto&) { s.Reply("550 no such dir"); }}},
-         "could not change dir",
+         "could not change dir: 550 no such dir",
          {},
          "/missing",
          {"CWD /missing"}},
-        {"450 to the listing",
-         {{"NLST", [](Session& s, auto&) { s.Reply("450 no files"); }}},
+        // NLST's 450/550 may mean "no files"; LIST settles it.
+        {"450 to NLST, LIST refused",
+         {{"NLST", [](Session& s, auto&) { s.Reply("450 try later"); }}},
+         "could not list dir: 450 try later",
+         {},
+         "/",
+         {"LIST"}},
+        {"550 to NLST, LIST lists entries",
+         {{"NLST", [](Session& s, auto&) { s.Reply("550 No files found"); }},
+          {"LIST",
+           [](Session& s, auto&) { s.ServeListing({"total 1", "-rw-r--r-- 1 a a 0 x alpha"}); }}},
+         "could not list dir: 550 No files found",
+         {}},
+        {"550 to NLST, LIST empty",
+         {{"NLST", [](Session& s, auto&) { s.Reply("550 No files found"); }},
+          {"LIST", [](Session& s, auto&) { s.ServeListing({"total 0"}); }}},
          std::nullopt,
          {}},
-        {"550 to the listing",
-         {{"NLST", [](Session& s, auto&) { s.Reply("550 no files"); }}},
-         std::nullopt,
+        {"550 to MLSD",
+         with(mlsd, {{"MLSD", [](Session& s, auto&) { s.Reply("550 Permission denied."); }}}),
+         "could not list dir: 550 Permission denied.",
+         {},
+         "/",
+         {"MLSD"},
+         {"NLST", "LIST"}},
+        {"450 to MLSD",
+         with(mlsd, {{"MLSD", [](Session& s, auto&) { s.Reply("450 try later"); }}}),
+         "could not list dir: 450 try later",
          {}},
+        {"MLSD unknown after all, NLST works",
+         with(mlsd, {{"MLSD", [](Session& s, auto&) { s.Reply("500 unknown command"); }}}),
+         std::nullopt,
+         TwoNames,
+         "/",
+         {"MLSD", "NLST"}},
         {"other refusal of the listing",
          {{"NLST", [](Session& s, auto&) { s.Reply("501 bad"); }}},
-         "could not list dir",
+         "could not list dir: 501 bad",
          {}},
         {"425 after 150",
          {{"NLST", [](Session& s, auto&) { s.Reply("150 go\r\n425 cannot open"); }}},
-         "could not list dir",
+         "could not list dir: 425 cannot open",
          {}},
         {"426 after 150",
          {{"NLST",
@@ -154,19 +205,31 @@ TEST_F(FaultServer, ChecksEndAsTheServerDeserves) {
                s.CloseData();
                s.Reply("426 aborted");
            }}},
-         "could not list dir",
+         "could not list dir: 426 aborted",
          {}},
-        {"data connection never made",
+        {"data connection never made, not even passive",
          {{"NLST", [](Session& s, auto&) { s.Reply("150 go"); }}},
-         "could not list dir",
+         "could not list dir: data stalled for 400 ms",
          {}},
+        {"PORT taken, its connection never comes: passive in the same check",
+         {{"NLST",
+           [](Session& s, auto&) {
+               if (s.Passive())
+                   s.ServeNames();
+               else
+                   s.Reply("150 go");
+           }}},
+         std::nullopt,
+         TwoNames,
+         "/",
+         {"PORT", "EPSV"}},
         {"connection reset mid-listing",
          {{"NLST",
            [](Session& s, auto&) {
                StartListing(s, "alpha\r\nbet");
                s.ResetData();
            }}},
-         "could not list dir",
+         "could not list dir: data connection broken",
          {}},
         {"control lost mid-listing",
          {{"NLST",
@@ -175,7 +238,24 @@ TEST_F(FaultServer, ChecksEndAsTheServerDeserves) {
                s.CloseData();
                s.CloseControl();
            }}},
-         "could not list dir",
+         "could not list dir: connection closed by the server",
+         {}},
+        {"trickling data ends at the overall limit",
+         {{"NLST",
+           [](Session& s, auto&) {
+               StartListing(s, "");
+               for (int i = 0; i < 80 && s.SendData("a"); ++i)
+                   std::this_thread::sleep_for(100ms);
+           }}},
+         "could not list dir: timed out after 1500 ms",
+         {}},
+        {"a flood of 1xx replies",
+         {{"NLST",
+           [](Session& s, auto&) {
+               for (int i = 0; i < 500; ++i)
+                   s.Reply("120 wait");
+           }}},
+         "could not list dir: more than 100 preliminary replies",
          {}},
         {"226 before the data, in one packet",
          {{"NLST",
@@ -187,6 +267,20 @@ TEST_F(FaultServer, ChecksEndAsTheServerDeserves) {
            }}},
          std::nullopt,
          TwoNames},
+        {"the server says it cut the listing",
+         {{"NLST",
+           [](Session& s, auto&) {
+               StartListing(s, "alpha\r\nbeta gamma\r\n");
+               s.CloseData();
+               s.Reply("226-Options: -a\r\n226 Output TRUNCATED to 2 matches");
+           }}},
+         std::nullopt,
+         TwoNames,
+         "/",
+         {},
+         {},
+         std::nullopt,
+         true},
         {"foreign data connection refused",
          {{"NLST",
            [](Session& s, auto&) {
@@ -227,7 +321,13 @@ TEST_F(FaultServer, ChecksEndAsTheServerDeserves) {
          TwoNames,
          "/",
          {"PASV"}},
-        {"CR/LF in the path", {}, "could not change dir", {}, "/in\r\nDELE x", {}, {"CWD", "DELE"}},
+        {"CR/LF in the path",
+         {},
+         "could not change dir: line break in the path",
+         {},
+         "/in\r\nDELE x",
+         {},
+         {"CWD", "DELE"}},
         {"MLSD facts and UTF8",
          {{"FEAT",
            [](Session& s, auto&) {
@@ -243,11 +343,19 @@ TEST_F(FaultServer, ChecksEndAsTheServerDeserves) {
          {" two  spaces ", "sub;dir", std::string(1000, 'L')},
          "/",
          {"OPTS UTF8 ON", "MLSD"},
-         {"NLST"}},
-        {"too many names", {}, "could not list dir", {}, "/", {}, {}, tight},
+         {"NLST", "OPTS MLST"}},
+        {"too many names",
+         {},
+         "could not list dir: listing beyond the caps",
+         {},
+         "/",
+         {},
+         {},
+         tight},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
+        ForgetServers();
         if (row.limits)
             SetFtpLimits(*row.limits);
         FaultFtpServer server(row.script, TwoNames);
@@ -255,6 +363,7 @@ TEST_F(FaultServer, ChecksEndAsTheServerDeserves) {
         SetFtpLimits({});
         EXPECT_EQ(outcome.error, row.error);
         EXPECT_EQ(outcome.names, row.names);
+        EXPECT_EQ(outcome.cut, row.cut);
         const auto transcript = server.Transcript();
         for (const auto& line : row.mustSend)
             EXPECT_TRUE(Sent(transcript, line)) << line;

@@ -61,7 +61,6 @@ protected:
     static void SetUpTestSuite() {
         FtpTimeouts t;
         t.Connect = t.Reply = t.DataConnect = t.DataIdle = 5s;
-        t.Quit = 1s;
         SetFtpTimeouts(t);
         server_ = new PyFtpServer();
     }
@@ -88,16 +87,21 @@ TEST_F(PyFtpdlib, LogsInOrReportsWhyNot) {
     } rows[] = {
         {server().Url("/login"), std::nullopt},
         {server().UserUrl("/login"), std::nullopt},
-        {server().UserUrl("/login", PyFtpServer::UserName, "wrong"), "could not connect"},
-        {"ftp://no-such-host.invalid:" + port + "/login", "could not connect"},
-        {"ftp:///login", "could not connect"},
-        {closed, "could not connect"},
-        {"ftp://127.0.0.1:70000/", "could not connect"},
-        {"ftp://127.0.0.1:-21/", "could not connect"},
-        {"ftp://127.0.0.1:99999999999/", "could not connect"},
-        {"ftp://us\r\ner:pw@127.0.0.1:" + port + "/login", "could not connect"},
-        {server().Url("/missing"), "could not change dir"},
-        {server().Url("/login/file.txt"), "could not change dir"},
+        {server().UserUrl("/login", PyFtpServer::UserName, "wrong"),
+         "could not connect: 530 Authentication failed."},
+        {"ftp://no-such-host.invalid:" + port + "/login", "could not connect: unknown host"},
+        {"ftp:///login", "could not connect: no host name"},
+        {closed, "could not connect: connection refused"},
+        {"ftp://127.0.0.1:70000/", "could not connect: no such port"},
+        {"ftp://127.0.0.1:-21/", "could not connect: no such port"},
+        {"ftp://127.0.0.1:99999999999/", "could not connect: no such port"},
+        {"ftp://us\r\ner:pw@127.0.0.1:" + port + "/login",
+         "could not connect: line break in the login"},
+        {server().Url("/missing"), "could not change dir: 550 No such file or directory."},
+        {server().Url("/login/file.txt"), "could not change dir: 550 Not a directory."},
+        // Entering is allowed, listing is not: a failed check, never an empty directory.
+        {server().UserUrl("/login", PyFtpServer::NoListUser, PyFtpServer::NoListUser),
+         "could not list dir: 550 Not enough privileges."},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.url);
@@ -171,6 +175,7 @@ TEST_F(PyFtpdlib, ClientEnumeratesAndMovesFilesIntact) {
     EXPECT_EQ(client.GetFirstFile(name), 0);
     EXPECT_EQ(name, "");
     EXPECT_FALSE(client.ListingFailed());
+    EXPECT_FALSE(client.ListingCut());
 
     EXPECT_NE(client.SendFile(local, "up load.bin"), 0);
     EXPECT_EQ(server().ReadFile("box/up load.bin"), payload);

@@ -4,6 +4,10 @@
 #include "model/UrlFileList.h"
 
 #include "app/FileIO_Code.h"
+#include "ftp/FtpSettings.h"
+#include "ftp/ServerMemory.h"
+#include "model/DataFileFormat.h"
+#include "model/HeadlessCommands.h"
 #include "tests/fixtures/FaultFtpServer.h"
 #include "tests/fixtures/PyFtpServer.h"
 #include "tests/support/TempProgramDir.h"
@@ -12,12 +16,15 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <sstream>
 
 using namespace ornbrook;
 using ornbrook::test::FaultFtpServer;
 using ornbrook::test::PyFtpServer;
 using ornbrook::test::ReadBytes;
 using ornbrook::test::TempProgramDir;
+using ornbrook::test::WriteBytes;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -29,6 +36,19 @@ FileList Files(const UrlFileList& list) {
     for (std::int32_t i = 1; i <= list.GetFilesCount(); ++i)
         files.emplace_back(list.GetFileName(i), list.GetFileState(i));
     return files;
+}
+
+// 150, the lines, and a final reply of our choosing.
+void StartAndCut(FaultFtpServer::Session& s, const std::vector<std::string>& lines,
+                 const std::string& final) {
+    s.Reply("150 go");
+    s.OpenData();
+    std::string bytes;
+    for (const auto& line : lines)
+        bytes += line + "\r\n";
+    s.SendData(bytes);
+    s.CloseData();
+    s.Reply(final);
 }
 
 } // namespace
@@ -83,9 +103,9 @@ TEST(Check, LifeOfAWatchedDirectory) {
     files = Files(*list);
     list->SetURL(server.Url("/no-such-dir/"));
     list->CheckFiles();
-    EXPECT_EQ(list->GetErrorMsg(), "could not change dir");
+    EXPECT_EQ(list->GetErrorMsg(), "could not change dir: 550 No such file or directory.");
     EXPECT_EQ(Files(*list), files);
-    EXPECT_NE(ReadBytes(MainInterface::DataFileName()).find("could not change dir"),
+    EXPECT_NE(ReadBytes(MainInterface::DataFileName()).find("could not change dir: 550"),
               std::string::npos);
     list->SetURL(url);
     list->CheckFiles();
@@ -129,6 +149,124 @@ TEST(Check, AListingCutHalfWayChangesNothing) {
     ASSERT_EQ(list->GetFilesCount(), 2);
     cut = true;
     list->CheckFiles();
-    EXPECT_EQ(list->GetErrorMsg(), "could not list dir");
+    // The reset data and the closed control connection race: either is the reason.
+    EXPECT_EQ(list->GetErrorMsg().rfind("could not list dir: ", 0), 0u) << list->GetErrorMsg();
     EXPECT_EQ(Files(*list), (FileList{{"one", 1}, {"two", 1}}));
+}
+
+// What the user sees after `--check` when a server refuses, cuts or stalls a
+// listing: known entries are never marked gone by a listing that is not whole.
+TEST(Check, OnlyAWholeListingMarksFilesGone) {
+    using Session = FaultFtpServer::Session;
+    const FaultFtpServer::Script mlsd = {
+        {"FEAT", [](Session& s, const std::string&) { s.Reply("211-x\r\n MLST type*;\r\n211 end"); }}};
+    const auto with = [](FaultFtpServer::Script script, const FaultFtpServer::Script& more) {
+        script.insert(more.begin(), more.end());
+        return script;
+    };
+    const FileList known = {{"a", 0}, {"b", 0}, {"c", 0}, {"d", 0}, {"e", 1}};
+    const struct {
+        const char* name;
+        FaultFtpServer::Script script;
+        std::vector<std::string> listed;
+        FileList after;
+        std::string message;
+        int status;
+    } rows[] = {
+        {"550 to MLSD",
+         with(mlsd, {{"MLSD", [](Session& s, auto&) { s.Reply("550 Not enough privileges."); }}}),
+         {},
+         known,
+         "could not list dir: 550 Not enough privileges.",
+         1},
+        {"450 to MLSD",
+         with(mlsd, {{"MLSD", [](Session& s, auto&) { s.Reply("450 try later"); }}}),
+         {},
+         known,
+         "could not list dir: 450 try later",
+         1},
+        {"550 to NLST where LIST fails",
+         {{"NLST", [](Session& s, auto&) { s.Reply("550 No files found"); }},
+          {"LIST", [](Session& s, auto&) { s.Reply("550 Permission denied"); }}},
+         {},
+         known,
+         "could not list dir: 550 No files found",
+         1},
+        {"550 to NLST where LIST is empty: the directory is empty",
+         {{"NLST", [](Session& s, auto&) { s.Reply("550 No files found"); }},
+          {"LIST", [](Session& s, auto&) { s.ServeListing({"total 0"}); }}},
+         {},
+         {{"a", 2}, {"b", 2}, {"c", 2}, {"d", 2}, {"e", 2}},
+         "",
+         0},
+        {"a cut listing adds and marks nothing gone",
+         {{"NLST",
+           [](Session& s, auto&) {
+               StartAndCut(s, {"a", "c", "x", "e"}, "226 Output truncated to 4 matches");
+           }}},
+         {},
+         {{"a", 0}, {"b", 0}, {"c", 0}, {"d", 0}, {"e", 1}, {"x", 1}},
+         "listing cut by the server at 4 names",
+         1},
+        {"active data never arrives: passive lists in the same check",
+         {{"NLST",
+           [](Session& s, auto&) {
+               if (s.Passive())
+                   s.ServeNames();
+               else
+                   s.Reply("150 go");
+           }}},
+         {"a", "b", "c", "e", "y"},
+         {{"a", 0}, {"b", 0}, {"c", 0}, {"d", 2}, {"e", 1}, {"y", 1}},
+         "",
+         0},
+    };
+    ForgetServers();
+    FtpTimeouts shortened;
+    shortened.DataConnect = 300ms;
+    SetFtpTimeouts(shortened);
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        TempProgramDir programDir;
+        std::vector<FileEntry> entries{FileEntry{}};
+        for (const auto& [name, state] : known)
+            entries.push_back(FileEntry{name, state});
+        FaultFtpServer server(row.script, row.listed);
+        std::string file;
+        AppendFrame(file, server.Url(), "", entries);
+        WriteBytes(MainInterface::DataFileName(), file);
+
+        std::ostringstream out, err;
+        EXPECT_EQ(RunHeadless({"--check"}, out, err), row.status);
+        // Gone files are printed only when the listing was whole.
+        const bool goneShown = out.str().find("\n- ") != std::string::npos;
+        EXPECT_EQ(goneShown, std::any_of(row.after.begin(), row.after.end(),
+                                         [](const auto& entry) { return entry.second == 2; }));
+        MainInterface reloaded;
+        ASSERT_EQ(reloaded.GetURLsCount(), 1);
+        EXPECT_EQ(Files(*reloaded.GetURL(1)), row.after);
+        EXPECT_EQ(reloaded.GetURL(1)->GetErrorMsg(), row.message);
+        ForgetServers();
+    }
+    SetFtpTimeouts({});
+}
+
+// The message of a cut listing stays until a whole listing comes.
+TEST(Check, AWholeListingClearsTheCutMessage) {
+    TempProgramDir programDir;
+    bool cut = true;
+    FaultFtpServer server({{"NLST", [&](FaultFtpServer::Session& s, const std::string&) {
+                                if (cut)
+                                    StartAndCut(s, {"a"}, "226 Output truncated to 1 matches");
+                                else
+                                    s.ServeListing({"a", "b"});
+                            }}});
+    MainInterface watchList;
+    const auto list = watchList.GetURL(watchList.AddURL(server.Url()));
+    EXPECT_EQ(list->GetErrorMsg(), "listing cut by the server at 1 names");
+    EXPECT_TRUE(list->IsError());
+    cut = false;
+    list->CheckFiles();
+    EXPECT_FALSE(list->IsError());
+    EXPECT_EQ(Files(*list), (FileList{{"a", 1}, {"b", 1}}));
 }

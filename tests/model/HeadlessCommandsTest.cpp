@@ -75,7 +75,7 @@ TEST(Headless, ListRemoveAndHelp) {
 TEST(Headless, FailuresGiveTheirOwnStatus) {
     TempProgramDir dir;
     // No host: the check fails at once without the network.
-    const std::string failed = "ftp:///nohost\ncould not connect\n\n";
+    const std::string failed = "ftp:///nohost\ncould not connect: no host name\n\n";
     for (const std::vector<std::string>& args : {std::vector<std::string>{"--add", "ftp:///nohost"},
                                                  std::vector<std::string>{"--check"}}) {
         const Outcome outcome = Invoke(args);

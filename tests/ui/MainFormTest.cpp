@@ -82,7 +82,7 @@ TEST_F(MainFormTest, LabelEditsAddOrRenameOnlyWhenEnded) {
     }
     ASSERT_EQ(Watch().GetURLsCount(), 2);
     EXPECT_FALSE(Watch().GetURL(1)->IsError());
-    EXPECT_EQ(Watch().GetURL(2)->GetErrorMsg(), "could not connect");
+    EXPECT_EQ(Watch().GetURL(2)->GetErrorMsg(), "could not connect: connection refused");
     const QString added = QString::fromStdString(Unreachable) + ":r";
     EXPECT_EQ(URLRows(), QStringList({"ftp://kept/", "ftp://", added, added}));
 }

@@ -1,0 +1,62 @@
+#include "ftp/DirectoryListing.h"
+
+#include "ftp/FtpModule.h"
+#include "ftp/SimpleFtpClient.h"
+
+#include <exception>
+
+namespace ornbrook {
+
+namespace {
+
+// Takes the whole listing into names; false when it failed.
+bool CollectNames(SimpleFtpClient& client, std::vector<std::string>& names) {
+    names.clear();
+    std::string name;
+    const std::int32_t find = client.GetFirstFile(name);
+    if (find == 0)
+        return !client.ListingFailed();
+    do {
+        names.push_back(std::move(name));
+    } while (client.GetNextFile(find, name) != 0);
+    return true;
+}
+
+ListingOutcome Failure(const char* step, const SimpleFtpClient& client) {
+    ListingOutcome outcome;
+    outcome.Message = step;
+    if (const std::string& reason = client.LastResult().Message; !reason.empty())
+        outcome.Message += ": " + reason;
+    return outcome;
+}
+
+} // namespace
+
+ListingOutcome ListDirectory(const std::string& url, bool confirmEmpty, const StopSignal* stop) {
+    const FtpURL parsed = ParseURL(url);
+    SimpleFtpClient client(SessionBounds::For(CurrentFtpTimeouts().Check, stop));
+    ListingOutcome outcome;
+    try {
+        if (client.Connect(parsed.Host, parsed.Port, parsed.User, parsed.Pass) == 0)
+            return Failure("could not connect", client);
+        if (client.ChangeDir(parsed.Path) == 0)
+            return Failure("could not change dir", client);
+        bool listed = CollectNames(client, outcome.Names);
+        // Some servers answer 226 for a directory they failed to read.
+        if (listed && outcome.Names.empty() && confirmEmpty)
+            listed = CollectNames(client, outcome.Names);
+        if (!listed)
+            return Failure("could not list dir", client);
+        outcome.Cut = client.ListingCut();
+    } catch (const std::exception& error) {
+        // Out of memory or the like: the listing cannot be trusted.
+        outcome = ListingOutcome{};
+        outcome.Message = std::string("could not list dir: ") + error.what();
+        return outcome;
+    }
+    client.Disconnect();
+    outcome.Ok = true;
+    return outcome;
+}
+
+} // namespace ornbrook

@@ -1,0 +1,42 @@
+#include "ftp/ServerMemory.h"
+
+#include "diag/Text_Code.h"
+
+#include <map>
+#include <mutex>
+
+namespace ornbrook {
+
+namespace {
+
+std::mutex memoryMutex;
+
+std::map<std::string, ServerFacts>& Memory() {
+    static std::map<std::string, ServerFacts> memory;
+    return memory;
+}
+
+// Host names are not case-sensitive (RFC 4343).
+std::string Key(const std::string& host, std::int32_t port) {
+    return LowerCase(host) + ":" + std::to_string(port);
+}
+
+} // namespace
+
+ServerFacts RecallServer(const std::string& host, std::int32_t port) {
+    const std::lock_guard lock(memoryMutex);
+    const auto it = Memory().find(Key(host, port));
+    return it == Memory().end() ? ServerFacts{} : it->second;
+}
+
+void RememberServer(const std::string& host, std::int32_t port, const ServerFacts& facts) {
+    const std::lock_guard lock(memoryMutex);
+    Memory()[Key(host, port)] = facts;
+}
+
+void ForgetServers() {
+    const std::lock_guard lock(memoryMutex);
+    Memory().clear();
+}
+
+} // namespace ornbrook

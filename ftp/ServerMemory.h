@@ -1,0 +1,25 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace ornbrook {
+
+// What one run of the program has learnt about an FTP server (host and port),
+// so that later checks of the same server need not ask again or fail again.
+struct ServerFacts {
+    // The FEAT answer has been read.
+    bool FeaturesKnown = false;
+    bool MachineListing = false;
+    bool Utf8 = false;
+    // Active data connections failed: use passive mode only.
+    bool PassiveOnly = false;
+};
+
+// Shared by every session of the run, on any thread.
+ServerFacts RecallServer(const std::string& host, std::int32_t port);
+void RememberServer(const std::string& host, std::int32_t port, const ServerFacts& facts);
+// Forgets every server (a new run, or a test starting afresh).
+void ForgetServers();
+
+} // namespace ornbrook
