@@ -89,7 +89,7 @@ void Main() {
     CountStart();
     WriteLog("LoadStandard");
     WriteLog("loading MainForm ...");
-    mainForm = new MainForm(&ShutDown, true);
+    mainForm = new MainForm(&ShutDown);
     mainForm->setAttribute(Qt::WA_DeleteOnClose);
     mainForm->Form_Load();
     WriteLog("loading ready");

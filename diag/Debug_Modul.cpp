@@ -66,6 +66,20 @@ std::size_t IndexOfProzess(DebugState& s, const std::string& name) {
     return row;
 }
 
+// One completed run of row i that took d milliseconds.
+void CountRun(DebugState& s, std::size_t i, std::int64_t d) {
+    ProzessInfo& row = s.prozesse[i];
+    row.Anzahl += 1;
+    row.Gesammt += d;
+    row.Durchschnitt =
+        RoundHalfEven(static_cast<double>(row.Gesammt) / static_cast<double>(row.Anzahl) * 100) /
+        100;
+    if (row.Laengste < d)
+        row.Laengste = d;
+    if (s.view)
+        s.view->ShowProzessRow(i, row);
+}
+
 // Cuts at most n bytes without splitting a UTF-8 sequence.
 std::string Utf8Prefix(const std::string& text, std::size_t n) {
     if (text.size() <= n)
@@ -283,15 +297,14 @@ void StopProzess(const std::string& name) {
         static_cast<std::uint32_t>(static_cast<std::int64_t>(TextToNumber(row.Tag.substr(0, p))));
     const std::int64_t d = ClockDiff(timeGetTime(), start);
     row.Tag.erase(0, p + 1);
-    row.Anzahl += 1;
-    row.Gesammt += d;
-    row.Durchschnitt =
-        RoundHalfEven(static_cast<double>(row.Gesammt) / static_cast<double>(row.Anzahl) * 100) /
-        100;
-    if (row.Laengste < d)
-        row.Laengste = d;
-    if (s.view)
-        s.view->ShowProzessRow(i, row);
+    CountRun(s, i, d);
+}
+
+void RecordProzessRun(const std::string& name, std::int64_t milliseconds) {
+    std::lock_guard lock(stateMutex);
+    DebugState& s = State();
+    if (StatisticsOn(s))
+        CountRun(s, IndexOfProzess(s, name), milliseconds);
 }
 
 void WriteProzessInfo(const std::string& text) {

@@ -78,6 +78,11 @@ std::int32_t LiveCount(const std::string& className);
 void StartProzess(const std::string& name);
 void StopProzess(const std::string& name);
 void WriteProzessInfo(const std::string& text);
+// One completed run of a process that was timed elsewhere: for work that
+// overlaps other work (checks on worker threads), which the nesting of
+// StartProzess and StopProzess cannot describe. Touches neither the stack of
+// open processes nor the trace files.
+void RecordProzessRun(const std::string& name, std::int64_t milliseconds);
 std::size_t GetIndexOfProzess(const std::string& name);
 std::vector<ProzessInfo> Prozesse();
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <utility>
 #include <vector>
@@ -14,18 +15,28 @@ template <typename... Args> class Event {
 public:
     using Handler = std::function<void(Args...)>;
 
-    void Connect(Handler handler) { handlers_.push_back(std::move(handler)); }
+    using Connection = std::size_t;
+
+    // Returns what Disconnect needs to drop this handler alone.
+    Connection Connect(Handler handler) {
+        handlers_.emplace_back(++lastConnection_, std::move(handler));
+        return lastConnection_;
+    }
+    void Disconnect(Connection connection) {
+        std::erase_if(handlers_, [connection](const auto& h) { return h.first == connection; });
+    }
     void DisconnectAll() { handlers_.clear(); }
     bool IsConnected() const { return !handlers_.empty(); }
 
     void Raise(Args... args) const {
         const auto handlers = handlers_;
         for (const auto& handler : handlers)
-            handler(args...);
+            handler.second(args...);
     }
 
 private:
-    std::vector<Handler> handlers_;
+    std::vector<std::pair<Connection, Handler>> handlers_;
+    Connection lastConnection_ = 0;
 };
 
 } // namespace ornbrook

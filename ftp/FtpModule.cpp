@@ -3,6 +3,8 @@
 #include "diag/NumberText.h"
 #include "diag/Text_Code.h"
 
+#include <algorithm>
+
 namespace ornbrook {
 
 namespace {
@@ -67,6 +69,25 @@ FtpURL ParseURL(const std::string& url) {
             ToInt32(RoundHalfEven(TextToNumber(hostPart.substr(portColon + 1)))).value_or(-1);
     }
     return result;
+}
+
+std::string MaskedURL(const std::string& url) {
+    // The same cuts as ParseURL: scheme, then the host part up to the first "/",
+    // its user information up to the last "@", the password after the first ":".
+    std::size_t start = 0;
+    if (const auto colon = url.find(':'); colon != std::string::npos) {
+        start = colon + 1;
+        if (url.compare(start, 2, "//") == 0)
+            start += 2;
+    }
+    const std::size_t hostEnd = std::min(url.find('/', start), url.size());
+    const auto at = url.rfind('@', hostEnd == 0 ? 0 : hostEnd - 1);
+    if (at == std::string::npos || at < start || at >= hostEnd)
+        return url;
+    const auto split = url.find(':', start);
+    if (split == std::string::npos || split >= at || split + 1 == at)
+        return url;
+    return url.substr(0, split + 1) + "***" + url.substr(at);
 }
 
 } // namespace ornbrook

@@ -21,4 +21,8 @@ struct FtpURL {
 // Port -1, which no connection accepts.
 FtpURL ParseURL(const std::string& url);
 
+// The URL as it may be shown: the password, where ParseURL would find one, is
+// replaced by "***"; every other byte stays as it is.
+std::string MaskedURL(const std::string& url);
+
 } // namespace ornbrook

@@ -1,15 +1,17 @@
 #include "ftp/UrlFileListChecker.h"
 
-#include "ftp/CheckRunner.h"
-#include "ftp/DirectoryListing.h"
+#include "ftp/CheckPool.h"
 
 #include <stdexcept>
 
 namespace ornbrook {
 
-UrlFileListChecker::UrlFileListChecker() : names_(1) {}
+UrlFileListChecker::UrlFileListChecker(std::weak_ptr<CheckPool> pool)
+    : pool_(std::move(pool)), names_(1) {}
 
-UrlFileListChecker::~UrlFileListChecker() = default;
+UrlFileListChecker::~UrlFileListChecker() {
+    Cancel();
+}
 
 std::int32_t UrlFileListChecker::GetFilesCount() const {
     return static_cast<std::int32_t>(names_.size() - 1);
@@ -25,27 +27,42 @@ void UrlFileListChecker::Clear() {
     names_.assign(1, std::string());
 }
 
-void UrlFileListChecker::Cancel() {}
+void UrlFileListChecker::Cancel() {
+    if (const auto pool = pool_.lock(); pool && job_ != 0)
+        pool->Cancel(job_);
+    job_ = 0;
+}
 
 void UrlFileListChecker::CheckURL(const std::string& theURL) {
+    Cancel();
     url_ = theURL;
     parsedUrl_ = ParseURL(url_);
     Clear();
     listingCut_ = false;
+    const auto pool = pool_.lock();
+    if (!pool) {
+        Started.Raise();
+        Finish(ListDirectory(url_, confirmEmptyListing_, nullptr));
+        return;
+    }
+    CheckPool::Callbacks callbacks;
+    callbacks.Started = [this] { Started.Raise(); };
+    callbacks.Finished = [this](ListingOutcome outcome) {
+        job_ = 0;
+        Finish(std::move(outcome));
+    };
+    // The pool drops the callbacks when this checker cancels, which it does
+    // before it goes.
+    job_ = pool->Start(url_, confirmEmptyListing_, std::move(callbacks));
+}
 
-    // The blocking part may run on a worker thread: it touches only its locals.
-    ListingOutcome outcome;
-    const bool confirmEmpty = confirmEmptyListing_;
-    RunBlocking([&outcome, &theURL, confirmEmpty] {
-        outcome = ListDirectory(theURL, confirmEmpty, nullptr);
-    });
+void UrlFileListChecker::Finish(ListingOutcome outcome) {
     if (outcome.Ok) {
         names_.reserve(outcome.Names.size() + 1);
         for (auto& name : outcome.Names)
             names_.push_back(std::move(name));
         listingCut_ = outcome.Cut;
     }
-
     // A handler may cancel this checker and drop its owner's reference: nothing
     // of this object is touched after raising.
     if (outcome.Ok)

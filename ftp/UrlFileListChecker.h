@@ -2,6 +2,7 @@
 
 #include "diag/Debug_Modul.h"
 #include "diag/Event.h"
+#include "ftp/DirectoryListing.h"
 #include "ftp/FtpModule.h"
 
 #include <cstdint>
@@ -11,14 +12,20 @@
 
 namespace ornbrook {
 
+class CheckPool;
+
 // One check of one watched URL: log in, change to its directory, collect every
 // name there, log out; then Ready, or Error with "could not connect",
 // "could not change dir" or "could not list dir" and the reason after ": ".
-// The network part runs through RunBlocking; the events are raised on the
-// calling thread before CheckURL returns.
+//
+// Without a pool the check runs on the calling thread and its event is raised
+// before CheckURL returns. With a pool, CheckURL only queues the check: Started
+// is raised when its network part begins and Ready or Error when it has ended,
+// each from the pool's Deliver on the owner's thread; Cancel stops it at once
+// and no event follows.
 class UrlFileListChecker final {
 public:
-    UrlFileListChecker();
+    explicit UrlFileListChecker(std::weak_ptr<CheckPool> pool = {});
     ~UrlFileListChecker();
     UrlFileListChecker(const UrlFileListChecker&) = delete;
     UrlFileListChecker& operator=(const UrlFileListChecker&) = delete;
@@ -37,11 +44,16 @@ public:
     // only part of the directory.
     bool IsListingCut() const { return listingCut_; }
 
+    Event<> Started;
     Event<> Ready;
     Event<const std::string&> Error;
 
 private:
+    void Finish(ListingOutcome outcome);
+
     LiveObject live_{"UrlFileListChecker"};
+    std::weak_ptr<CheckPool> pool_;
+    std::uint64_t job_ = 0;
     std::string url_;
     FtpURL parsedUrl_;
     // Slot 0 is always present and unused.

@@ -1,6 +1,7 @@
 #include "model/HeadlessCommands.h"
 
 #include "app/FileIO_Code.h"
+#include "model/CheckSettings.h"
 #include "model/MainInterface.h"
 #include "model/UrlFileList.h"
 
@@ -60,7 +61,9 @@ int Run(const Command& command, const std::string& url, std::ostream& out, std::
         return Done;
     }
     if (name == "--check") {
+        watchList.SetChecksAtOnce(ReadChecksAtOnce());
         watchList.CheckFiles();
+        watchList.WaitForChecks();
         int status = Done;
         for (std::int32_t i = 1; i <= watchList.GetURLsCount(); ++i) {
             const auto list = watchList.GetURL(i);
@@ -72,6 +75,7 @@ int Run(const Command& command, const std::string& url, std::ostream& out, std::
     }
     if (name == "--add") {
         const auto list = watchList.GetURL(watchList.AddURL(url));
+        watchList.WaitForChecks();
         PrintBlock(out, *list);
         return list->IsError() ? Failed : Done;
     }

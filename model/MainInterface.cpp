@@ -2,10 +2,12 @@
 
 #include "app/FileIO_Code.h"
 #include "app/ProgramGlobals.h"
+#include "ftp/CheckPool.h"
 #include "model/DataFileFormat.h"
 #include "model/FileReplacement.h"
 #include "model/UrlFileList.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -51,11 +53,14 @@ std::string ReadWholeFile(const std::string& fileName) {
 
 } // namespace
 
-MainInterface::MainInterface() {
+MainInterface::MainInterface() : pool_(std::make_shared<CheckPool>()) {
     LoadData();
 }
 
-MainInterface::~MainInterface() = default;
+MainInterface::~MainInterface() {
+    // The lists' checks are stopped before the pool waits for its workers.
+    Clear();
+}
 
 std::string MainInterface::DataFileName() {
     return ProgramDir + "maindata.dat";
@@ -69,10 +74,8 @@ std::int32_t MainInterface::AddURL(const std::string& theURL) {
     list->SetParent(this);
     list->SetURL(theURL);
     list->CheckFiles();
-    // The check's handlers may have changed the list; find the new entry again.
-    const std::int32_t n = GetURLIndex(theURL);
     SaveData();
-    return n;
+    return GetURLsCount();
 }
 
 std::int32_t MainInterface::GetURLsCount() const {
@@ -101,6 +104,18 @@ void MainInterface::RemoveURL(const std::string& theURL) {
     SaveData();
 }
 
+std::int32_t MainInterface::RestoreURL(std::int32_t index, std::string_view record) {
+    auto list = std::make_shared<UrlFileList>();
+    list->SetParent(this);
+    list->SetBySavedData(record, true);
+    if (const std::int32_t existing = GetURLIndex(list->URL()); existing != 0)
+        return existing;
+    index = std::clamp(index, 1, GetURLsCount() + 1);
+    Lists.insert(Lists.begin() + index, list);
+    SaveData();
+    return index;
+}
+
 void MainInterface::Refresh() {
     for (std::size_t i = 1; i < Lists.size(); ++i)
         Lists[i]->RefreshList();
@@ -118,11 +133,37 @@ void MainInterface::Clear() {
 }
 
 void MainInterface::CheckFiles() {
-    // By index and with a held reference: a handler may change the list meanwhile.
     for (std::size_t i = 1; i < Lists.size(); ++i) {
-        const std::shared_ptr<UrlFileList> list = Lists[i];
-        list->CheckFiles();
+        if (!Lists[i]->IsCheckPending())
+            Lists[i]->CheckFiles();
     }
+}
+
+void MainInterface::SetChecksAtOnce(int count) {
+    pool_->SetLimits(count);
+}
+
+void MainInterface::SetCheckWakeUp(std::function<void()> wakeUp) {
+    pool_->SetWakeUp(std::move(wakeUp));
+}
+
+void MainInterface::DeliverCheckResults() {
+    pool_->Deliver();
+}
+
+void MainInterface::WaitForChecks() {
+    while (pool_->Outstanding() > 0) {
+        pool_->WaitForNews(std::chrono::milliseconds(200));
+        pool_->Deliver();
+    }
+}
+
+std::string MainInterface::CheckProgressText() const {
+    const CheckPool::Progress progress = pool_->CurrentProgress();
+    if (progress.Total == 0)
+        return {};
+    return "checking " + std::to_string(std::max<std::size_t>(progress.Started, 1)) + " of " +
+           std::to_string(progress.Total);
 }
 
 void MainInterface::SaveData() {
@@ -141,6 +182,43 @@ void MainInterface::SaveData() {
     }
     file.Write(saveBuffer_);
     file.Commit();
+    NoteDataFile();
+}
+
+void MainInterface::SaveDataIfChanged(bool changed) {
+    if (changed || !DataFileIsOurs())
+        SaveData();
+}
+
+namespace {
+
+std::optional<struct stat> StatOf(const std::string& fileName) {
+    struct stat info {};
+    if (::stat(fileName.c_str(), &info) != 0)
+        return std::nullopt;
+    return info;
+}
+
+} // namespace
+
+void MainInterface::NoteDataFile() {
+    const auto info = StatOf(DataFileName());
+    if (!info) {
+        dataFile_.reset();
+        return;
+    }
+    dataFile_ = FileIdentity{info->st_dev,          info->st_ino,
+                             static_cast<unsigned long long>(info->st_size),
+                             info->st_mtim.tv_sec,  info->st_mtim.tv_nsec};
+}
+
+bool MainInterface::DataFileIsOurs() const {
+    const std::optional<FileIdentity> written = dataFile_;
+    const auto info = StatOf(DataFileName());
+    return written && info &&
+           *written == FileIdentity{info->st_dev, info->st_ino,
+                                    static_cast<unsigned long long>(info->st_size),
+                                    info->st_mtim.tv_sec, info->st_mtim.tv_nsec};
 }
 
 void MainInterface::RaiseEvent_Change() {
@@ -151,10 +229,15 @@ void MainInterface::RaiseEvent_CheckBegins(const UrlFileList& list) {
     CheckBegins.Raise(list);
 }
 
+void MainInterface::RaiseEvent_CheckEnded(const UrlFileList& list) {
+    CheckEnded.Raise(list);
+}
+
 void MainInterface::LoadData() {
     Clear();
     EnsureFileExists(DataFileName());
     const std::string file = ReadWholeFile(DataFileName());
+    NoteDataFile();
     for (const std::string_view frame : SplitFrames(file)) {
         auto list = std::make_shared<UrlFileList>();
         Lists.push_back(list);

@@ -4,17 +4,26 @@
 #include "diag/Event.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace ornbrook {
 
+class CheckPool;
 class UrlFileList;
 
 // The watch list: the watched URLs in order, each with its UrlFileList. Loads
 // maindata.dat when created and rewrites it after every change. URL indexes run
 // from 1 to GetURLsCount; URLs are compared exactly.
+//
+// Checks run in the background, several at once, in the watch list's own check
+// pool; their results are merged on the thread that owns the watch list, when it
+// calls DeliverCheckResults (an event loop does so when woken by the pool; a
+// caller without one waits with WaitForChecks).
 class MainInterface final {
 public:
     MainInterface();
@@ -22,7 +31,8 @@ public:
     MainInterface(const MainInterface&) = delete;
     MainInterface& operator=(const MainInterface&) = delete;
 
-    // Adds and checks a URL not in the list yet; returns its index either way.
+    // Adds a URL not in the list yet and starts its check; returns its index
+    // either way.
     std::int32_t AddURL(const std::string& theURL);
     std::int32_t GetURLsCount() const;
     // Index 0 gives none; outside 0..count throws std::out_of_range.
@@ -30,21 +40,46 @@ public:
     // 0 when the URL is not in the list.
     std::int32_t GetURLIndex(const std::string& theURL) const;
     void RemoveURL(const std::string& theURL);
+    // Puts a URL back at index (1 to count + 1) from its data-file record, with
+    // its entries, states and message, and saves; an undo of RemoveURL. A URL
+    // that is in the list already stays where it is. Returns its index.
+    std::int32_t RestoreURL(std::int32_t index, std::string_view record);
     // Acknowledges all changes.
     void Refresh();
     void Cancel();
     void Clear();
-    // Checks every URL once, in list order.
+    // Starts a check of every URL that has none pending, in list order.
     void CheckFiles();
     // Rewrites maindata.dat; never leaves the user without one.
     void SaveData();
+    // Rewrites maindata.dat when something changed, or when the file on disk is
+    // not the one this watch list last wrote or read (removed, replaced).
+    void SaveDataIfChanged(bool changed);
     void RaiseEvent_Change();
-    // Tells the listener that a URL's check is about to run, so that it can show
-    // the URL as being checked while the check runs.
+    // Tells the listener that a URL's check has begun, so that it can show the
+    // URL as being checked while the check runs.
     void RaiseEvent_CheckBegins(const UrlFileList& list);
+    // Tells the listener that a URL's check has ended and its result is in.
+    void RaiseEvent_CheckEnded(const UrlFileList& list);
 
     Event<> Change;
     Event<const UrlFileList&> CheckBegins;
+    Event<const UrlFileList&> CheckEnded;
+
+    // The pool the URLs' checks run in.
+    std::weak_ptr<CheckPool> Checks() const { return pool_; }
+    // How many checks may run at once (1 to 16; 1 checks strictly in list order).
+    void SetChecksAtOnce(int count);
+    // Called on a worker thread when results wait; it must only post to the
+    // watch list's thread, which then calls DeliverCheckResults.
+    void SetCheckWakeUp(std::function<void()> wakeUp);
+    // Merges the results that arrived, on the watch list's thread.
+    void DeliverCheckResults();
+    // Merges results as they arrive until no check is pending; for callers
+    // without an event loop.
+    void WaitForChecks();
+    // "checking 3 of 20" while checks are pending, empty otherwise.
+    std::string CheckProgressText() const;
 
     // The full name of the data file in the program directory.
     static std::string DataFileName();
@@ -52,10 +87,22 @@ public:
 private:
     void LoadData();
 
+    bool DataFileIsOurs() const;
+    void NoteDataFile();
+
     LiveObject live_{"MainInterface"};
+    // Before the lists: their checkers cancel into it as they go.
+    std::shared_ptr<CheckPool> pool_;
     // Slot 0 is always present and empty.
     std::vector<std::shared_ptr<UrlFileList>> Lists{nullptr};
     std::string saveBuffer_;
+    // Identity of the data file as last written or read: device, inode, size, time.
+    struct FileIdentity {
+        unsigned long long Device = 0, Inode = 0, Size = 0;
+        long long Seconds = 0, Nanoseconds = 0;
+        bool operator==(const FileIdentity&) const = default;
+    };
+    std::optional<FileIdentity> dataFile_;
 };
 
 } // namespace ornbrook

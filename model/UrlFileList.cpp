@@ -1,10 +1,12 @@
 #include "model/UrlFileList.h"
 
+#include "ftp/CheckPool.h"
 #include "ftp/UrlFileListChecker.h"
 #include "model/DataFileFormat.h"
 #include "model/ListingMerge.h"
 #include "model/MainInterface.h"
 
+#include <ctime>
 #include <stdexcept>
 
 namespace ornbrook {
@@ -17,6 +19,10 @@ void UrlFileList::SetParent(MainInterface* theParent) {
 }
 
 bool UrlFileList::IsChecking() const {
+    return myChecker != nullptr && checkStarted_;
+}
+
+bool UrlFileList::IsCheckPending() const {
     return myChecker != nullptr;
 }
 
@@ -63,22 +69,30 @@ std::int32_t UrlFileList::AddFile(std::string name, std::int32_t state) {
 }
 
 void UrlFileList::CheckFiles() {
+    // A check still under way is for a URL as it was: it is stopped and its
+    // result never arrives.
     if (myChecker) {
         myChecker->Cancel();
         myChecker.reset();
     }
-    // Held here as well: the event handlers release myChecker while CheckURL runs.
-    const auto checker = std::make_shared<UrlFileListChecker>();
+    checkStarted_ = false;
+    // Held here as well: without a pool the handlers release myChecker while
+    // CheckURL runs.
+    const auto checker =
+        std::make_shared<UrlFileListChecker>(Parent ? Parent->Checks() : std::weak_ptr<CheckPool>());
     myChecker = checker;
+    checker->Started.Connect([this] { myChecker_Started(); });
     checker->Ready.Connect([this] { myChecker_Ready(); });
     checker->Error.Connect([this](const std::string& msg) { myChecker_Error(msg); });
     // A listing that comes back empty is confirmed before every known entry goes.
     checker->SetConfirmEmptyListing(GetFilesCount() > 0);
+    checker->CheckURL(url_);
+}
+
+void UrlFileList::myChecker_Started() {
+    checkStarted_ = true;
     if (Parent)
         Parent->RaiseEvent_CheckBegins(*this);
-    checker->CheckURL(url_);
-    if (Parent)
-        Parent->RaiseEvent_Change();
 }
 
 void UrlFileList::myChecker_Ready() {
@@ -87,14 +101,24 @@ void UrlFileList::myChecker_Ready() {
     names.reserve(static_cast<std::size_t>(count));
     for (std::int32_t i = 1; i <= count; ++i)
         names.push_back(myChecker->GetFile(i));
-    MergeFreshListing(names, myChecker->IsListingCut() ? ListingExtent::Partial
-                                                       : ListingExtent::Complete);
+    const bool changed = MergeFreshListing(
+        names, myChecker->IsListingCut() ? ListingExtent::Partial : ListingExtent::Complete);
+    CheckEnded(changed);
+}
+
+// Both outcomes end alike: the checker goes, the data file is brought up to date
+// and the listener hears of the change, and once more that the check is over.
+void UrlFileList::CheckEnded(bool changed) {
     myChecker->Cancel();
     myChecker.reset();
-    if (Parent) {
-        Parent->SaveData();
-        Parent->RaiseEvent_Change();
-    }
+    checkStarted_ = false;
+    lastChecked_ = static_cast<std::int64_t>(std::time(nullptr));
+    if (!Parent)
+        return;
+    Parent->SaveDataIfChanged(changed);
+    Parent->RaiseEvent_Change();
+    Parent->RaiseEvent_Change();
+    Parent->RaiseEvent_CheckEnded(*this);
 }
 
 bool UrlFileList::MergeFreshListing(const std::vector<std::string>& names, ListingExtent extent) {
@@ -131,13 +155,7 @@ bool UrlFileList::SetErrorMsg(const std::string& message) {
 }
 
 void UrlFileList::myChecker_Error(const std::string& Msg) {
-    SetErrorMsg(Msg);
-    myChecker->Cancel();
-    myChecker.reset();
-    if (Parent) {
-        Parent->SaveData();
-        Parent->RaiseEvent_Change();
-    }
+    CheckEnded(SetErrorMsg(Msg));
 }
 
 void UrlFileList::RefreshList() {

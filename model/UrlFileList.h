@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -31,7 +32,10 @@ public:
     void SetURL(const std::string& theURL) { url_ = theURL; }
 
     void SetParent(MainInterface* theParent);
+    // The check's network part is under way (the URL shows as being checked).
     bool IsChecking() const;
+    // A check has been asked for and has not ended: queued or under way.
+    bool IsCheckPending() const;
     bool IsError() const;
     const std::string& GetErrorMsg() const { return ErrorMsg; }
     std::int32_t GetFilesCount() const;
@@ -39,7 +43,10 @@ public:
     // Index 0 gives "" / 0; outside 0..count throws std::out_of_range.
     const std::string& GetFileName(std::int32_t Index) const;
     std::int32_t GetFileState(std::int32_t Index) const;
-    // Runs one check to its end: merges the listing or keeps the error.
+    // Starts a check (a pending one is stopped first). With a parent it runs in
+    // the parent's check pool and ends later, on the parent's thread: the listing
+    // is merged or the error kept, the data file saved and Change raised. A list
+    // without a parent checks at once, before this returns.
     void CheckFiles();
     // Acknowledges all changes: new entries become old, gone entries go.
     void RefreshList();
@@ -57,13 +64,18 @@ public:
     // instead. Returns whether entries or message changed.
     bool MergeFreshListing(const std::vector<std::string>& names,
                            ListingExtent extent = ListingExtent::Complete);
+    // When the last check of this run ended (seconds since the epoch); none
+    // before the first.
+    std::optional<std::int64_t> LastChecked() const { return lastChecked_; }
     // Number of entries in the given state.
     std::int32_t CountState(std::int32_t state) const;
     // The message of a check whose listing would not fit the data file.
     static constexpr const char* TooLargeMessage = "listing too large to keep";
 
 private:
+    void myChecker_Started();
     void myChecker_Ready();
+    void CheckEnded(bool changed);
     void myChecker_Error(const std::string& Msg);
     std::int32_t AddFile(std::string name, std::int32_t state);
     // Returns whether the message changed.
@@ -76,6 +88,8 @@ private:
     std::vector<FileEntry> Entries{FileEntry{}};
     MainInterface* Parent = nullptr;
     std::shared_ptr<UrlFileListChecker> myChecker;
+    bool checkStarted_ = false;
+    std::optional<std::int64_t> lastChecked_;
 };
 
 } // namespace ornbrook

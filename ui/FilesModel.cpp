@@ -10,12 +10,14 @@
 namespace ornbrook {
 
 FilesModel::FilesModel(QObject* parent) : QAbstractListModel(parent) {
-    boldFont_.setBold(true);
+    SetFont(QFont());
 }
 
 void FilesModel::SetFont(const QFont& font) {
     boldFont_ = font;
     boldFont_.setBold(true);
+    struckFont_ = font;
+    struckFont_.setStrikeOut(true);
 }
 
 int FilesModel::rowCount(const QModelIndex& parent) const {
@@ -30,7 +32,12 @@ QVariant FilesModel::data(const QModelIndex& index, int role) const {
     case Qt::DisplayRole:
         return DisplayText(row.Name);
     case Qt::FontRole:
-        return row.State == FileStateNew ? QVariant(boldFont_) : QVariant();
+        // Not by colour alone: a gone file is also struck through.
+        if (row.State == FileStateNew)
+            return boldFont_;
+        if (row.State == FileStateGone)
+            return struckFont_;
+        return {};
     case Qt::ForegroundRole:
         return QBrush(row.State == FileStateGone ? GreyText() : BlackText());
     default:

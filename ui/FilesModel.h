@@ -34,7 +34,8 @@ public:
     }
     std::int32_t StateAt(int row) const { return rows_.at(static_cast<std::size_t>(row)).State; }
 
-    // The base font of the view; new files are shown in its bold form.
+    // The base font of the view; new files are shown in its bold form, gone
+    // files struck through.
     void SetFont(const QFont& font);
 
 private:
@@ -46,6 +47,7 @@ private:
     LiveObject live_{"FilesModel"};
     std::vector<Row> rows_;
     QFont boldFont_;
+    QFont struckFont_;
 };
 
 } // namespace ornbrook

@@ -4,11 +4,16 @@
 #include "app/ProgramGlobals.h"
 #include "diag/DisplayText.h"
 #include "diag/Text_Code.h"
+#include "ftp/CheckPool.h"
+#include "model/CheckSettings.h"
 #include "ui/Twips.h"
 
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSpinBox>
+
+#include <algorithm>
 
 namespace ornbrook {
 
@@ -17,7 +22,9 @@ OptionsForm::OptionsForm(QWidget* owner)
                          Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint) {
     setObjectName("OptionsForm");
     setWindowTitle("Options");
-    setFixedSize(TwipsRect(0, 0, 2745, 1065).size());
+    // One row more than the design's dialog: how many checks run at once.
+    constexpr double Row = 360;
+    setFixedSize(TwipsRect(0, 0, 2745, 1065 + Row).size());
 
     label1_ = new QLabel("Check-Interval (sek):", this);
     label1_->setObjectName("Label1");
@@ -25,21 +32,33 @@ OptionsForm::OptionsForm(QWidget* owner)
     text1_ = new QLineEdit(this);
     text1_->setObjectName("Text1");
     text1_->setGeometry(TwipsRect(1800, 120, 855, 285));
+    label2_ = new QLabel("Checks at once:", this);
+    label2_->setObjectName("Label2");
+    label2_->setGeometry(TwipsRect(120, 120 + Row, 1575, 255));
+    text2_ = new QSpinBox(this);
+    text2_->setObjectName("Text2");
+    text2_->setRange(1, CheckPool::MaxAtOnce);
+    text2_->setGeometry(TwipsRect(1800, 120 + Row, 855, 285));
     command1_ = new QPushButton("OK", this);
     command1_->setObjectName("Command1");
-    command1_->setGeometry(TwipsRect(120, 600, 1215, 375));
+    command1_->setGeometry(TwipsRect(120, 600 + Row, 1215, 375));
     command1_->setDefault(true);
     command2_ = new QPushButton("Cancel", this);
     command2_->setObjectName("Command2");
-    command2_->setGeometry(TwipsRect(1440, 600, 1215, 375));
+    command2_->setGeometry(TwipsRect(1440, 600 + Row, 1215, 375));
     // A font wider than the design's leaves the label its whole text: the label,
     // and with it the text box and the dialog, grow by what is missing.
-    if (const int missing = label1_->sizeHint().width() - label1_->width(); missing > 0) {
-        label1_->resize(label1_->width() + missing, label1_->height());
-        text1_->move(text1_->x() + missing, text1_->y());
+    const int missing = std::max(label1_->sizeHint().width() - label1_->width(),
+                                 label2_->sizeHint().width() - label2_->width());
+    if (missing > 0) {
+        for (QWidget* label : {static_cast<QWidget*>(label1_), static_cast<QWidget*>(label2_)})
+            label->resize(label->width() + missing, label->height());
+        for (QWidget* box : {static_cast<QWidget*>(text1_), static_cast<QWidget*>(text2_)})
+            box->move(box->x() + missing, box->y());
         setFixedSize(width() + missing, height());
     }
-    setTabOrder(text1_, command1_);
+    setTabOrder(text1_, text2_);
+    setTabOrder(text2_, command1_);
     setTabOrder(command1_, command2_);
 
     connect(command1_, &QPushButton::clicked, this, [this] { Command1_Click(); });
@@ -53,10 +72,12 @@ std::string OptionsForm::IntervalFileName() {
 
 void OptionsForm::Form_Load() {
     text1_->setText(DisplayText(TrimSpaces(ReadFirstLine(IntervalFileName(), ""))));
+    text2_->setValue(ReadChecksAtOnce());
 }
 
 void OptionsForm::Command1_Click() {
     WriteText(IntervalFileName(), ToBytes(text1_->text()));
+    WriteText(ChecksAtOnceFileName(), std::to_string(text2_->value()));
     accept();
 }
 

@@ -8,12 +8,14 @@
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QSpinBox;
 
 namespace ornbrook {
 
 // The modal Options dialog: edits the check interval in seconds, kept in
-// interval.dat. It shows the file's line when it opens, and OK stores the text
-// exactly as typed; the periodic check reads the file on every tick.
+// interval.dat, and how many URLs are checked at once, kept in checksatonce.dat.
+// It shows the files' lines when it opens, and OK stores the interval exactly as
+// typed; the periodic check reads the file on every tick.
 class OptionsForm final : public QDialog {
 public:
     explicit OptionsForm(QWidget* owner);
@@ -25,6 +27,7 @@ public:
 
     QLabel* Label1() const { return label1_; }
     QLineEdit* Text1() const { return text1_; }
+    QSpinBox* Text2() const { return text2_; }
     QPushButton* Command1() const { return command1_; }
     QPushButton* Command2() const { return command2_; }
 
@@ -36,6 +39,8 @@ private:
     LiveObject live_{"OptionsForm"};
     QLabel* label1_;
     QLineEdit* text1_;
+    QLabel* label2_;
+    QSpinBox* text2_;
     QPushButton* command1_;
     QPushButton* command2_;
 };

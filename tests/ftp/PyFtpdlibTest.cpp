@@ -1,4 +1,4 @@
-#include "ftp/CheckRunner.h"
+#include "ftp/CheckPool.h"
 #include "ftp/FtpSettings.h"
 #include "ftp/SimpleFtpClient.h"
 #include "ftp/UrlFileListChecker.h"
@@ -201,23 +201,17 @@ TEST_F(PyFtpdlib, ClientEnumeratesAndMovesFilesIntact) {
     std::filesystem::remove(back);
 }
 
-TEST_F(PyFtpdlib, RunnerOnAWorkerThreadRaisesOnTheCaller) {
+TEST_F(PyFtpdlib, APooledCheckRaisesOnTheOwnersThread) {
     server().AddFile("threaded/a", "");
-    const auto caller = std::this_thread::get_id();
-    std::thread::id worker;
-    SetCheckRunner([&](const BlockingWork& work) {
-        std::thread thread([&] {
-            worker = std::this_thread::get_id();
-            work();
-        });
-        thread.join();
-    });
-    auto checker = std::make_unique<UrlFileListChecker>();
+    const auto owner = std::this_thread::get_id();
+    auto pool = std::make_shared<CheckPool>();
+    auto checker = std::make_unique<UrlFileListChecker>(pool);
     UrlFileListChecker* raw = checker.get();
-    int raised = 0;
+    std::vector<std::string> heard;
+    checker->Started.Connect([&] { heard.push_back("started"); });
     checker->Ready.Connect([&] {
-        ++raised;
-        EXPECT_EQ(std::this_thread::get_id(), caller);
+        heard.push_back("ready");
+        EXPECT_EQ(std::this_thread::get_id(), owner);
         EXPECT_EQ(raw->GetFilesCount(), 1);
         EXPECT_EQ(raw->GetFile(0), "");
         EXPECT_EQ(raw->GetFile(1), "a");
@@ -227,9 +221,12 @@ TEST_F(PyFtpdlib, RunnerOnAWorkerThreadRaisesOnTheCaller) {
         raw->Cancel();
     });
     checker->CheckURL(server().Url("/threaded"));
-    SetCheckRunner({});
-    EXPECT_EQ(raised, 1);
-    EXPECT_NE(worker, caller);
+    EXPECT_TRUE(heard.empty()); // queued: nothing is raised inside CheckURL
+    while (pool->Outstanding() > 0) {
+        pool->WaitForNews(100ms);
+        pool->Deliver();
+    }
+    EXPECT_EQ(heard, (std::vector<std::string>{"started", "ready"}));
     EXPECT_EQ(checker->GetURL(), server().Url("/threaded"));
     checker->Clear();
     EXPECT_EQ(checker->GetFilesCount(), 0);

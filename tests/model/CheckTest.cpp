@@ -73,6 +73,7 @@ TEST(Check, LifeOfAWatchedDirectory) {
     });
 
     EXPECT_EQ(watchList.AddURL(url), 1);
+    watchList.WaitForChecks();
     const auto list = watchList.GetURL(1);
     EXPECT_EQ(changes, 2); // once from the merge, once at the end of the check
     EXPECT_EQ(begins, 1);
@@ -89,6 +90,7 @@ TEST(Check, LifeOfAWatchedDirectory) {
     server.Remove("w/b.txt");
     server.AddFile("w/d.txt");
     watchList.CheckFiles();
+    watchList.WaitForChecks();
     auto files = Files(*list);
     std::sort(files.begin(), files.begin() + 3); // the server's order is its own
     EXPECT_EQ(files, (FileList{{"a.txt", 0}, {"b.txt", 2}, {"c.txt", 0}, {"d.txt", 1}}));
@@ -96,6 +98,7 @@ TEST(Check, LifeOfAWatchedDirectory) {
     // A gone entry that comes back stays gone until acknowledged.
     server.AddFile("w/b.txt");
     watchList.CheckFiles();
+    watchList.WaitForChecks();
     EXPECT_EQ(list->GetFileState(list->GetFilesCount()), FileStateNew);
     EXPECT_EQ(list->CountState(FileStateGone), 1);
 
@@ -103,12 +106,14 @@ TEST(Check, LifeOfAWatchedDirectory) {
     files = Files(*list);
     list->SetURL(server.Url("/no-such-dir/"));
     list->CheckFiles();
+    watchList.WaitForChecks();
     EXPECT_EQ(list->GetErrorMsg(), "could not change dir: 550 No such file or directory.");
     EXPECT_EQ(Files(*list), files);
     EXPECT_NE(ReadBytes(MainInterface::DataFileName()).find("could not change dir: 550"),
               std::string::npos);
     list->SetURL(url);
     list->CheckFiles();
+    watchList.WaitForChecks();
     EXPECT_FALSE(list->IsError());
     EXPECT_EQ(ReadBytes(MainInterface::DataFileName()).find("could not"), std::string::npos);
 
@@ -121,11 +126,13 @@ TEST(Check, LifeOfAWatchedDirectory) {
     for (const char* name : {"w/a.txt", "w/b.txt", "w/c.txt", "w/d.txt"})
         server.Remove(name);
     watchList.CheckFiles();
+    watchList.WaitForChecks();
     EXPECT_EQ(list->CountState(FileStateGone), list->GetFilesCount());
     // Letter case makes another URL.
     std::string upper = url;
     upper.replace(0, 3, "FTP");
     EXPECT_EQ(watchList.AddURL(upper), 2);
+    watchList.WaitForChecks();
     EXPECT_FALSE(watchList.GetURL(2)->IsError());
 }
 
@@ -145,10 +152,12 @@ TEST(Check, AListingCutHalfWayChangesNothing) {
                             }}});
     MainInterface watchList;
     watchList.AddURL(server.Url());
+    watchList.WaitForChecks();
     const auto list = watchList.GetURL(1);
     ASSERT_EQ(list->GetFilesCount(), 2);
     cut = true;
     list->CheckFiles();
+    watchList.WaitForChecks();
     // The reset data and the closed control connection race: either is the reason.
     EXPECT_EQ(list->GetErrorMsg().rfind("could not list dir: ", 0), 0u) << list->GetErrorMsg();
     EXPECT_EQ(Files(*list), (FileList{{"one", 1}, {"two", 1}}));
@@ -263,10 +272,12 @@ TEST(Check, AWholeListingClearsTheCutMessage) {
                             }}});
     MainInterface watchList;
     const auto list = watchList.GetURL(watchList.AddURL(server.Url()));
+    watchList.WaitForChecks();
     EXPECT_EQ(list->GetErrorMsg(), "listing cut by the server at 1 names");
     EXPECT_TRUE(list->IsError());
     cut = false;
     list->CheckFiles();
+    watchList.WaitForChecks();
     EXPECT_FALSE(list->IsError());
     EXPECT_EQ(Files(*list), (FileList{{"a", 1}, {"b", 1}}));
 }

@@ -1,7 +1,6 @@
 #include "tests/ui/UiTestSupport.h"
 
 #include "app/FileIO_Code.h"
-#include "ftp/CheckRunner.h"
 #include "model/MainInterface.h"
 
 #include <QCoreApplication>
@@ -42,10 +41,10 @@ QString Look(QString text, bool bold, const QColor& colour) {
     return text;
 }
 
-void MainFormFixture::Load(const std::vector<UrlRecord>& urls, bool paintDuringChecks) {
+void MainFormFixture::Load(const std::vector<UrlRecord>& urls) {
     WriteWatchList(urls);
     CreateMainInterface();
-    form = std::make_unique<MainForm>([this] { ++shutDowns; }, paintDuringChecks);
+    form = std::make_unique<MainForm>([this] { ++shutDowns; });
     form->Form_Load();
     form->show();
 }
@@ -53,7 +52,10 @@ void MainFormFixture::Load(const std::vector<UrlRecord>& urls, bool paintDuringC
 void MainFormFixture::TearDown() {
     form.reset();
     DestroyMainInterface();
-    SetCheckRunner({});
+}
+
+bool MainFormFixture::WaitForChecks() {
+    return QTest::qWaitFor([this] { return Watch().CheckProgressText().empty(); }, 20000);
 }
 
 QStringList MainFormFixture::URLRows() {

@@ -32,7 +32,7 @@ QString Look(QString text, bool bold, const QColor& colour);
 // directory, with the keys and label edits a user would make.
 class MainFormFixture : public ::testing::Test {
 protected:
-    void Load(const std::vector<UrlRecord>& urls = {}, bool paintDuringChecks = false);
+    void Load(const std::vector<UrlRecord>& urls = {});
     void TearDown() override;
 
     MainInterface& Watch() { return *TheMainInterface; }
@@ -46,6 +46,9 @@ protected:
     // Ends the open label edit with key after typing text at its end (after
     // clearing it first with replace).
     void EndEdit(const QString& text, Qt::Key key, bool replace = false);
+    // Runs the event loop until no check is pending; false if one still is
+    // after a generous while.
+    bool WaitForChecks();
 
     TempProgramDir dir;
     std::unique_ptr<MainForm> form;

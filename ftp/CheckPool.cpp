@@ -1,0 +1,222 @@
+#include "ftp/CheckPool.h"
+
+#include "diag/Text_Code.h"
+#include "ftp/FtpModule.h"
+#include "ftp/StopSignal.h"
+
+#include <algorithm>
+#include <chrono>
+
+namespace ornbrook {
+
+namespace {
+
+// The name under which every check is timed in the debug window.
+constexpr const char* CheckProzess = "UrlFileList_CheckFiles";
+
+// Checks of one server share its limit: host (not case-sensitive) and port.
+std::string ServerOf(const std::string& url) {
+    const FtpURL parsed = ParseURL(url);
+    return LowerCase(parsed.Host) + ":" + std::to_string(parsed.Port == 0 ? 21 : parsed.Port);
+}
+
+} // namespace
+
+struct CheckPool::Job {
+    Id JobId = 0;
+    std::string Url;
+    std::string Server;
+    bool ConfirmEmpty = false;
+    StopSignal Stop;
+    bool Cancelled = false;
+};
+
+CheckPool::CheckPool() = default;
+
+CheckPool::~CheckPool() {
+    {
+        std::unique_lock lock(mutex_);
+        shuttingDown_ = true;
+        queue_.clear();
+        for (auto& [id, job] : running_) {
+            job->Cancelled = true;
+            job->Stop.Stop();
+        }
+        news_.clear();
+    }
+    workAvailable_.notify_all();
+    for (auto& worker : workers_)
+        worker.join();
+}
+
+void CheckPool::SetLimits(int atOnce, int perServer) {
+    {
+        const std::lock_guard lock(mutex_);
+        atOnce_ = std::clamp(atOnce, 1, MaxAtOnce);
+        perServer_ = std::max(perServer, 1);
+        AddWorkersAsNeeded();
+    }
+    workAvailable_.notify_all();
+}
+
+int CheckPool::AtOnce() const {
+    const std::lock_guard lock(mutex_);
+    return atOnce_;
+}
+
+CheckPool::Id CheckPool::Start(const std::string& url, bool confirmEmpty, Callbacks callbacks) {
+    auto job = std::make_shared<Job>();
+    job->Url = url;
+    job->Server = ServerOf(url);
+    job->ConfirmEmpty = confirmEmpty;
+    {
+        const std::lock_guard lock(mutex_);
+        job->JobId = ++lastId_;
+        queue_.push_back(job);
+        AddWorkersAsNeeded();
+    }
+    if (callbacks_.empty())
+        progress_ = {};
+    callbacks_[job->JobId] = std::move(callbacks);
+    ++progress_.Total;
+    workAvailable_.notify_one();
+    return job->JobId;
+}
+
+void CheckPool::Cancel(Id id) {
+    if (callbacks_.erase(id) > 0) {
+        --progress_.Total;
+        if (startedSeen_.erase(id) > 0)
+            --progress_.Started;
+    }
+    const std::lock_guard lock(mutex_);
+    const auto queued = std::find_if(queue_.begin(), queue_.end(),
+                                     [id](const auto& job) { return job->JobId == id; });
+    if (queued != queue_.end())
+        queue_.erase(queued);
+    if (const auto running = running_.find(id); running != running_.end()) {
+        running->second->Cancelled = true;
+        running->second->Stop.Stop();
+    }
+    news_.erase(std::remove_if(news_.begin(), news_.end(),
+                               [id](const News& news) { return news.JobId == id; }),
+                news_.end());
+}
+
+void CheckPool::CancelAll() {
+    std::vector<Id> ids;
+    for (const auto& entry : callbacks_)
+        ids.push_back(entry.first);
+    for (const Id id : ids)
+        Cancel(id);
+}
+
+void CheckPool::SetWakeUp(std::function<void()> wakeUp) {
+    const std::lock_guard lock(wakeMutex_);
+    wakeUp_ = std::move(wakeUp);
+}
+
+void CheckPool::AddWorkersAsNeeded() {
+    // A worker per check that may run at once, made when first needed; workers
+    // stay until the pool goes.
+    const std::size_t wanted =
+        std::min(static_cast<std::size_t>(atOnce_), running_.size() + queue_.size());
+    while (workers_.size() < wanted)
+        workers_.emplace_back([this] { Work(); });
+}
+
+std::shared_ptr<CheckPool::Job> CheckPool::TakeStartable() {
+    if (static_cast<int>(running_.size()) >= atOnce_)
+        return nullptr;
+    for (auto it = queue_.begin(); it != queue_.end(); ++it) {
+        if (runningPerServer_[(*it)->Server] < perServer_) {
+            auto job = *it;
+            queue_.erase(it);
+            return job;
+        }
+    }
+    return nullptr;
+}
+
+void CheckPool::Post(News news, std::unique_lock<std::mutex>& lock) {
+    news_.push_back(std::move(news));
+    lock.unlock();
+    newsAvailable_.notify_all();
+    {
+        const std::lock_guard wakeLock(wakeMutex_);
+        if (wakeUp_)
+            wakeUp_();
+    }
+    lock.lock();
+}
+
+void CheckPool::Work() {
+    std::unique_lock lock(mutex_);
+    while (!shuttingDown_) {
+        const std::shared_ptr<Job> job = TakeStartable();
+        if (!job) {
+            workAvailable_.wait(lock);
+            continue;
+        }
+        running_[job->JobId] = job;
+        ++runningPerServer_[job->Server];
+        Post(News{job->JobId, false, {}}, lock);
+
+        const auto begin = std::chrono::steady_clock::now();
+        lock.unlock();
+        ListingOutcome outcome = ListDirectory(job->Url, job->ConfirmEmpty, &job->Stop);
+        lock.lock();
+        const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::steady_clock::now() - begin);
+
+        running_.erase(job->JobId);
+        if (--runningPerServer_[job->Server] == 0)
+            runningPerServer_.erase(job->Server);
+        // A slot is free: another worker may start the next check.
+        workAvailable_.notify_all();
+        if (!job->Cancelled && !shuttingDown_)
+            Post(News{job->JobId, true, std::move(outcome), took.count()}, lock);
+    }
+}
+
+void CheckPool::Deliver() {
+    std::deque<News> news;
+    {
+        const std::lock_guard lock(mutex_);
+        news.swap(news_);
+    }
+    for (News& item : news) {
+        // A callback earlier in this batch may have cancelled this check.
+        const auto it = callbacks_.find(item.JobId);
+        if (it == callbacks_.end())
+            continue;
+        if (!item.Finished) {
+            startedSeen_[item.JobId] = true;
+            ++progress_.Started;
+            if (const auto started = it->second.Started)
+                started();
+            continue;
+        }
+        RecordProzessRun(CheckProzess, item.Milliseconds);
+        const auto finished = std::move(it->second.Finished);
+        callbacks_.erase(it);
+        startedSeen_.erase(item.JobId);
+        if (finished)
+            finished(std::move(item.Outcome));
+    }
+}
+
+bool CheckPool::WaitForNews(std::chrono::milliseconds timeout) {
+    std::unique_lock lock(mutex_);
+    return newsAvailable_.wait_for(lock, timeout, [this] { return !news_.empty(); });
+}
+
+std::size_t CheckPool::Outstanding() const {
+    return callbacks_.size();
+}
+
+CheckPool::Progress CheckPool::CurrentProgress() const {
+    return callbacks_.empty() ? Progress{} : progress_;
+}
+
+} // namespace ornbrook

@@ -1,0 +1,115 @@
+#pragma once
+
+#include "diag/Debug_Modul.h"
+#include "ftp/DirectoryListing.h"
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace ornbrook {
+
+class StopSignal;
+
+// Runs the network part of checks on worker threads, several at once: at most
+// AtOnce in all and PerServer against one server (host and port), started in the
+// order they were asked for as far as those limits allow (with one at once,
+// strictly in order). What a check's owner hears of it (that it started, its
+// outcome) is handed back on the owner's thread: a worker only queues the news
+// and wakes the owner, who calls Deliver. A check never touches the owner's
+// objects; it works on its own copy of the URL.
+class CheckPool final {
+public:
+    using Id = std::uint64_t;
+    struct Callbacks {
+        std::function<void()> Started;
+        std::function<void(ListingOutcome)> Finished;
+    };
+
+    static constexpr int DefaultAtOnce = 4;
+    static constexpr int MaxAtOnce = 16;
+    static constexpr int DefaultPerServer = 2;
+
+    CheckPool();
+    // Stops every check and waits for the workers; no callback runs any more.
+    ~CheckPool();
+    CheckPool(const CheckPool&) = delete;
+    CheckPool& operator=(const CheckPool&) = delete;
+
+    // Takes effect for the checks that start from now on.
+    void SetLimits(int atOnce, int perServer = DefaultPerServer);
+    int AtOnce() const;
+
+    // Queues a check of url. confirmEmpty: see ListDirectory.
+    Id Start(const std::string& url, bool confirmEmpty, Callbacks callbacks);
+    // Stops the check at once (a running one has its connection closed) and
+    // drops it: none of its callbacks runs after this. Unknown ids are ignored.
+    void Cancel(Id id);
+    void CancelAll();
+
+    // Called on a worker thread whenever news waits for Deliver; it must only
+    // post to the owner's thread. Once SetWakeUp has returned, the previous
+    // function is not running and will not be called again.
+    void SetWakeUp(std::function<void()> wakeUp);
+    // Runs the callbacks of the news so far, in the order it happened. On the
+    // owner's thread; callbacks may start and cancel checks.
+    void Deliver();
+    // For owners without an event loop: waits until news is there or the time
+    // is up; true when there is news.
+    bool WaitForNews(std::chrono::milliseconds timeout);
+    // Checks queued, running, or finished and not yet delivered.
+    std::size_t Outstanding() const;
+
+    // How far the checks asked for since the pool was last idle have got, as the
+    // owner has heard it: Started of Total have begun (or ended).
+    struct Progress {
+        std::size_t Started = 0;
+        std::size_t Total = 0;
+    };
+    Progress CurrentProgress() const;
+
+private:
+    struct Job;
+    struct News {
+        Id JobId;
+        bool Finished;
+        ListingOutcome Outcome;
+        std::int64_t Milliseconds = 0;
+    };
+
+    void AddWorkersAsNeeded();
+    void Work();
+    std::shared_ptr<Job> TakeStartable();
+    void Post(News news, std::unique_lock<std::mutex>& lock);
+
+    LiveObject live_{"CheckPool"};
+    mutable std::mutex mutex_;
+    std::condition_variable workAvailable_;
+    std::condition_variable newsAvailable_;
+    std::deque<std::shared_ptr<Job>> queue_;
+    std::map<Id, std::shared_ptr<Job>> running_;
+    std::map<std::string, int> runningPerServer_;
+    std::deque<News> news_;
+    // Owner's thread only: the checks not yet delivered or cancelled, and which
+    // of them the owner has heard start.
+    std::map<Id, Callbacks> callbacks_;
+    std::map<Id, bool> startedSeen_;
+    Progress progress_;
+    std::vector<std::thread> workers_;
+    int atOnce_ = DefaultAtOnce;
+    int perServer_ = DefaultPerServer;
+    Id lastId_ = 0;
+    bool shuttingDown_ = false;
+
+    std::mutex wakeMutex_;
+    std::function<void()> wakeUp_;
+};
+
+} // namespace ornbrook

@@ -1,0 +1,26 @@
+#include "model/CheckSettings.h"
+
+#include "app/FileIO_Code.h"
+#include "app/ProgramGlobals.h"
+#include "diag/NumberText.h"
+#include "ftp/CheckPool.h"
+
+#include <algorithm>
+
+namespace ornbrook {
+
+std::string ChecksAtOnceFileName() {
+    return ProgramDir + "checksatonce.dat";
+}
+
+std::int32_t ReadChecksAtOnce() {
+    // Read without creating: the command line leaves the window's files alone.
+    if (!FileExists(ChecksAtOnceFileName()))
+        return CheckPool::DefaultAtOnce;
+    const std::string line = ReadFirstLine(ChecksAtOnceFileName(), "");
+    if (line.find_first_of("0123456789") == std::string::npos)
+        return CheckPool::DefaultAtOnce;
+    return std::clamp(TextToInt32(line), 1, CheckPool::MaxAtOnce);
+}
+
+} // namespace ornbrook
