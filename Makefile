@@ -3,11 +3,12 @@
 
 BUILD_DIR  ?= build
 ASAN_DIR   ?= build-asan
+TSAN_DIR   ?= build-tsan
 GENERATOR  := $(shell command -v ninja >/dev/null 2>&1 && echo Ninja || echo "Unix Makefiles")
 JOBS       ?= $(shell nproc)
 CTEST_ARGS ?=
 
-.PHONY: run test build bootstrap asan bench format screenshots clean
+.PHONY: run test build bootstrap asan tsan bench format screenshots clean
 
 run: build
 	cd $(BUILD_DIR) && ./ornbrook
@@ -31,6 +32,15 @@ asan: bootstrap
 	QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 		ctest --test-dir $(ASAN_DIR) --output-on-failure -j $(JOBS) $(CTEST_ARGS)
 
+# ThreadSanitizer build of the layers whose work crosses threads: the checks and
+# their engine (ftp, model), the window that receives their results (ui) and the
+# program's processes (app).
+tsan: bootstrap
+	cmake -S . -B $(TSAN_DIR) -G "$(GENERATOR)" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORNBROOK_WERROR=ON -DORNBROOK_TSAN=ON
+	cmake --build $(TSAN_DIR) -j $(JOBS)
+	QT_QPA_PLATFORM=offscreen TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$(CURDIR)/scripts/tsan.supp" \
+		ctest --test-dir $(TSAN_DIR) --output-on-failure -j $(JOBS) -L "ftp|model|ui|app" $(CTEST_ARGS)
+
 bench: build
 	cmake --build $(BUILD_DIR) --target benchmarks -j $(JOBS)
 	scripts/run-benchmarks $(BUILD_DIR)
@@ -42,4 +52,4 @@ screenshots: build
 	scripts/screenshots $(BUILD_DIR)
 
 clean:
-	rm -rf $(BUILD_DIR) $(ASAN_DIR)
+	rm -rf $(BUILD_DIR) $(ASAN_DIR) $(TSAN_DIR)

@@ -26,6 +26,7 @@ struct CheckPool::Job {
     Id JobId = 0;
     std::string Url;
     std::string Server;
+    std::string Login;
     bool ConfirmEmpty = false;
     StopSignal Stop;
     bool Cancelled = false;
@@ -68,6 +69,7 @@ CheckPool::Id CheckPool::Start(const std::string& url, bool confirmEmpty, Callba
     auto job = std::make_shared<Job>();
     job->Url = url;
     job->Server = ServerOf(url);
+    job->Login = LoginKey(url);
     job->ConfirmEmpty = confirmEmpty;
     {
         const std::lock_guard lock(mutex_);
@@ -125,17 +127,38 @@ void CheckPool::AddWorkersAsNeeded() {
         workers_.emplace_back([this] { Work(); });
 }
 
-std::shared_ptr<CheckPool::Job> CheckPool::TakeStartable() {
+std::shared_ptr<CheckPool::Job> CheckPool::TakeStartable(const std::string& keptLogin) {
     if (static_cast<int>(running_.size()) >= atOnce_)
         return nullptr;
+    const auto runningOn = [this](const std::string& server) {
+        const auto it = runningPerServer_.find(server);
+        return it == runningPerServer_.end() ? 0 : it->second;
+    };
+    auto chosen = queue_.end();
     for (auto it = queue_.begin(); it != queue_.end(); ++it) {
-        if (runningPerServer_[(*it)->Server] < perServer_) {
-            auto job = *it;
-            queue_.erase(it);
-            return job;
+        const int load = runningOn((*it)->Server);
+        if (load >= perServer_)
+            continue;
+        // One at a time keeps the list's order strictly.
+        if (atOnce_ == 1) {
+            chosen = it;
+            break;
         }
+        // Otherwise a check the kept login can serve goes first (it waits for no
+        // login), then the server with the fewest checks running: the servers'
+        // answers are awaited side by side.
+        if (!keptLogin.empty() && (*it)->Login == keptLogin) {
+            chosen = it;
+            break;
+        }
+        if (chosen == queue_.end() || load < runningOn((*chosen)->Server))
+            chosen = it;
     }
-    return nullptr;
+    if (chosen == queue_.end())
+        return nullptr;
+    auto job = *chosen;
+    queue_.erase(chosen);
+    return job;
 }
 
 void CheckPool::Post(News news, std::unique_lock<std::mutex>& lock) {
@@ -151,10 +174,19 @@ void CheckPool::Post(News news, std::unique_lock<std::mutex>& lock) {
 }
 
 void CheckPool::Work() {
+    // The login of this worker's last check, while a check it can serve may come.
+    KeptLogin kept;
     std::unique_lock lock(mutex_);
     while (!shuttingDown_) {
-        const std::shared_ptr<Job> job = TakeStartable();
+        const std::shared_ptr<Job> job = TakeStartable(kept.Key);
         if (!job) {
+            if (kept.Session) {
+                // Nothing for it now: log out rather than hold an idle connection.
+                lock.unlock();
+                kept.Drop();
+                lock.lock();
+                continue;
+            }
             workAvailable_.wait(lock);
             continue;
         }
@@ -164,7 +196,7 @@ void CheckPool::Work() {
 
         const auto begin = std::chrono::steady_clock::now();
         lock.unlock();
-        ListingOutcome outcome = ListDirectory(job->Url, job->ConfirmEmpty, &job->Stop);
+        ListingOutcome outcome = ListDirectory(job->Url, job->ConfirmEmpty, &job->Stop, &kept);
         lock.lock();
         const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
             std::chrono::steady_clock::now() - begin);

@@ -86,7 +86,7 @@ private:
 
     void AddWorkersAsNeeded();
     void Work();
-    std::shared_ptr<Job> TakeStartable();
+    std::shared_ptr<Job> TakeStartable(const std::string& keptLogin);
     void Post(News news, std::unique_lock<std::mutex>& lock);
 
     LiveObject live_{"CheckPool"};

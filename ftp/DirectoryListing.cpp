@@ -1,6 +1,8 @@
 #include "ftp/DirectoryListing.h"
 
 #include "ftp/FtpModule.h"
+#include "diag/Text_Code.h"
+#include "ftp/FtpSession.h"
 #include "ftp/SimpleFtpClient.h"
 
 #include <exception>
@@ -32,15 +34,53 @@ ListingOutcome Failure(const char* step, const SimpleFtpClient& client) {
 
 } // namespace
 
-ListingOutcome ListDirectory(const std::string& url, bool confirmEmpty, const StopSignal* stop) {
+KeptLogin::KeptLogin() = default;
+KeptLogin::~KeptLogin() {
+    Drop();
+}
+KeptLogin::KeptLogin(KeptLogin&&) noexcept = default;
+KeptLogin& KeptLogin::operator=(KeptLogin&&) noexcept = default;
+
+void KeptLogin::Drop() {
+    if (Session)
+        Session->Quit();
+    Session.reset();
+    Key.clear();
+}
+
+std::string LoginKey(const std::string& url) {
     const FtpURL parsed = ParseURL(url);
+    // Line breaks never reach a login, so they cannot make two keys alike.
+    return LowerCase(parsed.Host) + "\n" + std::to_string(parsed.Port == 0 ? 21 : parsed.Port) +
+           "\n" + parsed.User + "\n" + parsed.Pass;
+}
+
+ListingOutcome ListDirectory(const std::string& url, bool confirmEmpty, const StopSignal* stop,
+                             KeptLogin* kept) {
+    const FtpURL parsed = ParseURL(url);
+    const std::string key = LoginKey(url);
     SimpleFtpClient client(SessionBounds::For(CurrentFtpTimeouts().Check, stop));
+    if (kept) {
+        if (kept->Session && kept->Key == key)
+            client.Adopt(std::move(kept->Session));
+        kept->Drop();
+    }
     ListingOutcome outcome;
     try {
-        if (client.Connect(parsed.Host, parsed.Port, parsed.User, parsed.Pass) == 0)
-            return Failure("could not connect", client);
-        if (client.ChangeDir(parsed.Path) == 0)
-            return Failure("could not change dir", client);
+        bool inDirectory = false;
+        if (client.IsConnected()) {
+            inDirectory = client.ChangeDir(parsed.Path) != 0;
+            if (!inDirectory && client.IsConnected())
+                return Failure("could not change dir", client);
+            // Otherwise the kept login died meanwhile (the server's idle time
+            // is up): a fresh one follows.
+        }
+        if (!inDirectory) {
+            if (client.Connect(parsed.Host, parsed.Port, parsed.User, parsed.Pass) == 0)
+                return Failure("could not connect", client);
+            if (client.ChangeDir(parsed.Path) == 0)
+                return Failure("could not change dir", client);
+        }
         bool listed = CollectNames(client, outcome.Names);
         // Some servers answer 226 for a directory they failed to read.
         if (listed && outcome.Names.empty() && confirmEmpty)
@@ -53,6 +93,10 @@ ListingOutcome ListDirectory(const std::string& url, bool confirmEmpty, const St
         outcome = ListingOutcome{};
         outcome.Message = std::string("could not list dir: ") + error.what();
         return outcome;
+    }
+    if (kept) {
+        kept->Key = key;
+        kept->Session = client.Release();
     }
     client.Disconnect();
     outcome.Ok = true;

@@ -1,11 +1,31 @@
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace ornbrook {
 
+class FtpSession;
 class StopSignal;
+
+// A login kept open after one check for the next check of the same server with
+// the same user: that check changes directory and lists, and waits for no login.
+struct KeptLogin {
+    // Server, port and login the session belongs to (see LoginKey).
+    std::string Key;
+    std::unique_ptr<FtpSession> Session;
+
+    KeptLogin();
+    ~KeptLogin();
+    KeptLogin(KeptLogin&&) noexcept;
+    KeptLogin& operator=(KeptLogin&&) noexcept;
+    // Logs out (QUIT, not waited for) and forgets the session.
+    void Drop();
+};
+
+// Which logins can serve a URL: host (in any case), port, user and password.
+std::string LoginKey(const std::string& url);
 
 // The outcome of one check's network part.
 struct ListingOutcome {
@@ -23,7 +43,11 @@ struct ListingOutcome {
 // there and logs out, within the overall check time. With confirmEmpty (the
 // caller knows entries for this URL) an empty listing is confirmed by a second
 // one in the same session before it is believed. stop (may be null) ends the
-// check at once from another thread. Blocking; safe on any thread.
-ListingOutcome ListDirectory(const std::string& url, bool confirmEmpty, const StopSignal* stop);
+// check at once from another thread. With kept, a login kept there for this
+// URL's server is used (a dead one is replaced by a fresh login), and the login
+// of a successful check is left there instead of logging out. Blocking; safe
+// on any thread.
+ListingOutcome ListDirectory(const std::string& url, bool confirmEmpty, const StopSignal* stop,
+                             KeptLogin* kept = nullptr);
 
 } // namespace ornbrook

@@ -50,6 +50,7 @@ public:
     Status ReadAvailable();
 
     const TcpSocket& Socket() const { return socket_; }
+    void SetStopFd(int stopFd) { stopFd_ = stopFd; }
 
 private:
     Status AddLine(const std::string& line, FtpReply& reply);

@@ -122,6 +122,12 @@ FtpSession::FtpSession(SessionBounds bounds)
 
 FtpSession::~FtpSession() = default;
 
+void FtpSession::Rebind(SessionBounds bounds) {
+    bounds_ = bounds;
+    if (control_)
+        control_->SetStopFd(StopFd());
+}
+
 int FtpSession::StopFd() const {
     return bounds_.Stop ? bounds_.Stop->Fd() : -1;
 }

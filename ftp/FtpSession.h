@@ -58,6 +58,8 @@ public:
     bool ListingCut() const { return listingCut_; }
     FtpResult Retrieve(const std::string& remoteFile, const std::string& localFile);
     FtpResult Store(const std::string& localFile, const std::string& remoteFile);
+    // New bounds for a session kept open for another check.
+    void Rebind(SessionBounds bounds);
     // Says goodbye (QUIT) without waiting for the answer, and closes.
     void Quit();
     // Closes without a word.

@@ -22,6 +22,23 @@ void SimpleFtpClient::Disconnect() {
     nextName_ = 0;
 }
 
+void SimpleFtpClient::Adopt(std::unique_ptr<FtpSession> session) {
+    Disconnect();
+    if (!session || !session->IsOpen())
+        return;
+    session->Rebind(bounds_);
+    session_ = std::move(session);
+    connectionHandle_ = NextHandle();
+}
+
+std::unique_ptr<FtpSession> SimpleFtpClient::Release() {
+    std::unique_ptr<FtpSession> session;
+    if (IsConnected())
+        session = std::move(session_);
+    Disconnect();
+    return session;
+}
+
 bool SimpleFtpClient::IsConnected() const {
     return connectionHandle_ != 0 && session_ && session_->IsOpen();
 }

@@ -40,6 +40,13 @@ public:
     // The next name of the enumeration; 0 when there are no more.
     std::int32_t GetNextFile(std::int32_t hFind, std::string& FileName);
 
+    // Takes over an open login kept from an earlier check (bound anew to this
+    // client's bounds); a login this client had is closed first.
+    void Adopt(std::unique_ptr<FtpSession> session);
+    // Hands the open login back instead of logging out, for a later check of
+    // the same server; none when not connected.
+    std::unique_ptr<FtpSession> Release();
+
     // Whether the last GetFirstFile could not complete the listing, as opposed
     // to finding the directory empty.
     bool ListingFailed() const { return listingFailed_; }
