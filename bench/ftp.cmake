@@ -1,13 +1,7 @@
-# One check of a 10,000-name directory on pyftpdlib: our checker against curl,
-# both as whole processes.
-if(NOT TARGET ftp_test_fixtures)
-    add_subdirectory(${CMAKE_SOURCE_DIR}/tests/fixtures ${CMAKE_BINARY_DIR}/tests/fixtures)
-endif()
-add_executable(ftp_check_once ftp/CheckOnce.cpp)
-target_link_libraries(ftp_check_once PRIVATE ftp)
-ornbrook_bench(bench_ftp_check SOURCES ftp/CheckBench.cpp LIBS ftp_test_fixtures)
-add_dependencies(bench_ftp_check ftp_check_once)
-target_compile_definitions(bench_ftp_check
-    PRIVATE ORNBROOK_CHECK_ONCE="$<TARGET_FILE:ftp_check_once>")
-target_compile_definitions(bench_ftp_check PRIVATE ORNBROOK_EXE="$<TARGET_FILE:ornbrook>")
-add_dependencies(bench_ftp_check ornbrook)
+# Background checks against a server that answers slowly, the window's input
+# latency meanwhile, replies waited for, and a large listing: ours against curl.
+ornbrook_bench(bench_live_checks SOURCES check/LiveCheckBench.cpp LIBS ui model ftp)
+target_compile_definitions(bench_live_checks PRIVATE
+    ORNBROOK_EXE="$<TARGET_FILE:ornbrook>"
+    ORNBROOK_SLOW_FTPD="${CMAKE_CURRENT_SOURCE_DIR}/slow_ftpd.py")
+add_dependencies(bench_live_checks ornbrook)

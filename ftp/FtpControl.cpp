@@ -1,5 +1,6 @@
 #include "ftp/FtpControl.h"
 
+#include <atomic>
 #include <cctype>
 #include <poll.h>
 #include <utility>
@@ -7,6 +8,8 @@
 namespace ornbrook {
 
 namespace {
+
+std::atomic<std::uint64_t> repliesRead{0};
 
 // "NNN" followed by a space, a hyphen or nothing; codes run from 1xx to 5xx.
 bool ParseCodeLine(const std::string& line, int& code, char& separator) {
@@ -45,6 +48,10 @@ std::string OneLine(std::string_view text, std::size_t maxBytes) {
         --n;
     line.resize(n);
     return line;
+}
+
+std::uint64_t FtpControl::RepliesReadInProcess() {
+    return repliesRead;
 }
 
 std::string FtpReply::Summary() const {
@@ -150,6 +157,7 @@ FtpControl::Status FtpControl::AddLine(const std::string& line, FtpReply& reply)
     }
     inReply_ = false;
     pendingBytes_ = 0;
+    ++repliesRead;
     reply = std::move(pending_);
     pending_ = FtpReply{};
     return Status::Reply;

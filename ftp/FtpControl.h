@@ -4,6 +4,7 @@
 #include "ftp/FtpSettings.h"
 #include "ftp/TcpSocket.h"
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -50,6 +51,9 @@ public:
     Status ReadAvailable();
 
     const TcpSocket& Socket() const { return socket_; }
+    // Replies read by every control connection of the process so far: what a
+    // benchmark compares with other clients' waits.
+    static std::uint64_t RepliesReadInProcess();
     void SetStopFd(int stopFd) { stopFd_ = stopFd; }
 
 private:

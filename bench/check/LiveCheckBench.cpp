@@ -1,0 +1,306 @@
+// Checking in the background, measured side by side in one run:
+// 1. 20 URLs on 4 loopback hosts (5 each) whose server waits 50 ms before every
+//    reply: `ornbrook --check` of the whole list against one URL alone.
+// 2. The window's input latency while that list is checked: posted key events
+//    until they are handled, median and 99th percentile.
+// 3. Replies waited for by one check of one directory: ours against curl.
+// 4. `ornbrook --check` of a 10,000-name directory against curl running the same
+//    listing command (MLSD, and NLST on a server without MLSD), whole processes.
+#include "app/ProgramGlobals.h"
+#include "ftp/DirectoryListing.h"
+#include "ftp/FtpControl.h"
+#include "ftp/ServerMemory.h"
+#include "model/DataFileFormat.h"
+#include "model/MainInterface.h"
+#include "model/MainInterface_Modul.h"
+#include "ui/MainForm.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QKeyEvent>
+#include <QTimer>
+#include <QTreeWidget>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+using namespace ornbrook;
+
+namespace {
+
+struct Run {
+    double Milliseconds = -1;
+    std::string Output;
+    std::string Errors;
+};
+
+// Runs a program to its end; stdout and stderr go to files read back afterwards.
+Run RunProcess(std::vector<std::string> args, const std::string& scratch) {
+    std::vector<char*> argv;
+    for (auto& a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    const std::string out = scratch + ".out", err = scratch + ".err";
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const auto start = std::chrono::steady_clock::now();
+    pid_t pid = 0;
+    int status = 1;
+    const int rc = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    Run run;
+    if (rc != 0 || ::waitpid(pid, &status, 0) != pid)
+        return run;
+    const double ms =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+            .count();
+    const auto slurp = [](const std::string& file) {
+        std::ifstream in(file, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    };
+    run.Output = slurp(out);
+    run.Errors = slurp(err);
+    run.Milliseconds = WIFEXITED(status) && WEXITSTATUS(status) <= 1 ? ms : -1;
+    return run;
+}
+
+double Percentile(std::vector<double> v, double p) {
+    std::sort(v.begin(), v.end());
+    if (v.empty())
+        return -1;
+    const auto i = static_cast<std::size_t>(p * static_cast<double>(v.size() - 1) + 0.5);
+    return v[std::min(i, v.size() - 1)];
+}
+
+double Median(const std::vector<double>& v) {
+    return Percentile(v, 0.5);
+}
+
+[[noreturn]] void Fail(const char* what) {
+    std::fprintf(stderr, "bench_live_checks: %s\n", what);
+    std::exit(1);
+}
+
+// The benchmark server (bench/slow_ftpd.py) on the given loopback addresses.
+class SlowServer {
+public:
+    SlowServer(const std::string& root, int delayMs, const std::string& addresses,
+               bool noMlsd = false) {
+        std::string command = "/usr/bin/python3 '" ORNBROOK_SLOW_FTPD "' '" + root + "' " +
+                              std::to_string(delayMs) + " " + addresses +
+                              (noMlsd ? " --no-mlsd" : "") + " & echo $!";
+        pipe_ = ::popen(command.c_str(), "r");
+        char line[256];
+        if (!pipe_ || !std::fgets(line, sizeof line, pipe_))
+            Fail("cannot start the server");
+        pid_ = std::atoi(line);
+        const std::size_t count = std::count(addresses.begin(), addresses.end(), ',') + 1;
+        for (std::size_t i = 0; i < count; ++i) {
+            char address[64];
+            int port = 0;
+            if (!std::fgets(line, sizeof line, pipe_) ||
+                std::sscanf(line, "%63s %d", address, &port) != 2)
+                Fail("the server did not say where it listens");
+            bases_.push_back("ftp://" + std::string(address) + ":" + std::to_string(port));
+        }
+    }
+    ~SlowServer() {
+        ::kill(pid_, SIGTERM);
+        ::pclose(pipe_);
+    }
+    // ftp://address:port of the i-th address.
+    const std::string& Base(std::size_t i) const { return bases_.at(i); }
+
+private:
+    FILE* pipe_ = nullptr;
+    pid_t pid_ = -1;
+    std::vector<std::string> bases_;
+};
+
+void MakeDirectory(const std::string& dir, int files) {
+    ::mkdir(dir.c_str(), 0700);
+    for (int i = 0; i < files; ++i)
+        std::ofstream(dir + "/file-" + std::to_string(i) + ".dat");
+}
+
+// A program directory of its own with a copy of the program and the URLs known.
+std::string ProgramWith(const std::string& dir, const std::vector<std::string>& urls) {
+    ::mkdir(dir.c_str(), 0700);
+    std::string file;
+    for (const auto& url : urls)
+        AppendFrame(file, url, "", {FileEntry{}});
+    std::ofstream(dir + "/maindata.dat", std::ios::binary) << file;
+    const std::string program = dir + "/ornbrook";
+    if (RunProcess({"/bin/cp", ORNBROOK_EXE, program}, dir + "/cp").Milliseconds < 0)
+        Fail("cannot copy the program");
+    return program;
+}
+
+// Replies curl waited for: the last line of each reply in its transcript.
+int CurlReplies(const std::string& transcript) {
+    int replies = 0;
+    std::size_t at = 0;
+    while ((at = transcript.find("\n< ", at)) != std::string::npos) {
+        at += 3;
+        if (at + 3 < transcript.size() && std::isdigit(static_cast<unsigned char>(transcript[at])) &&
+            transcript[at + 3] == ' ')
+            ++replies;
+    }
+    return replies;
+}
+
+// Replies our check waited for, for a server seen first (with FEAT) and again.
+std::pair<std::uint64_t, std::uint64_t> OurReplies(const std::string& url) {
+    ForgetServers();
+    const std::uint64_t before = FtpControl::RepliesReadInProcess();
+    if (!ListDirectory(url, false, nullptr).Ok)
+        Fail("our check failed");
+    const std::uint64_t middle = FtpControl::RepliesReadInProcess();
+    if (!ListDirectory(url, false, nullptr).Ok)
+        Fail("our check failed");
+    return {middle - before, FtpControl::RepliesReadInProcess() - middle};
+}
+
+// Key presses posted to the URL list while the whole list is checked.
+std::vector<double> InputLatencies(const std::string& programDir) {
+    ProgramDir = programDir + "/";
+    CreateMainInterface();
+    std::vector<double> latencies;
+    {
+        MainForm form([] {});
+        form.Form_Load();
+        form.show();
+        struct Stamp : QObject {
+            QElapsedTimer clock;
+            qint64 postedAt = -1;
+            std::vector<double>* out = nullptr;
+            bool eventFilter(QObject*, QEvent* event) override {
+                if (event->type() == QEvent::KeyPress && postedAt >= 0) {
+                    out->push_back(static_cast<double>(clock.nsecsElapsed() - postedAt) / 1e6);
+                    postedAt = -1;
+                }
+                return false;
+            }
+        } stamp;
+        stamp.clock.start();
+        stamp.out = &latencies;
+        form.URLs()->installEventFilter(&stamp);
+        form.myMainInterface->CheckFiles();
+        QTimer poster;
+        QObject::connect(&poster, &QTimer::timeout, [&] {
+            if (form.myMainInterface->CheckProgressText().empty()) {
+                QApplication::quit();
+                return;
+            }
+            if (stamp.postedAt >= 0)
+                return;
+            stamp.postedAt = stamp.clock.nsecsElapsed();
+            QApplication::postEvent(form.URLs(), new QKeyEvent(QEvent::KeyPress, Qt::Key_Down,
+                                                                Qt::NoModifier));
+        });
+        poster.start(7);
+        QApplication::exec();
+        form.close();
+    }
+    DestroyMainInterface();
+    return latencies;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    char scratchTemplate[] = "/tmp/ornbrook-bench-XXXXXX";
+    const std::string scratch = ::mkdtemp(scratchTemplate);
+    const std::string root = scratch + "/root";
+    ::mkdir(root.c_str(), 0700);
+
+    // 1 and 2: twenty directories of 50 names on four hosts, 50 ms per reply.
+    for (int d = 0; d < 20; ++d)
+        MakeDirectory(root + "/d" + std::to_string(d), 50);
+    SlowServer slow(root, 50, "127.0.0.1,127.0.0.2,127.0.0.3,127.0.0.4");
+    std::vector<std::string> urls;
+    for (std::size_t host = 0; host < 4; ++host)
+        for (int k = 0; k < 5; ++k)
+            urls.push_back(slow.Base(host) + "/d" + std::to_string(host * 5 + k) + "/");
+    const std::string whole = ProgramWith(scratch + "/whole", urls);
+    const std::string alone = ProgramWith(scratch + "/alone", {urls[0]});
+    std::vector<double> ratios, wholeTimes, aloneTimes;
+    for (int run = 0; run < 4; ++run) {
+        const Run a = RunProcess({alone, "--check"}, scratch + "/alone/run");
+        const Run w = RunProcess({whole, "--check"}, scratch + "/whole/run");
+        if (a.Milliseconds < 0 || w.Milliseconds < 0 ||
+            std::count(w.Output.begin(), w.Output.end(), '\n') < 60)
+            Fail("ornbrook --check of the slow server failed");
+        if (run == 0)
+            continue; // the first run merges 50 new names per URL and warms up
+        aloneTimes.push_back(a.Milliseconds);
+        wholeTimes.push_back(w.Milliseconds);
+        ratios.push_back(w.Milliseconds / a.Milliseconds);
+    }
+    std::printf("1. 20 URLs on 4 hosts, 50 ms per reply, 3 runs: whole list %.0f ms, one URL "
+                "alone %.0f ms; median ratio %.2f (goal <= 2.5)\n",
+                Median(wholeTimes), Median(aloneTimes), Median(ratios));
+
+    const std::vector<double> latencies = InputLatencies(scratch + "/whole");
+    std::printf("2. input while the 20 URLs are checked: %zu key presses, median %.2f ms, "
+                "p99 %.2f ms (goal median < 20, p99 < 100)\n",
+                latencies.size(), Median(latencies), Percentile(latencies, 0.99));
+
+    const auto [first, again] = OurReplies(urls[1]);
+    const Run curl = RunProcess({"/usr/bin/curl", "-s", "-v", "--list-only", urls[1]},
+                                scratch + "/curl");
+    std::printf("3. replies waited for by one check: ours %llu (a server seen before: %llu), "
+                "curl --list-only %d (goal: not more)\n",
+                static_cast<unsigned long long>(first), static_cast<unsigned long long>(again),
+                CurlReplies(curl.Errors));
+
+    // 4. One directory of 10,000 names, no delay; MLSD, then a server without it.
+    MakeDirectory(root + "/big", 10'000);
+    for (const bool noMlsd : {false, true}) {
+        SlowServer plain(root, 0, "127.0.0.1", noMlsd);
+        const std::string url = plain.Base(0) + "/big/";
+        const std::string program = ProgramWith(scratch + (noMlsd ? "/nlst" : "/mlsd"), {url});
+        std::vector<double> ours, theirs, r;
+        for (int run = 0; run < 8; ++run) {
+            const Run o = RunProcess({program, "--check"}, scratch + "/big-ours");
+            const Run c = noMlsd ? RunProcess({"/usr/bin/curl", "-s", "--list-only", url},
+                                              scratch + "/big-curl")
+                                 : RunProcess({"/usr/bin/curl", "-s", "-X", "MLSD", url},
+                                              scratch + "/big-curl");
+            if (o.Milliseconds < 0 || c.Milliseconds < 0)
+                Fail("a check of the big directory failed");
+            if (run < 2)
+                continue; // the first merges 10,000 new names; both warm up
+            ours.push_back(o.Milliseconds);
+            theirs.push_back(c.Milliseconds);
+            r.push_back(o.Milliseconds / c.Milliseconds);
+        }
+        std::printf("4. ornbrook --check of 10,000 names with %s: %.1f ms, curl %s %.1f ms; "
+                    "median ratio %.2f (goal <= 1.0)\n",
+                    noMlsd ? "NLST" : "MLSD", Median(ours), noMlsd ? "--list-only" : "-X MLSD",
+                    Median(theirs), Median(r));
+    }
+    const std::string cleanup = "rm -rf '" + scratch + "'";
+    return std::system(cleanup.c_str()) == 0 ? 0 : 1;
+}
