@@ -227,7 +227,11 @@ void CSocket::Listen() {
 }
 
 std::string CSocket::LocalIP() const {
-    return ResolveHost(GetLocalHostOfSocket(SocketHandle));
+    // Without a name (or one that does not resolve) the name lookup would only
+    // give the all-ones address.
+    const std::string name = GetLocalHostOfSocket(SocketHandle);
+    const std::int32_t address = name.empty() ? -1 : GetIpOfHost(name);
+    return address != -1 ? IpToText(address) : GetLocalIP(SocketHandle);
 }
 
 void CSocket::Accept(CSocket& MyServer) {

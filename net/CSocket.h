@@ -85,7 +85,8 @@ public:
     void Connect(const std::string& Host, std::int32_t Port);
     // Listens on LocalPort (0: a port the system chooses) on all local addresses.
     void Listen();
-    // The host name of the local address, resolved back to a dotted address.
+    // The host name of the local address, resolved back to a dotted address;
+    // the local address itself when it has no name that resolves.
     std::string LocalIP() const;
     // Sends text, bytes or another value (see SocketData); always 0. Bytes the
     // system cannot take at once wait and go out before anything sent later.

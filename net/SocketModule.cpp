@@ -293,6 +293,10 @@ std::int32_t GetPeerPort(std::int32_t socket) {
     return PortOf(PeerRecord(socket, true));
 }
 
+std::string GetLocalIP(std::int32_t socket) {
+    return DottedBytes(PeerRecord(socket, false).address);
+}
+
 std::string GetLocalHostOfSocket(std::int32_t socket) {
     return GetHostOfIp(static_cast<std::int32_t>(PeerRecord(socket, false).address));
 }

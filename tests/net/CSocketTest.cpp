@@ -265,6 +265,31 @@ TEST_F(CSocketTest, SetUpFailuresRaiseErrorDuringConnectAndListen) {
     }
 }
 
+// The name of the local address, resolved back to an address; without a name,
+// the local address itself.
+TEST_F(CSocketTest, LocalIPIsTheLocalAddressItselfWhenItHasNoName) {
+    RawSocket far;
+    ASSERT_TRUE(AcceptRaw(far));
+    const auto peer = accepted_[0];
+    const struct {
+        const char* name;
+        std::vector<std::uint32_t> addressesOfNamedTest;
+        const char* localIP;
+    } rows[] = {
+        {"no reverse name", {}, "127.0.0.1"},
+        // 127.0.0.1 is named "named.test", whose first address is another one.
+        {"a reverse name", {test::Address("10.9.8.7"), test::Address("127.0.0.1")}, "10.9.8.7"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        names_.hosts.clear();
+        if (!row.addressesOfNamedTest.empty())
+            names_.hosts["named.test"] = row.addressesOfNamedTest;
+        EXPECT_EQ(peer->LocalIP(), row.localIP);
+        RemoveCachedDomain("named.test");
+    }
+}
+
 TEST_F(CSocketTest, AFailedAcceptLeavesTheSocketClosedWithoutEvent) {
     auto listener = NewSocket();
     listener->Listen();
