@@ -279,6 +279,11 @@ void CSocket::Accept(CSocket& MyServer) {
 
 void CSocket::Disconnect() {
     ProzessScope scope("CSocket_Disconnect");
+    // A retry still to come would undo this, or replace what Connect, Listen or
+    // Accept open next (a retry waits only while its failed socket is open, so
+    // each of them comes through here).
+    if (ReconnectTimer)
+        ReconnectTimer->StoppTimer();
     State = StateClosed;
     LocalPort = 0;
     if (SocketHandle != 0) {

@@ -91,6 +91,8 @@ public:
     // Sends text, bytes or another value (see SocketData); always 0. Bytes the
     // system cannot take at once wait and go out before anything sent later.
     std::int32_t SendData(const SocketData& Data);
+    // Closes the connection or listener; a retry of a failed connect that is
+    // still to come is dropped.
     void Disconnect();
     // Takes the pending connection of a listener; called on a closed socket,
     // usually one made in the listener's ConnectionRequest handler. A failed

@@ -1,5 +1,6 @@
 #include "net/CSocket.h"
 
+#include "net/ADomainCache.h"
 #include "net/SocketModule.h"
 #include "net/WinsockApi.h"
 #include "tests/net/NetTestSupport.h"
@@ -262,6 +263,54 @@ TEST_F(CSocketTest, SetUpFailuresRaiseErrorDuringConnectAndListen) {
         EXPECT_EQ(socket->State, CSocket::StateClosed);
         EXPECT_EQ(socket->WindowHandle, 0);
         EXPECT_TRUE(events.events.empty());
+    }
+}
+
+// A refused connect waits about 100 ms for its one retry. What the owner does in
+// that time stands: the retry does not come after it.
+TEST_F(CSocketTest, DisconnectConnectListenAndCancelStopAPendingRetry) {
+    const std::int32_t serverPort = MakeServer()->LocalPort;
+    names_.hosts["retry.test"] = {test::Address("127.0.0.1")};
+    enum class Then { Disconnect, ConnectElsewhere, Listen, Cancel };
+    const struct {
+        const char* name;
+        Then then;
+        std::int32_t state;
+    } rows[] = {
+        {"Disconnect", Then::Disconnect, CSocket::StateClosed},
+        {"Connect elsewhere", Then::ConnectElsewhere, CSocket::StateConnected},
+        {"Listen", Then::Listen, CSocket::StateListening},
+        {"Cancel", Then::Cancel, CSocket::StateClosed},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        auto client = NewSocket();
+        Recorder events;
+        events.Watch(*client);
+        client->Connect("retry.test", test::FreePort());
+        // The refusal drops the host from the domain cache as it arms the retry.
+        ASSERT_TRUE(WaitFor([&] { return DomainCache().GetDomainIP("retry.test") == -1; }));
+        const std::int32_t connectsBefore = ProzessRuns("CSocket_Connect");
+        switch (row.then) {
+        case Then::Disconnect:
+            client->Disconnect();
+            break;
+        case Then::ConnectElsewhere:
+            client->Connect("127.0.0.1", serverPort);
+            break;
+        case Then::Listen:
+            client->Listen();
+            break;
+        case Then::Cancel:
+            client->Cancel();
+            break;
+        }
+        test::RunEvents(400);
+        const int ownConnects = row.then == Then::ConnectElsewhere ? 1 : 0;
+        EXPECT_EQ(ProzessRuns("CSocket_Connect") - connectsBefore, ownConnects);
+        EXPECT_EQ(client->State, row.state);
+        EXPECT_EQ(events.Count("Connect"), ownConnects);
+        EXPECT_TRUE(events.errors.empty());
     }
 }
 
