@@ -106,7 +106,9 @@ std::shared_ptr<CSocket> CSocket::Create() {
 
 CSocket::~CSocket() = default;
 
+// Connect, Listen and Accept each open a fresh window here for what they open.
 void CSocket::OpenNotifyWindow() {
+    ++openings_;
     if (WindowHandle != 0)
         CloseNotifyWindow(); // never two windows, never a lost Winsock hold
     HoldWinsock();
@@ -325,8 +327,12 @@ void CSocket::WindowProc(std::int32_t WSAEvent, const SocketData& Data) {
                 return;
             }
         }
-        RaiseError(0, Data.Text());
-        Disconnect();
+        {
+            const auto opened = openings_;
+            RaiseError(0, Data.Text());
+            if (openings_ == opened)
+                Disconnect();
+        }
         break;
     case winsock::FD_READ: {
         ProzessScope scope("Event CSocket_DataArrival");
@@ -365,11 +371,13 @@ void CSocket::WindowProc(std::int32_t WSAEvent, const SocketData& Data) {
         break;
     }
     case winsock::FD_CLOSE: {
+        const auto opened = openings_;
         {
             ProzessScope scope("Event CSocket_Closed");
             Events.Closed.Raise();
         }
-        Disconnect();
+        if (openings_ == opened)
+            Disconnect();
         break;
     }
     default:

@@ -29,7 +29,8 @@ class ATimer;
 //   socket->Events.Connect.Connect([] { ... });
 //   socket->Events.DataArrival.Connect([](const SocketBytes& b, const std::string& ip) {});
 // They are raised synchronously from inside the notification (and, on the SSL
-// client path, from inside Connect); handlers may call back into the object.
+// client path, from inside Connect); handlers may call back into the object. A
+// connection that a Closed or Error handler opens is not closed after it.
 //
 // User-interface thread only.
 class CSocket final : public std::enable_shared_from_this<CSocket> {
@@ -133,6 +134,9 @@ private:
     std::string LastHost;
     std::int32_t LastPort = 0;
     std::string LineBuffer;
+    // Counts what Connect, Listen and Accept opened, so that the Disconnect
+    // after an event leaves alone a connection that the handler opened.
+    std::uint64_t openings_ = 0;
     // Bytes handed to SendData that the system could not take yet, in order;
     // the first pendingSent_ of them are already out.
     SocketBytes pending_;

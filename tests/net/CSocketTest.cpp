@@ -314,6 +314,38 @@ TEST_F(CSocketTest, DisconnectConnectListenAndCancelStopAPendingRetry) {
     }
 }
 
+// The Disconnect that follows Closed and Error leaves alone a connection that
+// the handler opened.
+TEST_F(CSocketTest, AConnectFromInsideClosedOrErrorSurvives) {
+    const std::int32_t port = MakeServer()->LocalPort;
+    for (const char* handler : {"Closed", "Error"}) {
+        SCOPED_TRACE(handler);
+        auto client = NewSocket();
+        Recorder events;
+        events.Watch(*client);
+        CSocket* raw = client.get();
+        const auto reconnect = [raw, port] { raw->Connect("127.0.0.1", port); };
+        const bool onClosed = std::string(handler) == "Closed";
+        if (onClosed) {
+            client->Events.Closed.Connect(reconnect);
+            const std::size_t acceptedBefore = accepted_.size();
+            client->Connect("127.0.0.1", port);
+            ASSERT_TRUE(WaitFor([&] { return accepted_.size() > acceptedBefore; }));
+            ASSERT_TRUE(WaitFor([&] { return events.Saw("Connect"); }));
+            accepted_.back()->Disconnect(); // the far end leaves
+        } else {
+            client->Events.Error.Connect(
+                [reconnect](std::int32_t, const std::string&) { reconnect(); });
+            client->Connect("127.0.0.1", test::FreePort()); // refused, retried, refused
+        }
+        // The first connection's Connect, if any, and the handler's.
+        ASSERT_TRUE(WaitFor([&] { return events.Count("Connect") == (onClosed ? 2 : 1); }));
+        test::RunEvents(300);
+        EXPECT_EQ(client->State, CSocket::StateConnected);
+        EXPECT_EQ(client->RemotePort, port);
+    }
+}
+
 // The name of the local address, resolved back to an address; without a name,
 // the local address itself.
 TEST_F(CSocketTest, LocalIPIsTheLocalAddressItselfWhenItHasNoName) {
