@@ -131,6 +131,11 @@ void CSocket::RaiseError(std::int32_t number, const std::string& description) {
     Events.Error.Raise(number, description);
 }
 
+void CSocket::RaiseClosed() {
+    ProzessScope scope("Event CSocket_Closed");
+    Events.Closed.Raise();
+}
+
 void CSocket::Fail(std::int32_t number, const std::string& description) {
     Disconnect();
     RaiseError(number, description);
@@ -328,8 +333,13 @@ void CSocket::WindowProc(std::int32_t WSAEvent, const SocketData& Data) {
             }
         }
         {
+            const bool wasConnected = State == StateConnected;
             const auto opened = openings_;
             RaiseError(0, Data.Text());
+            // An established connection that fails has ended, too; unless the
+            // handler closed it or opened another.
+            if (wasConnected && openings_ == opened && SocketHandle != 0)
+                RaiseClosed();
             if (openings_ == opened)
                 Disconnect();
         }
@@ -372,10 +382,7 @@ void CSocket::WindowProc(std::int32_t WSAEvent, const SocketData& Data) {
     }
     case winsock::FD_CLOSE: {
         const auto opened = openings_;
-        {
-            ProzessScope scope("Event CSocket_Closed");
-            Events.Closed.Raise();
-        }
+        RaiseClosed();
         if (openings_ == opened)
             Disconnect();
         break;

@@ -104,6 +104,8 @@ public:
     void SendFile(const std::string& file);
     // Entry point of the socket runtime's notifications: 0 error (Data: text),
     // 1 FD_READ (Data: bytes), 2 FD_WRITE, 8 FD_ACCEPT, 16 FD_CONNECT, 32 FD_CLOSE.
+    // An error while connecting is retried once; one on an established
+    // connection (a broken SSL session) raises Error, then Closed.
     void WindowProc(std::int32_t WSAEvent, const SocketData& Data);
     // This machine's best IPv4 address: the last public one, else the last
     // private one, else empty.
@@ -122,6 +124,7 @@ private:
     void CloseNotifyWindow();
     void Fail(std::int32_t number, const std::string& description);
     void RaiseError(std::int32_t number, const std::string& description);
+    void RaiseClosed();
     void SplitLines(const SocketBytes& bytes);
     bool SendPending();
     std::int32_t SendSome(const std::uint8_t* from, std::size_t count);

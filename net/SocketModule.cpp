@@ -111,10 +111,14 @@ void Dispatch(CSocket& socket, HWND hwnd, UINT uMsg, WPARAM wParam, std::int16_t
             if (socket.SocketHandle != static_cast<std::int32_t>(handle))
                 break;
         }
-        // The SSL library reads the descriptor itself: an empty recv tells the
-        // layer that the notification was reacted to, so the next one comes.
-        if (socket.SSLHandle != 0 && socket.SocketHandle == static_cast<std::int32_t>(handle))
-            winsock::recv(handle, nullptr, 0, 0);
+        if (socket.SSLHandle != 0 && socket.SocketHandle == static_cast<std::int32_t>(handle)) {
+            // A broken session stays broken, and the bytes it left unread would
+            // wake the socket again and again: the connection ends here.
+            if (ssl_geterror(socket.SSLHandle) != 0)
+                socket.WindowProc(0, SocketData(GetWinsockErrorText(winsock::WSAECONNABORTED)));
+            else
+                winsock::RequestReadNotification(handle);
+        }
         break;
     }
     case winsock::FD_WRITE:

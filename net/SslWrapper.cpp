@@ -40,6 +40,8 @@ struct Session {
     std::unique_ptr<SSL_CTX, CtxFree> ctx;
     std::unique_ptr<SSL, SslFree> ssl;
     int socket = -1;
+    // The OpenSSL error class that broke the session; 0 while it is sound.
+    int failure = 0;
 };
 
 // The session table. Calls on one session come from one thread; the lock only
@@ -178,6 +180,9 @@ std::shared_ptr<Session> NewSession(const SSL_METHOD* method) {
     // other bytes start cleanly.
     SSL_CTX_set_mode(session->ctx.get(),
                      SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+    // A peer that closes the connection without close_notify ends the session
+    // as a plain peer's close does, not with an error.
+    SSL_CTX_set_options(session->ctx.get(), SSL_OP_IGNORE_UNEXPECTED_EOF);
     return session;
 }
 
@@ -307,16 +312,27 @@ std::int32_t ssl_send(std::int32_t session, const void* data, std::int32_t lengt
 
 std::int32_t ssl_recv(std::int32_t session, void* buffer, std::int32_t capacity) {
     const auto found = FindSession(session);
-    if (!found || buffer == nullptr || capacity < 1)
+    if (!found || buffer == nullptr || capacity < 1 || found->failure != 0)
         return -1;
     ERR_clear_error();
     const int result = SSL_read(found->ssl.get(), buffer, capacity);
     if (result > 0)
         return result;
     // As recv: 0 when the peer closed, -1 when nothing is there or it failed.
-    const int error = SSL_get_error(found->ssl.get(), result);
+    int error = SSL_get_error(found->ssl.get(), result);
     ERR_clear_error();
-    return error == SSL_ERROR_ZERO_RETURN ? 0 : -1;
+    if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE)
+        return -1;
+    if (error == SSL_ERROR_ZERO_RETURN) {
+        // Nothing may follow the peer's close_notify (RFC 8446, 6.1); bytes that
+        // do would stay unread on the socket for good.
+        char probe = 0;
+        if (::recv(found->socket, &probe, 1, MSG_PEEK | MSG_DONTWAIT) < 1)
+            return 0;
+        error = SSL_ERROR_SSL;
+    }
+    found->failure = error;
+    return -1;
 }
 
 std::int32_t ssl_getcipher(std::int32_t session, char* buffer, std::int32_t capacity) {
@@ -340,6 +356,11 @@ std::int32_t ssl_getsubject(std::int32_t session, char* buffer, std::int32_t cap
 
 std::int32_t ssl_getissuer(std::int32_t session, char* buffer, std::int32_t capacity) {
     return PeerName(session, buffer, capacity, NamePart::Issuer);
+}
+
+std::int32_t ssl_geterror(std::int32_t session) {
+    const auto found = FindSession(session);
+    return found ? found->failure : -1;
 }
 
 std::int32_t ssl_getverify(std::int32_t session) {

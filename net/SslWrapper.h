@@ -24,13 +24,21 @@ std::int32_t ssl_init_server(std::int32_t socket, const std::string& certificate
 // Bytes written; 0 or -1 as a plain send.
 std::int32_t ssl_send(std::int32_t session, const void* data, std::int32_t length);
 
-// Bytes read; less than 1 when nothing is there (also on a non-blocking socket).
+// Bytes read; 0 when the peer ended the session (with close_notify, or by
+// closing the connection); -1 when nothing is there (also on a non-blocking
+// socket) or the session is broken, which ssl_geterror tells apart.
 std::int32_t ssl_recv(std::int32_t session, void* buffer, std::int32_t capacity);
 
 // Zero-terminated descriptions into buffer, never beyond capacity.
 std::int32_t ssl_getcipher(std::int32_t session, char* buffer, std::int32_t capacity);
 std::int32_t ssl_getsubject(std::int32_t session, char* buffer, std::int32_t capacity);
 std::int32_t ssl_getissuer(std::int32_t session, char* buffer, std::int32_t capacity);
+
+// 0 while the session is sound, so that a result below 1 only means waiting
+// for the socket or the peer's end. Otherwise the session is broken for good
+// (a fatal alert, a record that does not decrypt, bytes after the peer's
+// close_notify, a socket error); -1 for an unknown handle.
+std::int32_t ssl_geterror(std::int32_t session);
 
 // 0 when the peer certificate verified.
 std::int32_t ssl_getverify(std::int32_t session);

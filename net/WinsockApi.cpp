@@ -460,6 +460,13 @@ int WSAAsyncSelect(SOCKET s, HWND hwnd, UINT message, std::int32_t mask) {
     return 0;
 }
 
+void RequestReadNotification(SOCKET s) {
+    if (Selection* sel = Find(s)) {
+        sel->readWaiting = false;
+        Update(*sel);
+    }
+}
+
 void RequestWriteNotification(SOCKET s) {
     if (Selection* sel = Find(s)) {
         sel->writeWanted = true;

@@ -101,8 +101,10 @@ int getsockname(SOCKET s, void* address, int* length);
 // delivery rules; makes the socket non-blocking. Message 0 or mask 0 cancels the
 // selection (the socket stays non-blocking).
 int WSAAsyncSelect(SOCKET s, HWND hwnd, UINT message, std::int32_t mask);
-// The SSL library writes on the descriptor itself: after its write had to wait,
-// this asks for the FD_WRITE that Winsock would send.
+// The SSL library reads and writes on the descriptor itself. After it has read,
+// this re-enables FD_READ as Winsock's recv would; after its write had to
+// wait, it asks for the FD_WRITE that Winsock would send.
+void RequestReadNotification(SOCKET s);
 void RequestWriteNotification(SOCKET s);
 
 // Names: IPv4 addresses in network order (32 bits, first part in the lowest byte).

@@ -1,13 +1,20 @@
 #include "net/CSocket.h"
 #include "net/CSocketSecure.h"
+#include "net/SslWrapper.h"
 
 #include "tests/net/NetTestSupport.h"
 #include "tests/net/SecureTestSupport.h"
 #include "tests/net/TlsPeers.h"
 
 #include <QCoreApplication>
+#include <QEventLoop>
+#include <QTimer>
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
+#include <time.h>
+
+#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
@@ -19,6 +26,7 @@ using ornbrook::test::OpensslPeer;
 using ornbrook::test::Recorder;
 using ornbrook::test::SocketFixture;
 using ornbrook::test::TestCertificates;
+using ornbrook::test::TlsClientThread;
 using ornbrook::test::TlsTestServer;
 using ornbrook::test::WaitFor;
 
@@ -30,6 +38,21 @@ const TestCertificates& Certificates() {
 
 void Pump() {
     QCoreApplication::processEvents();
+}
+
+// Process CPU time spent while the event loop runs, idle unless there is work,
+// for about the given time.
+double CpuSecondsWhileEventsRun(int ms) {
+    const auto cpu = [] {
+        timespec now{};
+        ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+        return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+    };
+    const double before = cpu();
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+    return cpu() - before;
 }
 
 class SslSocketTest : public SocketFixture {
@@ -44,14 +67,16 @@ protected:
         CSocket* server = listener.get();
         listener->Events.ConnectionRequest.Connect([this, server] {
             accepted = NewSocket();
-            acceptedLog.Watch(*accepted);
+            acceptedAll.push_back(accepted);
+            acceptedLogs.emplace_back().Watch(*accepted);
             accepted->Accept(*server);
         });
         return listener;
     }
 
-    std::shared_ptr<CSocket> accepted;
-    Recorder acceptedLog;
+    std::shared_ptr<CSocket> accepted; // the latest
+    std::vector<std::shared_ptr<CSocket>> acceptedAll;
+    std::deque<Recorder> acceptedLogs; // one for each of acceptedAll
 };
 
 struct TrustCase {
@@ -129,17 +154,19 @@ TEST_F(SslSocketTest, ServerAcceptsSClient) {
     EXPECT_TRUE(client.WaitForOutput("Verify return code: 0 (ok)", Pump)) << client.Output();
 
     client.Write("hello server\n");
-    EXPECT_TRUE(WaitFor([&] { return acceptedLog.Received().find('\n') != std::string::npos; }));
-    EXPECT_EQ(acceptedLog.Received(), "hello server\n");
+    EXPECT_TRUE(
+        WaitFor([&] { return acceptedLogs.back().Received().find('\n') != std::string::npos; }));
+    EXPECT_EQ(acceptedLogs.back().Received(), "hello server\n");
     accepted->SendData(SocketData("hello client\n"));
     EXPECT_TRUE(client.WaitForOutput("hello client", Pump));
 
     // The client leaves: the accepted side hears it and closes.
     client.CloseInput();
-    EXPECT_TRUE(WaitFor([&] { return acceptedLog.Count("Closed") == 1; })) << client.Output();
+    EXPECT_TRUE(WaitFor([&] { return acceptedLogs.back().Count("Closed") == 1; }))
+        << client.Output();
     EXPECT_EQ(accepted->State, CSocket::StateClosed);
     EXPECT_EQ(accepted->SSLHandle, 0);
-    EXPECT_FALSE(acceptedLog.Saw("Connect"));
+    EXPECT_FALSE(acceptedLogs.back().Saw("Connect"));
 }
 
 TEST_F(SslSocketTest, ServerHandshakeFailureClosesWithoutAnEvent) {
@@ -149,7 +176,7 @@ TEST_F(SslSocketTest, ServerHandshakeFailureClosesWithoutAnEvent) {
     EXPECT_EQ(accepted->State, CSocket::StateClosed);
     EXPECT_EQ(accepted->SocketHandle, 0);
     EXPECT_EQ(accepted->RemotePort, 0);
-    EXPECT_TRUE(acceptedLog.errors.empty());
+    EXPECT_TRUE(acceptedLogs.back().errors.empty());
 }
 
 // The handshake itself failing in other ways is tested on the SSL library.
@@ -166,6 +193,47 @@ TEST_F(SslSocketTest, ClientHandshakeFailureGivesError8AndAClosedSocket) {
     EXPECT_EQ(client->State, CSocket::StateClosed);
     EXPECT_EQ(client->SocketHandle, 0);
     EXPECT_EQ(client->SSLHandle, 0);
+}
+
+// After a record that does not decrypt, or bytes after the peer's close_notify,
+// the session is broken for good: the socket says so with Error, then Closed,
+// and closes, instead of being woken for the same bytes again and again.
+TEST_F(SslSocketTest, ABrokenSessionEndsWithErrorThenClosedWithoutSpinning) {
+    // Application data records whose contents are not what the key encrypted:
+    // the first breaks the session, the second is still waiting then.
+    const std::string record = std::string("\x17\x03\x03\x00\x20", 5) + std::string(32, 'Z');
+    const std::string badRecords = record + record;
+    const std::string plainBytes = "these come after the end";
+    const struct {
+        const char* name;
+        TlsClientThread::Job job;
+    } rows[] = {
+        {"record that does not decrypt",
+         [&](std::int32_t, int socket) {
+             ::send(socket, badRecords.data(), badRecords.size(), MSG_NOSIGNAL);
+         }},
+        {"bytes after the end",
+         [&](std::int32_t session, int socket) {
+             ssl_cleanup(session); // close_notify; the connection stays open
+             ::send(socket, plainBytes.data(), plainBytes.size(), MSG_NOSIGNAL);
+         }},
+    };
+    const auto listener = StartListener(Certificates().ServerKey());
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        TlsClientThread peer(listener->LocalPort, row.job);
+        ASSERT_TRUE(WaitFor([&] { return peer.Done(); }));
+        ASSERT_TRUE(peer.Connected());
+        EXPECT_LT(CpuSecondsWhileEventsRun(1000), 0.3);
+        const Recorder& log = acceptedLogs.back();
+        std::vector<std::string> sequence = log.sequence;
+        std::erase(sequence, "SendComplete"); // whether it came first is the peer's timing
+        EXPECT_EQ(sequence, (std::vector<std::string>{"Error", "Closed"}));
+        EXPECT_EQ(log.errors, (ErrorList{{0, "Software caused connection abort."}}));
+        EXPECT_EQ(accepted->State, CSocket::StateClosed);
+        EXPECT_EQ(accepted->SocketHandle, 0);
+        EXPECT_EQ(accepted->SSLHandle, 0);
+    }
 }
 
 } // namespace

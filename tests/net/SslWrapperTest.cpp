@@ -11,12 +11,12 @@
 #include <gtest/gtest.h>
 
 #include <array>
-#include <chrono>
 #include <string>
 #include <thread>
 
 using namespace ornbrook;
 using ornbrook::test::RawSocket;
+using ornbrook::test::ReceiveThrough;
 using ornbrook::test::TestCertificates;
 using ornbrook::test::TlsTestServer;
 
@@ -28,22 +28,6 @@ const TestCertificates& Certificates() {
 
 void SetNonBlocking(int fd) {
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
-}
-
-// Reads through the session until count bytes came; a bound keeps a lost
-// reply from hanging the test.
-std::string Receive(std::int32_t session, int fd, std::size_t count) {
-    std::string received;
-    std::array<char, 2000> buffer{};
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (received.size() < count && std::chrono::steady_clock::now() < deadline) {
-        pollfd entry{fd, POLLIN, 0};
-        ::poll(&entry, 1, 100);
-        std::int32_t got = 0;
-        while ((got = ssl_recv(session, buffer.data(), buffer.size())) > 0)
-            received.append(buffer.data(), static_cast<std::size_t>(got));
-    }
-    return received;
 }
 
 std::string Text(std::int32_t (*get)(std::int32_t, char*, std::int32_t), std::int32_t session) {
@@ -89,7 +73,7 @@ TEST(SslClient, TalksToSServerAndFillsTextsWithinTheCapacity) {
     EXPECT_LT(ssl_recv(session, buffer.data(), buffer.size()), 1);
 
     server.Peer().Write("from the server\n");
-    EXPECT_EQ(Receive(session, socket.Fd(), 16), "from the server\n");
+    EXPECT_EQ(ReceiveThrough(session, socket.Fd(), 16), "from the server\n");
     const std::string line = "from the client\n";
     EXPECT_EQ(ssl_send(session, line.data(), static_cast<std::int32_t>(line.size())),
               static_cast<std::int32_t>(line.size()));
@@ -164,7 +148,7 @@ TEST(SslTransfer, LargeSendOnNonBlockingSocketArrivesWhole) {
         serverSession = ssl_init_server(serverEnd.Fd(), Certificates().ServerCertificate(),
                                         Certificates().ServerKey());
         if (serverSession > 100)
-            received = Receive(serverSession, serverEnd.Fd(), payload.size());
+            received = ReceiveThrough(serverSession, serverEnd.Fd(), payload.size());
     });
     const std::int32_t session = ssl_init_client(clientEnd.Fd(), "");
     ASSERT_NE(session, 0);
@@ -196,6 +180,7 @@ TEST(SslSessions, UnknownHandlesFailQuietly) {
         EXPECT_EQ(ssl_send(handle, "x", 1), -1);
         EXPECT_EQ(ssl_recv(handle, buffer.data(), buffer.size()), -1);
         EXPECT_NE(ssl_getverify(handle), 0);
+        EXPECT_NE(ssl_geterror(handle), 0);
         EXPECT_EQ(ssl_getcipher(handle, buffer.data(), buffer.size()), -1);
         EXPECT_EQ(buffer[0], '\0');
         EXPECT_EQ(ssl_cleanup(handle), -1);
