@@ -413,12 +413,15 @@ std::int32_t CSocket::SendSome(const std::uint8_t* from, std::size_t count) {
 }
 
 bool CSocket::SendMustWait(std::int32_t sent) {
-    // The SSL library does not say why it wrote nothing; a dead connection is
-    // told apart by its close notification, which ends the wait.
-    if (sent != -1 || (SSLHandle == 0 && winsock::WSAGetLastError() != winsock::WSAEWOULDBLOCK))
+    if (sent != -1)
         return false;
-    if (SSLHandle != 0)
-        winsock::RequestWriteNotification(SocketHandle);
+    if (SSLHandle == 0)
+        return winsock::WSAGetLastError() == winsock::WSAEWOULDBLOCK;
+    // From a sound session -1 means a full socket. The bytes kept for FD_WRITE
+    // begin where the SSL library stopped, as its next call needs.
+    if (ssl_geterror(SSLHandle) != 0)
+        return false;
+    winsock::RequestWriteNotification(SocketHandle);
     return true;
 }
 

@@ -21,8 +21,8 @@ namespace ornbrook {
 
 namespace {
 
-// A handshake or a send that waits longer than this for the peer gives up:
-// both run on the caller's (user-interface) thread.
+// A handshake that waits longer than this for the peer gives up: it runs on
+// the caller's (user-interface) thread.
 constexpr std::chrono::milliseconds WaitLimit{20000};
 
 // Handles start above 100 for both sides: the server side's callers treat 100
@@ -181,8 +181,9 @@ std::shared_ptr<Session> NewSession(const SSL_METHOD* method) {
     SSL_CTX_set_mode(session->ctx.get(),
                      SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
     // A peer that closes the connection without close_notify ends the session
-    // as a plain peer's close does, not with an error.
-    SSL_CTX_set_options(session->ctx.get(), SSL_OP_IGNORE_UNEXPECTED_EOF);
+    // as a plain peer's close does, not with an error. Without renegotiation
+    // a write waits only for room on the socket, never for the peer's bytes.
+    SSL_CTX_set_options(session->ctx.get(), SSL_OP_IGNORE_UNEXPECTED_EOF | SSL_OP_NO_RENEGOTIATION);
     return session;
 }
 
@@ -285,14 +286,14 @@ std::int32_t ssl_init_server(std::int32_t socket, const std::string& certificate
 
 std::int32_t ssl_send(std::int32_t session, const void* data, std::int32_t length) {
     const auto found = FindSession(session);
-    if (!found || data == nullptr || length < 0)
+    if (!found || data == nullptr || length < 0 || found->failure != 0)
         return -1;
     if (length == 0)
         return 0;
-    // A record half on the wire cannot be taken back, so the bytes go out whole
-    // (waiting for the peer to read up to WaitLimit), as on a blocking socket.
+    // Whole records go out as long as the socket takes them. A record that it
+    // takes only in part stays with the session and is finished by the next
+    // call, which is why that call must begin with the same bytes.
     ERR_clear_error();
-    const auto deadline = std::chrono::steady_clock::now() + WaitLimit;
     const char* bytes = static_cast<const char*>(data);
     std::int32_t written = 0;
     while (written < length) {
@@ -302,9 +303,9 @@ std::int32_t ssl_send(std::int32_t session, const void* data, std::int32_t lengt
             continue;
         }
         const int error = SSL_get_error(found->ssl.get(), result);
-        if ((error != SSL_ERROR_WANT_READ && error != SSL_ERROR_WANT_WRITE) ||
-            !WaitForSocket(found->socket, error, deadline))
-            break;
+        if (error != SSL_ERROR_WANT_READ && error != SSL_ERROR_WANT_WRITE)
+            found->failure = error;
+        break;
     }
     ERR_clear_error();
     return written > 0 ? written : -1;

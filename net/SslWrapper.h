@@ -7,8 +7,9 @@ namespace ornbrook {
 
 // A small SSL library over OpenSSL with the call contract the socket classes
 // are written against: integer session handles, blocking handshakes on an
-// already connected socket, zero-terminated texts into caller buffers.
-// TLS 1.2 or newer with the system's default ciphers.
+// already connected socket, sends and receives that never wait,
+// zero-terminated texts into caller buffers. TLS 1.2 or newer with the
+// system's default ciphers.
 
 // Client handshake on a connected, blocking socket. caFile names the CA
 // certificates to verify the server against (empty: none; the handshake still
@@ -21,7 +22,10 @@ std::int32_t ssl_init_client(std::int32_t socket, const std::string& caFile);
 std::int32_t ssl_init_server(std::int32_t socket, const std::string& certificateFile,
                              const std::string& keyFile);
 
-// Bytes written; 0 or -1 as a plain send.
+// Bytes written, without waiting for the socket (in whatever mode it is); -1
+// when it takes none now, as a non-blocking send, or when the session is
+// broken (ssl_geterror). After a short count or -1 the next call must begin
+// with the first byte not written: part of its record may be on the wire.
 std::int32_t ssl_send(std::int32_t session, const void* data, std::int32_t length);
 
 // Bytes read; 0 when the peer ended the session (with close_notify, or by

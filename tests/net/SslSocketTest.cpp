@@ -14,9 +14,11 @@
 #include <sys/socket.h>
 #include <time.h>
 
+#include <chrono>
 #include <deque>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 using namespace ornbrook;
@@ -54,6 +56,16 @@ double CpuSecondsWhileEventsRun(int ms) {
     loop.exec();
     return cpu() - before;
 }
+
+// Counts the ticks of a 100 ms timer.
+struct TickCounter {
+    TickCounter() {
+        QObject::connect(&timer, &QTimer::timeout, [this] { ++ticks; });
+        timer.start(100);
+    }
+    QTimer timer;
+    int ticks = 0;
+};
 
 class SslSocketTest : public SocketFixture {
 protected:
@@ -234,6 +246,32 @@ TEST_F(SslSocketTest, ABrokenSessionEndsWithErrorThenClosedWithoutSpinning) {
         EXPECT_EQ(accepted->SocketHandle, 0);
         EXPECT_EQ(accepted->SSLHandle, 0);
     }
+}
+
+// A peer that does not read for a second: what the connection cannot take yet
+// waits for FD_WRITE while the thread goes on, then arrives whole and in order.
+TEST_F(SslSocketTest, ALargeSendToAPeerThatDoesNotReadLeavesTheThreadFree) {
+    const auto listener = StartListener(Certificates().ServerKey());
+    std::string payload(32 * 1024 * 1024, '\0');
+    for (std::size_t i = 0; i < payload.size(); ++i)
+        payload[i] = static_cast<char>(i * 7 + i / 251);
+    std::string received;
+    TlsClientThread peer(listener->LocalPort, [&](std::int32_t session, int socket) {
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        received = test::ReceiveThrough(session, socket, payload.size());
+    });
+    ASSERT_TRUE(WaitFor([&] { return accepted && acceptedLogs.back().Saw("SendComplete"); }));
+    Recorder& log = acceptedLogs.back();
+    log.events.clear();
+
+    TickCounter counter;
+    accepted->SendData(SocketBytes(payload.begin(), payload.end()));
+    ASSERT_TRUE(WaitFor([&] { return peer.Done(); }, 60000));
+    EXPECT_GE(counter.ticks, 5);
+    EXPECT_EQ(received.size(), payload.size());
+    EXPECT_TRUE(received == payload);
+    EXPECT_TRUE(WaitFor([&] { return log.Saw("SendComplete"); }));
+    EXPECT_TRUE(log.errors.empty());
 }
 
 } // namespace
