@@ -179,7 +179,7 @@ void CSocket::Connect(const std::string& Host, std::int32_t Port) {
     }
 
     if (SSLEnable) {
-        if (winsock::connect(SocketHandle, &remote, sizeof remote) != 0)
+        if (!ConnectWithinTimeOut(remote))
             return Fail(7, "error on connecting");
         SSLHandle = ssl_init_client(SocketHandle, SSLCAFile);
         if (SSLHandle == 0)
@@ -257,25 +257,27 @@ void CSocket::Accept(CSocket& MyServer) {
     }
     SocketHandle = handle;
 
+    // The accepted socket inherits the listener's window; its notifications move to
+    // this object's own window so that they outlive the listener.
+    if (winsock::WSAAsyncSelect(SocketHandle, WindowHandle, SocketNotifyMessage, ServerMask) != 0) {
+        Disconnect();
+        return;
+    }
     if (SSLEnable) {
-        std::uint32_t blocking = 0;
-        if (winsock::WSAAsyncSelect(SocketHandle, WindowHandle, 0, 0) != 0 ||
-            winsock::ioctlsocket(SocketHandle, winsock::FionBio, &blocking) != 0) {
-            Disconnect();
-            return;
-        }
         const std::int32_t session =
             ssl_init_server(SocketHandle, SSLServerCertificate, SSLServerKey);
         if (session <= 100) {
             Disconnect();
             return;
         }
+        // A client that says nothing must not hold the thread: the handshake
+        // goes on from the notifications, within TimeOut, and the connection
+        // counts as established once it is done.
         SSLHandle = session;
-    }
-    // The accepted socket inherits the listener's window; its notifications move to
-    // this object's own window so that they outlive the listener.
-    if (winsock::WSAAsyncSelect(SocketHandle, WindowHandle, SocketNotifyMessage, ServerMask) != 0) {
-        Disconnect();
+        State = StateConnecting;
+        if (TimeOut > 0)
+            SetTimer(WindowHandle, static_cast<UINT_PTR>(SocketHandle), static_cast<UINT>(TimeOut));
+        ContinueHandshake();
         return;
     }
     RemoteHost = GetPeerIP(SocketHandle);
@@ -324,6 +326,10 @@ void CSocket::WindowProc(std::int32_t WSAEvent, const SocketData& Data) {
     const auto self = shared_from_this();
     switch (WSAEvent) {
     case 0:
+        if (InHandshake()) {
+            Disconnect(); // the handshake's time limit, closed as its failures are
+            break;
+        }
         if (State == StateConnecting) {
             RemoveCachedDomain(LastHost);
             if (ReconnectCount == 0) {
@@ -345,6 +351,10 @@ void CSocket::WindowProc(std::int32_t WSAEvent, const SocketData& Data) {
         }
         break;
     case winsock::FD_READ: {
+        if (InHandshake()) {
+            ContinueHandshake(); // the runtime leaves its bytes to the handshake
+            break;
+        }
         ProzessScope scope("Event CSocket_DataArrival");
         if (LineSeparator.empty())
             Events.DataArrival.Raise(Data.Bytes(), RemoteHost);
@@ -353,6 +363,10 @@ void CSocket::WindowProc(std::int32_t WSAEvent, const SocketData& Data) {
         break;
     }
     case winsock::FD_WRITE:
+        if (InHandshake()) {
+            ContinueHandshake();
+            break;
+        }
         // SendComplete means that everything handed to SendData is out.
         if (SendPending()) {
             ProzessScope scope("Event CSocket_SendComplete");
@@ -381,6 +395,10 @@ void CSocket::WindowProc(std::int32_t WSAEvent, const SocketData& Data) {
         break;
     }
     case winsock::FD_CLOSE: {
+        if (InHandshake()) {
+            Disconnect(); // the client left before the handshake was done
+            break;
+        }
         const auto opened = openings_;
         RaiseClosed();
         if (openings_ == opened)
@@ -390,6 +408,42 @@ void CSocket::WindowProc(std::int32_t WSAEvent, const SocketData& Data) {
     default:
         break;
     }
+}
+
+bool CSocket::InHandshake() const {
+    return SSLHandle != 0 && State == StateConnecting;
+}
+
+void CSocket::ContinueHandshake() {
+    switch (ssl_handshake(SSLHandle)) {
+    case SslHandshakeDone:
+        KillTimer(WindowHandle, static_cast<UINT_PTR>(SocketHandle));
+        RemoteHost = GetPeerIP(SocketHandle);
+        RemotePort = GetPeerPort(SocketHandle);
+        State = StateConnected;
+        // FD_WRITE brings SendComplete, after what SendData kept meanwhile.
+        winsock::RequestWriteNotification(SocketHandle);
+        break;
+    case SslHandshakeWantsRead:
+        break; // FD_READ comes when the client's bytes do
+    case SslHandshakeWantsWrite:
+        winsock::RequestWriteNotification(SocketHandle);
+        break;
+    default:
+        Disconnect(); // closed without an event, as every server-side SSL failure
+        break;
+    }
+}
+
+bool CSocket::ConnectWithinTimeOut(const SockAddrIn& remote) {
+    std::uint32_t mode = 1; // non-blocking, to wait with a limit
+    if (winsock::ioctlsocket(SocketHandle, winsock::FionBio, &mode) != 0)
+        return false;
+    int result = winsock::connect(SocketHandle, &remote, sizeof remote);
+    if (result != 0 && winsock::WSAGetLastError() == winsock::WSAEWOULDBLOCK)
+        result = winsock::WaitForConnect(SocketHandle, TimeOut > 0 ? TimeOut : -1);
+    mode = 0; // the client handshake is made on a blocking socket
+    return result == 0 && winsock::ioctlsocket(SocketHandle, winsock::FionBio, &mode) == 0;
 }
 
 void CSocket::SplitLines(const SocketBytes& bytes) {
@@ -433,8 +487,8 @@ std::int32_t CSocket::SendData(const SocketData& Data) {
     WriteProzessInfo("UBound(TheMsg)=" + IntToText(static_cast<std::int64_t>(message.size()) - 1));
     if (message.empty())
         return 0;
-    if (!pending_.empty()) {
-        // Earlier bytes still wait: these go out after them.
+    if (!pending_.empty() || InHandshake()) {
+        // Earlier bytes or the handshake still wait: these go out after them.
         pending_.insert(pending_.end(), message.begin(), message.end());
         return 0;
     }

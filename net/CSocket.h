@@ -13,12 +13,13 @@
 namespace ornbrook {
 
 class ATimer;
+struct SockAddrIn;
 
 // One TCP endpoint driven by socket notifications on a hidden window: a client
 // (Connect), a listener (Listen) or the server side of one accepted connection
 // (Accept), optionally over SSL through the SSL library (net/SslWrapper.h).
-// Nothing blocks except the SSL path. Failures come as the Error event, not as
-// exceptions.
+// Nothing blocks but an SSL client's Connect: its TCP connect (within TimeOut)
+// and its handshake. Failures come as the Error event, not as exceptions.
 //
 // Ownership: made only through Create. The socket registry (SocketModule.h)
 // holds a reference from creation until Cancel, so the owner calls Cancel
@@ -76,7 +77,8 @@ public:
     std::string SSLServerKey;         // server side of SSL: key file
     bool SSLTrusted = false;          // client side: peer certificate verified
     std::string SSLCAFile;            // client side: CA file for the handshake
-    std::int16_t TimeOut = 5000;      // connect time-out in ms (plain TCP); 0: none
+    std::int16_t TimeOut = 5000;      // ms for a connect, and for an accepted SSL
+                                      // connection's handshake; 0: no limit
     WndProc WindowProcOld;            // the notification window's procedure before hooking
     std::int32_t SSLHandle = 0;       // SSL session; 0: none
     HWND WindowHandle = 0;            // hidden notification window; 0: none
@@ -97,7 +99,10 @@ public:
     void Disconnect();
     // Takes the pending connection of a listener; called on a closed socket,
     // usually one made in the listener's ConnectionRequest handler. A failed
-    // accept leaves this object closed, without an event.
+    // accept leaves this object closed, without an event. With SSL the state
+    // is 3 until the handshake, which goes on as the client's bytes arrive, is
+    // done (4); a handshake that fails or is not done within TimeOut closes the
+    // socket without an event. No Connect event either way.
     void Accept(CSocket& MyServer);
     // Sends a whole file in 5000-byte pieces, letting pending events run between
     // them (notifications, Closed included, may arrive meanwhile).
@@ -114,6 +119,9 @@ public:
     std::string myName();
     // Disconnects and leaves the registry; the owner's last call.
     void Cancel();
+    // An accepted SSL connection's handshake is under way; the runtime leaves
+    // the socket's bytes to it.
+    bool InHandshake() const;
 
     EventSet Events;
 
@@ -125,6 +133,8 @@ private:
     void Fail(std::int32_t number, const std::string& description);
     void RaiseError(std::int32_t number, const std::string& description);
     void RaiseClosed();
+    void ContinueHandshake();
+    bool ConnectWithinTimeOut(const SockAddrIn& remote);
     void SplitLines(const SocketBytes& bytes);
     bool SendPending();
     std::int32_t SendSome(const std::uint8_t* from, std::size_t count);

@@ -134,12 +134,35 @@ const BIO_METHOD* SocketBioMethod() {
     return method;
 }
 
-// Waits until the socket is ready for what OpenSSL asked for, or the deadline
-// passes. False on time-out or a poll failure.
-bool WaitForSocket(int socket, int sslError, std::chrono::steady_clock::time_point deadline) {
+// Takes the handshake on as far as the socket allows, without waiting.
+std::int32_t StepHandshake(Session& session) {
+    if (session.failure != 0)
+        return SslHandshakeFailed;
+    if (SSL_is_init_finished(session.ssl.get()))
+        return SslHandshakeDone;
+    ERR_clear_error();
+    const int result = SSL_do_handshake(session.ssl.get());
+    const int error = result == 1 ? SSL_ERROR_NONE : SSL_get_error(session.ssl.get(), result);
+    ERR_clear_error();
+    switch (error) {
+    case SSL_ERROR_NONE:
+        return SslHandshakeDone;
+    case SSL_ERROR_WANT_READ:
+        return SslHandshakeWantsRead;
+    case SSL_ERROR_WANT_WRITE:
+        return SslHandshakeWantsWrite;
+    default:
+        session.failure = error;
+        return SslHandshakeFailed;
+    }
+}
+
+// Waits until the socket is ready for what the handshake asked for, or the
+// deadline passes. False on time-out or a poll failure.
+bool WaitForSocket(int socket, std::int32_t step, std::chrono::steady_clock::time_point deadline) {
     pollfd entry{};
     entry.fd = socket;
-    entry.events = sslError == SSL_ERROR_WANT_WRITE ? POLLOUT : POLLIN;
+    entry.events = step == SslHandshakeWantsWrite ? POLLOUT : POLLIN;
     for (;;) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
@@ -154,16 +177,13 @@ bool WaitForSocket(int socket, int sslError, std::chrono::steady_clock::time_poi
 }
 
 // Runs the handshake to its end, waiting for the peer up to WaitLimit.
-bool Handshake(SSL* ssl, int socket) {
+bool Handshake(Session& session) {
     const auto deadline = std::chrono::steady_clock::now() + WaitLimit;
     for (;;) {
-        const int result = SSL_do_handshake(ssl);
-        if (result == 1)
+        const std::int32_t step = StepHandshake(session);
+        if (step == SslHandshakeDone)
             return true;
-        const int error = SSL_get_error(ssl, result);
-        if (error != SSL_ERROR_WANT_READ && error != SSL_ERROR_WANT_WRITE)
-            return false;
-        if (!WaitForSocket(socket, error, deadline))
+        if (step == SslHandshakeFailed || !WaitForSocket(session.socket, step, deadline))
             return false;
     }
 }
@@ -256,7 +276,7 @@ std::int32_t ssl_init_client(std::int32_t socket, const std::string& caFile) {
     }
     if (ready) {
         SSL_set_connect_state(session->ssl.get());
-        ready = Handshake(session->ssl.get(), socket);
+        ready = Handshake(*session);
     }
     ERR_clear_error();
     return ready ? AddSession(std::move(session)) : 0;
@@ -278,10 +298,15 @@ std::int32_t ssl_init_server(std::int32_t socket, const std::string& certificate
     }
     if (ready) {
         SSL_set_accept_state(session->ssl.get());
-        ready = Handshake(session->ssl.get(), socket);
+        ready = StepHandshake(*session) != SslHandshakeFailed;
     }
     ERR_clear_error();
     return ready ? AddSession(std::move(session)) : 0;
+}
+
+std::int32_t ssl_handshake(std::int32_t session) {
+    const auto found = FindSession(session);
+    return found ? StepHandshake(*found) : SslHandshakeFailed;
 }
 
 std::int32_t ssl_send(std::int32_t session, const void* data, std::int32_t length) {

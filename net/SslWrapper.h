@@ -6,21 +6,35 @@
 namespace ornbrook {
 
 // A small SSL library over OpenSSL with the call contract the socket classes
-// are written against: integer session handles, blocking handshakes on an
-// already connected socket, sends and receives that never wait,
-// zero-terminated texts into caller buffers. TLS 1.2 or newer with the
-// system's default ciphers.
+// are written against: integer session handles on an already connected
+// socket, a client handshake that waits for the server, a server handshake,
+// sends and receives that never wait, zero-terminated texts into caller
+// buffers. TLS 1.2 or newer with the system's default ciphers.
 
-// Client handshake on a connected, blocking socket. caFile names the CA
-// certificates to verify the server against (empty: none; the handshake still
-// completes and ssl_getverify reports the peer unverified). 0 on failure.
+// Client handshake on a connected, blocking socket, waiting for the server up
+// to 20 s. caFile names the CA certificates to verify the server against
+// (empty: none; the handshake still completes and ssl_getverify reports the
+// peer unverified). 0 on failure.
 std::int32_t ssl_init_client(std::int32_t socket, const std::string& caFile);
 
-// Server handshake on an accepted, blocking socket with a certificate and key
-// file (PEM). Session handles of the server side are above 100; callers treat
-// 100 or less as failure.
+// Server side on an accepted socket with a certificate and key file (PEM).
+// Returns at once: the handshake is taken as far as the bytes already there
+// allow, and goes on with ssl_handshake as the client's bytes arrive (or with
+// ssl_recv). Session handles of the server side are above 100; callers treat
+// 100 or less as failure (certificate or key unusable, or a handshake that
+// has failed already).
 std::int32_t ssl_init_server(std::int32_t socket, const std::string& certificateFile,
                              const std::string& keyFile);
+
+// What ssl_handshake says: done, or go on once the socket is readable, or
+// writable; or the handshake failed (the session is broken, see ssl_geterror).
+inline constexpr std::int32_t SslHandshakeDone = 1;
+inline constexpr std::int32_t SslHandshakeWantsRead = 2;
+inline constexpr std::int32_t SslHandshakeWantsWrite = 3;
+inline constexpr std::int32_t SslHandshakeFailed = -1;
+
+// Takes a session's handshake on as far as the socket allows, without waiting.
+std::int32_t ssl_handshake(std::int32_t session);
 
 // Bytes written, without waiting for the socket (in whatever mode it is); -1
 // when it takes none now, as a non-blocking send, or when the session is

@@ -81,6 +81,11 @@ int bind(SOCKET s, const void* address, int length);
 // On a socket with an asynchronous selection (non-blocking) the result is
 // SOCKET_ERROR with WSAEWOULDBLOCK and the outcome comes as FD_CONNECT.
 int connect(SOCKET s, const void* address, int length);
+// Waits for a connect that a non-blocking socket without a selection has
+// started (connect gave WSAEWOULDBLOCK), limitMs at the most (negative: no
+// limit), as Winsock's select would: 0 once connected, else SOCKET_ERROR with
+// the reason, WSAETIMEDOUT when the time ran out.
+int WaitForConnect(SOCKET s, int limitMs);
 int listen(SOCKET s, int backlog);
 // The new socket inherits the listener's selection. FD_ACCEPT comes again for the
 // next waiting connection only after this call.

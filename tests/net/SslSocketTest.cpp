@@ -7,6 +7,7 @@
 #include "tests/net/TlsPeers.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTimer>
 #include <gtest/gtest.h>
@@ -25,6 +26,7 @@ using namespace ornbrook;
 using ornbrook::test::ClientArguments;
 using ornbrook::test::ErrorList;
 using ornbrook::test::OpensslPeer;
+using ornbrook::test::RawSocket;
 using ornbrook::test::Recorder;
 using ornbrook::test::SocketFixture;
 using ornbrook::test::TestCertificates;
@@ -69,16 +71,18 @@ struct TickCounter {
 
 class SslSocketTest : public SocketFixture {
 protected:
-    // An SSL listener whose ConnectionRequest accepts into a new socket.
-    std::shared_ptr<CSocket> StartListener(const std::string& key) {
+    // An SSL listener whose ConnectionRequest accepts into a new socket with
+    // the given TimeOut.
+    std::shared_ptr<CSocket> StartListener(const std::string& key, std::int16_t timeOut = 5000) {
         auto listener = NewSocket();
         listener->SSLEnable = true;
         listener->SSLServerCertificate = Certificates().ServerCertificate();
         listener->SSLServerKey = key;
         listener->Listen();
         CSocket* server = listener.get();
-        listener->Events.ConnectionRequest.Connect([this, server] {
+        listener->Events.ConnectionRequest.Connect([this, server, timeOut] {
             accepted = NewSocket();
+            accepted->TimeOut = timeOut;
             acceptedAll.push_back(accepted);
             acceptedLogs.emplace_back().Watch(*accepted);
             accepted->Accept(*server);
@@ -181,14 +185,36 @@ TEST_F(SslSocketTest, ServerAcceptsSClient) {
     EXPECT_FALSE(acceptedLogs.back().Saw("Connect"));
 }
 
+// A key that does not fit fails at once, a client's plain text when it comes.
 TEST_F(SslSocketTest, ServerHandshakeFailureClosesWithoutAnEvent) {
-    const auto listener = StartListener(Certificates().ForeignKey());
-    OpensslPeer client(ClientArguments(listener->LocalPort, Certificates().CaFile()));
-    ASSERT_TRUE(WaitFor([&] { return accepted != nullptr; }));
-    EXPECT_EQ(accepted->State, CSocket::StateClosed);
-    EXPECT_EQ(accepted->SocketHandle, 0);
-    EXPECT_EQ(accepted->RemotePort, 0);
-    EXPECT_TRUE(acceptedLogs.back().errors.empty());
+    enum class Client { SClient, PlainText };
+    const struct {
+        const char* name;
+        std::string key;
+        Client client;
+    } rows[] = {
+        {"key that does not fit", Certificates().ForeignKey(), Client::SClient},
+        {"client speaking plain text", Certificates().ServerKey(), Client::PlainText},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const auto listener = StartListener(row.key);
+        const std::size_t acceptedBefore = acceptedAll.size();
+        std::unique_ptr<OpensslPeer> tool;
+        RawSocket plain;
+        if (row.client == Client::SClient)
+            tool = std::make_unique<OpensslPeer>(
+                ClientArguments(listener->LocalPort, Certificates().CaFile()));
+        else
+            plain = RawSocket::ConnectTo(listener->LocalPort);
+        ASSERT_TRUE(WaitFor([&] { return acceptedAll.size() > acceptedBefore; }));
+        if (row.client == Client::PlainText)
+            plain.SendAll("220 plain FTP greeting, no TLS here\r\n");
+        ASSERT_TRUE(WaitFor([&] { return accepted->State == CSocket::StateClosed; }));
+        EXPECT_EQ(accepted->SocketHandle, 0);
+        EXPECT_EQ(accepted->RemotePort, 0);
+        EXPECT_TRUE(acceptedLogs.back().sequence.empty());
+    }
 }
 
 // The handshake itself failing in other ways is tested on the SSL library.
@@ -272,6 +298,50 @@ TEST_F(SslSocketTest, ALargeSendToAPeerThatDoesNotReadLeavesTheThreadFree) {
     EXPECT_TRUE(received == payload);
     EXPECT_TRUE(WaitFor([&] { return log.Saw("SendComplete"); }));
     EXPECT_TRUE(log.errors.empty());
+}
+
+// A client that connects and says nothing holds neither the thread nor other
+// clients: the accepted socket's handshake goes on as bytes arrive and ends
+// at the socket's TimeOut, closing it without an event. On the client side, a
+// TCP connect that nobody answers ends at TimeOut.
+TEST_F(SslSocketTest, SilentPeersDoNotHoldTheThread) {
+    const auto listener = StartListener(Certificates().ServerKey(), 500);
+    TickCounter counter;
+    RawSocket silent = RawSocket::ConnectTo(listener->LocalPort);
+    ASSERT_TRUE(WaitFor([&] { return acceptedAll.size() == 1; }));
+    const auto quiet = acceptedAll[0];
+    EXPECT_EQ(quiet->State, CSocket::StateConnecting);
+
+    TlsClientThread talker(listener->LocalPort,
+                           [](std::int32_t session, int) { ssl_send(session, "hello", 5); });
+    ASSERT_TRUE(WaitFor([&] { return acceptedAll.size() == 2; }));
+    EXPECT_TRUE(WaitFor([&] { return acceptedLogs[1].Received() == "hello"; }));
+    EXPECT_EQ(acceptedAll[1]->State, CSocket::StateConnected);
+    EXPECT_EQ(acceptedAll[1]->RemoteHost, "127.0.0.1");
+    EXPECT_EQ(quiet->State, CSocket::StateConnecting);
+
+    ASSERT_TRUE(WaitFor([&] { return quiet->State == CSocket::StateClosed; }));
+    EXPECT_GE(counter.ticks, 3);
+    EXPECT_EQ(quiet->SocketHandle, 0);
+    EXPECT_EQ(quiet->RemotePort, 0);
+    EXPECT_TRUE(acceptedLogs[0].sequence.empty());
+    EXPECT_EQ(silent.Read(1), ""); // it sees the close
+
+    // A listener whose one-place queue is full leaves further connects unanswered.
+    int fullPort = 0;
+    RawSocket full = RawSocket::ListenOn(0, &fullPort);
+    RawSocket filler = RawSocket::ConnectTo(fullPort);
+    auto client = NewSocket();
+    Recorder log;
+    log.Watch(*client);
+    client->SSLEnable = true;
+    client->TimeOut = 300;
+    QElapsedTimer clock;
+    clock.start();
+    client->Connect("127.0.0.1", fullPort);
+    EXPECT_LT(clock.elapsed(), 10000); // the system's own limit is minutes
+    EXPECT_EQ(log.errors, (ErrorList{{7, "error on connecting"}}));
+    EXPECT_EQ(client->State, CSocket::StateClosed);
 }
 
 } // namespace
