@@ -196,8 +196,8 @@ std::shared_ptr<Session> NewSession(const SSL_METHOD* method) {
     // TLS 1.2 or newer; the cipher lists stay the system's defaults.
     if (SSL_CTX_set_min_proto_version(session->ctx.get(), TLS1_2_VERSION) != 1)
         return nullptr;
-    // The caller may drop the rest of a send; partial writes let a retry with
-    // other bytes start cleanly.
+    // ssl_send counts whole records as written, so the caller keeps only the
+    // bytes after them; it may keep them elsewhere in memory for the retry.
     SSL_CTX_set_mode(session->ctx.get(),
                      SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
     // A peer that closes the connection without close_notify ends the session
