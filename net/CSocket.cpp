@@ -106,7 +106,9 @@ std::shared_ptr<CSocket> CSocket::Create() {
 
 CSocket::~CSocket() = default;
 
+// Connect, Listen and Accept each open a fresh window here for what they open.
 void CSocket::OpenNotifyWindow() {
+    ++openings_;
     if (WindowHandle != 0)
         CloseNotifyWindow(); // never two windows, never a lost Winsock hold
     HoldWinsock();
@@ -127,6 +129,11 @@ void CSocket::CloseNotifyWindow() {
 void CSocket::RaiseError(std::int32_t number, const std::string& description) {
     ProzessScope scope("Event CSocket_Error");
     Events.Error.Raise(number, description);
+}
+
+void CSocket::RaiseClosed() {
+    ProzessScope scope("Event CSocket_Closed");
+    Events.Closed.Raise();
 }
 
 void CSocket::Fail(std::int32_t number, const std::string& description) {
@@ -172,7 +179,7 @@ void CSocket::Connect(const std::string& Host, std::int32_t Port) {
     }
 
     if (SSLEnable) {
-        if (winsock::connect(SocketHandle, &remote, sizeof remote) != 0)
+        if (!ConnectWithinTimeOut(remote))
             return Fail(7, "error on connecting");
         SSLHandle = ssl_init_client(SocketHandle, SSLCAFile);
         if (SSLHandle == 0)
@@ -227,7 +234,11 @@ void CSocket::Listen() {
 }
 
 std::string CSocket::LocalIP() const {
-    return ResolveHost(GetLocalHostOfSocket(SocketHandle));
+    // Without a name (or one that does not resolve) the name lookup would only
+    // give the all-ones address.
+    const std::string name = GetLocalHostOfSocket(SocketHandle);
+    const std::int32_t address = name.empty() ? -1 : GetIpOfHost(name);
+    return address != -1 ? IpToText(address) : GetLocalIP(SocketHandle);
 }
 
 void CSocket::Accept(CSocket& MyServer) {
@@ -246,25 +257,27 @@ void CSocket::Accept(CSocket& MyServer) {
     }
     SocketHandle = handle;
 
+    // The accepted socket inherits the listener's window; its notifications move to
+    // this object's own window so that they outlive the listener.
+    if (winsock::WSAAsyncSelect(SocketHandle, WindowHandle, SocketNotifyMessage, ServerMask) != 0) {
+        Disconnect();
+        return;
+    }
     if (SSLEnable) {
-        std::uint32_t blocking = 0;
-        if (winsock::WSAAsyncSelect(SocketHandle, WindowHandle, 0, 0) != 0 ||
-            winsock::ioctlsocket(SocketHandle, winsock::FionBio, &blocking) != 0) {
-            Disconnect();
-            return;
-        }
         const std::int32_t session =
             ssl_init_server(SocketHandle, SSLServerCertificate, SSLServerKey);
         if (session <= 100) {
             Disconnect();
             return;
         }
+        // A client that says nothing must not hold the thread: the handshake
+        // goes on from the notifications, within TimeOut, and the connection
+        // counts as established once it is done.
         SSLHandle = session;
-    }
-    // The accepted socket inherits the listener's window; its notifications move to
-    // this object's own window so that they outlive the listener.
-    if (winsock::WSAAsyncSelect(SocketHandle, WindowHandle, SocketNotifyMessage, ServerMask) != 0) {
-        Disconnect();
+        State = StateConnecting;
+        if (TimeOut > 0)
+            SetTimer(WindowHandle, static_cast<UINT_PTR>(SocketHandle), static_cast<UINT>(TimeOut));
+        ContinueHandshake();
         return;
     }
     RemoteHost = GetPeerIP(SocketHandle);
@@ -275,6 +288,11 @@ void CSocket::Accept(CSocket& MyServer) {
 
 void CSocket::Disconnect() {
     ProzessScope scope("CSocket_Disconnect");
+    // A retry still to come would undo this, or replace what Connect, Listen or
+    // Accept open next (a retry waits only while its failed socket is open, so
+    // each of them comes through here).
+    if (ReconnectTimer)
+        ReconnectTimer->StoppTimer();
     State = StateClosed;
     LocalPort = 0;
     if (SocketHandle != 0) {
@@ -308,6 +326,10 @@ void CSocket::WindowProc(std::int32_t WSAEvent, const SocketData& Data) {
     const auto self = shared_from_this();
     switch (WSAEvent) {
     case 0:
+        if (InHandshake()) {
+            Disconnect(); // the handshake's time limit, closed as its failures are
+            break;
+        }
         if (State == StateConnecting) {
             RemoveCachedDomain(LastHost);
             if (ReconnectCount == 0) {
@@ -316,10 +338,23 @@ void CSocket::WindowProc(std::int32_t WSAEvent, const SocketData& Data) {
                 return;
             }
         }
-        RaiseError(0, Data.Text());
-        Disconnect();
+        {
+            const bool wasConnected = State == StateConnected;
+            const auto opened = openings_;
+            RaiseError(0, Data.Text());
+            // An established connection that fails has ended, too; unless the
+            // handler closed it or opened another.
+            if (wasConnected && openings_ == opened && SocketHandle != 0)
+                RaiseClosed();
+            if (openings_ == opened)
+                Disconnect();
+        }
         break;
     case winsock::FD_READ: {
+        if (InHandshake()) {
+            ContinueHandshake(); // the runtime leaves its bytes to the handshake
+            break;
+        }
         ProzessScope scope("Event CSocket_DataArrival");
         if (LineSeparator.empty())
             Events.DataArrival.Raise(Data.Bytes(), RemoteHost);
@@ -328,6 +363,10 @@ void CSocket::WindowProc(std::int32_t WSAEvent, const SocketData& Data) {
         break;
     }
     case winsock::FD_WRITE:
+        if (InHandshake()) {
+            ContinueHandshake();
+            break;
+        }
         // SendComplete means that everything handed to SendData is out.
         if (SendPending()) {
             ProzessScope scope("Event CSocket_SendComplete");
@@ -356,16 +395,55 @@ void CSocket::WindowProc(std::int32_t WSAEvent, const SocketData& Data) {
         break;
     }
     case winsock::FD_CLOSE: {
-        {
-            ProzessScope scope("Event CSocket_Closed");
-            Events.Closed.Raise();
+        if (InHandshake()) {
+            Disconnect(); // the client left before the handshake was done
+            break;
         }
-        Disconnect();
+        const auto opened = openings_;
+        RaiseClosed();
+        if (openings_ == opened)
+            Disconnect();
         break;
     }
     default:
         break;
     }
+}
+
+bool CSocket::InHandshake() const {
+    return SSLHandle != 0 && State == StateConnecting;
+}
+
+void CSocket::ContinueHandshake() {
+    switch (ssl_handshake(SSLHandle)) {
+    case SslHandshakeDone:
+        KillTimer(WindowHandle, static_cast<UINT_PTR>(SocketHandle));
+        RemoteHost = GetPeerIP(SocketHandle);
+        RemotePort = GetPeerPort(SocketHandle);
+        State = StateConnected;
+        // FD_WRITE brings SendComplete, after what SendData kept meanwhile.
+        winsock::RequestWriteNotification(SocketHandle);
+        break;
+    case SslHandshakeWantsRead:
+        break; // FD_READ comes when the client's bytes do
+    case SslHandshakeWantsWrite:
+        winsock::RequestWriteNotification(SocketHandle);
+        break;
+    default:
+        Disconnect(); // closed without an event, as every server-side SSL failure
+        break;
+    }
+}
+
+bool CSocket::ConnectWithinTimeOut(const SockAddrIn& remote) {
+    std::uint32_t mode = 1; // non-blocking, to wait with a limit
+    if (winsock::ioctlsocket(SocketHandle, winsock::FionBio, &mode) != 0)
+        return false;
+    int result = winsock::connect(SocketHandle, &remote, sizeof remote);
+    if (result != 0 && winsock::WSAGetLastError() == winsock::WSAEWOULDBLOCK)
+        result = winsock::WaitForConnect(SocketHandle, TimeOut > 0 ? TimeOut : -1);
+    mode = 0; // the client handshake is made on a blocking socket
+    return result == 0 && winsock::ioctlsocket(SocketHandle, winsock::FionBio, &mode) == 0;
 }
 
 void CSocket::SplitLines(const SocketBytes& bytes) {
@@ -389,12 +467,15 @@ std::int32_t CSocket::SendSome(const std::uint8_t* from, std::size_t count) {
 }
 
 bool CSocket::SendMustWait(std::int32_t sent) {
-    // The SSL library does not say why it wrote nothing; a dead connection is
-    // told apart by its close notification, which ends the wait.
-    if (sent != -1 || (SSLHandle == 0 && winsock::WSAGetLastError() != winsock::WSAEWOULDBLOCK))
+    if (sent != -1)
         return false;
-    if (SSLHandle != 0)
-        winsock::RequestWriteNotification(SocketHandle);
+    if (SSLHandle == 0)
+        return winsock::WSAGetLastError() == winsock::WSAEWOULDBLOCK;
+    // From a sound session -1 means a full socket. The bytes kept for FD_WRITE
+    // begin where the SSL library stopped, as its next call needs.
+    if (ssl_geterror(SSLHandle) != 0)
+        return false;
+    winsock::RequestWriteNotification(SocketHandle);
     return true;
 }
 
@@ -406,8 +487,8 @@ std::int32_t CSocket::SendData(const SocketData& Data) {
     WriteProzessInfo("UBound(TheMsg)=" + IntToText(static_cast<std::int64_t>(message.size()) - 1));
     if (message.empty())
         return 0;
-    if (!pending_.empty()) {
-        // Earlier bytes still wait: these go out after them.
+    if (!pending_.empty() || InHandshake()) {
+        // Earlier bytes or the handshake still wait: these go out after them.
         pending_.insert(pending_.end(), message.begin(), message.end());
         return 0;
     }

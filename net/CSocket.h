@@ -13,12 +13,13 @@
 namespace ornbrook {
 
 class ATimer;
+struct SockAddrIn;
 
 // One TCP endpoint driven by socket notifications on a hidden window: a client
 // (Connect), a listener (Listen) or the server side of one accepted connection
 // (Accept), optionally over SSL through the SSL library (net/SslWrapper.h).
-// Nothing blocks except the SSL path. Failures come as the Error event, not as
-// exceptions.
+// Nothing blocks but an SSL client's Connect: its TCP connect (within TimeOut)
+// and its handshake. Failures come as the Error event, not as exceptions.
 //
 // Ownership: made only through Create. The socket registry (SocketModule.h)
 // holds a reference from creation until Cancel, so the owner calls Cancel
@@ -29,7 +30,8 @@ class ATimer;
 //   socket->Events.Connect.Connect([] { ... });
 //   socket->Events.DataArrival.Connect([](const SocketBytes& b, const std::string& ip) {});
 // They are raised synchronously from inside the notification (and, on the SSL
-// client path, from inside Connect); handlers may call back into the object.
+// client path, from inside Connect); handlers may call back into the object. A
+// connection that a Closed or Error handler opens is not closed after it.
 //
 // User-interface thread only.
 class CSocket final : public std::enable_shared_from_this<CSocket> {
@@ -75,7 +77,8 @@ public:
     std::string SSLServerKey;         // server side of SSL: key file
     bool SSLTrusted = false;          // client side: peer certificate verified
     std::string SSLCAFile;            // client side: CA file for the handshake
-    std::int16_t TimeOut = 5000;      // connect time-out in ms (plain TCP); 0: none
+    std::int16_t TimeOut = 5000;      // ms for a connect, and for an accepted SSL
+                                      // connection's handshake; 0: no limit
     WndProc WindowProcOld;            // the notification window's procedure before hooking
     std::int32_t SSLHandle = 0;       // SSL session; 0: none
     HWND WindowHandle = 0;            // hidden notification window; 0: none
@@ -85,21 +88,29 @@ public:
     void Connect(const std::string& Host, std::int32_t Port);
     // Listens on LocalPort (0: a port the system chooses) on all local addresses.
     void Listen();
-    // The host name of the local address, resolved back to a dotted address.
+    // The host name of the local address, resolved back to a dotted address;
+    // the local address itself when it has no name that resolves.
     std::string LocalIP() const;
     // Sends text, bytes or another value (see SocketData); always 0. Bytes the
     // system cannot take at once wait and go out before anything sent later.
     std::int32_t SendData(const SocketData& Data);
+    // Closes the connection or listener; a retry of a failed connect that is
+    // still to come is dropped.
     void Disconnect();
     // Takes the pending connection of a listener; called on a closed socket,
     // usually one made in the listener's ConnectionRequest handler. A failed
-    // accept leaves this object closed, without an event.
+    // accept leaves this object closed, without an event. With SSL the state
+    // is 3 until the handshake, which goes on as the client's bytes arrive, is
+    // done (4); a handshake that fails or is not done within TimeOut closes the
+    // socket without an event. No Connect event either way.
     void Accept(CSocket& MyServer);
     // Sends a whole file in 5000-byte pieces, letting pending events run between
     // them (notifications, Closed included, may arrive meanwhile).
     void SendFile(const std::string& file);
     // Entry point of the socket runtime's notifications: 0 error (Data: text),
     // 1 FD_READ (Data: bytes), 2 FD_WRITE, 8 FD_ACCEPT, 16 FD_CONNECT, 32 FD_CLOSE.
+    // An error while connecting is retried once; one on an established
+    // connection (a broken SSL session) raises Error, then Closed.
     void WindowProc(std::int32_t WSAEvent, const SocketData& Data);
     // This machine's best IPv4 address: the last public one, else the last
     // private one, else empty.
@@ -108,6 +119,9 @@ public:
     std::string myName();
     // Disconnects and leaves the registry; the owner's last call.
     void Cancel();
+    // An accepted SSL connection's handshake is under way; the runtime leaves
+    // the socket's bytes to it.
+    bool InHandshake() const;
 
     EventSet Events;
 
@@ -118,6 +132,9 @@ private:
     void CloseNotifyWindow();
     void Fail(std::int32_t number, const std::string& description);
     void RaiseError(std::int32_t number, const std::string& description);
+    void RaiseClosed();
+    void ContinueHandshake();
+    bool ConnectWithinTimeOut(const SockAddrIn& remote);
     void SplitLines(const SocketBytes& bytes);
     bool SendPending();
     std::int32_t SendSome(const std::uint8_t* from, std::size_t count);
@@ -130,6 +147,9 @@ private:
     std::string LastHost;
     std::int32_t LastPort = 0;
     std::string LineBuffer;
+    // Counts what Connect, Listen and Accept opened, so that the Disconnect
+    // after an event leaves alone a connection that the handler opened.
+    std::uint64_t openings_ = 0;
     // Bytes handed to SendData that the system could not take yet, in order;
     // the first pendingSent_ of them are already out.
     SocketBytes pending_;

@@ -11,7 +11,7 @@ CSocket_Server::CSocket_Server() : myWinsocks_(new WinsockServer_Form) {
     myWinsocks_->SetClass(this);
     auto& events = myWinsocks_->Events;
     events.Error.Connect(
-        [this](std::int32_t Index, std::int16_t Number, const std::string& Description) {
+        [this](std::int32_t Index, std::int32_t Number, const std::string& Description) {
             myWinsocks_Error(Index, Number, Description);
         });
     events.NewClient.Connect([this](std::int32_t Index) { myWinsocks_NewClient(Index); });
@@ -90,7 +90,7 @@ WinsockServer_Form& CSocket_Server::myWinsocks() const {
     return *myWinsocks_;
 }
 
-void CSocket_Server::myWinsocks_Error(std::int32_t Index, std::int16_t Number,
+void CSocket_Server::myWinsocks_Error(std::int32_t Index, std::int32_t Number,
                                       const std::string& Description) {
     Events.Error.Raise(Index, Number, Description);
 }

@@ -48,7 +48,7 @@ public:
 
 private:
     WinsockServer_Form& myWinsocks() const;
-    void myWinsocks_Error(std::int32_t Index, std::int16_t Number, const std::string& Description);
+    void myWinsocks_Error(std::int32_t Index, std::int32_t Number, const std::string& Description);
     void myWinsocks_NewClient(std::int32_t Index);
     void myWinsocks_SendComplete(std::int32_t Index);
     void myWinsocks_DataArrival(std::int32_t Index, const std::string& Data);

@@ -98,9 +98,14 @@ void Dispatch(CSocket& socket, HWND hwnd, UINT uMsg, WPARAM wParam, std::int16_t
     switch (event) {
     case winsock::FD_READ: {
         const auto handle = static_cast<winsock::SOCKET>(wParam);
-        for (;;) {
+        // A handler may close the socket: what it holds is looked at afresh.
+        const auto open = [&] { return socket.SocketHandle == static_cast<std::int32_t>(handle); };
+        // An accepted SSL connection's handshake takes the bytes first; those
+        // that came with its last flight are read below.
+        if (socket.InHandshake())
+            socket.WindowProc(winsock::FD_READ, SocketData());
+        while (open() && !socket.InHandshake()) {
             SocketBytes buffer(2000);
-            // The handle is read afresh: a handler may have closed the socket.
             const std::int32_t n = socket.SSLHandle != 0
                                        ? ssl_recv(socket.SSLHandle, buffer.data(), 2000)
                                        : winsock::recv(handle, buffer.data(), 2000, 0);
@@ -108,13 +113,15 @@ void Dispatch(CSocket& socket, HWND hwnd, UINT uMsg, WPARAM wParam, std::int16_t
                 break;
             buffer.resize(static_cast<std::size_t>(n));
             socket.WindowProc(winsock::FD_READ, SocketData(std::move(buffer)));
-            if (socket.SocketHandle != static_cast<std::int32_t>(handle))
-                break;
         }
-        // The SSL library reads the descriptor itself: an empty recv tells the
-        // layer that the notification was reacted to, so the next one comes.
-        if (socket.SSLHandle != 0 && socket.SocketHandle == static_cast<std::int32_t>(handle))
-            winsock::recv(handle, nullptr, 0, 0);
+        if (socket.SSLHandle != 0 && open()) {
+            // A broken session stays broken, and the bytes it left unread would
+            // wake the socket again and again: the connection ends here.
+            if (ssl_geterror(socket.SSLHandle) != 0)
+                socket.WindowProc(0, SocketData(GetWinsockErrorText(winsock::WSAECONNABORTED)));
+            else
+                winsock::RequestReadNotification(handle);
+        }
         break;
     }
     case winsock::FD_WRITE:
@@ -291,6 +298,10 @@ std::string GetPeerIP(std::int32_t socket) {
 
 std::int32_t GetPeerPort(std::int32_t socket) {
     return PortOf(PeerRecord(socket, true));
+}
+
+std::string GetLocalIP(std::int32_t socket) {
+    return DottedBytes(PeerRecord(socket, false).address);
 }
 
 std::string GetLocalHostOfSocket(std::int32_t socket) {

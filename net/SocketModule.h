@@ -63,6 +63,7 @@ std::string GetHostAddress(const std::string& name, std::int16_t index);
 // The remote and local ends of a socket; "0.0.0.0" and 0 when there is none.
 std::string GetPeerIP(std::int32_t socket);
 std::int32_t GetPeerPort(std::int32_t socket);
+std::string GetLocalIP(std::int32_t socket);
 std::string GetLocalHostOfSocket(std::int32_t socket);
 std::int32_t GetLocalPort(std::int32_t socket);
 

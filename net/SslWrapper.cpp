@@ -21,8 +21,8 @@ namespace ornbrook {
 
 namespace {
 
-// A handshake or a send that waits longer than this for the peer gives up:
-// both run on the caller's (user-interface) thread.
+// A handshake that waits longer than this for the peer gives up: it runs on
+// the caller's (user-interface) thread.
 constexpr std::chrono::milliseconds WaitLimit{20000};
 
 // Handles start above 100 for both sides: the server side's callers treat 100
@@ -40,6 +40,8 @@ struct Session {
     std::unique_ptr<SSL_CTX, CtxFree> ctx;
     std::unique_ptr<SSL, SslFree> ssl;
     int socket = -1;
+    // The OpenSSL error class that broke the session; 0 while it is sound.
+    int failure = 0;
 };
 
 // The session table. Calls on one session come from one thread; the lock only
@@ -132,12 +134,35 @@ const BIO_METHOD* SocketBioMethod() {
     return method;
 }
 
-// Waits until the socket is ready for what OpenSSL asked for, or the deadline
-// passes. False on time-out or a poll failure.
-bool WaitForSocket(int socket, int sslError, std::chrono::steady_clock::time_point deadline) {
+// Takes the handshake on as far as the socket allows, without waiting.
+std::int32_t StepHandshake(Session& session) {
+    if (session.failure != 0)
+        return SslHandshakeFailed;
+    if (SSL_is_init_finished(session.ssl.get()))
+        return SslHandshakeDone;
+    ERR_clear_error();
+    const int result = SSL_do_handshake(session.ssl.get());
+    const int error = result == 1 ? SSL_ERROR_NONE : SSL_get_error(session.ssl.get(), result);
+    ERR_clear_error();
+    switch (error) {
+    case SSL_ERROR_NONE:
+        return SslHandshakeDone;
+    case SSL_ERROR_WANT_READ:
+        return SslHandshakeWantsRead;
+    case SSL_ERROR_WANT_WRITE:
+        return SslHandshakeWantsWrite;
+    default:
+        session.failure = error;
+        return SslHandshakeFailed;
+    }
+}
+
+// Waits until the socket is ready for what the handshake asked for, or the
+// deadline passes. False on time-out or a poll failure.
+bool WaitForSocket(int socket, std::int32_t step, std::chrono::steady_clock::time_point deadline) {
     pollfd entry{};
     entry.fd = socket;
-    entry.events = sslError == SSL_ERROR_WANT_WRITE ? POLLOUT : POLLIN;
+    entry.events = step == SslHandshakeWantsWrite ? POLLOUT : POLLIN;
     for (;;) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
@@ -152,16 +177,13 @@ bool WaitForSocket(int socket, int sslError, std::chrono::steady_clock::time_poi
 }
 
 // Runs the handshake to its end, waiting for the peer up to WaitLimit.
-bool Handshake(SSL* ssl, int socket) {
+bool Handshake(Session& session) {
     const auto deadline = std::chrono::steady_clock::now() + WaitLimit;
     for (;;) {
-        const int result = SSL_do_handshake(ssl);
-        if (result == 1)
+        const std::int32_t step = StepHandshake(session);
+        if (step == SslHandshakeDone)
             return true;
-        const int error = SSL_get_error(ssl, result);
-        if (error != SSL_ERROR_WANT_READ && error != SSL_ERROR_WANT_WRITE)
-            return false;
-        if (!WaitForSocket(socket, error, deadline))
+        if (step == SslHandshakeFailed || !WaitForSocket(session.socket, step, deadline))
             return false;
     }
 }
@@ -174,10 +196,14 @@ std::shared_ptr<Session> NewSession(const SSL_METHOD* method) {
     // TLS 1.2 or newer; the cipher lists stay the system's defaults.
     if (SSL_CTX_set_min_proto_version(session->ctx.get(), TLS1_2_VERSION) != 1)
         return nullptr;
-    // The caller may drop the rest of a send; partial writes let a retry with
-    // other bytes start cleanly.
+    // ssl_send counts whole records as written, so the caller keeps only the
+    // bytes after them; it may keep them elsewhere in memory for the retry.
     SSL_CTX_set_mode(session->ctx.get(),
                      SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+    // A peer that closes the connection without close_notify ends the session
+    // as a plain peer's close does, not with an error. Without renegotiation
+    // a write waits only for room on the socket, never for the peer's bytes.
+    SSL_CTX_set_options(session->ctx.get(), SSL_OP_IGNORE_UNEXPECTED_EOF | SSL_OP_NO_RENEGOTIATION);
     return session;
 }
 
@@ -250,7 +276,7 @@ std::int32_t ssl_init_client(std::int32_t socket, const std::string& caFile) {
     }
     if (ready) {
         SSL_set_connect_state(session->ssl.get());
-        ready = Handshake(session->ssl.get(), socket);
+        ready = Handshake(*session);
     }
     ERR_clear_error();
     return ready ? AddSession(std::move(session)) : 0;
@@ -272,22 +298,27 @@ std::int32_t ssl_init_server(std::int32_t socket, const std::string& certificate
     }
     if (ready) {
         SSL_set_accept_state(session->ssl.get());
-        ready = Handshake(session->ssl.get(), socket);
+        ready = StepHandshake(*session) != SslHandshakeFailed;
     }
     ERR_clear_error();
     return ready ? AddSession(std::move(session)) : 0;
 }
 
+std::int32_t ssl_handshake(std::int32_t session) {
+    const auto found = FindSession(session);
+    return found ? StepHandshake(*found) : SslHandshakeFailed;
+}
+
 std::int32_t ssl_send(std::int32_t session, const void* data, std::int32_t length) {
     const auto found = FindSession(session);
-    if (!found || data == nullptr || length < 0)
+    if (!found || data == nullptr || length < 0 || found->failure != 0)
         return -1;
     if (length == 0)
         return 0;
-    // A record half on the wire cannot be taken back, so the bytes go out whole
-    // (waiting for the peer to read up to WaitLimit), as on a blocking socket.
+    // Whole records go out as long as the socket takes them. A record that it
+    // takes only in part stays with the session and is finished by the next
+    // call, which is why that call must begin with the same bytes.
     ERR_clear_error();
-    const auto deadline = std::chrono::steady_clock::now() + WaitLimit;
     const char* bytes = static_cast<const char*>(data);
     std::int32_t written = 0;
     while (written < length) {
@@ -297,9 +328,9 @@ std::int32_t ssl_send(std::int32_t session, const void* data, std::int32_t lengt
             continue;
         }
         const int error = SSL_get_error(found->ssl.get(), result);
-        if ((error != SSL_ERROR_WANT_READ && error != SSL_ERROR_WANT_WRITE) ||
-            !WaitForSocket(found->socket, error, deadline))
-            break;
+        if (error != SSL_ERROR_WANT_READ && error != SSL_ERROR_WANT_WRITE)
+            found->failure = error;
+        break;
     }
     ERR_clear_error();
     return written > 0 ? written : -1;
@@ -307,16 +338,27 @@ std::int32_t ssl_send(std::int32_t session, const void* data, std::int32_t lengt
 
 std::int32_t ssl_recv(std::int32_t session, void* buffer, std::int32_t capacity) {
     const auto found = FindSession(session);
-    if (!found || buffer == nullptr || capacity < 1)
+    if (!found || buffer == nullptr || capacity < 1 || found->failure != 0)
         return -1;
     ERR_clear_error();
     const int result = SSL_read(found->ssl.get(), buffer, capacity);
     if (result > 0)
         return result;
     // As recv: 0 when the peer closed, -1 when nothing is there or it failed.
-    const int error = SSL_get_error(found->ssl.get(), result);
+    int error = SSL_get_error(found->ssl.get(), result);
     ERR_clear_error();
-    return error == SSL_ERROR_ZERO_RETURN ? 0 : -1;
+    if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE)
+        return -1;
+    if (error == SSL_ERROR_ZERO_RETURN) {
+        // Nothing may follow the peer's close_notify (RFC 8446, 6.1); bytes that
+        // do would stay unread on the socket for good.
+        char probe = 0;
+        if (::recv(found->socket, &probe, 1, MSG_PEEK | MSG_DONTWAIT) < 1)
+            return 0;
+        error = SSL_ERROR_SSL;
+    }
+    found->failure = error;
+    return -1;
 }
 
 std::int32_t ssl_getcipher(std::int32_t session, char* buffer, std::int32_t capacity) {
@@ -340,6 +382,11 @@ std::int32_t ssl_getsubject(std::int32_t session, char* buffer, std::int32_t cap
 
 std::int32_t ssl_getissuer(std::int32_t session, char* buffer, std::int32_t capacity) {
     return PeerName(session, buffer, capacity, NamePart::Issuer);
+}
+
+std::int32_t ssl_geterror(std::int32_t session) {
+    const auto found = FindSession(session);
+    return found ? found->failure : -1;
 }
 
 std::int32_t ssl_getverify(std::int32_t session) {

@@ -6,11 +6,13 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <chrono>
 #include <fcntl.h>
 #include <map>
 #include <memory>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -328,6 +330,44 @@ int connect(SOCKET s, const void* address, int length) {
     return Fail(WinsockErrorFromErrno(error));
 }
 
+int WaitForConnect(SOCKET s, int limitMs) {
+    Selection* sel = Find(s);
+    if (sel == nullptr)
+        return Fail(WSAENOTSOCK);
+    if (sel->phase == Selection::Phase::Connected)
+        return 0;
+    if (sel->phase != Selection::Phase::Connecting)
+        return Fail(WSAENOTCONN);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
+    pollfd entry{s, POLLOUT, 0};
+    for (;;) {
+        int wait = -1;
+        if (limitMs >= 0) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0)
+                return Fail(WSAETIMEDOUT);
+            wait = static_cast<int>(left.count());
+        }
+        const int ready = ::poll(&entry, 1, wait);
+        if (ready > 0)
+            break;
+        if (ready < 0 && errno != EINTR)
+            return FailErrno();
+    }
+    int error = 0;
+    socklen_t length = sizeof error;
+    if (::getsockopt(s, SOL_SOCKET, SO_ERROR, &error, &length) != 0)
+        error = errno;
+    if (error != 0) {
+        sel->phase = Selection::Phase::Failed;
+        return Fail(WinsockErrorFromErrno(error));
+    }
+    sel->phase = Selection::Phase::Connected;
+    sel->writeWanted = true;
+    return 0;
+}
+
 int listen(SOCKET s, int backlog) {
     Selection* sel = Find(s);
     if (sel == nullptr)
@@ -458,6 +498,13 @@ int WSAAsyncSelect(SOCKET s, HWND hwnd, UINT message, std::int32_t mask) {
     }
     Update(*sel);
     return 0;
+}
+
+void RequestReadNotification(SOCKET s) {
+    if (Selection* sel = Find(s)) {
+        sel->readWaiting = false;
+        Update(*sel);
+    }
 }
 
 void RequestWriteNotification(SOCKET s) {

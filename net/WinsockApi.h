@@ -81,6 +81,11 @@ int bind(SOCKET s, const void* address, int length);
 // On a socket with an asynchronous selection (non-blocking) the result is
 // SOCKET_ERROR with WSAEWOULDBLOCK and the outcome comes as FD_CONNECT.
 int connect(SOCKET s, const void* address, int length);
+// Waits for a connect that a non-blocking socket without a selection has
+// started (connect gave WSAEWOULDBLOCK), limitMs at the most (negative: no
+// limit), as Winsock's select would: 0 once connected, else SOCKET_ERROR with
+// the reason, WSAETIMEDOUT when the time ran out.
+int WaitForConnect(SOCKET s, int limitMs);
 int listen(SOCKET s, int backlog);
 // The new socket inherits the listener's selection. FD_ACCEPT comes again for the
 // next waiting connection only after this call.
@@ -101,8 +106,10 @@ int getsockname(SOCKET s, void* address, int* length);
 // delivery rules; makes the socket non-blocking. Message 0 or mask 0 cancels the
 // selection (the socket stays non-blocking).
 int WSAAsyncSelect(SOCKET s, HWND hwnd, UINT message, std::int32_t mask);
-// The SSL library writes on the descriptor itself: after its write had to wait,
-// this asks for the FD_WRITE that Winsock would send.
+// The SSL library reads and writes on the descriptor itself. After it has read,
+// this re-enables FD_READ as Winsock's recv would; after its write had to
+// wait, it asks for the FD_WRITE that Winsock would send.
+void RequestReadNotification(SOCKET s);
 void RequestWriteNotification(SOCKET s);
 
 // Names: IPv4 addresses in network order (32 bits, first part in the lowest byte).

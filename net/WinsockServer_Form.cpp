@@ -9,15 +9,6 @@
 
 namespace ornbrook {
 
-namespace {
-
-// Event numbers are Winsock numbers (10004 to 11004), which fit the 16-bit field.
-std::int16_t EventNumber(std::int32_t number) {
-    return static_cast<std::int16_t>(number);
-}
-
-} // namespace
-
 WinsockServer_Form::WinsockServer_Form() : Listener_(new WinsockControl(this)) {
     auto& events = Listener_->Events;
     events.ConnectionRequest.Connect(
@@ -171,7 +162,7 @@ void WinsockServer_Form::Listener_DataArrival(std::int32_t bytesTotal) {
 
 // The listener stays open after an error.
 void WinsockServer_Form::Listener_Error(std::int32_t number, const std::string& description) {
-    Events.Error.Raise(0, EventNumber(number), description);
+    Events.Error.Raise(0, number, description);
 }
 
 void WinsockServer_Form::Listener_SendComplete() {
@@ -197,7 +188,7 @@ void WinsockServer_Form::Clients_DataArrival(std::int32_t Index, std::int32_t by
 void WinsockServer_Form::Clients_Error(std::int32_t Index, std::int32_t number,
                                        const std::string& description) {
     Clients(Index).Close();
-    Events.Error.Raise(Index, EventNumber(number), description);
+    Events.Error.Raise(Index, number, description);
 }
 
 void WinsockServer_Form::Clients_SendComplete(std::int32_t Index) {

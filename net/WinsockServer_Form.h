@@ -47,7 +47,9 @@ public:
     std::int32_t ClientsUBound() const { return static_cast<std::int32_t>(Clients_.size()) - 1; }
 
     struct EventList {
-        Event<std::int32_t, std::int16_t, std::string> Error; // Index, Number, Description
+        // Number: a Winsock number or one of the control's own, some of which
+        // (40006 and up) do not fit 16 bits.
+        Event<std::int32_t, std::int32_t, std::string> Error; // Index, Number, Description
         Event<std::int32_t> NewClient;
         Event<std::int32_t> SendComplete;
         Event<std::int32_t, std::string> DataArrival; // Index, Data

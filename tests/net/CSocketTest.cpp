@@ -1,5 +1,6 @@
 #include "net/CSocket.h"
 
+#include "net/ADomainCache.h"
 #include "net/SocketModule.h"
 #include "net/WinsockApi.h"
 #include "tests/net/NetTestSupport.h"
@@ -262,6 +263,111 @@ TEST_F(CSocketTest, SetUpFailuresRaiseErrorDuringConnectAndListen) {
         EXPECT_EQ(socket->State, CSocket::StateClosed);
         EXPECT_EQ(socket->WindowHandle, 0);
         EXPECT_TRUE(events.events.empty());
+    }
+}
+
+// A refused connect waits about 100 ms for its one retry. What the owner does in
+// that time stands: the retry does not come after it.
+TEST_F(CSocketTest, DisconnectConnectListenAndCancelStopAPendingRetry) {
+    const std::int32_t serverPort = MakeServer()->LocalPort;
+    names_.hosts["retry.test"] = {test::Address("127.0.0.1")};
+    enum class Then { Disconnect, ConnectElsewhere, Listen, Cancel };
+    const struct {
+        const char* name;
+        Then then;
+        std::int32_t state;
+    } rows[] = {
+        {"Disconnect", Then::Disconnect, CSocket::StateClosed},
+        {"Connect elsewhere", Then::ConnectElsewhere, CSocket::StateConnected},
+        {"Listen", Then::Listen, CSocket::StateListening},
+        {"Cancel", Then::Cancel, CSocket::StateClosed},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        auto client = NewSocket();
+        Recorder events;
+        events.Watch(*client);
+        client->Connect("retry.test", test::FreePort());
+        // The refusal drops the host from the domain cache as it arms the retry.
+        ASSERT_TRUE(WaitFor([&] { return DomainCache().GetDomainIP("retry.test") == -1; }));
+        const std::int32_t connectsBefore = ProzessRuns("CSocket_Connect");
+        switch (row.then) {
+        case Then::Disconnect:
+            client->Disconnect();
+            break;
+        case Then::ConnectElsewhere:
+            client->Connect("127.0.0.1", serverPort);
+            break;
+        case Then::Listen:
+            client->Listen();
+            break;
+        case Then::Cancel:
+            client->Cancel();
+            break;
+        }
+        test::RunEvents(400);
+        const int ownConnects = row.then == Then::ConnectElsewhere ? 1 : 0;
+        EXPECT_EQ(ProzessRuns("CSocket_Connect") - connectsBefore, ownConnects);
+        EXPECT_EQ(client->State, row.state);
+        EXPECT_EQ(events.Count("Connect"), ownConnects);
+        EXPECT_TRUE(events.errors.empty());
+    }
+}
+
+// The Disconnect that follows Closed and Error leaves alone a connection that
+// the handler opened.
+TEST_F(CSocketTest, AConnectFromInsideClosedOrErrorSurvives) {
+    const std::int32_t port = MakeServer()->LocalPort;
+    for (const char* handler : {"Closed", "Error"}) {
+        SCOPED_TRACE(handler);
+        auto client = NewSocket();
+        Recorder events;
+        events.Watch(*client);
+        CSocket* raw = client.get();
+        const auto reconnect = [raw, port] { raw->Connect("127.0.0.1", port); };
+        const bool onClosed = std::string(handler) == "Closed";
+        if (onClosed) {
+            client->Events.Closed.Connect(reconnect);
+            const std::size_t acceptedBefore = accepted_.size();
+            client->Connect("127.0.0.1", port);
+            ASSERT_TRUE(WaitFor([&] { return accepted_.size() > acceptedBefore; }));
+            ASSERT_TRUE(WaitFor([&] { return events.Saw("Connect"); }));
+            accepted_.back()->Disconnect(); // the far end leaves
+        } else {
+            client->Events.Error.Connect(
+                [reconnect](std::int32_t, const std::string&) { reconnect(); });
+            client->Connect("127.0.0.1", test::FreePort()); // refused, retried, refused
+        }
+        // The first connection's Connect, if any, and the handler's.
+        ASSERT_TRUE(WaitFor([&] { return events.Count("Connect") == (onClosed ? 2 : 1); }));
+        test::RunEvents(300);
+        EXPECT_EQ(client->State, CSocket::StateConnected);
+        EXPECT_EQ(client->RemotePort, port);
+    }
+}
+
+// The name of the local address, resolved back to an address; without a name,
+// the local address itself.
+TEST_F(CSocketTest, LocalIPIsTheLocalAddressItselfWhenItHasNoName) {
+    RawSocket far;
+    ASSERT_TRUE(AcceptRaw(far));
+    const auto peer = accepted_[0];
+    const struct {
+        const char* name;
+        std::vector<std::uint32_t> addressesOfNamedTest;
+        const char* localIP;
+    } rows[] = {
+        {"no reverse name", {}, "127.0.0.1"},
+        // 127.0.0.1 is named "named.test", whose first address is another one.
+        {"a reverse name", {test::Address("10.9.8.7"), test::Address("127.0.0.1")}, "10.9.8.7"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        names_.hosts.clear();
+        if (!row.addressesOfNamedTest.empty())
+            names_.hosts["named.test"] = row.addressesOfNamedTest;
+        EXPECT_EQ(peer->LocalIP(), row.localIP);
+        RemoveCachedDomain("named.test");
     }
 }
 

@@ -43,7 +43,7 @@ struct ServerProbe {
         e.Closed.Connect([this](std::int32_t i) { closed.push_back(i); });
         e.DataArrival.Connect([this](std::int32_t i, const std::string& d) { data[i] += d; });
         e.SendComplete.Connect([this](std::int32_t i) { sendComplete.push_back(i); });
-        e.Error.Connect([this](std::int32_t i, std::int16_t n, const std::string&) {
+        e.Error.Connect([this](std::int32_t i, std::int32_t n, const std::string&) {
             errors.push_back(IntToText(i) + ":" + IntToText(n));
         });
     }
@@ -162,6 +162,20 @@ TEST_F(ControlSocketTest, ClientAndServerExchangeBytesUnchanged) {
     EXPECT_EQ(server.UBound(), 0);
     EXPECT_TRUE(server.errors.empty());
     EXPECT_FALSE(client.Saw("Closed")); // closing oneself raises nothing
+}
+
+// The control's own numbers lie above 32767 and reach the owner unchanged.
+TEST_F(ControlSocketTest, TheControlsOwnErrorNumbersKeepTheirValue) {
+    ServerProbe server;
+    const auto port = StartServer(server);
+    // New elements copy element 0: as UDP controls they cannot take a TCP request.
+    server.server.Form().Clients(0).SetProtocol(UDP);
+    ClientProbe client;
+    client.client.Connect("127.0.0.1", port);
+    ASSERT_TRUE(WaitFor([&] { return !server.errors.empty(); }));
+    EXPECT_EQ(server.errors,
+              std::vector<std::string>{"0:" + IntToText(WinsockErrorNumber::WrongProtocol)});
+    EXPECT_EQ(server.UBound(), 0);
 }
 
 TEST_F(ControlSocketTest, LowestFreeIndexIsReusedAndElementsUnloadFromTheTopOnly) {

@@ -49,27 +49,36 @@ using ErrorList = std::vector<std::pair<std::int32_t, std::string>>;
 
 // What one socket raised, in order.
 struct Recorder {
-    std::vector<std::string> events;
+    std::vector<std::string> events; // every event but the data events and Error
     std::vector<SocketBytes> data;
     std::vector<std::string> lines;
     ErrorList errors;
     std::string remoteOfLastData;
+    std::vector<std::string> sequence; // the names of all events, Error included
 
     void Watch(CSocket& s) {
-        s.Events.Connect.Connect([this] { events.push_back("Connect"); });
-        s.Events.Closed.Connect([this] { events.push_back("Closed"); });
-        s.Events.SendComplete.Connect([this] { events.push_back("SendComplete"); });
+        s.Events.Connect.Connect([this] { Add("Connect"); });
+        s.Events.Closed.Connect([this] { Add("Closed"); });
+        s.Events.SendComplete.Connect([this] { Add("SendComplete"); });
         s.Events.DataArrival.Connect([this](const SocketBytes& bytes, const std::string& ip) {
             data.push_back(bytes);
             remoteOfLastData = ip;
+            sequence.push_back("DataArrival");
         });
         s.Events.LineDataArrival.Connect([this](const std::string& line, const std::string& ip) {
             lines.push_back(line);
             remoteOfLastData = ip;
+            sequence.push_back("LineDataArrival");
         });
-        s.Events.Error.Connect(
-            [this](std::int32_t n, const std::string& text) { errors.emplace_back(n, text); });
-        s.Events.ConnectionRequest.Connect([this] { events.push_back("ConnectionRequest"); });
+        s.Events.Error.Connect([this](std::int32_t n, const std::string& text) {
+            errors.emplace_back(n, text);
+            sequence.push_back("Error");
+        });
+        s.Events.ConnectionRequest.Connect([this] { Add("ConnectionRequest"); });
+    }
+    void Add(const std::string& event) {
+        events.push_back(event);
+        sequence.push_back(event);
     }
     int Count(const std::string& event) const {
         return static_cast<int>(std::count(events.begin(), events.end(), event));

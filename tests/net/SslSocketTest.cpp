@@ -1,24 +1,36 @@
 #include "net/CSocket.h"
 #include "net/CSocketSecure.h"
+#include "net/SslWrapper.h"
 
 #include "tests/net/NetTestSupport.h"
 #include "tests/net/SecureTestSupport.h"
 #include "tests/net/TlsPeers.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
+#include <time.h>
+
+#include <chrono>
+#include <deque>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 using namespace ornbrook;
 using ornbrook::test::ClientArguments;
 using ornbrook::test::ErrorList;
 using ornbrook::test::OpensslPeer;
+using ornbrook::test::RawSocket;
 using ornbrook::test::Recorder;
 using ornbrook::test::SocketFixture;
 using ornbrook::test::TestCertificates;
+using ornbrook::test::TlsClientThread;
 using ornbrook::test::TlsTestServer;
 using ornbrook::test::WaitFor;
 
@@ -32,26 +44,55 @@ void Pump() {
     QCoreApplication::processEvents();
 }
 
+// Process CPU time spent while the event loop runs, idle unless there is work,
+// for about the given time.
+double CpuSecondsWhileEventsRun(int ms) {
+    const auto cpu = [] {
+        timespec now{};
+        ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+        return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+    };
+    const double before = cpu();
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+    return cpu() - before;
+}
+
+// Counts the ticks of a 100 ms timer.
+struct TickCounter {
+    TickCounter() {
+        QObject::connect(&timer, &QTimer::timeout, [this] { ++ticks; });
+        timer.start(100);
+    }
+    QTimer timer;
+    int ticks = 0;
+};
+
 class SslSocketTest : public SocketFixture {
 protected:
-    // An SSL listener whose ConnectionRequest accepts into a new socket.
-    std::shared_ptr<CSocket> StartListener(const std::string& key) {
+    // An SSL listener whose ConnectionRequest accepts into a new socket with
+    // the given TimeOut.
+    std::shared_ptr<CSocket> StartListener(const std::string& key, std::int16_t timeOut = 5000) {
         auto listener = NewSocket();
         listener->SSLEnable = true;
         listener->SSLServerCertificate = Certificates().ServerCertificate();
         listener->SSLServerKey = key;
         listener->Listen();
         CSocket* server = listener.get();
-        listener->Events.ConnectionRequest.Connect([this, server] {
+        listener->Events.ConnectionRequest.Connect([this, server, timeOut] {
             accepted = NewSocket();
-            acceptedLog.Watch(*accepted);
+            accepted->TimeOut = timeOut;
+            acceptedAll.push_back(accepted);
+            acceptedLogs.emplace_back().Watch(*accepted);
             accepted->Accept(*server);
         });
         return listener;
     }
 
-    std::shared_ptr<CSocket> accepted;
-    Recorder acceptedLog;
+    std::shared_ptr<CSocket> accepted; // the latest
+    std::vector<std::shared_ptr<CSocket>> acceptedAll;
+    std::deque<Recorder> acceptedLogs; // one for each of acceptedAll
 };
 
 struct TrustCase {
@@ -129,27 +170,51 @@ TEST_F(SslSocketTest, ServerAcceptsSClient) {
     EXPECT_TRUE(client.WaitForOutput("Verify return code: 0 (ok)", Pump)) << client.Output();
 
     client.Write("hello server\n");
-    EXPECT_TRUE(WaitFor([&] { return acceptedLog.Received().find('\n') != std::string::npos; }));
-    EXPECT_EQ(acceptedLog.Received(), "hello server\n");
+    EXPECT_TRUE(
+        WaitFor([&] { return acceptedLogs.back().Received().find('\n') != std::string::npos; }));
+    EXPECT_EQ(acceptedLogs.back().Received(), "hello server\n");
     accepted->SendData(SocketData("hello client\n"));
     EXPECT_TRUE(client.WaitForOutput("hello client", Pump));
 
     // The client leaves: the accepted side hears it and closes.
     client.CloseInput();
-    EXPECT_TRUE(WaitFor([&] { return acceptedLog.Count("Closed") == 1; })) << client.Output();
+    EXPECT_TRUE(WaitFor([&] { return acceptedLogs.back().Count("Closed") == 1; }))
+        << client.Output();
     EXPECT_EQ(accepted->State, CSocket::StateClosed);
     EXPECT_EQ(accepted->SSLHandle, 0);
-    EXPECT_FALSE(acceptedLog.Saw("Connect"));
+    EXPECT_FALSE(acceptedLogs.back().Saw("Connect"));
 }
 
+// A key that does not fit fails at once, a client's plain text when it comes.
 TEST_F(SslSocketTest, ServerHandshakeFailureClosesWithoutAnEvent) {
-    const auto listener = StartListener(Certificates().ForeignKey());
-    OpensslPeer client(ClientArguments(listener->LocalPort, Certificates().CaFile()));
-    ASSERT_TRUE(WaitFor([&] { return accepted != nullptr; }));
-    EXPECT_EQ(accepted->State, CSocket::StateClosed);
-    EXPECT_EQ(accepted->SocketHandle, 0);
-    EXPECT_EQ(accepted->RemotePort, 0);
-    EXPECT_TRUE(acceptedLog.errors.empty());
+    enum class Client { SClient, PlainText };
+    const struct {
+        const char* name;
+        std::string key;
+        Client client;
+    } rows[] = {
+        {"key that does not fit", Certificates().ForeignKey(), Client::SClient},
+        {"client speaking plain text", Certificates().ServerKey(), Client::PlainText},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const auto listener = StartListener(row.key);
+        const std::size_t acceptedBefore = acceptedAll.size();
+        std::unique_ptr<OpensslPeer> tool;
+        RawSocket plain;
+        if (row.client == Client::SClient)
+            tool = std::make_unique<OpensslPeer>(
+                ClientArguments(listener->LocalPort, Certificates().CaFile()));
+        else
+            plain = RawSocket::ConnectTo(listener->LocalPort);
+        ASSERT_TRUE(WaitFor([&] { return acceptedAll.size() > acceptedBefore; }));
+        if (row.client == Client::PlainText)
+            plain.SendAll("220 plain FTP greeting, no TLS here\r\n");
+        ASSERT_TRUE(WaitFor([&] { return accepted->State == CSocket::StateClosed; }));
+        EXPECT_EQ(accepted->SocketHandle, 0);
+        EXPECT_EQ(accepted->RemotePort, 0);
+        EXPECT_TRUE(acceptedLogs.back().sequence.empty());
+    }
 }
 
 // The handshake itself failing in other ways is tested on the SSL library.
@@ -166,6 +231,117 @@ TEST_F(SslSocketTest, ClientHandshakeFailureGivesError8AndAClosedSocket) {
     EXPECT_EQ(client->State, CSocket::StateClosed);
     EXPECT_EQ(client->SocketHandle, 0);
     EXPECT_EQ(client->SSLHandle, 0);
+}
+
+// After a record that does not decrypt, or bytes after the peer's close_notify,
+// the session is broken for good: the socket says so with Error, then Closed,
+// and closes, instead of being woken for the same bytes again and again.
+TEST_F(SslSocketTest, ABrokenSessionEndsWithErrorThenClosedWithoutSpinning) {
+    // Application data records whose contents are not what the key encrypted:
+    // the first breaks the session, the second is still waiting then.
+    const std::string record = std::string("\x17\x03\x03\x00\x20", 5) + std::string(32, 'Z');
+    const std::string badRecords = record + record;
+    const std::string plainBytes = "these come after the end";
+    const struct {
+        const char* name;
+        TlsClientThread::Job job;
+    } rows[] = {
+        {"record that does not decrypt",
+         [&](std::int32_t, int socket) {
+             ::send(socket, badRecords.data(), badRecords.size(), MSG_NOSIGNAL);
+         }},
+        {"bytes after the end",
+         [&](std::int32_t session, int socket) {
+             ssl_cleanup(session); // close_notify; the connection stays open
+             ::send(socket, plainBytes.data(), plainBytes.size(), MSG_NOSIGNAL);
+         }},
+    };
+    const auto listener = StartListener(Certificates().ServerKey());
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        TlsClientThread peer(listener->LocalPort, row.job);
+        ASSERT_TRUE(WaitFor([&] { return peer.Done(); }));
+        ASSERT_TRUE(peer.Connected());
+        EXPECT_LT(CpuSecondsWhileEventsRun(1000), 0.3);
+        const Recorder& log = acceptedLogs.back();
+        std::vector<std::string> sequence = log.sequence;
+        std::erase(sequence, "SendComplete"); // whether it came first is the peer's timing
+        EXPECT_EQ(sequence, (std::vector<std::string>{"Error", "Closed"}));
+        EXPECT_EQ(log.errors, (ErrorList{{0, "Software caused connection abort."}}));
+        EXPECT_EQ(accepted->State, CSocket::StateClosed);
+        EXPECT_EQ(accepted->SocketHandle, 0);
+        EXPECT_EQ(accepted->SSLHandle, 0);
+    }
+}
+
+// A peer that does not read for a second: what the connection cannot take yet
+// waits for FD_WRITE while the thread goes on, then arrives whole and in order.
+TEST_F(SslSocketTest, ALargeSendToAPeerThatDoesNotReadLeavesTheThreadFree) {
+    const auto listener = StartListener(Certificates().ServerKey());
+    std::string payload(32 * 1024 * 1024, '\0');
+    for (std::size_t i = 0; i < payload.size(); ++i)
+        payload[i] = static_cast<char>(i * 7 + i / 251);
+    std::string received;
+    TlsClientThread peer(listener->LocalPort, [&](std::int32_t session, int socket) {
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        received = test::ReceiveThrough(session, socket, payload.size());
+    });
+    ASSERT_TRUE(WaitFor([&] { return accepted && acceptedLogs.back().Saw("SendComplete"); }));
+    Recorder& log = acceptedLogs.back();
+    log.events.clear();
+
+    TickCounter counter;
+    accepted->SendData(SocketBytes(payload.begin(), payload.end()));
+    ASSERT_TRUE(WaitFor([&] { return peer.Done(); }, 60000));
+    EXPECT_GE(counter.ticks, 5);
+    EXPECT_EQ(received.size(), payload.size());
+    EXPECT_TRUE(received == payload);
+    EXPECT_TRUE(WaitFor([&] { return log.Saw("SendComplete"); }));
+    EXPECT_TRUE(log.errors.empty());
+}
+
+// A client that connects and says nothing holds neither the thread nor other
+// clients: the accepted socket's handshake goes on as bytes arrive and ends
+// at the socket's TimeOut, closing it without an event. On the client side, a
+// TCP connect that nobody answers ends at TimeOut.
+TEST_F(SslSocketTest, SilentPeersDoNotHoldTheThread) {
+    const auto listener = StartListener(Certificates().ServerKey(), 500);
+    TickCounter counter;
+    RawSocket silent = RawSocket::ConnectTo(listener->LocalPort);
+    ASSERT_TRUE(WaitFor([&] { return acceptedAll.size() == 1; }));
+    const auto quiet = acceptedAll[0];
+    EXPECT_EQ(quiet->State, CSocket::StateConnecting);
+
+    TlsClientThread talker(listener->LocalPort,
+                           [](std::int32_t session, int) { ssl_send(session, "hello", 5); });
+    ASSERT_TRUE(WaitFor([&] { return acceptedAll.size() == 2; }));
+    EXPECT_TRUE(WaitFor([&] { return acceptedLogs[1].Received() == "hello"; }));
+    EXPECT_EQ(acceptedAll[1]->State, CSocket::StateConnected);
+    EXPECT_EQ(acceptedAll[1]->RemoteHost, "127.0.0.1");
+    EXPECT_EQ(quiet->State, CSocket::StateConnecting);
+
+    ASSERT_TRUE(WaitFor([&] { return quiet->State == CSocket::StateClosed; }));
+    EXPECT_GE(counter.ticks, 3);
+    EXPECT_EQ(quiet->SocketHandle, 0);
+    EXPECT_EQ(quiet->RemotePort, 0);
+    EXPECT_TRUE(acceptedLogs[0].sequence.empty());
+    EXPECT_EQ(silent.Read(1), ""); // it sees the close
+
+    // A listener whose one-place queue is full leaves further connects unanswered.
+    int fullPort = 0;
+    RawSocket full = RawSocket::ListenOn(0, &fullPort);
+    RawSocket filler = RawSocket::ConnectTo(fullPort);
+    auto client = NewSocket();
+    Recorder log;
+    log.Watch(*client);
+    client->SSLEnable = true;
+    client->TimeOut = 300;
+    QElapsedTimer clock;
+    clock.start();
+    client->Connect("127.0.0.1", fullPort);
+    EXPECT_LT(clock.elapsed(), 10000); // the system's own limit is minutes
+    EXPECT_EQ(log.errors, (ErrorList{{7, "error on connecting"}}));
+    EXPECT_EQ(client->State, CSocket::StateClosed);
 }
 
 } // namespace

@@ -1,5 +1,7 @@
 #include "tests/net/TlsPeers.h"
 
+#include "net/SslWrapper.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -7,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <array>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -205,6 +208,38 @@ TlsTestServer::TlsTestServer(const TestCertificates& certificates,
 
 std::vector<std::string> ClientArguments(int port, const std::string& caFile) {
     return {"s_client", "-connect", "127.0.0.1:" + std::to_string(port), "-CAfile", caFile};
+}
+
+TlsClientThread::TlsClientThread(int port, Job job) : socket_(RawSocket::ConnectTo(port)) {
+    thread_ = std::thread([this, job = std::move(job)] {
+        session_ = ssl_init_client(socket_.Fd(), "");
+        if (session_ != 0)
+            job(session_, socket_.Fd());
+        done_ = true;
+    });
+}
+
+TlsClientThread::~TlsClientThread() {
+    thread_.join();
+    if (session_ != 0)
+        ssl_cleanup(session_);
+}
+
+std::string ReceiveThrough(std::int32_t session, int socket, std::size_t count) {
+    std::string received;
+    std::array<char, 16384> buffer{};
+    const auto deadline = std::chrono::steady_clock::now() + PeerWaitLimit;
+    while (received.size() < count && std::chrono::steady_clock::now() < deadline) {
+        std::int32_t got = 0;
+        while ((got = ssl_recv(session, buffer.data(), static_cast<std::int32_t>(buffer.size()))) >
+               0)
+            received.append(buffer.data(), static_cast<std::size_t>(got));
+        if (got == 0)
+            break;
+        pollfd entry{socket, POLLIN, 0};
+        ::poll(&entry, 1, 100);
+    }
+    return received;
 }
 
 } // namespace ornbrook::test

@@ -1,9 +1,14 @@
 #pragma once
 
+#include "tests/net/NetTestSupport.h"
+
 #include <sys/types.h>
 
+#include <atomic>
+#include <cstdint>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace ornbrook::test {
@@ -79,5 +84,32 @@ private:
 
 // An s_client connecting to a loopback port, verifying against caFile.
 std::vector<std::string> ClientArguments(int port, const std::string& caFile);
+
+// A TLS client on a thread of this process, through the SSL library: connects
+// to a loopback port, completes the handshake and runs job with the session
+// and its socket, which stay open until the object goes. Unlike s_client it
+// can stop reading, or put bytes on the wire that are no TLS record.
+class TlsClientThread {
+public:
+    using Job = std::function<void(std::int32_t session, int socket)>;
+    TlsClientThread(int port, Job job);
+    ~TlsClientThread();
+    TlsClientThread(const TlsClientThread&) = delete;
+    TlsClientThread& operator=(const TlsClientThread&) = delete;
+
+    // The handshake failed or the job has returned.
+    bool Done() const { return done_; }
+    bool Connected() const { return session_ != 0; }
+
+private:
+    RawSocket socket_;
+    std::atomic<bool> done_{false};
+    std::atomic<std::int32_t> session_{0};
+    std::thread thread_;
+};
+
+// Reads through a session until count bytes came, the peer ended or a
+// generous bound passed.
+std::string ReceiveThrough(std::int32_t session, int socket, std::size_t count);
 
 } // namespace ornbrook::test
