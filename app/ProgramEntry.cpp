@@ -1,18 +1,27 @@
 #include "app/ProgramEntry.h"
 
+#include "app/CommandChannel.h"
+#include "app/ProgramGlobals.h"
 #include "app/Startup.h"
 #include "diag/DebugForm.h"
 #include "diag/Debug_Modul.h"
+#include "model/DataFileLock.h"
 #include "model/HeadlessCommands.h"
+#include "model/MainInterface_Modul.h"
 
 #include <QApplication>
+#include <QCoreApplication>
 #include <QMessageBox>
 #include <QSocketNotifier>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <functional>
 #include <iostream>
+#include <optional>
+#include <thread>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -84,19 +93,84 @@ void CloseMainWindowOnTerminationSignals(QApplication& app) {
 
 } // namespace
 
+namespace {
+
+// Waits for the right to write the program directory's files. A window that
+// runs takes what the run wants from it instead: handOver tries that, and
+// true ends the wait. Says once that it waits.
+bool TakeTurn(DataFileLock& lock, const std::function<bool()>& handOver) {
+    bool told = false;
+    for (;;) {
+        if (handOver())
+            return false;
+        if (lock.TryAcquire())
+            return true;
+        if (!told) {
+            std::cerr << "ornbrook: waiting for another run of Ornbrook in "
+                      << ProgramDir << " to finish\n";
+            told = true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+}
+
+// The command-line mode: handed to the running window, or carried out here on
+// the files when no window runs.
+int RunCommandLine(int argc, char** argv, const std::vector<std::string>& args) {
+    InitConstants();
+    if (const auto answer = AnswerWithoutWatchList(args)) {
+        std::cout << answer->Out;
+        std::cerr << answer->Err;
+        return answer->Status;
+    }
+    // For the local socket only; no display is needed.
+    QCoreApplication app(argc, argv);
+    DataFileLock lock;
+    std::optional<CommandResult> fromWindow;
+    std::string problem;
+    try {
+        const bool ours = TakeTurn(lock, [&] {
+            fromWindow = HandToWindow(args, problem);
+            return fromWindow.has_value() || !problem.empty();
+        });
+        if (!ours) {
+            if (!fromWindow) {
+                std::cerr << "ornbrook: " << problem << "\n";
+                return CommandFileTrouble;
+            }
+            std::cout << fromWindow->Out;
+            std::cerr << fromWindow->Err;
+            return fromWindow->Status;
+        }
+    } catch (const std::exception& error) {
+        std::cerr << "ornbrook: " << error.what() << "\n";
+        return CommandFileTrouble;
+    }
+    return RunHeadless(args, std::cout, std::cerr);
+}
+
+} // namespace
+
 int RunProgram(int argc, char** argv) {
     std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
     // Any "--" option selects the command-line mode: no window, no display needed.
     for (const std::string& arg : args) {
-        if (arg.starts_with("--")) {
-            InitConstants();
-            return RunHeadless(args, std::cout, std::cerr);
-        }
+        if (arg.starts_with("--"))
+            return RunCommandLine(argc, argv, args);
     }
     SetProgramArguments(args);
 
     OrnbrookApplication app(argc, argv);
     app.setApplicationName("Ornbrook");
+    // One window per program directory: a second start shows the first.
+    InitConstants();
+    DataFileLock lock;
+    try {
+        if (!TakeTurn(lock, [] { return AskWindowToShow(); }))
+            return 0;
+    } catch (const std::exception& error) {
+        ReportFatal(error.what());
+    }
     SetDebugViewFactory([] { return std::make_unique<DebugForm>(); });
     CloseMainWindowOnTerminationSignals(app);
     try {
@@ -104,6 +178,10 @@ int RunProgram(int argc, char** argv) {
     } catch (const std::exception& error) {
         ReportFatal(error.what());
     }
+    // Command-line runs hand their commands to this window from now on.
+    CommandServer commands(*TheMainInterface, &BringMainWindowToFront);
+    if (!commands.Listen())
+        WriteLog("no command channel: command-line runs wait until this window closes");
     const int status = app.exec();
     ReleaseDebugView();
     return status;

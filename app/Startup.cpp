@@ -98,6 +98,11 @@ void Main() {
     WriteLog("Start-Prozess ready");
 }
 
+void BringMainWindowToFront() {
+    if (mainForm)
+        mainForm->BringToFront();
+}
+
 void ShutDown() {
     WriteLog("Unloading now...");
     Unloading = true;

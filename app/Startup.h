@@ -18,6 +18,8 @@ void ParseCommandLine();
 void ParseCommandLine(const std::vector<std::string>& args);
 // The one orderly end: called by the main window's unload handler.
 void ShutDown();
+// Shows the main window in front of the others, once Main has made it.
+void BringMainWindowToFront();
 
 // The arguments after the program name, as the entry received them.
 void SetProgramArguments(std::vector<std::string> args);

@@ -5,15 +5,22 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace ornbrook {
 
 FileReplacement::FileReplacement(std::string fileName)
     : fileName_(std::move(fileName)), temp_(fileName_ + "." + std::to_string(::getpid()) + ".tmp") {
-    fd_ = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    // Owner-only from the first byte: the data file holds passwords.
+    fd_ = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (fd_ < 0)
         throw FileError(temp_, std::string("cannot create: ") + std::strerror(errno));
+    // A file that is there keeps its mode: a save never widens (nor narrows)
+    // what its owner allowed.
+    struct stat existing {};
+    if (::stat(fileName_.c_str(), &existing) == 0)
+        ::fchmod(fd_, existing.st_mode & 07777);
 }
 
 FileReplacement::~FileReplacement() {

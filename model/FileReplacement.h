@@ -10,7 +10,8 @@ namespace ornbrook {
 // flushes them to the disk and renames the file over the target. A crash, a full
 // disk or an error at any moment leaves either the old file or the new one, never
 // a broken or missing one; a replacement that is not committed leaves nothing
-// behind. Failures throw FileError naming the file.
+// behind. A new file is owner-only; a replaced one keeps its mode. Failures
+// throw FileError naming the file.
 class FileReplacement final {
 public:
     explicit FileReplacement(std::string fileName);

@@ -5,14 +5,14 @@
 #include "model/MainInterface.h"
 #include "model/UrlFileList.h"
 
+#include <algorithm>
 #include <exception>
 #include <ostream>
+#include <sstream>
 
 namespace ornbrook {
 
 namespace {
-
-enum Status { Done = 0, Failed = 1, Usage = 2, FileTrouble = 3 };
 
 struct Command {
     const char* name;
@@ -23,6 +23,14 @@ constexpr Command Commands[] = {
     {"--list", false},  {"--check", false},   {"--add", true},
     {"--remove", true}, {"--refresh", false}, {"--help", false},
 };
+
+const Command* Find(const std::string& name) {
+    for (const Command& c : Commands) {
+        if (name == c.name)
+            return &c;
+    }
+    return nullptr;
+}
 
 // One block: the URL, "ok" or its error, new names "+ ", gone names "- ", a blank line.
 void PrintBlock(std::ostream& out, const UrlFileList& list) {
@@ -36,21 +44,55 @@ void PrintBlock(std::ostream& out, const UrlFileList& list) {
     out << '\n';
 }
 
-int UsageError(std::ostream& err, const std::string& problem) {
-    err << "ornbrook: " << problem << '\n' << HeadlessUsage();
-    return Usage;
+CommandResult UsageError(const std::string& problem) {
+    return {CommandUsage, {}, "ornbrook: " + problem + "\n" + HeadlessUsage()};
 }
 
-int Run(const Command& command, const std::string& url, std::ostream& out, std::ostream& err) {
-    const std::string name = command.name;
-    if (name == "--help") {
-        out << HeadlessUsage();
-        return Done;
+// A command on a watch list, alive until it has answered. A command that
+// started checks answers when each of them has ended, or its URL has gone:
+// whatever happened to the list meanwhile (a window's user may delete or edit
+// a URL), it always answers.
+class CommandRun final : public std::enable_shared_from_this<CommandRun> {
+public:
+    CommandRun(MainInterface& watchList, std::string name, std::string url,
+               std::function<void(CommandResult)> done)
+        : watchList_(watchList), name_(std::move(name)), url_(std::move(url)),
+          done_(std::move(done)) {}
+
+    void Start() {
+        if (name_ == "--list")
+            return Answer(CommandDone, List());
+        if (name_ == "--refresh") {
+            watchList_.Refresh();
+            return Answer(CommandDone, {});
+        }
+        if (name_ == "--remove") {
+            if (watchList_.GetURLIndex(url_) == 0)
+                return Answer(CommandFailed, {}, "ornbrook: not in the watch list: " + url_ + "\n");
+            watchList_.RemoveURL(url_);
+            watchList_.RaiseEvent_Change();
+            return Answer(CommandDone, {});
+        }
+        if (name_ == "--add") {
+            awaited_.push_back(watchList_.GetURL(watchList_.AddURL(url_)));
+            watchList_.RaiseEvent_Change();
+        } else { // --check
+            watchList_.CheckFiles();
+            for (std::int32_t i = 1; i <= watchList_.GetURLsCount(); ++i)
+                awaited_.push_back(watchList_.GetURL(i));
+        }
+        // Held by the handlers until the answer; they go with it.
+        const auto self = shared_from_this();
+        checkEnded_ = watchList_.CheckEnded.Connect([self](const UrlFileList&) { self->Poll(); });
+        listChanged_ = watchList_.ListChanged.Connect([self] { self->Poll(); });
+        Poll();
     }
-    MainInterface watchList;
-    if (name == "--list") {
-        for (std::int32_t i = 1; i <= watchList.GetURLsCount(); ++i) {
-            const auto list = watchList.GetURL(i);
+
+private:
+    std::string List() const {
+        std::ostringstream out;
+        for (std::int32_t i = 1; i <= watchList_.GetURLsCount(); ++i) {
+            const auto list = watchList_.GetURL(i);
             out << list->URL() << '\t' << list->CountState(FileStateNew) << " new\t"
                 << list->CountState(FileStateGone) << " gone\t" << list->CountState(FileStateOld)
                 << " old";
@@ -58,38 +100,54 @@ int Run(const Command& command, const std::string& url, std::ostream& out, std::
                 out << "\terror: " << list->GetErrorMsg();
             out << '\n';
         }
-        return Done;
+        return out.str();
     }
-    if (name == "--check") {
-        watchList.SetChecksAtOnce(ReadChecksAtOnce());
-        watchList.CheckFiles();
-        watchList.WaitForChecks();
-        int status = Done;
-        for (std::int32_t i = 1; i <= watchList.GetURLsCount(); ++i) {
-            const auto list = watchList.GetURL(i);
+
+    // Answers once every awaited URL's check has ended or the URL has gone.
+    void Poll() {
+        if (answered_)
+            return;
+        for (const auto& awaited : awaited_) {
+            const auto list = awaited.lock();
+            if (list && watchList_.GetURLIndex(list->URL()) != 0 && list->IsCheckPending())
+                return;
+        }
+        // The blocks of the awaited URLs still watched, in list order.
+        std::ostringstream out;
+        int status = CommandDone;
+        for (std::int32_t i = 1; i <= watchList_.GetURLsCount(); ++i) {
+            const auto list = watchList_.GetURL(i);
+            const bool isAwaited = std::any_of(awaited_.begin(), awaited_.end(),
+                                               [&](const auto& a) { return a.lock() == list; });
+            if (!isAwaited)
+                continue;
             PrintBlock(out, *list);
             if (list->IsError())
-                status = Failed;
+                status = CommandFailed;
         }
-        return status;
+        Answer(status, out.str());
     }
-    if (name == "--add") {
-        const auto list = watchList.GetURL(watchList.AddURL(url));
-        watchList.WaitForChecks();
-        PrintBlock(out, *list);
-        return list->IsError() ? Failed : Done;
+
+    void Answer(int status, std::string out, std::string err = {}) {
+        answered_ = true;
+        if (checkEnded_)
+            watchList_.CheckEnded.Disconnect(*checkEnded_);
+        if (listChanged_)
+            watchList_.ListChanged.Disconnect(*listChanged_);
+        // The handlers held the last reference: keep this alive to the end.
+        const auto keep = weak_from_this().lock();
+        done_(CommandResult{status, std::move(out), std::move(err)});
     }
-    if (name == "--remove") {
-        if (watchList.GetURLIndex(url) == 0) {
-            err << "ornbrook: not in the watch list: " << url << '\n';
-            return Failed;
-        }
-        watchList.RemoveURL(url);
-        return Done;
-    }
-    watchList.Refresh(); // --refresh
-    return Done;
-}
+
+    MainInterface& watchList_;
+    std::string name_;
+    std::string url_;
+    std::function<void(CommandResult)> done_;
+    std::vector<std::weak_ptr<UrlFileList>> awaited_;
+    std::optional<std::size_t> checkEnded_;
+    std::optional<std::size_t> listChanged_;
+    bool answered_ = false;
+};
 
 } // namespace
 
@@ -103,27 +161,50 @@ std::string HeadlessUsage() {
            "       ornbrook --help          show this text\n";
 }
 
-int RunHeadless(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+std::optional<CommandResult> AnswerWithoutWatchList(const std::vector<std::string>& args) {
     if (args.empty())
-        return UsageError(err, "no command");
-    const Command* command = nullptr;
-    for (const Command& c : Commands) {
-        if (args[0] == c.name)
-            command = &c;
-    }
+        return UsageError("no command");
+    const Command* command = Find(args[0]);
     if (!command)
-        return UsageError(err, "unknown option " + args[0]);
+        return UsageError("unknown option " + args[0]);
     const std::size_t expected = command->takesUrl ? 2 : 1;
     if (args.size() < expected)
-        return UsageError(err, std::string(command->name) + " needs a URL");
+        return UsageError(std::string(command->name) + " needs a URL");
     if (args.size() > expected)
-        return UsageError(err, "unexpected argument " + args[expected]);
-    try {
-        return Run(*command, command->takesUrl ? args[1] : std::string(), out, err);
-    } catch (const std::exception& error) {
-        err << "ornbrook: " << error.what() << '\n';
-        return FileTrouble;
+        return UsageError("unexpected argument " + args[expected]);
+    if (std::string(command->name) == "--help")
+        return CommandResult{CommandDone, HeadlessUsage(), {}};
+    return std::nullopt;
+}
+
+void StartCommand(MainInterface& watchList, const std::vector<std::string>& args,
+                  std::function<void(CommandResult)> done) {
+    if (auto answer = AnswerWithoutWatchList(args)) {
+        done(std::move(*answer));
+        return;
     }
+    const Command* command = Find(args[0]);
+    auto run = std::make_shared<CommandRun>(watchList, command->name,
+                                            command->takesUrl ? args[1] : std::string(),
+                                            std::move(done));
+    run->Start();
+}
+
+int RunHeadless(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    std::optional<CommandResult> result = AnswerWithoutWatchList(args);
+    try {
+        if (!result) {
+            MainInterface watchList;
+            watchList.SetChecksAtOnce(ReadChecksAtOnce());
+            StartCommand(watchList, args, [&result](CommandResult r) { result = std::move(r); });
+            watchList.WaitForChecks();
+        }
+    } catch (const std::exception& error) {
+        result = CommandResult{CommandFileTrouble, {}, std::string("ornbrook: ") + error.what() + "\n"};
+    }
+    out << result->Out;
+    err << result->Err;
+    return result->Status;
 }
 
 } // namespace ornbrook

@@ -75,7 +75,9 @@ std::int32_t MainInterface::AddURL(const std::string& theURL) {
     list->SetURL(theURL);
     list->CheckFiles();
     SaveData();
-    return GetURLsCount();
+    const std::int32_t n = GetURLsCount();
+    ListChanged.Raise();
+    return n;
 }
 
 std::int32_t MainInterface::GetURLsCount() const {
@@ -102,6 +104,7 @@ void MainInterface::RemoveURL(const std::string& theURL) {
         Lists.erase(Lists.begin() + i);
     }
     SaveData();
+    ListChanged.Raise();
 }
 
 std::int32_t MainInterface::RestoreURL(std::int32_t index, std::string_view record) {
@@ -113,6 +116,7 @@ std::int32_t MainInterface::RestoreURL(std::int32_t index, std::string_view reco
     index = std::clamp(index, 1, GetURLsCount() + 1);
     Lists.insert(Lists.begin() + index, list);
     SaveData();
+    ListChanged.Raise();
     return index;
 }
 
@@ -235,7 +239,14 @@ void MainInterface::RaiseEvent_CheckEnded(const UrlFileList& list) {
 
 void MainInterface::LoadData() {
     Clear();
-    EnsureFileExists(DataFileName());
+    // Created owner-only: the URLs it will hold carry passwords.
+    if (!FileExists(DataFileName())) {
+        const int fd = ::open(DataFileName().c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd < 0 && errno != EEXIST)
+            ThrowErrno(DataFileName(), "cannot create");
+        if (fd >= 0)
+            ::close(fd);
+    }
     const std::string file = ReadWholeFile(DataFileName());
     NoteDataFile();
     for (const std::string_view frame : SplitFrames(file)) {

@@ -65,6 +65,8 @@ public:
     Event<> Change;
     Event<const UrlFileList&> CheckBegins;
     Event<const UrlFileList&> CheckEnded;
+    // A URL was added, removed or put back.
+    Event<> ListChanged;
 
     // The pool the URLs' checks run in.
     std::weak_ptr<CheckPool> Checks() const { return pool_; }

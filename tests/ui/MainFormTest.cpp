@@ -31,7 +31,8 @@ using MainFormTest = test::MainFormFixture;
 // The URLs and their records as maindata.dat holds them now.
 std::vector<UrlRecord> SavedWatchList() {
     std::vector<UrlRecord> saved;
-    for (const auto frame : SplitFrames(test::ReadBytes(MainInterface::DataFileName()))) {
+    const std::string bytes = test::ReadBytes(MainInterface::DataFileName());
+    for (const auto frame : SplitFrames(bytes)) {
         UrlRecord record;
         DecodeRecordInto(frame, record);
         saved.push_back(std::move(record));

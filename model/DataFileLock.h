@@ -1,0 +1,32 @@
+#pragma once
+
+#include <string>
+
+namespace ornbrook {
+
+// The right to write the program directory's data files: an exclusive lock on
+// a lock file beside them, held by one process at a time, the window for its
+// whole life or a command-line run from its load to its last save. The system
+// releases it with the process, so a crashed run leaves no lock behind. (The
+// data file itself cannot carry the lock: every save puts a new file in its
+// place.)
+class DataFileLock final {
+public:
+    DataFileLock() = default;
+    ~DataFileLock();
+    DataFileLock(const DataFileLock&) = delete;
+    DataFileLock& operator=(const DataFileLock&) = delete;
+
+    // ProgramDir + "maindata.lock", created owner-only.
+    static std::string FileName();
+    // Tries once without waiting; true when this object holds the lock. A lock
+    // file that cannot be opened throws FileError.
+    bool TryAcquire();
+    void Release();
+    bool Held() const { return fd_ >= 0; }
+
+private:
+    int fd_ = -1;
+};
+
+} // namespace ornbrook
