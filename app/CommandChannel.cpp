@@ -78,8 +78,8 @@ bool StartsWithMark(const QByteArray& bytes) {
 // of our own under /tmp when there is none.
 bool PrivateDirectory(const std::string& dir) {
     struct stat info {};
-    return ::lstat(dir.c_str(), &info) == 0 && S_ISDIR(info.st_mode) &&
-           info.st_uid == ::getuid() && (info.st_mode & 077) == 0;
+    return ::lstat(dir.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == ::getuid() &&
+           (info.st_mode & 077) == 0;
 }
 
 std::string RuntimeDirectory() {
@@ -153,10 +153,10 @@ std::string SocketName() {
     if (dir.empty())
         return {};
     // One window per program directory: the directory names the socket.
-    const QByteArray hash = QCryptographicHash::hash(QByteArray::fromStdString(ProgramDir),
-                                                     QCryptographicHash::Sha256)
-                                .toHex()
-                                .left(16);
+    const QByteArray hash =
+        QCryptographicHash::hash(QByteArray::fromStdString(ProgramDir), QCryptographicHash::Sha256)
+            .toHex()
+            .left(16);
     return dir + "/ornbrook-" + hash.toStdString() + ".sock";
 }
 

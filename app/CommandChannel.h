@@ -3,8 +3,8 @@
 #include "diag/Debug_Modul.h"
 #include "model/HeadlessCommands.h"
 
-#include <QObject>
 #include <QByteArray>
+#include <QObject>
 #include <functional>
 #include <optional>
 #include <string>

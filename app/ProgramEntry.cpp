@@ -21,8 +21,8 @@
 #include <functional>
 #include <iostream>
 #include <optional>
-#include <thread>
 #include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 
 namespace ornbrook {
@@ -106,8 +106,8 @@ bool TakeTurn(DataFileLock& lock, const std::function<bool()>& handOver) {
         if (lock.TryAcquire())
             return true;
         if (!told) {
-            std::cerr << "ornbrook: waiting for another run of Ornbrook in "
-                      << ProgramDir << " to finish\n";
+            std::cerr << "ornbrook: waiting for another run of Ornbrook in " << ProgramDir
+                      << " to finish\n";
             told = true;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(100));

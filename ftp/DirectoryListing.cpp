@@ -1,7 +1,7 @@
 #include "ftp/DirectoryListing.h"
 
-#include "ftp/FtpModule.h"
 #include "diag/Text_Code.h"
+#include "ftp/FtpModule.h"
 #include "ftp/FtpSession.h"
 #include "ftp/SimpleFtpClient.h"
 

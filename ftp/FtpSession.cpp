@@ -536,7 +536,8 @@ FtpResult FtpSession::Exchange(TcpSocket listener, TcpSocket data, DataStream& s
     const bool upload = static_cast<bool>(stream.Produce);
     auto now = SteadyClock::now();
     Deadline replyDeadline = StepDeadline(timeouts_.Reply);
-    Deadline dataDeadline = StepDeadline(data.IsOpen() ? timeouts_.DataIdle : timeouts_.DataConnect);
+    Deadline dataDeadline =
+        StepDeadline(data.IsOpen() ? timeouts_.DataIdle : timeouts_.DataConnect);
     int preliminary = 0;
     bool moved = false;
     bool finalSeen = false;

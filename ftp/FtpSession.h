@@ -84,14 +84,14 @@ private:
     FtpResult Reconnect();
     void ReadFeatures();
     FtpResult SetType(char type);
-    FtpResult ListWith(const std::string& command, ListingForm form, std::vector<std::string>& names);
+    FtpResult ListWith(const std::string& command, ListingForm form,
+                       std::vector<std::string>& names);
     FtpResult ConfirmEmptyByLongListing(const FtpResult& refusal, std::vector<std::string>& names);
     FtpResult Transfer(const std::string& command, char type, DataStream& stream);
     FtpResult TransferActive(const std::string& command, DataStream& stream, Fallback& fallBack);
     FtpResult TransferPassive(const std::string& command, DataStream& stream);
     FtpResult EnterPassive(std::uint16_t& port);
-    FtpResult Exchange(TcpSocket listener, TcpSocket data, DataStream& stream,
-                       Fallback* fallBack);
+    FtpResult Exchange(TcpSocket listener, TcpSocket data, DataStream& stream, Fallback* fallBack);
     void RememberFacts() const;
 
     // A step's deadline, never beyond the overall one.

@@ -125,8 +125,8 @@ struct PendingLookup {
 
 } // namespace
 
-std::vector<SocketAddress> ResolveHost(const std::string& host, std::uint16_t port,
-                                       WaitLimit limit, std::string& problem) {
+std::vector<SocketAddress> ResolveHost(const std::string& host, std::uint16_t port, WaitLimit limit,
+                                       std::string& problem) {
     std::vector<SocketAddress> result;
     const std::string service = std::to_string(port);
     // An address written as such needs no resolver and no thread.

@@ -42,8 +42,8 @@ struct WaitLimit {
 // lookup runs apart from the caller, so a resolver that outlasts the limit is
 // abandoned, not waited for. Empty with a reason ("unknown host", "timed out",
 // "stopped") when there is no address.
-std::vector<SocketAddress> ResolveHost(const std::string& host, std::uint16_t port,
-                                       WaitLimit limit, std::string& problem);
+std::vector<SocketAddress> ResolveHost(const std::string& host, std::uint16_t port, WaitLimit limit,
+                                       std::string& problem);
 
 // Milliseconds left until the deadline, for poll (0 when it has passed).
 int MillisecondsUntil(Deadline deadline);

@@ -184,9 +184,8 @@ void StartCommand(MainInterface& watchList, const std::vector<std::string>& args
         return;
     }
     const Command* command = Find(args[0]);
-    auto run = std::make_shared<CommandRun>(watchList, command->name,
-                                            command->takesUrl ? args[1] : std::string(),
-                                            std::move(done));
+    auto run = std::make_shared<CommandRun>(
+        watchList, command->name, command->takesUrl ? args[1] : std::string(), std::move(done));
     run->Start();
 }
 
@@ -200,7 +199,8 @@ int RunHeadless(const std::vector<std::string>& args, std::ostream& out, std::os
             watchList.WaitForChecks();
         }
     } catch (const std::exception& error) {
-        result = CommandResult{CommandFileTrouble, {}, std::string("ornbrook: ") + error.what() + "\n"};
+        result =
+            CommandResult{CommandFileTrouble, {}, std::string("ornbrook: ") + error.what() + "\n"};
     }
     out << result->Out;
     err << result->Err;

@@ -211,9 +211,9 @@ void MainInterface::NoteDataFile() {
         dataFile_.reset();
         return;
     }
-    dataFile_ = FileIdentity{info->st_dev,          info->st_ino,
-                             static_cast<unsigned long long>(info->st_size),
-                             info->st_mtim.tv_sec,  info->st_mtim.tv_nsec};
+    dataFile_ =
+        FileIdentity{info->st_dev, info->st_ino, static_cast<unsigned long long>(info->st_size),
+                     info->st_mtim.tv_sec, info->st_mtim.tv_nsec};
 }
 
 bool MainInterface::DataFileIsOurs() const {
@@ -241,7 +241,8 @@ void MainInterface::LoadData() {
     Clear();
     // Created owner-only: the URLs it will hold carry passwords.
     if (!FileExists(DataFileName())) {
-        const int fd = ::open(DataFileName().c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        const int fd =
+            ::open(DataFileName().c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
         if (fd < 0 && errno != EEXIST)
             ThrowErrno(DataFileName(), "cannot create");
         if (fd >= 0)

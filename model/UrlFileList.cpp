@@ -78,8 +78,8 @@ void UrlFileList::CheckFiles() {
     checkStarted_ = false;
     // Held here as well: without a pool the handlers release myChecker while
     // CheckURL runs.
-    const auto checker =
-        std::make_shared<UrlFileListChecker>(Parent ? Parent->Checks() : std::weak_ptr<CheckPool>());
+    const auto checker = std::make_shared<UrlFileListChecker>(Parent ? Parent->Checks()
+                                                                     : std::weak_ptr<CheckPool>());
     myChecker = checker;
     checker->Started.Connect([this] { myChecker_Started(); });
     checker->Ready.Connect([this] { myChecker_Ready(); });

@@ -24,8 +24,7 @@ public:
     struct LabelEdit {
         // Empty when the text may end the edit, else why not.
         std::function<QString(const QPersistentModelIndex&, const QString&)> Check;
-        std::function<void(const QPersistentModelIndex&, const QString& text,
-                           const QString& why)>
+        std::function<void(const QPersistentModelIndex&, const QString& text, const QString& why)>
             Refused;
         std::function<void(const QPersistentModelIndex&, const QString&)> Ended;
         std::function<void(const QPersistentModelIndex&)> Abandoned;

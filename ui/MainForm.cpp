@@ -438,8 +438,8 @@ void MainForm::ShowProgress() {
     }
     if (!progress_->text().isEmpty() && !progress_->text().startsWith("checked"))
         lastCheckedAt_ = QDateTime::currentDateTime().toString("HH:mm:ss").toStdString();
-    progress_->setText(lastCheckedAt_.empty() ? QString()
-                                              : QString::fromStdString("checked " + lastCheckedAt_));
+    progress_->setText(
+        lastCheckedAt_.empty() ? QString() : QString::fromStdString("checked " + lastCheckedAt_));
 }
 
 void MainForm::ShowMessage(const QString& text) {

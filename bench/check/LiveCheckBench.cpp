@@ -71,8 +71,7 @@ Run RunProcess(std::vector<std::string> args, const std::string& scratch) {
     if (rc != 0 || ::waitpid(pid, &status, 0) != pid)
         return run;
     const double ms =
-        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
-            .count();
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     const auto slurp = [](const std::string& file) {
         std::ifstream in(file, std::ios::binary);
         return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
@@ -161,8 +160,8 @@ int CurlReplies(const std::string& transcript) {
     std::size_t at = 0;
     while ((at = transcript.find("\n< ", at)) != std::string::npos) {
         at += 3;
-        if (at + 3 < transcript.size() && std::isdigit(static_cast<unsigned char>(transcript[at])) &&
-            transcript[at + 3] == ' ')
+        if (at + 3 < transcript.size() &&
+            std::isdigit(static_cast<unsigned char>(transcript[at])) && transcript[at + 3] == ' ')
             ++replies;
     }
     return replies;
@@ -214,8 +213,8 @@ std::vector<double> InputLatencies(const std::string& programDir) {
             if (stamp.postedAt >= 0)
                 return;
             stamp.postedAt = stamp.clock.nsecsElapsed();
-            QApplication::postEvent(form.URLs(), new QKeyEvent(QEvent::KeyPress, Qt::Key_Down,
-                                                                Qt::NoModifier));
+            QApplication::postEvent(form.URLs(),
+                                    new QKeyEvent(QEvent::KeyPress, Qt::Key_Down, Qt::NoModifier));
         });
         poster.start(7);
         QApplication::exec();
@@ -268,8 +267,8 @@ int main(int argc, char** argv) {
                 latencies.size(), Median(latencies), Percentile(latencies, 0.99));
 
     const auto [first, again] = OurReplies(urls[1]);
-    const Run curl = RunProcess({"/usr/bin/curl", "-s", "-v", "--list-only", urls[1]},
-                                scratch + "/curl");
+    const Run curl =
+        RunProcess({"/usr/bin/curl", "-s", "-v", "--list-only", urls[1]}, scratch + "/curl");
     std::printf("3. replies waited for by one check: ours %llu (a server seen before: %llu), "
                 "curl --list-only %d (goal: not more)\n",
                 static_cast<unsigned long long>(first), static_cast<unsigned long long>(again),
@@ -284,10 +283,10 @@ int main(int argc, char** argv) {
         std::vector<double> ours, theirs, r;
         for (int run = 0; run < 8; ++run) {
             const Run o = RunProcess({program, "--check"}, scratch + "/big-ours");
-            const Run c = noMlsd ? RunProcess({"/usr/bin/curl", "-s", "--list-only", url},
-                                              scratch + "/big-curl")
-                                 : RunProcess({"/usr/bin/curl", "-s", "-X", "MLSD", url},
-                                              scratch + "/big-curl");
+            const Run c =
+                noMlsd
+                    ? RunProcess({"/usr/bin/curl", "-s", "--list-only", url}, scratch + "/big-curl")
+                    : RunProcess({"/usr/bin/curl", "-s", "-X", "MLSD", url}, scratch + "/big-curl");
             if (o.Milliseconds < 0 || c.Milliseconds < 0)
                 Fail("a check of the big directory failed");
             if (run < 2)

@@ -119,9 +119,11 @@ TEST_F(SharedFiles, TheWindowCarriesOutCommandLineCommands) {
     const std::vector<std::pair<QStringList, Outcome>> steps = {
         {{"--add", QString::fromStdString(url)}, {0, url + "\nok\n+ a.txt\n\n", ""}},
         {{"--add", QString::fromStdString(other)}, {0, other + "\nok\n+ x.txt\n\n", ""}},
-        {{"--list"}, {0, url + "\t1 new\t0 gone\t0 old\n" + other + "\t1 new\t0 gone\t0 old\n", ""}},
+        {{"--list"},
+         {0, url + "\t1 new\t0 gone\t0 old\n" + other + "\t1 new\t0 gone\t0 old\n", ""}},
         {{"--remove", QString::fromStdString(other)}, {0, "", ""}},
-        {{"--remove", "ftp://nowhere/"}, {1, "", "ornbrook: not in the watch list: ftp://nowhere/\n"}},
+        {{"--remove", "ftp://nowhere/"},
+         {1, "", "ornbrook: not in the watch list: ftp://nowhere/\n"}},
         {{"--refresh"}, {0, "", ""}},
         {{"--bogus"}, {2, "", ""}},
     };
@@ -187,8 +189,8 @@ TEST_F(SharedFiles, CommandLineRunsTakeTurnsAndLoseNothing) {
     EXPECT_EQ(added.status, 0);
     EXPECT_EQ(added.out, slow.Url("/quick/") + "\nok\n+ one\n\n");
     // Said once, on the waiting run's standard error only.
-    EXPECT_EQ(added.err, "ornbrook: waiting for another run of Ornbrook in " + dir_.Path() +
-                             " to finish\n");
+    EXPECT_EQ(added.err,
+              "ornbrook: waiting for another run of Ornbrook in " + dir_.Path() + " to finish\n");
     const auto saved = Saved();
     ASSERT_EQ(saved.size(), 2u);
     EXPECT_EQ(saved[0].Entries, Entries({{"one", 1}}));

@@ -83,7 +83,8 @@ TEST_F(FaultServer, ChecksEndAsTheServerDeserves) {
     const std::string endless(1 << 20, 'x');
     FtpLimits tight;
     tight.ListingNames = 1;
-    const Script mlsd = {{"FEAT", [](Session& s, auto&) { s.Reply("211-x\r\n MLST type*;\r\n211 end"); }}};
+    const Script mlsd = {
+        {"FEAT", [](Session& s, auto&) { s.Reply("211-x\r\n MLST type*;\r\n211 end"); }}};
     const auto with = [](Script script, const Script& more) {
         script.insert(more.begin(), more.end());
         return script;
@@ -137,8 +138,7 @@ TEST_F(FaultServer, ChecksEndAsTheServerDeserves) {
          "could not connect: no reply in 400 ms",
          {}},
         {"busy server, multi-line refusal cut to one line",
-         {{"",
-           [](Session& s, auto&) { s.Reply("421-Too many users\r\n421 \x1b[1mtry\tlater"); }}},
+         {{"", [](Session& s, auto&) { s.Reply("421-Too many users\r\n421 \x1b[1mtry\tlater"); }}},
          "could not connect: 421 Too many users [1mtry later",
          {}},
         {"silent after the listing command",
@@ -165,7 +165,9 @@ TEST_F(FaultServer, ChecksEndAsTheServerDeserves) {
         {"550 to NLST, LIST lists entries",
          {{"NLST", [](Session& s, auto&) { s.Reply("550 No files found"); }},
           {"LIST",
-           [](Session& s, auto&) { s.ServeListing({"total 1", "-rw-r--r-- 1 a a 0 x alpha"}); }}},
+           [](Session& s, auto&) {
+               s.ServeListing({"total 1", "-rw-r--r-- 1 a a 0 x alpha"});
+           }}},
          "could not list dir: 550 No files found",
          {}},
         {"550 to NLST, LIST empty",

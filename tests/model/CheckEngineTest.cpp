@@ -246,9 +246,8 @@ TEST_F(CheckEngine, ClosingStopsChecksAndKeepsWhatFinished) {
         Record(watchList);
         watchList.AddURL(server.Url("/held/"));
         watchList.AddURL(server.Url("/quick/"));
-        ASSERT_TRUE(DeliverUntil(watchList, [&] {
-            return Ends().size() == 1 && server.Held() == 1;
-        }));
+        ASSERT_TRUE(
+            DeliverUntil(watchList, [&] { return Ends().size() == 1 && server.Held() == 1; }));
     } // the window closes: the watch list is cancelled and goes
     EXPECT_EQ(server.LeftEarly(), 1);
     MainInterface reloaded;
@@ -259,20 +258,20 @@ TEST_F(CheckEngine, ClosingStopsChecksAndKeepsWhatFinished) {
 
 TEST_F(CheckEngine, URLsOfOneServerShareALoginWhileItLives) {
     bool dropped = false;
-    FaultFtpServer server({{"NLST", [&](Session& s, const std::string&) {
-                               s.ServeNames();
-                               // The server's idle time runs out after the first listing.
-                               if (!dropped && s.Count("NLST") == 2) {
-                                   dropped = true;
-                                   s.CloseControl();
-                               }
-                           }}},
+    FaultFtpServer server({{"NLST",
+                            [&](Session& s, const std::string&) {
+                                s.ServeNames();
+                                // The server's idle time runs out after the first listing.
+                                if (!dropped && s.Count("NLST") == 2) {
+                                    dropped = true;
+                                    s.CloseControl();
+                                }
+                            }}},
                           {"f"});
-    const std::string other =
-        "ftp://u:p@127.0.0.1:" + std::to_string(server.Port()) + "/c/";
+    const std::string other = "ftp://u:p@127.0.0.1:" + std::to_string(server.Port()) + "/c/";
     std::string file;
-    for (const std::string& url : {server.Url("/a/"), server.Url("/b/"), server.Url("/d/"), other,
-                                   server.Url("/e/")})
+    for (const std::string& url :
+         {server.Url("/a/"), server.Url("/b/"), server.Url("/d/"), other, server.Url("/e/")})
         AppendFrame(file, url, "", {FileEntry{}});
     test::WriteBytes(MainInterface::DataFileName(), file);
     MainInterface watchList;

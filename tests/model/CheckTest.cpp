@@ -167,8 +167,9 @@ TEST(Check, AListingCutHalfWayChangesNothing) {
 // listing: known entries are never marked gone by a listing that is not whole.
 TEST(Check, OnlyAWholeListingMarksFilesGone) {
     using Session = FaultFtpServer::Session;
-    const FaultFtpServer::Script mlsd = {
-        {"FEAT", [](Session& s, const std::string&) { s.Reply("211-x\r\n MLST type*;\r\n211 end"); }}};
+    const FaultFtpServer::Script mlsd = {{"FEAT", [](Session& s, const std::string&) {
+                                              s.Reply("211-x\r\n MLST type*;\r\n211 end");
+                                          }}};
     const auto with = [](FaultFtpServer::Script script, const FaultFtpServer::Script& more) {
         script.insert(more.begin(), more.end());
         return script;
