@@ -38,7 +38,7 @@ asan: bootstrap
 tsan: bootstrap
 	cmake -S . -B $(TSAN_DIR) -G "$(GENERATOR)" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORNBROOK_WERROR=ON -DORNBROOK_TSAN=ON
 	cmake --build $(TSAN_DIR) -j $(JOBS)
-	QT_QPA_PLATFORM=offscreen TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$(CURDIR)/scripts/tsan.supp" \
+	QT_QPA_PLATFORM=offscreen TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 die_after_fork=0 suppressions=$(CURDIR)/scripts/tsan.supp" \
 		ctest --test-dir $(TSAN_DIR) --output-on-failure -j $(JOBS) -L "ftp|model|ui|app" $(CTEST_ARGS)
 
 bench: build

@@ -190,7 +190,7 @@ TEST_F(CheckEngine, DeletingOrEditingAURLStopsItsCheckAtOnce) {
 }
 
 TEST_F(CheckEngine, ARefreshDuringTheCheckIsKeptByItsResult) {
-    bool second = false;
+    std::atomic<bool> second = false;
     std::atomic<bool> release = false;
     std::atomic<bool> waiting = false;
     FaultFtpServer server({{"CWD",
@@ -257,7 +257,7 @@ TEST_F(CheckEngine, ClosingStopsChecksAndKeepsWhatFinished) {
 }
 
 TEST_F(CheckEngine, URLsOfOneServerShareALoginWhileItLives) {
-    bool dropped = false;
+    std::atomic<bool> dropped = false;
     FaultFtpServer server({{"NLST",
                             [&](Session& s, const std::string&) {
                                 s.ServeNames();

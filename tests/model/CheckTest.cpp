@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <sstream>
 
@@ -138,7 +139,7 @@ TEST(Check, LifeOfAWatchedDirectory) {
 
 TEST(Check, AListingCutHalfWayChangesNothing) {
     TempProgramDir programDir;
-    bool cut = false;
+    std::atomic<bool> cut = false;
     FaultFtpServer server({{"NLST", [&](FaultFtpServer::Session& s, const std::string&) {
                                 if (!cut) {
                                     s.ServeListing({"one", "two"});
@@ -264,7 +265,7 @@ TEST(Check, OnlyAWholeListingMarksFilesGone) {
 // The message of a cut listing stays until a whole listing comes.
 TEST(Check, AWholeListingClearsTheCutMessage) {
     TempProgramDir programDir;
-    bool cut = true;
+    std::atomic<bool> cut = true;
     FaultFtpServer server({{"NLST", [&](FaultFtpServer::Session& s, const std::string&) {
                                 if (cut)
                                     StartAndCut(s, {"a"}, "226 Output truncated to 1 matches");
