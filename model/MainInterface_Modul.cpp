@@ -11,8 +11,11 @@ void CreateMainInterface() {
 }
 
 void DestroyMainInterface() {
-    if (TheMainInterface)
+    if (TheMainInterface) {
+        // Results that have arrived are kept; checks still under way are stopped.
+        TheMainInterface->DeliverCheckResults();
         TheMainInterface->Cancel();
+    }
     TheMainInterface.reset();
 }
 
