@@ -4,6 +4,7 @@
 #include "diag/DebugForm.h"
 #include "diag/Debug_Modul.h"
 #include "model/HeadlessCommands.h"
+#include "ui/AppIcon.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -97,6 +98,9 @@ int RunProgram(int argc, char** argv) {
 
     OrnbrookApplication app(argc, argv);
     app.setApplicationName("Ornbrook");
+    // Every window carries the icon; the desktop file name links them to the launcher.
+    app.setWindowIcon(AppIcon());
+    app.setDesktopFileName(DesktopAppId);
     SetDebugViewFactory([] { return std::make_unique<DebugForm>(); });
     CloseMainWindowOnTerminationSignals(app);
     try {
