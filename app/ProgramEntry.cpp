@@ -67,8 +67,9 @@ void CloseMainWindowOnTerminationSignals(QApplication& app) {
     QObject::connect(notifier, &QSocketNotifier::activated, &app, [] {
         char byte;
         [[maybe_unused]] const auto got = ::read(signalPipe[1], &byte, 1);
+        // Hidden in the tray it is still the window to close.
         for (QWidget* window : QApplication::topLevelWidgets()) {
-            if (window->objectName() == "MainForm" && window->isVisible()) {
+            if (window->objectName() == "MainForm") {
                 window->close();
                 return;
             }
