@@ -7,8 +7,9 @@ TSAN_DIR   ?= build-tsan
 GENERATOR  := $(shell command -v ninja >/dev/null 2>&1 && echo Ninja || echo "Unix Makefiles")
 JOBS       ?= $(shell nproc)
 CTEST_ARGS ?=
+PREFIX     ?= /usr/local
 
-.PHONY: run test build bootstrap asan tsan bench format screenshots clean
+.PHONY: run test build bootstrap asan tsan bench format screenshots install clean
 
 run: build
 	cd $(BUILD_DIR) && ./ornbrook
@@ -47,6 +48,11 @@ bench: build
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+# The program, its desktop file, icon and AppStream metainfo under $(PREFIX)
+# (DESTDIR=... stages it for a package).
+install: build
+	cmake --install $(BUILD_DIR) --prefix $(PREFIX)
 
 screenshots: build
 	scripts/screenshots $(BUILD_DIR)

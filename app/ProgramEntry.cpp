@@ -8,6 +8,7 @@
 #include "model/DataFileLock.h"
 #include "model/HeadlessCommands.h"
 #include "model/MainInterface_Modul.h"
+#include "ui/AppIcon.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -75,8 +76,9 @@ void CloseMainWindowOnTerminationSignals(QApplication& app) {
     QObject::connect(notifier, &QSocketNotifier::activated, &app, [] {
         char byte;
         [[maybe_unused]] const auto got = ::read(signalPipe[1], &byte, 1);
+        // Hidden in the tray it is still the window to close.
         for (QWidget* window : QApplication::topLevelWidgets()) {
-            if (window->objectName() == "MainForm" && window->isVisible()) {
+            if (window->objectName() == "MainForm") {
                 window->close();
                 return;
             }
@@ -162,6 +164,9 @@ int RunProgram(int argc, char** argv) {
 
     OrnbrookApplication app(argc, argv);
     app.setApplicationName("Ornbrook");
+    // Every window carries the icon; the desktop file name links them to the launcher.
+    app.setWindowIcon(AppIcon());
+    app.setDesktopFileName(DesktopAppId);
     // One window per program directory: a second start shows the first.
     InitConstants();
     DataFileLock lock;

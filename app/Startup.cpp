@@ -35,7 +35,7 @@ const std::vector<std::string>& ProgramArguments() {
 
 void InitConstants() {
     LineBreak = "\r\n";
-    ProgramDir = ExecutableDirectory();
+    ProgramDir = ProgramDirectory();
     StartCounterFile = ProgramDir + "Ornbrook" + ".v" + "0.1" + ".startcounter";
 }
 

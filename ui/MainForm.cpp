@@ -11,6 +11,7 @@
 #include "model/MainInterface_Modul.h"
 #include "model/UrlFileList.h"
 #include "ui/AboutForm.h"
+#include "ui/DesktopPresence.h"
 #include "ui/FilesModel.h"
 #include "ui/ListViewDelegate.h"
 #include "ui/MainFormColours.h"
@@ -242,6 +243,7 @@ void MainForm::Form_Load() {
             QMetaObject::invokeMethod(
                 this, [this] { DeliverCheckResults(); }, Qt::QueuedConnection);
     });
+    desktop_ = std::make_unique<DesktopPresence>(*this, myMainInterface);
 
     SyncURLItems();
     // What looks selected is selected: the first URL, with its files.

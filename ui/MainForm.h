@@ -21,6 +21,7 @@ class QTreeWidgetItem;
 
 namespace ornbrook {
 
+class DesktopPresence;
 class FilesModel;
 class MainInterface;
 class PositionSaver;
@@ -76,6 +77,8 @@ public:
     void UndoDelete();
     // Shows the window in front of the others (a second start asks for it).
     void BringToFront();
+    // Selects the row of url, if it has one, and scrolls to it.
+    void SelectURL(const std::string& url);
 
     // The help message, lines joined by CR LF.
     static std::string HelpText();
@@ -94,6 +97,8 @@ public:
     QTimer* CheckTimer() const { return checkTimer_; }
     QLabel* StatusLine() const { return progress_; }
     QAction* Menu(const char* name) const;
+    // Title, tray and notifications; made by Form_Load.
+    DesktopPresence* Desktop() const { return desktop_.get(); }
     std::int32_t DividerLeft() const { return dividerLeft_; }
     std::int64_t CheckCounter() const { return checkCounter_; }
     // The bytes of a URL item.
@@ -117,7 +122,6 @@ private:
     void DeleteSelectedURL();
     QTreeWidgetItem* SelectedURL() const;
     QTreeWidgetItem* ItemOf(const std::string& url) const;
-    void SelectURL(const std::string& url);
     std::shared_ptr<UrlFileList> EntryOf(const QTreeWidgetItem* item) const;
     void SyncURLItems();
     void ShowURLState(QTreeWidgetItem* item, const UrlFileList& list);
@@ -169,6 +173,7 @@ private:
     // The window's handlers on the watch list, dropped when it goes.
     std::vector<std::function<void()>> disconnects_;
     bool unloaded_ = false;
+    std::unique_ptr<DesktopPresence> desktop_;
 };
 
 } // namespace ornbrook

@@ -6,8 +6,10 @@
 #include "diag/Text_Code.h"
 #include "ftp/CheckPool.h"
 #include "model/CheckSettings.h"
+#include "ui/NotifySetting.h"
 #include "ui/Twips.h"
 
+#include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -22,9 +24,10 @@ OptionsForm::OptionsForm(QWidget* owner)
                          Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint) {
     setObjectName("OptionsForm");
     setWindowTitle("Options");
-    // One row more than the design's dialog: how many checks run at once.
+    // Two rows more than the design's dialog: how many checks run at once, and
+    // whether the desktop is told about new files.
     constexpr double Row = 360;
-    setFixedSize(TwipsRect(0, 0, 2745, 1065 + Row).size());
+    setFixedSize(TwipsRect(0, 0, 2745, 1065 + 2 * Row).size());
 
     label1_ = new QLabel("Check-Interval (sek):", this);
     label1_->setObjectName("Label1");
@@ -39,13 +42,16 @@ OptionsForm::OptionsForm(QWidget* owner)
     text2_->setObjectName("Text2");
     text2_->setRange(1, CheckPool::MaxAtOnce);
     text2_->setGeometry(TwipsRect(1800, 120 + Row, 855, 285));
+    check1_ = new QCheckBox("Notify about new files", this);
+    check1_->setObjectName("Check1");
+    check1_->setGeometry(TwipsRect(120, 120 + 2 * Row, 2535, 255));
     command1_ = new QPushButton("OK", this);
     command1_->setObjectName("Command1");
-    command1_->setGeometry(TwipsRect(120, 600 + Row, 1215, 375));
+    command1_->setGeometry(TwipsRect(120, 600 + 2 * Row, 1215, 375));
     command1_->setDefault(true);
     command2_ = new QPushButton("Cancel", this);
     command2_->setObjectName("Command2");
-    command2_->setGeometry(TwipsRect(1440, 600 + Row, 1215, 375));
+    command2_->setGeometry(TwipsRect(1440, 600 + 2 * Row, 1215, 375));
     // A font wider than the design's leaves the label its whole text: the label,
     // and with it the text box and the dialog, grow by what is missing.
     const int missing = std::max(label1_->sizeHint().width() - label1_->width(),
@@ -58,7 +64,8 @@ OptionsForm::OptionsForm(QWidget* owner)
         setFixedSize(width() + missing, height());
     }
     setTabOrder(text1_, text2_);
-    setTabOrder(text2_, command1_);
+    setTabOrder(text2_, check1_);
+    setTabOrder(check1_, command1_);
     setTabOrder(command1_, command2_);
 
     connect(command1_, &QPushButton::clicked, this, [this] { Command1_Click(); });
@@ -73,11 +80,13 @@ std::string OptionsForm::IntervalFileName() {
 void OptionsForm::Form_Load() {
     text1_->setText(DisplayText(TrimSpaces(ReadFirstLine(IntervalFileName(), ""))));
     text2_->setValue(ReadChecksAtOnce());
+    check1_->setChecked(ReadNotifyNewFiles());
 }
 
 void OptionsForm::Command1_Click() {
     WriteText(IntervalFileName(), ToBytes(text1_->text()));
     WriteText(ChecksAtOnceFileName(), std::to_string(text2_->value()));
+    WriteNotifyNewFiles(check1_->isChecked());
     accept();
 }
 

@@ -5,6 +5,7 @@
 #include <QDialog>
 #include <string>
 
+class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -13,7 +14,8 @@ class QSpinBox;
 namespace ornbrook {
 
 // The modal Options dialog: edits the check interval in seconds, kept in
-// interval.dat, and how many URLs are checked at once, kept in checksatonce.dat.
+// interval.dat, how many URLs are checked at once, kept in checksatonce.dat,
+// and whether the desktop is told about new files, kept in notify.dat.
 // It shows the files' lines when it opens, and OK stores the interval exactly as
 // typed; the periodic check reads the file on every tick.
 class OptionsForm final : public QDialog {
@@ -28,6 +30,7 @@ public:
     QLabel* Label1() const { return label1_; }
     QLineEdit* Text1() const { return text1_; }
     QSpinBox* Text2() const { return text2_; }
+    QCheckBox* Check1() const { return check1_; }
     QPushButton* Command1() const { return command1_; }
     QPushButton* Command2() const { return command2_; }
 
@@ -41,6 +44,7 @@ private:
     QLineEdit* text1_;
     QLabel* label2_;
     QSpinBox* text2_;
+    QCheckBox* check1_;
     QPushButton* command1_;
     QPushButton* command2_;
 };

@@ -1,6 +1,6 @@
 // Renders the program's windows to PNG files without a display: the main window
 // with new, gone and old files and a failed URL, the debug window, Options and
-// About. Usage: ui_screenshots <output directory>. Run it with
+// About, and the tray icon in each of its looks. Usage: ui_screenshots <output directory>. Run it with
 // QT_QPA_PLATFORM=offscreen (scripts/screenshots does).
 
 #include "app/FileIO_Code.h"
@@ -11,13 +11,17 @@
 #include "tests/support/TempProgramDir.h"
 #include "tests/ui/UiTestSupport.h"
 #include "ui/AboutForm.h"
+#include "ui/AppIcon.h"
 #include "ui/MainForm.h"
 #include "ui/OptionsForm.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QGridLayout>
+#include <QLabel>
 #include <QTreeWidget>
 #include <cstdio>
+#include <utility>
 
 using namespace ornbrook;
 
@@ -41,6 +45,33 @@ QWidget* TopLevel(const char* objectName) {
             return window;
     }
     return nullptr;
+}
+
+// The tray icon as it looks when all is fine, with changes, with a failed URL
+// and with both, large and at a tray's size.
+bool SaveTrayIcons(const QString& dir) {
+    QWidget strip;
+    auto* grid = new QGridLayout(&strip);
+    const std::pair<const char*, std::pair<bool, bool>> looks[] = {
+        {"all fine", {false, false}},
+        {"changes", {true, false}},
+        {"a URL failed", {false, true}},
+        {"both", {true, true}},
+    };
+    int column = 0;
+    for (const auto& [caption, marks] : looks) {
+        const QIcon icon = AppIconMarked(marks.first, marks.second);
+        for (const int size : {64, 22}) {
+            auto* picture = new QLabel(&strip);
+            picture->setPixmap(icon.pixmap(size));
+            picture->setAlignment(Qt::AlignCenter);
+            grid->addWidget(picture, size == 64 ? 0 : 1, column);
+        }
+        auto* text = new QLabel(caption, &strip);
+        text->setAlignment(Qt::AlignCenter);
+        grid->addWidget(text, 2, column++);
+    }
+    return Save(strip, dir, "tray-icons.png");
 }
 
 } // namespace
@@ -100,6 +131,7 @@ int main(int argc, char** argv) {
         ok &= Save(options, out, "options.png");
         AboutForm about(&form);
         ok &= Save(about, out, "about.png");
+        ok &= SaveTrayIcons(out);
     }
     DestroyMainInterface();
     Unloading = true;

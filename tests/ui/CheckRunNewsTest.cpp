@@ -1,0 +1,180 @@
+// What a check run has to tell: new names since each check began, URLs that
+// fail after being fine, one notice per run; and the glance of the tray.
+#include "ui/CheckRunNews.h"
+
+#include "model/DataFileFormat.h"
+#include "model/MainInterface.h"
+#include "model/UrlFileList.h"
+#include "tests/ui/UiTestSupport.h"
+#include "ui/TrayState.h"
+
+#include <gtest/gtest.h>
+
+// Failures show texts, not UTF-16 units.
+static void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
+
+using namespace ornbrook;
+using test::Watched;
+
+namespace {
+
+// A watch list loaded from maindata.dat in a fresh program directory; checks
+// are played by merging listings and setting messages by hand.
+class WatchListFixture : public ::testing::Test {
+protected:
+    MainInterface& Load(const std::vector<UrlRecord>& urls) {
+        test::WriteWatchList(urls);
+        watch = std::make_unique<MainInterface>();
+        return *watch;
+    }
+    UrlFileList& List(std::int32_t index) { return *watch->GetURL(index); }
+    // A check of index that ends with this listing, or with this message.
+    std::optional<RunNotice> Listed(CheckRunNews& news, std::int32_t index,
+                                    const std::vector<std::string>& names, bool runEnded) {
+        news.CheckBegins(List(index));
+        List(index).MergeFreshListing(names);
+        return news.CheckEnded(List(index), runEnded);
+    }
+    std::optional<RunNotice> Failed(CheckRunNews& news, std::int32_t index, bool runEnded,
+                                    const std::string& message = "could not connect") {
+        news.CheckBegins(List(index));
+        UrlRecord record;
+        DecodeRecordInto(List(index).GetDataToSave(), record);
+        List(index).SetBySavedData(EncodeRecord(record.URL, message, record.Entries), true);
+        return news.CheckEnded(List(index), runEnded);
+    }
+
+    test::TempProgramDir dir;
+    std::unique_ptr<MainInterface> watch;
+};
+
+using CheckRunNewsTest = WatchListFixture;
+
+TEST_F(CheckRunNewsTest, OneNoticePerRunWithWhatIsNewSinceEachCheckBegan) {
+    Load({Watched("ftp://anna:s3cret@a/in/", "", {{"old", 0}, {"seen", 1}}),
+          Watched("ftp://b/", "", {{"x", 0}}), Watched("ftp://c/", "", {{"y", 0}})});
+    CheckRunNews news(*watch);
+
+    // Names new before the check ("seen") are no news; a name listed twice counts twice.
+    EXPECT_FALSE(Listed(news, 3, {"y", "z"}, false));
+    EXPECT_FALSE(Listed(news, 1, {"old", "seen", "n1", "n2", "n2"}, false));
+    EXPECT_FALSE(Listed(news, 2, {"x"}, false));
+    // Nothing is told until the run ends; then in watch-list order, password masked.
+    const auto notice = news.CheckEnded(List(2), true);
+    ASSERT_TRUE(notice);
+    EXPECT_EQ(notice->Summary, "4 new files");
+    EXPECT_EQ(notice->Lines, QStringList({"3 new in ftp://anna:***@a/in/", "1 new in ftp://c/"}));
+    EXPECT_EQ(notice->URL, "ftp://anna:s3cret@a/in/");
+
+    // The next run lists the same: the names are still new, but no news.
+    EXPECT_FALSE(Listed(news, 1, {"old", "seen", "n1", "n2", "n2"}, false));
+    EXPECT_FALSE(Listed(news, 3, {"y", "z"}, true));
+
+    // Acknowledged in between: a name that went and came back is news again.
+    List(1).MergeFreshListing({"old"});
+    List(1).RefreshList();
+    const auto again = Listed(news, 1, {"old", "n1"}, true);
+    ASSERT_TRUE(again);
+    EXPECT_EQ(again->Summary, "1 new file");
+}
+
+TEST_F(CheckRunNewsTest, AFailureIsToldOnceUntilTheURLRecovers) {
+    Load({Watched("ftp://a/", "", {{"f", 0}}), Watched("ftp://down/", "could not connect")});
+    CheckRunNews news(*watch);
+
+    // Failing at start is not news; failing again is not either. A long message
+    // is cut to what a notice has room for.
+    EXPECT_FALSE(Failed(news, 2, true));
+    const auto first = Failed(news, 1, true, "421 " + std::string(300, 'm'));
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->Summary, "1 URL failed");
+    EXPECT_EQ(first->Lines,
+              QStringList({"ftp://a/ failed: 421 " + QString(75, 'm') + QChar(0x2026)}));
+    EXPECT_EQ(first->URL, "ftp://a/");
+    EXPECT_FALSE(Failed(news, 1, true));
+    // Fine again, then failing: told again, together with new names of the run.
+    EXPECT_FALSE(Listed(news, 1, {"f"}, true));
+    EXPECT_FALSE(Listed(news, 2, {"g"}, false)); // recovers with a first listing
+    const auto both = Failed(news, 1, true);
+    ASSERT_TRUE(both);
+    EXPECT_EQ(both->Summary, "1 new file, 1 URL failed");
+    EXPECT_EQ(both->Lines,
+              QStringList({"ftp://a/ failed: could not connect", "1 new in ftp://down/"}));
+}
+
+TEST_F(CheckRunNewsTest, AURLAddedMeanwhileStartsWithoutNews) {
+    Load({Watched("ftp://a/", "", {{"f", 0}})});
+    CheckRunNews news(*watch);
+    // Added by the user: its first listing is all new, and no news.
+    const std::int32_t added = watch->RestoreURL(2, EncodeRecord("ftp://new/", "", {FileEntry{}}));
+    EXPECT_FALSE(Listed(news, added, {"1", "2", "3"}, true));
+    const auto later = Listed(news, added, {"1", "2", "3", "4"}, true);
+    ASSERT_TRUE(later);
+    EXPECT_EQ(later->Lines, QStringList({"1 new in ftp://new/"}));
+    // Removed and added again: a fresh start once more.
+    watch->RemoveURL("ftp://new/");
+    EXPECT_FALSE(Listed(news, 1, {"f"}, true));
+    const std::int32_t back = watch->RestoreURL(2, EncodeRecord("ftp://new/", "", {FileEntry{}}));
+    EXPECT_FALSE(Listed(news, back, {"1", "2"}, true));
+}
+
+TEST_F(CheckRunNewsTest, ANoticeKeepsToAFewLines) {
+    std::vector<UrlRecord> urls;
+    for (int i = 1; i <= 6; ++i)
+        urls.push_back(Watched("ftp://h" + std::to_string(i) + "/"));
+    urls.push_back(Watched("ftp://long/", "", {{"a", 0}}));
+    Load(urls);
+    CheckRunNews news(*watch);
+    for (std::int32_t i = 6; i >= 1; --i)
+        EXPECT_FALSE(Listed(news, i, {"n"}, false));
+    // A cut listing adds its names and fails: one line says both, its message shortened.
+    news.CheckBegins(List(7));
+    List(7).MergeFreshListing({"a", "b"}, ListingExtent::Partial);
+    const auto notice = news.CheckEnded(List(7), true);
+    ASSERT_TRUE(notice);
+    EXPECT_EQ(notice->Summary, "7 new files, 1 URL failed");
+    EXPECT_EQ(notice->Lines, QStringList({"1 new in ftp://h1/", "1 new in ftp://h2/",
+                                          "1 new in ftp://h3/", "and 4 more URLs"}));
+    EXPECT_EQ(notice->URL, "ftp://h1/");
+}
+
+using TrayStateTest = WatchListFixture;
+
+TEST_F(TrayStateTest, KindToolTipAndTitleFollowTheWatchList) {
+    struct Row {
+        std::vector<UrlRecord> urls;
+        TrayState::Kind kind;
+        QString toolTip;
+        QString title;
+    };
+    const Row rows[] = {
+        {{}, TrayState::Kind::AllFine, "Ornbrook\nno URLs watched", "Ornbrook"},
+        {{Watched("ftp://a/", "", {{"f", 0}})},
+         TrayState::Kind::AllFine,
+         "Ornbrook\n1 URL, no changes",
+         "Ornbrook"},
+        {{Watched("ftp://a/", "", {{"f", 1}, {"g", 1}}), Watched("ftp://b/", "", {{"f", 2}}),
+          Watched("ftp://c/")},
+         TrayState::Kind::Changes,
+         "Ornbrook\n2 URLs with changes: 2 new, 1 gone",
+         "Ornbrook (2)"},
+        {{Watched("ftp://a/", "could not connect"), Watched("ftp://b/", "no such dir")},
+         TrayState::Kind::Failures,
+         "Ornbrook\n2 URLs failed",
+         "Ornbrook"},
+        {{Watched("ftp://a/", "could not connect", {{"f", 1}})},
+         TrayState::Kind::ChangesAndFailures,
+         "Ornbrook\n1 URL with changes: 1 new\n1 URL failed",
+         "Ornbrook (1)"},
+    };
+    for (const Row& row : rows) {
+        const TrayState state = TrayState::Of(Load(row.urls));
+        EXPECT_EQ(state.IconKind(), row.kind) << row.toolTip.toStdString();
+        EXPECT_EQ(state.ToolTip(), row.toolTip);
+        EXPECT_EQ(state.WindowTitle(), row.title);
+    }
+}
+
+} // namespace

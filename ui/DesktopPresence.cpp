@@ -1,0 +1,121 @@
+#include "ui/DesktopPresence.h"
+
+#include "model/MainInterface.h"
+#include "ui/AppIcon.h"
+#include "ui/DesktopNotifier.h"
+#include "ui/MainForm.h"
+#include "ui/NotifySetting.h"
+
+#include <QDBusConnection>
+#include <QMenu>
+#include <QSystemTrayIcon>
+#include <QTreeWidget>
+
+namespace ornbrook {
+
+DesktopPresence::DesktopPresence(MainForm& form, std::shared_ptr<MainInterface> watchList)
+    : form_(form), watchList_(std::move(watchList)), news_(*watchList_),
+      notifier_(new DesktopNotifier(QDBusConnection::sessionBus(), this)) {
+    form_.setWindowIcon(AppIcon());
+    notifier_->Clicked = [this](const std::string& url) { ShowURL(url); };
+
+    const auto listen = [this](auto& event, auto handler) {
+        const auto connection = event.Connect(std::move(handler));
+        disconnects_.push_back([&event, connection] { event.Disconnect(connection); });
+    };
+    listen(watchList_->Change, [this] { UpdateSoon(); });
+    listen(watchList_->CheckBegins,
+           [this](const UrlFileList& list) { myMainInterface_CheckBegins(list); });
+    listen(watchList_->CheckEnded,
+           [this](const UrlFileList& list) { myMainInterface_CheckEnded(list); });
+    // Deleting a URL raises no event of the watch list; its row going does.
+    const QAbstractItemModel* rows = form_.URLs()->model();
+    connect(rows, &QAbstractItemModel::rowsRemoved, this, [this] { UpdateSoon(); });
+    connect(rows, &QAbstractItemModel::rowsInserted, this, [this] { UpdateSoon(); });
+    Update();
+    if (QSystemTrayIcon::isSystemTrayAvailable())
+        ShowTray();
+}
+
+DesktopPresence::~DesktopPresence() {
+    for (const auto& disconnect : disconnects_)
+        disconnect();
+}
+
+void DesktopPresence::ShowTray() {
+    if (tray_)
+        return;
+    trayMenu_ = std::make_unique<QMenu>();
+    trayMenu_->setObjectName("TrayMenu");
+    const auto add = [this](const char* name, const char* caption, auto command) {
+        QAction* action = trayMenu_->addAction(caption);
+        action->setObjectName(name);
+        connect(action, &QAction::triggered, this, command);
+    };
+    add("trayShow", "&Show", [this] { form_.BringToFront(); });
+    add("trayCheck", "&Check now", [this] { watchList_->CheckFiles(); });
+    add("trayRefresh", "&Refresh", [this] { form_.mnuRefresh_Click(); });
+    trayMenu_->addSeparator();
+    add("trayQuit", "&Quit", [this] { form_.close(); });
+
+    tray_ = new QSystemTrayIcon(this);
+    tray_->setContextMenu(trayMenu_.get());
+    connect(tray_, &QSystemTrayIcon::activated, this,
+            [this](QSystemTrayIcon::ActivationReason why) {
+                if (why == QSystemTrayIcon::Trigger)
+                    ToggleWindow();
+            });
+    Update();
+    tray_->show();
+}
+
+void DesktopPresence::ToggleWindow() {
+    if (form_.isVisible() && !form_.isMinimized() && form_.isActiveWindow())
+        form_.hide();
+    else
+        form_.BringToFront();
+}
+
+void DesktopPresence::ShowURL(const std::string& url) {
+    form_.BringToFront();
+    form_.SelectURL(url);
+}
+
+void DesktopPresence::myMainInterface_CheckBegins(const UrlFileList& list) {
+    news_.CheckBegins(list);
+    UpdateSoon();
+}
+
+void DesktopPresence::myMainInterface_CheckEnded(const UrlFileList& list) {
+    const bool runEnded = watchList_->CheckProgressText().empty();
+    if (const auto notice = news_.CheckEnded(list, runEnded); notice && ReadNotifyNewFiles())
+        notifier_->Notify(*notice);
+    UpdateSoon();
+}
+
+void DesktopPresence::UpdateSoon() {
+    if (updatePosted_)
+        return;
+    updatePosted_ = true;
+    QMetaObject::invokeMethod(
+        this, [this] { Update(); }, Qt::QueuedConnection);
+}
+
+void DesktopPresence::Update() {
+    updatePosted_ = false;
+    const TrayState state = TrayState::Of(*watchList_);
+    if (form_.windowTitle() != state.WindowTitle())
+        form_.setWindowTitle(state.WindowTitle());
+    if (tray_) {
+        if (state.IconKind() != state_.IconKind() || tray_->icon().isNull()) {
+            const TrayState::Kind kind = state.IconKind();
+            tray_->setIcon(AppIconMarked(
+                kind == TrayState::Kind::Changes || kind == TrayState::Kind::ChangesAndFailures,
+                kind == TrayState::Kind::Failures || kind == TrayState::Kind::ChangesAndFailures));
+        }
+        tray_->setToolTip(state.ToolTip());
+    }
+    state_ = state;
+}
+
+} // namespace ornbrook
