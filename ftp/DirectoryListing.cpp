@@ -34,11 +34,15 @@ ListingOutcome Failure(const char* step, const SimpleFtpClient& client) {
 
 ListingOutcome ListDirectory(const std::string& url, bool confirmEmpty, const StopSignal* stop) {
     const FtpURL parsed = ParseURL(url);
-    SimpleFtpClient client(SessionBounds::For(CurrentFtpTimeouts().Check, stop));
+    SimpleFtpClient client(SessionBounds::For(CurrentFtpTimeouts().Check, stop),
+                           TlsModeOf(parsed.Scheme));
     ListingOutcome outcome;
     try {
-        if (client.Connect(parsed.Host, parsed.Port, parsed.User, parsed.Pass) == 0)
-            return Failure("could not connect", client);
+        if (client.Connect(parsed.Host, parsed.Port, parsed.User, parsed.Pass) == 0) {
+            outcome = Failure("could not connect", client);
+            outcome.Certificate = client.RejectedCertificate();
+            return outcome;
+        }
         if (client.ChangeDir(parsed.Path) == 0)
             return Failure("could not change dir", client);
         bool listed = CollectNames(client, outcome.Names);
@@ -57,6 +61,18 @@ ListingOutcome ListDirectory(const std::string& url, bool confirmEmpty, const St
     client.Disconnect();
     outcome.Ok = true;
     return outcome;
+}
+
+std::optional<CertificateFacts> FetchCertificate(const std::string& url, std::string& problem) {
+    const FtpURL parsed = ParseURL(url);
+    FtpSession session(SessionBounds::For(CurrentFtpTimeouts().Check, nullptr),
+                       TlsModeOf(parsed.Scheme));
+    const FtpResult r = session.FetchCertificate(parsed.Host, parsed.Port);
+    if (!r.Ok || !session.Certificate()) {
+        problem = "could not connect: " + r.Message;
+        return std::nullopt;
+    }
+    return session.Certificate();
 }
 
 } // namespace ornbrook

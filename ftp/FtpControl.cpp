@@ -1,7 +1,6 @@
 #include "ftp/FtpControl.h"
 
 #include <cctype>
-#include <poll.h>
 #include <utility>
 
 namespace ornbrook {
@@ -55,22 +54,22 @@ bool HasLineBreakOrNul(std::string_view text) {
     return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
 }
 
-FtpControl::FtpControl(TcpSocket socket, const FtpLimits& limits, int stopFd)
-    : socket_(std::move(socket)), limits_(limits), stopFd_(stopFd) {}
+FtpControl::FtpControl(FtpStream stream, const FtpLimits& limits, int stopFd)
+    : stream_(std::move(stream)), limits_(limits), stopFd_(stopFd) {}
 
 bool FtpControl::Send(std::string_view line, Deadline deadline) {
-    if (HasLineBreakOrNul(line) || !socket_.IsOpen())
+    if (HasLineBreakOrNul(line) || !stream_.IsOpen())
         return false;
     std::string wire(line);
     wire += "\r\n";
-    return socket_.SendAll(wire, WaitLimit{deadline, stopFd_});
+    return stream_.SendAll(wire, WaitLimit{deadline, stopFd_});
 }
 
 void FtpControl::SendWithoutWaiting(std::string_view line) {
-    if (HasLineBreakOrNul(line) || !socket_.IsOpen())
+    if (HasLineBreakOrNul(line) || !stream_.IsOpen())
         return;
     const std::string wire = std::string(line) + "\r\n";
-    socket_.WriteSome(wire.data(), wire.size());
+    stream_.WriteSome(wire.data(), wire.size());
 }
 
 FtpControl::Status FtpControl::ReadReply(FtpReply& reply, Deadline deadline) {
@@ -78,7 +77,7 @@ FtpControl::Status FtpControl::ReadReply(FtpReply& reply, Deadline deadline) {
         const Status taken = TakeBufferedReply(reply);
         if (taken != Status::NeedMore)
             return taken;
-        if (WaitFor(socket_.Fd(), POLLIN, WaitLimit{deadline, stopFd_}) != WaitResult::Ready)
+        if (stream_.WaitReadable(WaitLimit{deadline, stopFd_}) != WaitResult::Ready)
             return Status::NeedMore;
         const Status read = ReadAvailable();
         if (read != Status::NeedMore)
@@ -87,11 +86,11 @@ FtpControl::Status FtpControl::ReadReply(FtpReply& reply, Deadline deadline) {
 }
 
 FtpControl::Status FtpControl::ReadAvailable() {
-    if (!socket_.IsOpen())
+    if (!stream_.IsOpen())
         return Status::Closed;
     char chunk[16 * 1024];
-    const long n = socket_.ReadSome(chunk, sizeof(chunk));
-    if (n == 0)
+    const long n = stream_.ReadSome(chunk, sizeof(chunk));
+    if (n == 0 || n == FtpStream::Cut)
         return Status::Closed;
     if (n == TcpSocket::Failed)
         return Status::Broken;
