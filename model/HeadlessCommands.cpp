@@ -1,8 +1,12 @@
 #include "model/HeadlessCommands.h"
 
 #include "app/FileIO_Code.h"
+#include "ftp/CertificateTrust.h"
+#include "ftp/DirectoryListing.h"
+#include "ftp/FtpModule.h"
 #include "model/CheckSettings.h"
 #include "model/MainInterface.h"
+#include "model/TrustedCertificates.h"
 #include "model/UrlFileList.h"
 
 #include <exception>
@@ -20,8 +24,8 @@ struct Command {
 };
 
 constexpr Command Commands[] = {
-    {"--list", false},  {"--check", false},   {"--add", true},
-    {"--remove", true}, {"--refresh", false}, {"--help", false},
+    {"--list", false},    {"--check", false}, {"--add", true},   {"--remove", true},
+    {"--refresh", false}, {"--trust", true},  {"--help", false},
 };
 
 // One block: the URL, "ok" or its error, new names "+ ", gone names "- ", a blank line.
@@ -41,12 +45,35 @@ int UsageError(std::ostream& err, const std::string& problem) {
     return Usage;
 }
 
+// Shows the server's certificate and trusts it for that server, whatever the
+// system's certificates say: the user asked for it by name.
+int Trust(const std::string& url, std::ostream& out, std::ostream& err) {
+    std::string problem;
+    auto facts = FetchCertificate(url, problem);
+    if (!facts) {
+        err << "ornbrook: " << problem << '\n';
+        return Failed;
+    }
+    JudgeCertificate(*facts, TrustedCertificatesFileName());
+    for (const auto& [label, value] : DescribeCertificate(*facts))
+        out << label << std::string(label.size() < 12 ? 12 - label.size() : 1, ' ') << value
+            << '\n';
+    TrustCertificate(*facts);
+    if (facts->Untrusted.empty())
+        out << "the system's certificates vouch for it: nothing to keep\n";
+    else
+        out << "trusted for " << facts->Server << '\n';
+    return Done;
+}
+
 int Run(const Command& command, const std::string& url, std::ostream& out, std::ostream& err) {
     const std::string name = command.name;
     if (name == "--help") {
         out << HeadlessUsage();
         return Done;
     }
+    if (name == "--trust")
+        return Trust(url, out, err);
     MainInterface watchList;
     if (name == "--list") {
         for (std::int32_t i = 1; i <= watchList.GetURLsCount(); ++i) {
@@ -100,6 +127,8 @@ std::string HeadlessUsage() {
            "       ornbrook --add URL       add a URL and check it\n"
            "       ornbrook --remove URL    stop watching a URL\n"
            "       ornbrook --refresh       acknowledge all changes\n"
+           "       ornbrook --trust URL     show the certificate of an ftpes:// or ftps://\n"
+           "                                URL's server and trust it for that server\n"
            "       ornbrook --help          show this text\n";
 }
 
@@ -118,6 +147,8 @@ int RunHeadless(const std::vector<std::string>& args, std::ostream& out, std::os
         return UsageError(err, std::string(command->name) + " needs a URL");
     if (args.size() > expected)
         return UsageError(err, "unexpected argument " + args[expected]);
+    if (args[0] == "--trust" && TlsModeOf(ParseURL(args[1]).Scheme) == TlsMode::None)
+        return UsageError(err, "--trust needs an ftpes:// or ftps:// URL");
     try {
         return Run(*command, command->takesUrl ? args[1] : std::string(), out, err);
     } catch (const std::exception& error) {
