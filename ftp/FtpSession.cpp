@@ -339,8 +339,14 @@ FtpResult FtpSession::SecureControl(bool judgeCertificate) {
     certificate_ = stream.PeerCertificate(ServerKey(host_, port_));
     if (!certificate_)
         return Lost("the server showed no certificate");
-    if (!judgeCertificate || JudgeCertificate(*certificate_, CurrentCertificateTrustFile()) ==
-                                 CertificateVerdict::Trusted)
+    const std::string trustFile = judgeCertificate ? CurrentCertificateTrustFile() : "";
+    // The user's trust settles it; the system's verdict is not needed then.
+    if (judgeCertificate &&
+        TrustedFingerprint(certificate_->Server, trustFile) == certificate_->Fingerprint)
+        return FtpResult::Pass();
+    certificate_->Untrusted = stream.SystemDoubts();
+    if (!judgeCertificate ||
+        JudgeCertificate(*certificate_, trustFile) == CertificateVerdict::Trusted)
         return FtpResult::Pass();
     certificateRejected_ = true;
     // Nothing has been said over this connection yet, and nothing will be.

@@ -267,8 +267,47 @@ std::optional<CertificateFacts> FtpStream::PeerCertificate(const std::string& se
     facts.ValidFrom = TimeText(X509_get0_notBefore(certificate));
     facts.ValidUntil = TimeText(X509_get0_notAfter(certificate));
     facts.Fingerprint = Fingerprint(certificate);
-    facts.Untrusted = UntrustedReason(SSL_get_verify_result(ssl_));
     return facts;
+}
+
+std::string FtpStream::SystemDoubts() const {
+    if (!ssl_)
+        return "no TLS";
+    long result = SSL_get_verify_result(ssl_);
+    switch (result) {
+    case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
+    case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
+    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
+    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
+        // The handshake looked in the certificate directory only: the bundle
+        // file may know the issuer.
+        result = VerifyWithWholeStore(result);
+        break;
+    default:
+        break;
+    }
+    return UntrustedReason(result);
+}
+
+// The peer's chain verified again as in the handshake (server purpose, the
+// host name or address), against the directory and the bundle file.
+long FtpStream::VerifyWithWholeStore(long previous) const {
+    X509_STORE* store = X509_STORE_new();
+    X509_STORE_CTX* context = X509_STORE_CTX_new();
+    X509* leaf = SSL_get1_peer_certificate(ssl_);
+    long result = previous;
+    if (store && context && leaf && X509_STORE_set_default_paths(store) == 1 &&
+        X509_STORE_CTX_init(context, store, leaf, SSL_get_peer_cert_chain(ssl_)) == 1 &&
+        X509_STORE_CTX_set_default(context, "ssl_server") == 1 &&
+        X509_VERIFY_PARAM_set1(X509_STORE_CTX_get0_param(context), SSL_get0_param(ssl_)) == 1) {
+        X509_verify_cert(context);
+        result = X509_STORE_CTX_get_error(context);
+    }
+    X509_free(leaf);
+    X509_STORE_CTX_free(context);
+    X509_STORE_free(store);
+    ERR_clear_error();
+    return result;
 }
 
 std::string FtpStream::PeerFingerprint() const {

@@ -64,9 +64,12 @@ public:
     bool Buffered() const;
     WaitResult WaitReadable(WaitLimit limit);
 
-    // After the handshake: the peer's certificate, judged by the system's trusted
-    // certificates and the host name; none when the peer showed none.
+    // After the handshake: the facts of the peer's certificate (Untrusted left
+    // empty); none when the peer showed none.
     std::optional<CertificateFacts> PeerCertificate(const std::string& server) const;
+    // Why the system's trusted certificates and the host name do not vouch for
+    // the peer's certificate; empty when they do.
+    std::string SystemDoubts() const;
     std::string PeerFingerprint() const;
     // The handshake resumed an earlier session.
     bool Resumed() const;
@@ -77,6 +80,7 @@ public:
 
 private:
     long Trouble(int rc);
+    long VerifyWithWholeStore(long previous) const;
 
     TcpSocket socket_;
     ssl_st* ssl_ = nullptr;

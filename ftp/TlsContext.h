@@ -8,7 +8,7 @@ struct ssl_st;
 namespace ornbrook {
 
 // The client side of TLS for one FTP session (RFC 4217): TLS 1.2 or newer and
-// the system's trusted certificates (SSL_CERT_FILE and SSL_CERT_DIR where set).
+// the system's trusted certificates (SSL_CERT_DIR and SSL_CERT_FILE where set).
 // The control connection and every data connection of a session come from one
 // context, so that data connections can resume the control connection's TLS
 // session, which servers such as vsftpd demand.
