@@ -2,60 +2,19 @@
 // with `ornbrook --check` (check, merge and save of a known URL) and with curl
 // (active mode, as ours), each a whole process, alternating over several runs,
 // and prints the median time ratios against curl.
+#include "bench/ftp/ProcessTiming.h"
 #include "tests/fixtures/PyFtpServer.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
-#include <cstdlib>
-#include <fcntl.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-extern char** environ;
-
-namespace {
-
-// Runs the program with its output into a file; the wall time in ms, or -1 on failure.
-double TimeProcess(std::vector<std::string> args, const std::string& output) {
-    std::vector<char*> argv;
-    for (auto& a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const auto start = std::chrono::steady_clock::now();
-    pid_t pid = 0;
-    int status = 1;
-    const int rc = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0 || ::waitpid(pid, &status, 0) != pid || status != 0)
-        return -1;
-    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
-        .count();
-}
-
-std::string Slurp(const std::string& file) {
-    std::ifstream in(file, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    const std::size_t n = v.size();
-    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
-
-} // namespace
+using namespace ornbrook::bench;
 
 int main() {
     constexpr int Names = 10'000;
