@@ -9,7 +9,6 @@
 #include <vector>
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace ornbrook {
@@ -90,6 +89,13 @@ std::string RejectionMessage(const CertificateFacts& facts) {
 
 bool StoreCertificateTrust(const CertificateFacts& facts, const std::string& trustFile,
                            std::string& problem) {
+    const auto fail = [&problem](int error) {
+        problem = std::strerror(error);
+        return false;
+    };
+    // Lines that cannot be read cannot be kept: better no change than a loss.
+    if (::access(trustFile.c_str(), F_OK) == 0 && ::access(trustFile.c_str(), R_OK) != 0)
+        return fail(errno);
     const std::string key = LowerCase(facts.Server);
     std::string text;
     for (const TrustLine& line : ReadLines(trustFile)) {
@@ -99,21 +105,22 @@ bool StoreCertificateTrust(const CertificateFacts& facts, const std::string& tru
     if (!facts.Untrusted.empty())
         text += key + " " + facts.Fingerprint + "\r\n";
 
-    // A temporary file beside it, made owner-only from the start, then renamed
-    // over the old one.
+    // A temporary file beside it, owner-only from the start (mkostemp), then
+    // renamed over the old one.
     std::string temporary = trustFile + ".XXXXXX";
     const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
-    if (fd < 0) {
-        problem = trustFile + ": " + std::strerror(errno);
-        return false;
-    }
-    const bool written =
-        ::fchmod(fd, S_IRUSR | S_IWUSR) == 0 && WriteAll(fd, text) && ::fsync(fd) == 0;
-    const int error = errno;
-    if (::close(fd) != 0 || !written || ::rename(temporary.c_str(), trustFile.c_str()) != 0) {
-        problem = trustFile + ": " + std::strerror(written ? errno : error);
+    if (fd < 0)
+        return fail(errno);
+    const bool written = WriteAll(fd, text) && ::fsync(fd) == 0;
+    int error = errno;
+    const bool closed = ::close(fd) == 0;
+    if (written && !closed)
+        error = errno;
+    if (!written || !closed || ::rename(temporary.c_str(), trustFile.c_str()) != 0) {
+        if (written && closed)
+            error = errno;
         ::unlink(temporary.c_str());
-        return false;
+        return fail(error);
     }
     return true;
 }
