@@ -125,6 +125,12 @@ int RunCommandLine(int argc, char** argv, const std::vector<std::string>& args) 
         std::cerr << answer->Err;
         return answer->Status;
     }
+    if (WorksWithoutWatchList(args)) {
+        const CommandResult result = TrustServerCertificate(args[1]);
+        std::cout << result.Out;
+        std::cerr << result.Err;
+        return result.Status;
+    }
     // For the local socket only; no display is needed.
     QCoreApplication app(argc, argv);
     DataFileLock lock;

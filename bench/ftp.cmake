@@ -5,3 +5,13 @@ target_compile_definitions(bench_live_checks PRIVATE
     ORNBROOK_EXE="$<TARGET_FILE:ornbrook>"
     ORNBROOK_SLOW_FTPD="${CMAKE_CURRENT_SOURCE_DIR}/slow_ftpd.py")
 add_dependencies(bench_live_checks ornbrook)
+
+# `ornbrook --check` of a 10,000-name directory over explicit TLS against curl.
+if(NOT TARGET ftp_test_fixtures)
+    add_subdirectory(${CMAKE_SOURCE_DIR}/tests/fixtures ${CMAKE_BINARY_DIR}/tests/fixtures)
+endif()
+add_library(bench_process_timing STATIC ftp/ProcessTiming.cpp)
+ornbrook_bench(bench_ftp_tls_check SOURCES ftp/TlsCheckBench.cpp
+    LIBS ftp_test_fixtures bench_process_timing)
+target_compile_definitions(bench_ftp_tls_check PRIVATE ORNBROOK_EXE="$<TARGET_FILE:ornbrook>")
+add_dependencies(bench_ftp_tls_check ornbrook)

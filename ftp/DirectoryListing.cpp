@@ -50,16 +50,19 @@ void KeptLogin::Drop() {
 
 std::string LoginKey(const std::string& url) {
     const FtpURL parsed = ParseURL(url);
-    // Line breaks never reach a login, so they cannot make two keys alike.
-    return LowerCase(parsed.Host) + "\n" + std::to_string(parsed.Port == 0 ? 21 : parsed.Port) +
-           "\n" + parsed.User + "\n" + parsed.Pass;
+    // Line breaks never reach a login, so they cannot make two keys alike. The
+    // kind of TLS is part of it: a plain login never serves an encrypted URL.
+    return std::to_string(static_cast<int>(TlsModeOf(parsed.Scheme))) + "\n" +
+           LowerCase(parsed.Host) + "\n" + std::to_string(parsed.Port) + "\n" + parsed.User +
+           "\n" + parsed.Pass;
 }
 
 ListingOutcome ListDirectory(const std::string& url, bool confirmEmpty, const StopSignal* stop,
                              KeptLogin* kept) {
     const FtpURL parsed = ParseURL(url);
     const std::string key = LoginKey(url);
-    SimpleFtpClient client(SessionBounds::For(CurrentFtpTimeouts().Check, stop));
+    SimpleFtpClient client(SessionBounds::For(CurrentFtpTimeouts().Check, stop),
+                           TlsModeOf(parsed.Scheme));
     if (kept) {
         if (kept->Session && kept->Key == key)
             client.Adopt(std::move(kept->Session));
@@ -76,8 +79,11 @@ ListingOutcome ListDirectory(const std::string& url, bool confirmEmpty, const St
             // is up): a fresh one follows.
         }
         if (!inDirectory) {
-            if (client.Connect(parsed.Host, parsed.Port, parsed.User, parsed.Pass) == 0)
-                return Failure("could not connect", client);
+            if (client.Connect(parsed.Host, parsed.Port, parsed.User, parsed.Pass) == 0) {
+                outcome = Failure("could not connect", client);
+                outcome.Certificate = client.RejectedCertificate();
+                return outcome;
+            }
             if (client.ChangeDir(parsed.Path) == 0)
                 return Failure("could not change dir", client);
         }
@@ -101,6 +107,18 @@ ListingOutcome ListDirectory(const std::string& url, bool confirmEmpty, const St
     client.Disconnect();
     outcome.Ok = true;
     return outcome;
+}
+
+std::optional<CertificateFacts> FetchCertificate(const std::string& url, std::string& problem) {
+    const FtpURL parsed = ParseURL(url);
+    FtpSession session(SessionBounds::For(CurrentFtpTimeouts().Check, nullptr),
+                       TlsModeOf(parsed.Scheme));
+    const FtpResult r = session.FetchCertificate(parsed.Host, parsed.Port);
+    if (!r.Ok || !session.Certificate()) {
+        problem = "could not connect: " + r.Message;
+        return std::nullopt;
+    }
+    return session.Certificate();
 }
 
 } // namespace ornbrook

@@ -1,6 +1,9 @@
 #pragma once
 
+#include "ftp/CertificateFacts.h"
+
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -37,6 +40,9 @@ struct ListingOutcome {
     // Why it failed: "could not connect", "could not change dir" or "could not
     // list dir", then ": " and the reason.
     std::string Message;
+    // The server's certificate, when the check failed because it could not be
+    // trusted: what the user needs to decide whether to trust it.
+    std::optional<CertificateFacts> Certificate;
 };
 
 // Logs in to the URL's server, changes to its directory, collects every name
@@ -49,5 +55,10 @@ struct ListingOutcome {
 // on any thread.
 ListingOutcome ListDirectory(const std::string& url, bool confirmEmpty, const StopSignal* stop,
                              KeptLogin* kept = nullptr);
+
+// The certificate of an ftpes:// or ftps:// URL's server, fetched without judging
+// it, for a user who wants to decide. None, with the reason ("could not connect:
+// ..."), when there is no TLS or no connection.
+std::optional<CertificateFacts> FetchCertificate(const std::string& url, std::string& problem);
 
 } // namespace ornbrook

@@ -2,7 +2,7 @@
 
 #include "ftp/FtpResult.h"
 #include "ftp/FtpSettings.h"
-#include "ftp/TcpSocket.h"
+#include "ftp/FtpStream.h"
 
 #include <cstdint>
 #include <string>
@@ -32,7 +32,7 @@ std::string OneLine(std::string_view text, std::size_t maxBytes = 200);
 class FtpControl final {
 public:
     // stopFd (-1 for none) ends every wait at once when it becomes readable.
-    FtpControl(TcpSocket socket, const FtpLimits& limits, int stopFd = -1);
+    FtpControl(FtpStream stream, const FtpLimits& limits, int stopFd = -1);
     FtpControl(const FtpControl&) = delete;
     FtpControl& operator=(const FtpControl&) = delete;
 
@@ -50,16 +50,19 @@ public:
     // Reads what the socket holds now (after poll said it is readable).
     Status ReadAvailable();
 
-    const TcpSocket& Socket() const { return socket_; }
+    const TcpSocket& Socket() const { return stream_.Socket(); }
+    FtpStream& Stream() { return stream_; }
+    // Bytes received and not yet taken as a whole reply.
+    bool HoldsUnread() const { return !buffer_.empty() || inReply_; }
+    void SetStopFd(int stopFd) { stopFd_ = stopFd; }
     // Replies read by every control connection of the process so far: what a
     // benchmark compares with other clients' waits.
     static std::uint64_t RepliesReadInProcess();
-    void SetStopFd(int stopFd) { stopFd_ = stopFd; }
 
 private:
     Status AddLine(const std::string& line, FtpReply& reply);
 
-    TcpSocket socket_;
+    FtpStream stream_;
     FtpLimits limits_;
     int stopFd_;
     std::string buffer_;

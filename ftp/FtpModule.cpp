@@ -13,14 +13,25 @@ std::int32_t DefaultPort(const std::string& scheme) {
     const std::string s = LowerCase(scheme);
     if (s == "http")
         return 80;
-    if (s == "ftp")
+    if (s == "ftp" || s == "ftpes")
         return 21;
+    if (s == "ftps")
+        return 990;
     if (s == "telnet")
         return 23;
     return 0;
 }
 
 } // namespace
+
+TlsMode TlsModeOf(const std::string& scheme) {
+    const std::string s = LowerCase(scheme);
+    if (s == "ftpes")
+        return TlsMode::Explicit;
+    if (s == "ftps")
+        return TlsMode::Implicit;
+    return TlsMode::None;
+}
 
 FtpURL ParseURL(const std::string& url) {
     FtpURL result;

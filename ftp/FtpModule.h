@@ -15,6 +15,13 @@ struct FtpURL {
     std::string Path;
 };
 
+// How a check protects its connections, chosen by the URL's scheme (letter case
+// does not matter): "ftpes" asks for TLS after the greeting (AUTH TLS, RFC 4217),
+// "ftps" speaks TLS from the first byte. Every other scheme is plain FTP, and a
+// plain session is never upgraded behind the user's back.
+enum class TlsMode { None, Explicit, Implicit };
+TlsMode TlsModeOf(const std::string& scheme);
+
 // Splits any text into an FtpURL; never fails. Pieces come off in a fixed order
 // (scheme, path, user information, port), so the first "/" after the scheme ends
 // the host part even inside a password. A port text beyond the 32-bit range gives

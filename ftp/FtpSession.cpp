@@ -1,12 +1,15 @@
 #include "ftp/FtpSession.h"
 
 #include "diag/Text_Code.h"
+#include "ftp/CertificateTrust.h"
 #include "ftp/ListingParser.h"
 #include "ftp/StopSignal.h"
+#include "ftp/TlsContext.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 
@@ -106,6 +109,25 @@ FtpResult Refusal(const FtpReply& reply) {
     return FtpResult::Fail(reply.Code, reply.Summary());
 }
 
+// A refused login that asks for TLS: 534 is refusal by policy (RFC 4217 12);
+// others say it in their text ("530 Non-anonymous sessions must use
+// encryption.", "421 Sorry, cleartext sessions ... are not accepted").
+bool AsksForTls(const FtpResult& refusal) {
+    int code = refusal.Code;
+    if (code == 0 && refusal.Message.size() > 3 && refusal.Message[3] == ' ')
+        code = std::atoi(refusal.Message.substr(0, 3).c_str());
+    if (code == 534)
+        return true;
+    if (code != 421 && code != 521 && code != 530 && code != 533 && code != 550)
+        return false;
+    const std::string text = LowerCase(refusal.Message);
+    for (const char* word : {"tls", "ssl", "encrypt", "secure", "cleartext"}) {
+        if (text.find(word) != std::string::npos)
+            return true;
+    }
+    return false;
+}
+
 bool SaysCut(const FtpReply& reply) {
     // Pure-FTPd: "226 Output truncated to 10000 matches".
     return reply.IsPositive() && LowerCase(reply.Text).find("truncat") != std::string::npos;
@@ -117,8 +139,9 @@ SessionBounds SessionBounds::For(std::chrono::milliseconds length, const StopSig
     return {SteadyClock::now() + length, length, stop};
 }
 
-FtpSession::FtpSession(SessionBounds bounds)
-    : bounds_(bounds), timeouts_(CurrentFtpTimeouts()), limits_(CurrentFtpLimits()) {}
+FtpSession::FtpSession(SessionBounds bounds, TlsMode tls)
+    : bounds_(bounds), timeouts_(CurrentFtpTimeouts()), limits_(CurrentFtpLimits()), tlsMode_(tls) {
+}
 
 FtpSession::~FtpSession() = default;
 
@@ -142,6 +165,7 @@ WaitLimit FtpSession::StepLimit(std::chrono::milliseconds step) const {
 
 void FtpSession::Close() {
     control_.reset();
+    protectData_ = false;
     passive_ = epsvRefused_ = false;
     type_ = 0;
 }
@@ -192,14 +216,16 @@ FtpResult FtpSession::Command(const std::string& line, FtpReply& reply) {
     return ReadFinal(reply, StepDeadline(timeouts_.Reply));
 }
 
-FtpResult FtpSession::Open(const std::string& host, std::int32_t port, const std::string& user,
-                           const std::string& pass) {
+FtpResult FtpSession::Prepare(const std::string& host, std::int32_t port, const std::string& user,
+                              const std::string& pass) {
     Close();
+    certificate_.reset();
+    certificateRejected_ = false;
     // A line break would end the command early and smuggle in another one.
     if (HasLineBreakOrNul(host) || HasLineBreakOrNul(user) || HasLineBreakOrNul(pass))
         return FtpResult::Fail(0, "line break in the login");
     if (port == 0)
-        port = 21;
+        port = tlsMode_ == TlsMode::Implicit ? 990 : 21;
     if (port < 1 || port > 65535)
         return FtpResult::Fail(0, "no such port");
     if (host.empty())
@@ -211,20 +237,30 @@ FtpResult FtpSession::Open(const std::string& host, std::int32_t port, const std
     directory_.clear();
     facts_ = RecallServer(host_, port_);
     passive_ = facts_.PassiveOnly;
+    return FtpResult::Pass();
+}
 
-    if (auto r = Connect(host, port); !r.Ok)
+FtpResult FtpSession::Open(const std::string& host, std::int32_t port, const std::string& user,
+                           const std::string& pass) {
+    if (auto r = Prepare(host, port, user, pass); !r.Ok)
         return r;
-    FtpReply greeting;
-    if (auto r = ReadFinal(greeting, StepDeadline(timeouts_.Reply)); !r.Ok)
+    if (auto r = Greet(true); !r.Ok)
         return r;
-    if (!greeting.IsPositive())
-        return Lost(greeting.Summary());
     const bool anonymous = user.empty() && pass.empty();
     if (auto r = Login(anonymous ? "anonymous" : user, anonymous ? AnonymousPassword : pass);
         !r.Ok) {
+        if (tlsMode_ == TlsMode::None && AsksForTls(r))
+            r.Message += " (this server wants TLS: try ftpes://)";
         if (IsOpen())
             Quit();
         return r;
+    }
+    if (tlsMode_ != TlsMode::None) {
+        if (auto r = ProtectData(); !r.Ok) {
+            if (IsOpen())
+                Quit();
+            return r;
+        }
     }
     if (!facts_.FeaturesKnown) {
         ReadFeatures();
@@ -240,6 +276,102 @@ FtpResult FtpSession::Open(const std::string& host, std::int32_t port, const std
             return r;
     }
     return FtpResult::Pass(230, "logged in");
+}
+
+FtpResult FtpSession::FetchCertificate(const std::string& host, std::int32_t port) {
+    if (tlsMode_ == TlsMode::None)
+        return FtpResult::Fail(0, "no TLS in a plain FTP URL");
+    if (auto r = Prepare(host, port, {}, {}); !r.Ok)
+        return r;
+    FtpResult r = Greet(false);
+    if (IsOpen())
+        Quit();
+    return r;
+}
+
+// Connects, reads the greeting and secures the control connection as the mode
+// says: implicit TLS before the greeting, explicit TLS right after it.
+FtpResult FtpSession::Greet(bool judgeCertificate) {
+    if (auto r = Connect(host_, port_); !r.Ok)
+        return r;
+    if (tlsMode_ == TlsMode::Implicit) {
+        if (auto r = SecureControl(judgeCertificate); !r.Ok)
+            return r;
+    }
+    FtpReply greeting;
+    if (auto r = ReadFinal(greeting, StepDeadline(timeouts_.Reply)); !r.Ok)
+        return r;
+    if (!greeting.IsPositive())
+        return Lost(greeting.Summary());
+    if (tlsMode_ != TlsMode::Explicit)
+        return FtpResult::Pass();
+    FtpReply reply;
+    if (auto r = Command("AUTH TLS", reply); !r.Ok)
+        return r;
+    // 234 accepts (RFC 4217 4.1). Anything else means no TLS here, and a login
+    // in the clear is no substitute for it.
+    if (reply.Code != 234) {
+        Quit();
+        return FtpResult::Fail(reply.Code, "no TLS: " + reply.Summary());
+    }
+    // Bytes that came after the reply were not protected by what follows.
+    if (control_->HoldsUnread())
+        return Lost("unexpected reply before the TLS handshake");
+    return SecureControl(judgeCertificate);
+}
+
+// The TLS handshake on the control connection, then the certificate's judgement
+// before a single byte of the login goes out.
+FtpResult FtpSession::SecureControl(bool judgeCertificate) {
+    if (!tls_)
+        tls_ = std::make_unique<TlsContext>();
+    FtpStream& stream = control_->Stream();
+    if (!tls_->IsValid() || !stream.BeginTls(*tls_, host_, TlsSession()))
+        return Lost("TLS unavailable: " + (tls_->IsValid() ? stream.Problem() : TakeTlsError()));
+    const WaitLimit limit = StepLimit(timeouts_.Reply);
+    for (bool done = false; !done;) {
+        switch (stream.Handshake()) {
+        case FtpStream::Step::Done:
+            done = true;
+            break;
+        case FtpStream::Step::Failed:
+            return Lost("TLS handshake failed: " + stream.Problem());
+        case FtpStream::Step::WouldBlock:
+            if (WaitFor(stream.Fd(), stream.PollEvents(POLLIN), limit) != WaitResult::Ready)
+                return Lost("no TLS handshake in " + Seconds(timeouts_.Reply));
+            break;
+        }
+    }
+    certificate_ = stream.PeerCertificate(ServerKey(host_, port_));
+    if (!certificate_)
+        return Lost("the server showed no certificate");
+    const std::string trustFile = judgeCertificate ? CurrentCertificateTrustFile() : "";
+    // The user's trust settles it; the system's verdict is not needed then.
+    if (judgeCertificate &&
+        TrustedFingerprint(certificate_->Server, trustFile) == certificate_->Fingerprint)
+        return FtpResult::Pass();
+    certificate_->Untrusted = stream.SystemDoubts();
+    if (!judgeCertificate ||
+        JudgeCertificate(*certificate_, trustFile) == CertificateVerdict::Trusted)
+        return FtpResult::Pass();
+    certificateRejected_ = true;
+    // Nothing has been said over this connection yet, and nothing will be.
+    Close();
+    return FtpResult::Fail(0, RejectionMessage(*certificate_));
+}
+
+// RFC 4217 9: PBSZ 0 must come before PROT, and PROT P protects every data
+// connection from now on. A server that will not has no clear listing from us.
+FtpResult FtpSession::ProtectData() {
+    for (const char* command : {"PBSZ 0", "PROT P"}) {
+        FtpReply reply;
+        if (auto r = Command(command, reply); !r.Ok)
+            return r;
+        if (!reply.IsPositive())
+            return Refusal(reply);
+    }
+    protectData_ = true;
+    return FtpResult::Pass();
 }
 
 FtpResult FtpSession::Connect(const std::string& host, std::int32_t port) {
@@ -258,7 +390,7 @@ FtpResult FtpSession::Connect(const std::string& host, std::int32_t port) {
     if (!socket.IsOpen())
         return Lost(ConnectProblem(error, timeouts_.Connect));
     peer_ = socket.PeerAddress();
-    control_ = std::make_unique<FtpControl>(std::move(socket), limits_, StopFd());
+    control_ = std::make_unique<FtpControl>(FtpStream(std::move(socket)), limits_, StopFd());
     return FtpResult::Pass();
 }
 
@@ -493,7 +625,7 @@ FtpResult FtpSession::TransferActive(const std::string& command, DataStream& str
     }
     if (!control_->Send(command, StepDeadline(timeouts_.Reply)))
         return Lost("could not send");
-    return Exchange(std::move(listener), TcpSocket(), stream, &fallBack);
+    return Exchange(std::move(listener), FtpStream(), stream, &fallBack);
 }
 
 FtpResult FtpSession::TransferPassive(const std::string& command, DataStream& stream) {
@@ -508,7 +640,7 @@ FtpResult FtpSession::TransferPassive(const std::string& command, DataStream& st
         return Lost("no data connection: " + ConnectProblem(error, timeouts_.DataConnect));
     if (!control_->Send(command, StepDeadline(timeouts_.Reply)))
         return Lost("could not send");
-    return Exchange(TcpSocket(), std::move(data), stream, nullptr);
+    return Exchange(TcpSocket(), FtpStream(std::move(data)), stream, nullptr);
 }
 
 FtpResult FtpSession::EnterPassive(std::uint16_t& port) {
@@ -531,7 +663,7 @@ FtpResult FtpSession::EnterPassive(std::uint16_t& port) {
 // (accepting it only from the control connection's peer), moves the data, and
 // keeps reading the control connection all the while, since a server may answer
 // 425, 426 or 421 at any time, or 226 before the data has arrived.
-FtpResult FtpSession::Exchange(TcpSocket listener, TcpSocket data, DataStream& stream,
+FtpResult FtpSession::Exchange(TcpSocket listener, FtpStream data, DataStream& stream,
                                Fallback* fallBack) {
     const bool upload = static_cast<bool>(stream.Produce);
     auto now = SteadyClock::now();
@@ -576,6 +708,14 @@ FtpResult FtpSession::Exchange(TcpSocket listener, TcpSocket data, DataStream& s
         }
         if (finalSeen && dataDone)
             return FtpResult::Pass(finalReply.Code, finalReply.Text);
+        // Servers start TLS on a data connection once the transfer has begun,
+        // which they announce with 1xx; a ClientHello before that may be taken
+        // for the end of the connection.
+        const bool awaitingTls = protectData_ && data.IsOpen() && !data.IsSecure();
+        if (awaitingTls && (preliminary > 0 || finalSeen)) {
+            if (auto r = SecureData(data); !r.Ok)
+                return r;
+        }
 
         now = SteadyClock::now();
         if (listener.IsOpen() && now >= dataDeadline) {
@@ -594,58 +734,84 @@ FtpResult FtpSession::Exchange(TcpSocket listener, TcpSocket data, DataStream& s
             return Lost("data stalled for " + Seconds(timeouts_.DataIdle));
         }
 
+        // Bytes TLS has decrypted already are never announced by poll.
+        const bool controlBuffered = !finalSeen && control_->Stream().Buffered();
+        const bool dataBuffered = data.IsOpen() && data.Buffered();
         pollfd fds[4] = {};
         int count = 0;
         int controlAt = -1;
         int listenerAt = -1;
         int dataAt = -1;
         if (!finalSeen)
-            fds[controlAt = count++] = {control_->Socket().Fd(), POLLIN, 0};
+            fds[controlAt = count++] = {control_->Socket().Fd(),
+                                        control_->Stream().PollEvents(POLLIN), 0};
         if (listener.IsOpen())
             fds[listenerAt = count++] = {listener.Fd(), POLLIN, 0};
-        if (data.IsOpen())
-            fds[dataAt = count++] = {data.Fd(), static_cast<short>(upload ? POLLOUT : POLLIN), 0};
+        // Nothing is read from a data connection that is still to be secured.
+        if (data.IsOpen() && (!protectData_ || data.IsSecure())) {
+            const short wanted = upload && !data.Handshaking() ? POLLOUT : POLLIN;
+            fds[dataAt = count++] = {data.Fd(), data.PollEvents(wanted), 0};
+        }
         const int stopAt = count;
         if (StopFd() >= 0)
             fds[count++] = {StopFd(), POLLIN, 0};
-        const int ready = ::poll(fds, static_cast<nfds_t>(count), MillisecondsUntil(deadline));
+        const int timeout = controlBuffered || dataBuffered ? 0 : MillisecondsUntil(deadline);
+        const int ready = ::poll(fds, static_cast<nfds_t>(count), timeout);
         if (ready < 0 && errno != EINTR)
             return Lost("poll failed");
-        if (ready <= 0)
+        if (ready <= 0 && !controlBuffered && !dataBuffered)
             continue;
         if (stopAt < count && fds[stopAt].revents != 0)
             return Lost("stopped");
         now = SteadyClock::now();
 
-        if (controlAt >= 0 && fds[controlAt].revents != 0) {
+        if (controlAt >= 0 && (fds[controlAt].revents != 0 || controlBuffered)) {
             const auto status = control_->ReadAvailable();
             if (status == FtpControl::Status::Closed)
                 return Lost("connection closed by the server");
             if (status == FtpControl::Status::Broken)
                 return Lost("control connection broken");
+            // Replies first: whether the data connection may end without
+            // close_notify depends on whether 226 came before.
+            continue;
         }
         if (listenerAt >= 0 && fds[listenerAt].revents != 0) {
             SocketAddress from;
             TcpSocket accepted = listener.Accept(from);
             // Anyone else could inject a listing or steal an upload: close it.
             if (accepted.IsOpen() && from.SameHost(peer_)) {
-                data = std::move(accepted);
+                data = FtpStream(std::move(accepted));
                 listener.Close();
                 dataDeadline = StepDeadline(timeouts_.DataIdle);
             }
         }
-        if (dataAt < 0 || fds[dataAt].revents == 0 || !data.IsOpen())
+        if (dataAt < 0 || !data.IsOpen() || (fds[dataAt].revents == 0 && !dataBuffered))
             continue;
+        if (data.Handshaking()) {
+            const auto step = data.Handshake();
+            if (step == FtpStream::Step::Failed)
+                return Lost("TLS handshake on the data connection failed: " + data.Problem());
+            if (step == FtpStream::Step::Done) {
+                if (auto r = ConfirmDataCertificate(data); !r.Ok)
+                    return r;
+                dataDeadline = StepDeadline(timeouts_.DataIdle);
+            }
+            continue;
+        }
         if (!upload) {
             const long got = data.ReadSome(chunk.data(), chunk.size());
-            if (got == TcpSocket::Failed)
+            if (got == FtpStream::Failed)
                 return Lost("data connection broken");
+            // Without close_notify the data may have been cut anywhere; only the
+            // server's word that all of it was sent (226, read already) makes it whole.
+            if (got == FtpStream::Cut && !(finalSeen && finalReply.IsPositive()))
+                return Lost("data connection cut short (no TLS close)");
             if (got > 0) {
                 moved = true;
                 dataDeadline = StepDeadline(timeouts_.DataIdle);
                 if (!stream.Receive(std::string_view(chunk.data(), static_cast<std::size_t>(got))))
                     return Lost("transfer stopped by the receiver");
-            } else if (got == 0) {
+            } else if (got == 0 || got == FtpStream::Cut) {
                 data.Close();
                 dataDone = true;
                 replyDeadline = StepDeadline(timeouts_.Reply);
@@ -657,7 +823,8 @@ FtpResult FtpSession::Exchange(TcpSocket listener, TcpSocket data, DataStream& s
             if (made < 0)
                 return Lost("could not read the local file");
             if (made == 0) {
-                // Closing the data connection marks the end of the file (RFC 959 3.3).
+                // Closing the data connection marks the end of the file (RFC 959
+                // 3.3); over TLS, close_notify comes first (RFC 4217 10.2).
                 data.Close();
                 dataDone = true;
                 replyDeadline = StepDeadline(timeouts_.Reply);
@@ -667,7 +834,7 @@ FtpResult FtpSession::Exchange(TcpSocket listener, TcpSocket data, DataStream& s
             outEnd = static_cast<std::size_t>(made);
         }
         const long sent = data.WriteSome(chunk.data() + outStart, outEnd - outStart);
-        if (sent == TcpSocket::Failed)
+        if (sent == FtpStream::Failed)
             return Lost("data connection broken");
         if (sent > 0) {
             moved = true;
@@ -675,6 +842,22 @@ FtpResult FtpSession::Exchange(TcpSocket listener, TcpSocket data, DataStream& s
             dataDeadline = StepDeadline(timeouts_.DataIdle);
         }
     }
+}
+
+// Under PROT P a data connection speaks TLS as the client, whichever side
+// opened it (RFC 4217 12.3), resuming the control connection's session.
+FtpResult FtpSession::SecureData(FtpStream& data) {
+    if (!tls_ || !data.BeginTls(*tls_, host_, control_->Stream().Session()))
+        return Lost("TLS unavailable on the data connection: " + data.Problem());
+    return FtpResult::Pass();
+}
+
+// A resumed session is the control connection's own. A full handshake must
+// show the control connection's certificate, or someone else has answered.
+FtpResult FtpSession::ConfirmDataCertificate(const FtpStream& data) {
+    if (data.Resumed() || (certificate_ && data.PeerFingerprint() == certificate_->Fingerprint))
+        return FtpResult::Pass();
+    return Lost("the data connection showed another certificate");
 }
 
 } // namespace ornbrook

@@ -1,6 +1,8 @@
 #pragma once
 
+#include "ftp/CertificateFacts.h"
 #include "ftp/FtpControl.h"
+#include "ftp/FtpModule.h"
 #include "ftp/FtpResult.h"
 #include "ftp/FtpSettings.h"
 #include "ftp/ServerMemory.h"
@@ -9,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -16,6 +19,7 @@
 namespace ornbrook {
 
 class StopSignal;
+class TlsContext;
 enum class ListingForm;
 
 // The e-mail-shaped password of an anonymous login (RFC 1635).
@@ -40,9 +44,14 @@ struct SessionBounds {
 // then PASV) and the server is used passive for the rest of the run.
 // Failures carry a reason fit for the user: the server's reply in one line, or
 // what went wrong on our side ("connection refused", "timed out after 120 s").
+//
+// With TLS (RFC 4217) the control connection is secured before the login, its
+// certificate judged first (CertificateTrust.h), and every data connection is
+// secured as well, resuming the control connection's TLS session. Nothing is
+// ever sent in the clear that the mode says to protect.
 class FtpSession final {
 public:
-    explicit FtpSession(SessionBounds bounds = {});
+    explicit FtpSession(SessionBounds bounds = {}, TlsMode tls = TlsMode::None);
     ~FtpSession();
     FtpSession(const FtpSession&) = delete;
     FtpSession& operator=(const FtpSession&) = delete;
@@ -50,6 +59,13 @@ public:
     // Connects and logs in; both user and password empty mean anonymous.
     FtpResult Open(const std::string& host, std::int32_t port, const std::string& user,
                    const std::string& pass);
+    // Connects as far as the TLS handshake, takes the certificate whatever it is,
+    // and says goodbye: for a user who wants to see it and decide.
+    FtpResult FetchCertificate(const std::string& host, std::int32_t port);
+    // The control connection's certificate, once its handshake is done.
+    const std::optional<CertificateFacts>& Certificate() const { return certificate_; }
+    // Open failed because the certificate could not be trusted.
+    bool CertificateRejected() const { return certificateRejected_; }
     FtpResult ChangeDir(const std::string& path);
     // Every name of the current directory in server order; a failure is never an
     // empty or partial listing. A listing that the server says it cut short
@@ -79,7 +95,12 @@ private:
     FtpResult Command(const std::string& line, FtpReply& reply);
     FtpResult ReadFinal(FtpReply& reply, Deadline deadline);
     FtpResult Lost(std::string reason);
+    FtpResult Prepare(const std::string& host, std::int32_t port, const std::string& user,
+                      const std::string& pass);
     FtpResult Connect(const std::string& host, std::int32_t port);
+    FtpResult Greet(bool judgeCertificate);
+    FtpResult SecureControl(bool judgeCertificate);
+    FtpResult ProtectData();
     FtpResult Login(const std::string& user, const std::string& pass);
     FtpResult Reconnect();
     void ReadFeatures();
@@ -91,7 +112,9 @@ private:
     FtpResult TransferActive(const std::string& command, DataStream& stream, Fallback& fallBack);
     FtpResult TransferPassive(const std::string& command, DataStream& stream);
     FtpResult EnterPassive(std::uint16_t& port);
-    FtpResult Exchange(TcpSocket listener, TcpSocket data, DataStream& stream, Fallback* fallBack);
+    FtpResult Exchange(TcpSocket listener, FtpStream data, DataStream& stream, Fallback* fallBack);
+    FtpResult SecureData(FtpStream& data);
+    FtpResult ConfirmDataCertificate(const FtpStream& data);
     void RememberFacts() const;
 
     // A step's deadline, never beyond the overall one.
@@ -108,6 +131,12 @@ private:
     std::string host_, user_, pass_, directory_;
     std::int32_t port_ = 0;
     ServerFacts facts_;
+    TlsMode tlsMode_;
+    std::unique_ptr<TlsContext> tls_;
+    // PROT P is in force: every data connection speaks TLS.
+    bool protectData_ = false;
+    std::optional<CertificateFacts> certificate_;
+    bool certificateRejected_ = false;
     bool passive_ = false;
     bool epsvRefused_ = false;
     bool listingCut_ = false;

@@ -9,6 +9,7 @@ namespace {
 std::mutex settingsMutex;
 FtpTimeouts timeoutsInUse;
 FtpLimits limitsInUse;
+std::string trustFileInUse;
 
 } // namespace
 
@@ -30,6 +31,16 @@ FtpLimits CurrentFtpLimits() {
 void SetFtpLimits(const FtpLimits& limits) {
     const std::lock_guard lock(settingsMutex);
     limitsInUse = limits;
+}
+
+std::string CurrentCertificateTrustFile() {
+    const std::lock_guard lock(settingsMutex);
+    return trustFileInUse;
+}
+
+void SetCertificateTrustFile(const std::string& fileName) {
+    const std::lock_guard lock(settingsMutex);
+    trustFileInUse = fileName;
 }
 
 } // namespace ornbrook

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <string>
 
 namespace ornbrook {
 
@@ -32,5 +33,10 @@ FtpTimeouts CurrentFtpTimeouts();
 void SetFtpTimeouts(const FtpTimeouts& timeouts);
 FtpLimits CurrentFtpLimits();
 void SetFtpLimits(const FtpLimits& limits);
+
+// The file of certificates the user trusts (see CertificateTrust.h) that new
+// sessions consult; empty for none.
+std::string CurrentCertificateTrustFile();
+void SetCertificateTrustFile(const std::string& fileName);
 
 } // namespace ornbrook

@@ -57,9 +57,13 @@ std::int32_t SimpleFtpClient::Track(FtpResult result) {
 std::int32_t SimpleFtpClient::Connect(const std::string& Host, std::int32_t Port,
                                       const std::string& User, const std::string& Pass) {
     Disconnect();
-    auto session = std::make_unique<FtpSession>(bounds_);
-    if (!Track(session->Open(Host, Port, User, Pass)))
+    rejected_.reset();
+    auto session = std::make_unique<FtpSession>(bounds_, tls_);
+    if (!Track(session->Open(Host, Port, User, Pass))) {
+        if (session->CertificateRejected())
+            rejected_ = session->Certificate();
         return 0;
+    }
     session_ = std::move(session);
     connectionHandle_ = NextHandle();
     return connectionHandle_;

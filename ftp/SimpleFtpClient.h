@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,8 +18,9 @@ namespace ornbrook {
 class SimpleFtpClient final {
 public:
     // The bounds limit every session this client opens (a check's overall time
-    // and its stop signal).
-    explicit SimpleFtpClient(SessionBounds bounds = {}) : bounds_(bounds) {}
+    // and its stop signal); tls says how its sessions protect themselves.
+    explicit SimpleFtpClient(SessionBounds bounds = {}, TlsMode tls = TlsMode::None)
+        : bounds_(bounds), tls_(tls) {}
     ~SimpleFtpClient();
     SimpleFtpClient(const SimpleFtpClient&) = delete;
     SimpleFtpClient& operator=(const SimpleFtpClient&) = delete;
@@ -54,6 +56,9 @@ public:
     bool ListingCut() const { return listingCut_; }
     // The outcome of the last request, for diagnostics.
     const FtpResult& LastResult() const { return lastResult_; }
+    // After a failed Connect: the certificate the server showed, when that was
+    // what could not be trusted.
+    const std::optional<CertificateFacts>& RejectedCertificate() const { return rejected_; }
 
 private:
     std::int32_t Track(FtpResult result);
@@ -61,7 +66,9 @@ private:
 
     LiveObject live_{"SimpleFtpClient"};
     SessionBounds bounds_;
+    TlsMode tls_;
     std::unique_ptr<FtpSession> session_;
+    std::optional<CertificateFacts> rejected_;
     std::int32_t connectionHandle_ = 0;
     std::int32_t lastHandle_ = 0;
     FtpResult lastResult_;

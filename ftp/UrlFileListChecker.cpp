@@ -39,6 +39,7 @@ void UrlFileListChecker::CheckURL(const std::string& theURL) {
     parsedUrl_ = ParseURL(url_);
     Clear();
     listingCut_ = false;
+    rejected_.reset();
     const auto pool = pool_.lock();
     if (!pool) {
         Started.Raise();
@@ -63,6 +64,7 @@ void UrlFileListChecker::Finish(ListingOutcome outcome) {
             names_.push_back(std::move(name));
         listingCut_ = outcome.Cut;
     }
+    rejected_ = std::move(outcome.Certificate);
     // A handler may cancel this checker and drop its owner's reference: nothing
     // of this object is touched after raising.
     if (outcome.Ok)

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -43,6 +44,8 @@ public:
     // After Ready: the server said it cut the listing short, so the names are
     // only part of the directory.
     bool IsListingCut() const { return listingCut_; }
+    // After Error: the server's certificate, when it was what could not be trusted.
+    const std::optional<CertificateFacts>& RejectedCertificate() const { return rejected_; }
 
     Event<> Started;
     Event<> Ready;
@@ -60,6 +63,7 @@ private:
     std::vector<std::string> names_;
     bool confirmEmptyListing_ = false;
     bool listingCut_ = false;
+    std::optional<CertificateFacts> rejected_;
 };
 
 } // namespace ornbrook

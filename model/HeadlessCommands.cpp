@@ -1,8 +1,12 @@
 #include "model/HeadlessCommands.h"
 
 #include "app/FileIO_Code.h"
+#include "ftp/CertificateTrust.h"
+#include "ftp/DirectoryListing.h"
+#include "ftp/FtpModule.h"
 #include "model/CheckSettings.h"
 #include "model/MainInterface.h"
+#include "model/TrustedCertificates.h"
 #include "model/UrlFileList.h"
 
 #include <algorithm>
@@ -20,8 +24,8 @@ struct Command {
 };
 
 constexpr Command Commands[] = {
-    {"--list", false},  {"--check", false},   {"--add", true},
-    {"--remove", true}, {"--refresh", false}, {"--help", false},
+    {"--list", false},    {"--check", false}, {"--add", true},   {"--remove", true},
+    {"--refresh", false}, {"--trust", true},  {"--help", false},
 };
 
 const Command* Find(const std::string& name) {
@@ -158,6 +162,8 @@ std::string HeadlessUsage() {
            "       ornbrook --add URL       add a URL and check it\n"
            "       ornbrook --remove URL    stop watching a URL\n"
            "       ornbrook --refresh       acknowledge all changes\n"
+           "       ornbrook --trust URL     show the certificate of an ftpes:// or ftps://\n"
+           "                                URL's server and trust it for that server\n"
            "       ornbrook --help          show this text\n";
 }
 
@@ -174,7 +180,37 @@ std::optional<CommandResult> AnswerWithoutWatchList(const std::vector<std::strin
         return UsageError("unexpected argument " + args[expected]);
     if (std::string(command->name) == "--help")
         return CommandResult{CommandDone, HeadlessUsage(), {}};
+    if (std::string(command->name) == "--trust" &&
+        TlsModeOf(ParseURL(args[1]).Scheme) == TlsMode::None)
+        return UsageError("--trust needs an ftpes:// or ftps:// URL");
     return std::nullopt;
+}
+
+bool WorksWithoutWatchList(const std::vector<std::string>& args) {
+    return !args.empty() && args[0] == "--trust";
+}
+
+CommandResult TrustServerCertificate(const std::string& url) {
+    CommandResult result;
+    std::string problem;
+    auto facts = FetchCertificate(url, problem);
+    if (!facts)
+        return {CommandFailed, {}, "ornbrook: " + problem + "\n"};
+    JudgeCertificate(*facts, TrustedCertificatesFileName());
+    std::ostringstream out;
+    for (const auto& [label, value] : DescribeCertificate(*facts))
+        out << label << std::string(label.size() < 12 ? 12 - label.size() : 1, ' ') << value
+            << '\n';
+    try {
+        TrustCertificate(*facts);
+    } catch (const std::exception& error) {
+        return {CommandFileTrouble, out.str(), std::string("ornbrook: ") + error.what() + "\n"};
+    }
+    if (facts->Untrusted.empty())
+        out << "the system's certificates vouch for it: nothing to keep\n";
+    else
+        out << "trusted for " << facts->Server << '\n';
+    return {CommandDone, out.str(), {}};
 }
 
 void StartCommand(MainInterface& watchList, const std::vector<std::string>& args,
@@ -184,6 +220,11 @@ void StartCommand(MainInterface& watchList, const std::vector<std::string>& args
         return;
     }
     const Command* command = Find(args[0]);
+    // It talks to a server, not to the watch list: a window never waits for it.
+    if (WorksWithoutWatchList(args)) {
+        done({CommandUsage, {}, "ornbrook: --trust is carried out by the command line itself\n"});
+        return;
+    }
     auto run = std::make_shared<CommandRun>(
         watchList, command->name, command->takesUrl ? args[1] : std::string(), std::move(done));
     run->Start();
@@ -191,6 +232,8 @@ void StartCommand(MainInterface& watchList, const std::vector<std::string>& args
 
 int RunHeadless(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     std::optional<CommandResult> result = AnswerWithoutWatchList(args);
+    if (!result && WorksWithoutWatchList(args))
+        result = TrustServerCertificate(args[1]);
     try {
         if (!result) {
             MainInterface watchList;

@@ -30,6 +30,13 @@ struct CommandResult {
 // None for a command that works on the watch list.
 std::optional<CommandResult> AnswerWithoutWatchList(const std::vector<std::string>& args);
 
+// --trust talks to a server only: it needs neither the watch list nor the
+// window, and is carried out where it was asked (TrustServerCertificate).
+bool WorksWithoutWatchList(const std::vector<std::string>& args);
+// Shows the certificate of an ftpes:// or ftps:// URL's server and trusts it for
+// that server, whatever the system's certificates say: the user asked for it.
+CommandResult TrustServerCertificate(const std::string& url);
+
 // Carries out a command (one that AnswerWithoutWatchList left) on a watch list,
 // wherever that list lives: in a command-line run, or in the running window
 // that a command-line run handed it to. done runs once, on the watch list's

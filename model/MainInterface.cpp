@@ -3,8 +3,10 @@
 #include "app/FileIO_Code.h"
 #include "app/ProgramGlobals.h"
 #include "ftp/CheckPool.h"
+#include "ftp/FtpSettings.h"
 #include "model/DataFileFormat.h"
 #include "model/FileReplacement.h"
+#include "model/TrustedCertificates.h"
 #include "model/UrlFileList.h"
 
 #include <algorithm>
@@ -54,6 +56,8 @@ std::string ReadWholeFile(const std::string& fileName) {
 } // namespace
 
 MainInterface::MainInterface() : pool_(std::make_shared<CheckPool>()) {
+    // Checks of this watch list trust what the user trusted beside its data file.
+    SetCertificateTrustFile(TrustedCertificatesFileName());
     LoadData();
 }
 

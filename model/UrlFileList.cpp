@@ -96,6 +96,7 @@ void UrlFileList::myChecker_Started() {
 }
 
 void UrlFileList::myChecker_Ready() {
+    rejected_.reset();
     std::vector<std::string> names;
     const std::int32_t count = myChecker->GetFilesCount();
     names.reserve(static_cast<std::size_t>(count));
@@ -155,6 +156,7 @@ bool UrlFileList::SetErrorMsg(const std::string& message) {
 }
 
 void UrlFileList::myChecker_Error(const std::string& Msg) {
+    rejected_ = myChecker->RejectedCertificate();
     CheckEnded(SetErrorMsg(Msg));
 }
 

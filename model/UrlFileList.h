@@ -1,6 +1,7 @@
 #pragma once
 
 #include "diag/Debug_Modul.h"
+#include "ftp/CertificateFacts.h"
 #include "model/FileEntry.h"
 #include "model/ListingMerge.h"
 
@@ -38,6 +39,9 @@ public:
     bool IsCheckPending() const;
     bool IsError() const;
     const std::string& GetErrorMsg() const { return ErrorMsg; }
+    // The server's certificate when the last check of this run failed because
+    // it could not be trusted; not kept in the data file.
+    const std::optional<CertificateFacts>& RejectedCertificate() const { return rejected_; }
     std::int32_t GetFilesCount() const;
     bool IsChanged() const;
     // Index 0 gives "" / 0; outside 0..count throws std::out_of_range.
@@ -90,6 +94,7 @@ private:
     std::shared_ptr<UrlFileListChecker> myChecker;
     bool checkStarted_ = false;
     std::optional<std::int64_t> lastChecked_;
+    std::optional<CertificateFacts> rejected_;
 };
 
 } // namespace ornbrook

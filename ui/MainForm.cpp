@@ -11,6 +11,7 @@
 #include "model/MainInterface_Modul.h"
 #include "model/UrlFileList.h"
 #include "ui/AboutForm.h"
+#include "ui/CertificateQuestion.h"
 #include "ui/DesktopPresence.h"
 #include "ui/FilesModel.h"
 #include "ui/ListViewDelegate.h"
@@ -235,6 +236,8 @@ void MainForm::Form_Load() {
            [this](const UrlFileList& list) { myMainInterface_CheckBegins(list); });
     listen(watchList.CheckEnded,
            [this](const UrlFileList& list) { myMainInterface_CheckEnded(list); });
+    // Owned by the window: asks about certificates that checks refused.
+    new CertificateQuestion(this, myMainInterface);
     myMainInterface->SetChecksAtOnce(ReadChecksAtOnce());
     // Results are merged on this thread: a worker only posts the delivery, once
     // until it has run.

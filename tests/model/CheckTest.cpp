@@ -10,6 +10,7 @@
 #include "model/HeadlessCommands.h"
 #include "tests/fixtures/FaultFtpServer.h"
 #include "tests/fixtures/PyFtpServer.h"
+#include "tests/fixtures/TestCertificates.h"
 #include "tests/support/TempProgramDir.h"
 
 #include <gtest/gtest.h>
@@ -282,4 +283,64 @@ TEST(Check, AWholeListingClearsTheCutMessage) {
     watchList.WaitForChecks();
     EXPECT_FALSE(list->IsError());
     EXPECT_EQ(Files(*list), (FileList{{"a", 1}, {"b", 1}}));
+}
+
+// A server whose certificate nobody vouches for: refused until the user trusts
+// it with --trust; then a TLS listing cut without close_notify fails the check
+// and marks nothing gone.
+TEST(Check, TrustOnTheCommandLineThenACutTlsListing) {
+    TempProgramDir programDir;
+    test::TestCertificates pki;
+    const auto self = pki.SelfSigned("self", "IP:127.0.0.1");
+    std::atomic<bool> cut = false;
+    FaultFtpServer server({{"NLST",
+                            [&](FaultFtpServer::Session& s, const std::string&) {
+                                if (!cut) {
+                                    s.ServeNames();
+                                    return;
+                                }
+                                s.Reply("150 go");
+                                s.OpenData();
+                                s.SendData("alpha\r\n");
+                                s.CutData();
+                            }}},
+                          {"alpha", "beta"},
+                          {test::ServerTls::Mode::Implicit, self.CertificateFile, self.KeyFile});
+    const std::string url = server.Url("/");
+    const std::string where = "127.0.0.1:" + std::to_string(server.Port());
+    const auto run = [](std::vector<std::string> args) {
+        std::ostringstream out, err;
+        const int status = RunHeadless(args, out, err);
+        return std::tuple{status, out.str(), err.str()};
+    };
+
+    EXPECT_EQ(run({"--add", url}),
+              std::tuple(1,
+                         url +
+                             "\ncould not connect: certificate not trusted (self-signed) SHA-256 " +
+                             self.Fingerprint + "\n\n",
+                         std::string()));
+    EXPECT_EQ(std::get<0>(run({"--trust", "ftp://127.0.0.1/"})), 2);
+    const auto [status, shown, problem] = run({"--trust", url});
+    EXPECT_EQ(status, 0) << problem;
+    for (const std::string& line : std::vector<std::string>{
+             "server      " + where + "\n", "subject     CN=self server\n",
+             "issuer      CN=self server\n", "SHA-256     " + self.Fingerprint + "\n",
+             "not trusted self-signed\n", "trusted for " + where + "\n"})
+        EXPECT_NE(shown.find(line), std::string::npos) << line << shown;
+    EXPECT_EQ(ReadBytes(programDir.File("trustedcerts.dat")),
+              where + " " + self.Fingerprint + "\r\n");
+
+    EXPECT_EQ(run({"--check"}), std::tuple(0, url + "\nok\n+ alpha\n+ beta\n\n", std::string()));
+    EXPECT_EQ(std::get<0>(run({"--refresh"})), 0);
+    cut = true;
+    EXPECT_EQ(run({"--check"}),
+              std::tuple(1,
+                         url + "\ncould not list dir: data connection cut short (no TLS close)\n\n",
+                         std::string()));
+    EXPECT_EQ(run({"--list"}),
+              std::tuple(0,
+                         url + "\t0 new\t0 gone\t2 old\terror: could not list dir: data "
+                               "connection cut short (no TLS close)\n",
+                         std::string()));
 }

@@ -1,0 +1,128 @@
+#include "ftp/CertificateTrust.h"
+
+#include "diag/Text_Code.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <vector>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace ornbrook {
+
+namespace {
+
+struct TrustLine {
+    std::string Raw;
+    std::string Server;
+    std::string Fingerprint;
+};
+
+// Every line as it stands (a line the program does not understand is kept, not
+// lost), with the server and fingerprint of those it does.
+std::vector<TrustLine> ReadLines(const std::string& trustFile) {
+    std::vector<TrustLine> lines;
+    std::ifstream in(trustFile, std::ios::binary);
+    std::string raw;
+    while (std::getline(in, raw)) {
+        if (!raw.empty() && raw.back() == '\r')
+            raw.pop_back();
+        TrustLine line{raw, {}, {}};
+        const std::string text = TrimSpaces(raw);
+        if (const auto blank = text.find(' '); blank != std::string::npos) {
+            line.Server = LowerCase(text.substr(0, blank));
+            line.Fingerprint = UpperCase(TrimSpaces(text.substr(blank + 1)));
+        }
+        lines.push_back(std::move(line));
+    }
+    return lines;
+}
+
+bool WriteAll(int fd, const std::string& bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+} // namespace
+
+std::optional<std::string> TrustedFingerprint(const std::string& server,
+                                              const std::string& trustFile) {
+    if (trustFile.empty())
+        return std::nullopt;
+    const std::string key = LowerCase(server);
+    std::optional<std::string> found;
+    for (const TrustLine& line : ReadLines(trustFile)) {
+        if (line.Server == key)
+            found = line.Fingerprint;
+    }
+    return found;
+}
+
+CertificateVerdict JudgeCertificate(CertificateFacts& facts, const std::string& trustFile) {
+    facts.Changed = false;
+    if (const auto trusted = TrustedFingerprint(facts.Server, trustFile)) {
+        if (*trusted == facts.Fingerprint)
+            return CertificateVerdict::Trusted;
+        facts.Changed = true;
+        return CertificateVerdict::Changed;
+    }
+    return facts.Untrusted.empty() ? CertificateVerdict::Trusted : CertificateVerdict::NotTrusted;
+}
+
+std::string RejectionMessage(const CertificateFacts& facts) {
+    if (facts.Changed)
+        return "certificate changed, not the one trusted for " + facts.Server + ": SHA-256 " +
+               facts.Fingerprint;
+    return "certificate not trusted (" + facts.Untrusted + ") SHA-256 " + facts.Fingerprint;
+}
+
+bool StoreCertificateTrust(const CertificateFacts& facts, const std::string& trustFile,
+                           std::string& problem) {
+    const auto fail = [&problem](int error) {
+        problem = std::strerror(error);
+        return false;
+    };
+    // Lines that cannot be read cannot be kept: better no change than a loss.
+    if (::access(trustFile.c_str(), F_OK) == 0 && ::access(trustFile.c_str(), R_OK) != 0)
+        return fail(errno);
+    const std::string key = LowerCase(facts.Server);
+    std::string text;
+    for (const TrustLine& line : ReadLines(trustFile)) {
+        if (line.Server != key)
+            text += line.Raw + "\r\n";
+    }
+    if (!facts.Untrusted.empty())
+        text += key + " " + facts.Fingerprint + "\r\n";
+
+    // A temporary file beside it, owner-only from the start (mkostemp), then
+    // renamed over the old one.
+    std::string temporary = trustFile + ".XXXXXX";
+    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+    if (fd < 0)
+        return fail(errno);
+    const bool written = WriteAll(fd, text) && ::fsync(fd) == 0;
+    int error = errno;
+    const bool closed = ::close(fd) == 0;
+    if (written && !closed)
+        error = errno;
+    if (!written || !closed || ::rename(temporary.c_str(), trustFile.c_str()) != 0) {
+        if (written && closed)
+            error = errno;
+        ::unlink(temporary.c_str());
+        return fail(error);
+    }
+    return true;
+}
+
+} // namespace ornbrook

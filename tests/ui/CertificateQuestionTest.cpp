@@ -1,0 +1,134 @@
+// The question about a certificate that a check refused: asked once per server
+// and certificate, and a yes trusts it and checks the server's URLs again.
+#include "ui/CertificateQuestion.h"
+
+#include "app/FileIO_Code.h"
+#include "model/MainInterface.h"
+#include "model/TrustedCertificates.h"
+#include "model/UrlFileList.h"
+#include "tests/fixtures/FaultFtpServer.h"
+#include "tests/fixtures/TestCertificates.h"
+#include "tests/support/TempProgramDir.h"
+#include "tests/ui/UiTestSupport.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <QWidget>
+#include <gtest/gtest.h>
+
+using namespace ornbrook;
+using test::FaultFtpServer;
+using test::ServerTls;
+
+namespace {
+
+// Results merged, then the queued question asked.
+void Settle(MainInterface& watchList) {
+    watchList.WaitForChecks();
+    QCoreApplication::processEvents();
+    watchList.WaitForChecks();
+}
+
+} // namespace
+
+TEST(CertificateQuestion, AsksOncePerCertificateAndRechecksOnYes) {
+    test::TempProgramDir dir;
+    test::TestCertificates pki;
+    const auto first = pki.SelfSigned("first", "IP:127.0.0.1");
+    const auto second = pki.SelfSigned("second", "IP:127.0.0.1");
+    FaultFtpServer refusedServer({}, {"a"},
+                                 {ServerTls::Mode::Implicit, first.CertificateFile, first.KeyFile});
+    FaultFtpServer trustedServer(
+        {}, {"b"}, {ServerTls::Mode::Implicit, second.CertificateFile, second.KeyFile});
+    auto watchList = std::make_shared<MainInterface>();
+    QWidget window;
+    std::vector<CertificateFacts> asked;
+    bool answer = false;
+    new CertificateQuestion(&window, watchList,
+                            [&](QWidget* parent, const CertificateFacts& facts) {
+                                EXPECT_EQ(parent, &window);
+                                asked.push_back(facts);
+                                return answer;
+                            });
+
+    // Two directories of one server: one question; no keeps refusing.
+    watchList->AddURL(refusedServer.Url("/x/"));
+    watchList->AddURL(refusedServer.Url("/y/"));
+    Settle(*watchList);
+    ASSERT_EQ(asked.size(), 1u);
+    EXPECT_EQ(asked[0].Fingerprint, first.Fingerprint);
+    EXPECT_EQ(asked[0].Server, "127.0.0.1:" + std::to_string(refusedServer.Port()));
+    EXPECT_FALSE(FileExists(TrustedCertificatesFileName()));
+    watchList->CheckFiles();
+    Settle(*watchList);
+    EXPECT_EQ(asked.size(), 1u);
+    EXPECT_TRUE(watchList->GetURL(2)->IsError());
+
+    // Yes: trusted, and the URL checked again at once.
+    answer = true;
+    watchList->AddURL(trustedServer.Url("/z/"));
+    Settle(*watchList);
+    ASSERT_EQ(asked.size(), 2u);
+    EXPECT_EQ(asked[1].Fingerprint, second.Fingerprint);
+    const auto list = watchList->GetURL(3);
+    EXPECT_EQ(list->GetErrorMsg(), "");
+    ASSERT_EQ(list->GetFilesCount(), 1);
+    EXPECT_EQ(list->GetFileName(1), "b");
+    EXPECT_EQ(list->RejectedCertificate(), std::nullopt);
+}
+
+TEST(CertificateQuestion, TheMessageBoxShowsTheFactsAndSaysNoUnlessTold) {
+    CertificateFacts facts{
+        "ftp.example:990",         "CN=ftp.example", "CN=Example CA", "2025-01-01 00:00:00 UTC",
+        "2026-01-01 00:00:00 UTC", "AB:CD",          "self-signed",   true};
+    QWidget window;
+    for (const bool clickYes : {false, true}) {
+        QTimer::singleShot(0, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            ASSERT_NE(box, nullptr);
+            EXPECT_EQ(box->text(),
+                      "Trust this certificate for ftp.example:990?\n"
+                      "It is not the certificate you trusted for this server before.\n\n"
+                      "server: ftp.example:990\nsubject: CN=ftp.example\nissuer: CN=Example CA\n"
+                      "valid: 2025-01-01 00:00:00 UTC to 2026-01-01 00:00:00 UTC\n"
+                      "SHA-256: AB:CD\nnot trusted: self-signed\n"
+                      "changed: another certificate is trusted for ftp.example:990");
+            if (clickYes)
+                box->button(QMessageBox::Yes)->click();
+            else
+                box->defaultButton()->click();
+        });
+        EXPECT_EQ(CertificateQuestion::AskWithMessageBox(&window, facts), clickYes);
+    }
+}
+
+// The window asks by itself: the user says yes and the URL's files appear.
+using CertificateQuestionInTheWindow = test::MainFormFixture;
+
+TEST_F(CertificateQuestionInTheWindow, AYesLetsTheCheckPass) {
+    test::TestCertificates pki;
+    const auto self = pki.SelfSigned("self", "IP:127.0.0.1");
+    FaultFtpServer server({}, {"a"},
+                          {ServerTls::Mode::Implicit, self.CertificateFile, self.KeyFile});
+    Load({test::Watched(server.Url())});
+    QString question;
+    QTimer answerer;
+    QObject::connect(&answerer, &QTimer::timeout, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            question = box->text();
+            box->button(QMessageBox::Yes)->click();
+        }
+    });
+    answerer.start(10);
+    Select(0);
+    Key(&URLs(), Qt::Key_Return);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return !Watch().GetURL(1)->IsError() && Watch().GetURL(1)->GetFilesCount() == 1; },
+        20000));
+    EXPECT_TRUE(question.startsWith("Trust this certificate for 127.0.0.1:"));
+    EXPECT_TRUE(question.contains(QString::fromStdString(self.Fingerprint)));
+    EXPECT_EQ(FileRows(), QStringList({"a:b"}));
+}

@@ -1,0 +1,72 @@
+#include "ui/CertificateQuestion.h"
+
+#include "diag/DisplayText.h"
+#include "model/MainInterface.h"
+#include "model/TrustedCertificates.h"
+#include "model/UrlFileList.h"
+
+#include <QMessageBox>
+#include <QWidget>
+
+namespace ornbrook {
+
+CertificateQuestion::CertificateQuestion(QWidget* window,
+                                         const std::shared_ptr<MainInterface>& watchList, Ask ask)
+    : QObject(window), window_(window), watchList_(watchList), ask_(std::move(ask)) {
+    connection_ = watchList->CheckEnded.Connect(
+        [this](const UrlFileList& list) { myMainInterface_CheckEnded(list); });
+}
+
+CertificateQuestion::~CertificateQuestion() {
+    if (const auto watchList = watchList_.lock())
+        watchList->CheckEnded.Disconnect(connection_);
+}
+
+QString CertificateQuestion::QuestionText(const CertificateFacts& facts) {
+    QString text = "Trust this certificate for " + DisplayText(facts.Server) + "?\n";
+    if (facts.Changed)
+        text += "It is not the certificate you trusted for this server before.\n";
+    text += '\n';
+    for (const auto& [label, value] : DescribeCertificate(facts))
+        text += DisplayText(label) + ": " + DisplayText(value) + '\n';
+    return text.trimmed();
+}
+
+bool CertificateQuestion::AskWithMessageBox(QWidget* window, const CertificateFacts& facts) {
+    QMessageBox box(window);
+    box.setObjectName("CertificateQuestion");
+    box.setWindowTitle("Certificate");
+    box.setIcon(facts.Changed ? QMessageBox::Warning : QMessageBox::Question);
+    box.setTextFormat(Qt::PlainText);
+    box.setText(QuestionText(facts));
+    box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+    box.setDefaultButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+}
+
+void CertificateQuestion::myMainInterface_CheckEnded(const UrlFileList& list) {
+    const auto& facts = list.RejectedCertificate();
+    if (!facts || !asked_.insert(facts->Server + " " + facts->Fingerprint).second)
+        return;
+    // Not from inside the watch list's event: a modal question runs the event
+    // loop, and the list that raised it may go meanwhile.
+    QMetaObject::invokeMethod(
+        this, [this, copy = *facts] { AskAbout(copy); }, Qt::QueuedConnection);
+}
+
+void CertificateQuestion::AskAbout(const CertificateFacts& facts) {
+    if (!ask_(window_, facts))
+        return;
+    TrustCertificate(facts);
+    const auto watchList = watchList_.lock();
+    if (!watchList)
+        return;
+    for (std::int32_t i = 1; i <= watchList->GetURLsCount(); ++i) {
+        const auto list = watchList->GetURL(i);
+        const auto& refused = list->RejectedCertificate();
+        if (refused && refused->Server == facts.Server && !list->IsCheckPending())
+            list->CheckFiles();
+    }
+}
+
+} // namespace ornbrook

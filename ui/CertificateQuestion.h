@@ -1,0 +1,55 @@
+#pragma once
+
+#include "diag/Debug_Modul.h"
+#include "diag/Event.h"
+#include "ftp/CertificateFacts.h"
+
+#include <QObject>
+#include <QString>
+#include <functional>
+#include <memory>
+#include <set>
+#include <string>
+
+class QWidget;
+
+namespace ornbrook {
+
+class MainInterface;
+class UrlFileList;
+
+// Asks the user whether to trust a certificate that a check refused ("Trust this
+// certificate for host:port?", with its subject, issuer, validity and
+// fingerprint), once per server and certificate in a run. On yes the
+// certificate is trusted and the URLs refused over it are checked again.
+// The question is asked after the check's events are over, so the watch list
+// may change while it is open; a URL that has gone meanwhile is left alone.
+class CertificateQuestion final : public QObject {
+public:
+    // Whether the user trusts the certificate; the window is the question's parent.
+    using Ask = std::function<bool(QWidget* window, const CertificateFacts& facts)>;
+
+    CertificateQuestion(QWidget* window, const std::shared_ptr<MainInterface>& watchList,
+                        Ask ask = AskWithMessageBox);
+    ~CertificateQuestion() override;
+    CertificateQuestion(const CertificateQuestion&) = delete;
+    CertificateQuestion& operator=(const CertificateQuestion&) = delete;
+
+    static bool AskWithMessageBox(QWidget* window, const CertificateFacts& facts);
+    // The question with the facts, one per line.
+    static QString QuestionText(const CertificateFacts& facts);
+
+private:
+    void myMainInterface_CheckEnded(const UrlFileList& list);
+    void AskAbout(const CertificateFacts& facts);
+
+    LiveObject live_{"CertificateQuestion"};
+    QWidget* window_;
+    std::weak_ptr<MainInterface> watchList_;
+    Ask ask_;
+    Event<const UrlFileList&>::Connection connection_ = 0;
+    // Server and fingerprint of every certificate asked about in this run.
+    std::set<std::string> asked_;
+};
+
+} // namespace ornbrook
