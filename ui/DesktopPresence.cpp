@@ -9,7 +9,6 @@
 #include <QDBusConnection>
 #include <QMenu>
 #include <QSystemTrayIcon>
-#include <QTreeWidget>
 
 namespace ornbrook {
 
@@ -28,10 +27,7 @@ DesktopPresence::DesktopPresence(MainForm& form, std::shared_ptr<MainInterface> 
            [this](const UrlFileList& list) { myMainInterface_CheckBegins(list); });
     listen(watchList_->CheckEnded,
            [this](const UrlFileList& list) { myMainInterface_CheckEnded(list); });
-    // Deleting a URL raises no event of the watch list; its row going does.
-    const QAbstractItemModel* rows = form_.URLs()->model();
-    connect(rows, &QAbstractItemModel::rowsRemoved, this, [this] { UpdateSoon(); });
-    connect(rows, &QAbstractItemModel::rowsInserted, this, [this] { UpdateSoon(); });
+    listen(watchList_->ListChanged, [this] { UpdateSoon(); });
     Update();
     if (QSystemTrayIcon::isSystemTrayAvailable())
         ShowTray();
