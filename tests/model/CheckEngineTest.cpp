@@ -83,6 +83,16 @@ bool DeliverUntil(MainInterface& watchList, const std::function<bool()>& cond) {
     return true;
 }
 
+// What another thread (the fault server's) does in its own time.
+bool Eventually(const std::function<bool()>& cond) {
+    for (int waited = 0; !cond(); waited += 5) {
+        if (waited > 10000)
+            return false;
+        std::this_thread::sleep_for(5ms);
+    }
+    return true;
+}
+
 class CheckEngine : public testing::Test {
 protected:
     void SetUp() override { ForgetServers(); }
@@ -184,7 +194,7 @@ TEST_F(CheckEngine, DeletingOrEditingAURLStopsItsCheckAtOnce) {
     list->SetURL(server.Url("/quick/"));
     list->CheckFiles();
     watchList.WaitForChecks();
-    EXPECT_EQ(server.LeftEarly(), 2);
+    EXPECT_TRUE(Eventually([&] { return server.LeftEarly() == 2; }));
     EXPECT_EQ(Ends(), std::vector<std::string>{"quick/"});
     EXPECT_EQ(list->GetFilesCount(), 1);
 }
@@ -249,7 +259,8 @@ TEST_F(CheckEngine, ClosingStopsChecksAndKeepsWhatFinished) {
         ASSERT_TRUE(
             DeliverUntil(watchList, [&] { return Ends().size() == 1 && server.Held() == 1; }));
     } // the window closes: the watch list is cancelled and goes
-    EXPECT_EQ(server.LeftEarly(), 1);
+    // The server sees the connection go long before it would have answered.
+    EXPECT_TRUE(Eventually([&] { return server.LeftEarly() == 1; }));
     MainInterface reloaded;
     ASSERT_EQ(reloaded.GetURLsCount(), 2);
     EXPECT_EQ(reloaded.GetURL(1)->GetFilesCount(), 0);
