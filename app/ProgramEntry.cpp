@@ -97,16 +97,18 @@ void CloseMainWindowOnTerminationSignals(QApplication& app) {
 
 namespace {
 
-// Waits for the right to write the program directory's files. A window that
-// runs takes what the run wants from it instead: handOver tries that, and
-// true ends the wait. Says once that it waits.
+// Waits for the right to write the program directory's files. The window
+// holds it for its whole life, so holding it means no window runs; while
+// another program holds it, a running window may take what this run wants from
+// it instead: handOver tries that, and true ends the wait. Says once that it
+// waits.
 bool TakeTurn(DataFileLock& lock, const std::function<bool()>& handOver) {
     bool told = false;
     for (;;) {
-        if (handOver())
-            return false;
         if (lock.TryAcquire())
             return true;
+        if (handOver())
+            return false;
         if (!told) {
             std::cerr << "ornbrook: waiting for another run of Ornbrook in " << ProgramDir
                       << " to finish\n";
@@ -118,7 +120,7 @@ bool TakeTurn(DataFileLock& lock, const std::function<bool()>& handOver) {
 
 // The command-line mode: handed to the running window, or carried out here on
 // the files when no window runs.
-int RunCommandLine(int argc, char** argv, const std::vector<std::string>& args) {
+int RunCommandLine(int& argc, char** argv, const std::vector<std::string>& args) {
     InitConstants();
     if (const auto answer = AnswerWithoutWatchList(args)) {
         std::cout << answer->Out;
@@ -131,13 +133,16 @@ int RunCommandLine(int argc, char** argv, const std::vector<std::string>& args) 
         std::cerr << result.Err;
         return result.Status;
     }
-    // For the local socket only; no display is needed.
-    QCoreApplication app(argc, argv);
+    // For the local socket only, made when a window may be there to talk to;
+    // no display is needed.
+    std::optional<QCoreApplication> app;
     DataFileLock lock;
     std::optional<CommandResult> fromWindow;
     std::string problem;
     try {
         const bool ours = TakeTurn(lock, [&] {
+            if (!app)
+                app.emplace(argc, argv);
             fromWindow = HandToWindow(args, problem);
             return fromWindow.has_value() || !problem.empty();
         });

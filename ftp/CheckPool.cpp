@@ -85,6 +85,19 @@ CheckPool::Id CheckPool::Start(const std::string& url, bool confirmEmpty, Callba
     return job->JobId;
 }
 
+CheckPool::Batch::Batch(CheckPool& pool) : pool_(pool) {
+    const std::lock_guard lock(pool_.mutex_);
+    ++pool_.batches_;
+}
+
+CheckPool::Batch::~Batch() {
+    {
+        const std::lock_guard lock(pool_.mutex_);
+        --pool_.batches_;
+    }
+    pool_.workAvailable_.notify_all();
+}
+
 void CheckPool::Cancel(Id id) {
     if (callbacks_.erase(id) > 0) {
         --progress_.Total;
@@ -128,7 +141,8 @@ void CheckPool::AddWorkersAsNeeded() {
 }
 
 std::shared_ptr<CheckPool::Job> CheckPool::TakeStartable(const std::string& keptLogin) {
-    if (static_cast<int>(running_.size()) >= atOnce_)
+    // A batch is shared out once it is whole.
+    if (batches_ > 0 || static_cast<int>(running_.size()) >= atOnce_)
         return nullptr;
     const auto runningOn = [this](const std::string& server) {
         const auto it = runningPerServer_.find(server);

@@ -49,6 +49,21 @@ public:
 
     // Queues a check of url. confirmEmpty: see ListDirectory.
     Id Start(const std::string& url, bool confirmEmpty, Callbacks callbacks);
+
+    // Checks asked for while a Batch lives are handed to the workers together
+    // when it goes, so that they are shared out over the servers as a whole
+    // (one login per server, each server's checks one after another on it)
+    // rather than to whichever worker wakes first.
+    class Batch final {
+    public:
+        explicit Batch(CheckPool& pool);
+        ~Batch();
+        Batch(const Batch&) = delete;
+        Batch& operator=(const Batch&) = delete;
+
+    private:
+        CheckPool& pool_;
+    };
     // Stops the check at once (a running one has its connection closed) and
     // drops it: none of its callbacks runs after this. Unknown ids are ignored.
     void Cancel(Id id);
@@ -105,6 +120,7 @@ private:
     std::vector<std::thread> workers_;
     int atOnce_ = DefaultAtOnce;
     int perServer_ = DefaultPerServer;
+    int batches_ = 0;
     Id lastId_ = 0;
     bool shuttingDown_ = false;
 

@@ -11,11 +11,13 @@ namespace ornbrook {
 
 namespace {
 
-// Takes the whole listing into names; false when it failed.
-bool CollectNames(SimpleFtpClient& client, std::vector<std::string>& names) {
+// Takes the whole listing into names, of the current directory or of the one
+// at path; false when it failed.
+bool CollectNames(SimpleFtpClient& client, std::vector<std::string>& names,
+                  const std::string* path = nullptr) {
     names.clear();
     std::string name;
-    const std::int32_t find = client.GetFirstFile(name);
+    const std::int32_t find = path ? client.GetFirstFileAt(*path, name) : client.GetFirstFile(name);
     if (find == 0)
         return !client.ListingFailed();
     do {
@@ -70,15 +72,30 @@ ListingOutcome ListDirectory(const std::string& url, bool confirmEmpty, const St
     }
     ListingOutcome outcome;
     try {
+        // A kept login lists by path where the server can (one reply fewer),
+        // else changes directory as a fresh login does.
+        const std::string* listAt = nullptr;
         bool inDirectory = false;
-        if (client.IsConnected()) {
+        bool listed = false;
+        if (client.CanListAt()) {
+            listed = CollectNames(client, outcome.Names, &parsed.Path);
+            if (listed) {
+                listAt = &parsed.Path;
+            } else if (client.IsConnected()) {
+                // Refused: a missing directory and a refused listing say so
+                // apart as they do for a fresh login.
+                inDirectory = client.ChangeDir(parsed.Path) != 0;
+                if (!inDirectory && client.IsConnected())
+                    return Failure("could not change dir", client);
+            }
+        } else if (client.IsConnected()) {
             inDirectory = client.ChangeDir(parsed.Path) != 0;
             if (!inDirectory && client.IsConnected())
                 return Failure("could not change dir", client);
-            // Otherwise the kept login died meanwhile (the server's idle time
-            // is up): a fresh one follows.
         }
-        if (!inDirectory) {
+        // Not connected: no kept login, or it died meanwhile (the server's
+        // idle time is up): a fresh one.
+        if (!listed && !inDirectory) {
             if (client.Connect(parsed.Host, parsed.Port, parsed.User, parsed.Pass) == 0) {
                 outcome = Failure("could not connect", client);
                 outcome.Certificate = client.RejectedCertificate();
@@ -87,10 +104,11 @@ ListingOutcome ListDirectory(const std::string& url, bool confirmEmpty, const St
             if (client.ChangeDir(parsed.Path) == 0)
                 return Failure("could not change dir", client);
         }
-        bool listed = CollectNames(client, outcome.Names);
+        if (!listed)
+            listed = CollectNames(client, outcome.Names);
         // Some servers answer 226 for a directory they failed to read.
         if (listed && outcome.Names.empty() && confirmEmpty)
-            listed = CollectNames(client, outcome.Names);
+            listed = CollectNames(client, outcome.Names, listAt);
         if (!listed)
             return Failure("could not list dir", client);
         outcome.Cut = client.ListingCut();

@@ -519,6 +519,22 @@ FtpResult FtpSession::List(std::vector<std::string>& names) {
     return r;
 }
 
+FtpResult FtpSession::ListAt(const std::string& path, std::vector<std::string>& names) {
+    names.clear();
+    listingCut_ = false;
+    if (!CanListAt())
+        return FtpResult::Fail(0, "no listing by path");
+    if (HasLineBreakOrNul(path))
+        return FtpResult::Fail(0, "line break in the path");
+    const FtpResult r = ListWith("MLSD " + path, ListingForm::Machine, names);
+    if (!r.Ok) {
+        names.clear();
+        return r;
+    }
+    listingCut_ = SaysCut(FtpReply{r.Code, r.Message});
+    return r;
+}
+
 // Old servers answer NLST of an empty directory with 450 or 550 ("No files
 // found"), the same codes that refuse a listing. LIST tells the two apart: an
 // empty directory lists there without a single entry line.

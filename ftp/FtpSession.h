@@ -72,6 +72,14 @@ public:
     // succeeds with ListingCut() true.
     FtpResult List(std::vector<std::string>& names);
     bool ListingCut() const { return listingCut_; }
+    // Whether ListAt can list a directory without changing to it: MLSD takes the
+    // directory as its argument (RFC 3659 7.1), NLST answers for a path with
+    // names of the server's own making.
+    bool CanListAt() const { return facts_.MachineListing; }
+    // The names of the directory at path, as List gives them after a change to
+    // it; one reply fewer to wait for. A refusal does not say whether the
+    // directory is missing or only unlisted: the caller asks CWD for that.
+    FtpResult ListAt(const std::string& path, std::vector<std::string>& names);
     FtpResult Retrieve(const std::string& remoteFile, const std::string& localFile);
     FtpResult Store(const std::string& localFile, const std::string& remoteFile);
     // New bounds for a session kept open for another check.

@@ -89,6 +89,18 @@ std::int32_t SimpleFtpClient::ChangeDir(const std::string& Path) {
 }
 
 std::int32_t SimpleFtpClient::GetFirstFile(std::string& FileName) {
+    return StartEnumeration(nullptr, FileName);
+}
+
+std::int32_t SimpleFtpClient::GetFirstFileAt(const std::string& Path, std::string& FileName) {
+    return StartEnumeration(&Path, FileName);
+}
+
+bool SimpleFtpClient::CanListAt() const {
+    return IsConnected() && session_->CanListAt();
+}
+
+std::int32_t SimpleFtpClient::StartEnumeration(const std::string* path, std::string& FileName) {
     FileName.clear();
     listing_.clear();
     nextName_ = 0;
@@ -97,7 +109,7 @@ std::int32_t SimpleFtpClient::GetFirstFile(std::string& FileName) {
     listingCut_ = false;
     if (!IsConnected())
         return Track(FtpResult::Fail(0, "not connected"));
-    if (!Track(session_->List(listing_)))
+    if (!Track(path ? session_->ListAt(*path, listing_) : session_->List(listing_)))
         return 0;
     listingFailed_ = false;
     listingCut_ = session_->ListingCut();

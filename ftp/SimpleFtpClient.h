@@ -39,6 +39,10 @@ public:
     // Lists the whole directory, then hands out its first name: an enumeration
     // handle, 0 when the directory is empty or the listing failed (ListingFailed).
     std::int32_t GetFirstFile(std::string& FileName);
+    // As GetFirstFile, for the directory at Path without changing to it, where
+    // the server can list by path (CanListAt).
+    std::int32_t GetFirstFileAt(const std::string& Path, std::string& FileName);
+    bool CanListAt() const;
     // The next name of the enumeration; 0 when there are no more.
     std::int32_t GetNextFile(std::int32_t hFind, std::string& FileName);
 
@@ -63,6 +67,7 @@ public:
 private:
     std::int32_t Track(FtpResult result);
     std::int32_t NextHandle();
+    std::int32_t StartEnumeration(const std::string* path, std::string& FileName);
 
     LiveObject live_{"SimpleFtpClient"};
     SessionBounds bounds_;

@@ -141,6 +141,7 @@ void MainInterface::Clear() {
 }
 
 void MainInterface::CheckFiles() {
+    const CheckPool::Batch batch(*pool_);
     for (std::size_t i = 1; i < Lists.size(); ++i) {
         if (!Lists[i]->IsCheckPending())
             Lists[i]->CheckFiles();

@@ -299,6 +299,50 @@ TEST_F(CheckEngine, URLsOfOneServerShareALoginWhileItLives) {
     EXPECT_EQ(server.Connections(), 4);
 }
 
+TEST_F(CheckEngine, AKeptLoginListsByPathAndStillTellsWhy) {
+    FaultFtpServer server({{"FEAT",
+                            [](Session& s, const std::string&) {
+                                s.Reply("211-x\r\n MLST type*;\r\n211 end");
+                            }},
+                           {"CWD",
+                            [](Session& s, const std::string& path) {
+                                s.Reply(path == "/missing/" ? "550 No such directory."
+                                                            : "250 ok");
+                            }},
+                           {"MLSD",
+                            [](Session& s, const std::string& path) {
+                                // By path only where the directory is a plain one.
+                                if (path == "/missing/" || path == "/odd/")
+                                    s.Reply("550 Cannot list that.");
+                                else
+                                    s.ServeListing({"type=file; f"});
+                            }}});
+    std::string file;
+    for (const char* path : {"/a/", "/b/", "/missing/", "/odd/"})
+        AppendFrame(file, server.Url(path), "", {FileEntry{}});
+    test::WriteBytes(MainInterface::DataFileName(), file);
+    MainInterface watchList;
+    watchList.SetChecksAtOnce(1);
+    watchList.CheckFiles();
+    watchList.WaitForChecks();
+    EXPECT_EQ(watchList.GetURL(1)->GetFilesCount(), 1);
+    EXPECT_EQ(watchList.GetURL(2)->GetFilesCount(), 1);
+    EXPECT_EQ(watchList.GetURL(3)->GetErrorMsg(), "could not change dir: 550 No such directory.");
+    // A refused listing by path is asked again the plain way.
+    EXPECT_EQ(watchList.GetURL(4)->GetFilesCount(), 1);
+    EXPECT_FALSE(watchList.GetURL(4)->IsError());
+    const auto transcript = server.Transcript();
+    const auto sent = [&](const char* line) {
+        return std::count(transcript.begin(), transcript.end(), line);
+    };
+    // One login for a and b; a failed check lets its login go.
+    EXPECT_EQ(sent("USER anonymous"), 2);
+    EXPECT_EQ(sent("CWD /a/"), 1);
+    EXPECT_EQ(sent("MLSD /b/"), 1);
+    EXPECT_EQ(sent("CWD /b/"), 0);
+    EXPECT_EQ(sent("CWD /odd/"), 1);
+}
+
 TEST_F(CheckEngine, EachCheckIsTimedOnItsOwn) {
     PacedServer server({{"/a/", 100ms}, {"/b/", 100ms}, {"/c/", 100ms}});
     DebugActive = true;
