@@ -1,6 +1,7 @@
 # Background checks against a server that answers slowly, the window's input
 # latency meanwhile, replies waited for, and a large listing: ours against curl.
-ornbrook_bench(bench_live_checks SOURCES check/LiveCheckBench.cpp LIBS ui model ftp)
+ornbrook_bench(bench_live_checks SOURCES check/LiveCheckBench.cpp
+    LIBS ui model ftp bench_process_timing)
 target_compile_definitions(bench_live_checks PRIVATE
     ORNBROOK_EXE="$<TARGET_FILE:ornbrook>"
     ORNBROOK_SLOW_FTPD="${CMAKE_CURRENT_SOURCE_DIR}/slow_ftpd.py")
@@ -10,7 +11,6 @@ add_dependencies(bench_live_checks ornbrook)
 if(NOT TARGET ftp_test_fixtures)
     add_subdirectory(${CMAKE_SOURCE_DIR}/tests/fixtures ${CMAKE_BINARY_DIR}/tests/fixtures)
 endif()
-add_library(bench_process_timing STATIC ftp/ProcessTiming.cpp)
 ornbrook_bench(bench_ftp_tls_check SOURCES ftp/TlsCheckBench.cpp
     LIBS ftp_test_fixtures bench_process_timing)
 target_compile_definitions(bench_ftp_tls_check PRIVATE ORNBROOK_EXE="$<TARGET_FILE:ornbrook>")

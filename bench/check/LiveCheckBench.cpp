@@ -7,6 +7,7 @@
 // 4. `ornbrook --check` of a 10,000-name directory against curl running the same
 //    listing command (MLSD, and NLST on a server without MLSD), whole processes.
 #include "app/ProgramGlobals.h"
+#include "bench/ProcessTiming.h"
 #include "ftp/DirectoryListing.h"
 #include "ftp/FtpControl.h"
 #include "ftp/ServerMemory.h"
@@ -30,57 +31,13 @@
 #include <string>
 #include <vector>
 
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-extern char** environ;
 
 using namespace ornbrook;
+using namespace ornbrook::bench;
 
 namespace {
-
-struct Run {
-    double Milliseconds = -1;
-    std::string Output;
-    std::string Errors;
-};
-
-// Runs a program to its end; stdout and stderr go to files read back afterwards.
-Run RunProcess(std::vector<std::string> args, const std::string& scratch) {
-    std::vector<char*> argv;
-    for (auto& a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    const std::string out = scratch + ".out", err = scratch + ".err";
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    const auto start = std::chrono::steady_clock::now();
-    pid_t pid = 0;
-    int status = 1;
-    const int rc = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    Run run;
-    if (rc != 0 || ::waitpid(pid, &status, 0) != pid)
-        return run;
-    const double ms =
-        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-    const auto slurp = [](const std::string& file) {
-        std::ifstream in(file, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    };
-    run.Output = slurp(out);
-    run.Errors = slurp(err);
-    run.Milliseconds = WIFEXITED(status) && WEXITSTATUS(status) <= 1 ? ms : -1;
-    return run;
-}
 
 double Percentile(std::vector<double> v, double p) {
     std::sort(v.begin(), v.end());
@@ -88,10 +45,6 @@ double Percentile(std::vector<double> v, double p) {
         return -1;
     const auto i = static_cast<std::size_t>(p * static_cast<double>(v.size() - 1) + 0.5);
     return v[std::min(i, v.size() - 1)];
-}
-
-double Median(const std::vector<double>& v) {
-    return Percentile(v, 0.5);
 }
 
 [[noreturn]] void Fail(const char* what) {
@@ -246,8 +199,8 @@ int main(int argc, char** argv) {
     const std::string alone = ProgramWith(scratch + "/alone", {urls[0]});
     std::vector<double> ratios, wholeTimes, aloneTimes;
     for (int run = 0; run < 4; ++run) {
-        const Run a = RunProcess({alone, "--check"}, scratch + "/alone/run");
-        const Run w = RunProcess({whole, "--check"}, scratch + "/whole/run");
+        const ProcessRun a = RunProcess({alone, "--check"}, scratch + "/alone/run");
+        const ProcessRun w = RunProcess({whole, "--check"}, scratch + "/whole/run");
         if (a.Milliseconds < 0 || w.Milliseconds < 0 ||
             std::count(w.Output.begin(), w.Output.end(), '\n') < 60)
             Fail("ornbrook --check of the slow server failed");
@@ -267,7 +220,7 @@ int main(int argc, char** argv) {
                 latencies.size(), Median(latencies), Percentile(latencies, 0.99));
 
     const auto [first, again] = OurReplies(urls[1]);
-    const Run curl =
+    const ProcessRun curl =
         RunProcess({"/usr/bin/curl", "-s", "-v", "--list-only", urls[1]}, scratch + "/curl");
     std::printf("3. replies waited for by one check: ours %llu (a server seen before: %llu), "
                 "curl --list-only %d (goal: not more)\n",
@@ -282,8 +235,8 @@ int main(int argc, char** argv) {
         const std::string program = ProgramWith(scratch + (noMlsd ? "/nlst" : "/mlsd"), {url});
         std::vector<double> ours, theirs, r;
         for (int run = 0; run < 8; ++run) {
-            const Run o = RunProcess({program, "--check"}, scratch + "/big-ours");
-            const Run c =
+            const ProcessRun o = RunProcess({program, "--check"}, scratch + "/big-ours");
+            const ProcessRun c =
                 noMlsd
                     ? RunProcess({"/usr/bin/curl", "-s", "--list-only", url}, scratch + "/big-curl")
                     : RunProcess({"/usr/bin/curl", "-s", "-X", "MLSD", url}, scratch + "/big-curl");

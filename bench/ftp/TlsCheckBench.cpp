@@ -8,7 +8,7 @@
 // begun, which curl does, and curl 7.88 never starts TLS on an active data
 // connection. So the server refuses PORT, and ours lists passive as curl does
 // (after one refused PORT, which counts against ours).
-#include "bench/ftp/ProcessTiming.h"
+#include "bench/ProcessTiming.h"
 #include "tests/fixtures/FaultFtpServer.h"
 #include "tests/fixtures/TestCertificates.h"
 
