@@ -1,6 +1,6 @@
 #include "app/CommandChannel.h"
 
-#include "app/ProgramGlobals.h"
+#include "base/ProgramGlobals.h"
 #include "model/MainInterface.h"
 
 #include <QCryptographicHash>

@@ -1,14 +1,14 @@
 #include "app/ProgramEntry.h"
 
 #include "app/CommandChannel.h"
-#include "app/ProgramGlobals.h"
 #include "app/Startup.h"
-#include "diag/DebugForm.h"
+#include "base/ProgramGlobals.h"
 #include "diag/Debug_Modul.h"
 #include "model/DataFileLock.h"
 #include "model/HeadlessCommands.h"
 #include "model/MainInterface_Modul.h"
 #include "ui/AppIcon.h"
+#include "ui/DebugForm.h"
 
 #include <QApplication>
 #include <QCoreApplication>

@@ -23,16 +23,17 @@ double AsyncSockets() {
     auto server = CSocket::Create();
     std::shared_ptr<CSocket> peer;
     std::size_t received = 0;
-    server->Events.ConnectionRequest.Connect([&] {
+    Subscriptions subs;
+    subs += server->Events.ConnectionRequest.Connect([&] {
         peer = CSocket::Create();
-        peer->Events.DataArrival.Connect(
+        subs += peer->Events.DataArrival.Connect(
             [&](const SocketBytes& bytes, const std::string&) { received += bytes.size(); });
         peer->Accept(*server);
     });
     server->Listen();
     auto client = CSocket::Create();
     bool connected = false;
-    client->Events.Connect.Connect([&] { connected = true; });
+    subs += client->Events.Connect.Connect([&] { connected = true; });
     client->Connect("127.0.0.1", server->LocalPort);
     while (!connected || !peer)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);

@@ -3,11 +3,11 @@
 // against filling a plain QListWidget with the same names. Prints the median time
 // of each and their ratio, measured side by side in this one run.
 
-#include "app/ProgramGlobals.h"
-#include "diag/DisplayText.h"
+#include "base/ProgramGlobals.h"
 #include "model/DataFileFormat.h"
 #include "model/MainInterface.h"
 #include "model/MainInterface_Modul.h"
+#include "ui/DisplayText.h"
 #include "ui/MainForm.h"
 
 #include <QApplication>

@@ -1,10 +1,10 @@
 #include "diag/Debug_Modul.h"
 
-#include "app/FileIO_Code.h"
-#include "app/ProgramGlobals.h"
-#include "diag/NumberText.h"
-#include "diag/Text_Code.h"
-#include "platform/Clock.h"
+#include "base/Clock.h"
+#include "base/FileIO_Code.h"
+#include "base/NumberText.h"
+#include "base/ProgramGlobals.h"
+#include "base/Text_Code.h"
 
 #include <cstdio>
 #include <mutex>

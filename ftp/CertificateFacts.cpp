@@ -1,6 +1,6 @@
 #include "ftp/CertificateFacts.h"
 
-#include "diag/Text_Code.h"
+#include "base/Text_Code.h"
 
 namespace ornbrook {
 

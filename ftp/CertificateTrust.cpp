@@ -1,6 +1,6 @@
 #include "ftp/CertificateTrust.h"
 
-#include "diag/Text_Code.h"
+#include "base/Text_Code.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -1,6 +1,6 @@
 #include "ftp/CheckPool.h"
 
-#include "diag/Text_Code.h"
+#include "base/Text_Code.h"
 #include "ftp/FtpModule.h"
 #include "ftp/StopSignal.h"
 

@@ -1,6 +1,6 @@
 #include "ftp/DirectoryListing.h"
 
-#include "diag/Text_Code.h"
+#include "base/Text_Code.h"
 #include "ftp/FtpModule.h"
 #include "ftp/FtpSession.h"
 #include "ftp/SimpleFtpClient.h"
@@ -55,8 +55,8 @@ std::string LoginKey(const std::string& url) {
     // Line breaks never reach a login, so they cannot make two keys alike. The
     // kind of TLS is part of it: a plain login never serves an encrypted URL.
     return std::to_string(static_cast<int>(TlsModeOf(parsed.Scheme))) + "\n" +
-           LowerCase(parsed.Host) + "\n" + std::to_string(parsed.Port) + "\n" + parsed.User +
-           "\n" + parsed.Pass;
+           LowerCase(parsed.Host) + "\n" + std::to_string(parsed.Port) + "\n" + parsed.User + "\n" +
+           parsed.Pass;
 }
 
 ListingOutcome ListDirectory(const std::string& url, bool confirmEmpty, const StopSignal* stop,

@@ -1,7 +1,7 @@
 #include "ftp/FtpModule.h"
 
-#include "diag/NumberText.h"
-#include "diag/Text_Code.h"
+#include "base/NumberText.h"
+#include "base/Text_Code.h"
 
 #include <algorithm>
 

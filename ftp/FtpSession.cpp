@@ -1,6 +1,6 @@
 #include "ftp/FtpSession.h"
 
-#include "diag/Text_Code.h"
+#include "base/Text_Code.h"
 #include "ftp/CertificateTrust.h"
 #include "ftp/ListingParser.h"
 #include "ftp/StopSignal.h"

@@ -1,6 +1,6 @@
 #include "ftp/FtpStream.h"
 
-#include "diag/Text_Code.h"
+#include "base/Text_Code.h"
 #include "ftp/TlsContext.h"
 
 #include <algorithm>

@@ -1,6 +1,6 @@
 #include "ftp/ListingParser.h"
 
-#include "diag/Text_Code.h"
+#include "base/Text_Code.h"
 
 namespace ornbrook {
 

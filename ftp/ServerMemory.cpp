@@ -1,6 +1,6 @@
 #include "ftp/ServerMemory.h"
 
-#include "diag/Text_Code.h"
+#include "base/Text_Code.h"
 
 #include <map>
 #include <mutex>

@@ -1,8 +1,8 @@
 #include "model/CheckSettings.h"
 
-#include "app/FileIO_Code.h"
-#include "app/ProgramGlobals.h"
-#include "diag/NumberText.h"
+#include "base/FileIO_Code.h"
+#include "base/NumberText.h"
+#include "base/ProgramGlobals.h"
 #include "ftp/CheckPool.h"
 
 #include <algorithm>

@@ -1,6 +1,6 @@
 #include "model/DataFileFormat.h"
 
-#include "diag/Mathe_Code.h"
+#include "base/Mathe_Code.h"
 
 #include <algorithm>
 

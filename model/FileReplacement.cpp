@@ -1,6 +1,6 @@
 #include "model/FileReplacement.h"
 
-#include "app/FileIO_Code.h"
+#include "base/FileIO_Code.h"
 
 #include <cerrno>
 #include <cstring>

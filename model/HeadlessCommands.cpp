@@ -1,6 +1,6 @@
 #include "model/HeadlessCommands.h"
 
-#include "app/FileIO_Code.h"
+#include "base/FileIO_Code.h"
 #include "ftp/CertificateTrust.h"
 #include "ftp/DirectoryListing.h"
 #include "ftp/FtpModule.h"
@@ -87,8 +87,9 @@ public:
         }
         // Held by the handlers until the answer; they go with it.
         const auto self = shared_from_this();
-        checkEnded_ = watchList_.CheckEnded.Connect([self](const UrlFileList&) { self->Poll(); });
-        listChanged_ = watchList_.ListChanged.Connect([self] { self->Poll(); });
+        subscriptions_ +=
+            watchList_.CheckEnded.Connect([self](const UrlFileList&) { self->Poll(); });
+        subscriptions_ += watchList_.ListChanged.Connect([self] { self->Poll(); });
         Poll();
     }
 
@@ -134,12 +135,9 @@ private:
 
     void Answer(int status, std::string out, std::string err = {}) {
         answered_ = true;
-        if (checkEnded_)
-            watchList_.CheckEnded.Disconnect(*checkEnded_);
-        if (listChanged_)
-            watchList_.ListChanged.Disconnect(*listChanged_);
-        // The handlers held the last reference: keep this alive to the end.
+        // The handlers may hold the last reference: keep this alive to the end.
         const auto keep = weak_from_this().lock();
+        subscriptions_.CancelAll();
         done_(CommandResult{status, std::move(out), std::move(err)});
     }
 
@@ -148,8 +146,7 @@ private:
     std::string url_;
     std::function<void(CommandResult)> done_;
     std::vector<std::weak_ptr<UrlFileList>> awaited_;
-    std::optional<std::size_t> checkEnded_;
-    std::optional<std::size_t> listChanged_;
+    Subscriptions subscriptions_;
     bool answered_ = false;
 };
 

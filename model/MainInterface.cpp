@@ -1,7 +1,7 @@
 #include "model/MainInterface.h"
 
-#include "app/FileIO_Code.h"
-#include "app/ProgramGlobals.h"
+#include "base/FileIO_Code.h"
+#include "base/ProgramGlobals.h"
 #include "ftp/CheckPool.h"
 #include "ftp/FtpSettings.h"
 #include "model/DataFileFormat.h"

@@ -1,7 +1,7 @@
 #include "model/TrustedCertificates.h"
 
-#include "app/FileIO_Code.h"
-#include "app/ProgramGlobals.h"
+#include "base/FileIO_Code.h"
+#include "base/ProgramGlobals.h"
 #include "ftp/CertificateTrust.h"
 
 #include <fcntl.h>

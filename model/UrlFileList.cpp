@@ -81,9 +81,11 @@ void UrlFileList::CheckFiles() {
     const auto checker = std::make_shared<UrlFileListChecker>(Parent ? Parent->Checks()
                                                                      : std::weak_ptr<CheckPool>());
     myChecker = checker;
-    checker->Started.Connect([this] { myChecker_Started(); });
-    checker->Ready.Connect([this] { myChecker_Ready(); });
-    checker->Error.Connect([this](const std::string& msg) { myChecker_Error(msg); });
+    checkerEvents_.CancelAll();
+    checkerEvents_ += checker->Started.Connect([this] { myChecker_Started(); });
+    checkerEvents_ += checker->Ready.Connect([this] { myChecker_Ready(); });
+    checkerEvents_ +=
+        checker->Error.Connect([this](const std::string& msg) { myChecker_Error(msg); });
     // A listing that comes back empty is confirmed before every known entry goes.
     checker->SetConfirmEmptyListing(GetFilesCount() > 0);
     checker->CheckURL(url_);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/Event.h"
 #include "diag/Debug_Modul.h"
 #include "ftp/CertificateFacts.h"
 #include "model/FileEntry.h"
@@ -92,6 +93,7 @@ private:
     std::vector<FileEntry> Entries{FileEntry{}};
     MainInterface* Parent = nullptr;
     std::shared_ptr<UrlFileListChecker> myChecker;
+    Subscriptions checkerEvents_;
     bool checkStarted_ = false;
     std::optional<std::int64_t> lastChecked_;
     std::optional<CertificateFacts> rejected_;

@@ -1,6 +1,6 @@
 #include "net/ADomainCache.h"
 
-#include "platform/Clock.h"
+#include "base/Clock.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,6 +1,6 @@
 #include "net/CSocket.h"
 
-#include "diag/NumberText.h"
+#include "base/NumberText.h"
 #include "net/SocketModule.h"
 #include "net/SslWrapper.h"
 #include "net/WinsockApi.h"
@@ -96,7 +96,7 @@ std::shared_ptr<CSocket> CSocket::Create() {
     socket->ReconnectTimer->SetResolution(30000);
     socket->ReconnectTimer->SetDelay(100);
     std::weak_ptr<CSocket> weak = socket;
-    socket->ReconnectTimer->Timer.Connect([weak] {
+    socket->timerSubscription_ = socket->ReconnectTimer->Timer.Connect([weak] {
         if (const auto self = weak.lock())
             self->ReconnectTimer_Timer();
     });

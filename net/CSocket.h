@@ -1,7 +1,7 @@
 #pragma once
 
+#include "base/Event.h"
 #include "diag/Debug_Modul.h"
-#include "diag/Event.h"
 #include "net/SocketData.h"
 #include "platform/MessageWindows.h"
 
@@ -27,8 +27,9 @@ struct SockAddrIn;
 //
 // Events: C++ cannot have a method and an event both named Connect, so the
 // events live in the member Events, in their numbering order:
-//   socket->Events.Connect.Connect([] { ... });
-//   socket->Events.DataArrival.Connect([](const SocketBytes& b, const std::string& ip) {});
+//   subscriptions += socket->Events.Connect.Connect([] { ... });
+//   subscriptions += socket->Events.DataArrival.Connect([](const SocketBytes& b, const std::string&
+//   ip) {});
 // They are raised synchronously from inside the notification (and, on the SSL
 // client path, from inside Connect); handlers may call back into the object. A
 // connection that a Closed or Error handler opens is not closed after it.
@@ -142,6 +143,7 @@ private:
     void ReconnectTimer_Timer();
 
     LiveObject live_{"CSocket"};
+    Subscription timerSubscription_;
     std::shared_ptr<ATimer> ReconnectTimer;
     std::int16_t ReconnectCount = 0;
     std::string LastHost;

@@ -47,7 +47,7 @@ std::shared_ptr<CSocketSecure> CSocketSecure::Create() {
     made->eventTimer->SetDelay(10);
     made->eventTimer->SetResolution(30000);
     const std::weak_ptr<CSocketSecure> weak = made;
-    made->eventTimer->Timer.Connect([weak] {
+    made->subscriptions_ += made->eventTimer->Timer.Connect([weak] {
         if (const auto self = weak.lock())
             self->eventTimer_Timer();
     });
@@ -68,31 +68,34 @@ CSocketSecure::~CSocketSecure() {
 void CSocketSecure::ConnectSocketEvents() {
     const std::weak_ptr<CSocketSecure> weak = weak_from_this();
     auto& events = mySocket->Events;
-    events.Connect.Connect([weak] {
+    subscriptions_ += events.Connect.Connect([weak] {
         if (const auto self = weak.lock())
             self->mySocket_Connect();
     });
-    events.Closed.Connect([weak] {
+    subscriptions_ += events.Closed.Connect([weak] {
         if (const auto self = weak.lock())
             self->mySocket_Closed();
     });
-    events.SendComplete.Connect([weak] {
+    subscriptions_ += events.SendComplete.Connect([weak] {
         if (const auto self = weak.lock())
             self->mySocket_SendComplete();
     });
-    events.DataArrival.Connect([weak](const SocketBytes& bytes, const std::string& ip) {
-        if (const auto self = weak.lock())
-            self->mySocket_DataArrival(bytes, ip);
-    });
-    events.LineDataArrival.Connect([weak](const std::string& line, const std::string& ip) {
-        if (const auto self = weak.lock())
-            self->mySocket_LineDataArrival(line, ip);
-    });
-    events.Error.Connect([weak](std::int32_t number, const std::string& description) {
-        if (const auto self = weak.lock())
-            self->mySocket_Error(number, description);
-    });
-    events.ConnectionRequest.Connect([weak] {
+    subscriptions_ +=
+        events.DataArrival.Connect([weak](const SocketBytes& bytes, const std::string& ip) {
+            if (const auto self = weak.lock())
+                self->mySocket_DataArrival(bytes, ip);
+        });
+    subscriptions_ +=
+        events.LineDataArrival.Connect([weak](const std::string& line, const std::string& ip) {
+            if (const auto self = weak.lock())
+                self->mySocket_LineDataArrival(line, ip);
+        });
+    subscriptions_ +=
+        events.Error.Connect([weak](std::int32_t number, const std::string& description) {
+            if (const auto self = weak.lock())
+                self->mySocket_Error(number, description);
+        });
+    subscriptions_ += events.ConnectionRequest.Connect([weak] {
         if (const auto self = weak.lock())
             self->mySocket_ConnectionRequest();
     });

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "base/Event.h"
 #include "diag/Debug_Modul.h"
-#include "diag/Event.h"
 #include "net/AEventItem.h"
 #include "net/CSocket.h"
 #include "net/SocketData.h"
@@ -28,6 +28,8 @@ class ATimer;
 // stays in the socket registry until then). User-interface thread only.
 class CSocketSecure final : public std::enable_shared_from_this<CSocketSecure> {
     LiveObject live_{"CSocketSecure"};
+    // Its handlers on the events of what it holds.
+    Subscriptions subscriptions_;
 
 public:
     // The events, numbered 1 to 7 in this order as CSocket's, except that

@@ -1,6 +1,6 @@
 #include "net/CSocket_Client.h"
 
-#include "diag/NumberText.h"
+#include "base/NumberText.h"
 #include "net/WinsockClient_Form.h"
 #include "net/WinsockControl.h"
 
@@ -11,15 +11,17 @@ namespace ornbrook {
 CSocket_Client::CSocket_Client() : myWinsock_(new WinsockClient_Form) {
     myWinsock_->SetClass(this);
     auto& events = myWinsock_->Events;
-    events.Connect.Connect([this] { myWinsock_Connect(); });
-    events.Closed.Connect([this] { myWinsock_Closed(); });
-    events.SendComplete.Connect([this] { myWinsock_SendComplete(); });
-    events.DataArrival.Connect([this](const std::string& BinData, const std::string& RemoteHostIP) {
-        myWinsock_DataArrival(BinData, RemoteHostIP);
-    });
-    events.Error.Connect([this](std::int32_t Error, const std::string& Description) {
-        myWinsock_Error(Error, Description);
-    });
+    subscriptions_ += events.Connect.Connect([this] { myWinsock_Connect(); });
+    subscriptions_ += events.Closed.Connect([this] { myWinsock_Closed(); });
+    subscriptions_ += events.SendComplete.Connect([this] { myWinsock_SendComplete(); });
+    subscriptions_ += events.DataArrival.Connect(
+        [this](const std::string& BinData, const std::string& RemoteHostIP) {
+            myWinsock_DataArrival(BinData, RemoteHostIP);
+        });
+    subscriptions_ +=
+        events.Error.Connect([this](std::int32_t Error, const std::string& Description) {
+            myWinsock_Error(Error, Description);
+        });
 }
 
 CSocket_Client::~CSocket_Client() {

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "base/Event.h"
 #include "diag/Debug_Modul.h"
-#include "diag/Event.h"
 #include "net/WinsockClient_Form.h"
 
 #include <QPointer>
@@ -65,6 +65,8 @@ private:
     void myWinsock_Error(std::int32_t Error, const std::string& Description);
 
     LiveObject live_{"CSocket_Client"};
+    // Its handlers on the events of what it holds.
+    Subscriptions subscriptions_;
     QPointer<WinsockClient_Form> myWinsock_;
     std::string LastHost;
     std::int32_t LastPort = 0;

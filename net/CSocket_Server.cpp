@@ -10,16 +10,20 @@ namespace ornbrook {
 CSocket_Server::CSocket_Server() : myWinsocks_(new WinsockServer_Form) {
     myWinsocks_->SetClass(this);
     auto& events = myWinsocks_->Events;
-    events.Error.Connect(
+    subscriptions_ += events.Error.Connect(
         [this](std::int32_t Index, std::int32_t Number, const std::string& Description) {
             myWinsocks_Error(Index, Number, Description);
         });
-    events.NewClient.Connect([this](std::int32_t Index) { myWinsocks_NewClient(Index); });
-    events.SendComplete.Connect([this](std::int32_t Index) { myWinsocks_SendComplete(Index); });
-    events.DataArrival.Connect([this](std::int32_t Index, const std::string& Data) {
-        myWinsocks_DataArrival(Index, Data);
-    });
-    events.Closed.Connect([this](std::int32_t Index) { myWinsocks_Closed(Index); });
+    subscriptions_ +=
+        events.NewClient.Connect([this](std::int32_t Index) { myWinsocks_NewClient(Index); });
+    subscriptions_ +=
+        events.SendComplete.Connect([this](std::int32_t Index) { myWinsocks_SendComplete(Index); });
+    subscriptions_ +=
+        events.DataArrival.Connect([this](std::int32_t Index, const std::string& Data) {
+            myWinsocks_DataArrival(Index, Data);
+        });
+    subscriptions_ +=
+        events.Closed.Connect([this](std::int32_t Index) { myWinsocks_Closed(Index); });
 }
 
 CSocket_Server::~CSocket_Server() {

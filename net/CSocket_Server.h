@@ -1,7 +1,7 @@
 #pragma once
 
+#include "base/Event.h"
 #include "diag/Debug_Modul.h"
-#include "diag/Event.h"
 #include "net/WinsockServer_Form.h"
 
 #include <QPointer>
@@ -55,6 +55,8 @@ private:
     void myWinsocks_Closed(std::int32_t Index);
 
     LiveObject live_{"CSocket_Server"};
+    // Its handlers on the events of what it holds.
+    Subscriptions subscriptions_;
     QPointer<WinsockServer_Form> myWinsocks_;
     std::int32_t lastIndex_ = 0;
     std::string lastData_;

@@ -1,6 +1,6 @@
 #include "net/SocketData.h"
 
-#include "diag/NumberText.h"
+#include "base/NumberText.h"
 
 namespace ornbrook {
 

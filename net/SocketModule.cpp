@@ -1,6 +1,6 @@
 #include "net/SocketModule.h"
 
-#include "app/ProgramGlobals.h"
+#include "base/ProgramGlobals.h"
 #include "net/ADomainCache.h"
 #include "net/CSocket.h"
 #include "net/SslWrapper.h"

@@ -8,14 +8,15 @@ namespace ornbrook {
 
 WinsockClient_Form::WinsockClient_Form() : myWinsock_(new WinsockControl(this)) {
     auto& events = myWinsock_->Events;
-    events.Connect.Connect([this] { myWinsock_Connect(); });
-    events.Close.Connect([this] { myWinsock_Close(); });
-    events.DataArrival.Connect(
+    subscriptions_ += events.Connect.Connect([this] { myWinsock_Connect(); });
+    subscriptions_ += events.Close.Connect([this] { myWinsock_Close(); });
+    subscriptions_ += events.DataArrival.Connect(
         [this](std::int32_t bytesTotal) { myWinsock_DataArrival(bytesTotal); });
-    events.Error.Connect([this](std::int32_t number, const std::string& description) {
-        myWinsock_Error(number, description);
-    });
-    events.SendComplete.Connect([this] { myWinsock_SendComplete(); });
+    subscriptions_ +=
+        events.Error.Connect([this](std::int32_t number, const std::string& description) {
+            myWinsock_Error(number, description);
+        });
+    subscriptions_ += events.SendComplete.Connect([this] { myWinsock_SendComplete(); });
 }
 
 WinsockClient_Form::~WinsockClient_Form() = default;

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "base/Event.h"
 #include "diag/Debug_Modul.h"
-#include "diag/Event.h"
 
 #include <QObject>
 
@@ -48,6 +48,8 @@ private:
     void myWinsock_SendComplete();
 
     LiveObject live_{"WinsockClient_Form"};
+    // Its handlers on the events of what it holds.
+    Subscriptions subscriptions_;
     WinsockControl* myWinsock_;
     // The owner, for as long as it holds this form.
     CSocket_Client* theClass_ = nullptr;

@@ -1,6 +1,6 @@
 #include "net/WinsockError.h"
 
-#include "diag/NumberText.h"
+#include "base/NumberText.h"
 
 #include <array>
 #include <utility>

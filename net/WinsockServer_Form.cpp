@@ -1,6 +1,6 @@
 #include "net/WinsockServer_Form.h"
 
-#include "diag/NumberText.h"
+#include "base/NumberText.h"
 #include "net/StateCode.h"
 #include "net/WinsockControl.h"
 #include "net/WinsockError.h"
@@ -11,14 +11,15 @@ namespace ornbrook {
 
 WinsockServer_Form::WinsockServer_Form() : Listener_(new WinsockControl(this)) {
     auto& events = Listener_->Events;
-    events.ConnectionRequest.Connect(
+    subscriptions_ += events.ConnectionRequest.Connect(
         [this](std::int32_t requestID) { Listener_ConnectionRequest(requestID); });
-    events.DataArrival.Connect(
+    subscriptions_ += events.DataArrival.Connect(
         [this](std::int32_t bytesTotal) { Listener_DataArrival(bytesTotal); });
-    events.Error.Connect([this](std::int32_t number, const std::string& description) {
-        Listener_Error(number, description);
-    });
-    events.SendComplete.Connect([this] { Listener_SendComplete(); });
+    subscriptions_ +=
+        events.Error.Connect([this](std::int32_t number, const std::string& description) {
+            Listener_Error(number, description);
+        });
+    subscriptions_ += events.SendComplete.Connect([this] { Listener_SendComplete(); });
     // Element 0 exists from the start; it only carries the settings new elements copy.
     Clients_.push_back(new WinsockControl(this));
 }
@@ -103,13 +104,15 @@ void WinsockServer_Form::LoadClient() {
     auto* client = new WinsockControl(this);
     client->SetProtocol(Clients_.front()->Protocol());
     auto& events = client->Events;
-    events.Close.Connect([this, index] { Clients_Close(index); });
-    events.DataArrival.Connect(
+    Subscriptions& subscriptions = clientSubscriptions_.emplace_back();
+    subscriptions += events.Close.Connect([this, index] { Clients_Close(index); });
+    subscriptions += events.DataArrival.Connect(
         [this, index](std::int32_t bytesTotal) { Clients_DataArrival(index, bytesTotal); });
-    events.Error.Connect([this, index](std::int32_t number, const std::string& description) {
-        Clients_Error(index, number, description);
-    });
-    events.SendComplete.Connect([this, index] { Clients_SendComplete(index); });
+    subscriptions +=
+        events.Error.Connect([this, index](std::int32_t number, const std::string& description) {
+            Clients_Error(index, number, description);
+        });
+    subscriptions += events.SendComplete.Connect([this, index] { Clients_SendComplete(index); });
     Clients_.push_back(client);
 }
 
@@ -117,6 +120,7 @@ void WinsockServer_Form::LoadClient() {
 void WinsockServer_Form::UnloadTopClient() {
     WinsockControl* client = Clients_.back();
     Clients_.pop_back();
+    clientSubscriptions_.pop_back();
     client->Events = WinsockControl::EventList{};
     client->Close();
     client->deleteLater();

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "base/Event.h"
 #include "diag/Debug_Modul.h"
-#include "diag/Event.h"
 
 #include <QObject>
 
@@ -71,6 +71,9 @@ private:
     void Clients_SendComplete(std::int32_t Index);
 
     LiveObject live_{"WinsockServer_Form"};
+    // Its handlers on the listener's events, and on each client's.
+    Subscriptions subscriptions_;
+    std::vector<Subscriptions> clientSubscriptions_;
     WinsockControl* Listener_;
     std::vector<WinsockControl*> Clients_;
     // The owner, for as long as it holds this form.

@@ -1,6 +1,6 @@
 #include "platform/MessageWindows.h"
 
-#include "platform/Clock.h"
+#include "base/Clock.h"
 
 #include <QCoreApplication>
 #include <QEvent>

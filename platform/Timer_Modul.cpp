@@ -1,8 +1,8 @@
 #include "platform/Timer_Modul.h"
 
+#include "base/NumberText.h"
+#include "base/Text_Code.h"
 #include "diag/Debug_Modul.h"
-#include "diag/NumberText.h"
-#include "diag/Text_Code.h"
 #include "platform/ATimer.h"
 
 #include <algorithm>

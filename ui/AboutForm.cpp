@@ -1,7 +1,7 @@
 #include "ui/AboutForm.h"
 
-#include "diag/DisplayText.h"
 #include "platform/windows_Interface.h"
+#include "ui/DisplayText.h"
 #include "ui/Twips.h"
 
 #include <QFontDatabase>

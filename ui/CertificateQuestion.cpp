@@ -1,9 +1,9 @@
 #include "ui/CertificateQuestion.h"
 
-#include "diag/DisplayText.h"
 #include "model/MainInterface.h"
 #include "model/TrustedCertificates.h"
 #include "model/UrlFileList.h"
+#include "ui/DisplayText.h"
 
 #include <QMessageBox>
 #include <QWidget>
@@ -13,14 +13,11 @@ namespace ornbrook {
 CertificateQuestion::CertificateQuestion(QWidget* window,
                                          const std::shared_ptr<MainInterface>& watchList, Ask ask)
     : QObject(window), window_(window), watchList_(watchList), ask_(std::move(ask)) {
-    connection_ = watchList->CheckEnded.Connect(
+    checkEnded_ = watchList->CheckEnded.Connect(
         [this](const UrlFileList& list) { myMainInterface_CheckEnded(list); });
 }
 
-CertificateQuestion::~CertificateQuestion() {
-    if (const auto watchList = watchList_.lock())
-        watchList->CheckEnded.Disconnect(connection_);
-}
+CertificateQuestion::~CertificateQuestion() = default;
 
 QString CertificateQuestion::QuestionText(const CertificateFacts& facts) {
     QString text = "Trust this certificate for " + DisplayText(facts.Server) + "?\n";

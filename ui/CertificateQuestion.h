@@ -1,7 +1,7 @@
 #pragma once
 
+#include "base/Event.h"
 #include "diag/Debug_Modul.h"
-#include "diag/Event.h"
 #include "ftp/CertificateFacts.h"
 
 #include <QObject>
@@ -47,7 +47,7 @@ private:
     QWidget* window_;
     std::weak_ptr<MainInterface> watchList_;
     Ask ask_;
-    Event<const UrlFileList&>::Connection connection_ = 0;
+    Subscription checkEnded_;
     // Server and fingerprint of every certificate asked about in this run.
     std::set<std::string> asked_;
 };

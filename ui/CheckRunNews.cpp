@@ -1,10 +1,10 @@
 #include "ui/CheckRunNews.h"
 
-#include "diag/DisplayText.h"
 #include "ftp/FtpModule.h"
 #include "model/FileEntry.h"
 #include "model/MainInterface.h"
 #include "model/UrlFileList.h"
+#include "ui/DisplayText.h"
 
 #include <algorithm>
 #include <utility>

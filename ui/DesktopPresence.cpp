@@ -19,8 +19,7 @@ DesktopPresence::DesktopPresence(MainForm& form, std::shared_ptr<MainInterface> 
     notifier_->Clicked = [this](const std::string& url) { ShowURL(url); };
 
     const auto listen = [this](auto& event, auto handler) {
-        const auto connection = event.Connect(std::move(handler));
-        disconnects_.push_back([&event, connection] { event.Disconnect(connection); });
+        subscriptions_ += event.Connect(std::move(handler));
     };
     listen(watchList_->Change, [this] { UpdateSoon(); });
     listen(watchList_->CheckBegins,
@@ -33,10 +32,7 @@ DesktopPresence::DesktopPresence(MainForm& form, std::shared_ptr<MainInterface> 
         ShowTray();
 }
 
-DesktopPresence::~DesktopPresence() {
-    for (const auto& disconnect : disconnects_)
-        disconnect();
-}
+DesktopPresence::~DesktopPresence() = default;
 
 void DesktopPresence::ShowTray() {
     if (tray_)

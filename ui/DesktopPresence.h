@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/Event.h"
 #include "diag/Debug_Modul.h"
 #include "ui/CheckRunNews.h"
 #include "ui/TrayState.h"
@@ -58,7 +59,7 @@ private:
     std::unique_ptr<QMenu> trayMenu_;
     TrayState state_;
     bool updatePosted_ = false;
-    std::vector<std::function<void()>> disconnects_;
+    Subscriptions subscriptions_;
 };
 
 } // namespace ornbrook

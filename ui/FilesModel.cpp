@@ -1,8 +1,8 @@
 #include "ui/FilesModel.h"
 
-#include "diag/DisplayText.h"
 #include "model/FileEntry.h"
 #include "model/UrlFileList.h"
+#include "ui/DisplayText.h"
 #include "ui/MainFormColours.h"
 
 #include <QBrush>

@@ -1,10 +1,9 @@
 #include "ui/MainForm.h"
 
-#include "app/FileIO_Code.h"
-#include "app/ProgramGlobals.h"
-#include "diag/DisplayText.h"
-#include "diag/NumberText.h"
-#include "diag/Text_Code.h"
+#include "base/FileIO_Code.h"
+#include "base/NumberText.h"
+#include "base/ProgramGlobals.h"
+#include "base/Text_Code.h"
 #include "ftp/FtpModule.h"
 #include "model/CheckSettings.h"
 #include "model/MainInterface.h"
@@ -13,6 +12,7 @@
 #include "ui/AboutForm.h"
 #include "ui/CertificateQuestion.h"
 #include "ui/DesktopPresence.h"
+#include "ui/DisplayText.h"
 #include "ui/FilesModel.h"
 #include "ui/ListViewDelegate.h"
 #include "ui/MainFormColours.h"
@@ -189,8 +189,6 @@ MainForm::MainForm(std::function<void()> shutDown) : shutDown_(std::move(shutDow
 MainForm::~MainForm() {
     if (myMainInterface)
         myMainInterface->SetCheckWakeUp({});
-    for (const auto& disconnect : disconnects_)
-        disconnect();
 }
 
 QAction* MainForm::Menu(const char* name) const {
@@ -228,8 +226,7 @@ void MainForm::Form_Load() {
     myMainInterface = TheMainInterface;
     MainInterface& watchList = *myMainInterface;
     const auto listen = [this](auto& event, auto handler) {
-        const auto connection = event.Connect(std::move(handler));
-        disconnects_.push_back([&event, connection] { event.Disconnect(connection); });
+        subscriptions_ += event.Connect(std::move(handler));
     };
     listen(watchList.Change, [this] { myMainInterface_Change(); });
     listen(watchList.CheckBegins,

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/Event.h"
 #include "diag/Debug_Modul.h"
 
 #include <QMainWindow>
@@ -171,7 +172,7 @@ private:
     // Set from a worker thread: a delivery is already posted.
     std::atomic<bool> deliveryPosted_{false};
     // The window's handlers on the watch list, dropped when it goes.
-    std::vector<std::function<void()>> disconnects_;
+    Subscriptions subscriptions_;
     bool unloaded_ = false;
     std::unique_ptr<DesktopPresence> desktop_;
 };

@@ -1,8 +1,8 @@
 #include "ui/NotifySetting.h"
 
-#include "app/FileIO_Code.h"
-#include "app/ProgramGlobals.h"
-#include "diag/Text_Code.h"
+#include "base/FileIO_Code.h"
+#include "base/ProgramGlobals.h"
+#include "base/Text_Code.h"
 
 namespace ornbrook {
 

@@ -1,11 +1,11 @@
 #include "ui/OptionsForm.h"
 
-#include "app/FileIO_Code.h"
-#include "app/ProgramGlobals.h"
-#include "diag/DisplayText.h"
-#include "diag/Text_Code.h"
+#include "base/FileIO_Code.h"
+#include "base/ProgramGlobals.h"
+#include "base/Text_Code.h"
 #include "ftp/CheckPool.h"
 #include "model/CheckSettings.h"
+#include "ui/DisplayText.h"
 #include "ui/NotifySetting.h"
 #include "ui/Twips.h"
 

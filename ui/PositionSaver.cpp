@@ -1,9 +1,9 @@
 #include "ui/PositionSaver.h"
 
-#include "app/FileIO_Code.h"
-#include "app/ProgramGlobals.h"
-#include "diag/Mathe_Code.h"
-#include "diag/NumberText.h"
+#include "base/FileIO_Code.h"
+#include "base/Mathe_Code.h"
+#include "base/NumberText.h"
+#include "base/ProgramGlobals.h"
 #include "ui/Twips.h"
 
 #include <QGuiApplication>

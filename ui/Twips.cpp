@@ -1,6 +1,6 @@
 #include "ui/Twips.h"
 
-#include "diag/NumberText.h"
+#include "base/NumberText.h"
 
 #include <QGuiApplication>
 #include <QScreen>

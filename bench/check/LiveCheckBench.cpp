@@ -6,7 +6,7 @@
 // 3. Replies waited for by one check of one directory: ours against curl.
 // 4. `ornbrook --check` of a 10,000-name directory against curl running the same
 //    listing command (MLSD, and NLST on a server without MLSD), whole processes.
-#include "app/ProgramGlobals.h"
+#include "base/ProgramGlobals.h"
 #include "bench/ProcessTiming.h"
 #include "ftp/DirectoryListing.h"
 #include "ftp/FtpControl.h"

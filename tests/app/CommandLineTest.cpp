@@ -1,5 +1,5 @@
-#include "app/FileIO_Code.h"
 #include "app/Startup.h"
+#include "base/FileIO_Code.h"
 #include "diag/Debug_Modul.h"
 #include "tests/support/TempProgramDir.h"
 

@@ -1,8 +1,8 @@
 #include "diag/Debug_Modul.h"
 
-#include "app/FileIO_Code.h"
-#include "app/ProgramGlobals.h"
-#include "platform/Clock.h"
+#include "base/Clock.h"
+#include "base/FileIO_Code.h"
+#include "base/ProgramGlobals.h"
 #include "tests/support/TempProgramDir.h"
 
 #include <gtest/gtest.h>

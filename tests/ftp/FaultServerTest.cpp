@@ -29,13 +29,14 @@ Outcome Check(const std::string& url, bool confirmEmpty = false) {
     checker.SetConfirmEmptyListing(confirmEmpty);
     Outcome outcome;
     int raised = 0;
-    checker.Ready.Connect([&] {
+    Subscriptions subs;
+    subs += checker.Ready.Connect([&] {
         ++raised;
         outcome.cut = checker.IsListingCut();
         for (int i = 1; i <= checker.GetFilesCount(); ++i)
             outcome.names.push_back(checker.GetFile(i));
     });
-    checker.Error.Connect([&](const std::string& message) {
+    subs += checker.Error.Connect([&](const std::string& message) {
         ++raised;
         outcome.error = message;
         EXPECT_EQ(checker.GetFilesCount(), 0);

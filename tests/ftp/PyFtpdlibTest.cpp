@@ -33,11 +33,12 @@ struct Outcome {
 Outcome Check(const std::string& url) {
     UrlFileListChecker checker;
     Outcome outcome;
-    checker.Ready.Connect([&] {
+    Subscriptions subs;
+    subs += checker.Ready.Connect([&] {
         for (int i = 1; i <= checker.GetFilesCount(); ++i)
             outcome.names.push_back(checker.GetFile(i));
     });
-    checker.Error.Connect([&](const std::string& message) { outcome.error = message; });
+    subs += checker.Error.Connect([&](const std::string& message) { outcome.error = message; });
     checker.CheckURL(url);
     std::sort(outcome.names.begin(), outcome.names.end());
     return outcome;
@@ -208,8 +209,9 @@ TEST_F(PyFtpdlib, APooledCheckRaisesOnTheOwnersThread) {
     auto checker = std::make_unique<UrlFileListChecker>(pool);
     UrlFileListChecker* raw = checker.get();
     std::vector<std::string> heard;
-    checker->Started.Connect([&] { heard.push_back("started"); });
-    checker->Ready.Connect([&] {
+    Subscriptions subs;
+    subs += checker->Started.Connect([&] { heard.push_back("started"); });
+    subs += checker->Ready.Connect([&] {
         heard.push_back("ready");
         EXPECT_EQ(std::this_thread::get_id(), owner);
         EXPECT_EQ(raw->GetFilesCount(), 1);

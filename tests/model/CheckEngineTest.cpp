@@ -4,7 +4,7 @@
 #include "model/MainInterface.h"
 #include "model/UrlFileList.h"
 
-#include "app/ProgramGlobals.h"
+#include "base/ProgramGlobals.h"
 #include "diag/Debug_Modul.h"
 #include "ftp/ServerMemory.h"
 #include "model/DataFileFormat.h"
@@ -100,10 +100,10 @@ protected:
 
     // Records the watch list's events as "begin X", "change", "end X".
     void Record(MainInterface& watchList) {
-        watchList.CheckBegins.Connect(
+        subscriptions_ += watchList.CheckBegins.Connect(
             [this](const UrlFileList& list) { events.push_back("begin " + Path(list)); });
-        watchList.Change.Connect([this] { events.push_back("change"); });
-        watchList.CheckEnded.Connect(
+        subscriptions_ += watchList.Change.Connect([this] { events.push_back("change"); });
+        subscriptions_ += watchList.CheckEnded.Connect(
             [this](const UrlFileList& list) { events.push_back("end " + Path(list)); });
     }
     static std::string Path(const UrlFileList& list) {
@@ -119,6 +119,7 @@ protected:
 
     TempProgramDir dir;
     std::vector<std::string> events;
+    Subscriptions subscriptions_;
 };
 
 TEST_F(CheckEngine, ResultsArriveInAnyOrderAndOutputKeepsListOrder) {
@@ -300,23 +301,20 @@ TEST_F(CheckEngine, URLsOfOneServerShareALoginWhileItLives) {
 }
 
 TEST_F(CheckEngine, AKeptLoginListsByPathAndStillTellsWhy) {
-    FaultFtpServer server({{"FEAT",
-                            [](Session& s, const std::string&) {
-                                s.Reply("211-x\r\n MLST type*;\r\n211 end");
-                            }},
-                           {"CWD",
-                            [](Session& s, const std::string& path) {
-                                s.Reply(path == "/missing/" ? "550 No such directory."
-                                                            : "250 ok");
-                            }},
-                           {"MLSD",
-                            [](Session& s, const std::string& path) {
-                                // By path only where the directory is a plain one.
-                                if (path == "/missing/" || path == "/odd/")
-                                    s.Reply("550 Cannot list that.");
-                                else
-                                    s.ServeListing({"type=file; f"});
-                            }}});
+    FaultFtpServer server(
+        {{"FEAT",
+          [](Session& s, const std::string&) { s.Reply("211-x\r\n MLST type*;\r\n211 end"); }},
+         {"CWD",
+          [](Session& s, const std::string& path) {
+              s.Reply(path == "/missing/" ? "550 No such directory." : "250 ok");
+          }},
+         {"MLSD", [](Session& s, const std::string& path) {
+              // By path only where the directory is a plain one.
+              if (path == "/missing/" || path == "/odd/")
+                  s.Reply("550 Cannot list that.");
+              else
+                  s.ServeListing({"type=file; f"});
+          }}});
     std::string file;
     for (const char* path : {"/a/", "/b/", "/missing/", "/odd/"})
         AppendFrame(file, server.Url(path), "", {FileEntry{}});

@@ -3,7 +3,7 @@
 #include "model/MainInterface.h"
 #include "model/UrlFileList.h"
 
-#include "app/FileIO_Code.h"
+#include "base/FileIO_Code.h"
 #include "ftp/FtpSettings.h"
 #include "ftp/ServerMemory.h"
 #include "model/DataFileFormat.h"
@@ -65,11 +65,12 @@ TEST(Check, LifeOfAWatchedDirectory) {
     int changes = 0;
     int begins = 0;
     bool checkingSeenByChange = false;
-    watchList.Change.Connect([&] {
+    Subscriptions subs;
+    subs += watchList.Change.Connect([&] {
         ++changes;
         checkingSeenByChange = checkingSeenByChange || watchList.GetURL(1)->IsChecking();
     });
-    watchList.CheckBegins.Connect([&](const UrlFileList& list) {
+    subs += watchList.CheckBegins.Connect([&](const UrlFileList& list) {
         ++begins;
         EXPECT_TRUE(list.IsChecking());
     });

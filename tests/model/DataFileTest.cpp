@@ -3,7 +3,7 @@
 #include "model/UrlFileList.h"
 #include "tests/support/TempProgramDir.h"
 
-#include "app/FileIO_Code.h"
+#include "base/FileIO_Code.h"
 
 #include <gtest/gtest.h>
 
@@ -149,7 +149,8 @@ TEST_F(WatchListFile, LoadSaveRemoveAndRefresh) {
     EXPECT_EQ(ReadBytes(File()), file);
 
     int changes = 0;
-    list.Change.Connect([&] { ++changes; });
+    Subscriptions subs;
+    subs += list.Change.Connect([&] { ++changes; });
     list.RemoveURL("u2");
     list.RemoveURL("not there"); // changes nothing, still rewrites
     EXPECT_EQ(list.GetURLsCount(), 2);

@@ -40,7 +40,7 @@ protected:
     std::shared_ptr<CSocket> MakeServer() {
         auto server = NewSocket();
         CSocket* listener = server.get();
-        server->Events.ConnectionRequest.Connect([this, listener] {
+        subscriptions_ += server->Events.ConnectionRequest.Connect([this, listener] {
             auto peer = NewSocket();
             serverSide_.Watch(*peer);
             peer->Accept(*listener);
@@ -59,6 +59,7 @@ protected:
     test::FakeNames names_;
     std::vector<std::shared_ptr<CSocket>> accepted_;
     Recorder serverSide_;
+    Subscriptions subscriptions_;
 };
 
 TEST_F(CSocketTest, ClientAndServerTalkAndThePeerCloseArrives) {
@@ -326,15 +327,16 @@ TEST_F(CSocketTest, AConnectFromInsideClosedOrErrorSurvives) {
         CSocket* raw = client.get();
         const auto reconnect = [raw, port] { raw->Connect("127.0.0.1", port); };
         const bool onClosed = std::string(handler) == "Closed";
+        Subscriptions subs;
         if (onClosed) {
-            client->Events.Closed.Connect(reconnect);
+            subs += client->Events.Closed.Connect(reconnect);
             const std::size_t acceptedBefore = accepted_.size();
             client->Connect("127.0.0.1", port);
             ASSERT_TRUE(WaitFor([&] { return accepted_.size() > acceptedBefore; }));
             ASSERT_TRUE(WaitFor([&] { return events.Saw("Connect"); }));
             accepted_.back()->Disconnect(); // the far end leaves
         } else {
-            client->Events.Error.Connect(
+            subs += client->Events.Error.Connect(
                 [reconnect](std::int32_t, const std::string&) { reconnect(); });
             client->Connect("127.0.0.1", test::FreePort()); // refused, retried, refused
         }

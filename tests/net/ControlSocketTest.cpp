@@ -4,9 +4,9 @@
 #include "net/WinsockError.h"
 #include "net/WinsockServer_Form.h"
 
-#include "app/ProgramGlobals.h"
+#include "base/NumberText.h"
+#include "base/ProgramGlobals.h"
 #include "diag/Debug_Modul.h"
-#include "diag/NumberText.h"
 #include "tests/support/TempProgramDir.h"
 
 #include "tests/net/NetTestSupport.h"
@@ -39,13 +39,16 @@ struct ServerProbe {
     explicit ServerProbe(std::int32_t protocol = TCP) {
         server.SetProtocol(protocol);
         auto& e = server.Events;
-        e.NewClient.Connect([this](std::int32_t i) { newClients.push_back(i); });
-        e.Closed.Connect([this](std::int32_t i) { closed.push_back(i); });
-        e.DataArrival.Connect([this](std::int32_t i, const std::string& d) { data[i] += d; });
-        e.SendComplete.Connect([this](std::int32_t i) { sendComplete.push_back(i); });
-        e.Error.Connect([this](std::int32_t i, std::int32_t n, const std::string&) {
-            errors.push_back(IntToText(i) + ":" + IntToText(n));
-        });
+        subscriptions_ += e.NewClient.Connect([this](std::int32_t i) { newClients.push_back(i); });
+        subscriptions_ += e.Closed.Connect([this](std::int32_t i) { closed.push_back(i); });
+        subscriptions_ +=
+            e.DataArrival.Connect([this](std::int32_t i, const std::string& d) { data[i] += d; });
+        subscriptions_ +=
+            e.SendComplete.Connect([this](std::int32_t i) { sendComplete.push_back(i); });
+        subscriptions_ +=
+            e.Error.Connect([this](std::int32_t i, std::int32_t n, const std::string&) {
+                errors.push_back(IntToText(i) + ":" + IntToText(n));
+            });
     }
     std::int32_t UBound() const { return server.Form().ClientsUBound(); }
     bool Closed(std::int32_t index) const {
@@ -58,6 +61,7 @@ struct ServerProbe {
     std::vector<std::int32_t> sendComplete;
     std::vector<std::string> errors;
     std::map<std::int32_t, std::string> data;
+    Subscriptions subscriptions_;
 };
 
 // A client socket with its events in order.
@@ -65,15 +69,16 @@ struct ClientProbe {
     explicit ClientProbe(std::int32_t protocol = TCP) {
         client.SetProtocol(protocol);
         auto& e = client.Events;
-        e.Connect.Connect([this] { events.push_back("Connect"); });
-        e.Closed.Connect([this] { events.push_back("Closed"); });
-        e.SendComplete.Connect([this] { ++sendComplete; });
-        e.DataArrival.Connect([this](const std::string& d, const std::string& ip) {
-            data += d;
-            ++arrivals;
-            remoteIP = ip;
-        });
-        e.Error.Connect([this](std::int32_t n, const std::string& text) {
+        subscriptions_ += e.Connect.Connect([this] { events.push_back("Connect"); });
+        subscriptions_ += e.Closed.Connect([this] { events.push_back("Closed"); });
+        subscriptions_ += e.SendComplete.Connect([this] { ++sendComplete; });
+        subscriptions_ +=
+            e.DataArrival.Connect([this](const std::string& d, const std::string& ip) {
+                data += d;
+                ++arrivals;
+                remoteIP = ip;
+            });
+        subscriptions_ += e.Error.Connect([this](std::int32_t n, const std::string& text) {
             events.push_back("Error " + IntToText(n) + " " + text);
         });
     }
@@ -87,6 +92,7 @@ struct ClientProbe {
     std::string remoteIP;
     int arrivals = 0;
     int sendComplete = 0;
+    Subscriptions subscriptions_;
 };
 
 class ControlSocketTest : public ::testing::Test {
@@ -347,7 +353,8 @@ TEST_F(ControlSocketTest, OwnersMayLetGoInsideTheirHandlers) {
         // The client is destroyed in its Closed handler: the Error after it must not arrive.
         auto client = std::make_unique<ClientProbe>();
         std::vector<std::string> seen;
-        client->client.Events.Closed.Connect([&] {
+        Subscriptions subs;
+        subs += client->client.Events.Closed.Connect([&] {
             seen = client->events;
             client.reset();
         });
@@ -360,7 +367,8 @@ TEST_F(ControlSocketTest, OwnersMayLetGoInsideTheirHandlers) {
         // The server cancels itself when its connection closes.
         ServerProbe server;
         const auto port = StartServer(server);
-        server.server.Events.Closed.Connect([&](std::int32_t) { server.server.Cancel(); });
+        Subscriptions subs;
+        subs += server.server.Events.Closed.Connect([&](std::int32_t) { server.server.Cancel(); });
         auto client = Join(server, port);
         client->client.Disconnect();
         ASSERT_TRUE(WaitFor([&] { return server.Closed(1); }));

@@ -51,19 +51,21 @@ void RunOnSmallStack(const std::function<void()>& work) {
 struct Owner {
     explicit Owner(const std::shared_ptr<CSocketSecure>& socket) {
         auto& e = socket->Events;
-        e.Connect.Connect([this] { Record("Connect"); });
-        e.Closed.Connect([this] { Record("Closed"); });
-        e.SendComplete.Connect([this] { Record("SendComplete"); });
-        e.DataArrival.Connect([this](const std::string& data, const std::string& ip) {
-            Record("DataArrival " + data + " " + ip);
-        });
-        e.LineDataArrival.Connect([this](const std::string& line, const std::string& ip) {
-            Record("LineDataArrival " + line + " " + ip);
-        });
-        e.Error.Connect([this](std::int32_t number, const std::string& text) {
+        subscriptions_ += e.Connect.Connect([this] { Record("Connect"); });
+        subscriptions_ += e.Closed.Connect([this] { Record("Closed"); });
+        subscriptions_ += e.SendComplete.Connect([this] { Record("SendComplete"); });
+        subscriptions_ +=
+            e.DataArrival.Connect([this](const std::string& data, const std::string& ip) {
+                Record("DataArrival " + data + " " + ip);
+            });
+        subscriptions_ +=
+            e.LineDataArrival.Connect([this](const std::string& line, const std::string& ip) {
+                Record("LineDataArrival " + line + " " + ip);
+            });
+        subscriptions_ += e.Error.Connect([this](std::int32_t number, const std::string& text) {
             Record("Error " + std::to_string(number) + " " + text);
         });
-        e.ConnectionRequest.Connect([this] { Record("ConnectionRequest"); });
+        subscriptions_ += e.ConnectionRequest.Connect([this] { Record("ConnectionRequest"); });
     }
     void Record(const std::string& what) {
         events.push_back(what);
@@ -76,6 +78,7 @@ struct Owner {
     std::vector<std::string> log;
     std::function<void(const std::string&)> onEvent;
     QObject context; // drops the marks still pending when the owner goes
+    Subscriptions subscriptions_;
 };
 
 class SecureSocketTest : public SocketFixture {
@@ -230,7 +233,8 @@ TEST_F(SecureSocketTest, ParameterPositionsStartAtOne) {
 TEST_F(SecureSocketTest, ForwardsToTheWrappedSocket) {
     auto listener = CSocketSecure::Create();
     std::shared_ptr<CSocketSecure> accepted;
-    listener->Events.ConnectionRequest.Connect([&] {
+    Subscriptions subs;
+    subs += listener->Events.ConnectionRequest.Connect([&] {
         accepted = CSocketSecure::Create();
         accepted->LineSeperator("\r\n");
         accepted->Accept(*listener);

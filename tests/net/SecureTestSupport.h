@@ -2,7 +2,7 @@
 
 #include "net/CSocket.h"
 
-#include "app/ProgramGlobals.h"
+#include "base/ProgramGlobals.h"
 #include "diag/Debug_Modul.h"
 #include "platform/Timer_Modul.h"
 #include "tests/support/TempProgramDir.h"
@@ -57,24 +57,26 @@ struct Recorder {
     std::vector<std::string> sequence; // the names of all events, Error included
 
     void Watch(CSocket& s) {
-        s.Events.Connect.Connect([this] { Add("Connect"); });
-        s.Events.Closed.Connect([this] { Add("Closed"); });
-        s.Events.SendComplete.Connect([this] { Add("SendComplete"); });
-        s.Events.DataArrival.Connect([this](const SocketBytes& bytes, const std::string& ip) {
-            data.push_back(bytes);
-            remoteOfLastData = ip;
-            sequence.push_back("DataArrival");
-        });
-        s.Events.LineDataArrival.Connect([this](const std::string& line, const std::string& ip) {
-            lines.push_back(line);
-            remoteOfLastData = ip;
-            sequence.push_back("LineDataArrival");
-        });
-        s.Events.Error.Connect([this](std::int32_t n, const std::string& text) {
+        subscriptions_ += s.Events.Connect.Connect([this] { Add("Connect"); });
+        subscriptions_ += s.Events.Closed.Connect([this] { Add("Closed"); });
+        subscriptions_ += s.Events.SendComplete.Connect([this] { Add("SendComplete"); });
+        subscriptions_ +=
+            s.Events.DataArrival.Connect([this](const SocketBytes& bytes, const std::string& ip) {
+                data.push_back(bytes);
+                remoteOfLastData = ip;
+                sequence.push_back("DataArrival");
+            });
+        subscriptions_ += s.Events.LineDataArrival.Connect(
+            [this](const std::string& line, const std::string& ip) {
+                lines.push_back(line);
+                remoteOfLastData = ip;
+                sequence.push_back("LineDataArrival");
+            });
+        subscriptions_ += s.Events.Error.Connect([this](std::int32_t n, const std::string& text) {
             errors.emplace_back(n, text);
             sequence.push_back("Error");
         });
-        s.Events.ConnectionRequest.Connect([this] { Add("ConnectionRequest"); });
+        subscriptions_ += s.Events.ConnectionRequest.Connect([this] { Add("ConnectionRequest"); });
     }
     void Add(const std::string& event) {
         events.push_back(event);
@@ -90,6 +92,7 @@ struct Recorder {
             all.append(d.begin(), d.end());
         return all;
     }
+    Subscriptions subscriptions_;
 };
 
 } // namespace ornbrook::test

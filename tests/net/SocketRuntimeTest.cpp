@@ -94,7 +94,8 @@ TEST(SocketRuntime, WindowProcedureDropsStrayMessagesAndLogsHandlerErrors) {
     const HWND window = server->WindowHandle;
     const auto handle = static_cast<WPARAM>(server->SocketHandle);
     int closed = 0;
-    server->Events.Closed.Connect([&] { ++closed; });
+    Subscriptions subs;
+    subs += server->Events.Closed.Connect([&] { ++closed; });
     EXPECT_EQ(SocketWindowProc(window, SocketNotifyMessage, 0, winsock::FD_CLOSE), 0);
     EXPECT_EQ(SocketWindowProc(window, SocketNotifyMessage, handle + 1000, winsock::FD_CLOSE), 0);
     EXPECT_EQ(closed, 0);
@@ -102,7 +103,7 @@ TEST(SocketRuntime, WindowProcedureDropsStrayMessagesAndLogsHandlerErrors) {
     SocketWindowProc(window, WM_TIMER, handle, 0);
     EXPECT_EQ(server->State, CSocket::StateListening);
 
-    server->Events.ConnectionRequest.Connect([] { throw std::runtime_error("boom"); });
+    subs += server->Events.ConnectionRequest.Connect([] { throw std::runtime_error("boom"); });
     EXPECT_EQ(SocketWindowProc(window, SocketNotifyMessage, handle, winsock::FD_ACCEPT), 0);
     EXPECT_EQ(test::ReadBytes(dir.File("windowsproclog.txt")), "WindowProcError> boom\r\n");
     server->Cancel();

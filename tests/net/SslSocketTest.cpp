@@ -80,7 +80,7 @@ protected:
         listener->SSLServerKey = key;
         listener->Listen();
         CSocket* server = listener.get();
-        listener->Events.ConnectionRequest.Connect([this, server, timeOut] {
+        subscriptions_ += listener->Events.ConnectionRequest.Connect([this, server, timeOut] {
             accepted = NewSocket();
             accepted->TimeOut = timeOut;
             acceptedAll.push_back(accepted);
@@ -93,6 +93,7 @@ protected:
     std::shared_ptr<CSocket> accepted; // the latest
     std::vector<std::shared_ptr<CSocket>> acceptedAll;
     std::deque<Recorder> acceptedLogs; // one for each of acceptedAll
+    Subscriptions subscriptions_;
 };
 
 struct TrustCase {
@@ -109,7 +110,8 @@ TEST_P(SslSocketTrust, ClientConnectsToSServer) {
     Recorder log;
     log.Watch(*client);
     bool trustedAtConnect = true;
-    client->Events.Connect.Connect([&] { trustedAtConnect = client->SSLTrusted; });
+    Subscriptions subs;
+    subs += client->Events.Connect.Connect([&] { trustedAtConnect = client->SSLTrusted; });
     client->SSLEnable = true;
     client->SSLCAFile = GetParam().caFile;
     client->Connect("127.0.0.1", server.Port());
@@ -145,7 +147,8 @@ TEST_F(SslSocketTest, SecureSocketDeliversConnectAfterConnectReturnedAndTrustIsK
     auto secure = CSocketSecure::Create();
     int connects = 0;
     bool trustedAtConnect = false;
-    secure->Events.Connect.Connect([&] {
+    Subscriptions subs;
+    subs += secure->Events.Connect.Connect([&] {
         ++connects;
         trustedAtConnect = secure->mySocket->SSLTrusted;
     });

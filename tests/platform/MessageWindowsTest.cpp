@@ -42,10 +42,11 @@ protected:
     std::shared_ptr<WinMessages> Watcher(HWND hwnd, const std::string& name) {
         auto watcher = WinMessages::Create();
         watcher->SetHwnd(hwnd);
-        watcher->WinMessage.Connect([this, hwnd, name](HWND h, UINT m, WPARAM w, LPARAM l) {
-            EXPECT_EQ(h, hwnd);
-            trace_.push_back(Note(name, m, w, l));
-        });
+        subscriptions_ +=
+            watcher->WinMessage.Connect([this, hwnd, name](HWND h, UINT m, WPARAM w, LPARAM l) {
+                EXPECT_EQ(h, hwnd);
+                trace_.push_back(Note(name, m, w, l));
+            });
         return watcher;
     }
     long Count(const std::string& note) const {
@@ -56,6 +57,7 @@ protected:
 
     std::vector<HWND> made_;
     Trace trace_;
+    Subscriptions subscriptions_;
 };
 
 } // namespace
@@ -160,7 +162,7 @@ TEST_F(Windows, WatcherSeesEachMessageAfterTheWindowAndUnhookPutsItsProcedureBac
     EXPECT_EQ(Take(), (Trace{"proc 1024 5 -3", "w 1024 5 -3"}));
 
     // A watcher that throws leaves the result alone, sent or posted.
-    alive.lock()->WinMessage.Connect(
+    const Subscription throwing = alive.lock()->WinMessage.Connect(
         [](HWND, UINT, WPARAM, LPARAM) { throw std::runtime_error("boom"); });
     EXPECT_EQ(SendMessage(hwnd, 3, 0, 0), 7);
     PostMessage(hwnd, 2000, 9, 0x20);
@@ -198,7 +200,8 @@ TEST_F(Windows, WatcherMayUnhookItselfAndTheWindowMayGoFirst) {
     const HWND hwnd = Recording("proc");
     auto w = Watcher(hwnd, "w");
     std::weak_ptr<WinMessages> alive = w;
-    w->WinMessage.Connect([alive](HWND, UINT, WPARAM, LPARAM) { alive.lock()->Unhook(); });
+    const Subscription unhook =
+        w->WinMessage.Connect([alive](HWND, UINT, WPARAM, LPARAM) { alive.lock()->Unhook(); });
     w->Hook();
     w.reset();
     EXPECT_EQ(SendMessage(hwnd, 5, 0, 0), 7);

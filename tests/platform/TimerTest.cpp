@@ -1,9 +1,9 @@
 #include "platform/ATimer.h"
 
-#include "app/FileIO_Code.h"
-#include "app/ProgramGlobals.h"
+#include "base/Clock.h"
+#include "base/FileIO_Code.h"
+#include "base/ProgramGlobals.h"
 #include "diag/Debug_Modul.h"
-#include "platform/Clock.h"
 #include "platform/Timer_Modul.h"
 #include "tests/support/TempProgramDir.h"
 
@@ -59,7 +59,8 @@ TEST_F(TimerTest, TicksWithoutMakeUpAndOutlivesItsOwnerUntilItsHandlerStopsIt) {
     std::weak_ptr<ATimer> alive = timer;
     int ticks = 0;
     bool stop = false;
-    timer->Timer.Connect([&] {
+    Subscriptions subs;
+    subs += timer->Timer.Connect([&] {
         ++ticks;
         if (stop)
             alive.lock()->StoppTimer();
@@ -84,7 +85,7 @@ TEST_F(TimerTest, TicksWithoutMakeUpAndOutlivesItsOwnerUntilItsHandlerStopsIt) {
     auto [later, laterNumber] = Started(10);
     EXPECT_NE(laterNumber, number); // numbers are not handed out again at once
     int waited = 0;
-    later->Timer.Connect([&] { ++waited; });
+    subs += later->Timer.Connect([&] { ++waited; });
     ASSERT_TRUE(QTest::qWaitFor([&] { return waited >= 3; }, 5000));
     later->StoppTimer();
     EXPECT_EQ(ticks, stoppedAt);
@@ -109,13 +110,14 @@ TEST_F(TimerTest, NestedEventsAreGuardedAndTimed) {
     auto [inner, b] = Started();
     int outerTicks = 0;
     std::string seenInside;
-    outer->Timer.Connect([&] {
+    Subscriptions subs;
+    subs += outer->Timer.Connect([&] {
         ++outerTicks;
         clock.Advance(10);
         Tick(a); // the same timer while its event is open: dropped
         Tick(b);
     });
-    inner->Timer.Connect([&] {
+    subs += inner->Timer.Connect([&] {
         seenInside = BusyTimers();
         clock.Advance(5);
     });
@@ -146,7 +148,8 @@ TEST_F(TimerTest, ThrowingHandlerLosesItsTicksButStaysRunning) {
     for (const auto& [fail, line] : cases) {
         DeleteFileIfExists(info);
         auto [timer, number] = Started();
-        timer->Timer.Connect([&] { fail(); });
+        Subscriptions subs;
+        subs += timer->Timer.Connect([&] { fail(); });
         Tick(number);
         EXPECT_TRUE(timer->IsRunning()) << line;
         EXPECT_EQ(Timers().count(number), 1u);

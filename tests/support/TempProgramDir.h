@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/ProgramGlobals.h"
+#include "base/ProgramGlobals.h"
 
 #include <filesystem>
 #include <fstream>

@@ -2,7 +2,7 @@
 // and certificate, and a yes trusts it and checks the server's URLs again.
 #include "ui/CertificateQuestion.h"
 
-#include "app/FileIO_Code.h"
+#include "base/FileIO_Code.h"
 #include "model/MainInterface.h"
 #include "model/TrustedCertificates.h"
 #include "model/UrlFileList.h"

@@ -3,7 +3,7 @@
 // notification service of our own that records what it receives.
 #include "ui/DesktopPresence.h"
 
-#include "app/FileIO_Code.h"
+#include "base/FileIO_Code.h"
 #include "model/MainInterface.h"
 #include "model/UrlFileList.h"
 #include "tests/fixtures/FaultFtpServer.h"

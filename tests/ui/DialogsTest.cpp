@@ -1,7 +1,7 @@
 #include "ui/AboutForm.h"
 #include "ui/OptionsForm.h"
 
-#include "app/FileIO_Code.h"
+#include "base/FileIO_Code.h"
 #include "platform/windows_Interface.h"
 #include "tests/support/TempProgramDir.h"
 

@@ -3,7 +3,7 @@
 
 #include "ui/MainForm.h"
 
-#include "app/FileIO_Code.h"
+#include "base/FileIO_Code.h"
 #include "model/MainInterface.h"
 #include "model/UrlFileList.h"
 #include "tests/fixtures/FaultFtpServer.h"

@@ -1,6 +1,6 @@
 #include "ui/MainForm.h"
 
-#include "app/FileIO_Code.h"
+#include "base/FileIO_Code.h"
 #include "model/MainInterface.h"
 #include "model/UrlFileList.h"
 #include "tests/ui/UiTestSupport.h"
@@ -239,7 +239,7 @@ TEST_F(MainFormTest, EnterAndDoubleClickCheckOnceAtATime) {
     const std::string a = Unreachable + "a/", b = Unreachable + "b/";
     Load({Watched(a), Watched(b)});
     int begun = 0;
-    Watch().CheckBegins.Connect([&](const UrlFileList&) { ++begun; });
+    const Subscription counted = Watch().CheckBegins.Connect([&](const UrlFileList&) { ++begun; });
     URLs().clearSelection();
     URLs().setCurrentItem(nullptr);
     Key(&URLs(), Qt::Key_Return); // nothing selected: nothing
@@ -321,7 +321,7 @@ TEST_F(MainFormTest, PeriodicCheckArithmetic) {
     Load({Watched(Unreachable + "a/")});
     EXPECT_TRUE(form->CheckTimer()->isActive());
     int checks = 0;
-    Watch().CheckEnded.Connect([&](const UrlFileList&) { ++checks; });
+    const Subscription counted = Watch().CheckEnded.Connect([&](const UrlFileList&) { ++checks; });
     const auto tick = [&] {
         form->CheckTimer_Timer();
         ASSERT_TRUE(WaitForChecks());

@@ -1,6 +1,6 @@
 #include "ui/PositionSaver.h"
 
-#include "app/FileIO_Code.h"
+#include "base/FileIO_Code.h"
 #include "tests/support/TempProgramDir.h"
 
 #include <QGuiApplication>

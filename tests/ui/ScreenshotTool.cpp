@@ -1,17 +1,17 @@
 // Renders the program's windows to PNG files without a display: the main window
 // with new, gone and old files and a failed URL, the debug window, Options and
-// About, and the tray icon in each of its looks. Usage: ui_screenshots <output directory>. Run it with
-// QT_QPA_PLATFORM=offscreen (scripts/screenshots does).
+// About, and the tray icon in each of its looks. Usage: ui_screenshots <output directory>. Run it
+// with QT_QPA_PLATFORM=offscreen (scripts/screenshots does).
 
-#include "app/FileIO_Code.h"
-#include "app/ProgramGlobals.h"
-#include "diag/DebugForm.h"
+#include "base/FileIO_Code.h"
+#include "base/ProgramGlobals.h"
 #include "diag/Debug_Modul.h"
 #include "model/MainInterface_Modul.h"
 #include "tests/support/TempProgramDir.h"
 #include "tests/ui/UiTestSupport.h"
 #include "ui/AboutForm.h"
 #include "ui/AppIcon.h"
+#include "ui/DebugForm.h"
 #include "ui/MainForm.h"
 #include "ui/OptionsForm.h"
 

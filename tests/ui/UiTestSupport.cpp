@@ -1,6 +1,6 @@
 #include "tests/ui/UiTestSupport.h"
 
-#include "app/FileIO_Code.h"
+#include "base/FileIO_Code.h"
 #include "model/MainInterface.h"
 
 #include <QCoreApplication>

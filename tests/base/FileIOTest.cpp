@@ -1,4 +1,4 @@
-#include "app/FileIO_Code.h"
+#include "base/FileIO_Code.h"
 
 #include "tests/support/TempProgramDir.h"
 

@@ -1,4 +1,4 @@
-#include "app/ProgramGlobals.h"
+#include "base/ProgramGlobals.h"
 
 #include <cerrno>
 #include <cstdlib>

@@ -1,6 +1,6 @@
-#include "app/FileIO_Code.h"
+#include "base/FileIO_Code.h"
 
-#include "app/ProgramGlobals.h"
+#include "base/ProgramGlobals.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -1,5 +1,5 @@
 // Where an installed program keeps its files, and how that directory is made.
-#include "app/ProgramGlobals.h"
+#include "base/ProgramGlobals.h"
 
 #include "tests/support/TempProgramDir.h"
 

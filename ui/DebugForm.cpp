@@ -1,8 +1,8 @@
-#include "diag/DebugForm.h"
+#include "ui/DebugForm.h"
 
-#include "app/ProgramGlobals.h"
-#include "diag/DisplayText.h"
-#include "diag/NumberText.h"
+#include "base/NumberText.h"
+#include "base/ProgramGlobals.h"
+#include "ui/DisplayText.h"
 
 #include <QCloseEvent>
 #include <QHeaderView>

@@ -1,6 +1,6 @@
-#include "diag/Mathe_Code.h"
+#include "base/Mathe_Code.h"
 
-#include "diag/NumberText.h"
+#include "base/NumberText.h"
 
 #include <cmath>
 

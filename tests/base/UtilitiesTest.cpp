@@ -1,6 +1,6 @@
-#include "diag/Mathe_Code.h"
-#include "diag/NumberText.h"
-#include "diag/Text_Code.h"
+#include "base/Mathe_Code.h"
+#include "base/NumberText.h"
+#include "base/Text_Code.h"
 
 #include <gtest/gtest.h>
 

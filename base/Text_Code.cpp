@@ -1,4 +1,4 @@
-#include "diag/Text_Code.h"
+#include "base/Text_Code.h"
 
 namespace ornbrook {
 

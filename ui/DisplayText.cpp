@@ -1,4 +1,4 @@
-#include "diag/DisplayText.h"
+#include "ui/DisplayText.h"
 
 #include <QStringDecoder>
 

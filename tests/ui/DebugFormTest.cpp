@@ -1,7 +1,7 @@
-#include "diag/DebugForm.h"
+#include "ui/DebugForm.h"
 
-#include "app/ProgramGlobals.h"
-#include "platform/Clock.h"
+#include "base/Clock.h"
+#include "base/ProgramGlobals.h"
 #include "tests/support/TempProgramDir.h"
 
 #include <QApplication>
