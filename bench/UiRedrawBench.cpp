@@ -15,7 +15,6 @@
 #include <QFile>
 #include <QListWidget>
 #include <QTemporaryDir>
-#include <QTreeWidget>
 #include <algorithm>
 #include <cstdio>
 #include <functional>
@@ -88,7 +87,6 @@ int main(int argc, char** argv) {
         MainForm form([] {});
         form.Form_Load();
         form.show();
-        form.URLs()->setCurrentItem(form.URLs()->topLevelItem(0));
         window = MedianMs([&] {
             form.myMainInterface_Change();
             form.ShowFiles();

@@ -125,9 +125,24 @@ std::int32_t MainInterface::RestoreURL(std::int32_t index, std::string_view reco
 }
 
 void MainInterface::Refresh() {
-    for (std::size_t i = 1; i < Lists.size(); ++i)
+    for (std::size_t i = 1; i < Lists.size(); ++i) {
+        const bool changed = Lists[i]->IsChanged();
         Lists[i]->RefreshList();
+        if (changed)
+            EntryChanged.Raise(*Lists[i]);
+    }
     RaiseEvent_Change();
+}
+
+void MainInterface::ChangeURL(std::int32_t index, const std::string& newURL) {
+    const std::shared_ptr<UrlFileList> list = GetURL(index);
+    if (!list)
+        return;
+    list->SetURL(newURL);
+    // Saved at once: the new URL must not depend on its check ending.
+    SaveData();
+    EntryChanged.Raise(*list);
+    list->CheckFiles();
 }
 
 void MainInterface::Cancel() {

@@ -40,6 +40,8 @@ public:
     // 0 when the URL is not in the list.
     std::int32_t GetURLIndex(const std::string& theURL) const;
     void RemoveURL(const std::string& theURL);
+    // Gives the URL at index (1 to count) a new text, saves, and checks it.
+    void ChangeURL(std::int32_t index, const std::string& newURL);
     // Puts a URL back at index (1 to count + 1) from its data-file record, with
     // its entries, states and message, and saves; an undo of RemoveURL. A URL
     // that is in the list already stays where it is. Returns its index.
@@ -65,6 +67,9 @@ public:
     Event<> Change;
     Event<const UrlFileList&> CheckBegins;
     Event<const UrlFileList&> CheckEnded;
+    // What a URL shows has changed outside a check: its text, or its entries
+    // by a Refresh.
+    Event<const UrlFileList&> EntryChanged;
     // A URL was added, removed or put back.
     Event<> ListChanged;
 

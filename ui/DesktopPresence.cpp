@@ -13,7 +13,7 @@
 namespace ornbrook {
 
 DesktopPresence::DesktopPresence(MainForm& form, std::shared_ptr<MainInterface> watchList)
-    : form_(form), watchList_(std::move(watchList)), news_(*watchList_),
+    : QObject(&form), form_(form), watchList_(std::move(watchList)), news_(*watchList_),
       notifier_(new DesktopNotifier(QDBusConnection::sessionBus(), this)) {
     form_.setWindowIcon(AppIcon());
     notifier_->Clicked = [this](const std::string& url) { ShowURL(url); };

@@ -4,41 +4,42 @@
 #include "diag/Debug_Modul.h"
 
 #include <QMainWindow>
-#include <QPersistentModelIndex>
 #include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
-#include <vector>
 
 class QAction;
 class QLabel;
 class QTimer;
 class QTreeView;
-class QTreeWidget;
-class QTreeWidgetItem;
 
 namespace ornbrook {
 
 class DesktopPresence;
+class DividingLine;
 class FilesModel;
 class MainInterface;
 class PositionSaver;
 class UrlFileList;
+class UrlEditor;
+class UrlsModel;
 
 // The program's main window: the watched URLs on the left, the files of the
-// selected URL on the right, a draggable bar between them. It redraws both lists
-// whenever the watch list changes, runs the commands of its menu and keys, checks
-// the whole list periodically, and hands over to the program's shutdown when it
-// is closed. Closing it is the only way out of the program.
+// selected URL on the right, a draggable bar between them. It shows the watch
+// list through two models, runs the commands of its menu and keys, checks the
+// whole list periodically, and hands over to the program's shutdown when it is
+// closed. Closing it is the only way out of the program.
 //
-// Checks run in the background: the window takes every input while they run,
-// and merges each result as it arrives. The URL rows always mirror the watch
-// list, in its order (plus a row being inserted); a row carries the exact bytes
-// of its URL and is matched to its entry by them, never by position or by the
-// text shown, which hides passwords.
+// Checks run in the background: the window takes every input while they run.
+// The URL rows mirror the watch list, in its order (plus a row being added); a
+// row is matched to its entry by the entry itself, never by the text shown,
+// which hides passwords.
+//
+// Its widgets carry the design's names as object names ("URLs", "Files",
+// "DividingLine", "CheckTimer", "mnuRefresh", ...), by which tests find them.
 class MainForm final : public QMainWindow {
 public:
     // shutDown runs as the last step of unloading.
@@ -56,8 +57,8 @@ public:
     // and lays out again.
     void MoveDividingLine(std::int32_t position);
 
-    // Brings the rows in line with the watch list, recolours them and refills
-    // the file list.
+    // Refills the file list and the status line after the watch list changed;
+    // the URL rows follow the watch list by themselves.
     void myMainInterface_Change();
     // Refills Files from the selected URL; empty when none is selected.
     void ShowFiles();
@@ -69,10 +70,12 @@ public:
     void mnuAbout_Click();
     // Checks the selected URL now, unless its check is pending already.
     void URLs_DblClick();
-    // End of a label edit of item: adds the new URL, or renames the item's entry
-    // and checks it; a text that is only "ftp://" or blanks abandons the edit.
-    void URLs_AfterLabelEdit(QTreeWidgetItem* item, const std::string& newText);
-    // One tick of the periodic check (every second).
+    // End of a label edit of a row: adds the new URL, or gives the row's entry
+    // the new URL and checks it; a text that is only "ftp://" or blanks
+    // abandons the edit.
+    void URLs_AfterLabelEdit(const QModelIndex& row, const std::string& newText);
+    // One tick of the periodic check (every second). The tick counter is the
+    // timer's "Tag" property.
     void CheckTimer_Timer();
     // Puts the last deleted URL back, as it was.
     void UndoDelete();
@@ -83,27 +86,8 @@ public:
 
     // The help message, lines joined by CR LF.
     static std::string HelpText();
-    static std::string DividerFileName();
-    // The divider file's text of a position: one leading blank unless negative.
-    static std::string DividerText(std::int32_t position);
-    // The narrowest a list may become, in twips.
-    static constexpr std::int32_t MinListWidth = 1200;
 
     std::shared_ptr<MainInterface> myMainInterface;
-
-    QTreeWidget* URLs() const { return urls_; }
-    QTreeView* Files() const { return files_; }
-    FilesModel* FilesList() const { return filesModel_; }
-    QWidget* DividingLine() const { return dividingLine_; }
-    QTimer* CheckTimer() const { return checkTimer_; }
-    QLabel* StatusLine() const { return progress_; }
-    QAction* Menu(const char* name) const;
-    // Title, tray and notifications; made by Form_Load.
-    DesktopPresence* Desktop() const { return desktop_.get(); }
-    std::int32_t DividerLeft() const { return dividerLeft_; }
-    std::int64_t CheckCounter() const { return checkCounter_; }
-    // The bytes of a URL item.
-    static std::string ItemURL(const QTreeWidgetItem* item);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -113,51 +97,33 @@ private:
     // Returns true when the key was one of the window's own.
     bool Form_KeyDown(int key, Qt::KeyboardModifiers modifiers);
     void Form_Unload();
-    void DividingLine_MouseMove(Qt::MouseButtons buttons, double x);
     void myMainInterface_CheckBegins(const UrlFileList& list);
     void myMainInterface_CheckEnded(const UrlFileList& list);
 
-    bool IsEditingLabel() const;
-    void InsertURL();
-    void EditSelectedURL();
+    void CreateMenus();
     void DeleteSelectedURL();
-    QTreeWidgetItem* SelectedURL() const;
-    QTreeWidgetItem* ItemOf(const std::string& url) const;
-    std::shared_ptr<UrlFileList> EntryOf(const QTreeWidgetItem* item) const;
-    void SyncURLItems();
-    void ShowURLState(QTreeWidgetItem* item, const UrlFileList& list);
-    void SetItemURL(QTreeWidgetItem* item, const std::string& url);
+    int SelectedRow() const;
+    std::shared_ptr<UrlFileList> SelectedEntry() const;
+    void ClearSelection();
+    void FitURLColumnSoon();
     void FitURLColumn();
     void ShowProgress();
     void ShowMessage(const QString& text);
-    std::int32_t InsideDivider(std::int32_t position) const;
     void DeliverCheckResults();
-
-    // Label editing of URLs: why a text cannot end an edit (empty when it can).
-    QString RefusalOf(const QPersistentModelIndex& index, const QString& text) const;
-    void URLs_EditRefused(const QPersistentModelIndex& index, const QString& text,
-                          const QString& why);
-    void URLs_EditEnded(const QPersistentModelIndex& index, const QString& text);
-    void URLs_EditAbandoned(const QPersistentModelIndex& index);
-    void DropInsertedItem();
 
     LiveObject live_{"MainForm"};
     std::function<void()> shutDown_;
     std::unique_ptr<PositionSaver> MainPositionSaver;
 
-    QTreeWidget* urls_;
-    QWidget* dividingLine_;
+    QTreeView* urls_;
+    UrlsModel* urlsModel_ = nullptr;
+    UrlEditor* urlEditor_ = nullptr;
+    DividingLine* dividingLine_;
     QTreeView* files_;
     FilesModel* filesModel_;
     QTimer* checkTimer_;
     QLabel* progress_;
-    QAction* mnuRefresh_;
-    QAction* mnuOptions_;
-    QAction* mnuHelp_;
-    QAction* mnuAbout_;
 
-    // The row made by Insert that has no URL yet, if any.
-    QTreeWidgetItem* insertedItem_ = nullptr;
     // The URL whose files the list shows, if any.
     std::optional<std::string> shownFilesURL_;
     // The last deleted URL, for one undo: where it stood and its data-file record.
@@ -166,15 +132,15 @@ private:
         std::string Record;
     };
     std::optional<Deleted> lastDeleted_;
-    std::int32_t dividerLeft_ = 2760;
     std::int64_t checkCounter_ = 0;
     std::string lastCheckedAt_;
+    bool fitPosted_ = false;
+    bool selectionRemoved_ = false;
     // Set from a worker thread: a delivery is already posted.
     std::atomic<bool> deliveryPosted_{false};
-    // The window's handlers on the watch list, dropped when it goes.
     Subscriptions subscriptions_;
     bool unloaded_ = false;
-    std::unique_ptr<DesktopPresence> desktop_;
+    DesktopPresence* desktop_ = nullptr;
 };
 
 } // namespace ornbrook

@@ -155,7 +155,8 @@ std::vector<double> InputLatencies(const std::string& programDir) {
         } stamp;
         stamp.clock.start();
         stamp.out = &latencies;
-        form.URLs()->installEventFilter(&stamp);
+        QWidget* urls = form.findChild<QWidget*>("URLs");
+        urls->installEventFilter(&stamp);
         form.myMainInterface->CheckFiles();
         QTimer poster;
         QObject::connect(&poster, &QTimer::timeout, [&] {
@@ -166,7 +167,7 @@ std::vector<double> InputLatencies(const std::string& programDir) {
             if (stamp.postedAt >= 0)
                 return;
             stamp.postedAt = stamp.clock.nsecsElapsed();
-            QApplication::postEvent(form.URLs(),
+            QApplication::postEvent(urls,
                                     new QKeyEvent(QEvent::KeyPress, Qt::Key_Down, Qt::NoModifier));
         });
         poster.start(7);

@@ -2,6 +2,7 @@
 // through a real session bus of our own (dbus-daemon, started here) to a small
 // notification service of our own that records what it receives.
 #include "ui/DesktopPresence.h"
+#include "ui/UrlsModel.h"
 
 #include "base/FileIO_Code.h"
 #include "model/MainInterface.h"
@@ -188,13 +189,14 @@ protected:
         Watch().CheckFiles();
         ASSERT_TRUE(WaitForChecks());
     }
-    DesktopPresence& Desktop() { return *form->Desktop(); }
+    DesktopPresence& Desktop() {
+        return *dynamic_cast<DesktopPresence*>(form->findChild<QObject*>("DesktopPresence"));
+    }
     bool TitleIs(const QString& title) {
         return QTest::qWaitFor([&] { return form->windowTitle() == title; }, 5000);
     }
     std::string SelectedURL() {
-        const QTreeWidgetItem* item = URLs().currentItem();
-        return item ? MainForm::ItemURL(item) : std::string();
+        return URLs().currentIndex().data(UrlsModel::UrlRole).toByteArray().toStdString();
     }
 
     RecordingService service;

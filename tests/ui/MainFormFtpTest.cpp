@@ -42,7 +42,7 @@ TEST_F(MainFormFtpTest, AddCheckAcknowledgeAndRenameAgainstAServer) {
 
     server.AddFile("pub/c.txt");
     server.Remove("pub/a.txt");
-    form->Menu("mnuRefresh")->trigger(); // acknowledges the changes
+    Menu("mnuRefresh")->trigger(); // acknowledges the changes
     EXPECT_EQ(URLRows(), QStringList({url("/pub/")}));
     Key(&URLs(), Qt::Key_Return);
     ASSERT_TRUE(WaitForChecks());
@@ -53,7 +53,7 @@ TEST_F(MainFormFtpTest, AddCheckAcknowledgeAndRenameAgainstAServer) {
     EXPECT_EQ(URLRows(), QStringList({url("/pub/") + ":b"}));
 
     // F2, from either list, to another directory: the same entry, checked and merged.
-    Key(form->Files(), Qt::Key_F2);
+    Key(&Files(), Qt::Key_F2);
     EndEdit(url("/other/"), Qt::Key_Return, true);
     ASSERT_TRUE(WaitForChecks());
     ASSERT_EQ(Watch().GetURLsCount(), 1);
@@ -91,7 +91,7 @@ TEST_F(MainFormFtpTest, InputIsHandledWhileAServerIsSlow) {
           Watched("ftp://127.0.0.1:1/gone/")});
     Key(&URLs(), Qt::Key_Return); // the first URL is selected at start
     ASSERT_TRUE(QTest::qWaitFor([&] { return URLRows()[0].endsWith(":g"); }));
-    EXPECT_EQ(form->StatusLine()->text(), "checking 1 of 1");
+    EXPECT_EQ(StatusLine()->text(), "checking 1 of 1");
 
     // While it waits: select, check, delete and refresh, each at once.
     Select(1);
@@ -101,7 +101,7 @@ TEST_F(MainFormFtpTest, InputIsHandledWhileAServerIsSlow) {
     Select(2);
     Key(&URLs(), Qt::Key_Delete);
     EXPECT_EQ(Watch().GetURLsCount(), 2);
-    form->Menu("mnuRefresh")->trigger();
+    Menu("mnuRefresh")->trigger();
     EXPECT_EQ(Watch().GetURL(2)->CountState(FileStateOld), 1);
     EXPECT_TRUE(Watch().GetURL(1)->IsChecking());
     EXPECT_EQ(URLRows()[0], QString::fromStdString(server.Url("/slow/")) + ":g");

@@ -19,7 +19,6 @@
 #include <QDir>
 #include <QGridLayout>
 #include <QLabel>
-#include <QTreeWidget>
 #include <cstdio>
 #include <utility>
 
@@ -122,7 +121,6 @@ int main(int argc, char** argv) {
         WriteLog("ready to show me");
         form.resize(640, 300);
         form.MoveDividingLine(4500);
-        form.URLs()->setCurrentItem(form.URLs()->topLevelItem(0));
         WriteLog("Start-Prozess ready");
         ok &= Save(form, out, "main-window.png");
 

@@ -3,6 +3,7 @@
 #include "base/FileIO_Code.h"
 #include "model/MainInterface.h"
 
+#include <QAbstractItemModelTester>
 #include <QCoreApplication>
 #include <QTreeView>
 
@@ -46,6 +47,10 @@ void MainFormFixture::Load(const std::vector<UrlRecord>& urls) {
     CreateMainInterface();
     form = std::make_unique<MainForm>([this] { ++shutDowns; });
     form->Form_Load();
+    // Every test of the window also checks that its URL rows keep the rules of
+    // a model while the watch list changes under them.
+    new QAbstractItemModelTester(URLs().model(),
+                                 QAbstractItemModelTester::FailureReportingMode::Fatal, form.get());
     form->show();
 }
 
@@ -60,14 +65,15 @@ bool MainFormFixture::WaitForChecks() {
 
 QStringList MainFormFixture::URLRows() {
     QStringList rows;
-    for (int r = 0; r < URLs().topLevelItemCount(); ++r)
-        rows << Look(Item(r)->text(0), Item(r)->font(0).bold(), Item(r)->foreground(0).color());
+    for (int r = 0; r < URLs().model()->rowCount(); ++r)
+        rows << Look(Item(r).data().toString(), Item(r).data(Qt::FontRole).value<QFont>().bold(),
+                     Item(r).data(Qt::ForegroundRole).value<QBrush>().color());
     return rows;
 }
 
 QStringList MainFormFixture::FileRows() {
     QStringList rows;
-    const QAbstractItemModel* model = form->Files()->model();
+    const QAbstractItemModel* model = Files().model();
     for (int r = 0; r < model->rowCount(); ++r) {
         const QModelIndex index = model->index(r, 0);
         rows << Look(index.data().toString(), index.data(Qt::FontRole).value<QFont>().bold(),

@@ -3,13 +3,18 @@
 #include "model/DataFileFormat.h"
 #include "model/MainInterface_Modul.h"
 #include "tests/support/TempProgramDir.h"
+#include "ui/DividingLine.h"
+#include "ui/FilesModel.h"
 #include "ui/MainForm.h"
 
+#include <QAction>
 #include <QColor>
+#include <QLabel>
 #include <QLineEdit>
 #include <QStringList>
 #include <QTest>
-#include <QTreeWidget>
+#include <QTimer>
+#include <QTreeView>
 #include <gtest/gtest.h>
 #include <memory>
 #include <string>
@@ -36,9 +41,18 @@ protected:
     void TearDown() override;
 
     MainInterface& Watch() { return *TheMainInterface; }
-    QTreeWidget& URLs() { return *form->URLs(); }
-    QTreeWidgetItem* Item(int row) { return URLs().topLevelItem(row); }
-    void Select(int row) { URLs().setCurrentItem(Item(row)); }
+    // The window's parts, found by their object names.
+    QTreeView& URLs() { return *form->findChild<QTreeView*>("URLs"); }
+    QTreeView& Files() { return *form->findChild<QTreeView*>("Files"); }
+    FilesModel* FilesList() { return dynamic_cast<FilesModel*>(Files().model()); }
+    DividingLine& Divider() { return *form->findChild<DividingLine*>("DividingLine"); }
+    QTimer* CheckTimer() { return form->findChild<QTimer*>("CheckTimer"); }
+    qint64 CheckCounter() { return CheckTimer()->property("Tag").toLongLong(); }
+    QLabel* StatusLine() { return form->findChild<QLabel*>("Progress"); }
+    QAction* Menu(const char* name) { return form->findChild<QAction*>(name); }
+    QModelIndex Item(int row) { return URLs().model()->index(row, 0); }
+    bool IsSelected(int row) { return URLs().selectionModel()->isRowSelected(row, {}); }
+    void Select(int row) { URLs().setCurrentIndex(Item(row)); }
     void Key(QWidget* target, Qt::Key key) { QTest::keyClick(target, key); }
     // Every row of each list, as Look writes it.
     QStringList URLRows();
