@@ -12,11 +12,14 @@
 #include <cstring>
 #include <deque>
 #include <mutex>
+#include <optional>
 
 #include <fcntl.h>
 #include <libssh/libssh.h>
 #include <libssh/sftp.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace ornbrook {
@@ -75,6 +78,22 @@ std::string MethodNames(int methods) {
     if (methods & SSH_AUTH_METHOD_HOSTBASED)
         names.emplace_back("hostbased");
     return names.empty() ? std::string("none") : Joined(names);
+}
+
+// A connection to the user's SSH agent ($SSH_AUTH_SOCK); -1 when there is none.
+int ConnectAgent() {
+    const char* path = std::getenv("SSH_AUTH_SOCK");
+    sockaddr_un address{};
+    if (!path || !*path || std::strlen(path) >= sizeof address.sun_path)
+        return -1;
+    address.sun_family = AF_UNIX;
+    std::strcpy(address.sun_path, path);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd >= 0 && ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0)
+        return fd;
+    if (fd >= 0)
+        ::close(fd);
+    return -1;
 }
 
 // The passphrase callback of a key import: asked means the key is encrypted.
@@ -261,13 +280,13 @@ SftpResult SftpSession::Connect(const SftpTarget& target) {
         ssh_options_set(ssh_, SSH_OPTIONS_FD, &fd) != SSH_OK)
         return Fail(step, ssh_get_error(ssh_), true);
 
-    Arm();
-    const int rc = ssh_connect(ssh_);
-    const auto end = watch_.Disarm();
+    int rc = SSH_ERROR;
+    SocketWatch::End end{};
+    const bool watched = Watched([&] { rc = ssh_connect(ssh_); }, end);
     // From here libssh holds the socket (it closes it itself on some errors);
     // Release lets it go through libssh, never twice.
     socket_ = -1;
-    if (rc != SSH_OK)
+    if (!watched || rc != SSH_OK)
         return Fail(step, end);
 
     const std::string server = (ipv6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
@@ -318,13 +337,13 @@ SftpResult SftpSession::TryKeys(std::vector<std::string>& tried, int& methods) {
         }
         if (std::find(tried.begin(), tried.end(), "publickey") == tried.end())
             tried.emplace_back("publickey");
-        Arm();
-        const int rc = ssh_userauth_publickey(ssh_, nullptr, key);
-        const auto end = watch_.Disarm();
+        int rc = SSH_AUTH_ERROR;
+        SocketWatch::End end{};
+        const bool watched = Watched([&] { rc = ssh_userauth_publickey(ssh_, nullptr, key); }, end);
         ssh_key_free(key);
-        if (rc == SSH_AUTH_SUCCESS)
+        if (watched && rc == SSH_AUTH_SUCCESS)
             return {true, {}, false};
-        if (rc == SSH_AUTH_ERROR)
+        if (!watched || rc == SSH_AUTH_ERROR)
             return Fail("could not connect", end);
         if (rc == SSH_AUTH_PARTIAL)
             methods = ssh_userauth_list(ssh_, nullptr);
@@ -337,27 +356,30 @@ SftpResult SftpSession::Authenticate(const std::string& user, const std::string&
     if (Stopped())
         return Fail(step, "stopped", true);
     // "none" first (RFC 4252 5.2): it tells which methods the server takes.
-    Arm();
-    int rc = ssh_userauth_none(ssh_, nullptr);
-    auto end = watch_.Disarm();
+    int rc = SSH_AUTH_ERROR;
+    SocketWatch::End end{};
+    if (!Watched([&] { rc = ssh_userauth_none(ssh_, nullptr); }, end) || rc == SSH_AUTH_ERROR)
+        return Fail(step, end);
     if (rc == SSH_AUTH_SUCCESS)
         return {true, {}, false};
-    if (rc == SSH_AUTH_ERROR)
-        return Fail(step, end);
     int methods = ssh_userauth_list(ssh_, nullptr);
     const int offered = methods;
     std::vector<std::string> tried;
 
-    const char* agent = std::getenv("SSH_AUTH_SOCK");
-    if ((methods & SSH_AUTH_METHOD_PUBLICKEY) && agent && *agent) {
+    // The agent's socket is ours to connect, so that the watch can cut it too: a
+    // libssh agent request waits without limit (an agent that asks its user to
+    // confirm each use may wait long).
+    const int agent = (methods & SSH_AUTH_METHOD_PUBLICKEY) ? ConnectAgent() : -1;
+    if (agent >= 0 && (!watch_.Also(agent) || ssh_set_agent_socket(ssh_, agent) != SSH_OK))
+        ::close(agent);
+    else if (agent >= 0) {
         tried.emplace_back("publickey");
-        Arm();
-        rc = ssh_userauth_agent(ssh_, nullptr);
-        end = watch_.Disarm();
+        // A cut ends the agent's wait and the connection with it.
+        if (!Watched([&] { rc = ssh_userauth_agent(ssh_, nullptr); }, end) ||
+            (rc == SSH_AUTH_ERROR && !ssh_is_connected(ssh_)))
+            return Fail(step, end);
         if (rc == SSH_AUTH_SUCCESS)
             return {true, {}, false};
-        if (rc == SSH_AUTH_ERROR && (end != SocketWatch::End::None || !ssh_is_connected(ssh_)))
-            return Fail(step, end);
         if (rc == SSH_AUTH_PARTIAL)
             methods = ssh_userauth_list(ssh_, nullptr);
     }
@@ -367,35 +389,33 @@ SftpResult SftpSession::Authenticate(const std::string& user, const std::string&
 
     if (!password.empty() && (methods & SSH_AUTH_METHOD_PASSWORD)) {
         tried.emplace_back("password");
-        Arm();
-        rc = ssh_userauth_password(ssh_, nullptr, password.c_str());
-        end = watch_.Disarm();
+        if (!Watched([&] { rc = ssh_userauth_password(ssh_, nullptr, password.c_str()); }, end) ||
+            rc == SSH_AUTH_ERROR)
+            return Fail(step, end);
         if (rc == SSH_AUTH_SUCCESS)
             return {true, {}, false};
-        if (rc == SSH_AUTH_ERROR)
-            return Fail(step, end);
     } else if (!password.empty() && (methods & SSH_AUTH_METHOD_INTERACTIVE)) {
         tried.emplace_back("keyboard-interactive");
-        Arm();
-        rc = ssh_userauth_kbdint(ssh_, nullptr, nullptr);
-        // A few rounds of prompts at most: a server that keeps asking wants
-        // more than a password (a one-time code) and gets no more answers.
-        for (int round = 0; rc == SSH_AUTH_INFO && round < 8; ++round) {
-            const int prompts = ssh_userauth_kbdint_getnprompts(ssh_);
-            for (int i = 0; i < prompts; ++i) {
-                char echo = 0;
-                ssh_userauth_kbdint_getprompt(ssh_, static_cast<unsigned>(i), &echo);
-                // A hidden answer is the password, a shown one the user's name.
-                ssh_userauth_kbdint_setanswer(ssh_, static_cast<unsigned>(i),
-                                              echo ? user.c_str() : password.c_str());
-            }
+        const auto answer = [&] {
             rc = ssh_userauth_kbdint(ssh_, nullptr, nullptr);
-        }
-        end = watch_.Disarm();
+            // A few rounds of prompts at most: a server that keeps asking wants
+            // more than a password (a one-time code) and gets no more answers.
+            for (int round = 0; rc == SSH_AUTH_INFO && round < 8; ++round) {
+                const int prompts = ssh_userauth_kbdint_getnprompts(ssh_);
+                for (int i = 0; i < prompts; ++i) {
+                    char echo = 0;
+                    ssh_userauth_kbdint_getprompt(ssh_, static_cast<unsigned>(i), &echo);
+                    // A hidden answer is the password, a shown one the user's name.
+                    ssh_userauth_kbdint_setanswer(ssh_, static_cast<unsigned>(i),
+                                                  echo ? user.c_str() : password.c_str());
+                }
+                rc = ssh_userauth_kbdint(ssh_, nullptr, nullptr);
+            }
+        };
+        if (!Watched(answer, end) || rc == SSH_AUTH_ERROR)
+            return Fail(step, end);
         if (rc == SSH_AUTH_SUCCESS)
             return {true, {}, false};
-        if (rc == SSH_AUTH_ERROR)
-            return Fail(step, end);
     }
 
     std::string reason = tried.empty()
@@ -409,15 +429,11 @@ SftpResult SftpSession::Authenticate(const std::string& user, const std::string&
 
 SftpResult SftpSession::StartSftp() {
     const std::string step = "could not connect";
-    Arm();
-    sftp_ = sftp_new(ssh_);
-    auto end = watch_.Disarm();
-    if (!sftp_)
+    SocketWatch::End end{};
+    if (!Watched([&] { sftp_ = sftp_new(ssh_); }, end) || !sftp_)
         return Fail(step, end);
-    Arm();
-    const int rc = sftp_init(sftp_);
-    end = watch_.Disarm();
-    if (rc != SSH_OK)
+    int rc = SSH_ERROR;
+    if (!Watched([&] { rc = sftp_init(sftp_); }, end) || rc != SSH_OK)
         return Fail(step, end);
     return {true, {}, false};
 }
@@ -429,22 +445,29 @@ SftpResult SftpSession::List(const std::string& path, std::vector<RemoteEntry>& 
     if (Stopped())
         return Fail("could not change dir", "stopped", true);
 
-    Arm();
-    sftp_dir dir = sftp_opendir(sftp_, SftpRemotePath(path).c_str());
-    auto end = watch_.Disarm();
-    if (!dir)
-        return Fail("could not change dir", end);
+    sftp_dir dir = nullptr;
+    SocketWatch::End end{};
+    const std::string remote = SftpRemotePath(path);
+    if (!Watched([&] { dir = sftp_opendir(sftp_, remote.c_str()); }, end) || !dir) {
+        const SftpResult r = Judge("could not change dir", end);
+        if (dir)
+            CloseHandle(dir);
+        if (r.Lost)
+            Release();
+        return r;
+    }
 
     std::vector<RemoteEntry> found;
     std::size_t bytes = 0;
     const std::size_t perEntry = sizeof(RemoteEntry);
     for (;;) {
-        Arm();
-        sftp_attributes a = sftp_readdir(sftp_, dir);
-        end = watch_.Disarm();
-        if (!a) {
-            if (sftp_dir_eof(dir))
+        sftp_attributes a = nullptr;
+        const bool watched = Watched([&] { a = sftp_readdir(sftp_, dir); }, end);
+        if (!watched || !a) {
+            if (watched && sftp_dir_eof(dir))
                 break;
+            if (a)
+                sftp_attributes_free(a);
             const SftpResult r = Judge("could not list dir", end);
             CloseHandle(dir);
             if (r.Lost)
@@ -482,51 +505,56 @@ SftpResult SftpSession::List(const std::string& path, std::vector<RemoteEntry>& 
 DownloadOutcome SftpSession::Download(const std::string& path, int fd, std::uint64_t offset,
                                       const DownloadProgress& progress,
                                       std::chrono::milliseconds idle) {
+    const std::string step = "could not download";
     DownloadOutcome outcome;
     outcome.Length = offset;
-    const auto fail = [&](const SftpResult& r) {
-        outcome.Message = r.Message;
+    const auto failed = [&](SftpResult r) {
+        outcome.Message = std::move(r.Message);
         return outcome;
     };
-    const std::string step = "could not download";
     if (!IsOpen())
-        return fail(Fail(step, "not connected", true));
+        return failed(Fail(step, "not connected", true));
     if (Stopped())
-        return fail(Fail(step, "stopped", true));
-    // Only the lack of bytes ends a download in time: large files take theirs.
-    const auto idleDeadline = [idle] { return Clock::now() + idle; };
-    // The watch's limit here is the idle one.
-    const auto failed = [&](SocketWatch::End end) {
+        return failed(Fail(step, "stopped", true));
+    // Only a lack of bytes ends a download in time: large files take theirs.
+    // The watch's limit is the idle one, not the check's.
+    const auto untilIdle = [idle] { return Clock::now() + idle; };
+    const auto judged = [&](SocketWatch::End end) {
         if (end == SocketWatch::End::TimedOut && !Stopped())
-            return Fail(step, "no data for " + LengthText(idle), true);
-        return Fail(step, end, false);
+            return SftpResult{false, step + ": no data for " + LengthText(idle), true};
+        return Judge(step, end, false);
     };
 
-    watch_.Arm(idleDeadline());
-    sftp_file file = sftp_open(sftp_, SftpRemotePath(path).c_str(), O_RDONLY, 0);
-    auto end = watch_.Disarm();
-    if (!file)
-        return fail(failed(end));
-    watch_.Arm(idleDeadline());
-    sftp_attributes a = sftp_fstat(file);
-    end = watch_.Disarm();
+    sftp_file file = nullptr;
+    SocketWatch::End end{};
+    const std::string remote = SftpRemotePath(path);
+    if (!Watched([&] { file = sftp_open(sftp_, remote.c_str(), O_RDONLY, 0); }, end, untilIdle()) ||
+        !file) {
+        const SftpResult r = judged(end);
+        if (file)
+            CloseHandle(file);
+        if (r.Lost)
+            Release();
+        return failed(r);
+    }
+    sftp_attributes a = nullptr;
+    Watched([&] { a = sftp_fstat(file); }, end, untilIdle());
     if (a) {
         if (a->flags & SSH_FILEXFER_ATTR_SIZE)
             outcome.RemoteSize = a->size;
         sftp_attributes_free(a);
     }
     if (outcome.RemoteSize && offset > *outcome.RemoteSize) {
-        sftp_close(file);
-        return fail(Fail(step, "the partial file is longer than the remote file", false));
+        CloseHandle(file);
+        return failed(Fail(step, "the partial file is longer than the remote file", false));
     }
 
     // Several reads in flight, as OpenSSH's sftp does: one request per round
     // trip would make a distant server slow. Replies are taken in order and
-    // written in order, so the local file only ever holds a whole prefix and
-    // its length is where a later download resumes.
+    // written in order, so the local file only ever holds a whole prefix and its
+    // length is where a later download resumes.
     struct Pending {
         std::uint32_t Id;
-        std::uint64_t Offset;
         std::uint32_t Length;
     };
     constexpr std::uint32_t Chunk = 32 * 1024;
@@ -535,44 +563,33 @@ DownloadOutcome SftpSession::Download(const std::string& path, int fd, std::uint
     std::vector<char> buffer(Chunk);
     std::uint64_t next = offset;
     bool atEnd = false;
-    // After a short read the replies in flight lie beyond a gap: they are
-    // taken and dropped, and reading starts again at the gap.
+    // After a short read the replies in flight lie beyond a gap: they are taken
+    // and dropped, and reading starts again at the gap.
     bool dropping = false;
-    std::string problem;
-    bool lost = false;
-    SocketWatch::End failedEnd = SocketWatch::End::None;
-    for (;;) {
-        if (Stopped()) {
-            problem = "stopped";
-            lost = true;
-            break;
-        }
+    std::optional<SftpResult> failure;
+    while (!failure) {
         while (!atEnd && !dropping && pending.size() < InFlight) {
             sftp_seek64(file, next);
             const int id = sftp_async_read_begin(file, Chunk);
             if (id < 0) {
-                problem = "request failed";
-                lost = true;
+                failure = Judge(step, SocketWatch::End::None, false);
                 break;
             }
-            pending.push_back({static_cast<std::uint32_t>(id), next, Chunk});
+            pending.push_back({static_cast<std::uint32_t>(id), Chunk});
             next += Chunk;
         }
-        if (lost || pending.empty())
+        if (failure || pending.empty())
             break;
         const Pending request = pending.front();
         pending.pop_front();
-        // Every reply is taken, also after the end: libssh would otherwise
-        // leave the rest in the channel for the next request to trip over.
+        int n = SSH_ERROR;
+        // Every reply is taken, also after the end: libssh would otherwise leave
+        // it in the channel for the next request to trip over.
         file->eof = 0;
-        watch_.Arm(idleDeadline());
-        const int n = sftp_async_read(file, buffer.data(), request.Length, request.Id);
-        end = watch_.Disarm();
-        if (n < 0) {
-            failedEnd = end;
-            lost = !(end == SocketWatch::End::None && ssh_is_connected(ssh_) &&
-                     ssh_get_error_code(ssh_) == SSH_REQUEST_DENIED);
-            problem = Judge(step, end, false).Message;
+        if (!Watched([&] { n = sftp_async_read(file, buffer.data(), request.Length, request.Id); },
+                     end, untilIdle()) ||
+            n < 0) {
+            failure = judged(end);
             break;
         }
         if (dropping || atEnd) {
@@ -583,29 +600,26 @@ DownloadOutcome SftpSession::Download(const std::string& path, int fd, std::uint
             continue;
         }
         if (n == 0) {
-            if (!file->eof) {
-                problem = "empty reply to a read";
-                lost = true;
-                break;
-            }
+            if (!file->eof)
+                failure = SftpResult{false, step + ": empty reply to a read", true};
             atEnd = true;
             continue;
         }
-        std::size_t done = 0;
-        while (done < static_cast<std::size_t>(n)) {
+        for (std::size_t done = 0; done < static_cast<std::size_t>(n);) {
             const ssize_t w = ::pwrite(fd, buffer.data() + done, static_cast<std::size_t>(n) - done,
-                                       static_cast<off_t>(outcome.Length + done));
+                                       static_cast<off_t>(outcome.Length));
             if (w < 0 && errno == EINTR)
                 continue;
             if (w <= 0) {
-                problem = "cannot write the local file: " + LowerCase(std::strerror(errno));
+                failure = SftpResult{
+                    false,
+                    step + ": cannot write the local file: " + LowerCase(std::strerror(errno)),
+                    false};
                 break;
             }
             done += static_cast<std::size_t>(w);
+            outcome.Length += static_cast<std::uint64_t>(w);
         }
-        outcome.Length += done;
-        if (!problem.empty())
-            break;
         if (progress)
             progress(outcome.Length);
         if (static_cast<std::uint32_t>(n) < request.Length) {
@@ -613,37 +627,68 @@ DownloadOutcome SftpSession::Download(const std::string& path, int fd, std::uint
             next = outcome.Length;
         }
     }
-    // Replies still in flight after a refusal are taken, so that the session
-    // is left clean for the next request.
-    while (!lost && !pending.empty()) {
+    // Replies still in flight are taken, so that the session is left clean for
+    // the next request.
+    while (!pending.empty() && !watch_.WasCut() && (!failure || !failure->Lost)) {
         file->eof = 0;
-        watch_.Arm(std::min(Clock::now() + timeouts_.Reply, idleDeadline()));
-        const int n =
-            sftp_async_read(file, buffer.data(), pending.front().Length, pending.front().Id);
-        end = watch_.Disarm();
+        int n = SSH_ERROR;
+        if (!Watched(
+                [&] {
+                    n = sftp_async_read(file, buffer.data(), pending.front().Length,
+                                        pending.front().Id);
+                },
+                end, untilIdle()) ||
+            (n < 0 && !ssh_is_connected(ssh_)))
+            break;
         pending.pop_front();
-        lost = n < 0 && (end != SocketWatch::End::None || !ssh_is_connected(ssh_));
     }
-    watch_.Arm(std::min(Clock::now() + timeouts_.Reply, idleDeadline()));
-    sftp_close(file);
-    watch_.Disarm();
-    if (failedEnd != SocketWatch::End::None)
-        return fail(failed(failedEnd));
-    if (!problem.empty()) {
-        if (lost)
+    CloseHandle(file);
+    if (failure) {
+        if (failure->Lost)
             Release();
-        outcome.Message = problem.rfind(step, 0) == 0 ? problem : step + ": " + problem;
-        return outcome;
+        return failed(*failure);
     }
     outcome.Ok = true;
     return outcome;
 }
 
 void SftpSession::CloseHandle(sftp_dir dir) {
-    Arm();
-    const int rc = sftp_closedir(dir);
-    const auto end = watch_.Disarm();
-    if (rc != SSH_OK && (end != SocketWatch::End::None || !ssh_is_connected(ssh_)))
+    bool called = false;
+    int rc = SSH_ERROR;
+    SocketWatch::End end{};
+    Watched(
+        [&] {
+            called = true;
+            rc = sftp_closedir(dir);
+        },
+        end);
+    if (!called) {
+        // After a cut no request may go out: without its handle, closing only
+        // frees what libssh holds.
+        ssh_string_free(dir->handle);
+        dir->handle = nullptr;
+        sftp_closedir(dir);
+    }
+    if (end != SocketWatch::End::None || (rc != SSH_OK && !ssh_is_connected(ssh_)))
+        Release();
+}
+
+void SftpSession::CloseHandle(sftp_file file) {
+    bool called = false;
+    int rc = SSH_ERROR;
+    SocketWatch::End end{};
+    Watched(
+        [&] {
+            called = true;
+            rc = sftp_close(file);
+        },
+        end);
+    if (!called) {
+        ssh_string_free(file->handle);
+        file->handle = nullptr;
+        sftp_close(file);
+    }
+    if (end != SocketWatch::End::None || (rc != SSH_OK && !ssh_is_connected(ssh_)))
         Release();
 }
 
@@ -653,8 +698,14 @@ void SftpSession::Close() {
 
 void SftpSession::Release() {
     if (ssh_) {
-        // A goodbye, briefly: the server may have stopped reading.
-        watch_.Arm(Clock::now() + std::min(timeouts_.Reply, std::chrono::milliseconds(2000)));
+        // A goodbye, briefly: the server may have stopped reading, or libssh
+        // may have let the socket go already, and then its own limit is all that
+        // ends a flush.
+        const long seconds = 0;
+        const long microseconds = 500'000;
+        ssh_options_set(ssh_, SSH_OPTIONS_TIMEOUT, &seconds);
+        ssh_options_set(ssh_, SSH_OPTIONS_TIMEOUT_USEC, &microseconds);
+        watch_.Arm(Clock::now() + std::chrono::seconds(2));
         if (sftp_)
             sftp_free(sftp_);
         sftp_ = nullptr;

@@ -15,6 +15,7 @@
 struct ssh_session_struct;
 struct sftp_session_struct;
 struct sftp_dir_struct;
+struct sftp_file_struct;
 
 namespace ornbrook {
 
@@ -136,8 +137,19 @@ private:
     std::chrono::steady_clock::time_point StepDeadline() const;
     int StopFd() const;
     bool Stopped() const;
-    // Arms the watch for one libssh call that may wait.
-    void Arm() { watch_.Arm(StepDeadline()); }
+    // Runs one libssh call that may wait, under the watch until `until`. No
+    // call runs once the watch has cut the connection. False when it was cut
+    // before or during the call; end says why.
+    template <typename Call>
+    bool Watched(Call&& call, SocketWatch::End& end, std::chrono::steady_clock::time_point until) {
+        if (watch_.Arm(until))
+            call();
+        end = watch_.Disarm();
+        return end == SocketWatch::End::None && !watch_.WasCut();
+    }
+    template <typename Call> bool Watched(Call&& call, SocketWatch::End& end) {
+        return Watched(call, end, StepDeadline());
+    }
     // Why a call failed: stopped, out of time, the step's limit, or the reason
     // libssh or the server gave.
     // Out of time only counts when bounded by the overall limit (a download is not).
@@ -145,7 +157,9 @@ private:
     // The result of a failed call; Fail also lets a lost connection go.
     SftpResult Judge(const std::string& step, SocketWatch::End end, bool bounded = true) const;
     SftpResult Fail(const std::string& step, SocketWatch::End end, bool bounded = true);
+    // Closes a remote handle; after a cut only frees it.
     void CloseHandle(sftp_dir_struct* dir);
+    void CloseHandle(sftp_file_struct* file);
     SftpResult Fail(const std::string& step, std::string reason, bool lost);
 
     LiveObject live_{"SftpSession"};

@@ -32,9 +32,8 @@ SocketWatch::~SocketWatch() {
 
 bool SocketWatch::Start(int socketFd, int stopFd) {
     Finish();
-    socket_ = ::fcntl(socketFd, F_DUPFD_CLOEXEC, 0);
     wake_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    if (socket_ < 0 || wake_ < 0) {
+    if (wake_ < 0 || !Also(socketFd)) {
         const int error = errno;
         Finish();
         errno = error;
@@ -53,6 +52,17 @@ bool SocketWatch::Start(int socketFd, int stopFd) {
     return true;
 }
 
+bool SocketWatch::Also(int socketFd) {
+    const int copy = ::fcntl(socketFd, F_DUPFD_CLOEXEC, 0);
+    if (copy < 0)
+        return false;
+    const std::lock_guard lock(mutex_);
+    sockets_.push_back(copy);
+    if (cut_)
+        ::shutdown(copy, SHUT_RDWR);
+    return true;
+}
+
 void SocketWatch::Finish() {
     if (thread_.joinable()) {
         {
@@ -62,11 +72,12 @@ void SocketWatch::Finish() {
         Wake();
         thread_.join();
     }
-    if (socket_ >= 0)
-        ::close(socket_);
+    for (const int fd : sockets_)
+        ::close(fd);
+    sockets_.clear();
     if (wake_ >= 0)
         ::close(wake_);
-    socket_ = wake_ = -1;
+    wake_ = -1;
     armed_ = false;
 }
 
@@ -81,25 +92,27 @@ void SocketWatch::SetStop(int stopFd) {
     Wake();
 }
 
-void SocketWatch::Arm(Clock::time_point until) {
+bool SocketWatch::Arm(Clock::time_point until) {
     bool wake = false;
     {
         const std::lock_guard lock(mutex_);
+        if (cut_ || sockets_.empty())
+            return false;
         armed_ = true;
-        end_ = End::None;
         until_ = until;
-        if (stopSeen_ && !cut_)
+        if (stopSeen_)
             CutLocked(End::Stopped);
         wake = until < sleepingUntil_;
     }
     if (wake)
         Wake();
+    return true;
 }
 
 SocketWatch::End SocketWatch::Disarm() {
     const std::lock_guard lock(mutex_);
     armed_ = false;
-    return end_;
+    return cut_ ? end_ : End::None;
 }
 
 bool SocketWatch::WasCut() const {
@@ -115,7 +128,8 @@ void SocketWatch::Wake() {
 }
 
 void SocketWatch::CutLocked(End why) {
-    ::shutdown(socket_, SHUT_RDWR);
+    for (const int fd : sockets_)
+        ::shutdown(fd, SHUT_RDWR);
     cut_ = true;
     end_ = why;
 }

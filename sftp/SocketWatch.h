@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 namespace ornbrook {
 
@@ -29,17 +30,22 @@ public:
     // whatever libssh does with its own) and the stop descriptor (-1 for none).
     // False with errno when the thread or descriptors could not be made.
     bool Start(int socketFd, int stopFd);
-    // Joins the thread and lets the socket go; Start may follow again.
+    // One more socket to shut down with the first (the SSH agent's); false
+    // with errno when it cannot be watched.
+    bool Also(int socketFd);
+    // Joins the thread and lets the sockets go; Start may follow again.
     void Finish();
     // The stop descriptor of the wait's owner for the waits that follow (a kept
     // session serves one check after another).
     void SetStop(int stopFd);
 
-    // A wait begins: it is cut at `until`, or at once when stopped.
-    void Arm(Clock::time_point until);
-    // The wait is over; how the watch ended it, if it did.
+    // A wait begins: it is cut at `until`, or at once when stopped. False when
+    // the sockets are cut already: no wait may begin on them (libssh would
+    // wait on a dead socket for as long as its own timeout says).
+    bool Arm(Clock::time_point until);
+    // The wait is over; how the watch ended the connection, if it did.
     End Disarm();
-    // The socket was shut down: the connection is unusable.
+    // The sockets were shut down: the connection is unusable.
     bool WasCut() const;
 
 private:
@@ -49,7 +55,7 @@ private:
 
     mutable std::mutex mutex_;
     std::thread thread_;
-    int socket_ = -1;
+    std::vector<int> sockets_;
     int wake_ = -1;
     int stop_ = -1;
     bool stopSeen_ = false;

@@ -22,6 +22,7 @@
 #include <spawn.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -286,7 +287,8 @@ TEST_F(SftpTest, AKeptLoginServesListingAfterListingAndOutlivesARefusal) {
 }
 
 TEST_F(SftpTest, AFolderThatFailsGivesAReasonAndNoListing) {
-    SftpTestServer server;
+    // Some key may log in, so that the server asks for keys and the agent is asked.
+    SftpTestServer server(NewKey("someone_else"));
     for (const char* dir : {"refused", "stall", "cut", "garbage"})
         server.AddDir(dir);
     for (int i = 0; i < 300; ++i)
@@ -336,6 +338,22 @@ TEST_F(SftpTest, AFolderThatFailsGivesAReasonAndNoListing) {
     const auto unanswered = ListSftpDirectory(mute, "/", 1500ms, nullptr);
     ::close(silent);
     EXPECT_EQ(unanswered.Message, "could not connect: timed out after 1500 ms");
+
+    // An agent that takes the request and never answers holds the login no
+    // longer either.
+    const std::string agentPath = home_ + "/mute-agent.sock";
+    const int muteAgent = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un agentAddress{};
+    agentAddress.sun_family = AF_UNIX;
+    agentPath.copy(agentAddress.sun_path, sizeof agentAddress.sun_path - 1);
+    ASSERT_EQ(::bind(muteAgent, reinterpret_cast<sockaddr*>(&agentAddress), sizeof agentAddress),
+              0);
+    ASSERT_EQ(::listen(muteAgent, 4), 0);
+    ::setenv("SSH_AUTH_SOCK", agentPath.c_str(), 1);
+    const auto agentless = ListSftpDirectory(Target(server), "/", 1500ms, nullptr);
+    ::unsetenv("SSH_AUTH_SOCK");
+    ::close(muteAgent);
+    EXPECT_EQ(agentless.Message, "could not connect: timed out after 1500 ms");
 
     // A stop from another thread ends the wait at once, whatever the limit.
     StopSignal stop;
