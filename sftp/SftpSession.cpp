@@ -143,6 +143,9 @@ SftpSession::~SftpSession() {
 
 void SftpSession::Rebind(SftpBounds bounds) {
     bounds_ = bounds;
+    // The next check's settings, as a fresh session would take them.
+    timeouts_ = CurrentFtpTimeouts();
+    limits_ = CurrentFtpLimits();
     watch_.SetStop(StopFd());
 }
 

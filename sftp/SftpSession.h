@@ -116,7 +116,8 @@ public:
                              const DownloadProgress& progress = {},
                              std::chrono::milliseconds idle = std::chrono::seconds(60));
 
-    // New bounds for the next check that uses this kept session.
+    // New bounds for the next check that uses this kept session, which also
+    // takes the timeouts and caps in force now.
     void Rebind(SftpBounds bounds);
     bool IsOpen() const;
     // Says goodbye within a short limit and lets the connection go.

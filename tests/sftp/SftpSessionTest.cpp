@@ -311,12 +311,19 @@ TEST_F(SftpTest, AFolderThatFailsGivesAReasonAndNoListing) {
         {"/stall", 1500ms, "could not change dir: timed out after 1500 ms"},
         {"/big", Limit, "could not list dir: listing beyond the caps"},
     };
+    // Each over a login kept from a check before, so that a short limit falls on
+    // the folder's own wait, never on the login.
+    KeptSftpLogin kept;
+    const auto warmUp = [&] {
+        ASSERT_TRUE(ListSftpDirectory(Target(server), "/", Limit, nullptr, &kept).Ok);
+    };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.Path);
+        warmUp();
         FtpLimits small = limits;
         small.ListingNames = 200;
         SetFtpLimits(small);
-        const auto outcome = ListSftpDirectory(Target(server), row.Path, row.Limit, nullptr);
+        const auto outcome = ListSftpDirectory(Target(server), row.Path, row.Limit, nullptr, &kept);
         SetFtpLimits(limits);
         EXPECT_FALSE(outcome.Ok);
         EXPECT_TRUE(outcome.Entries.empty());
@@ -356,12 +363,13 @@ TEST_F(SftpTest, AFolderThatFailsGivesAReasonAndNoListing) {
     EXPECT_EQ(agentless.Message, "could not connect: timed out after 1500 ms");
 
     // A stop from another thread ends the wait at once, whatever the limit.
+    warmUp();
     StopSignal stop;
     std::thread stopper([&stop] {
         std::this_thread::sleep_for(300ms);
         stop.Stop();
     });
-    const auto stopped = ListSftpDirectory(Target(server), "/stall", 10min, &stop);
+    const auto stopped = ListSftpDirectory(Target(server), "/stall", 10min, &stop, &kept);
     stopper.join();
     EXPECT_EQ(stopped.Message, "could not change dir: stopped");
 }
