@@ -327,7 +327,9 @@ SftpResult SftpSession::TryKeys(std::vector<std::string>& tried, int& methods) {
         if (!(methods & SSH_AUTH_METHOD_PUBLICKEY))
             break;
         const std::string file = dir + "/" + name;
-        if (::access(file.c_str(), F_OK) != 0)
+        struct stat st {};
+        // A regular file only: reading a FIFO put there would wait for ever.
+        if (::stat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
             continue;
         bool asked = false;
         ssh_key key = nullptr;
