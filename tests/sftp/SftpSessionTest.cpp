@@ -470,6 +470,14 @@ TEST_F(SftpTest, DownloadsWholeOrResumesAtThePartialFilesLength) {
     EXPECT_FALSE(longer.Ok);
     EXPECT_EQ(longer.Message,
               "could not download: the partial file is longer than the remote file");
+
+    // No overall limit, but one on silence.
+    server.AddFile("stall.bin", "never read");
+    const int stalled = ::open(local.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    const auto idle = DownloadSftpFile(Target(server), "/stall.bin", stalled, 0, {}, nullptr, 1s);
+    ::close(stalled);
+    EXPECT_EQ(idle.Message, "could not download: no data for 1 s");
+    EXPECT_EQ(idle.Length, 0u);
 }
 
 } // namespace
