@@ -1,0 +1,169 @@
+#include "sftp/HostKeyTrust.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <vector>
+
+#include <fcntl.h>
+#include <libssh/libssh.h>
+#include <unistd.h>
+
+namespace ornbrook {
+
+namespace {
+
+// The name ssh-keygen -l gives a key type, in brackets after the fingerprint.
+std::string KeyTypeName(ssh_key key) {
+    switch (ssh_key_type(key)) {
+    case SSH_KEYTYPE_ED25519:
+        return "ED25519";
+    case SSH_KEYTYPE_ECDSA:
+    case SSH_KEYTYPE_ECDSA_P256:
+    case SSH_KEYTYPE_ECDSA_P384:
+    case SSH_KEYTYPE_ECDSA_P521:
+        return "ECDSA";
+    case SSH_KEYTYPE_RSA:
+        return "RSA";
+    case SSH_KEYTYPE_DSS:
+        return "DSA";
+    case SSH_KEYTYPE_SK_ECDSA:
+        return "ECDSA-SK";
+    case SSH_KEYTYPE_SK_ED25519:
+        return "ED25519-SK";
+    default:
+        const char* name = ssh_key_type_to_char(ssh_key_type(key));
+        return name ? name : "unknown";
+    }
+}
+
+std::string Sha256Fingerprint(ssh_key key) {
+    unsigned char* hash = nullptr;
+    size_t length = 0;
+    if (ssh_get_publickey_hash(key, SSH_PUBLICKEY_HASH_SHA256, &hash, &length) != SSH_OK)
+        return {};
+    // libssh writes it as OpenSSH does: "SHA256:" and base64 without padding.
+    char* text = ssh_get_fingerprint_hash(SSH_PUBLICKEY_HASH_SHA256, hash, length);
+    ssh_clean_pubkey_hash(&hash);
+    std::string fingerprint = text ? text : "";
+    ssh_string_free_char(text);
+    return fingerprint;
+}
+
+// The host field of a known_hosts line: whose key it is.
+std::string HostField(const std::string& line) {
+    return line.substr(0, line.find_first_of(" \t"));
+}
+
+bool WriteAll(int fd, const std::string& bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+} // namespace
+
+std::string HostKeyProblem(const HostKeyFacts& facts) {
+    const std::string key = facts.KeyType + " " + facts.Fingerprint;
+    if (facts.Verdict == HostKeyVerdict::Changed)
+        return "host key changed: " + key + ", not the key in " + facts.OldKeyFile;
+    return "host key unknown: " + key;
+}
+
+bool StoreHostKeyTrust(const HostKeyFacts& facts, const std::string& trustFile,
+                       std::string& problem) {
+    const auto fail = [&problem](int error) {
+        problem = std::strerror(error);
+        return false;
+    };
+    const std::string host = HostField(facts.KnownHostsLine);
+    if (host.empty() || facts.KnownHostsLine.find('\n') != std::string::npos) {
+        problem = "no host key to trust";
+        return false;
+    }
+    // Lines that cannot be read cannot be kept: better no change than a loss.
+    if (::access(trustFile.c_str(), F_OK) == 0 && ::access(trustFile.c_str(), R_OK) != 0)
+        return fail(errno);
+    std::string text;
+    {
+        std::ifstream in(trustFile, std::ios::binary);
+        std::string line;
+        while (std::getline(in, line)) {
+            if (HostField(line) != host)
+                text += line + "\n";
+        }
+    }
+    text += facts.KnownHostsLine + "\n";
+
+    // A temporary file beside it, owner-only from the start (mkostemp), then
+    // renamed over the old one.
+    std::string temporary = trustFile + ".XXXXXX";
+    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+    if (fd < 0)
+        return fail(errno);
+    const bool written = WriteAll(fd, text) && ::fsync(fd) == 0;
+    int error = errno;
+    const bool closed = ::close(fd) == 0;
+    if (written && !closed)
+        error = errno;
+    if (!written || !closed || ::rename(temporary.c_str(), trustFile.c_str()) != 0) {
+        if (written && closed)
+            error = errno;
+        ::unlink(temporary.c_str());
+        return fail(error);
+    }
+    return true;
+}
+
+HostKeyFacts JudgeHostKey(ssh_session session, const std::string& server,
+                          const std::string& trustFile, const std::string& knownHostsFile) {
+    HostKeyFacts facts;
+    facts.Server = server;
+    ssh_key key = nullptr;
+    if (ssh_get_server_publickey(session, &key) != SSH_OK)
+        return facts;
+    facts.KeyType = KeyTypeName(key);
+    facts.Fingerprint = Sha256Fingerprint(key);
+    ssh_key_free(key);
+    char* line = nullptr;
+    if (ssh_session_export_known_hosts_entry(session, &line) == SSH_OK && line) {
+        facts.KnownHostsLine = line;
+        while (!facts.KnownHostsLine.empty() &&
+               (facts.KnownHostsLine.back() == '\n' || facts.KnownHostsLine.back() == '\r'))
+            facts.KnownHostsLine.pop_back();
+    }
+    ssh_string_free_char(line);
+
+    // One file at a time, so that a verdict can name its file. Set after the key
+    // exchange, the paths are taken as they stand.
+    for (const std::string* file : {&trustFile, &knownHostsFile}) {
+        if (file->empty() || ::access(file->c_str(), F_OK) != 0)
+            continue;
+        ssh_options_set(session, SSH_OPTIONS_KNOWNHOSTS, file->c_str());
+        ssh_options_set(session, SSH_OPTIONS_GLOBAL_KNOWNHOSTS, "/dev/null");
+        switch (ssh_session_is_known_server(session)) {
+        case SSH_KNOWN_HOSTS_OK:
+            facts.Verdict = HostKeyVerdict::Trusted;
+            return facts;
+        case SSH_KNOWN_HOSTS_CHANGED:
+        case SSH_KNOWN_HOSTS_OTHER:
+            facts.Verdict = HostKeyVerdict::Changed;
+            facts.OldKeyFile = *file;
+            return facts;
+        default:
+            // Unknown there, or the file could not be read: nothing trusted.
+            break;
+        }
+    }
+    facts.Verdict = HostKeyVerdict::Unknown;
+    return facts;
+}
+
+} // namespace ornbrook
