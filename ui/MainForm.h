@@ -95,6 +95,8 @@ public:
     FilesModel* FilesList() const { return filesModel_; }
     QWidget* DividingLine() const { return dividingLine_; }
     QTimer* CheckTimer() const { return checkTimer_; }
+    // Single-shot: saves merged results that a long check run holds back.
+    QTimer* SaveTimer() const { return saveTimer_; }
     QLabel* StatusLine() const { return progress_; }
     QAction* Menu(const char* name) const;
     // Title, tray and notifications; made by Form_Load.
@@ -131,6 +133,7 @@ private:
     void ShowMessage(const QString& text);
     std::int32_t InsideDivider(std::int32_t position) const;
     void DeliverCheckResults();
+    void ShowDamageNotice();
 
     // Label editing of URLs: why a text cannot end an edit (empty when it can).
     QString RefusalOf(const QPersistentModelIndex& index, const QString& text) const;
@@ -149,6 +152,7 @@ private:
     QTreeView* files_;
     FilesModel* filesModel_;
     QTimer* checkTimer_;
+    QTimer* saveTimer_;
     QLabel* progress_;
     QAction* mnuRefresh_;
     QAction* mnuOptions_;

@@ -2,6 +2,7 @@
 // the watch list's thread, and every conflict with what the user does meanwhile
 // settled without loss. The fault server delays or holds a URL by its path.
 #include "model/MainInterface.h"
+#include "model/MainInterface_Modul.h"
 #include "model/UrlFileList.h"
 
 #include "app/ProgramGlobals.h"
@@ -252,13 +253,16 @@ TEST_F(CheckEngine, ATickStartsOnlyURLsNotBeingChecked) {
 TEST_F(CheckEngine, ClosingStopsChecksAndKeepsWhatFinished) {
     PacedServer server({});
     {
-        MainInterface watchList;
+        CreateMainInterface();
+        MainInterface& watchList = *TheMainInterface;
         Record(watchList);
         watchList.AddURL(server.Url("/held/"));
         watchList.AddURL(server.Url("/quick/"));
         ASSERT_TRUE(
             DeliverUntil(watchList, [&] { return Ends().size() == 1 && server.Held() == 1; }));
-    } // the window closes: the watch list is cancelled and goes
+        // The window closes: what finished is saved, the watch list cancelled and gone.
+        DestroyMainInterface();
+    }
     // The server sees the connection go long before it would have answered.
     EXPECT_TRUE(Eventually([&] { return server.LeftEarly() == 1; }));
     MainInterface reloaded;
@@ -300,23 +304,20 @@ TEST_F(CheckEngine, URLsOfOneServerShareALoginWhileItLives) {
 }
 
 TEST_F(CheckEngine, AKeptLoginListsByPathAndStillTellsWhy) {
-    FaultFtpServer server({{"FEAT",
-                            [](Session& s, const std::string&) {
-                                s.Reply("211-x\r\n MLST type*;\r\n211 end");
-                            }},
-                           {"CWD",
-                            [](Session& s, const std::string& path) {
-                                s.Reply(path == "/missing/" ? "550 No such directory."
-                                                            : "250 ok");
-                            }},
-                           {"MLSD",
-                            [](Session& s, const std::string& path) {
-                                // By path only where the directory is a plain one.
-                                if (path == "/missing/" || path == "/odd/")
-                                    s.Reply("550 Cannot list that.");
-                                else
-                                    s.ServeListing({"type=file; f"});
-                            }}});
+    FaultFtpServer server(
+        {{"FEAT",
+          [](Session& s, const std::string&) { s.Reply("211-x\r\n MLST type*;\r\n211 end"); }},
+         {"CWD",
+          [](Session& s, const std::string& path) {
+              s.Reply(path == "/missing/" ? "550 No such directory." : "250 ok");
+          }},
+         {"MLSD", [](Session& s, const std::string& path) {
+              // By path only where the directory is a plain one.
+              if (path == "/missing/" || path == "/odd/")
+                  s.Reply("550 Cannot list that.");
+              else
+                  s.ServeListing({"type=file; f"});
+          }}});
     std::string file;
     for (const char* path : {"/a/", "/b/", "/missing/", "/odd/"})
         AppendFrame(file, server.Url(path), "", {FileEntry{}});

@@ -32,11 +32,7 @@ using MainFormTest = test::MainFormFixture;
 std::vector<UrlRecord> SavedWatchList() {
     std::vector<UrlRecord> saved;
     const std::string bytes = test::ReadBytes(MainInterface::DataFileName());
-    for (const auto frame : SplitFrames(bytes)) {
-        UrlRecord record;
-        DecodeRecordInto(frame, record);
-        saved.push_back(std::move(record));
-    }
+    ReadFrames(bytes, [&](UrlRecord& record) { saved.push_back(std::move(record)); });
     return saved;
 }
 
@@ -401,6 +397,30 @@ TEST(FilesModel, PassesTheModelTesterWhileRefilled) {
     EXPECT_EQ(model.rowCount(), 4);
     model.Clear();
     EXPECT_EQ(model.rowCount(), 0);
+}
+
+TEST_F(MainFormTest, ADamagedDataFileIsToldOfOnce) {
+    test::WriteBytes(MainInterface::DataFileName(), "not a watch list\n");
+    const auto open = [&] {
+        CreateMainInterface();
+        form = std::make_unique<MainForm>([] {});
+        form->Form_Load();
+        form->show();
+        QCoreApplication::processEvents();
+        return form->findChild<QMessageBox*>("DamagedDataMessage");
+    };
+    QMessageBox* box = open();
+    ASSERT_NE(box, nullptr);
+    EXPECT_TRUE(box->isVisible());
+    EXPECT_EQ(box->icon(), QMessageBox::Warning);
+    EXPECT_TRUE(box->text().startsWith("maindata.dat is damaged: nothing in it could be read"));
+    EXPECT_TRUE(box->text().contains(QString::fromStdString(dir.File("maindata.dat.damaged-"))));
+    EXPECT_EQ(URLs().topLevelItemCount(), 0);
+    box->accept();
+    form.reset();
+    DestroyMainInterface();
+    // The next start finds the copy it kept and says nothing.
+    EXPECT_EQ(open(), nullptr);
 }
 
 } // namespace
