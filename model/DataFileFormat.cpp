@@ -34,14 +34,6 @@ bool TakeWholeText(std::string_view data, std::size_t& p, std::string_view& text
     return true;
 }
 
-// C0 controls and DEL; a URL never holds them, garbage nearly always does.
-bool HasControlCharacters(std::string_view text) {
-    return std::any_of(text.begin(), text.end(), [](char c) {
-        const auto code = static_cast<unsigned char>(c);
-        return code < 0x20 || code == 0x7F;
-    });
-}
-
 // Walks the entries from p: how many check out before the first fault, and
 // whether there is one.
 std::size_t CountEntries(std::string_view data, std::size_t p, bool& faulty) {
@@ -72,6 +64,14 @@ std::size_t ReadFully(const ByteReader& read, char* into, std::size_t count) {
 }
 
 } // namespace
+
+bool IsStorableURL(std::string_view url) {
+    // A URL never holds them; garbage read as a URL nearly always does.
+    return std::none_of(url.begin(), url.end(), [](char c) {
+        const auto code = static_cast<unsigned char>(c);
+        return code < 0x20 || code == 0x7F;
+    });
+}
 
 std::size_t EntryBytes(std::string_view name) {
     return LengthBytes + name.size() + 1;
@@ -122,7 +122,7 @@ RecordCheck DecodeRecordInto(std::string_view data, UrlRecord& record) {
         record.Entries.emplace_back();
     std::size_t p = 0;
     std::string_view url, error;
-    if (!TakeWholeText(data, p, url) || HasControlCharacters(url))
+    if (!TakeWholeText(data, p, url) || !IsStorableURL(url))
         return RecordCheck::Unusable;
     record.URL = std::string(url);
     if (!TakeWholeText(data, p, error))

@@ -46,6 +46,11 @@ std::size_t AppendFrame(std::string& out, std::string_view url, std::string_view
 std::string EncodeRecord(std::string_view url, std::string_view error,
                          const std::vector<FileEntry>& entries);
 
+// Whether a URL can be kept: the data file's URLs hold no control characters
+// (C0 and DEL), so that garbage is told from a URL. Whoever takes a URL from the
+// user asks this before the watch list gets it.
+bool IsStorableURL(std::string_view url);
+
 // How much of a record checks out: its URL and error text complete and no
 // longer than the record, no control character in the URL, and entries that fill
 // the rest exactly, each with its whole name and a state of 0, 1 or 2. The form

@@ -5,6 +5,7 @@
 #include "ftp/DirectoryListing.h"
 #include "ftp/FtpModule.h"
 #include "model/CheckSettings.h"
+#include "model/DataFileFormat.h"
 #include "model/DataFileLoad.h"
 #include "model/MainInterface.h"
 #include "model/TrustedCertificates.h"
@@ -311,6 +312,8 @@ std::optional<CommandResult> AnswerWithoutWatchList(const std::vector<std::strin
                               : "unexpected argument " + MaskedURL(args[expected]));
     if (std::string(command->name) == "--help")
         return CommandResult{CommandDone, HeadlessUsage(), {}};
+    if (std::string(command->name) == "--add" && !IsStorableURL(args[1]))
+        return UsageError("a URL cannot hold control characters (tabs, line breaks)");
     if (std::string(command->name) == "--trust" &&
         TlsModeOf(ParseURL(args[1]).Scheme) == TlsMode::None)
         return UsageError("--trust needs an ftpes:// or ftps:// URL");

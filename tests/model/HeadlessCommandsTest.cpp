@@ -54,6 +54,7 @@ TEST(Headless, UsageErrorsChangeNothing) {
              {"--list", "extra"},
              {"--check", "-log2"},
              {"--refresh", "--list"},
+             {"--add", "ftp://h/a\tb/"},
              // Read by the command line before a window could get it.
              {"--add", "ftp://anna@a/", "--password-stdin"}}) {
         const auto [status, out, err] = Invoke(args);

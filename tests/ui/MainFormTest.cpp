@@ -137,6 +137,14 @@ TEST_F(MainFormTest, InsertAddsOnlyAUsableURL) {
     EndEdit("ftp://kept/", Qt::Key_Return, true);
     EXPECT_EQ(editorText(), "ftp://kept/");
     EXPECT_TRUE(form->statusBar()->currentMessage().contains("watched already"));
+    // So is one with a control character, pasted with it: it could not be kept.
+    QLineEdit* editor = test::OpenEditor(URLs().viewport());
+    ASSERT_NE(editor, nullptr);
+    editor->setText("ftp://h/a\tb/");
+    Key(editor, Qt::Key_Return);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(form->statusBar()->currentMessage().contains("control character"));
+    EXPECT_EQ(Watch().GetURLsCount(), 1);
 
     // A usable URL is added, selected and checked at once.
     EndEdit(QString::fromStdString(Unreachable), Qt::Key_Enter, true);
