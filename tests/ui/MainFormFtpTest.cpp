@@ -173,6 +173,10 @@ TEST_F(MainFormFtpTest, MergesWaitNoLongerThanTheSaveTimerAndAreSavedAtClose) {
     EXPECT_EQ(count.Saves(), 2);
     form->close();
     EXPECT_EQ(count.Saves(), 3);
+    // The slow check ends with the watch list, before its server goes.
+    form.reset();
+    DestroyMainInterface();
+    EXPECT_EQ(count.Saves(), 3);
     MainInterface saved;
     ASSERT_EQ(saved.GetURLsCount(), 3);
     EXPECT_EQ(saved.GetURL(3)->GetFileName(1), "one.txt");
