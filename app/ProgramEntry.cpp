@@ -120,8 +120,14 @@ bool TakeTurn(DataFileLock& lock, const std::function<bool()>& handOver) {
 
 // The command-line mode: handed to the running window, or carried out here on
 // the files when no window runs.
-int RunCommandLine(int& argc, char** argv, const std::vector<std::string>& args) {
+int RunCommandLine(int& argc, char** argv, std::vector<std::string> args) {
     InitConstants();
+    // Read here, before the command may go to a window, which has no standard input.
+    if (const auto refused = TakePasswordFromStdin(args, std::cin)) {
+        std::cout << refused->Out;
+        std::cerr << refused->Err;
+        return refused->Status;
+    }
     if (const auto answer = AnswerWithoutWatchList(args)) {
         std::cout << answer->Out;
         std::cerr << answer->Err;

@@ -41,4 +41,16 @@ void DeleteFileIfExists(const std::string& fileNameOrPattern);
 // True when a directory entry of that name exists and is not a directory.
 bool FileExists(const std::string& fileName);
 
+// A new file beside fileName for writing its next version, open for writing:
+// "fileName.PID.RANDOM.tmp", where RANDOM is 16 hex digits nobody can guess.
+// It is created new or not at all (never an existing file, never through a
+// link) and owner-only (0600) from the start. Returns the descriptor and sets
+// tempName; throws FileError.
+int CreateTemporaryFile(const std::string& fileName, std::string& tempName);
+
+// Removes the temporary files of fileName (as CreateTemporaryFile names them, or
+// "fileName.PID.tmp" as earlier versions did) whose process no longer runs: a
+// run killed during a save leaves one behind. Returns how many went.
+int RemoveStaleTemporaryFiles(const std::string& fileName);
+
 } // namespace ornbrook

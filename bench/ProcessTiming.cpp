@@ -7,6 +7,7 @@
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,7 +19,7 @@ namespace {
 
 // The exit status, or -1 when the program could not run or did not exit.
 int Spawn(std::vector<std::string> args, const std::string& output, const std::string& errors,
-          double& milliseconds) {
+          double& milliseconds, long* peakKilobytes = nullptr) {
     std::vector<char*> argv;
     for (auto& a : args)
         argv.push_back(a.data());
@@ -35,8 +36,11 @@ int Spawn(std::vector<std::string> args, const std::string& output, const std::s
     int status = 0;
     const int rc = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status))
+    rusage usage{};
+    if (rc != 0 || ::wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status))
         return -1;
+    if (peakKilobytes)
+        *peakKilobytes = usage.ru_maxrss;
     milliseconds =
         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     return WEXITSTATUS(status);
@@ -48,7 +52,7 @@ ProcessRun RunProcess(std::vector<std::string> args, const std::string& scratch,
                       int allowedStatus) {
     ProcessRun run;
     double ms = -1;
-    run.Status = Spawn(std::move(args), scratch + ".out", scratch + ".err", ms);
+    run.Status = Spawn(std::move(args), scratch + ".out", scratch + ".err", ms, &run.PeakKilobytes);
     run.Output = Slurp(scratch + ".out");
     run.Errors = Slurp(scratch + ".err");
     if (run.Status >= 0 && run.Status <= allowedStatus)

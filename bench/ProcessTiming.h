@@ -13,6 +13,8 @@ struct ProcessRun {
     int Status = -1;
     std::string Output;
     std::string Errors;
+    // The most memory the process held at once (its peak resident set), in KB.
+    long PeakKilobytes = 0;
 };
 
 // Runs the program with standard output and error into files beside scratch

@@ -3,6 +3,7 @@
 #include "model/FileEntry.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -45,13 +46,51 @@ std::size_t AppendFrame(std::string& out, std::string_view url, std::string_view
 std::string EncodeRecord(std::string_view url, std::string_view error,
                          const std::vector<FileEntry>& entries);
 
-// Reads a record as it stands: a record cut short yields shorter texts and a
-// missing state reads as 0; the loop over entries always advances and ends.
-// Entries are appended to record.Entries (which must hold slot 0).
-void DecodeRecordInto(std::string_view data, UrlRecord& record);
+// Whether a URL can be kept: the data file's URLs hold no control characters
+// (C0 and DEL), so that garbage is told from a URL. Whoever takes a URL from the
+// user asks this before the watch list gets it.
+bool IsStorableURL(std::string_view url);
 
-// The frames of a data file. A frame whose length runs past the end of the file
-// takes the bytes that remain; loading never reads or allocates beyond the file.
-std::vector<std::string_view> SplitFrames(std::string_view file);
+// How much of a record checks out: its URL and error text complete and no
+// longer than the record, no control character in the URL, and entries that fill
+// the rest exactly, each with its whole name and a state of 0, 1 or 2. The form
+// of a URL is not judged: whatever an earlier version stored and could check
+// stays.
+enum class RecordCheck {
+    Whole,
+    // The URL checks out and something after it does not: what precedes the
+    // fault is kept (an error text cut short reads as none), the entry at the
+    // fault and every one after it are dropped, never guessed.
+    Partial,
+    // Not even the URL checks out: nothing of the record is usable.
+    Unusable,
+};
+
+// Reads a record, checking it as it goes. Entries are appended to
+// record.Entries (slot 0 is added when missing), in one allocation.
+RecordCheck DecodeRecordInto(std::string_view data, UrlRecord& record);
+
+// What reading a data file found.
+struct FramesRead {
+    std::size_t Whole = 0;    // records that checked out
+    std::size_t Partial = 0;  // records of which only a part could be used
+    std::size_t Unusable = 0; // frames of which nothing could be used
+    // The file ended inside a frame or inside a frame length.
+    bool Cut = false;
+    bool Damaged() const { return Partial > 0 || Unusable > 0 || Cut; }
+    std::size_t Loaded() const { return Whole + Partial; }
+};
+
+// Fills into with up to count bytes of the file, front to back; 0 at its end.
+using ByteReader = std::function<std::size_t(char* into, std::size_t count)>;
+
+// Reads the frames of a data file one after another, holding one frame at a
+// time, and hands every record that is usable, whole or in part, to take. A
+// frame whose length runs past the end of the file is read as far as the file
+// goes and ends the file; memory grows with the bytes read, never with what a
+// length claims.
+FramesRead ReadFrames(const ByteReader& read, const std::function<void(UrlRecord&)>& take);
+// The same over bytes in memory.
+FramesRead ReadFrames(std::string_view file, const std::function<void(UrlRecord&)>& take);
 
 } // namespace ornbrook

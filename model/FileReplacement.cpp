@@ -1,26 +1,17 @@
 #include "model/FileReplacement.h"
 
 #include "base/FileIO_Code.h"
+#include "diag/Debug_Modul.h"
 
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace ornbrook {
 
-FileReplacement::FileReplacement(std::string fileName)
-    : fileName_(std::move(fileName)), temp_(fileName_ + "." + std::to_string(::getpid()) + ".tmp") {
-    // Owner-only from the first byte: the data file holds passwords.
-    fd_ = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd_ < 0)
-        throw FileError(temp_, std::string("cannot create: ") + std::strerror(errno));
-    // A file that is there keeps its mode: a save never widens (nor narrows)
-    // what its owner allowed.
-    struct stat existing {};
-    if (::stat(fileName_.c_str(), &existing) == 0)
-        ::fchmod(fd_, existing.st_mode & 07777);
+FileReplacement::FileReplacement(std::string fileName) : fileName_(std::move(fileName)) {
+    fd_ = CreateTemporaryFile(fileName_, temp_);
 }
 
 FileReplacement::~FileReplacement() {
@@ -28,6 +19,11 @@ FileReplacement::~FileReplacement() {
         ::close(fd_);
         ::unlink(temp_.c_str());
     }
+}
+
+std::string FileReplacement::ProzessName(const std::string& fileName) {
+    const auto slash = fileName.rfind('/');
+    return "replace " + (slash == std::string::npos ? fileName : fileName.substr(slash + 1));
 }
 
 void FileReplacement::Fail(const std::string& fileName, const char* action) {
@@ -55,10 +51,8 @@ void FileReplacement::Commit() {
         Fail(temp_, "cannot write");
     const int fd = fd_;
     fd_ = -1;
-    if (::close(fd) != 0) {
-        fd_ = -1;
+    if (::close(fd) != 0)
         Fail(temp_, "cannot write");
-    }
     if (::rename(temp_.c_str(), fileName_.c_str()) != 0)
         Fail(fileName_, "cannot replace");
     // The rename itself reaches the disk with the directory.
@@ -69,6 +63,9 @@ void FileReplacement::Commit() {
         ::fsync(dirFd);
         ::close(dirFd);
     }
+    RecordProzessRun(ProzessName(fileName_), std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                 std::chrono::steady_clock::now() - begun_)
+                                                 .count());
 }
 
 } // namespace ornbrook

@@ -5,12 +5,16 @@
 #include "ftp/DirectoryListing.h"
 #include "ftp/FtpModule.h"
 #include "model/CheckSettings.h"
+#include "model/DataFileFormat.h"
+#include "model/DataFileLoad.h"
 #include "model/MainInterface.h"
 #include "model/TrustedCertificates.h"
 #include "model/UrlFileList.h"
 
 #include <algorithm>
+#include <cctype>
 #include <exception>
+#include <istream>
 #include <ostream>
 #include <sstream>
 
@@ -36,9 +40,37 @@ const Command* Find(const std::string& name) {
     return nullptr;
 }
 
+constexpr const char* PasswordStdin = "--password-stdin";
+
+// One line of --list: the URL, its counts, and its error if it has one.
+std::string ListLine(const std::string& url, std::int32_t newCount, std::int32_t goneCount,
+                     std::int32_t oldCount, const std::string& error) {
+    std::string line = MaskedURL(url) + '\t' + std::to_string(newCount) + " new\t" +
+                       std::to_string(goneCount) + " gone\t" + std::to_string(oldCount) + " old";
+    if (!error.empty())
+        line += "\terror: " + error;
+    return line + '\n';
+}
+
+// --list of a command-line run: straight from the file, one record at a time,
+// so that listing a large watch list takes little more memory than one URL.
+CommandResult ListDataFile(std::string& notice) {
+    std::string out;
+    const DataFileLoad load =
+        LoadDataFile(MainInterface::DataFileName(), [&out](const UrlRecord& record) {
+            std::int32_t counts[3] = {0, 0, 0};
+            for (std::size_t k = 1; k < record.Entries.size(); ++k)
+                ++counts[record.Entries[k].State];
+            out += ListLine(record.URL, counts[FileStateNew], counts[FileStateGone],
+                            counts[FileStateOld], record.ErrorMsg);
+        });
+    notice = DamageNotice(load);
+    return {CommandDone, std::move(out), {}};
+}
+
 // One block: the URL, "ok" or its error, new names "+ ", gone names "- ", a blank line.
 void PrintBlock(std::ostream& out, const UrlFileList& list) {
-    out << list.URL() << '\n' << (list.IsError() ? list.GetErrorMsg() : "ok") << '\n';
+    out << MaskedURL(list.URL()) << '\n' << (list.IsError() ? list.GetErrorMsg() : "ok") << '\n';
     for (const std::int32_t state : {FileStateNew, FileStateGone}) {
         for (std::int32_t i = 1; i <= list.GetFilesCount(); ++i) {
             if (list.GetFileState(i) == state)
@@ -46,6 +78,42 @@ void PrintBlock(std::ostream& out, const UrlFileList& list) {
         }
     }
     out << '\n';
+}
+
+// Where url's user information ends: its last "@" before the host part ends
+// (the cuts of ParseURL); npos when there is none. start is where it begins.
+std::size_t UserInfoEnd(const std::string& url, std::size_t& start) {
+    start = 0;
+    if (const auto colon = url.find(':'); colon != std::string::npos) {
+        start = colon + 1;
+        if (url.compare(start, 2, "//") == 0)
+            start += 2;
+    }
+    const std::size_t hostEnd = std::min(url.find('/', start), url.size());
+    if (hostEnd == start)
+        return std::string::npos;
+    const auto at = url.rfind('@', hostEnd - 1);
+    return at == std::string::npos || at < start ? std::string::npos : at;
+}
+
+// A password as the URL carries it. The login ends at the last "@" and the
+// password begins after the first ":", so both stay as they are; what would end
+// the host part or be read as an escape ("/", "?", "#", "%"), blanks and control
+// characters (which a stored URL never holds) are percent-encoded.
+std::string EncodePassword(const std::string& password) {
+    static constexpr char Hex[] = "0123456789ABCDEF";
+    std::string encoded;
+    for (const char c : password) {
+        const auto code = static_cast<unsigned char>(c);
+        if (code <= 0x20 || code == 0x7F || c == '%' || c == '/' || c == '?' || c == '#') {
+            encoded += '%';
+            encoded += Hex[code >> 4];
+            encoded += Hex[code & 0xF];
+        } else {
+            encoded += c;
+        }
+    }
+    return encoded;
 }
 
 CommandResult UsageError(const std::string& problem) {
@@ -71,9 +139,13 @@ public:
             return Answer(CommandDone, {});
         }
         if (name_ == "--remove") {
-            if (watchList_.GetURLIndex(url_) == 0)
-                return Answer(CommandFailed, {}, "ornbrook: not in the watch list: " + url_ + "\n");
-            watchList_.RemoveURL(url_);
+            const std::vector<std::int32_t> fits = NamedURLs(watchList_, url_);
+            if (fits.empty())
+                return Answer(CommandFailed, {},
+                              "ornbrook: not in the watch list: " + MaskedURL(url_) + "\n");
+            if (fits.size() > 1)
+                return Answer(CommandUsage, {}, Ambiguous(url_, fits));
+            watchList_.RemoveURL(watchList_.GetURL(fits[0])->URL());
             watchList_.RaiseEvent_Change();
             return Answer(CommandDone, {});
         }
@@ -95,17 +167,22 @@ public:
 
 private:
     std::string List() const {
-        std::ostringstream out;
+        std::string out;
         for (std::int32_t i = 1; i <= watchList_.GetURLsCount(); ++i) {
             const auto list = watchList_.GetURL(i);
-            out << list->URL() << '\t' << list->CountState(FileStateNew) << " new\t"
-                << list->CountState(FileStateGone) << " gone\t" << list->CountState(FileStateOld)
-                << " old";
-            if (list->IsError())
-                out << "\terror: " << list->GetErrorMsg();
-            out << '\n';
+            out += ListLine(list->URL(), list->CountState(FileStateNew),
+                            list->CountState(FileStateGone), list->CountState(FileStateOld),
+                            list->GetErrorMsg());
         }
-        return out.str();
+        return out;
+    }
+
+    static std::string Ambiguous(const std::string& text, const std::vector<std::int32_t>& fits) {
+        std::string positions;
+        for (const std::int32_t i : fits)
+            positions += (positions.empty() ? "" : ", ") + std::to_string(i);
+        return "ornbrook: " + MaskedURL(text) + " fits the URLs at positions " + positions +
+               ": name one by its position (--remove " + std::to_string(fits[0]) + ")\n";
     }
 
     // Answers once every awaited URL's check has ended or the URL has gone.
@@ -152,12 +229,65 @@ private:
 
 } // namespace
 
+std::vector<std::int32_t> NamedURLs(const MainInterface& watchList, const std::string& text) {
+    if (const std::int32_t exact = watchList.GetURLIndex(text); exact != 0)
+        return {exact};
+    const std::int32_t count = watchList.GetURLsCount();
+    if (!text.empty() && text.size() <= 9 &&
+        std::all_of(text.begin(), text.end(), [](char c) { return std::isdigit(c) != 0; })) {
+        const std::int32_t position = std::stoi(text);
+        if (position >= 1 && position <= count)
+            return {position};
+        return {};
+    }
+    std::vector<std::int32_t> fits;
+    for (std::int32_t i = 1; i <= count; ++i) {
+        if (MaskedURL(watchList.GetURL(i)->URL()) == text)
+            fits.push_back(i);
+    }
+    return fits;
+}
+
+std::optional<CommandResult> TakePasswordFromStdin(std::vector<std::string>& args,
+                                                   std::istream& in) {
+    const auto it = std::find(args.begin(), args.end(), PasswordStdin);
+    if (it == args.end())
+        return std::nullopt;
+    if (args[0] != "--add")
+        return UsageError(std::string(PasswordStdin) + " goes with --add");
+    args.erase(it);
+    if (auto answer = AnswerWithoutWatchList(args))
+        return answer;
+    std::string& url = args[1];
+    std::size_t start = 0;
+    const std::size_t at = UserInfoEnd(url, start);
+    if (at == std::string::npos || at == start)
+        return UsageError(std::string(PasswordStdin) + " needs a URL with a user name, " +
+                          "ftp://user@host/path/");
+    if (url.substr(start, at - start).find(':') != std::string::npos)
+        return UsageError("the URL holds a password already: leave it out with " +
+                          std::string(PasswordStdin));
+    std::string password;
+    std::getline(in, password);
+    if (!password.empty() && password.back() == '\r')
+        password.pop_back();
+    if (password.empty())
+        return UsageError(std::string(PasswordStdin) +
+                          " found no password on the first line of standard input");
+    url.insert(at, ":" + EncodePassword(password));
+    return std::nullopt;
+}
+
 std::string HeadlessUsage() {
     return "usage: ornbrook [-log2] [-debugfile] [-prozessinfo]   start the window\n"
            "       ornbrook --list          list the watched URLs with their counts\n"
            "       ornbrook --check         check every URL once and print the changes\n"
            "       ornbrook --add URL       add a URL and check it\n"
-           "       ornbrook --remove URL    stop watching a URL\n"
+           "       ornbrook --add URL --password-stdin\n"
+           "                                the same with the password from the first line\n"
+           "                                of standard input (URL as ftp://user@host/path/)\n"
+           "       ornbrook --remove URL    stop watching a URL, named as typed, as --list\n"
+           "                                shows it, or by its position in the list\n"
            "       ornbrook --refresh       acknowledge all changes\n"
            "       ornbrook --trust URL     show the certificate of an ftpes:// or ftps://\n"
            "                                URL's server and trust it for that server\n"
@@ -174,9 +304,13 @@ std::optional<CommandResult> AnswerWithoutWatchList(const std::vector<std::strin
     if (args.size() < expected)
         return UsageError(std::string(command->name) + " needs a URL");
     if (args.size() > expected)
-        return UsageError("unexpected argument " + args[expected]);
+        return UsageError(args[expected] == PasswordStdin
+                              ? std::string(PasswordStdin) + " is read by the command line itself"
+                              : "unexpected argument " + MaskedURL(args[expected]));
     if (std::string(command->name) == "--help")
         return CommandResult{CommandDone, HeadlessUsage(), {}};
+    if (std::string(command->name) == "--add" && !IsStorableURL(args[1]))
+        return UsageError("a URL cannot hold control characters (tabs, line breaks)");
     if (std::string(command->name) == "--trust" &&
         TlsModeOf(ParseURL(args[1]).Scheme) == TlsMode::None)
         return UsageError("--trust needs an ftpes:// or ftps:// URL");
@@ -231,17 +365,27 @@ int RunHeadless(const std::vector<std::string>& args, std::ostream& out, std::os
     std::optional<CommandResult> result = AnswerWithoutWatchList(args);
     if (!result && WorksWithoutWatchList(args))
         result = TrustServerCertificate(args[1]);
+    std::string notice;
     try {
-        if (!result) {
+        if (!result && args[0] == "--list") {
+            result = ListDataFile(notice);
+        } else if (!result) {
             MainInterface watchList;
+            notice = watchList.TakeDamageNotice();
+            // One save for the whole run, at its end.
+            watchList.DeferSaves();
             watchList.SetChecksAtOnce(ReadChecksAtOnce());
             StartCommand(watchList, args, [&result](CommandResult r) { result = std::move(r); });
             watchList.WaitForChecks();
+            watchList.SaveIfChanged();
         }
     } catch (const std::exception& error) {
-        result =
-            CommandResult{CommandFileTrouble, {}, std::string("ornbrook: ") + error.what() + "\n"};
+        // What the checks found is still printed; the status says the file failed.
+        result = CommandResult{CommandFileTrouble, result ? result->Out : std::string(),
+                               std::string("ornbrook: ") + error.what() + "\n"};
     }
+    if (!notice.empty())
+        err << "ornbrook: " << notice << '\n';
     out << result->Out;
     err << result->Err;
     return result->Status;

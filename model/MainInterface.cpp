@@ -5,55 +5,17 @@
 #include "ftp/CheckPool.h"
 #include "ftp/FtpSettings.h"
 #include "model/DataFileFormat.h"
+#include "model/DataFileLoad.h"
 #include "model/FileReplacement.h"
 #include "model/TrustedCertificates.h"
 #include "model/UrlFileList.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <fcntl.h>
 #include <stdexcept>
 #include <sys/stat.h>
-#include <unistd.h>
+#include <utility>
 
 namespace ornbrook {
-
-namespace {
-
-[[noreturn]] void ThrowErrno(const std::string& fileName, const char* action) {
-    throw FileError(fileName, std::string(action) + ": " + std::strerror(errno));
-}
-
-std::string ReadWholeFile(const std::string& fileName) {
-    const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        ThrowErrno(fileName, "cannot open");
-    std::string bytes;
-    struct stat info {};
-    if (::fstat(fd, &info) == 0 && info.st_size > 0)
-        bytes.reserve(static_cast<std::size_t>(info.st_size));
-    char buffer[1 << 16];
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            const int error = errno;
-            ::close(fd);
-            errno = error;
-            ThrowErrno(fileName, "cannot read");
-        }
-        if (n == 0)
-            break;
-        bytes.append(buffer, static_cast<std::size_t>(n));
-    }
-    ::close(fd);
-    return bytes;
-}
-
-} // namespace
 
 MainInterface::MainInterface() : pool_(std::make_shared<CheckPool>()) {
     // Checks of this watch list trust what the user trusted beside its data file.
@@ -125,12 +87,17 @@ std::int32_t MainInterface::RestoreURL(std::int32_t index, std::string_view reco
 }
 
 void MainInterface::Refresh() {
+    // Each list asks for a save; the file is written once, for all of them.
+    ++saveHolds_;
     for (std::size_t i = 1; i < Lists.size(); ++i) {
         const bool changed = Lists[i]->IsChanged();
         Lists[i]->RefreshList();
         if (changed)
             EntryChanged.Raise(*Lists[i]);
     }
+    --saveHolds_;
+    if (unsaved_)
+        SaveData();
     RaiseEvent_Change();
 }
 
@@ -191,6 +158,10 @@ std::string MainInterface::CheckProgressText() const {
 }
 
 void MainInterface::SaveData() {
+    // Unsaved until written: a save that fails is tried again at the next save point.
+    unsaved_ = true;
+    if (saveHolds_ > 0)
+        return;
     // Frames go out in pieces through one buffer kept between saves, so a large
     // watch list needs neither a second copy of itself in memory nor fresh pages
     // for every save.
@@ -206,12 +177,35 @@ void MainInterface::SaveData() {
     }
     file.Write(saveBuffer_);
     file.Commit();
+    unsaved_ = false;
     NoteDataFile();
 }
 
-void MainInterface::SaveDataIfChanged(bool changed) {
-    if (changed || !DataFileIsOurs())
+void MainInterface::SaveIfChanged() {
+    if (!unsaved_ && DataFileIsOurs())
+        return;
+    const int holds = std::exchange(saveHolds_, 0);
+    try {
         SaveData();
+    } catch (...) {
+        saveHolds_ = holds;
+        throw;
+    }
+    saveHolds_ = holds;
+}
+
+void MainInterface::DeferSaves() {
+    ++saveHolds_;
+}
+
+void MainInterface::CheckResultMerged(bool changed) {
+    unsaved_ = unsaved_ || changed;
+    if (saveHolds_ == 0 && pool_->Outstanding() == 0)
+        SaveIfChanged();
+}
+
+std::string MainInterface::TakeDamageNotice() {
+    return std::exchange(damageNotice_, std::string());
 }
 
 namespace {
@@ -259,23 +253,16 @@ void MainInterface::RaiseEvent_CheckEnded(const UrlFileList& list) {
 
 void MainInterface::LoadData() {
     Clear();
-    // Created owner-only: the URLs it will hold carry passwords.
-    if (!FileExists(DataFileName())) {
-        const int fd =
-            ::open(DataFileName().c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-        if (fd < 0 && errno != EEXIST)
-            ThrowErrno(DataFileName(), "cannot create");
-        if (fd >= 0)
-            ::close(fd);
-    }
-    const std::string file = ReadWholeFile(DataFileName());
-    NoteDataFile();
-    for (const std::string_view frame : SplitFrames(file)) {
+    const DataFileLoad load = LoadDataFile(DataFileName(), [this](UrlRecord& record) {
         auto list = std::make_shared<UrlFileList>();
         Lists.push_back(list);
         list->SetParent(this);
-        list->SetBySavedData(frame, true);
-    }
+        list->SetByRecord(std::move(record));
+    });
+    NoteDataFile();
+    damageNotice_ = DamageNotice(load);
+    if (!damageNotice_.empty())
+        WriteLog(damageNotice_);
 }
 
 } // namespace ornbrook

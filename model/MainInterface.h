@@ -20,6 +20,14 @@ class UrlFileList;
 // maindata.dat when created and rewrites it after every change. URL indexes run
 // from 1 to GetURLsCount; URLs are compared exactly.
 //
+// Saves scale with changes: a command (add, remove, refresh, an edit) writes
+// the file once; the results of checks only mark the list unsaved and are
+// written together when no check is pending any more (the run has ended), or
+// when the owner calls SaveIfChanged earlier (a window does within seconds of a
+// merge, so that runs following each other cannot hold merges back, and at
+// close). A run that changes nothing writes nothing. A crash loses at most the
+// merges not yet written, which the next check finds again.
+//
 // Checks run in the background, several at once, in the watch list's own check
 // pool; their results are merged on the thread that owns the watch list, when it
 // calls DeliverCheckResults (an event loop does so when woken by the pool; a
@@ -52,11 +60,24 @@ public:
     void Clear();
     // Starts a check of every URL that has none pending, in list order.
     void CheckFiles();
-    // Rewrites maindata.dat; never leaves the user without one.
+    // Rewrites maindata.dat; never leaves the user without one. While saves are
+    // deferred it only marks the list unsaved.
     void SaveData();
-    // Rewrites maindata.dat when something changed, or when the file on disk is
-    // not the one this watch list last wrote or read (removed, replaced).
-    void SaveDataIfChanged(bool changed);
+    // The save point: rewrites maindata.dat when the list has changed since it
+    // was last written, or when the file on disk is not the one this watch list
+    // last wrote or read (removed, replaced); writes nothing otherwise.
+    void SaveIfChanged();
+    bool HasUnsavedChanges() const { return unsaved_; }
+    // From now on every save waits for the owner's SaveIfChanged: a command-line
+    // run writes the file once, at its end.
+    void DeferSaves();
+    // A check's result has been merged (changed: entries or message differ);
+    // called by the URL's UrlFileList. The results of a run are written
+    // together, once no check is pending.
+    void CheckResultMerged(bool changed);
+    // What the user must be told about the data file as it was loaded (it was
+    // damaged and has been kept aside); empty when all is well or it was taken.
+    std::string TakeDamageNotice();
     void RaiseEvent_Change();
     // Tells the listener that a URL's check has begun, so that it can show the
     // URL as being checked while the check runs.
@@ -103,6 +124,10 @@ private:
     // Slot 0 is always present and empty.
     std::vector<std::shared_ptr<UrlFileList>> Lists{nullptr};
     std::string saveBuffer_;
+    bool unsaved_ = false;
+    // Saves held back: by DeferSaves for good, by Refresh while it runs.
+    int saveHolds_ = 0;
+    std::string damageNotice_;
     // Identity of the data file as last written or read: device, inode, size, time.
     struct FileIdentity {
         unsigned long long Device = 0, Inode = 0, Size = 0;

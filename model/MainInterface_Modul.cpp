@@ -12,8 +12,10 @@ void CreateMainInterface() {
 
 void DestroyMainInterface() {
     if (TheMainInterface) {
-        // Results that have arrived are kept; checks still under way are stopped.
+        // Results that have arrived are kept and written with whatever else is
+        // unsaved; checks still under way are stopped.
         TheMainInterface->DeliverCheckResults();
+        TheMainInterface->SaveIfChanged();
         TheMainInterface->Cancel();
     }
     TheMainInterface.reset();

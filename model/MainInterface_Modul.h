@@ -11,8 +11,8 @@ extern std::shared_ptr<MainInterface> TheMainInterface;
 
 // Creates the watch list, which loads maindata.dat.
 void CreateMainInterface();
-// Merges the check results that have arrived, cancels the checks still under
-// way and lets go of the watch list.
+// Merges the check results that have arrived, writes what is unsaved, cancels
+// the checks still under way and lets go of the watch list.
 void DestroyMainInterface();
 
 } // namespace ornbrook

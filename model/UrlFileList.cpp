@@ -1,6 +1,7 @@
 #include "model/UrlFileList.h"
 
 #include "ftp/CheckPool.h"
+#include "ftp/FtpModule.h"
 #include "ftp/UrlFileListChecker.h"
 #include "model/DataFileFormat.h"
 #include "model/ListingMerge.h"
@@ -118,7 +119,7 @@ void UrlFileList::CheckEnded(bool changed) {
     lastChecked_ = static_cast<std::int64_t>(std::time(nullptr));
     if (!Parent)
         return;
-    Parent->SaveDataIfChanged(changed);
+    Parent->CheckResultMerged(changed);
     Parent->RaiseEvent_Change();
     Parent->RaiseEvent_Change();
     Parent->RaiseEvent_CheckEnded(*this);
@@ -198,7 +199,7 @@ std::string UrlFileList::GetDataToSave() const {
 void UrlFileList::AppendFrameTo(std::string& out) const {
     const std::size_t omitted = AppendFrame(out, url_, ErrorMsg, Entries);
     if (omitted > 0)
-        WriteLog("maindata.dat: " + std::to_string(omitted) + " entries of " + url_ +
+        WriteLog("maindata.dat: " + std::to_string(omitted) + " entries of " + MaskedURL(url_) +
                  " left out, the record is full");
 }
 
@@ -208,9 +209,15 @@ void UrlFileList::SetBySavedData(std::string_view Data, bool ClearMe) {
     UrlRecord record;
     record.Entries = std::move(Entries);
     DecodeRecordInto(Data, record);
+    SetByRecord(std::move(record));
+}
+
+void UrlFileList::SetByRecord(UrlRecord record) {
     url_ = std::move(record.URL);
     ErrorMsg = std::move(record.ErrorMsg);
     Entries = std::move(record.Entries);
+    if (Entries.empty())
+        Entries.emplace_back();
 }
 
 } // namespace ornbrook

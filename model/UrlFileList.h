@@ -3,6 +3,7 @@
 #include "base/Event.h"
 #include "diag/Debug_Modul.h"
 #include "ftp/CertificateFacts.h"
+#include "model/DataFileFormat.h"
 #include "model/FileEntry.h"
 #include "model/ListingMerge.h"
 
@@ -60,7 +61,11 @@ public:
     std::string GetDataToSave() const;
     // Appends this URL's frame of the data file to out (what SaveData writes).
     void AppendFrameTo(std::string& out) const;
+    // Reads a record as the data file holds it; only what checks out is taken
+    // (DecodeRecordInto): an entry cut short or with an unknown state is dropped.
     void SetBySavedData(std::string_view Data, bool ClearMe);
+    // Takes a record read already: URL, message and entries (slot 0 included).
+    void SetByRecord(UrlRecord record);
 
     // Merges a fresh listing into the entries, as a successful check does, and
     // sets the message to what the listing says: none for a complete one, that

@@ -6,6 +6,7 @@
 #include "base/Text_Code.h"
 #include "ftp/FtpModule.h"
 #include "model/CheckSettings.h"
+#include "model/DataFileFormat.h"
 #include "model/MainInterface.h"
 #include "model/MainInterface_Modul.h"
 #include "model/UrlFileList.h"
@@ -46,6 +47,8 @@ constexpr double ClientWidth = 6765;
 constexpr double ClientHeight = 4710;
 constexpr double ListHeight = 3375;
 constexpr int CheckTimerInterval = 1000;
+// The longest a merged result waits for its save while checks go on.
+constexpr int SaveDelayMilliseconds = 10000;
 
 // The check interval's default: five minutes, written with a leading blank.
 constexpr const char* DefaultInterval = " 300";
@@ -112,6 +115,15 @@ MainForm::MainForm(std::function<void()> shutDown) : shutDown_(std::move(shutDow
     checkTimer_->setInterval(CheckTimerInterval);
     checkTimer_->setProperty("Tag", QVariant::fromValue<qint64>(0));
     connect(checkTimer_, &QTimer::timeout, this, [this] { CheckTimer_Timer(); });
+
+    saveTimer_ = new QTimer(this);
+    saveTimer_->setObjectName("SaveTimer");
+    saveTimer_->setSingleShot(true);
+    saveTimer_->setInterval(SaveDelayMilliseconds);
+    connect(saveTimer_, &QTimer::timeout, this, [this] {
+        if (myMainInterface)
+            myMainInterface->SaveIfChanged();
+    });
 
     CreateMenus();
 
@@ -225,6 +237,24 @@ void MainForm::Form_Load() {
     FitURLColumn();
     myMainInterface_Change();
     checkTimer_->start();
+    ShowDamageNotice();
+}
+
+void MainForm::ShowDamageNotice() {
+    const std::string notice = myMainInterface->TakeDamageNotice();
+    if (notice.empty())
+        return;
+    // Told once, when the window is up; the box does not hold up the window.
+    QMetaObject::invokeMethod(
+        this,
+        [this, text = DisplayText(notice)] {
+            auto* box =
+                new QMessageBox(QMessageBox::Warning, "Ornbrook", text, QMessageBox::Ok, this);
+            box->setObjectName("DamagedDataMessage");
+            box->setAttribute(Qt::WA_DeleteOnClose);
+            box->open();
+        },
+        Qt::QueuedConnection);
 }
 
 void MainForm::DeliverCheckResults() {
@@ -316,6 +346,12 @@ void MainForm::myMainInterface_CheckBegins(const UrlFileList&) {
 }
 
 void MainForm::myMainInterface_CheckEnded(const UrlFileList&) {
+    // The watch list writes a run's results when it ends; while it goes on,
+    // what is merged waits no longer than the save timer.
+    if (!myMainInterface->HasUnsavedChanges())
+        saveTimer_->stop();
+    else if (!saveTimer_->isActive())
+        saveTimer_->start();
     ShowProgress();
 }
 
@@ -540,8 +576,11 @@ void MainForm::Form_Unload() {
         return;
     unloaded_ = true;
     checkTimer_->stop();
-    if (myMainInterface)
+    saveTimer_->stop();
+    if (myMainInterface) {
         myMainInterface->SetCheckWakeUp({});
+        myMainInterface->SaveIfChanged();
+    }
     if (MainPositionSaver) {
         MainPositionSaver->SavePosition();
         MainPositionSaver.reset();

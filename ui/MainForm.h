@@ -110,6 +110,7 @@ private:
     void ShowProgress();
     void ShowMessage(const QString& text);
     void DeliverCheckResults();
+    void ShowDamageNotice();
 
     LiveObject live_{"MainForm"};
     std::function<void()> shutDown_;
@@ -122,6 +123,7 @@ private:
     QTreeView* files_;
     FilesModel* filesModel_;
     QTimer* checkTimer_;
+    QTimer* saveTimer_;
     QLabel* progress_;
 
     // The URL whose files the list shows, if any.

@@ -17,7 +17,8 @@ namespace {
 
 using Outcome = std::pair<int, std::string>; // exit status, standard output
 
-Outcome Ornbrook(const std::string& exe, const QStringList& args) {
+Outcome Ornbrook(const std::string& exe, const QStringList& args, std::string* errors = nullptr,
+                 const std::string& input = {}) {
     QProcess process;
     auto env = QProcessEnvironment::systemEnvironment();
     // No display at all: the command-line mode must not need one.
@@ -25,9 +26,14 @@ Outcome Ornbrook(const std::string& exe, const QStringList& args) {
     env.remove("WAYLAND_DISPLAY");
     env.remove("QT_QPA_PLATFORM");
     process.setProcessEnvironment(env);
-    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    if (!errors)
+        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     process.start(QString::fromStdString(exe), args);
+    process.write(input.data(), static_cast<qint64>(input.size()));
+    process.closeWriteChannel();
     EXPECT_TRUE(process.waitForFinished(30000));
+    if (errors)
+        *errors = process.readAllStandardError().toStdString();
     return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
             process.readAllStandardOutput().toStdString()};
 }
@@ -70,4 +76,44 @@ TEST(HeadlessProgram, AddCheckRefreshListEndToEnd) {
     for (const char* name : {"Ornbrook.v0.1.startcounter", "MainForm.pos",
                              "MainForm_DividingLine.pos", "interval.dat", "log.txt"})
         EXPECT_FALSE(std::filesystem::exists(dir.File(name))) << name;
+}
+
+TEST(HeadlessProgram, PasswordsComeFromStandardInputAndAreNeverPrinted) {
+    PyFtpServer server;
+    server.AddFile("in/first.txt", "1");
+    TempProgramDir dir;
+    const std::string exe = dir.File("ornbrook");
+    std::filesystem::copy_file(ORNBROOK_EXE, exe);
+    const std::string host = "127.0.0.1:" + std::to_string(server.Port());
+    const std::string user = PyFtpServer::UserName;
+    const std::string masked = "ftp://" + user + ":***@" + host + "/in/";
+    std::string errors;
+    const auto run = [&](const QStringList& args, const std::string& input = {}) {
+        const Outcome outcome = Ornbrook(exe, args, &errors, input);
+        for (const std::string& secret : {std::string("s3cret"), std::string("wrong")}) {
+            EXPECT_EQ(outcome.second.find(secret), std::string::npos) << outcome.second;
+            EXPECT_EQ(errors.find(secret), std::string::npos) << errors;
+        }
+        return outcome;
+    };
+
+    // The password is read from the first line, never given as an argument.
+    const QString typed = QString::fromStdString("ftp://" + user + "@" + host + "/in/");
+    EXPECT_EQ(run({"--add", typed, "--password-stdin"}, PyFtpServer::Password + std::string("\n")),
+              Outcome(0, masked + "\nok\n+ first.txt\n\n"));
+    // A failed login, and the listing: masked all the same.
+    const Outcome failed =
+        run({"--add", QString::fromStdString(server.UserUrl("/in/", user, "wrong"))});
+    EXPECT_EQ(failed.first, 1);
+    EXPECT_EQ(failed.second.rfind(masked + "\ncould not connect: 530", 0), 0u) << failed.second;
+    EXPECT_EQ(run({"--check"}).first, 1);
+    const std::size_t line2 = masked.size() + 1;
+    const std::string error = failed.second.substr(line2, failed.second.find('\n', line2) - line2);
+    EXPECT_EQ(run({"--list"}).second, masked + "\t1 new\t0 gone\t0 old\n" + masked +
+                                          "\t0 new\t0 gone\t0 old\terror: " + error + "\n");
+    // Both show alike: the masked form names neither, a position does.
+    EXPECT_EQ(run({"--remove", QString::fromStdString(masked)}).first, 2);
+    EXPECT_NE(errors.find("positions 1, 2"), std::string::npos) << errors;
+    EXPECT_EQ(run({"--remove", "2"}).first, 0);
+    EXPECT_EQ(run({"--check"}), Outcome(0, masked + "\nok\n+ first.txt\n\n"));
 }

@@ -2,6 +2,7 @@
 // the watch list's thread, and every conflict with what the user does meanwhile
 // settled without loss. The fault server delays or holds a URL by its path.
 #include "model/MainInterface.h"
+#include "model/MainInterface_Modul.h"
 #include "model/UrlFileList.h"
 
 #include "base/ProgramGlobals.h"
@@ -253,13 +254,16 @@ TEST_F(CheckEngine, ATickStartsOnlyURLsNotBeingChecked) {
 TEST_F(CheckEngine, ClosingStopsChecksAndKeepsWhatFinished) {
     PacedServer server({});
     {
-        MainInterface watchList;
+        CreateMainInterface();
+        MainInterface& watchList = *TheMainInterface;
         Record(watchList);
         watchList.AddURL(server.Url("/held/"));
         watchList.AddURL(server.Url("/quick/"));
         ASSERT_TRUE(
             DeliverUntil(watchList, [&] { return Ends().size() == 1 && server.Held() == 1; }));
-    } // the window closes: the watch list is cancelled and goes
+        // The window closes: what finished is saved, the watch list cancelled and gone.
+        DestroyMainInterface();
+    }
     // The server sees the connection go long before it would have answered.
     EXPECT_TRUE(Eventually([&] { return server.LeftEarly() == 1; }));
     MainInterface reloaded;

@@ -8,6 +8,7 @@
 #include "model/UrlFileList.h"
 #include "tests/fixtures/FaultFtpServer.h"
 #include "tests/fixtures/PyFtpServer.h"
+#include "tests/support/SaveCount.h"
 #include "tests/ui/UiTestSupport.h"
 
 #include <QEvent>
@@ -113,6 +114,74 @@ TEST_F(MainFormFtpTest, InputIsHandledWhileAServerIsSlow) {
     DestroyMainInterface();
     EXPECT_TRUE(QTest::qWaitFor([&] { return leftEarly.load(); }, 4000));
     EXPECT_FALSE(answer);
+}
+
+TEST_F(MainFormFtpTest, ACheckRunIsSavedOnceAndOnlyWhenItChangedSomething) {
+    test::PyFtpServer server;
+    std::vector<UrlRecord> urls;
+    for (int i = 0; i < 20; ++i) {
+        const std::string folder = "d" + std::to_string(i);
+        server.AddFile(folder + "/a.txt");
+        urls.push_back(Watched(server.Url("/" + folder + "/")));
+    }
+    Load(urls);
+    // In list order: twenty results arrive one after another.
+    Watch().SetChecksAtOnce(1);
+    const test::SaveCount count;
+    for (const int saves : {1, 1}) {
+        Watch().CheckFiles();
+        ASSERT_TRUE(WaitForChecks());
+        EXPECT_EQ(count.Saves(), saves);
+        EXPECT_FALSE(form->findChild<QTimer*>("SaveTimer")->isActive());
+    }
+    EXPECT_EQ(Watch().GetURL(20)->CountState(FileStateNew), 1);
+    form->close();
+    EXPECT_EQ(count.Saves(), 1);
+}
+
+// A run that goes on holds its merges back no longer than the save timer, and
+// closing the window writes what is unsaved.
+TEST_F(MainFormFtpTest, MergesWaitNoLongerThanTheSaveTimerAndAreSavedAtClose) {
+    using Session = test::FaultFtpServer::Session;
+    test::FaultFtpServer server({{"CWD",
+                                  [&](Session& s, const std::string& path) {
+                                      if (path == "/slow/")
+                                          while (!s.ClientLeft(5))
+                                              ;
+                                      s.Reply("250 directory changed");
+                                  }}},
+                                {"one.txt"});
+    Load({Watched(server.Url("/slow/")), Watched(server.Url("/quick/"))});
+    const test::SaveCount count;
+    Watch().CheckFiles();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Watch().GetURL(2)->GetFilesCount() == 1; }));
+    EXPECT_EQ(count.Saves(), 0);
+    QTimer* timer = form->findChild<QTimer*>("SaveTimer");
+    EXPECT_TRUE(timer->isActive());
+    EXPECT_TRUE(timer->isSingleShot());
+    EXPECT_LE(timer->interval(), 10000);
+    // Its time comes (made to come now): the merge is written though the run goes on.
+    const int interval = timer->interval();
+    timer->start(0);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return count.Saves() == 1; }));
+    timer->setInterval(interval);
+    EXPECT_TRUE(Watch().GetURL(1)->IsChecking());
+    EXPECT_FALSE(Watch().HasUnsavedChanges());
+
+    // A URL added is saved at once (a command); its result waits, until the close.
+    Watch().AddURL(server.Url("/also/"));
+    EXPECT_EQ(count.Saves(), 2);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Watch().GetURL(3)->GetFilesCount() == 1; }));
+    EXPECT_EQ(count.Saves(), 2);
+    form->close();
+    EXPECT_EQ(count.Saves(), 3);
+    // The slow check ends with the watch list, before its server goes.
+    form.reset();
+    DestroyMainInterface();
+    EXPECT_EQ(count.Saves(), 3);
+    MainInterface saved;
+    ASSERT_EQ(saved.GetURLsCount(), 3);
+    EXPECT_EQ(saved.GetURL(3)->GetFileName(1), "one.txt");
 }
 
 } // namespace

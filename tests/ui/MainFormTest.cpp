@@ -32,11 +32,7 @@ using MainFormTest = test::MainFormFixture;
 std::vector<UrlRecord> SavedWatchList() {
     std::vector<UrlRecord> saved;
     const std::string bytes = test::ReadBytes(MainInterface::DataFileName());
-    for (const auto frame : SplitFrames(bytes)) {
-        UrlRecord record;
-        DecodeRecordInto(frame, record);
-        saved.push_back(std::move(record));
-    }
+    ReadFrames(bytes, [&](UrlRecord& record) { saved.push_back(std::move(record)); });
     return saved;
 }
 
@@ -142,6 +138,14 @@ TEST_F(MainFormTest, InsertAddsOnlyAUsableURL) {
     EndEdit("ftp://kept/", Qt::Key_Return, true);
     EXPECT_EQ(editorText(), "ftp://kept/");
     EXPECT_TRUE(form->statusBar()->currentMessage().contains("watched already"));
+    // So is one with a control character, pasted with it: it could not be kept.
+    QLineEdit* editor = test::OpenEditor(URLs().viewport());
+    ASSERT_NE(editor, nullptr);
+    editor->setText("ftp://h/a\tb/");
+    Key(editor, Qt::Key_Return);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(form->statusBar()->currentMessage().contains("control character"));
+    EXPECT_EQ(Watch().GetURLsCount(), 1);
 
     // A usable URL is added, selected and checked at once.
     EndEdit(QString::fromStdString(Unreachable), Qt::Key_Enter, true);
@@ -400,6 +404,30 @@ TEST(FilesModel, PassesTheModelTesterWhileRefilled) {
     EXPECT_EQ(model.rowCount(), 4);
     model.Clear();
     EXPECT_EQ(model.rowCount(), 0);
+}
+
+TEST_F(MainFormTest, ADamagedDataFileIsToldOfOnce) {
+    test::WriteBytes(MainInterface::DataFileName(), "not a watch list\n");
+    const auto open = [&] {
+        CreateMainInterface();
+        form = std::make_unique<MainForm>([] {});
+        form->Form_Load();
+        form->show();
+        QCoreApplication::processEvents();
+        return form->findChild<QMessageBox*>("DamagedDataMessage");
+    };
+    QMessageBox* box = open();
+    ASSERT_NE(box, nullptr);
+    EXPECT_TRUE(box->isVisible());
+    EXPECT_EQ(box->icon(), QMessageBox::Warning);
+    EXPECT_TRUE(box->text().startsWith("maindata.dat is damaged: nothing in it could be read"));
+    EXPECT_TRUE(box->text().contains(QString::fromStdString(dir.File("maindata.dat.damaged-"))));
+    EXPECT_EQ(URLs().model()->rowCount(), 0);
+    box->accept();
+    form.reset();
+    DestroyMainInterface();
+    // The next start finds the copy it kept and says nothing.
+    EXPECT_EQ(open(), nullptr);
 }
 
 } // namespace
