@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ftp/CertificateFacts.h"
+#include "ftp/DataTransfer.h"
 #include "ftp/FtpControl.h"
 #include "ftp/FtpModule.h"
 #include "ftp/FtpResult.h"
@@ -9,7 +10,6 @@
 #include "ftp/TcpSocket.h"
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -91,15 +91,6 @@ public:
     bool IsOpen() const { return control_ != nullptr; }
 
 private:
-    // Receive takes downloaded bytes (false stops the transfer); Produce fills
-    // upload bytes (0 at the end, negative on a read error).
-    struct DataStream {
-        std::function<bool(std::string_view)> Receive;
-        std::function<long(char*, std::size_t)> Produce;
-    };
-    // Why an active transfer gave way to a passive one.
-    enum class Fallback { None, Refused, NeverArrived };
-
     FtpResult Command(const std::string& line, FtpReply& reply);
     FtpResult ReadFinal(FtpReply& reply, Deadline deadline);
     FtpResult Lost(std::string reason);
@@ -116,13 +107,15 @@ private:
     FtpResult ListWith(const std::string& command, ListingForm form,
                        std::vector<std::string>& names);
     FtpResult ConfirmEmptyByLongListing(const FtpResult& refusal, std::vector<std::string>& names);
-    FtpResult Transfer(const std::string& command, char type, DataStream& stream);
-    FtpResult TransferActive(const std::string& command, DataStream& stream, Fallback& fallBack);
-    FtpResult TransferPassive(const std::string& command, DataStream& stream);
+    // Runs a transfer command over a data connection: active first, passive
+    // when the server cannot reach us.
+    FtpResult Transfer(const std::string& command, char type, ByteSink* sink, ByteSource* source);
+    FtpResult TransferActive(const std::string& command, ByteSink* sink, ByteSource* source,
+                             DataTransfer::Fallback& fallBack);
+    FtpResult TransferPassive(const std::string& command, ByteSink* sink, ByteSource* source);
     FtpResult EnterPassive(std::uint16_t& port);
-    FtpResult Exchange(TcpSocket listener, FtpStream data, DataStream& stream, Fallback* fallBack);
-    FtpResult SecureData(FtpStream& data);
-    FtpResult ConfirmDataCertificate(const FtpStream& data);
+    // What a data connection of this session needs of it.
+    DataLink Link() const;
     void RememberFacts() const;
 
     // A step's deadline, never beyond the overall one.
