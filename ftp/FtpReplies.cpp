@@ -109,6 +109,15 @@ bool SaysCut(const FtpReply& reply) {
     return reply.IsPositive() && LowerCase(reply.Text).find("truncat") != std::string::npos;
 }
 
+bool SaysFailed(const FtpReply& reply) {
+    // vsftpd: "226 Transfer done (but failed to open directory)."
+    return reply.IsPositive() && LowerCase(reply.Text).find("fail") != std::string::npos;
+}
+
+bool IsUnknownCommand(const FtpResult& refusal) {
+    return !refusal.Ok && refusal.Refused && (refusal.Code == 500 || refusal.Code == 502);
+}
+
 FtpResult Refusal(const FtpReply& reply) {
     return FtpResult::Fail(reply.Code, reply.Summary());
 }

@@ -36,6 +36,11 @@ void ReadFeatureReply(std::string_view text, ServerFacts& facts);
 bool AsksForTls(const FtpResult& refusal);
 // A positive reply to a listing that says the server cut it short.
 bool SaysCut(const FtpReply& reply);
+// A positive reply to a listing that says the listing failed all the same.
+bool SaysFailed(const FtpReply& reply);
+// A refused command that the server does not know or has not implemented (500,
+// 502: RFC 959 4.2), so that asking again is no use.
+bool IsUnknownCommand(const FtpResult& refusal);
 
 // A failure carrying the server's reply.
 FtpResult Refusal(const FtpReply& reply);

@@ -3,81 +3,17 @@
 #include "diag/Text_Code.h"
 #include "ftp/CertificateTrust.h"
 #include "ftp/FtpReplies.h"
+#include "ftp/ListingLines.h"
 #include "ftp/ListingParser.h"
+#include "ftp/LocalFiles.h"
 #include "ftp/StopSignal.h"
 #include "ftp/TlsContext.h"
 
 #include <algorithm>
-#include <cstdio>
-#include <fstream>
 
 #include <poll.h>
 
 namespace ornbrook {
-
-namespace {
-
-// A listing's bytes into its parser; full once a cap is exceeded.
-class ParserSink final : public ByteSink {
-public:
-    explicit ParserSink(ListingParser& parser) : parser_(parser) {}
-    bool Take(std::string_view bytes) override {
-        full_ = !parser_.Feed(bytes);
-        return !full_;
-    }
-    bool Full() const { return full_; }
-
-private:
-    ListingParser& parser_;
-    bool full_ = false;
-};
-
-// A download into a local file, opened at the first byte so that a refused
-// RETR leaves an existing file alone.
-class FileSink final : public ByteSink {
-public:
-    explicit FileSink(std::string fileName) : fileName_(std::move(fileName)) {}
-    bool Take(std::string_view bytes) override {
-        if (!opened_) {
-            out_.open(fileName_, std::ios::binary | std::ios::trunc);
-            opened_ = true;
-        }
-        out_.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        return out_.good();
-    }
-    // The transfer's outcome, once the file is complete (an empty one made
-    // now) or a partial one removed.
-    FtpResult Finish(FtpResult r) {
-        if (r.Ok && !opened_)
-            out_.open(fileName_, std::ios::binary | std::ios::trunc);
-        out_.close();
-        if (r.Ok && out_.fail())
-            r = FtpResult::Fail(0, "could not write the local file");
-        if (!r.Ok && opened_)
-            std::remove(fileName_.c_str());
-        return r;
-    }
-
-private:
-    std::string fileName_;
-    std::ofstream out_;
-    bool opened_ = false;
-};
-
-class FileSource final : public ByteSource {
-public:
-    explicit FileSource(const std::string& fileName) : in_(fileName, std::ios::binary) {}
-    bool IsOpen() const { return static_cast<bool>(in_); }
-    long Fill(char* buffer, std::size_t size) override {
-        in_.read(buffer, static_cast<std::streamsize>(size));
-        return in_.bad() ? -1 : static_cast<long>(in_.gcount());
-    }
-
-private:
-    std::ifstream in_;
-};
-
-} // namespace
 
 SessionBounds SessionBounds::For(std::chrono::milliseconds length, const StopSignal* stop) {
     return {SteadyClock::now() + length, length, stop};
@@ -395,73 +331,121 @@ FtpResult FtpSession::SetType(char type) {
 }
 
 FtpResult FtpSession::ListWith(const std::string& command, ListingForm form,
-                               std::vector<std::string>& names) {
+                               ParsedListing& parsed) {
     ListingParser parser(form, limits_);
-    ParserSink sink(parser);
-    FtpResult r = Transfer(command, 'A', &sink, nullptr);
-    if (sink.Full() || (r.Ok && !parser.Finish()))
+    FtpResult r = Transfer(command, 'A', &parser, nullptr);
+    if (parser.Full() || (r.Ok && !parser.Finish()))
         return FtpResult::Fail(0, "listing beyond the caps");
     if (!r.Ok)
         return r;
-    names = parser.TakeNames();
+    // vsftpd, for a directory it may enter but not read: "226 Transfer done
+    // (but failed to open directory)." after sending nothing.
+    if (const FtpReply reply{r.Code, r.Message}; SaysFailed(reply))
+        return Refusal(reply);
+    parsed = parser.TakeListing();
     return r;
 }
 
-FtpResult FtpSession::List(std::vector<std::string>& names) {
-    names.clear();
-    listingCut_ = false;
-    FtpResult r;
-    for (;;) {
-        if (facts_.MachineListing) {
-            r = ListWith("MLSD", ListingForm::Machine, names);
-            // A server that announced MLST but does not know MLSD. Any other refusal
-            // of MLSD is a failure: an empty directory lists normally there.
-            if (!r.Ok && r.Refused && (r.Code == 500 || r.Code == 502) && IsOpen()) {
-                facts_.MachineListing = false;
-                RememberFacts();
-                continue;
-            }
-        } else {
-            r = ListWith("NLST", ListingForm::Names, names);
-            if (!r.Ok && r.Refused && (r.Code == 450 || r.Code == 550) && IsOpen())
-                r = ConfirmEmptyByLongListing(r, names);
+FtpResult FtpSession::List(Listing& listing, bool confirmEmpty) {
+    listing = Listing{};
+    FtpResult r = ListByPreference(listing, confirmEmpty);
+    if (!r.Ok) {
+        listing = Listing{};
+        return r;
+    }
+    listing.Cut = SaysCut(FtpReply{r.Code, r.Message});
+    return r;
+}
+
+// MLSD where FEAT offers it, then NLST, then LIST. 500 and 502 say that a
+// command is unknown or not implemented (RFC 959 4.2): it is not asked again.
+FtpResult FtpSession::ListByPreference(Listing& listing, bool confirmEmpty) {
+    if (facts_.MachineListing) {
+        FtpResult r = ListByMachine(listing);
+        if (!IsUnknownCommand(r) || !IsOpen())
+            return r;
+        facts_.MachineListing = false;
+        RememberFacts();
+    }
+    if (!facts_.NoNameListing) {
+        FtpResult r = ListByNames(listing, confirmEmpty);
+        if (!IsUnknownCommand(r) || !IsOpen())
+            return r;
+        facts_.NoNameListing = true;
+        RememberFacts();
+    }
+    return ListByLong(listing);
+}
+
+// An empty MLSD stands: MLSD lists an empty directory as empty. Lines whose
+// facts may end at more than one "; " are named by NLST of the same directory.
+FtpResult FtpSession::ListByMachine(Listing& listing) {
+    ParsedListing parsed;
+    FtpResult r = ListWith("MLSD", ListingForm::Machine, parsed);
+    if (!r.Ok)
+        return r;
+    if (parsed.Unrecognised > 0)
+        return FtpResult::Fail(0, "malformed MLSD line");
+    if (!parsed.AmbiguousAt.empty()) {
+        ParsedListing names;
+        FtpResult n = FtpResult::Fail(0, "ambiguous MLSD line");
+        if (!facts_.NoNameListing)
+            n = ListWith("NLST", ListingForm::Names, names);
+        if (IsUnknownCommand(n) && IsOpen()) {
+            facts_.NoNameListing = true;
+            RememberFacts();
+        } else if (!n.Ok) {
+            return n;
         }
-        break;
+        if (!n.Ok || !NameAmbiguousLines(parsed.Entries, parsed.AmbiguousAt, parsed.AmbiguousLines,
+                                         Listing{names.Entries}.Names()))
+            return FtpResult::Fail(0, "ambiguous MLSD line");
     }
-    if (!r.Ok) {
-        names.clear();
-        return r;
-    }
-    listingCut_ = SaysCut(FtpReply{r.Code, r.Message});
+    listing.Entries = std::move(parsed.Entries);
     return r;
 }
 
-FtpResult FtpSession::ListAt(const std::string& path, std::vector<std::string>& names) {
-    names.clear();
-    listingCut_ = false;
-    if (!CanListAt())
-        return FtpResult::Fail(0, "no listing by path");
-    if (HasLineBreakOrNul(path))
-        return FtpResult::Fail(0, "line break in the path");
-    const FtpResult r = ListWith("MLSD " + path, ListingForm::Machine, names);
-    if (!r.Ok) {
-        names.clear();
+// An empty NLST, or the 450 or 550 with which old servers answer NLST of an
+// empty directory ("No files found", the codes that also refuse a listing), is
+// believed only when LIST shows no entry either.
+FtpResult FtpSession::ListByNames(Listing& listing, bool confirmEmpty) {
+    ParsedListing parsed;
+    const FtpResult r = ListWith("NLST", ListingForm::Names, parsed);
+    const bool mayBeEmpty = !r.Ok && r.Refused && (r.Code == 450 || r.Code == 550) && IsOpen();
+    if (!r.Ok && !mayBeEmpty)
+        return r;
+    if (r.Ok && (!parsed.Entries.empty() || !confirmEmpty)) {
+        listing.Entries = std::move(parsed.Entries);
         return r;
     }
-    listingCut_ = SaysCut(FtpReply{r.Code, r.Message});
-    return r;
+    ParsedListing other;
+    const FtpResult l = ListWith("LIST", ListingForm::Long, other);
+    const bool listsNothing = l.Ok && other.Entries.empty() && other.Unrecognised == 0;
+    if (mayBeEmpty)
+        return listsNothing ? l : r;
+    // Without LIST there is nothing to confirm by, and the empty NLST stands.
+    if (IsUnknownCommand(l) && IsOpen())
+        return r;
+    if (!l.Ok || listsNothing)
+        return l;
+    // LIST shows what NLST left out; its names are the server's own.
+    if (other.Unrecognised > 0)
+        return FtpResult::Fail(0, "unrecognised listing");
+    listing.Entries = std::move(other.Entries);
+    return l;
 }
 
-// Old servers answer NLST of an empty directory with 450 or 550 ("No files
-// found"), the same codes that refuse a listing. LIST tells the two apart: an
-// empty directory lists there without a single entry line.
-FtpResult FtpSession::ConfirmEmptyByLongListing(const FtpResult& refusal,
-                                                std::vector<std::string>& names) {
-    std::vector<std::string> entries;
-    const FtpResult r = ListWith("LIST", ListingForm::Long, entries);
-    if (!r.Ok || !entries.empty())
-        return refusal;
-    names.clear();
+// LIST is asked only where the server has no NLST, so a line of no known style
+// leaves no other way to a name: the check fails rather than guess one, and
+// an empty listing stands.
+FtpResult FtpSession::ListByLong(Listing& listing) {
+    ParsedListing parsed;
+    FtpResult r = ListWith("LIST", ListingForm::Long, parsed);
+    if (!r.Ok)
+        return r;
+    if (parsed.Unrecognised > 0)
+        return FtpResult::Fail(0, "unrecognised listing");
+    listing.Entries = std::move(parsed.Entries);
     return r;
 }
 

@@ -58,7 +58,6 @@ private:
     std::weak_ptr<CheckPool> pool_;
     std::uint64_t job_ = 0;
     std::string url_;
-    FtpURL parsedUrl_;
     // Slot 0 is always present and unused.
     std::vector<std::string> names_;
     bool confirmEmptyListing_ = false;

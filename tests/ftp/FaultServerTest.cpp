@@ -86,8 +86,15 @@ TEST_F(FaultServer, ChecksEndAsTheServerDeserves) {
     const Script mlsd = {
         {"FEAT", [](Session& s, auto&) { s.Reply("211-x\r\n MLST type*;\r\n211 end"); }}};
     const auto with = [](Script script, const Script& more) {
-        script.insert(more.begin(), more.end());
+        for (const auto& [verb, action] : more)
+            script[verb] = action;
         return script;
+    };
+    // A server that knows neither MLSD nor NLST.
+    const auto listOnly = [](std::vector<std::string> lines) {
+        return Script{
+            {"NLST", [](Session& s, auto&) { s.Reply("500 Command \"NLST\" not understood."); }},
+            {"LIST", [lines](Session& s, auto&) { s.ServeListing(lines); }}};
     };
     const struct {
         const char* name;
@@ -337,15 +344,74 @@ TEST_F(FaultServer, ChecksEndAsTheServerDeserves) {
            }},
           {"MLSD",
            [](Session& s, auto&) {
+               // Pure-FTPd puts the link target, spaces and all, into a fact.
                s.ServeListing({"type=cdir;perm=el; /", "type=pdir; ..",
                                "type=file;size=1;  two  spaces ", "Type=Dir;x=1; sub;dir",
-                               "type=file; " + std::string(1000, 'L'), "garbage-without-space"});
+                               "type=OS.unix=slink:a b;size=3;modify=20240101000000; link_to_ab",
+                               " no facts", "type=file; " + std::string(1000, 'L')});
            }}},
          std::nullopt,
-         {" two  spaces ", "sub;dir", std::string(1000, 'L')},
+         {" two  spaces ", "sub;dir", "link_to_ab", "no facts", std::string(1000, 'L')},
          "/",
          {"OPTS UTF8 ON", "MLSD"},
          {"NLST", "OPTS MLST"}},
+        {"a line without the shape of MLSD",
+         with(mlsd, {{"MLSD",
+                      [](Session& s, auto&) {
+                          s.ServeListing({"type=file; alpha", "garbage-without-space"});
+                      }}}),
+         "could not list dir: malformed MLSD line",
+         {}},
+        // Where do the facts end? NLST of the same directory says.
+        {"an MLSD line with \"; \" twice",
+         with(mlsd, {{"MLSD",
+                      [](Session& s, auto&) {
+                          s.ServeListing(
+                              {"type=OS.unix=slink:x; y;size=1; beta gamma", "type=file; alpha"});
+                      }}}),
+         std::nullopt,
+         {"beta gamma", "alpha"},
+         "/",
+         {"MLSD", "NLST"}},
+        {"an MLSD line with \"; \" twice and no NLST",
+         with(mlsd, {{"MLSD",
+                      [](Session& s, auto&) {
+                          s.ServeListing({"type=OS.unix=slink:x; y;size=1; beta gamma"});
+                      }},
+                     {"NLST", [](Session& s, auto&) { s.Reply("500 Unknown command."); }}}),
+         "could not list dir: ambiguous MLSD line",
+         {}},
+        // vsftpd on a directory it may enter but not read.
+        {"226 that says the listing failed",
+         {{"NLST",
+           [](Session& s, auto&) {
+               s.Reply("150 Here comes the directory listing.");
+               s.OpenData();
+               s.CloseData();
+               s.Reply("226 Transfer done (but failed to open directory).");
+           }}},
+         "could not list dir: 226 Transfer done (but failed to open directory).",
+         {},
+         "/",
+         {},
+         {"LIST"}},
+        {"LIST alone, Unix style",
+         listOnly({"total 3", "-rw-r--r--   1 ftp ftp   5 Jan  1 12:00 alpha",
+                   "drwxr-xr-x   2 0   0  4096 Mar  7  2023  lead space",
+                   "lrwxrwxrwx   1 ftp ftp   5 Jan  1 12:00 beta gamma -> alpha"}),
+         std::nullopt,
+         {"alpha", " lead space", "beta gamma"},
+         "/",
+         {"NLST", "LIST"}},
+        {"LIST alone, DOS style",
+         listOnly({"01-15-24  02:30PM       <DIR>          beta gamma",
+                   "01-15-24  02:30PM                 1234 alpha"}),
+         std::nullopt,
+         {"beta gamma", "alpha"}},
+        {"LIST alone, a line of no known style",
+         listOnly({"-rw-r--r--   1 ftp ftp   5 Jan  1 12:00 alpha", "alpha beta"}),
+         "could not list dir: unrecognised listing",
+         {}},
         {"too many names",
          {},
          "could not list dir: listing beyond the caps",
@@ -374,29 +440,82 @@ TEST_F(FaultServer, ChecksEndAsTheServerDeserves) {
     }
 }
 
-TEST_F(FaultServer, ConfirmsAnEmptyListingInTheSameSessionWhenAsked) {
+// An empty listing is believed only when another command lists nothing either;
+// with nothing to confirm it by, it stands.
+TEST_F(FaultServer, ConfirmsAnEmptyListingByAnotherCommandWhenAsked) {
+    const auto serve = [](std::vector<std::string> lines) {
+        return [lines](Session& s, auto&) { s.ServeListing(lines); };
+    };
+    const auto refuse = [](Session& s, auto&) { s.Reply("500 not understood"); };
+    const Script emptyNames = {{"NLST", serve({})}};
     const struct {
+        const char* name;
+        Script script;
         bool confirm;
-        bool secondHasNames;
+        std::optional<std::string> error;
         std::vector<std::string> names;
-        int listings;
+        std::vector<std::string> commands;
     } rows[] = {
-        {false, true, {}, 1},
-        {true, true, TwoNames, 2},
-        {true, false, {}, 2},
+        {"not asked", emptyNames, false, std::nullopt, {}, {"NLST"}},
+        {"LIST empty as well",
+         {{"NLST", serve({})}, {"LIST", serve({"total 0"})}},
+         true,
+         std::nullopt,
+         {},
+         {"NLST", "LIST"}},
+        {"LIST shows what NLST left out",
+         {{"NLST", serve({})},
+          {"LIST", serve({"-rw-r--r-- 1 a a 0 Jan 1 2024 alpha",
+                          "-rw-r--r-- 1 a a 0 Jan 1 2024 beta gamma"})}},
+         true,
+         std::nullopt,
+         TwoNames,
+         {"NLST", "LIST"}},
+        {"LIST of no known style",
+         {{"NLST", serve({})}, {"LIST", serve({"alpha"})}},
+         true,
+         "could not list dir: unrecognised listing",
+         {},
+         {"NLST", "LIST"}},
+        {"LIST refused",
+         {{"NLST", serve({})}, {"LIST", [](Session& s, auto&) { s.Reply("550 no"); }}},
+         true,
+         "could not list dir: 550 no",
+         {},
+         {"NLST", "LIST"}},
+        {"no LIST to ask",
+         {{"NLST", serve({})}, {"LIST", refuse}},
+         true,
+         std::nullopt,
+         {},
+         {"NLST", "LIST"}},
+        {"no NLST to ask",
+         {{"NLST", refuse}, {"LIST", serve({"total 0"})}},
+         true,
+         std::nullopt,
+         {},
+         {"NLST", "LIST"}},
+        {"MLSD lists an empty directory as empty",
+         {{"FEAT", [](Session& s, auto&) { s.Reply("211-x\r\n MLST type*;\r\n211 end"); }},
+          {"MLSD", serve({"type=cdir; /"})}},
+         true,
+         std::nullopt,
+         {},
+         {"MLSD"}},
     };
     for (const auto& row : rows) {
-        SCOPED_TRACE(testing::Message() << row.confirm << row.secondHasNames);
-        FaultFtpServer server({{"NLST", [&](Session& s, auto&) {
-                                    s.ServeListing(s.Count("NLST") == 2 && row.secondHasNames
-                                                       ? TwoNames
-                                                       : std::vector<std::string>{});
-                                }}});
+        SCOPED_TRACE(row.name);
+        ForgetServers();
+        FaultFtpServer server(row.script, TwoNames);
         const Outcome outcome = Check(server.Url(), row.confirm);
-        EXPECT_EQ(outcome.error, std::nullopt);
+        EXPECT_EQ(outcome.error, row.error);
         EXPECT_EQ(outcome.names, row.names);
-        const auto transcript = server.Transcript();
-        EXPECT_EQ(std::count(transcript.begin(), transcript.end(), "NLST"), row.listings);
+        std::vector<std::string> commands;
+        for (const auto& line : server.Transcript()) {
+            if (line == "MLSD" || line == "NLST" || line == "LIST")
+                commands.push_back(line);
+        }
+        EXPECT_EQ(commands, row.commands);
         EXPECT_EQ(server.Connections(), 1);
     }
 }

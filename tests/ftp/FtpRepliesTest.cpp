@@ -109,6 +109,19 @@ TEST(FtpReplies, WhatRefusalsAndListingRepliesSay) {
     EXPECT_TRUE(SaysCut(FtpReply{226, "Output truncated to 10000 matches"}));
     EXPECT_FALSE(SaysCut(FtpReply{226, "Transfer complete"}));
     EXPECT_FALSE(SaysCut(FtpReply{451, "truncated"}));
+    EXPECT_TRUE(SaysFailed(FtpReply{226, "Transfer done (but failed to open directory)."}));
+    EXPECT_TRUE(SaysFailed(FtpReply{250, "FAILED"}));
+    EXPECT_FALSE(SaysFailed(FtpReply{226, "Transfer complete"}));
+    EXPECT_FALSE(SaysFailed(FtpReply{550, "failed"}));
+    const auto refused = [](int code, bool beforeData) {
+        FtpResult r = FtpResult::Fail(code, "x");
+        r.Refused = beforeData;
+        return r;
+    };
+    EXPECT_TRUE(IsUnknownCommand(refused(500, true)));
+    EXPECT_TRUE(IsUnknownCommand(refused(502, true)));
+    EXPECT_FALSE(IsUnknownCommand(refused(502, false)));
+    EXPECT_FALSE(IsUnknownCommand(refused(550, true)));
 
     EXPECT_EQ(Seconds(120s), "120 s");
     EXPECT_EQ(Seconds(400ms), "400 ms");

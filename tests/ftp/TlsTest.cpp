@@ -40,7 +40,7 @@ struct Outcome {
 
 Outcome Check(const std::string& url) {
     ListingOutcome listed = ListDirectory(url, false, nullptr);
-    Outcome outcome{std::nullopt, std::move(listed.Names), std::move(listed.Certificate)};
+    Outcome outcome{std::nullopt, listed.Listed.Names(), std::move(listed.Certificate)};
     if (!listed.Ok)
         outcome.error = listed.Message;
     std::sort(outcome.names.begin(), outcome.names.end());
