@@ -440,6 +440,41 @@ TEST_F(FaultServer, ChecksEndAsTheServerDeserves) {
     }
 }
 
+// The URL as typed, raw or percent-encoded, and the lines the server receives.
+TEST_F(FaultServer, SendsTheURLsPiecesDecoded) {
+    const struct {
+        std::string userInfo;
+        std::string path;
+        std::vector<std::string> sent;
+        std::optional<std::string> error = std::nullopt;
+    } rows[] = {
+        {"", "/a%20b/", {"USER anonymous", "PASS ornbrook@example.com", "CWD /a b/"}},
+        {"bob:p@ss:w", "/in", {"USER bob", "PASS p@ss:w", "CWD /in"}},
+        {"b%40b:p%40ss%3Aw%2Frd%23%3F%25", "/x%2Fy", {"USER b@b", "PASS p@ss:w/rd#?%", "CWD /x/y"}},
+        {"bob:50%", "/100%/%zz", {"USER bob", "PASS 50%", "CWD /100%/%zz"}},
+        {"bob:pw",
+         "/in%0D%0ADELE%20x",
+         {"USER bob", "PASS pw"},
+         "could not change dir: line break in the path"},
+        {"bob%0D%0APASS%20x:pw", "/", {}, "could not connect: line break in the login"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.userInfo + row.path);
+        FaultFtpServer server({}, TwoNames);
+        const std::string url = "ftp://" + row.userInfo + (row.userInfo.empty() ? "" : "@") +
+                                "127.0.0.1:" + std::to_string(server.Port()) + row.path;
+        const Outcome outcome = Check(url);
+        EXPECT_EQ(outcome.error, row.error);
+        std::vector<std::string> sent;
+        for (const auto& line : server.Transcript()) {
+            if (line.rfind("USER", 0) == 0 || line.rfind("PASS", 0) == 0 ||
+                line.rfind("CWD", 0) == 0 || line.rfind("DELE", 0) == 0)
+                sent.push_back(line);
+        }
+        EXPECT_EQ(sent, row.sent);
+    }
+}
+
 // An empty listing is believed only when another command lists nothing either;
 // with nothing to confirm it by, it stands.
 TEST_F(FaultServer, ConfirmsAnEmptyListingByAnotherCommandWhenAsked) {
