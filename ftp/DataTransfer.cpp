@@ -176,6 +176,8 @@ DataTransfer::Step DataTransfer::Dispatch(const Readiness& ready) {
         const auto status = link_.Control.ReadAvailable();
         if (status == FtpControl::Status::Closed)
             return Lost("connection closed by the server");
+        if (status == FtpControl::Status::Reset)
+            return Lost("connection reset by the server");
         if (status == FtpControl::Status::Broken)
             return Lost("control connection broken");
         // Replies first: whether the data connection may end without
@@ -220,6 +222,8 @@ DataTransfer::Step DataTransfer::Handshake() {
 
 DataTransfer::Step DataTransfer::ReceiveSome() {
     const long got = data_.ReadSome(chunk_.data(), chunk_.size());
+    if (got == FtpStream::Reset)
+        return Lost("data connection reset by the server");
     if (got == FtpStream::Failed)
         return Lost("data connection broken");
     // Without close_notify the data may have been cut anywhere; only the

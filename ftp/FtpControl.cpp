@@ -115,6 +115,8 @@ FtpControl::Status FtpControl::ReadAvailable() {
     AckAtOnce(stream_.Fd());
     if (n == 0 || n == FtpStream::Cut)
         return Status::Closed;
+    if (n == FtpStream::Reset)
+        return Status::Reset;
     if (n == TcpSocket::Failed)
         return Status::Broken;
     if (n > 0)

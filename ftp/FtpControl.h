@@ -40,8 +40,9 @@ public:
     // that keeps answering "wait" beyond this is stuck, not busy.
     static constexpr int MaxPreliminaryReplies = 100;
 
-    // Stuck: more preliminary replies than MaxPreliminaryReplies.
-    enum class Status { Reply, NeedMore, Closed, Broken, Stuck };
+    // Reset: the server reset the connection. Stuck: more preliminary replies
+    // than MaxPreliminaryReplies.
+    enum class Status { Reply, NeedMore, Closed, Reset, Broken, Stuck };
 
     // Sends one command line; CR, LF or NUL inside it would smuggle in a second
     // command, so such a line is refused unsent.

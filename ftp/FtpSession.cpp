@@ -69,6 +69,8 @@ FtpResult FtpSession::ReadFinal(FtpReply& reply, Deadline deadline) {
         return Lost("no reply in " + Seconds(timeouts_.Reply));
     case FtpControl::Status::Closed:
         return Lost("connection closed by the server");
+    case FtpControl::Status::Reset:
+        return Lost("connection reset by the server");
     case FtpControl::Status::Broken:
         return Lost("malformed reply");
     case FtpControl::Status::Stuck:
@@ -173,8 +175,13 @@ FtpResult FtpSession::Greet(bool judgeCertificate) {
             return r;
     }
     FtpReply greeting;
-    if (auto r = ReadFinal(greeting, StepDeadline(timeouts_.Reply)); !r.Ok)
+    if (auto r = ReadFinal(greeting, StepDeadline(timeouts_.Reply)); !r.Ok) {
+        // No reply at all, or bytes that are none: a server of implicit TLS
+        // waits for our handshake, or answers with a TLS record.
+        if (tlsMode_ == TlsMode::None && greeting.Code == 0 && r.Message != "stopped")
+            r.Message += " (this may be an ftps:// server)";
         return r;
+    }
     if (!greeting.IsPositive())
         return Lost(greeting.Summary());
     if (tlsMode_ != TlsMode::Explicit)

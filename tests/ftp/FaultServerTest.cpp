@@ -83,6 +83,7 @@ TEST_F(FaultServer, ChecksEndAsTheServerDeserves) {
     const std::string endless(1 << 20, 'x');
     FtpLimits tight;
     tight.ListingNames = 1;
+    const std::string ftpsHint = " (this may be an ftps:// server)";
     const Script mlsd = {
         {"FEAT", [](Session& s, auto&) { s.Reply("211-x\r\n MLST type*;\r\n211 end"); }}};
     const auto with = [](Script script, const Script& more) {
@@ -132,17 +133,26 @@ TEST_F(FaultServer, ChecksEndAsTheServerDeserves) {
            }}},
          std::nullopt,
          TwoNames},
+        // No greeting, or bytes that are none: perhaps TLS was expected.
         {"endless reply line",
          {{"", [&](Session& s, auto&) { s.Send("220 " + endless); }}},
-         "could not connect: malformed reply",
+         "could not connect: malformed reply" + ftpsHint,
          {}},
         {"NUL in a reply",
          {{"", [](Session& s, auto&) { s.Send(std::string("220 a\0b\r\n", 9)); }}},
-         "could not connect: malformed reply",
+         "could not connect: malformed reply" + ftpsHint,
          {}},
         {"silent server",
          {{"", [](Session& s, auto&) { s.GoSilent(); }}},
-         "could not connect: no reply in 400 ms",
+         "could not connect: no reply in 400 ms" + ftpsHint,
+         {}},
+        {"a TLS alert for a greeting",
+         {{"",
+           [](Session& s, auto&) {
+               s.Send(std::string("\x15\x03\x03\x00\x02\x02\x46", 7));
+               s.CloseControl();
+           }}},
+         "could not connect: connection closed by the server" + ftpsHint,
          {}},
         {"busy server, multi-line refusal cut to one line",
          {{"", [](Session& s, auto&) { s.Reply("421-Too many users\r\n421 \x1b[1mtry\tlater"); }}},
@@ -238,7 +248,17 @@ TEST_F(FaultServer, ChecksEndAsTheServerDeserves) {
                StartListing(s, "alpha\r\nbet");
                s.ResetData();
            }}},
-         "could not list dir: data connection broken",
+         "could not list dir: data connection reset by the server",
+         {}},
+        {"control connection reset mid-reply",
+         {{"NLST",
+           [](Session& s, auto&) {
+               StartListing(s, "alpha\r\n");
+               s.CloseData();
+               s.Send("226-Transfer");
+               s.ResetControl();
+           }}},
+         "could not list dir: connection reset by the server",
          {}},
         {"control lost mid-listing",
          {{"NLST",
