@@ -82,6 +82,11 @@ TEST(Headless, FailuresGiveTheirOwnStatus) {
         EXPECT_EQ(std::get<0>(outcome), 1) << args[0];
         EXPECT_EQ(std::get<1>(outcome), failed) << args[0];
     }
+    // Added again, a URL is checked again: never its stale result.
+    std::string stale;
+    AppendFrame(stale, "ftp:///nohost", "could not connect: long ago", {FileEntry{}});
+    WriteBytes(dir.File("maindata.dat"), stale);
+    EXPECT_EQ(Invoke({"--add", "ftp:///nohost"}), Outcome(1, failed, ""));
 
     // A data file that cannot be read is reported by name.
     std::filesystem::remove(dir.File("maindata.dat"));
