@@ -335,6 +335,31 @@ TEST_F(CheckEngine, AKeptLoginChangesDirectoryAsAFreshOneDoes) {
     EXPECT_EQ(std::count(transcript.begin(), transcript.end(), "MLSD"), 3);
 }
 
+// Shut-down begins while a check waits on its server (the window closes): the
+// worker that counts its objects meanwhile sees it, and counts stand still.
+// Nothing passes from this thread to the worker after Unloading is set (the
+// server answers in its own time), so ThreadSanitizer sees the two meet.
+TEST_F(CheckEngine, ShutDownWhileACheckRunsFreezesTheCounts) {
+    PacedServer server({{"/slow/", 200ms}});
+    DebugActive = true;
+    Unloading = false;
+    InitDebug();
+    ShowDebugForm();
+    {
+        MainInterface watchList;
+        watchList.AddURL(server.Url("/slow/"));
+        ASSERT_TRUE(Eventually([&] { return server.MostAtOnce() == 1; }));
+        EXPECT_EQ(LiveCount("SimpleFtpClient"), 1);
+        Unloading = true;
+        ASSERT_TRUE(
+            DeliverUntil(watchList, [&] { return !watchList.GetURL(1)->IsCheckPending(); }));
+        EXPECT_EQ(LiveCount("SimpleFtpClient"), 1);
+    }
+    Unloading = false;
+    InitDebug();
+    DebugActive = false;
+}
+
 TEST_F(CheckEngine, EachCheckIsTimedOnItsOwn) {
     PacedServer server({{"/a/", 100ms}, {"/b/", 100ms}, {"/c/", 100ms}});
     DebugActive = true;
