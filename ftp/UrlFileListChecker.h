@@ -39,7 +39,7 @@ public:
     void CheckURL(const std::string& theURL);
     void Cancel();
     // The caller knows entries for this URL: an empty listing is then confirmed by
-    // a second listing in the same session before it is believed.
+    // a listing by another command in the same session before it is believed.
     void SetConfirmEmptyListing(bool confirm) { confirmEmptyListing_ = confirm; }
     // After Ready: the server said it cut the listing short, so the names are
     // only part of the directory.

@@ -5,7 +5,6 @@
 #include <arpa/inet.h>
 
 using namespace ornbrook;
-using namespace std::chrono_literals;
 
 TEST(FtpReplies, PassivePortsOnlyFromWellFormedReplies) {
     const struct {
@@ -109,23 +108,6 @@ TEST(FtpReplies, WhatRefusalsAndListingRepliesSay) {
     EXPECT_TRUE(SaysCut(FtpReply{226, "Output truncated to 10000 matches"}));
     EXPECT_FALSE(SaysCut(FtpReply{226, "Transfer complete"}));
     EXPECT_FALSE(SaysCut(FtpReply{451, "truncated"}));
-    EXPECT_TRUE(SaysFailed(FtpReply{226, "Transfer done (but failed to open directory)."}));
-    EXPECT_TRUE(SaysFailed(FtpReply{250, "FAILED"}));
+    EXPECT_TRUE(SaysFailed(FtpReply{226, "Transfer done (but FAILED to open directory)."}));
     EXPECT_FALSE(SaysFailed(FtpReply{226, "Transfer complete"}));
-    EXPECT_FALSE(SaysFailed(FtpReply{550, "failed"}));
-    const auto refused = [](int code, bool beforeData) {
-        FtpResult r = FtpResult::Fail(code, "x");
-        r.Refused = beforeData;
-        return r;
-    };
-    EXPECT_TRUE(IsUnknownCommand(refused(500, true)));
-    EXPECT_TRUE(IsUnknownCommand(refused(502, true)));
-    EXPECT_FALSE(IsUnknownCommand(refused(502, false)));
-    EXPECT_FALSE(IsUnknownCommand(refused(550, true)));
-
-    EXPECT_EQ(Seconds(120s), "120 s");
-    EXPECT_EQ(Seconds(400ms), "400 ms");
-    EXPECT_EQ(ConnectProblem(ECONNREFUSED, 10s), "connection refused");
-    EXPECT_EQ(ConnectProblem(ETIMEDOUT, 10s), "no answer in 10 s");
-    EXPECT_EQ(PreliminaryFloodText(), "more than 100 preliminary replies");
 }
