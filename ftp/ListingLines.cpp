@@ -323,6 +323,41 @@ LineKind ParseLongLine(std::string_view line, ListedEntry& entry) {
     return LineKind::Unrecognised;
 }
 
+namespace {
+
+// The name of each ambiguous line among the listed names left: the one that
+// ends the line after "; ". A line whose one candidate is taken may leave
+// another line with one: a few rounds settle every case but contrived ones,
+// whose lines stay unnamed (empty).
+std::vector<std::string_view> MatchNames(const std::vector<std::string>& lines,
+                                         std::map<std::string_view, int>& left) {
+    std::vector<std::string_view> named(lines.size());
+    for (int round = 0; round < 4; ++round) {
+        for (std::size_t k = 0; k < lines.size(); ++k) {
+            if (!named[k].empty())
+                continue;
+            const std::string_view line = lines[k];
+            auto found = left.end();
+            int candidates = 0;
+            for (auto pos = line.find("; "); pos != std::string_view::npos;
+                 pos = line.find("; ", pos + 1)) {
+                const auto it = left.find(line.substr(pos + 2));
+                if (it != left.end() && it->second > 0) {
+                    found = it;
+                    ++candidates;
+                }
+            }
+            if (candidates == 1) {
+                named[k] = found->first;
+                --found->second;
+            }
+        }
+    }
+    return named;
+}
+
+} // namespace
+
 bool NameAmbiguousLines(std::vector<ListedEntry>& entries, const std::vector<std::size_t>& at,
                         const std::vector<std::string>& lines,
                         const std::vector<std::string>& names) {
@@ -340,30 +375,7 @@ bool NameAmbiguousLines(std::vector<ListedEntry>& entries, const std::vector<std
         if (!placeholder[i] && it != left.end() && it->second > 0)
             --it->second;
     }
-    // A line whose one candidate is taken may leave another line with one: a
-    // few rounds settle every case but contrived ones, which fail.
-    std::vector<std::string_view> named(lines.size());
-    for (int round = 0; round < 4; ++round) {
-        for (std::size_t k = 0; k < lines.size(); ++k) {
-            if (!named[k].empty())
-                continue;
-            std::string_view line = lines[k];
-            std::map<std::string_view, int>::iterator found = left.end();
-            int candidates = 0;
-            for (auto pos = line.find("; "); pos != std::string_view::npos;
-                 pos = line.find("; ", pos + 1)) {
-                const auto it = left.find(line.substr(pos + 2));
-                if (it != left.end() && it->second > 0) {
-                    found = it;
-                    ++candidates;
-                }
-            }
-            if (candidates == 1) {
-                named[k] = found->first;
-                --found->second;
-            }
-        }
-    }
+    const std::vector<std::string_view> named = MatchNames(lines, left);
     std::vector<bool> drop(entries.size(), false);
     for (std::size_t k = 0; k < lines.size(); ++k) {
         if (named[k].empty())
