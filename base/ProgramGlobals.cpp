@@ -14,7 +14,7 @@ std::string ProgramDir;
 std::string LineBreak = "\r\n";
 std::string StartCounterFile;
 bool DebugActive = false;
-bool Unloading = false;
+std::atomic<bool> Unloading = false;
 
 std::string WithTrailingSlash(std::string dir) {
     if (dir.empty() || dir.back() != '/')

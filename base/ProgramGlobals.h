@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <string>
 
 namespace ornbrook {
@@ -20,7 +21,9 @@ extern std::string StartCounterFile;
 // Diagnostics log only while DebugActive; set at the very start of Main.
 extern bool DebugActive;
 // Shutdown has begun: the debug window may close and takes no more lines.
-extern bool Unloading;
+// Atomic: worker threads read it (through the statistics switch) while the
+// user-interface thread sets it.
+extern std::atomic<bool> Unloading;
 
 // The directory that holds the running executable, with a trailing "/".
 std::string ExecutableDirectory();

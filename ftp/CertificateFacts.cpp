@@ -5,7 +5,9 @@
 namespace ornbrook {
 
 std::string ServerKey(const std::string& host, std::int32_t port) {
-    return LowerCase(host) + ":" + std::to_string(port);
+    // An IPv6 address in brackets, as a URL writes it: "[::1]:990".
+    const bool v6 = host.find(':') != std::string::npos;
+    return (v6 ? "[" + LowerCase(host) + "]" : LowerCase(host)) + ":" + std::to_string(port);
 }
 
 std::vector<std::pair<std::string, std::string>>

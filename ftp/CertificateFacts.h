@@ -29,7 +29,7 @@ struct CertificateFacts {
 };
 
 // "host:port" with the host in lower case (host names are not case-sensitive,
-// RFC 4343); port 0 stands for itself.
+// RFC 4343) and an IPv6 address in brackets; port 0 stands for itself.
 std::string ServerKey(const std::string& host, std::int32_t port);
 
 // The facts as labelled lines in the order a user reads them: server, subject,

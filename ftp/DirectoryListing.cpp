@@ -11,21 +11,6 @@ namespace ornbrook {
 
 namespace {
 
-// Takes the whole listing into names, of the current directory or of the one
-// at path; false when it failed.
-bool CollectNames(SimpleFtpClient& client, std::vector<std::string>& names,
-                  const std::string* path = nullptr) {
-    names.clear();
-    std::string name;
-    const std::int32_t find = path ? client.GetFirstFileAt(*path, name) : client.GetFirstFile(name);
-    if (find == 0)
-        return !client.ListingFailed();
-    do {
-        names.push_back(std::move(name));
-    } while (client.GetNextFile(find, name) != 0);
-    return true;
-}
-
 ListingOutcome Failure(const char* step, const SimpleFtpClient& client) {
     ListingOutcome outcome;
     outcome.Message = step;
@@ -72,30 +57,15 @@ ListingOutcome ListDirectory(const std::string& url, bool confirmEmpty, const St
     }
     ListingOutcome outcome;
     try {
-        // A kept login lists by path where the server can (one reply fewer),
-        // else changes directory as a fresh login does.
-        const std::string* listAt = nullptr;
+        // A kept login that died meanwhile (the server's idle time is up) is
+        // replaced by a fresh one.
         bool inDirectory = false;
-        bool listed = false;
-        if (client.CanListAt()) {
-            listed = CollectNames(client, outcome.Names, &parsed.Path);
-            if (listed) {
-                listAt = &parsed.Path;
-            } else if (client.IsConnected()) {
-                // Refused: a missing directory and a refused listing say so
-                // apart as they do for a fresh login.
-                inDirectory = client.ChangeDir(parsed.Path) != 0;
-                if (!inDirectory && client.IsConnected())
-                    return Failure("could not change dir", client);
-            }
-        } else if (client.IsConnected()) {
+        if (client.IsConnected()) {
             inDirectory = client.ChangeDir(parsed.Path) != 0;
             if (!inDirectory && client.IsConnected())
                 return Failure("could not change dir", client);
         }
-        // Not connected: no kept login, or it died meanwhile (the server's
-        // idle time is up): a fresh one.
-        if (!listed && !inDirectory) {
+        if (!inDirectory) {
             if (client.Connect(parsed.Host, parsed.Port, parsed.User, parsed.Pass) == 0) {
                 outcome = Failure("could not connect", client);
                 outcome.Certificate = client.RejectedCertificate();
@@ -104,14 +74,8 @@ ListingOutcome ListDirectory(const std::string& url, bool confirmEmpty, const St
             if (client.ChangeDir(parsed.Path) == 0)
                 return Failure("could not change dir", client);
         }
-        if (!listed)
-            listed = CollectNames(client, outcome.Names);
-        // Some servers answer 226 for a directory they failed to read.
-        if (listed && outcome.Names.empty() && confirmEmpty)
-            listed = CollectNames(client, outcome.Names, listAt);
-        if (!listed)
+        if (client.GetListing(outcome.Listed, confirmEmpty) == 0)
             return Failure("could not list dir", client);
-        outcome.Cut = client.ListingCut();
     } catch (const std::exception& error) {
         // Out of memory or the like: the listing cannot be trusted.
         outcome = ListingOutcome{};

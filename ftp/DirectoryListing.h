@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ftp/CertificateFacts.h"
+#include "ftp/ListedEntry.h"
 
 #include <memory>
 #include <optional>
@@ -33,10 +34,9 @@ std::string LoginKey(const std::string& url);
 // The outcome of one check's network part.
 struct ListingOutcome {
     bool Ok = false;
-    // The server said it cut the listing short: Names is only part of the directory.
-    bool Cut = false;
-    // In server order, as listed.
-    std::vector<std::string> Names;
+    // In server order, each entry with the facts the listing gives; Cut when
+    // the server said it cut the listing short.
+    Listing Listed;
     // Why it failed: "could not connect", "could not change dir" or "could not
     // list dir", then ": " and the reason.
     std::string Message;
@@ -45,14 +45,16 @@ struct ListingOutcome {
     std::optional<CertificateFacts> Certificate;
 };
 
-// Logs in to the URL's server, changes to its directory, collects every name
+// Logs in to the URL's server, changes to its directory, collects every entry
 // there and logs out, within the overall check time. With confirmEmpty (the
-// caller knows entries for this URL) an empty listing is confirmed by a second
-// one in the same session before it is believed. stop (may be null) ends the
-// check at once from another thread. With kept, a login kept there for this
-// URL's server is used (a dead one is replaced by a fresh login), and the login
-// of a successful check is left there instead of logging out. Blocking; safe
-// on any thread.
+// caller knows entries for this URL) an empty listing is confirmed by another
+// listing command in the same session before it is believed. stop (may be
+// null) ends the check at once from another thread. With kept, a login kept
+// there for this URL's server is used (a dead one is replaced by a fresh
+// login), and the login of a successful check is left there instead of
+// logging out; a kept login changes directory just as a fresh one does, so a
+// check's outcome never depends on which login takes it. Blocking; safe on
+// any thread.
 ListingOutcome ListDirectory(const std::string& url, bool confirmEmpty, const StopSignal* stop,
                              KeptLogin* kept = nullptr);
 

@@ -94,9 +94,9 @@ void FtpControl::SendWithoutWaiting(std::string_view line) {
     stream_.WriteSome(wire.data(), wire.size());
 }
 
-FtpControl::Status FtpControl::ReadReply(FtpReply& reply, Deadline deadline) {
-    for (;;) {
-        const Status taken = TakeBufferedReply(reply);
+FtpControl::Status FtpControl::ReadFinalReply(FtpReply& reply, Deadline deadline) {
+    for (int preliminary = 0;;) {
+        const Status taken = TakeFinalReply(reply, preliminary);
         if (taken != Status::NeedMore)
             return taken;
         if (stream_.WaitReadable(WaitLimit{deadline, stopFd_}) != WaitResult::Ready)
@@ -115,11 +115,23 @@ FtpControl::Status FtpControl::ReadAvailable() {
     AckAtOnce(stream_.Fd());
     if (n == 0 || n == FtpStream::Cut)
         return Status::Closed;
+    if (n == FtpStream::Reset)
+        return Status::Reset;
     if (n == TcpSocket::Failed)
         return Status::Broken;
     if (n > 0)
         buffer_.append(chunk, static_cast<std::size_t>(n));
     return Status::NeedMore;
+}
+
+FtpControl::Status FtpControl::TakeFinalReply(FtpReply& reply, int& preliminary) {
+    for (;;) {
+        const Status status = TakeBufferedReply(reply);
+        if (status != Status::Reply || !reply.IsPreliminary())
+            return status;
+        if (++preliminary > MaxPreliminaryReplies)
+            return Status::Stuck;
+    }
 }
 
 FtpControl::Status FtpControl::TakeBufferedReply(FtpReply& reply) {

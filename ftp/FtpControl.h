@@ -36,17 +36,25 @@ public:
     FtpControl(const FtpControl&) = delete;
     FtpControl& operator=(const FtpControl&) = delete;
 
-    enum class Status { Reply, NeedMore, Closed, Broken };
+    // Replies before the final one (1xx) that one command may bring; a server
+    // that keeps answering "wait" beyond this is stuck, not busy.
+    static constexpr int MaxPreliminaryReplies = 100;
+
+    // Reset: the server reset the connection. Stuck: more preliminary replies
+    // than MaxPreliminaryReplies.
+    enum class Status { Reply, NeedMore, Closed, Reset, Broken, Stuck };
 
     // Sends one command line; CR, LF or NUL inside it would smuggle in a second
     // command, so such a line is refused unsent.
     bool Send(std::string_view line, Deadline deadline);
     // Sends what the socket takes at once, waiting for nothing (a farewell).
     void SendWithoutWaiting(std::string_view line);
-    // The next whole reply, preliminary ones included; NeedMore when the wait ended.
-    Status ReadReply(FtpReply& reply, Deadline deadline);
-    // A whole reply from the bytes already received, without waiting.
-    Status TakeBufferedReply(FtpReply& reply);
+    // The next final reply (2xx to 5xx), preliminary ones passed over; NeedMore
+    // when the wait ended.
+    Status ReadFinalReply(FtpReply& reply, Deadline deadline);
+    // The next final reply from the bytes already received, without waiting;
+    // preliminary counts the preliminary replies passed over so far.
+    Status TakeFinalReply(FtpReply& reply, int& preliminary);
     // Reads what the socket holds now (after poll said it is readable).
     Status ReadAvailable();
 
@@ -60,6 +68,7 @@ public:
     static std::uint64_t RepliesReadInProcess();
 
 private:
+    Status TakeBufferedReply(FtpReply& reply);
     Status AddLine(const std::string& line, FtpReply& reply);
 
     FtpStream stream_;

@@ -22,6 +22,32 @@ std::int32_t DefaultPort(const std::string& scheme) {
     return 0;
 }
 
+// RFC 3986 2.1: "%" and two hex digits stand for one byte; a "%" that is not
+// followed by two hex digits stays as it is.
+std::string PercentDecoded(std::string_view text) {
+    const auto hex = [](char c) {
+        if (c >= '0' && c <= '9')
+            return c - '0';
+        if (c >= 'a' && c <= 'f')
+            return c - 'a' + 10;
+        if (c >= 'A' && c <= 'F')
+            return c - 'A' + 10;
+        return -1;
+    };
+    std::string decoded;
+    decoded.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size() && hex(text[i + 1]) >= 0 &&
+            hex(text[i + 2]) >= 0) {
+            decoded += static_cast<char>(hex(text[i + 1]) * 16 + hex(text[i + 2]));
+            i += 2;
+        } else {
+            decoded += text[i];
+        }
+    }
+    return decoded;
+}
+
 } // namespace
 
 TlsMode TlsModeOf(const std::string& scheme) {
@@ -47,11 +73,13 @@ FtpURL ParseURL(const std::string& url) {
             rest.erase(0, 2);
     }
 
+    // Decoded only once cut into its pieces, so that an encoded "/", "@" or
+    // ":" stays inside the piece it was written in.
     const auto slash = rest.find('/');
     if (slash == std::string::npos) {
         result.Path = "/";
     } else {
-        result.Path = rest.substr(slash);
+        result.Path = PercentDecoded(std::string_view(rest).substr(slash));
         rest.erase(slash);
     }
 
@@ -59,22 +87,25 @@ FtpURL ParseURL(const std::string& url) {
     const auto at = rest.rfind('@');
     if (at != std::string::npos) {
         hostPart = rest.substr(at + 1);
-        const std::string userInfo = rest.substr(0, at);
+        const std::string_view userInfo = std::string_view(rest).substr(0, at);
         const auto split = userInfo.find(':');
-        if (split == std::string::npos) {
-            result.User = userInfo;
-        } else {
-            result.User = userInfo.substr(0, split);
-            result.Pass = userInfo.substr(split + 1);
-        }
+        result.User = PercentDecoded(userInfo.substr(0, split));
+        if (split != std::string_view::npos)
+            result.Pass = PercentDecoded(userInfo.substr(split + 1));
     }
 
-    const auto portColon = hostPart.find(':');
+    // "[v6address]" (RFC 3986 3.2.2) holds colons of its own.
+    std::size_t portFrom = 0;
+    const auto close = hostPart.find(']');
+    const bool bracketed = StartsWith(hostPart, "[") && close != std::string::npos &&
+                           (close + 1 == hostPart.size() || hostPart[close + 1] == ':');
+    if (bracketed)
+        portFrom = close + 1;
+    const auto portColon = hostPart.find(':', portFrom);
+    result.Host = bracketed ? hostPart.substr(1, close - 1) : hostPart.substr(0, portColon);
     if (portColon == std::string::npos) {
-        result.Host = hostPart;
         result.Port = DefaultPort(result.Scheme);
     } else {
-        result.Host = hostPart.substr(0, portColon);
         // Out of the 32-bit range: a port that every connection attempt refuses.
         result.Port =
             ToInt32(RoundHalfEven(TextToNumber(hostPart.substr(portColon + 1)))).value_or(-1);
@@ -92,13 +123,30 @@ std::string MaskedURL(const std::string& url) {
             start += 2;
     }
     const std::size_t hostEnd = std::min(url.find('/', start), url.size());
-    const auto at = url.rfind('@', hostEnd == 0 ? 0 : hostEnd - 1);
-    if (at == std::string::npos || at < start || at >= hostEnd)
+    const auto at = hostEnd == start ? std::string::npos : url.rfind('@', hostEnd - 1);
+    if (at != std::string::npos && at >= start) {
+        const auto split = url.find(':', start);
+        if (split == std::string::npos || split >= at || split + 1 == at)
+            return url;
+        return url.substr(0, split + 1) + "***" + url.substr(at);
+    }
+    // No "@" before the first "/": a password typed with a raw "/" cut the URL
+    // there ("ftp://bob:pa/ss@host/"). What stands where a port would, and is
+    // no number, is taken for the start of such a password, which runs to the
+    // last "@" before the next "/".
+    std::size_t colonFrom = start;
+    if (url.compare(start, 1, "[") == 0)
+        colonFrom = std::min(url.find(']', start), hostEnd);
+    const auto split = url.find(':', colonFrom);
+    if (split >= hostEnd)
         return url;
-    const auto split = url.find(':', start);
-    if (split == std::string::npos || split >= at || split + 1 == at)
+    const std::string port = url.substr(split + 1, hostEnd - split - 1);
+    const auto firstAt = url.find('@', hostEnd);
+    if ((!port.empty() && port.find_first_not_of("0123456789") == std::string::npos) ||
+        firstAt == std::string::npos)
         return url;
-    return url.substr(0, split + 1) + "***" + url.substr(at);
+    const std::size_t end = std::min(url.find('/', firstAt), url.size());
+    return url.substr(0, split + 1) + "***" + url.substr(url.rfind('@', end - 1));
 }
 
 } // namespace ornbrook

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace ornbrook {
 
@@ -24,12 +25,17 @@ TlsMode TlsModeOf(const std::string& scheme);
 
 // Splits any text into an FtpURL; never fails. Pieces come off in a fixed order
 // (scheme, path, user information, port), so the first "/" after the scheme ends
-// the host part even inside a password. A port text beyond the 32-bit range gives
-// Port -1, which no connection accepts.
+// the host part even inside a password. User, password and path are then
+// percent-decoded (RFC 3986 2.1: "%40" is "@", "%2F" is "/"; a "%" without two
+// hex digits after it stays), so that any password can be written. A host in
+// brackets is an IPv6 address ("[::1]:2121"), given without them. A port text
+// beyond the 32-bit range gives Port -1, which no connection accepts.
 FtpURL ParseURL(const std::string& url);
 
-// The URL as it may be shown: the password, where ParseURL would find one, is
-// replaced by "***"; every other byte stays as it is.
+// The URL as it may be shown: the password is replaced by "***" where ParseURL
+// would find one (written raw or percent-encoded), and also where a password
+// typed with a raw "/" cut the URL short ("ftp://bob:pa/ss@host/"); every other
+// byte stays as it is.
 std::string MaskedURL(const std::string& url);
 
 } // namespace ornbrook

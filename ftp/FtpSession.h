@@ -1,15 +1,16 @@
 #pragma once
 
 #include "ftp/CertificateFacts.h"
+#include "ftp/DataTransfer.h"
 #include "ftp/FtpControl.h"
 #include "ftp/FtpModule.h"
 #include "ftp/FtpResult.h"
 #include "ftp/FtpSettings.h"
+#include "ftp/ListedEntry.h"
 #include "ftp/ServerMemory.h"
 #include "ftp/TcpSocket.h"
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -21,6 +22,7 @@ namespace ornbrook {
 class StopSignal;
 class TlsContext;
 enum class ListingForm;
+struct ParsedListing;
 
 // The e-mail-shaped password of an anonymous login (RFC 1635).
 inline constexpr const char* AnonymousPassword = "ornbrook@example.com";
@@ -67,19 +69,13 @@ public:
     // Open failed because the certificate could not be trusted.
     bool CertificateRejected() const { return certificateRejected_; }
     FtpResult ChangeDir(const std::string& path);
-    // Every name of the current directory in server order; a failure is never an
-    // empty or partial listing. A listing that the server says it cut short
-    // succeeds with ListingCut() true.
-    FtpResult List(std::vector<std::string>& names);
-    bool ListingCut() const { return listingCut_; }
-    // Whether ListAt can list a directory without changing to it: MLSD takes the
-    // directory as its argument (RFC 3659 7.1), NLST answers for a path with
-    // names of the server's own making.
-    bool CanListAt() const { return facts_.MachineListing; }
-    // The names of the directory at path, as List gives them after a change to
-    // it; one reply fewer to wait for. A refusal does not say whether the
-    // directory is missing or only unlisted: the caller asks CWD for that.
-    FtpResult ListAt(const std::string& path, std::vector<std::string>& names);
+    // Every entry of the current directory in server order, with the facts
+    // the listing gives; a failure is never an empty or partial listing. A
+    // listing that the server says it cut short succeeds with Cut set. With
+    // confirmEmpty (the caller knows entries here), an empty listing is
+    // believed only when another command lists nothing as well, so that one
+    // fault of the server cannot confirm itself.
+    FtpResult List(Listing& listing, bool confirmEmpty = false);
     FtpResult Retrieve(const std::string& remoteFile, const std::string& localFile);
     FtpResult Store(const std::string& localFile, const std::string& remoteFile);
     // New bounds for a session kept open for another check.
@@ -91,15 +87,6 @@ public:
     bool IsOpen() const { return control_ != nullptr; }
 
 private:
-    // Receive takes downloaded bytes (false stops the transfer); Produce fills
-    // upload bytes (0 at the end, negative on a read error).
-    struct DataStream {
-        std::function<bool(std::string_view)> Receive;
-        std::function<long(char*, std::size_t)> Produce;
-    };
-    // Why an active transfer gave way to a passive one.
-    enum class Fallback { None, Refused, NeverArrived };
-
     FtpResult Command(const std::string& line, FtpReply& reply);
     FtpResult ReadFinal(FtpReply& reply, Deadline deadline);
     FtpResult Lost(std::string reason);
@@ -113,16 +100,20 @@ private:
     FtpResult Reconnect();
     void ReadFeatures();
     FtpResult SetType(char type);
-    FtpResult ListWith(const std::string& command, ListingForm form,
-                       std::vector<std::string>& names);
-    FtpResult ConfirmEmptyByLongListing(const FtpResult& refusal, std::vector<std::string>& names);
-    FtpResult Transfer(const std::string& command, char type, DataStream& stream);
-    FtpResult TransferActive(const std::string& command, DataStream& stream, Fallback& fallBack);
-    FtpResult TransferPassive(const std::string& command, DataStream& stream);
+    FtpResult ListWith(const std::string& command, ListingForm form, ParsedListing& parsed);
+    FtpResult ListByPreference(Listing& listing, bool confirmEmpty);
+    FtpResult ListByMachine(Listing& listing);
+    FtpResult ListByNames(Listing& listing, bool confirmEmpty);
+    FtpResult ListByLong(Listing& listing);
+    // Runs a transfer command over a data connection: active first, passive
+    // when the server cannot reach us.
+    FtpResult Transfer(const std::string& command, char type, ByteSink* sink, ByteSource* source);
+    FtpResult TransferActive(const std::string& command, ByteSink* sink, ByteSource* source,
+                             DataTransfer::Fallback& fallBack);
+    FtpResult TransferPassive(const std::string& command, ByteSink* sink, ByteSource* source);
     FtpResult EnterPassive(std::uint16_t& port);
-    FtpResult Exchange(TcpSocket listener, FtpStream data, DataStream& stream, Fallback* fallBack);
-    FtpResult SecureData(FtpStream& data);
-    FtpResult ConfirmDataCertificate(const FtpStream& data);
+    // What a data connection of this session needs of it.
+    DataLink Link() const;
     void RememberFacts() const;
 
     // A step's deadline, never beyond the overall one.
@@ -147,7 +138,6 @@ private:
     bool certificateRejected_ = false;
     bool passive_ = false;
     bool epsvRefused_ = false;
-    bool listingCut_ = false;
     char type_ = 0;
 };
 

@@ -188,6 +188,8 @@ long FtpStream::Trouble(int rc) {
         return ERR_GET_REASON(queued) == SSL_R_UNEXPECTED_EOF_WHILE_READING ? Cut : Failed;
     case SSL_ERROR_SYSCALL:
         broken_ = true;
+        if (savedErrno == ECONNRESET)
+            return Reset;
         return queued == 0 && savedErrno == 0 ? Cut : Failed;
     default:
         broken_ = true;

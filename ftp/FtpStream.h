@@ -55,6 +55,7 @@ public:
     static constexpr long Failed = TcpSocket::Failed;
     // The peer ended TLS without close_notify: what came may have been cut short.
     static constexpr long Cut = -3;
+    static constexpr long Reset = TcpSocket::Reset;
     // Bytes read; 0 at an orderly end (TCP's end, or TLS close_notify).
     long ReadSome(char* buffer, std::size_t size);
     long WriteSome(const char* data, std::size_t size);

@@ -1,6 +1,8 @@
 #pragma once
 
+#include "ftp/DataTransfer.h"
 #include "ftp/FtpSettings.h"
+#include "ftp/ListedEntry.h"
 
 #include <string>
 #include <string_view>
@@ -12,26 +14,36 @@ namespace ornbrook {
 enum class ListingForm {
     // NLST: one name per line, as it stands.
     Names,
-    // MLSD (RFC 3659 7.2): "facts SP name"; entries typed cdir or pdir (the
-    // directory itself, its parent) are skipped.
+    // MLSD (RFC 3659 7.2): "facts; name" (see ParseMachineLine).
     Machine,
-    // LIST: one line per entry in the server's own format; only counted, and a
-    // "total N" line is no entry.
+    // LIST: one line per entry in the server's own format (see ParseLongLine).
     Long,
 };
 
-// Turns the bytes of a directory listing into names (entry lines for LIST),
-// within the listing caps. Names are kept byte for byte: blanks at either end and
-// non-UTF-8 bytes included.
-class ListingParser final {
+// A listing as its lines gave it.
+struct ParsedListing {
+    // In server order. Where an MLSD line was ambiguous, its entry is a
+    // placeholder until NameAmbiguousLines names it.
+    std::vector<ListedEntry> Entries;
+    std::vector<std::size_t> AmbiguousAt;
+    std::vector<std::string> AmbiguousLines;
+    // Lines of no known style (LIST), or without the shape of an MLSD line.
+    std::size_t Unrecognised = 0;
+};
+
+// Turns the bytes of a directory listing into entries, within the listing
+// caps. Names are kept byte for byte: blanks at either end and non-UTF-8 bytes
+// included.
+class ListingParser final : public ByteSink {
 public:
     ListingParser(ListingForm form, const FtpLimits& limits);
 
     // False once a cap is exceeded; the listing is then unusable.
-    bool Feed(std::string_view data);
+    bool Take(std::string_view data) override;
     // Takes a last line without a line end.
     bool Finish();
-    std::vector<std::string> TakeNames() { return std::move(names_); }
+    bool Full() const { return full_; }
+    ParsedListing TakeListing() { return std::move(listing_); }
 
 private:
     bool AddLine(std::string_view line);
@@ -40,7 +52,8 @@ private:
     FtpLimits limits_;
     std::string partial_;
     std::size_t totalBytes_ = 0;
-    std::vector<std::string> names_;
+    bool full_ = false;
+    ParsedListing listing_;
 };
 
 } // namespace ornbrook

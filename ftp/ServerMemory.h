@@ -11,6 +11,8 @@ struct ServerFacts {
     // The FEAT answer has been read.
     bool FeaturesKnown = false;
     bool MachineListing = false;
+    // NLST is unknown to it (500 or 502): it lists with LIST alone.
+    bool NoNameListing = false;
     bool Utf8 = false;
     // Active data connections failed: use passive mode only.
     bool PassiveOnly = false;

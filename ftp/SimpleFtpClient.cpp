@@ -18,7 +18,7 @@ void SimpleFtpClient::Disconnect() {
     session_.reset();
     connectionHandle_ = 0;
     findHandle_ = 0;
-    listing_.clear();
+    listing_ = Listing{};
     nextName_ = 0;
 }
 
@@ -88,34 +88,30 @@ std::int32_t SimpleFtpClient::ChangeDir(const std::string& Path) {
     return Track(session_->ChangeDir(Path));
 }
 
-std::int32_t SimpleFtpClient::GetFirstFile(std::string& FileName) {
-    return StartEnumeration(nullptr, FileName);
-}
-
-std::int32_t SimpleFtpClient::GetFirstFileAt(const std::string& Path, std::string& FileName) {
-    return StartEnumeration(&Path, FileName);
-}
-
-bool SimpleFtpClient::CanListAt() const {
-    return IsConnected() && session_->CanListAt();
-}
-
-std::int32_t SimpleFtpClient::StartEnumeration(const std::string* path, std::string& FileName) {
-    FileName.clear();
-    listing_.clear();
+FtpResult SimpleFtpClient::ListInto(Listing& listing, bool confirmEmpty) {
+    listing = Listing{};
     nextName_ = 0;
     findHandle_ = 0;
     listingFailed_ = true;
     listingCut_ = false;
     if (!IsConnected())
-        return Track(FtpResult::Fail(0, "not connected"));
-    if (!Track(path ? session_->ListAt(*path, listing_) : session_->List(listing_)))
+        return FtpResult::Fail(0, "not connected");
+    FtpResult r = session_->List(listing, confirmEmpty);
+    listingFailed_ = !r.Ok;
+    listingCut_ = listing.Cut;
+    return r;
+}
+
+std::int32_t SimpleFtpClient::GetListing(Listing& Entries, bool ConfirmEmpty) {
+    listing_ = Listing{};
+    return Track(ListInto(Entries, ConfirmEmpty));
+}
+
+std::int32_t SimpleFtpClient::GetFirstFile(std::string& FileName) {
+    FileName.clear();
+    if (!Track(ListInto(listing_, false)) || listing_.Entries.empty())
         return 0;
-    listingFailed_ = false;
-    listingCut_ = session_->ListingCut();
-    if (listing_.empty())
-        return 0;
-    FileName = listing_[0];
+    FileName = listing_.Entries[0].Name;
     nextName_ = 1;
     findHandle_ = NextHandle();
     return findHandle_;
@@ -123,7 +119,7 @@ std::int32_t SimpleFtpClient::StartEnumeration(const std::string* path, std::str
 
 std::int32_t SimpleFtpClient::GetNextFile(std::int32_t hFind, std::string& FileName) {
     FileName.clear();
-    if (hFind == 0 || hFind != findHandle_ || nextName_ >= listing_.size()) {
+    if (hFind == 0 || hFind != findHandle_ || nextName_ >= listing_.Entries.size()) {
         if (hFind != 0 && hFind == findHandle_) {
             // The enumeration is over: its names need no memory any more.
             listing_ = {};
@@ -131,7 +127,7 @@ std::int32_t SimpleFtpClient::GetNextFile(std::int32_t hFind, std::string& FileN
         }
         return 0;
     }
-    FileName = std::move(listing_[nextName_++]);
+    FileName = std::move(listing_.Entries[nextName_++].Name);
     return 1;
 }
 

@@ -39,12 +39,11 @@ public:
     // Lists the whole directory, then hands out its first name: an enumeration
     // handle, 0 when the directory is empty or the listing failed (ListingFailed).
     std::int32_t GetFirstFile(std::string& FileName);
-    // As GetFirstFile, for the directory at Path without changing to it, where
-    // the server can list by path (CanListAt).
-    std::int32_t GetFirstFileAt(const std::string& Path, std::string& FileName);
-    bool CanListAt() const;
     // The next name of the enumeration; 0 when there are no more.
     std::int32_t GetNextFile(std::int32_t hFind, std::string& FileName);
+    // The whole listing of the current directory, each entry with the facts the
+    // listing gives; 0 when it failed. confirmEmpty: see FtpSession::List.
+    std::int32_t GetListing(Listing& Entries, bool ConfirmEmpty);
 
     // Takes over an open login kept from an earlier check (bound anew to this
     // client's bounds); a login this client had is closed first.
@@ -53,8 +52,8 @@ public:
     // the same server; none when not connected.
     std::unique_ptr<FtpSession> Release();
 
-    // Whether the last GetFirstFile could not complete the listing, as opposed
-    // to finding the directory empty.
+    // Whether the last GetFirstFile or GetListing could not complete the
+    // listing, as opposed to finding the directory empty.
     bool ListingFailed() const { return listingFailed_; }
     // Whether the server said it cut the last listing short.
     bool ListingCut() const { return listingCut_; }
@@ -67,7 +66,7 @@ public:
 private:
     std::int32_t Track(FtpResult result);
     std::int32_t NextHandle();
-    std::int32_t StartEnumeration(const std::string* path, std::string& FileName);
+    FtpResult ListInto(Listing& listing, bool confirmEmpty);
 
     LiveObject live_{"SimpleFtpClient"};
     SessionBounds bounds_;
@@ -79,7 +78,7 @@ private:
     FtpResult lastResult_;
     bool listingFailed_ = false;
     bool listingCut_ = false;
-    std::vector<std::string> listing_;
+    Listing listing_;
     std::size_t nextName_ = 0;
     std::int32_t findHandle_ = 0;
 };

@@ -261,6 +261,8 @@ long TcpSocket::ReadSome(char* buffer, std::size_t size) const {
             return static_cast<long>(n);
         if (errno == EINTR)
             continue;
+        if (errno == ECONNRESET)
+            return Reset;
         return (errno == EAGAIN || errno == EWOULDBLOCK) ? WouldBlock : Failed;
     }
 }

@@ -79,6 +79,8 @@ public:
     // What ReadSome and WriteSome return besides a byte count.
     static constexpr long WouldBlock = -1;
     static constexpr long Failed = -2;
+    // The peer reset the connection (ECONNRESET).
+    static constexpr long Reset = -4;
     // Bytes read, 0 at the end of the stream.
     long ReadSome(char* buffer, std::size_t size) const;
     long WriteSome(const char* data, std::size_t size) const;

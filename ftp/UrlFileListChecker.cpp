@@ -36,7 +36,6 @@ void UrlFileListChecker::Cancel() {
 void UrlFileListChecker::CheckURL(const std::string& theURL) {
     Cancel();
     url_ = theURL;
-    parsedUrl_ = ParseURL(url_);
     Clear();
     listingCut_ = false;
     rejected_.reset();
@@ -59,10 +58,10 @@ void UrlFileListChecker::CheckURL(const std::string& theURL) {
 
 void UrlFileListChecker::Finish(ListingOutcome outcome) {
     if (outcome.Ok) {
-        names_.reserve(outcome.Names.size() + 1);
-        for (auto& name : outcome.Names)
-            names_.push_back(std::move(name));
-        listingCut_ = outcome.Cut;
+        names_.reserve(outcome.Listed.Entries.size() + 1);
+        for (auto& entry : outcome.Listed.Entries)
+            names_.push_back(std::move(entry.Name));
+        listingCut_ = outcome.Listed.Cut;
     }
     rejected_ = std::move(outcome.Certificate);
     // A handler may cancel this checker and drop its owner's reference: nothing

@@ -39,7 +39,7 @@ public:
     void CheckURL(const std::string& theURL);
     void Cancel();
     // The caller knows entries for this URL: an empty listing is then confirmed by
-    // a second listing in the same session before it is believed.
+    // a listing by another command in the same session before it is believed.
     void SetConfirmEmptyListing(bool confirm) { confirmEmptyListing_ = confirm; }
     // After Ready: the server said it cut the listing short, so the names are
     // only part of the directory.
@@ -58,7 +58,6 @@ private:
     std::weak_ptr<CheckPool> pool_;
     std::uint64_t job_ = 0;
     std::string url_;
-    FtpURL parsedUrl_;
     // Slot 0 is always present and unused.
     std::vector<std::string> names_;
     bool confirmEmptyListing_ = false;

@@ -150,7 +150,12 @@ public:
             return Answer(CommandDone, {});
         }
         if (name_ == "--add") {
-            awaited_.push_back(watchList_.GetURL(watchList_.AddURL(url_)));
+            // A URL already watched is checked once more: the answer is always fresh.
+            const std::int32_t known = watchList_.GetURLIndex(url_);
+            const auto list = watchList_.GetURL(known != 0 ? known : watchList_.AddURL(url_));
+            if (known != 0)
+                list->CheckFiles();
+            awaited_.push_back(list);
             watchList_.RaiseEvent_Change();
         } else { // --check
             watchList_.CheckFiles();

@@ -49,6 +49,15 @@ struct NamePositions {
     }
 };
 
+// A gone entry that is listed again was put back, which is news: it is new
+// until acknowledged. True when it was gone.
+bool PutBack(FileEntry& entry) {
+    if (entry.State != FileStateGone)
+        return false;
+    entry.State = FileStateNew;
+    return true;
+}
+
 } // namespace
 
 bool MergeListing(std::vector<FileEntry>& entries, const std::vector<std::string>& listed,
@@ -59,10 +68,15 @@ bool MergeListing(std::vector<FileEntry>& entries, const std::vector<std::string
 
     // Most checks find the directory as it was, listed in the same order: each
     // name matches the entry in its place, nothing is new and nothing gone.
-    if (listed.size() == known &&
-        std::equal(listed.begin(), listed.end(), entries.begin() + 1,
-                   [](const std::string& name, const FileEntry& entry) { return name == entry.Name; }))
-        return false;
+    if (listed.size() == known && std::equal(listed.begin(), listed.end(), entries.begin() + 1,
+                                             [](const std::string& name, const FileEntry& entry) {
+                                                 return name == entry.Name;
+                                             })) {
+        bool back = false;
+        for (std::size_t k = 1; k <= known; ++k)
+            back = PutBack(entries[k]) || back;
+        return back;
+    }
 
     // work[p] (p = 1..r) is the index of a known entry not matched yet; slot 0 unused.
     std::vector<std::size_t> work(known + 1);
@@ -84,6 +98,7 @@ bool MergeListing(std::vector<FileEntry>& entries, const std::vector<std::string
     // New entries never join the work list, so they are collected and appended
     // at the end; this keeps the name views above valid while we merge.
     std::vector<std::string_view> added;
+    bool changed = false;
     for (const std::string& name : listed) {
         const auto found = ids.find(name);
         if (found == ids.end() || names[found->second].Empty()) {
@@ -91,6 +106,7 @@ bool MergeListing(std::vector<FileEntry>& entries, const std::vector<std::string
             continue;
         }
         const std::size_t c = names[found->second].TakeLowest();
+        changed = PutBack(entries[work[c]]) || changed;
         if (c != r) {
             // The pair at r moves into the gap at c.
             names[nameOf[work[r]]].Move(r, c);
@@ -99,7 +115,7 @@ bool MergeListing(std::vector<FileEntry>& entries, const std::vector<std::string
         --r;
     }
 
-    bool changed = !added.empty();
+    changed = changed || !added.empty();
     if (extent == ListingExtent::Complete) {
         for (std::size_t p = 1; p <= r; ++p) {
             FileEntry& entry = entries[work[p]];

@@ -84,11 +84,19 @@ TEST_F(FaultServer, ChecksEndAsTheServerDeserves) {
     const std::string endless(1 << 20, 'x');
     FtpLimits tight;
     tight.ListingNames = 1;
+    const std::string ftpsHint = " (this may be an ftps:// server)";
     const Script mlsd = {
         {"FEAT", [](Session& s, auto&) { s.Reply("211-x\r\n MLST type*;\r\n211 end"); }}};
     const auto with = [](Script script, const Script& more) {
-        script.insert(more.begin(), more.end());
+        for (const auto& [verb, action] : more)
+            script[verb] = action;
         return script;
+    };
+    // A server that knows neither MLSD nor NLST.
+    const auto listOnly = [](std::vector<std::string> lines) {
+        return Script{
+            {"NLST", [](Session& s, auto&) { s.Reply("500 Command \"NLST\" not understood."); }},
+            {"LIST", [lines](Session& s, auto&) { s.ServeListing(lines); }}};
     };
     const struct {
         const char* name;
@@ -126,17 +134,26 @@ TEST_F(FaultServer, ChecksEndAsTheServerDeserves) {
            }}},
          std::nullopt,
          TwoNames},
+        // No greeting, or bytes that are none: perhaps TLS was expected.
         {"endless reply line",
          {{"", [&](Session& s, auto&) { s.Send("220 " + endless); }}},
-         "could not connect: malformed reply",
+         "could not connect: malformed reply" + ftpsHint,
          {}},
         {"NUL in a reply",
          {{"", [](Session& s, auto&) { s.Send(std::string("220 a\0b\r\n", 9)); }}},
-         "could not connect: malformed reply",
+         "could not connect: malformed reply" + ftpsHint,
          {}},
         {"silent server",
          {{"", [](Session& s, auto&) { s.GoSilent(); }}},
-         "could not connect: no reply in 400 ms",
+         "could not connect: no reply in 400 ms" + ftpsHint,
+         {}},
+        {"a TLS alert for a greeting",
+         {{"",
+           [](Session& s, auto&) {
+               s.Send(std::string("\x15\x03\x03\x00\x02\x02\x46", 7));
+               s.CloseControl();
+           }}},
+         "could not connect: connection closed by the server" + ftpsHint,
          {}},
         {"busy server, multi-line refusal cut to one line",
          {{"", [](Session& s, auto&) { s.Reply("421-Too many users\r\n421 \x1b[1mtry\tlater"); }}},
@@ -232,7 +249,17 @@ TEST_F(FaultServer, ChecksEndAsTheServerDeserves) {
                StartListing(s, "alpha\r\nbet");
                s.ResetData();
            }}},
-         "could not list dir: data connection broken",
+         "could not list dir: data connection reset by the server",
+         {}},
+        {"control connection reset mid-reply",
+         {{"NLST",
+           [](Session& s, auto&) {
+               StartListing(s, "alpha\r\n");
+               s.CloseData();
+               s.Send("226-Transfer");
+               s.ResetControl();
+           }}},
+         "could not list dir: connection reset by the server",
          {}},
         {"control lost mid-listing",
          {{"NLST",
@@ -338,15 +365,74 @@ TEST_F(FaultServer, ChecksEndAsTheServerDeserves) {
            }},
           {"MLSD",
            [](Session& s, auto&) {
+               // Pure-FTPd puts the link target, spaces and all, into a fact.
                s.ServeListing({"type=cdir;perm=el; /", "type=pdir; ..",
                                "type=file;size=1;  two  spaces ", "Type=Dir;x=1; sub;dir",
-                               "type=file; " + std::string(1000, 'L'), "garbage-without-space"});
+                               "type=OS.unix=slink:a b;size=3;modify=20240101000000; link_to_ab",
+                               " no facts", "type=file; " + std::string(1000, 'L')});
            }}},
          std::nullopt,
-         {" two  spaces ", "sub;dir", std::string(1000, 'L')},
+         {" two  spaces ", "sub;dir", "link_to_ab", "no facts", std::string(1000, 'L')},
          "/",
          {"OPTS UTF8 ON", "MLSD"},
          {"NLST", "OPTS MLST"}},
+        {"a line without the shape of MLSD",
+         with(mlsd, {{"MLSD",
+                      [](Session& s, auto&) {
+                          s.ServeListing({"type=file; alpha", "garbage-without-space"});
+                      }}}),
+         "could not list dir: malformed MLSD line",
+         {}},
+        // Where do the facts end? NLST of the same directory says.
+        {"an MLSD line with \"; \" twice",
+         with(mlsd, {{"MLSD",
+                      [](Session& s, auto&) {
+                          s.ServeListing(
+                              {"type=OS.unix=slink:x; y;size=1; beta gamma", "type=file; alpha"});
+                      }}}),
+         std::nullopt,
+         {"beta gamma", "alpha"},
+         "/",
+         {"MLSD", "NLST"}},
+        {"an MLSD line with \"; \" twice and no NLST",
+         with(mlsd, {{"MLSD",
+                      [](Session& s, auto&) {
+                          s.ServeListing({"type=OS.unix=slink:x; y;size=1; beta gamma"});
+                      }},
+                     {"NLST", [](Session& s, auto&) { s.Reply("500 Unknown command."); }}}),
+         "could not list dir: ambiguous MLSD line",
+         {}},
+        // vsftpd on a directory it may enter but not read.
+        {"226 that says the listing failed",
+         {{"NLST",
+           [](Session& s, auto&) {
+               s.Reply("150 Here comes the directory listing.");
+               s.OpenData();
+               s.CloseData();
+               s.Reply("226 Transfer done (but failed to open directory).");
+           }}},
+         "could not list dir: 226 Transfer done (but failed to open directory).",
+         {},
+         "/",
+         {},
+         {"LIST"}},
+        {"LIST alone, Unix style",
+         listOnly({"total 3", "-rw-r--r--   1 ftp ftp   5 Jan  1 12:00 alpha",
+                   "drwxr-xr-x   2 0   0  4096 Mar  7  2023  lead space",
+                   "lrwxrwxrwx   1 ftp ftp   5 Jan  1 12:00 beta gamma -> alpha"}),
+         std::nullopt,
+         {"alpha", " lead space", "beta gamma"},
+         "/",
+         {"NLST", "LIST"}},
+        {"LIST alone, DOS style",
+         listOnly({"01-15-24  02:30PM       <DIR>          beta gamma",
+                   "01-15-24  02:30PM                 1234 alpha"}),
+         std::nullopt,
+         {"beta gamma", "alpha"}},
+        {"LIST alone, a line of no known style",
+         listOnly({"-rw-r--r--   1 ftp ftp   5 Jan  1 12:00 alpha", "alpha beta"}),
+         "could not list dir: unrecognised listing",
+         {}},
         {"too many names",
          {},
          "could not list dir: listing beyond the caps",
@@ -375,29 +461,117 @@ TEST_F(FaultServer, ChecksEndAsTheServerDeserves) {
     }
 }
 
-TEST_F(FaultServer, ConfirmsAnEmptyListingInTheSameSessionWhenAsked) {
+// The URL as typed, raw or percent-encoded, and the lines the server receives.
+TEST_F(FaultServer, SendsTheURLsPiecesDecoded) {
     const struct {
-        bool confirm;
-        bool secondHasNames;
-        std::vector<std::string> names;
-        int listings;
+        std::string userInfo;
+        std::string path;
+        std::vector<std::string> sent;
+        std::optional<std::string> error = std::nullopt;
     } rows[] = {
-        {false, true, {}, 1},
-        {true, true, TwoNames, 2},
-        {true, false, {}, 2},
+        {"", "/a%20b/", {"USER anonymous", "PASS ornbrook@example.com", "CWD /a b/"}},
+        {"bob:p@ss:w", "/in", {"USER bob", "PASS p@ss:w", "CWD /in"}},
+        {"b%40b:p%40ss%3Aw%2Frd%23%3F%25", "/x%2Fy", {"USER b@b", "PASS p@ss:w/rd#?%", "CWD /x/y"}},
+        {"bob:50%", "/100%/%zz", {"USER bob", "PASS 50%", "CWD /100%/%zz"}},
+        {"bob:pw",
+         "/in%0D%0ADELE%20x",
+         {"USER bob", "PASS pw"},
+         "could not change dir: line break in the path"},
+        {"bob%0D%0APASS%20x:pw", "/", {}, "could not connect: line break in the login"},
     };
     for (const auto& row : rows) {
-        SCOPED_TRACE(testing::Message() << row.confirm << row.secondHasNames);
-        FaultFtpServer server({{"NLST", [&](Session& s, auto&) {
-                                    s.ServeListing(s.Count("NLST") == 2 && row.secondHasNames
-                                                       ? TwoNames
-                                                       : std::vector<std::string>{});
-                                }}});
+        SCOPED_TRACE(row.userInfo + row.path);
+        FaultFtpServer server({}, TwoNames);
+        const std::string url = "ftp://" + row.userInfo + (row.userInfo.empty() ? "" : "@") +
+                                "127.0.0.1:" + std::to_string(server.Port()) + row.path;
+        const Outcome outcome = Check(url);
+        EXPECT_EQ(outcome.error, row.error);
+        std::vector<std::string> sent;
+        for (const auto& line : server.Transcript()) {
+            if (line.rfind("USER", 0) == 0 || line.rfind("PASS", 0) == 0 ||
+                line.rfind("CWD", 0) == 0 || line.rfind("DELE", 0) == 0)
+                sent.push_back(line);
+        }
+        EXPECT_EQ(sent, row.sent);
+    }
+}
+
+// An empty listing is believed only when another command lists nothing either;
+// with nothing to confirm it by, it stands.
+TEST_F(FaultServer, ConfirmsAnEmptyListingByAnotherCommandWhenAsked) {
+    const auto serve = [](std::vector<std::string> lines) {
+        return [lines](Session& s, auto&) { s.ServeListing(lines); };
+    };
+    const auto refuse = [](Session& s, auto&) { s.Reply("500 not understood"); };
+    const Script emptyNames = {{"NLST", serve({})}};
+    const struct {
+        const char* name;
+        Script script;
+        bool confirm;
+        std::optional<std::string> error;
+        std::vector<std::string> names;
+        std::vector<std::string> commands;
+    } rows[] = {
+        {"not asked", emptyNames, false, std::nullopt, {}, {"NLST"}},
+        {"LIST empty as well",
+         {{"NLST", serve({})}, {"LIST", serve({"total 0"})}},
+         true,
+         std::nullopt,
+         {},
+         {"NLST", "LIST"}},
+        {"LIST shows what NLST left out",
+         {{"NLST", serve({})},
+          {"LIST", serve({"-rw-r--r-- 1 a a 0 Jan 1 2024 alpha",
+                          "-rw-r--r-- 1 a a 0 Jan 1 2024 beta gamma"})}},
+         true,
+         std::nullopt,
+         TwoNames,
+         {"NLST", "LIST"}},
+        {"LIST of no known style",
+         {{"NLST", serve({})}, {"LIST", serve({"alpha"})}},
+         true,
+         "could not list dir: unrecognised listing",
+         {},
+         {"NLST", "LIST"}},
+        {"LIST refused",
+         {{"NLST", serve({})}, {"LIST", [](Session& s, auto&) { s.Reply("550 no"); }}},
+         true,
+         "could not list dir: 550 no",
+         {},
+         {"NLST", "LIST"}},
+        {"no LIST to ask",
+         {{"NLST", serve({})}, {"LIST", refuse}},
+         true,
+         std::nullopt,
+         {},
+         {"NLST", "LIST"}},
+        {"no NLST to ask",
+         {{"NLST", refuse}, {"LIST", serve({"total 0"})}},
+         true,
+         std::nullopt,
+         {},
+         {"NLST", "LIST"}},
+        {"MLSD lists an empty directory as empty",
+         {{"FEAT", [](Session& s, auto&) { s.Reply("211-x\r\n MLST type*;\r\n211 end"); }},
+          {"MLSD", serve({"type=cdir; /"})}},
+         true,
+         std::nullopt,
+         {},
+         {"MLSD"}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        ForgetServers();
+        FaultFtpServer server(row.script, TwoNames);
         const Outcome outcome = Check(server.Url(), row.confirm);
-        EXPECT_EQ(outcome.error, std::nullopt);
+        EXPECT_EQ(outcome.error, row.error);
         EXPECT_EQ(outcome.names, row.names);
-        const auto transcript = server.Transcript();
-        EXPECT_EQ(std::count(transcript.begin(), transcript.end(), "NLST"), row.listings);
+        std::vector<std::string> commands;
+        for (const auto& line : server.Transcript()) {
+            if (line == "MLSD" || line == "NLST" || line == "LIST")
+                commands.push_back(line);
+        }
+        EXPECT_EQ(commands, row.commands);
         EXPECT_EQ(server.Connections(), 1);
     }
 }

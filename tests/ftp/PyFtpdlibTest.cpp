@@ -1,5 +1,6 @@
 #include "ftp/CheckPool.h"
 #include "ftp/FtpSettings.h"
+#include "ftp/ServerMemory.h"
 #include "ftp/SimpleFtpClient.h"
 #include "ftp/UrlFileListChecker.h"
 #include "tests/fixtures/PyFtpServer.h"
@@ -134,6 +135,41 @@ TEST_F(PyFtpdlib, ListsNamesExactly) {
     const Outcome empty = Check(server().Url("/empty"));
     EXPECT_EQ(empty.error, std::nullopt);
     EXPECT_TRUE(empty.names.empty());
+}
+
+// What a URL can only hold percent-encoded reaches the server decoded.
+TEST_F(PyFtpdlib, PercentEncodedLoginsAndPathsWork) {
+    server().AddFile("with space/inside", "x");
+    const Outcome outcome =
+        Check(server().UserUrl("/with%20space/", PyFtpServer::OddUser, "p%40ss%3Aw%2Frd%23%3F%25"));
+    EXPECT_EQ(outcome.error, std::nullopt);
+    EXPECT_EQ(outcome.names, std::vector<std::string>{"inside"});
+}
+
+TEST(PyFtpdlibIpv6, ListsOverTheIpv6Loopback) {
+    const int probe = ::socket(AF_INET6, SOCK_STREAM, 0);
+    sockaddr_in6 loopback{};
+    loopback.sin6_family = AF_INET6;
+    loopback.sin6_addr = in6addr_loopback;
+    const bool hasIpv6 =
+        probe >= 0 && ::bind(probe, reinterpret_cast<sockaddr*>(&loopback), sizeof(loopback)) == 0;
+    if (probe >= 0)
+        ::close(probe);
+    if (!hasIpv6)
+        GTEST_SKIP() << "this machine has no IPv6 loopback (::1): the IPv6 check is skipped";
+    FtpTimeouts t;
+    t.Connect = t.Reply = t.DataConnect = t.DataIdle = 5s;
+    SetFtpTimeouts(t);
+    PyFtpServer server({}, "::1");
+    server.AddFile("v6/a b");
+    // Active (EPRT) first; then passive (EPSV) for a server known to need it.
+    EXPECT_EQ(Check(server.Url("/v6")).names, std::vector<std::string>{"a b"});
+    ServerFacts passive;
+    passive.PassiveOnly = true;
+    RememberServer("::1", server.Port(), passive);
+    EXPECT_EQ(Check(server.UserUrl("/v6/")).names, std::vector<std::string>{"a b"});
+    ForgetServers();
+    SetFtpTimeouts({});
 }
 
 TEST_F(PyFtpdlib, ListsFiveThousandNames) {

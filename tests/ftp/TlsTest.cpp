@@ -40,7 +40,7 @@ struct Outcome {
 
 Outcome Check(const std::string& url) {
     ListingOutcome listed = ListDirectory(url, false, nullptr);
-    Outcome outcome{std::nullopt, std::move(listed.Names), std::move(listed.Certificate)};
+    Outcome outcome{std::nullopt, listed.Listed.Names(), std::move(listed.Certificate)};
     if (!listed.Ok)
         outcome.error = listed.Message;
     std::sort(outcome.names.begin(), outcome.names.end());
@@ -143,6 +143,14 @@ TEST_F(Tls, ListsTheDirectoryExplicitAndImplicitActiveAndPassive) {
     EXPECT_EQ(Check(explicitTls.UrlVia("ftp", "127.0.0.1", "/d/")).error,
               "could not connect: 550 SSL/TLS required on the control channel. "
               "(this server wants TLS: try ftpes://)");
+    // A plain URL at a port of implicit TLS hears no greeting, and says what that may mean.
+    FtpTimeouts shortWait = CurrentFtpTimeouts();
+    shortWait.Reply = 300ms;
+    SetFtpTimeouts(shortWait);
+    EXPECT_EQ(Check(implicitTls.UrlVia("ftp", "127.0.0.1", "/d/")).error,
+              "could not connect: no reply in 300 ms (this may be an ftps:// server)");
+    shortWait.Reply = 5s;
+    SetFtpTimeouts(shortWait);
 }
 
 TEST_F(Tls, AnUntrustedCertificateFailsUntilTheUserTrustsIt) {

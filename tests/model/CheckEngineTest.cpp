@@ -304,45 +304,65 @@ TEST_F(CheckEngine, URLsOfOneServerShareALoginWhileItLives) {
     EXPECT_EQ(server.Connections(), 4);
 }
 
-TEST_F(CheckEngine, AKeptLoginListsByPathAndStillTellsWhy) {
+// A directory that may be listed but not entered: whichever login takes it, a
+// fresh one or one kept from the check before, it is entered the same way and
+// fails the same way.
+TEST_F(CheckEngine, AKeptLoginChangesDirectoryAsAFreshOneDoes) {
     FaultFtpServer server(
         {{"FEAT",
           [](Session& s, const std::string&) { s.Reply("211-x\r\n MLST type*;\r\n211 end"); }},
          {"CWD",
           [](Session& s, const std::string& path) {
-              s.Reply(path == "/missing/" ? "550 No such directory." : "250 ok");
+              s.Reply(path == "/locked/" ? "550 Permission denied." : "250 ok");
           }},
-         {"MLSD", [](Session& s, const std::string& path) {
-              // By path only where the directory is a plain one.
-              if (path == "/missing/" || path == "/odd/")
-                  s.Reply("550 Cannot list that.");
-              else
-                  s.ServeListing({"type=file; f"});
-          }}});
-    std::string file;
-    for (const char* path : {"/a/", "/b/", "/missing/", "/odd/"})
-        AppendFrame(file, server.Url(path), "", {FileEntry{}});
-    test::WriteBytes(MainInterface::DataFileName(), file);
-    MainInterface watchList;
-    watchList.SetChecksAtOnce(1);
-    watchList.CheckFiles();
-    watchList.WaitForChecks();
-    EXPECT_EQ(watchList.GetURL(1)->GetFilesCount(), 1);
-    EXPECT_EQ(watchList.GetURL(2)->GetFilesCount(), 1);
-    EXPECT_EQ(watchList.GetURL(3)->GetErrorMsg(), "could not change dir: 550 No such directory.");
-    // A refused listing by path is asked again the plain way.
-    EXPECT_EQ(watchList.GetURL(4)->GetFilesCount(), 1);
-    EXPECT_FALSE(watchList.GetURL(4)->IsError());
+         {"MLSD", [](Session& s, const std::string&) { s.ServeListing({"type=file; f"}); }}});
+    const std::string locked = "could not change dir: 550 Permission denied.";
+    for (const auto& order : {std::vector<std::string>{"/a/", "/locked/", "/b/"},
+                              std::vector<std::string>{"/locked/", "/a/"}}) {
+        std::string file;
+        for (const std::string& path : order)
+            AppendFrame(file, server.Url(path), "", {FileEntry{}});
+        test::WriteBytes(MainInterface::DataFileName(), file);
+        MainInterface watchList;
+        watchList.SetChecksAtOnce(1);
+        watchList.CheckFiles();
+        watchList.WaitForChecks();
+        for (std::size_t i = 0; i < order.size(); ++i) {
+            const auto list = watchList.GetURL(static_cast<std::int32_t>(i + 1));
+            SCOPED_TRACE(order[i]);
+            EXPECT_EQ(list->GetErrorMsg(), order[i] == "/locked/" ? locked : "");
+            EXPECT_EQ(list->GetFilesCount(), order[i] == "/locked/" ? 0 : 1);
+        }
+    }
     const auto transcript = server.Transcript();
-    const auto sent = [&](const char* line) {
-        return std::count(transcript.begin(), transcript.end(), line);
-    };
-    // One login for a and b; a failed check lets its login go.
-    EXPECT_EQ(sent("USER anonymous"), 2);
-    EXPECT_EQ(sent("CWD /a/"), 1);
-    EXPECT_EQ(sent("MLSD /b/"), 1);
-    EXPECT_EQ(sent("CWD /b/"), 0);
-    EXPECT_EQ(sent("CWD /odd/"), 1);
+    EXPECT_EQ(std::count(transcript.begin(), transcript.end(), "CWD /locked/"), 2);
+    // Listings are of the current directory, never by path.
+    EXPECT_EQ(std::count(transcript.begin(), transcript.end(), "MLSD"), 3);
+}
+
+// Shut-down begins while a check waits on its server (the window closes): the
+// worker that counts its objects meanwhile sees it, and counts stand still.
+// Nothing passes from this thread to the worker after Unloading is set (the
+// server answers in its own time), so ThreadSanitizer sees the two meet.
+TEST_F(CheckEngine, ShutDownWhileACheckRunsFreezesTheCounts) {
+    PacedServer server({{"/slow/", 200ms}});
+    DebugActive = true;
+    Unloading = false;
+    InitDebug();
+    ShowDebugForm();
+    {
+        MainInterface watchList;
+        watchList.AddURL(server.Url("/slow/"));
+        ASSERT_TRUE(Eventually([&] { return server.MostAtOnce() == 1; }));
+        EXPECT_EQ(LiveCount("SimpleFtpClient"), 1);
+        Unloading = true;
+        ASSERT_TRUE(
+            DeliverUntil(watchList, [&] { return !watchList.GetURL(1)->IsCheckPending(); }));
+        EXPECT_EQ(LiveCount("SimpleFtpClient"), 1);
+    }
+    Unloading = false;
+    InitDebug();
+    DebugActive = false;
 }
 
 TEST_F(CheckEngine, EachCheckIsTimedOnItsOwn) {

@@ -110,6 +110,12 @@ TEST(Headless, FailuresGiveTheirOwnStatusAndNoPassword) {
     }
     const auto [usage, none, refused] = Invoke({"--add", "ftp://a/", "ftp://anna:s3cret@b/"});
     EXPECT_EQ(refused.find("s3cret"), std::string::npos);
+    // Added again, a URL is checked again: never its stale result.
+    std::string stale;
+    AppendFrame(stale, "ftp:///nohost", "could not connect: long ago", {FileEntry{}});
+    WriteBytes(dir.File("maindata.dat"), stale);
+    EXPECT_EQ(Invoke({"--add", "ftp:///nohost"}),
+              Outcome(1, "ftp:///nohost\ncould not connect: no host name\n\n", ""));
 
     // A data file that cannot be read is reported by name.
     std::filesystem::remove(dir.File("maindata.dat"));

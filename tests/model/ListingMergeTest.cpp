@@ -1,4 +1,5 @@
 #include "model/ListingMerge.h"
+#include "model/UrlFileList.h"
 #include "tests/support/WrittenMerge.h"
 
 #include <gtest/gtest.h>
@@ -32,8 +33,9 @@ TEST(ListingMerge, LifeOfAFileList) {
         {Entries({{"a", 0}, {"b", 0}, {"c", 0}}),
          {"c", "d", "a"},
          Entries({{"a", 0}, {"b", 2}, {"c", 0}, {"d", 1}})},
-        // A gone entry that is listed again stays gone; a new one stays new.
-        {Entries({{"a", 2}, {"b", 1}}), {"a", "b"}, Entries({{"a", 2}, {"b", 1}})},
+        // A gone entry that is listed again was put back: new; a new one stays new.
+        {Entries({{"a", 2}, {"b", 1}}), {"a", "b"}, Entries({{"a", 1}, {"b", 1}})},
+        {Entries({{"a", 2}, {"b", 0}}), {"b", "a"}, Entries({{"a", 1}, {"b", 0}})},
         // An empty listing marks every known entry gone.
         {Entries({{"a", 0}, {"b", 1}}), {}, Entries({{"a", 2}, {"b", 2}})},
         // A name listed twice while known once: matched once, appended once as new.
@@ -55,6 +57,33 @@ TEST(ListingMerge, LifeOfAFileList) {
         WrittenMerge(written, row.listed);
         EXPECT_EQ(written, row.after);
     }
+}
+
+// Deleted and put back between two acknowledgements: reported once as gone,
+// once as new, and never again while it stays.
+TEST(ListingMerge, AFilePutBackIsNewOnceAndNeverAgain) {
+    UrlFileList list;
+    const auto states = [&] {
+        std::vector<std::int32_t> result;
+        for (std::int32_t i = 1; i <= list.GetFilesCount(); ++i)
+            result.push_back(list.GetFileState(i));
+        return result;
+    };
+    list.MergeFreshListing({"a", "b"});
+    list.RefreshList();
+    list.MergeFreshListing({"a"});
+    EXPECT_EQ(states(), (std::vector<std::int32_t>{FileStateOld, FileStateGone}));
+    list.MergeFreshListing({"b", "a"});
+    EXPECT_EQ(states(), (std::vector<std::int32_t>{FileStateOld, FileStateNew}));
+    list.RefreshList();
+    for (int check = 0; check < 2; ++check) {
+        EXPECT_FALSE(list.MergeFreshListing({"a", "b"}));
+        EXPECT_FALSE(list.IsChanged());
+    }
+    // Put back and listed in the very order it was known in.
+    list.MergeFreshListing({"a"});
+    EXPECT_TRUE(list.MergeFreshListing({"a", "b"}));
+    EXPECT_EQ(states(), (std::vector<std::int32_t>{FileStateOld, FileStateNew}));
 }
 
 TEST(ListingMerge, EqualsTheWrittenProcedureOnRandomListings) {

@@ -8,9 +8,11 @@
 
 namespace ornbrook::test {
 
-// The merge exactly as the watch list's design writes it: a work list of the
-// known entries, scanned from the front for every listed name, a match replaced
-// by the last pair. O(n * m); kept here as the reference the fast merge must equal.
+// The merge as the watch list's design writes it: a work list of the known
+// entries, scanned from the front for every listed name, a match replaced by
+// the last pair; and, beyond the design, a gone entry that is matched becomes
+// new (it was put back). O(n * m); kept here as the reference the fast merge
+// must equal.
 inline void WrittenMerge(std::vector<FileEntry>& entries, const std::vector<std::string>& listed) {
     const std::size_t n = entries.size() - 1;
     std::vector<std::pair<std::string, std::size_t>> w(n + 1);
@@ -26,6 +28,8 @@ inline void WrittenMerge(std::vector<FileEntry>& entries, const std::vector<std:
             }
         }
         if (c != 0) {
+            if (entries[w[c].second].State == FileStateGone)
+                entries[w[c].second].State = FileStateNew;
             w[c] = w[r];
             --r;
         } else {
