@@ -34,15 +34,16 @@ asan: bootstrap
 		ctest --test-dir $(ASAN_DIR) --output-on-failure -j $(JOBS) $(CTEST_ARGS)
 
 # ThreadSanitizer build of the layers whose work crosses threads: the checks and
-# their engine (ftp, model), the window that receives their results (ui) and the
-# program's processes (app). ui_desktop is left out: it starts a D-Bus daemon with
-# QProcess from a process that already runs threads, after which ThreadSanitizer
-# reports races in code that plainly holds its lock; its logic runs on one thread.
+# their engine (ftp, model), the window that receives their results (ui), the
+# program's processes (app) and the programs run for new files (platform).
+# ui_desktop is left out: it starts a D-Bus daemon with QProcess from a process
+# that already runs threads, after which ThreadSanitizer reports races in code
+# that plainly holds its lock; its logic runs on one thread.
 tsan: bootstrap
 	cmake -S . -B $(TSAN_DIR) -G "$(GENERATOR)" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORNBROOK_WERROR=ON -DORNBROOK_TSAN=ON
 	cmake --build $(TSAN_DIR) -j $(JOBS)
 	QT_QPA_PLATFORM=offscreen TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 die_after_fork=0 suppressions=$(CURDIR)/scripts/tsan.supp" \
-		ctest --test-dir $(TSAN_DIR) --output-on-failure -j $(JOBS) -L "ftp|model|ui|app" -E ui_desktop $(CTEST_ARGS)
+		ctest --test-dir $(TSAN_DIR) --output-on-failure -j $(JOBS) -L "ftp|model|ui|app|platform" -E ui_desktop $(CTEST_ARGS)
 
 bench: build
 	cmake --build $(BUILD_DIR) --target benchmarks -j $(JOBS)
