@@ -7,6 +7,7 @@
 #include "diag/Debug_Modul.h"
 #include "model/MainInterface_Modul.h"
 #include "platform/Timer_Modul.h"
+#include "ui/CheckPump.h"
 #include "ui/MainForm.h"
 
 #include <QApplication>
@@ -85,6 +86,8 @@ void Main() {
     SetLogLevel(1);
     ParseCommandLine();
     CreateMainInterface();
+    // Check results are merged on this thread, whatever window shows them.
+    InstallCheckPump(TheMainInterface);
     WriteLog("Programmstart");
     CountStart();
     WriteLog("LoadStandard");

@@ -36,7 +36,10 @@ void KeptLogin::Drop() {
 }
 
 std::string LoginKey(const std::string& url) {
-    const FtpURL parsed = ParseURL(url);
+    return LoginKey(ParseURL(url));
+}
+
+std::string LoginKey(const FtpURL& parsed) {
     // Line breaks never reach a login, so they cannot make two keys alike. The
     // kind of TLS is part of it: a plain login never serves an encrypted URL.
     return std::to_string(static_cast<int>(TlsModeOf(parsed.Scheme))) + "\n" +
@@ -47,7 +50,11 @@ std::string LoginKey(const std::string& url) {
 ListingOutcome ListDirectory(const std::string& url, bool confirmEmpty, const StopSignal* stop,
                              KeptLogin* kept) {
     const FtpURL parsed = ParseURL(url);
-    const std::string key = LoginKey(url);
+    return ListDirectory(parsed, LoginKey(parsed), confirmEmpty, stop, kept);
+}
+
+ListingOutcome ListDirectory(const FtpURL& parsed, const std::string& key, bool confirmEmpty,
+                             const StopSignal* stop, KeptLogin* kept) {
     SimpleFtpClient client(SessionBounds::For(CurrentFtpTimeouts().Check, stop),
                            TlsModeOf(parsed.Scheme));
     if (kept) {

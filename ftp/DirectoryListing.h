@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ftp/CertificateFacts.h"
+#include "ftp/FtpModule.h"
 #include "ftp/ListedEntry.h"
 
 #include <memory>
@@ -30,6 +31,7 @@ struct KeptLogin {
 
 // Which logins can serve a URL: host (in any case), port, user and password.
 std::string LoginKey(const std::string& url);
+std::string LoginKey(const FtpURL& url);
 
 // The outcome of one check's network part.
 struct ListingOutcome {
@@ -57,6 +59,9 @@ struct ListingOutcome {
 // any thread.
 ListingOutcome ListDirectory(const std::string& url, bool confirmEmpty, const StopSignal* stop,
                              KeptLogin* kept = nullptr);
+// The same for a URL split already; loginKey is LoginKey(url).
+ListingOutcome ListDirectory(const FtpURL& url, const std::string& loginKey, bool confirmEmpty,
+                             const StopSignal* stop, KeptLogin* kept);
 
 // The certificate of an ftpes:// or ftps:// URL's server, fetched without judging
 // it, for a user who wants to decide. None, with the reason ("could not connect:

@@ -3,7 +3,7 @@
 #include "base/FileIO_Code.h"
 #include "base/NumberText.h"
 #include "base/ProgramGlobals.h"
-#include "ftp/CheckPool.h"
+#include "check/CheckPool.h"
 
 #include <algorithm>
 

@@ -2,7 +2,7 @@
 
 #include "base/FileIO_Code.h"
 #include "base/ProgramGlobals.h"
-#include "ftp/CheckPool.h"
+#include "check/CheckPool.h"
 #include "ftp/FtpSettings.h"
 #include "model/DataFileFormat.h"
 #include "model/DataFileLoad.h"

@@ -12,6 +12,8 @@ void CreateMainInterface() {
 
 void DestroyMainInterface() {
     if (TheMainInterface) {
+        // Nothing is brought to the window's thread any more.
+        TheMainInterface->SetCheckWakeUp({});
         // Results that have arrived are kept and written with whatever else is
         // unsaved; checks still under way are stopped.
         TheMainInterface->DeliverCheckResults();

@@ -1,8 +1,8 @@
 #include "model/UrlFileList.h"
 
-#include "ftp/CheckPool.h"
+#include "check/CheckPool.h"
+#include "check/UrlFileListChecker.h"
 #include "ftp/FtpModule.h"
-#include "ftp/UrlFileListChecker.h"
 #include "model/DataFileFormat.h"
 #include "model/ListingMerge.h"
 #include "model/MainInterface.h"
@@ -100,13 +100,14 @@ void UrlFileList::myChecker_Started() {
 
 void UrlFileList::myChecker_Ready() {
     rejected_.reset();
+    // The check's whole listing comes over in one piece; the merge knows names.
+    Listing listing = myChecker->TakeListing();
     std::vector<std::string> names;
-    const std::int32_t count = myChecker->GetFilesCount();
-    names.reserve(static_cast<std::size_t>(count));
-    for (std::int32_t i = 1; i <= count; ++i)
-        names.push_back(myChecker->GetFile(i));
-    const bool changed = MergeFreshListing(
-        names, myChecker->IsListingCut() ? ListingExtent::Partial : ListingExtent::Complete);
+    names.reserve(listing.Entries.size());
+    for (ListedEntry& entry : listing.Entries)
+        names.push_back(std::move(entry.Name));
+    const bool changed =
+        MergeFreshListing(names, listing.Cut ? ListingExtent::Partial : ListingExtent::Complete);
     CheckEnded(changed);
 }
 
@@ -120,6 +121,13 @@ void UrlFileList::CheckEnded(bool changed) {
     if (!Parent)
         return;
     Parent->CheckResultMerged(changed);
+    // Change comes twice for every completed check, as the design has it: once
+    // for the merge (raised from the checker's Ready or Error handler) and once
+    // for the end of the check (raised when CheckFiles ends). Its listeners take
+    // both alike: the window refills the selected URL's files and its status
+    // line, the desktop presence its title and tray (once per turn of the event
+    // loop). Who needs to know which URL ended listens to CheckEnded: the URL
+    // rows, the notifications, the certificate question, the command line.
     Parent->RaiseEvent_Change();
     Parent->RaiseEvent_Change();
     Parent->RaiseEvent_CheckEnded(*this);

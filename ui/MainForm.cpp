@@ -145,8 +145,6 @@ MainForm::MainForm(std::function<void()> shutDown) : shutDown_(std::move(shutDow
 }
 
 MainForm::~MainForm() {
-    if (myMainInterface)
-        myMainInterface->SetCheckWakeUp({});
     // It listens to the window and the watch list; it goes before either.
     delete desktop_;
 }
@@ -221,13 +219,6 @@ void MainForm::Form_Load() {
     // Owned by the window: asks about certificates that checks refused.
     new CertificateQuestion(this, myMainInterface);
     myMainInterface->SetChecksAtOnce(ReadChecksAtOnce());
-    // Results are merged on this thread: a worker only posts the delivery, once
-    // until it has run.
-    myMainInterface->SetCheckWakeUp([this] {
-        if (!deliveryPosted_.exchange(true))
-            QMetaObject::invokeMethod(
-                this, [this] { DeliverCheckResults(); }, Qt::QueuedConnection);
-    });
     desktop_ = new DesktopPresence(*this, myMainInterface);
     desktop_->setObjectName("DesktopPresence");
 
@@ -255,12 +246,6 @@ void MainForm::ShowDamageNotice() {
             box->open();
         },
         Qt::QueuedConnection);
-}
-
-void MainForm::DeliverCheckResults() {
-    deliveryPosted_ = false;
-    if (myMainInterface)
-        myMainInterface->DeliverCheckResults();
 }
 
 void MainForm::Form_Resize() {
@@ -577,10 +562,8 @@ void MainForm::Form_Unload() {
     unloaded_ = true;
     checkTimer_->stop();
     saveTimer_->stop();
-    if (myMainInterface) {
-        myMainInterface->SetCheckWakeUp({});
+    if (myMainInterface)
         myMainInterface->SaveIfChanged();
-    }
     if (MainPositionSaver) {
         MainPositionSaver->SavePosition();
         MainPositionSaver.reset();

@@ -4,7 +4,6 @@
 #include "diag/Debug_Modul.h"
 
 #include <QMainWindow>
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -109,7 +108,6 @@ private:
     void FitURLColumn();
     void ShowProgress();
     void ShowMessage(const QString& text);
-    void DeliverCheckResults();
     void ShowDamageNotice();
 
     LiveObject live_{"MainForm"};
@@ -138,8 +136,6 @@ private:
     std::string lastCheckedAt_;
     bool fitPosted_ = false;
     bool selectionRemoved_ = false;
-    // Set from a worker thread: a delivery is already posted.
-    std::atomic<bool> deliveryPosted_{false};
     Subscriptions subscriptions_;
     bool unloaded_ = false;
     DesktopPresence* desktop_ = nullptr;

@@ -3,7 +3,7 @@
 #include "base/FileIO_Code.h"
 #include "base/ProgramGlobals.h"
 #include "base/Text_Code.h"
-#include "ftp/CheckPool.h"
+#include "check/CheckPool.h"
 #include "model/CheckSettings.h"
 #include "ui/DisplayText.h"
 #include "ui/NotifySetting.h"

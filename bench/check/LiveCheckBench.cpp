@@ -14,6 +14,7 @@
 #include "model/DataFileFormat.h"
 #include "model/MainInterface.h"
 #include "model/MainInterface_Modul.h"
+#include "ui/CheckPump.h"
 #include "ui/MainForm.h"
 
 #include <QApplication>
@@ -136,6 +137,7 @@ std::pair<std::uint64_t, std::uint64_t> OurReplies(const std::string& url) {
 std::vector<double> InputLatencies(const std::string& programDir) {
     ProgramDir = programDir + "/";
     CreateMainInterface();
+    InstallCheckPump(TheMainInterface);
     std::vector<double> latencies;
     {
         MainForm form([] {});

@@ -1,6 +1,6 @@
+#include "check/UrlFileListChecker.h"
 #include "ftp/FtpSettings.h"
 #include "ftp/ServerMemory.h"
-#include "ftp/UrlFileListChecker.h"
 #include "tests/fixtures/FaultFtpServer.h"
 
 #include <gtest/gtest.h>
@@ -32,9 +32,9 @@ Outcome Check(const std::string& url, bool confirmEmpty = false) {
     Subscriptions subs;
     subs += checker.Ready.Connect([&] {
         ++raised;
-        outcome.cut = checker.IsListingCut();
         for (int i = 1; i <= checker.GetFilesCount(); ++i)
             outcome.names.push_back(checker.GetFile(i));
+        outcome.cut = checker.TakeListing().Cut;
     });
     subs += checker.Error.Connect([&](const std::string& message) {
         ++raised;

@@ -1,8 +1,8 @@
-#include "ftp/CheckPool.h"
+#include "check/CheckPool.h"
+#include "check/UrlFileListChecker.h"
 #include "ftp/FtpSettings.h"
 #include "ftp/ServerMemory.h"
 #include "ftp/SimpleFtpClient.h"
-#include "ftp/UrlFileListChecker.h"
 #include "tests/fixtures/PyFtpServer.h"
 
 #include <gtest/gtest.h>

@@ -2,6 +2,7 @@
 
 #include "base/FileIO_Code.h"
 #include "model/MainInterface.h"
+#include "ui/CheckPump.h"
 
 #include <QAbstractItemModelTester>
 #include <QCoreApplication>
@@ -45,6 +46,7 @@ QString Look(QString text, bool bold, const QColor& colour) {
 void MainFormFixture::Load(const std::vector<UrlRecord>& urls) {
     WriteWatchList(urls);
     CreateMainInterface();
+    InstallCheckPump(TheMainInterface);
     form = std::make_unique<MainForm>([this] { ++shutDowns; });
     form->Form_Load();
     // Every test of the window also checks that its URL rows keep the rules of

@@ -3,21 +3,21 @@
 #include "base/Event.h"
 #include "diag/Debug_Modul.h"
 #include "ftp/DirectoryListing.h"
-#include "ftp/FtpModule.h"
 
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
-#include <vector>
 
 namespace ornbrook {
 
 class CheckPool;
 
-// One check of one watched URL: log in, change to its directory, collect every
-// name there, log out; then Ready, or Error with "could not connect",
-// "could not change dir" or "could not list dir" and the reason after ": ".
+// One check of one watched URL, as its owner sees it: log in, change to its
+// directory, collect every entry there, log out; then Ready, or Error with
+// "could not connect", "could not change dir" or "could not list dir" and the
+// reason after ": ". A thin face over a CheckJob: it starts the job and raises
+// the event when the job's whole outcome has come back.
 //
 // Without a pool the check runs on the calling thread and its event is raised
 // before CheckURL returns. With a pool, CheckURL only queues the check: Started
@@ -31,6 +31,7 @@ public:
     UrlFileListChecker(const UrlFileListChecker&) = delete;
     UrlFileListChecker& operator=(const UrlFileListChecker&) = delete;
 
+    // The names of the listing, 1 to count, in server order.
     std::int32_t GetFilesCount() const;
     // Index 0 gives ""; an index outside 0..count throws std::out_of_range.
     std::string GetFile(std::int32_t Index) const;
@@ -41,11 +42,13 @@ public:
     // The caller knows entries for this URL: an empty listing is then confirmed by
     // a listing by another command in the same session before it is believed.
     void SetConfirmEmptyListing(bool confirm) { confirmEmptyListing_ = confirm; }
-    // After Ready: the server said it cut the listing short, so the names are
-    // only part of the directory.
-    bool IsListingCut() const { return listingCut_; }
+    // After Ready: the whole listing with each entry's facts, handed over (the
+    // checker keeps no copy).
+    Listing TakeListing();
     // After Error: the server's certificate, when it was what could not be trusted.
-    const std::optional<CertificateFacts>& RejectedCertificate() const { return rejected_; }
+    const std::optional<CertificateFacts>& RejectedCertificate() const {
+        return outcome_.Certificate;
+    }
 
     Event<> Started;
     Event<> Ready;
@@ -58,11 +61,8 @@ private:
     std::weak_ptr<CheckPool> pool_;
     std::uint64_t job_ = 0;
     std::string url_;
-    // Slot 0 is always present and unused.
-    std::vector<std::string> names_;
     bool confirmEmptyListing_ = false;
-    bool listingCut_ = false;
-    std::optional<CertificateFacts> rejected_;
+    ListingOutcome outcome_;
 };
 
 } // namespace ornbrook

@@ -1,30 +1,34 @@
-#include "ftp/UrlFileListChecker.h"
+#include "check/UrlFileListChecker.h"
 
-#include "ftp/CheckPool.h"
+#include "check/CheckJob.h"
+#include "check/CheckPool.h"
 
 #include <stdexcept>
 
 namespace ornbrook {
 
-UrlFileListChecker::UrlFileListChecker(std::weak_ptr<CheckPool> pool)
-    : pool_(std::move(pool)), names_(1) {}
+UrlFileListChecker::UrlFileListChecker(std::weak_ptr<CheckPool> pool) : pool_(std::move(pool)) {}
 
 UrlFileListChecker::~UrlFileListChecker() {
     Cancel();
 }
 
 std::int32_t UrlFileListChecker::GetFilesCount() const {
-    return static_cast<std::int32_t>(names_.size() - 1);
+    return static_cast<std::int32_t>(outcome_.Listed.Entries.size());
 }
 
 std::string UrlFileListChecker::GetFile(std::int32_t Index) const {
-    if (Index < 0 || static_cast<std::size_t>(Index) >= names_.size())
+    if (Index < 0 || Index > GetFilesCount())
         throw std::out_of_range("UrlFileListChecker::GetFile: index " + std::to_string(Index));
-    return names_[static_cast<std::size_t>(Index)];
+    return Index == 0 ? std::string() : outcome_.Listed.Entries[static_cast<std::size_t>(Index - 1)].Name;
 }
 
 void UrlFileListChecker::Clear() {
-    names_.assign(1, std::string());
+    outcome_.Listed = {};
+}
+
+Listing UrlFileListChecker::TakeListing() {
+    return std::exchange(outcome_.Listed, {});
 }
 
 void UrlFileListChecker::Cancel() {
@@ -36,13 +40,13 @@ void UrlFileListChecker::Cancel() {
 void UrlFileListChecker::CheckURL(const std::string& theURL) {
     Cancel();
     url_ = theURL;
-    Clear();
-    listingCut_ = false;
-    rejected_.reset();
+    outcome_ = {};
+    auto job = std::make_shared<const CheckJob>(url_, confirmEmptyListing_);
     const auto pool = pool_.lock();
     if (!pool) {
         Started.Raise();
-        Finish(ListDirectory(url_, confirmEmptyListing_, nullptr));
+        KeptLogins none;
+        Finish(job->Run(nullptr, none));
         return;
     }
     CheckPool::Callbacks callbacks;
@@ -53,23 +57,19 @@ void UrlFileListChecker::CheckURL(const std::string& theURL) {
     };
     // The pool drops the callbacks when this checker cancels, which it does
     // before it goes.
-    job_ = pool->Start(url_, confirmEmptyListing_, std::move(callbacks));
+    job_ = pool->Start(std::move(job), std::move(callbacks));
 }
 
 void UrlFileListChecker::Finish(ListingOutcome outcome) {
-    if (outcome.Ok) {
-        names_.reserve(outcome.Listed.Entries.size() + 1);
-        for (auto& entry : outcome.Listed.Entries)
-            names_.push_back(std::move(entry.Name));
-        listingCut_ = outcome.Listed.Cut;
-    }
-    rejected_ = std::move(outcome.Certificate);
+    outcome_ = std::move(outcome);
+    if (!outcome_.Ok)
+        outcome_.Listed = {};
     // A handler may cancel this checker and drop its owner's reference: nothing
     // of this object is touched after raising.
-    if (outcome.Ok)
+    if (outcome_.Ok)
         Ready.Raise();
     else
-        Error.Raise(outcome.Message);
+        Error.Raise(outcome_.Message);
 }
 
 } // namespace ornbrook

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "diag/Debug_Modul.h"
+#include "check/CheckJob.h"
 #include "ftp/DirectoryListing.h"
 
 #include <condition_variable>
@@ -47,8 +48,8 @@ public:
     void SetLimits(int atOnce, int perServer = DefaultPerServer);
     int AtOnce() const;
 
-    // Queues a check of url. confirmEmpty: see ListDirectory.
-    Id Start(const std::string& url, bool confirmEmpty, Callbacks callbacks);
+    // Queues a check.
+    Id Start(std::shared_ptr<const CheckJob> check, Callbacks callbacks);
 
     // Checks asked for while a Batch lives are handed to the workers together
     // when it goes, so that they are shared out over the servers as a whole

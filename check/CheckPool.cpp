@@ -1,4 +1,4 @@
-#include "ftp/CheckPool.h"
+#include "check/CheckPool.h"
 
 #include "base/Text_Code.h"
 #include "ftp/FtpModule.h"
@@ -14,20 +14,11 @@ namespace {
 // The name under which every check is timed in the debug window.
 constexpr const char* CheckProzess = "UrlFileList_CheckFiles";
 
-// Checks of one server share its limit: host (not case-sensitive) and port.
-std::string ServerOf(const std::string& url) {
-    const FtpURL parsed = ParseURL(url);
-    return LowerCase(parsed.Host) + ":" + std::to_string(parsed.Port == 0 ? 21 : parsed.Port);
-}
-
 } // namespace
 
 struct CheckPool::Job {
     Id JobId = 0;
-    std::string Url;
-    std::string Server;
-    std::string Login;
-    bool ConfirmEmpty = false;
+    std::shared_ptr<const CheckJob> Check;
     StopSignal Stop;
     bool Cancelled = false;
 };
@@ -65,12 +56,9 @@ int CheckPool::AtOnce() const {
     return atOnce_;
 }
 
-CheckPool::Id CheckPool::Start(const std::string& url, bool confirmEmpty, Callbacks callbacks) {
+CheckPool::Id CheckPool::Start(std::shared_ptr<const CheckJob> check, Callbacks callbacks) {
     auto job = std::make_shared<Job>();
-    job->Url = url;
-    job->Server = ServerOf(url);
-    job->Login = LoginKey(url);
-    job->ConfirmEmpty = confirmEmpty;
+    job->Check = std::move(check);
     {
         const std::lock_guard lock(mutex_);
         job->JobId = ++lastId_;
@@ -150,7 +138,7 @@ std::shared_ptr<CheckPool::Job> CheckPool::TakeStartable(const std::string& kept
     };
     auto chosen = queue_.end();
     for (auto it = queue_.begin(); it != queue_.end(); ++it) {
-        const int load = runningOn((*it)->Server);
+        const int load = runningOn((*it)->Check->Server());
         if (load >= perServer_)
             continue;
         // One at a time keeps the list's order strictly.
@@ -161,11 +149,11 @@ std::shared_ptr<CheckPool::Job> CheckPool::TakeStartable(const std::string& kept
         // Otherwise a check the kept login can serve goes first (it waits for no
         // login), then the server with the fewest checks running: the servers'
         // answers are awaited side by side.
-        if (!keptLogin.empty() && (*it)->Login == keptLogin) {
+        if (!keptLogin.empty() && (*it)->Check->Login() == keptLogin) {
             chosen = it;
             break;
         }
-        if (chosen == queue_.end() || load < runningOn((*chosen)->Server))
+        if (chosen == queue_.end() || load < runningOn((*chosen)->Check->Server()))
             chosen = it;
     }
     if (chosen == queue_.end())
@@ -189,15 +177,15 @@ void CheckPool::Post(News news, std::unique_lock<std::mutex>& lock) {
 
 void CheckPool::Work() {
     // The login of this worker's last check, while a check it can serve may come.
-    KeptLogin kept;
+    KeptLogins kept;
     std::unique_lock lock(mutex_);
     while (!shuttingDown_) {
-        const std::shared_ptr<Job> job = TakeStartable(kept.Key);
+        const std::shared_ptr<Job> job = TakeStartable(kept.Ftp.Key);
         if (!job) {
-            if (kept.Session) {
+            if (kept.Ftp.Session) {
                 // Nothing for it now: log out rather than hold an idle connection.
                 lock.unlock();
-                kept.Drop();
+                kept.Ftp.Drop();
                 lock.lock();
                 continue;
             }
@@ -205,19 +193,19 @@ void CheckPool::Work() {
             continue;
         }
         running_[job->JobId] = job;
-        ++runningPerServer_[job->Server];
+        ++runningPerServer_[job->Check->Server()];
         Post(News{job->JobId, false, {}}, lock);
 
         const auto begin = std::chrono::steady_clock::now();
         lock.unlock();
-        ListingOutcome outcome = ListDirectory(job->Url, job->ConfirmEmpty, &job->Stop, &kept);
+        ListingOutcome outcome = job->Check->Run(&job->Stop, kept);
         lock.lock();
         const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
             std::chrono::steady_clock::now() - begin);
 
         running_.erase(job->JobId);
-        if (--runningPerServer_[job->Server] == 0)
-            runningPerServer_.erase(job->Server);
+        if (--runningPerServer_[job->Check->Server()] == 0)
+            runningPerServer_.erase(job->Check->Server());
         // A slot is free: another worker may start the next check.
         workAvailable_.notify_all();
         if (!job->Cancelled && !shuttingDown_)
