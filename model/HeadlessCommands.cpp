@@ -71,14 +71,17 @@ public:
             return Answer(CommandDone, {});
         }
         if (name_ == "--remove") {
-            if (watchList_.GetURLIndex(url_) == 0)
+            const std::int32_t index = watchList_.FindURL(url_);
+            if (index == 0)
                 return Answer(CommandFailed, {}, "ornbrook: not in the watch list: " + url_ + "\n");
-            watchList_.RemoveURL(url_);
+            watchList_.RemoveURL(watchList_.GetURL(index)->URL());
             watchList_.RaiseEvent_Change();
             return Answer(CommandDone, {});
         }
         if (name_ == "--add") {
-            awaited_.push_back(watchList_.GetURL(watchList_.AddURL(url_)));
+            // A URL watched already, however its scheme is written, is not added again.
+            const std::int32_t found = watchList_.FindURL(url_);
+            awaited_.push_back(watchList_.GetURL(found != 0 ? found : watchList_.AddURL(url_)));
             watchList_.RaiseEvent_Change();
         } else { // --check
             watchList_.CheckFiles();
@@ -153,7 +156,8 @@ private:
 } // namespace
 
 std::string HeadlessUsage() {
-    return "usage: ornbrook [-log2] [-debugfile] [-prozessinfo]   start the window\n"
+    return "usage: ornbrook [-debug] [-log2|-log3] [-debugfile] [-prozessinfo]\n"
+           "                                start the window (see the README for each switch)\n"
            "       ornbrook --list          list the watched URLs with their counts\n"
            "       ornbrook --check         check every URL once and print the changes\n"
            "       ornbrook --add URL       add a URL and check it\n"
@@ -161,7 +165,7 @@ std::string HeadlessUsage() {
            "       ornbrook --refresh       acknowledge all changes\n"
            "       ornbrook --trust URL     show the certificate of an ftpes:// or ftps://\n"
            "                                URL's server and trust it for that server\n"
-           "       ornbrook --help          show this text\n";
+           "       ornbrook -h, --help      show this text\n";
 }
 
 std::optional<CommandResult> AnswerWithoutWatchList(const std::vector<std::string>& args) {
@@ -177,6 +181,13 @@ std::optional<CommandResult> AnswerWithoutWatchList(const std::vector<std::strin
         return UsageError("unexpected argument " + args[expected]);
     if (std::string(command->name) == "--help")
         return CommandResult{CommandDone, HeadlessUsage(), {}};
+    if (std::string(command->name) == "--add") {
+        if (const NewURLJudgement judged = JudgeNewURL(args[1]); !judged.Accepted())
+            return CommandResult{CommandUsage,
+                                 {},
+                                 "ornbrook: cannot add " + MaskedURL(args[1]) + ": " +
+                                     judged.Refusal + "\n"};
+    }
     if (std::string(command->name) == "--trust" &&
         TlsModeOf(ParseURL(args[1]).Scheme) == TlsMode::None)
         return UsageError("--trust needs an ftpes:// or ftps:// URL");
@@ -222,8 +233,11 @@ void StartCommand(MainInterface& watchList, const std::vector<std::string>& args
         done({CommandUsage, {}, "ornbrook: --trust is carried out by the command line itself\n"});
         return;
     }
-    auto run = std::make_shared<CommandRun>(
-        watchList, command->name, command->takesUrl ? args[1] : std::string(), std::move(done));
+    std::string url = command->takesUrl ? args[1] : std::string();
+    if (args[0] == "--add")
+        url = JudgeNewURL(url).URL;
+    auto run =
+        std::make_shared<CommandRun>(watchList, command->name, std::move(url), std::move(done));
     run->Start();
 }
 

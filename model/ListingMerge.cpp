@@ -59,9 +59,10 @@ bool MergeListing(std::vector<FileEntry>& entries, const std::vector<std::string
 
     // Most checks find the directory as it was, listed in the same order: each
     // name matches the entry in its place, nothing is new and nothing gone.
-    if (listed.size() == known &&
-        std::equal(listed.begin(), listed.end(), entries.begin() + 1,
-                   [](const std::string& name, const FileEntry& entry) { return name == entry.Name; }))
+    if (listed.size() == known && std::equal(listed.begin(), listed.end(), entries.begin() + 1,
+                                             [](const std::string& name, const FileEntry& entry) {
+                                                 return name == entry.Name;
+                                             }))
         return false;
 
     // work[p] (p = 1..r) is the index of a known entry not matched yet; slot 0 unused.

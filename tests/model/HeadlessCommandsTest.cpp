@@ -74,14 +74,13 @@ TEST(Headless, ListRemoveAndHelp) {
 
 TEST(Headless, FailuresGiveTheirOwnStatus) {
     TempProgramDir dir;
-    // No host: the check fails at once without the network.
-    const std::string failed = "ftp:///nohost\ncould not connect: no host name\n\n";
-    for (const std::vector<std::string>& args : {std::vector<std::string>{"--add", "ftp:///nohost"},
-                                                 std::vector<std::string>{"--check"}}) {
-        const Outcome outcome = Invoke(args);
-        EXPECT_EQ(std::get<0>(outcome), 1) << args[0];
-        EXPECT_EQ(std::get<1>(outcome), failed) << args[0];
-    }
+    // No host (stored before URLs were judged): the check fails at once without the network.
+    std::string stored;
+    AppendFrame(stored, "ftp:///nohost", "", {FileEntry{}});
+    WriteBytes(dir.File("maindata.dat"), stored);
+    const Outcome outcome = Invoke({"--check"});
+    EXPECT_EQ(std::get<0>(outcome), 1);
+    EXPECT_EQ(std::get<1>(outcome), "ftp:///nohost\ncould not connect: no host name\n\n");
 
     // A data file that cannot be read is reported by name.
     std::filesystem::remove(dir.File("maindata.dat"));
@@ -89,4 +88,31 @@ TEST(Headless, FailuresGiveTheirOwnStatus) {
     const auto [status, out, err] = Invoke({"--list"});
     EXPECT_EQ(status, 3);
     EXPECT_NE(err.find("maindata.dat"), std::string::npos);
+}
+
+// --add takes what the window's editor takes, and finds URLs as a user names them.
+TEST(Headless, AddJudgesTheURLAndRemoveFindsItAsNamed) {
+    TempProgramDir dir;
+    WriteBytes(dir.File("maindata.dat"), SampleFile);
+    for (const char* refused : {"foo", "ftp:///pub/", "http://a/", "ftp://anna:secret@/x/"}) {
+        const auto [status, out, err] = Invoke({"--add", refused});
+        EXPECT_EQ(status, 2) << refused;
+        EXPECT_EQ(out, "");
+        EXPECT_EQ(err.rfind("ornbrook: cannot add ", 0), 0u) << err;
+        EXPECT_EQ(err.find("secret"), std::string::npos) << err;
+    }
+    EXPECT_EQ(ReadBytes(dir.File("maindata.dat")), SampleFile);
+
+    // Watched already, with the scheme in capitals and no "/": nothing is added.
+    EXPECT_EQ(std::get<0>(Invoke({"--add", "FTP://b"})), 1); // b's stored failure
+    EXPECT_EQ(ReadBytes(dir.File("maindata.dat")), SampleFile);
+    // host:port/path gets ftp:// in front (port 1: nobody listens, it fails at once).
+    EXPECT_EQ(std::get<0>(Invoke({"--add", "127.0.0.1:1/pub"})), 1);
+    EXPECT_EQ(std::get<1>(Invoke({"--list"})).find("ftp://127.0.0.1:1/pub\t"),
+              std::string("ftp://a/\t2 new\t1 gone\t1 old\n" + ListedB).size());
+    // --remove names it as the user may write it; the stored text stays as first typed.
+    EXPECT_EQ(std::get<0>(Invoke({"--remove", "Ftp://A/"})), 1); // another host name
+    EXPECT_EQ(std::get<0>(Invoke({"--remove", "ftp://a"})), 0);
+    EXPECT_EQ(std::get<0>(Invoke({"--remove", "127.0.0.1:1/pub"})), 0);
+    EXPECT_EQ(Invoke({"--list"}), Outcome(0, ListedB, ""));
 }
