@@ -504,7 +504,7 @@ void MainForm::URLs_AfterLabelEdit(const QModelIndex& row, const std::string& ne
 
 void MainForm::CheckTimer_Timer() {
     const std::int32_t interval =
-        TextToInt32(ReadFirstLine(OptionsForm::IntervalFileName(), DefaultInterval));
+        CheckIntervalOf(ReadFirstLine(OptionsForm::IntervalFileName(), DefaultInterval));
     if (interval == 0)
         return;
     ++checkCounter_;

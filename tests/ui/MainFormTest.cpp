@@ -314,8 +314,16 @@ TEST_F(MainFormTest, PeriodicCheckArithmetic) {
         int checks;
         std::int64_t counter;
     } cases[] = {
-        {nullptr, 1, 0, 1}, {"0", 5, 0, 0},   {"a word", 5, 0, 0}, {"", 5, 0, 0},
-        {"-3", 3, 3, 0},    {"2.5", 5, 1, 2}, {"3.5", 5, 1, 0},    {" 1", 4, 2, 0},
+        {nullptr, 1, 0, 1},
+        {"0", 5, 0, 0},
+        {"a word", 5, 0, 0},
+        {"", 5, 0, 0},
+        {"2.5", 5, 1, 2},
+        {"3.5", 5, 1, 0},
+        {" 1", 4, 2, 0},
+        // Negative means off: no check in more than two intervals' worth of ticks.
+        {"-3", 9, 0, 0},
+        {"-1", 5, 0, 0},
     };
     Load({Watched(Unreachable + "a/")});
     EXPECT_TRUE(CheckTimer()->isActive());
