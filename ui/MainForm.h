@@ -18,11 +18,15 @@ class QTreeView;
 
 namespace ornbrook {
 
+class CertificateQuestion;
 class DesktopPresence;
 class DividingLine;
 class FilesModel;
+class MainCommands;
 class MainInterface;
 class PositionSaver;
+class StatusMessage;
+class UrlBanner;
 class UrlFileList;
 class UrlEditor;
 class UrlsModel;
@@ -39,7 +43,8 @@ class UrlsModel;
 // which hides passwords.
 //
 // Its widgets carry the design's names as object names ("URLs", "Files",
-// "DividingLine", "CheckTimer", "mnuRefresh", ...), by which tests find them.
+// "DividingLine", "CheckTimer", "mnuRefresh", ...), by which tests find them;
+// its commands are in MainCommands, the banner above the files in UrlBanner.
 class MainForm final : public QMainWindow {
 public:
     // shutDown runs as the last step of unloading.
@@ -84,9 +89,6 @@ public:
     // Selects the row of url, if it has one, and scrolls to it.
     void SelectURL(const std::string& url);
 
-    // The help message, lines joined by CR LF.
-    static std::string HelpText();
-
     std::shared_ptr<MainInterface> myMainInterface;
 
 protected:
@@ -100,8 +102,9 @@ private:
     void myMainInterface_CheckBegins(const UrlFileList& list);
     void myMainInterface_CheckEnded(const UrlFileList& list);
 
-    void CreateMenus();
     void DeleteSelectedURL();
+    // The banner and the commands follow the selected URL's state.
+    void ShowState();
     int SelectedRow() const;
     std::shared_ptr<UrlFileList> SelectedEntry() const;
     void ClearSelection();
@@ -119,10 +122,15 @@ private:
     UrlsModel* urlsModel_ = nullptr;
     UrlEditor* urlEditor_ = nullptr;
     DividingLine* dividingLine_;
+    QWidget* filesPane_;
+    UrlBanner* banner_;
     QTreeView* files_;
     FilesModel* filesModel_;
     QTimer* checkTimer_;
+    StatusMessage* statusMessage_;
     QLabel* progress_;
+    MainCommands* commands_;
+    CertificateQuestion* certificates_ = nullptr;
 
     // The URL whose files the list shows, if any.
     std::optional<std::string> shownFilesURL_;

@@ -120,7 +120,14 @@ bool OptionsForm::JudgeInterval() {
 }
 
 void OptionsForm::Form_Load() {
-    text1_->setText(DisplayText(TrimSpaces(ReadFirstLine(IntervalFileName(), ""))));
+    // What the periodic check makes of the line, in a form the field takes: a
+    // line it takes as it stands, else the whole number it means (0 for off).
+    // A missing file gets the timer's default, not an empty line that would
+    // switch checking off.
+    const std::string line = TrimSpaces(ReadFirstLine(IntervalFileName(), DefaultIntervalText));
+    const QString shown = DisplayText(line);
+    text1_->setText(IntervalRefusal(shown).isEmpty() ? shown
+                                                     : QString::number(CheckIntervalOf(line)));
     text2_->setValue(ReadChecksAtOnce());
     check1_->setChecked(ReadNotifyNewFiles());
     JudgeInterval();

@@ -16,10 +16,11 @@ namespace ornbrook {
 // The modal Options dialog: edits the check interval in seconds, kept in
 // interval.dat, how many URLs are checked at once, kept in checksatonce.dat,
 // and whether the desktop is told about new files, kept in notify.dat.
-// It shows the files' lines when it opens. The interval must be a whole number
-// from 0 (off) to 86,400: anything else is refused with its reason beside the
-// field, and OK stores nothing until it is mended. The periodic check reads the
-// file on every tick.
+// It shows the files' lines when it opens (an interval line it cannot take as
+// the whole number the periodic check makes of it). The interval must be a
+// whole number from 0 (off) to 86,400: anything else is refused with its reason
+// beside the field, and OK stores nothing until it is mended. The periodic
+// check reads the file on every tick.
 class OptionsForm final : public QDialog {
 public:
     explicit OptionsForm(QWidget* owner);
@@ -29,6 +30,8 @@ public:
     // ProgramDir + "interval.dat".
     static std::string IntervalFileName();
     static constexpr int MaxInterval = 86400;
+    // What a missing interval.dat is created with: five minutes, with a leading blank.
+    static constexpr const char* DefaultIntervalText = " 300";
     // Why the dialog cannot store text as the interval; empty when it can.
     static QString IntervalRefusal(const QString& text);
 

@@ -44,8 +44,9 @@ TEST(OptionsForm, StoresOnlyAnIntervalItCanTakeAndOnlyOnOk) {
         const char* after;   // nullptr: the dialog stays open, the file as before
         const char* refusal; // a part of the reason shown, "" for none
     } cases[] = {
-        {" 300", "300", nullptr, ok, "300\r\n", ""},         // OK without a change drops the blank
-        {nullptr, "", "5", key(Qt::Key_Escape), "\r\n", ""}, // opening creates an empty line
+        {" 300", "300", nullptr, ok, "300\r\n", ""}, // OK without a change drops the blank
+        // Opening first creates the default the periodic check would.
+        {nullptr, "300", "5", key(Qt::Key_Escape), " 300\r\n", ""},
         {"1", "1", "60", key(Qt::Key_Return), "60\r\n", ""},
         {"1", "1", " 0 ", key(Qt::Key_Enter), "0\r\n", ""},
         {"1", "1", "86400", ok, "86400\r\n", ""},
@@ -55,17 +56,19 @@ TEST(OptionsForm, StoresOnlyAnIntervalItCanTakeAndOnlyOnOk) {
         {"1", "1", "86401", ok, nullptr, "at most 86,400"},
         {"1", "1", "99999999999", ok, nullptr, "at most 86,400"},
         {"1", "1", "", ok, nullptr, "0 switches the periodic check off"},
-        // A stored value it cannot take is shown with its reason.
-        {"a word", "a word", nullptr, ok, nullptr, "whole number"},
-        {"-1", "-1", "999", cancel, "-1\r\n", ""},
-        {"-1", "-1", "5", closeBox, "-1\r\n", ""},
+        // A stored line it cannot take shows as what the periodic check makes of it.
+        {"a word", "0", nullptr, ok, "0\r\n", ""},
+        {"2.5", "2", nullptr, ok, "2\r\n", ""},
+        {"-1", "0", "999", cancel, "-1\r\n", ""},
+        {"-1", "0", "5", closeBox, "-1\r\n", ""},
+        {"100000", "100000", nullptr, ok, nullptr, "at most 86,400"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.typed ? c.typed : c.shown));
         DeleteFileIfExists(file);
         if (c.before)
             WriteText(file, c.before);
-        const std::string before = c.before ? test::ReadBytes(file) : "\r\n";
+        const std::string before = c.before ? test::ReadBytes(file) : " 300\r\n";
         OptionsForm options(nullptr);
         options.show();
         // The label keeps its whole text in any font.

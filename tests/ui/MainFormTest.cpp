@@ -133,7 +133,7 @@ TEST_F(MainFormTest, InsertAddsOnlyAUsableURL) {
     Key(&URLs(), Qt::Key_Insert);
     EndEdit("/pub/", Qt::Key_Return);
     EXPECT_EQ(editorText(), "ftp:///pub/");
-    EXPECT_TRUE(form->statusBar()->currentMessage().contains("no host name"));
+    EXPECT_TRUE(StatusMessage().contains("no host name"));
     Files().setFocus(); // leaving does not lose it either
     QCoreApplication::processEvents();
     EXPECT_EQ(editorText(), "ftp:///pub/");
@@ -141,7 +141,7 @@ TEST_F(MainFormTest, InsertAddsOnlyAUsableURL) {
     // A URL watched already is refused too.
     EndEdit("ftp://kept/", Qt::Key_Return, true);
     EXPECT_EQ(editorText(), "ftp://kept/");
-    EXPECT_TRUE(form->statusBar()->currentMessage().contains("watched already"));
+    EXPECT_TRUE(StatusMessage().contains("watched already"));
 
     // A usable URL is added, selected and checked at once.
     EndEdit(QString::fromStdString(Unreachable), Qt::Key_Enter, true);

@@ -2,6 +2,7 @@
 
 #include "base/FileIO_Code.h"
 #include "model/MainInterface.h"
+#include "ui/MainFormColours.h"
 
 #include <QAbstractItemModelTester>
 #include <QCoreApplication>
@@ -33,9 +34,9 @@ QLineEdit* OpenEditor(QWidget* viewport) {
 QString Look(QString text, bool bold, const QColor& colour) {
     if (bold)
         text += ":b";
-    if (colour == QColor(80, 80, 80))
+    if (colour == GreyText())
         text += ":g";
-    else if (colour == QColor(255, 0, 0))
+    else if (colour == RedText())
         text += ":r";
     else if (colour != QColor(0, 0, 0))
         text += ":" + colour.name();

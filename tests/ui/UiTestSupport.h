@@ -29,8 +29,9 @@ void WriteWatchList(const std::vector<UrlRecord>& urls);
 // The open label editor of a list view's viewport, or none.
 QLineEdit* OpenEditor(QWidget* viewport);
 
-// How a row looks: its text, ":b" when bold, then ":g" grey (80, 80, 80),
-// ":r" red or the colour's name when it is neither of them nor black.
+// How a row looks: its text, ":b" when bold, then ":g" grey, ":r" red (the
+// colours of MainFormColours.h) or the colour's name when it is neither of
+// them nor black.
 QString Look(QString text, bool bold, const QColor& colour);
 
 // A main window over a watch list loaded from the URLs given, in a fresh program
@@ -49,6 +50,10 @@ protected:
     QTimer* CheckTimer() { return form->findChild<QTimer*>("CheckTimer"); }
     qint64 CheckCounter() { return CheckTimer()->property("Tag").toLongLong(); }
     QLabel* StatusLine() { return form->findChild<QLabel*>("Progress"); }
+    // The whole of the status line's message, as a screen reader reads it.
+    QString StatusMessage() {
+        return form->findChild<QLabel*>("StatusMessage")->accessibleName();
+    }
     QAction* Menu(const char* name) { return form->findChild<QAction*>(name); }
     QModelIndex Item(int row) { return URLs().model()->index(row, 0); }
     bool IsSelected(int row) { return URLs().selectionModel()->isRowSelected(row, {}); }
