@@ -48,7 +48,6 @@ MainCommands::MainCommands(QMainWindow* window, Handlers handlers)
     QAction* refresh = MakeAction("mnuRefresh", "&Refresh", nullptr,
                                   "Acknowledge all changes: new files become old, gone files go",
                                   handlers_.Refresh);
-    refresh->setIcon(ThemeIcon(window, "mail-mark-read", QStyle::SP_DialogApplyButton));
     window->menuBar()->addAction(refresh);
     window->menuBar()->addAction(MakeAction("mnuOptions", "&Options", nullptr,
                                             "Check interval and more", handlers_.Options));
@@ -65,7 +64,12 @@ MainCommands::MainCommands(QMainWindow* window, Handlers handlers)
     toolBar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     toolBar->addActions({add_, edit_, delete_, checkNow_});
     toolBar->addSeparator();
-    toolBar->addAction(refresh);
+    // Its own action: on the menu bar an icon would take the place of the word.
+    QAction* refreshButton = toolBar->addAction(
+        ThemeIcon(window, "mail-mark-read", QStyle::SP_DialogApplyButton), "Refresh");
+    refreshButton->setObjectName("tbRefresh");
+    refreshButton->setToolTip(refresh->toolTip());
+    connect(refreshButton, &QAction::triggered, refresh, &QAction::trigger);
     // The toolbar's own context menu would only offer to hide it.
     toolBar->setContextMenuPolicy(Qt::PreventContextMenu);
 

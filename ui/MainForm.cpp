@@ -480,6 +480,7 @@ void MainForm::URLs_DblClick() {
     if (const auto list = SelectedEntry(); list && !list->IsCheckPending()) {
         certificates_->AskAgainAbout(*list);
         list->CheckFiles();
+        ShowState();
     }
 }
 

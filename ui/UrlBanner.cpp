@@ -5,6 +5,7 @@
 #include "ui/DisplayText.h"
 #include "ui/MainFormColours.h"
 
+#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
@@ -41,11 +42,16 @@ UrlBanner::UrlBanner(QWidget* parent, Handlers handlers)
         if (handlers_.Trust)
             handlers_.Trust();
     });
-    auto* row = new QHBoxLayout(this);
-    row->addWidget(icon_);
-    row->addWidget(text_, 1);
-    row->addWidget(checkNow_, 0, Qt::AlignTop);
-    row->addWidget(trust_, 0, Qt::AlignTop);
+    // The buttons go below the text, which needs the pane's width.
+    auto* grid = new QGridLayout(this);
+    grid->addWidget(icon_, 0, 0, Qt::AlignTop);
+    grid->addWidget(text_, 0, 1);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(checkNow_);
+    buttons->addWidget(trust_);
+    grid->addLayout(buttons, 1, 1);
+    grid->setColumnStretch(1, 1);
     hide();
 }
 
@@ -57,6 +63,8 @@ void UrlBanner::Say(const QString& text, bool failed, bool offerCheck, bool offe
     setPalette(colours);
     icon_->setVisible(failed);
     text_->setText(text);
+    // Whole, however narrow the pane: a long host name cannot wrap.
+    text_->setToolTip(text);
     setAccessibleName(text);
     checkNow_->setVisible(offerCheck);
     trust_->setVisible(offerTrust);
@@ -72,10 +80,9 @@ void UrlBanner::Show(const UrlFileList* selected, int urlCount) {
         return;
     }
     const UrlFileList& list = *selected;
-    const QString url = DisplayText(MaskedURL(list.URL()));
     const bool pending = list.IsCheckPending();
     if (list.IsError()) {
-        QString text = "The last check of " + url + " failed: " + DisplayText(list.GetErrorMsg());
+        QString text = "The last check failed: " + DisplayText(list.GetErrorMsg());
         if (pending)
             text += "\nChecking it again...";
         Say(text, true, !pending, list.RejectedCertificate().has_value());
@@ -86,7 +93,7 @@ void UrlBanner::Show(const UrlFileList* selected, int urlCount) {
         return;
     }
     if (pending)
-        Say("Checking " + url + "...", false, false, false);
+        Say("Checking " + DisplayText(MaskedURL(list.URL())) + "...", false, false, false);
     else if (!list.LastChecked())
         Say("Not checked yet since Ornbrook started: its files show after its first check.", false,
             true, false);

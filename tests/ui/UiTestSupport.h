@@ -7,6 +7,7 @@
 #include "ui/FilesModel.h"
 #include "ui/MainForm.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QColor>
 #include <QLabel>
@@ -21,6 +22,15 @@
 #include <vector>
 
 namespace ornbrook::test {
+
+// The first accessible object under root (root included) with that role and
+// name, as a screen reader finds it; none when there is none.
+QAccessibleInterface* FindAccessible(QWidget* root, QAccessible::Role role, const QString& name);
+// Presses it as a screen reader would.
+void Press(QAccessibleInterface* accessible);
+
+// WCAG 2 contrast ratio of two colours (1 to 21).
+double Contrast(const QColor& a, const QColor& b);
 
 // One URL of a watch list written straight into maindata.dat.
 UrlRecord Watched(std::string url, std::string error = {}, std::vector<FileEntry> entries = {});
@@ -51,9 +61,7 @@ protected:
     qint64 CheckCounter() { return CheckTimer()->property("Tag").toLongLong(); }
     QLabel* StatusLine() { return form->findChild<QLabel*>("Progress"); }
     // The whole of the status line's message, as a screen reader reads it.
-    QString StatusMessage() {
-        return form->findChild<QLabel*>("StatusMessage")->accessibleName();
-    }
+    QString StatusMessage() { return form->findChild<QLabel*>("StatusMessage")->accessibleName(); }
     QAction* Menu(const char* name) { return form->findChild<QAction*>(name); }
     QModelIndex Item(int row) { return URLs().model()->index(row, 0); }
     bool IsSelected(int row) { return URLs().selectionModel()->isRowSelected(row, {}); }
