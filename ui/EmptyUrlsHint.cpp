@@ -47,7 +47,12 @@ bool EmptyUrlsHint::eventFilter(QObject* watched, QEvent* event) {
 
 void EmptyUrlsHint::Follow() {
     setGeometry(list_->viewport()->rect());
-    setVisible(list_->model()->rowCount() == 0);
+    const bool empty = list_->model()->rowCount() == 0;
+    setVisible(empty);
+    // A screen reader reads the list, not what lies over it.
+    list_->setAccessibleDescription(empty ? "No URL is watched yet: add one with the Add URL "
+                                            "button, the URL menu or the Insert key."
+                                          : QString());
 }
 
 } // namespace ornbrook

@@ -63,8 +63,6 @@ void UrlBanner::Say(const QString& text, bool failed, bool offerCheck, bool offe
     setPalette(colours);
     icon_->setVisible(failed);
     text_->setText(text);
-    // Whole, however narrow the pane: a long host name cannot wrap.
-    text_->setToolTip(text);
     setAccessibleName(text);
     checkNow_->setVisible(offerCheck);
     trust_->setVisible(offerTrust);

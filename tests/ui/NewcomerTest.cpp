@@ -100,6 +100,7 @@ TEST_F(NewcomerTest, EmptyAndFailedStatesSayWhatIsGoingOn) {
     auto* hint = form->findChild<QWidget*>("EmptyHint");
     ASSERT_NE(hint, nullptr);
     EXPECT_TRUE(hint->isVisible());
+    EXPECT_TRUE(URLs().accessibleDescription().startsWith("No URL is watched yet"));
     auto* banner = form->findChild<QWidget*>("UrlBanner");
     EXPECT_FALSE(banner->isVisible());
     form->findChild<QPushButton*>("EmptyHintAdd")->click();
