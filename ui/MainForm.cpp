@@ -145,6 +145,7 @@ MainForm::MainForm(std::function<void()> shutDown) : shutDown_(std::move(shutDow
     connect(checkTimer_, &QTimer::timeout, this, [this] { CheckTimer_Timer(); });
 
     MainCommands::Handlers commands;
+    // The commands do what the design's keys do.
     commands.Add = [this] { Form_KeyDown(Qt::Key_Insert, {}); };
     commands.Edit = [this] { Form_KeyDown(Qt::Key_F2, {}); };
     commands.Delete = [this] { DeleteSelectedURL(); };
@@ -351,7 +352,11 @@ void MainForm::myMainInterface_CheckEnded(const UrlFileList&) {
 
 void MainForm::ShowState() {
     const auto list = SelectedEntry();
-    banner_->Show(list.get(), myMainInterface ? myMainInterface->GetURLsCount() : 0);
+    // The row being added has nothing to say yet.
+    if (!list && SelectedRow() >= 0)
+        banner_->hide();
+    else
+        banner_->Show(list.get(), myMainInterface ? myMainInterface->GetURLsCount() : 0);
     commands_->Update(list != nullptr, lastDeleted_.has_value());
 }
 

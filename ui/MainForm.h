@@ -73,7 +73,8 @@ public:
     void mnuOptions_Click();
     void mnuHelp_Click();
     void mnuAbout_Click();
-    // Checks the selected URL now, unless its check is pending already.
+    // Checks the selected URL now, unless its check is pending already; a
+    // certificate its server's checks were refused with is asked about again.
     void URLs_DblClick();
     // End of a label edit of a row: adds the new URL, or gives the row's entry
     // the new URL and checks it; a text that is only "ftp://" or blanks
