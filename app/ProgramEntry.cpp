@@ -3,6 +3,7 @@
 #include "app/CommandChannel.h"
 #include "app/Startup.h"
 #include "base/ProgramGlobals.h"
+#include "base/Text_Code.h"
 #include "diag/Debug_Modul.h"
 #include "model/DataFileLock.h"
 #include "model/HeadlessCommands.h"
@@ -121,18 +122,19 @@ bool TakeTurn(DataFileLock& lock, const std::function<bool()>& handOver) {
 // The command-line mode: handed to the running window, or carried out here on
 // the files when no window runs.
 int RunCommandLine(int& argc, char** argv, std::vector<std::string> args) {
-    InitConstants();
     // Read here, before the command may go to a window, which has no standard input.
     if (const auto refused = TakePasswordFromStdin(args, std::cin)) {
         std::cout << refused->Out;
         std::cerr << refused->Err;
         return refused->Status;
     }
+    // Usage errors touch no file: not even the program directory is made.
     if (const auto answer = AnswerWithoutWatchList(args)) {
         std::cout << answer->Out;
         std::cerr << answer->Err;
         return answer->Status;
     }
+    InitConstants();
     if (WorksWithoutWatchList(args)) {
         const CommandResult result = TrustServerCertificate(args[1]);
         std::cout << result.Out;
@@ -168,10 +170,30 @@ int RunCommandLine(int& argc, char** argv, std::vector<std::string> args) {
     return RunHeadless(args, std::cout, std::cerr);
 }
 
+// -h, -help or -? (also after "/" or "\\", as the switches are written), or --help.
+bool WantsHelp(const std::vector<std::string>& args) {
+    for (std::string token : args) {
+        if (token == "--help")
+            return true;
+        if (token.empty() || (token[0] != '-' && token[0] != '/' && token[0] != '\\'))
+            continue;
+        const std::string word = UpperCase(TrimSpaces(token.substr(1)));
+        if (word == "H" || word == "HELP" || word == "?")
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 int RunProgram(int argc, char** argv) {
     std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+    // Answered before anything else: no display, no window (a running one is
+    // left alone), no file.
+    if (WantsHelp(args)) {
+        std::cout << HeadlessUsage();
+        return CommandDone;
+    }
     // Any "--" option selects the command-line mode: no window, no display needed.
     for (const std::string& arg : args) {
         if (arg.starts_with("--"))

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -31,6 +32,29 @@ TlsMode TlsModeOf(const std::string& scheme);
 // brackets is an IPv6 address ("[::1]:2121"), given without them. A port text
 // beyond the 32-bit range gives Port -1, which no connection accepts.
 FtpURL ParseURL(const std::string& url);
+
+// The schemes a new URL may have, in lower case: the one list that the URL
+// editor, the command line and their messages read.
+inline constexpr std::array<std::string_view, 3> WatchedSchemes = {"ftp", "ftpes", "ftps"};
+
+// A text offered as a URL to watch, judged before it enters the watch list:
+// accepted with the URL to keep, or refused with the reason to tell the user.
+struct NewURLJudgement {
+    // The text trimmed of blanks, "ftp://" put in front of "host[:port]/path",
+    // "/" after a host without a path; otherwise as typed (scheme case too).
+    std::string URL;
+    // Empty when accepted.
+    std::string Refusal;
+    bool Accepted() const { return Refusal.empty(); }
+};
+// Accepts scheme://[user[:password]@]host[:port][/path] with a scheme of
+// WatchedSchemes (any letter case), a host name or [IPv6 address], a port from
+// 1 to 65535, and no control characters anywhere (they would end an FTP command).
+NewURLJudgement JudgeNewURL(const std::string& text);
+
+// The form in which URLs are compared when one is looked up: what JudgeNewURL
+// keeps, with the scheme in lower case; a text it refuses stays as it is.
+std::string ComparableURL(const std::string& url);
 
 // The URL as it may be shown: the password is replaced by "***" where ParseURL
 // would find one (written raw or percent-encoded), and also where a password

@@ -23,4 +23,8 @@ std::int32_t ReadChecksAtOnce() {
     return std::clamp(TextToInt32(line), 1, CheckPool::MaxAtOnce);
 }
 
+std::int32_t CheckIntervalOf(const std::string& line) {
+    return std::max(TextToInt32(line), 0);
+}
+
 } // namespace ornbrook

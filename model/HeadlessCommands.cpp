@@ -150,8 +150,9 @@ public:
             return Answer(CommandDone, {});
         }
         if (name_ == "--add") {
-            // A URL already watched is checked once more: the answer is always fresh.
-            const std::int32_t known = watchList_.GetURLIndex(url_);
+            // A URL already watched, however its scheme is written, is not added
+            // again but checked once more: the answer is always fresh.
+            const std::int32_t known = watchList_.FindURL(url_);
             const auto list = watchList_.GetURL(known != 0 ? known : watchList_.AddURL(url_));
             if (known != 0)
                 list->CheckFiles();
@@ -235,8 +236,8 @@ private:
 } // namespace
 
 std::vector<std::int32_t> NamedURLs(const MainInterface& watchList, const std::string& text) {
-    if (const std::int32_t exact = watchList.GetURLIndex(text); exact != 0)
-        return {exact};
+    if (const std::int32_t found = watchList.FindURL(text); found != 0)
+        return {found};
     const std::int32_t count = watchList.GetURLsCount();
     if (!text.empty() && text.size() <= 9 &&
         std::all_of(text.begin(), text.end(), [](char c) { return std::isdigit(c) != 0; })) {
@@ -284,7 +285,8 @@ std::optional<CommandResult> TakePasswordFromStdin(std::vector<std::string>& arg
 }
 
 std::string HeadlessUsage() {
-    return "usage: ornbrook [-log2] [-debugfile] [-prozessinfo]   start the window\n"
+    return "usage: ornbrook [-debug] [-log2|-log3] [-debugfile] [-prozessinfo]\n"
+           "                                start the window (see the README for each switch)\n"
            "       ornbrook --list          list the watched URLs with their counts\n"
            "       ornbrook --check         check every URL once and print the changes\n"
            "       ornbrook --add URL       add a URL and check it\n"
@@ -296,7 +298,7 @@ std::string HeadlessUsage() {
            "       ornbrook --refresh       acknowledge all changes\n"
            "       ornbrook --trust URL     show the certificate of an ftpes:// or ftps://\n"
            "                                URL's server and trust it for that server\n"
-           "       ornbrook --help          show this text\n";
+           "       ornbrook -h, --help      show this text\n";
 }
 
 std::optional<CommandResult> AnswerWithoutWatchList(const std::vector<std::string>& args) {
@@ -314,8 +316,13 @@ std::optional<CommandResult> AnswerWithoutWatchList(const std::vector<std::strin
                               : "unexpected argument " + MaskedURL(args[expected]));
     if (std::string(command->name) == "--help")
         return CommandResult{CommandDone, HeadlessUsage(), {}};
-    if (std::string(command->name) == "--add" && !IsStorableURL(args[1]))
-        return UsageError("a URL cannot hold control characters (tabs, line breaks)");
+    if (std::string(command->name) == "--add") {
+        if (const NewURLJudgement judged = JudgeNewURL(args[1]); !judged.Accepted())
+            return CommandResult{CommandUsage,
+                                 {},
+                                 "ornbrook: cannot add " + MaskedURL(args[1]) + ": " +
+                                     judged.Refusal + "\n"};
+    }
     if (std::string(command->name) == "--trust" &&
         TlsModeOf(ParseURL(args[1]).Scheme) == TlsMode::None)
         return UsageError("--trust needs an ftpes:// or ftps:// URL");
@@ -361,8 +368,11 @@ void StartCommand(MainInterface& watchList, const std::vector<std::string>& args
         done({CommandUsage, {}, "ornbrook: --trust is carried out by the command line itself\n"});
         return;
     }
-    auto run = std::make_shared<CommandRun>(
-        watchList, command->name, command->takesUrl ? args[1] : std::string(), std::move(done));
+    std::string url = command->takesUrl ? args[1] : std::string();
+    if (args[0] == "--add")
+        url = JudgeNewURL(url).URL;
+    auto run =
+        std::make_shared<CommandRun>(watchList, command->name, std::move(url), std::move(done));
     run->Start();
 }
 

@@ -3,6 +3,7 @@
 #include "base/FileIO_Code.h"
 #include "base/ProgramGlobals.h"
 #include "check/CheckPool.h"
+#include "ftp/FtpModule.h"
 #include "ftp/FtpSettings.h"
 #include "model/DataFileFormat.h"
 #include "model/DataFileLoad.h"
@@ -59,6 +60,17 @@ std::shared_ptr<UrlFileList> MainInterface::GetURL(std::int32_t Index) const {
 std::int32_t MainInterface::GetURLIndex(const std::string& theURL) const {
     for (std::size_t i = 1; i < Lists.size(); ++i) {
         if (Lists[i]->URL() == theURL)
+            return static_cast<std::int32_t>(i);
+    }
+    return 0;
+}
+
+std::int32_t MainInterface::FindURL(const std::string& text) const {
+    if (const std::int32_t exact = GetURLIndex(text); exact != 0)
+        return exact;
+    const std::string wanted = ComparableURL(text);
+    for (std::size_t i = 1; i < Lists.size(); ++i) {
+        if (ComparableURL(Lists[i]->URL()) == wanted)
             return static_cast<std::int32_t>(i);
     }
     return 0;

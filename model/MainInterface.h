@@ -47,6 +47,11 @@ public:
     std::shared_ptr<UrlFileList> GetURL(std::int32_t Index) const;
     // 0 when the URL is not in the list.
     std::int32_t GetURLIndex(const std::string& theURL) const;
+    // The URL that text names, as a user names it (the window's duplicates, the
+    // command line): the exact text first, else the first URL whose comparable
+    // form (ComparableURL: scheme in lower case, "/" for an empty path) is the
+    // text's. 0 when none is.
+    std::int32_t FindURL(const std::string& text) const;
     void RemoveURL(const std::string& theURL);
     // Gives the URL at index (1 to count) a new text, saves, and checks it.
     void ChangeURL(std::int32_t index, const std::string& newURL);

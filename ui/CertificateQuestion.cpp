@@ -41,9 +41,29 @@ bool CertificateQuestion::AskWithMessageBox(QWidget* window, const CertificateFa
     return box.exec() == QMessageBox::Yes;
 }
 
+namespace {
+std::string KeyOf(const CertificateFacts& facts) {
+    return facts.Server + " " + facts.Fingerprint;
+}
+} // namespace
+
+void CertificateQuestion::AskAgainAbout(const UrlFileList& list) {
+    if (const auto& facts = list.RejectedCertificate())
+        asked_.erase(KeyOf(*facts));
+}
+
+void CertificateQuestion::AskNow(const UrlFileList& list) {
+    if (const auto& facts = list.RejectedCertificate()) {
+        // A copy: the list may change while the question is open.
+        const CertificateFacts copy = *facts;
+        asked_.insert(KeyOf(copy));
+        AskAbout(copy);
+    }
+}
+
 void CertificateQuestion::myMainInterface_CheckEnded(const UrlFileList& list) {
     const auto& facts = list.RejectedCertificate();
-    if (!facts || !asked_.insert(facts->Server + " " + facts->Fingerprint).second)
+    if (!facts || !asked_.insert(KeyOf(*facts)).second)
         return;
     // Not from inside the watch list's event: a modal question runs the event
     // loop, and the list that raised it may go meanwhile.

@@ -20,8 +20,10 @@ class UrlFileList;
 
 // Asks the user whether to trust a certificate that a check refused ("Trust this
 // certificate for host:port?", with its subject, issuer, validity and
-// fingerprint), once per server and certificate in a run. On yes the
-// certificate is trusted and the URLs refused over it are checked again.
+// fingerprint). On yes the certificate is trusted and the URLs refused over it
+// are checked again. A no holds for the run: checks that the timer starts do
+// not ask again, until the user asks for one of the server's URLs (Enter,
+// Check now: AskAgainAbout) or asks to trust it (AskNow).
 // The question is asked after the check's events are over, so the watch list
 // may change while it is open; a URL that has gone meanwhile is left alone.
 class CertificateQuestion final : public QObject {
@@ -34,6 +36,12 @@ public:
     ~CertificateQuestion() override;
     CertificateQuestion(const CertificateQuestion&) = delete;
     CertificateQuestion& operator=(const CertificateQuestion&) = delete;
+
+    // The user asks for a check of list: if its server's certificate was
+    // declined, a refusal of this check asks again.
+    void AskAgainAbout(const UrlFileList& list);
+    // Asks now about the certificate that list's last check refused, if any.
+    void AskNow(const UrlFileList& list);
 
     static bool AskWithMessageBox(QWidget* window, const CertificateFacts& facts);
     // The question with the facts, one per line.
@@ -48,7 +56,8 @@ private:
     std::weak_ptr<MainInterface> watchList_;
     Ask ask_;
     Subscription checkEnded_;
-    // Server and fingerprint of every certificate asked about in this run.
+    // Server and fingerprint of every certificate asked about in this run and
+    // not asked about again since.
     std::set<std::string> asked_;
 };
 

@@ -57,6 +57,9 @@ DebugForm::DebugForm()
     text1_->setLineWrapMode(QPlainTextEdit::NoWrap);
     listView1_->setObjectName("ListView1");
     listView2_->setObjectName("ListView2");
+    text1_->setAccessibleName("Log");
+    listView1_->setAccessibleName("Live objects per class");
+    listView2_->setAccessibleName("Timed processes");
 
     auto* lists = new QSplitter(Qt::Horizontal);
     lists->addWidget(listView1_);

@@ -7,12 +7,14 @@
 
 #include <QMouseEvent>
 #include <algorithm>
+#include <cmath>
 
 namespace ornbrook {
 
 DividingLine::DividingLine(QWidget* parent) : QWidget(parent) {
     setObjectName("DividingLine");
     setCursor(Qt::SizeHorCursor);
+    setAccessibleName("Divider between the URL list and the file list");
     setAutoFillBackground(true);
 }
 
@@ -22,6 +24,24 @@ std::int32_t DividingLine::Inside(double position, double clientWidth) {
     if (highest < lowest)
         return static_cast<std::int32_t>(std::max(0.0, (clientWidth - Width) / 2));
     return static_cast<std::int32_t>(std::clamp(position, lowest, highest));
+}
+
+void DividingLine::Place(std::int32_t position, double clientWidth) {
+    if (clientWidth <= 0) {
+        position_ = position;
+        share_ = -1;
+        return;
+    }
+    position_ = Inside(position, clientWidth);
+    share_ = position_ / clientWidth;
+}
+
+void DividingLine::Follow(double clientWidth) {
+    if (clientWidth <= 0)
+        return;
+    if (share_ < 0)
+        share_ = position_ / clientWidth;
+    position_ = Inside(std::round(share_ * clientWidth), clientWidth);
 }
 
 std::string DividingLine::FileName() {

@@ -40,6 +40,15 @@ QVariant FilesModel::data(const QModelIndex& index, int role) const {
         return {};
     case Qt::ForegroundRole:
         return QBrush(row.State == FileStateGone ? GreyText() : BlackText());
+    case Qt::BackgroundRole:
+        return row.State == FileStateGone ? QVariant(QBrush(StateBand())) : QVariant();
+    case Qt::ToolTipRole:
+        // Long names are cut in the middle; the whole name is here.
+        return DisplayText(row.Name);
+    case Qt::AccessibleDescriptionRole:
+        return row.State == FileStateNew    ? QStringLiteral("new")
+               : row.State == FileStateGone ? QStringLiteral("gone")
+                                            : QStringLiteral("old");
     default:
         return {};
     }

@@ -15,6 +15,8 @@ class UrlFileList;
 // The rows of the main window's Files list: the names of one URL with their
 // states, copied when the list is refilled. Names are converted for display only
 // when a row is shown, so refilling with a hundred thousand names stays cheap.
+// Each row says its mark in words (Qt::AccessibleDescriptionRole) and has its
+// whole name in its tooltip; gone files stand on a white band.
 class FilesModel final : public QAbstractListModel {
 public:
     explicit FilesModel(QObject* parent = nullptr);

@@ -25,7 +25,8 @@ ListViewDelegate::ListViewDelegate(QObject* parent, LabelEdit labelEdit)
     : QStyledItemDelegate(parent), labelEdit_(std::move(labelEdit)) {}
 
 QColor ListViewDelegate::HighlightColour() {
-    return {190, 205, 225};
+    // Light enough for the grey and red of the display rules (see MainFormColours.h).
+    return {215, 228, 245};
 }
 
 void ListViewDelegate::initStyleOption(QStyleOptionViewItem* option,

@@ -15,12 +15,18 @@
 #include "ui/DesktopPresence.h"
 #include "ui/DisplayText.h"
 #include "ui/DividingLine.h"
+#include "ui/EmptyUrlsHint.h"
 #include "ui/FilesModel.h"
+#include "ui/HelpMessage.h"
 #include "ui/ListViewDelegate.h"
+#include "ui/MainCommands.h"
 #include "ui/MainFormColours.h"
 #include "ui/OptionsForm.h"
 #include "ui/PositionSaver.h"
+#include "ui/SelectionMemory.h"
+#include "ui/StatusMessage.h"
 #include "ui/Twips.h"
+#include "ui/UrlBanner.h"
 #include "ui/UrlEditor.h"
 #include "ui/UrlsModel.h"
 
@@ -37,6 +43,7 @@
 #include <QStyle>
 #include <QTimer>
 #include <QTreeView>
+#include <QVBoxLayout>
 
 namespace ornbrook {
 
@@ -49,15 +56,16 @@ constexpr double ListHeight = 3375;
 constexpr int CheckTimerInterval = 1000;
 // The longest a merged result waits for its save while checks go on.
 constexpr int SaveDelayMilliseconds = 10000;
+// Small enough for half a screen, large enough for both lists and the commands.
+constexpr QSize MinimumWindowSize(320, 240);
 
-// The check interval's default: five minutes, written with a leading blank.
-constexpr const char* DefaultInterval = " 300";
 // How long a message stays in the status line.
 constexpr int MessageMilliseconds = 8000;
 
-QTreeView* MakeListView(QWidget* parent, const char* name) {
+QTreeView* MakeListView(QWidget* parent, const char* name, const char* accessibleName) {
     auto* view = new QTreeView(parent);
     view->setObjectName(name);
+    view->setAccessibleName(accessibleName);
     view->setRootIsDecorated(false);
     view->setItemsExpandable(false);
     view->setUniformRowHeights(true);
@@ -84,30 +92,54 @@ MainForm::MainForm(std::function<void()> shutDown) : shutDown_(std::move(shutDow
     client->setObjectName("ClientArea");
     setCentralWidget(client);
 
-    urls_ = MakeListView(client, "URLs");
+    setMinimumSize(MinimumWindowSize);
+    urls_ = MakeListView(client, "URLs", "Watched URLs");
     // The column is as wide as the list, or as its widest URL: a long URL is
     // scrolled to, never cut off.
     urls_->header()->setStretchLastSection(false);
     urls_->setTextElideMode(Qt::ElideNone);
     urls_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     urls_->setGeometry(TwipsRect(0, 0, 2775, ListHeight));
+    urls_->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(urls_, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+        commands_->ShowContextMenu(urls_->viewport()->mapToGlobal(at));
+    });
 
     dividingLine_ = new DividingLine(client);
     dividingLine_->setGeometry(
         TwipsRect(DividingLine::DesignLeft, 0, DividingLine::Width, ListHeight));
     dividingLine_->Dragged = [this](std::int32_t position) { MoveDividingLine(position); };
 
-    files_ = MakeListView(client, "Files");
+    // The file list, with the banner that says what it cannot show above it.
+    filesPane_ = new QWidget(client);
+    filesPane_->setObjectName("FilesPane");
+    auto* column = new QVBoxLayout(filesPane_);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    UrlBanner::Handlers bannerHandlers;
+    bannerHandlers.CheckNow = [this] { URLs_DblClick(); };
+    bannerHandlers.Trust = [this] {
+        if (const auto list = SelectedEntry(); list && certificates_)
+            certificates_->AskNow(*list);
+    };
+    banner_ = new UrlBanner(filesPane_, std::move(bannerHandlers));
+    column->addWidget(banner_);
+    files_ = MakeListView(filesPane_, "Files", "Files of the selected URL");
+    column->addWidget(files_, 1);
     filesModel_ = new FilesModel(files_);
     files_->setModel(filesModel_);
-    // The one column always spans the whole list.
+    // The one column always spans the whole list; long names lose their middle.
     files_->header()->setStretchLastSection(true);
+    files_->setTextElideMode(Qt::ElideMiddle);
     files_->setItemDelegate(new ListViewDelegate(files_));
     filesModel_->SetFont(files_->font());
-    files_->setGeometry(TwipsRect(2880, 0, 3015, ListHeight));
+    filesPane_->setGeometry(TwipsRect(2880, 0, 3015, ListHeight));
 
+    statusMessage_ = new StatusMessage(this);
+    statusBar()->addWidget(statusMessage_, 1);
     progress_ = new QLabel(this);
     progress_->setObjectName("Progress");
+    progress_->setAccessibleName("Check progress");
     statusBar()->addPermanentWidget(progress_);
 
     checkTimer_ = new QTimer(this);
@@ -125,7 +157,18 @@ MainForm::MainForm(std::function<void()> shutDown) : shutDown_(std::move(shutDow
             myMainInterface->SaveIfChanged();
     });
 
-    CreateMenus();
+    MainCommands::Handlers commands;
+    // The commands do what the design's keys do.
+    commands.Add = [this] { Form_KeyDown(Qt::Key_Insert, {}); };
+    commands.Edit = [this] { Form_KeyDown(Qt::Key_F2, {}); };
+    commands.Delete = [this] { DeleteSelectedURL(); };
+    commands.CheckNow = [this] { URLs_DblClick(); };
+    commands.UndoDelete = [this] { UndoDelete(); };
+    commands.Refresh = [this] { mnuRefresh_Click(); };
+    commands.Options = [this] { mnuOptions_Click(); };
+    commands.Help = [this] { mnuHelp_Click(); };
+    commands.About = [this] { mnuAbout_Click(); };
+    commands_ = new MainCommands(this, std::move(commands));
 
     // Key preview: the window sees the keys of both lists before they do.
     urls_->installEventFilter(this);
@@ -141,26 +184,13 @@ MainForm::MainForm(std::function<void()> shutDown) : shutDown_(std::move(shutDow
 
     resize(WidgetSize(TwipsToPixelsX(ClientWidth)).value_or(0),
            WidgetSize(TwipsToPixelsY(ClientHeight)).value_or(0) + menuBar()->sizeHint().height() +
-               statusBar()->sizeHint().height());
+               statusBar()->sizeHint().height() +
+               findChild<QWidget*>("ToolBar")->sizeHint().height());
 }
 
 MainForm::~MainForm() {
     // It listens to the window and the watch list; it goes before either.
     delete desktop_;
-}
-
-void MainForm::CreateMenus() {
-    // Four commands on the menu bar itself, reached with Alt and their letter.
-    const auto addCommand = [this](const char* name, const char* caption,
-                                   void (MainForm::*slot)()) {
-        QAction* action = menuBar()->addAction(caption);
-        action->setObjectName(name);
-        connect(action, &QAction::triggered, this, [this, slot] { (this->*slot)(); });
-    };
-    addCommand("mnuRefresh", "&Refresh", &MainForm::mnuRefresh_Click);
-    addCommand("mnuOptions", "&Options", &MainForm::mnuOptions_Click);
-    addCommand("mnuHelp", "&Help", &MainForm::mnuHelp_Click);
-    addCommand("mnuAbout", "&About", &MainForm::mnuAbout_Click);
 }
 
 void MainForm::Form_Load() {
@@ -217,14 +247,16 @@ void MainForm::Form_Load() {
     connect(urlsModel_, &QAbstractItemModel::dataChanged, this, [this] { FitURLColumnSoon(); });
 
     // Owned by the window: asks about certificates that checks refused.
-    new CertificateQuestion(this, myMainInterface);
+    certificates_ = new CertificateQuestion(this, myMainInterface);
+    new EmptyUrlsHint(urls_, commands_->Add());
     myMainInterface->SetChecksAtOnce(ReadChecksAtOnce());
     desktop_ = new DesktopPresence(*this, myMainInterface);
     desktop_->setObjectName("DesktopPresence");
 
-    // What looks selected is selected: the first URL, with its files.
+    // What looks selected is selected: the URL selected when the window last
+    // closed, else the first, with its files.
     if (urlsModel_->rowCount() > 0)
-        urls_->setCurrentIndex(urlsModel_->index(0));
+        urls_->setCurrentIndex(urlsModel_->index(std::max(0, StoredSelectionRow(*urlsModel_))));
     FitURLColumn();
     myMainInterface_Change();
     checkTimer_->start();
@@ -251,8 +283,7 @@ void MainForm::ShowDamageNotice() {
 void MainForm::Form_Resize() {
     const double clientWidth = PixelsToTwipsX(centralWidget()->width());
     const double clientHeight = PixelsToTwipsY(centralWidget()->height());
-    if (isVisible())
-        dividingLine_->SetPosition(DividingLine::Inside(dividingLine_->Position(), clientWidth));
+    dividingLine_->Follow(clientWidth);
     const double dividerLeft = dividingLine_->Position();
     dividingLine_->move(WidgetCoordinate(TwipsToPixelsX(dividerLeft)), 0);
     // Each size is set on its own; one the toolkit cannot take is skipped.
@@ -264,16 +295,15 @@ void MainForm::Form_Resize() {
     if (height)
         dividingLine_->resize(dividingLine_->width(), *height);
     const double filesLeft = dividerLeft + DividingLine::Width;
-    files_->move(WidgetCoordinate(TwipsToPixelsX(filesLeft)), 0);
+    filesPane_->move(WidgetCoordinate(TwipsToPixelsX(filesLeft)), 0);
     if (const auto width = WidgetSize(TwipsToPixelsX(clientWidth - filesLeft)))
-        files_->resize(*width, files_->height());
+        filesPane_->resize(*width, filesPane_->height());
     if (height)
-        files_->resize(files_->width(), *height);
+        filesPane_->resize(filesPane_->width(), *height);
 }
 
 void MainForm::MoveDividingLine(std::int32_t position) {
-    dividingLine_->SetPosition(
-        DividingLine::Inside(position, PixelsToTwipsX(centralWidget()->width())));
+    dividingLine_->Place(position, PixelsToTwipsX(centralWidget()->width()));
     Form_Resize();
 }
 
@@ -328,6 +358,7 @@ void MainForm::myMainInterface_Change() {
 
 void MainForm::myMainInterface_CheckBegins(const UrlFileList&) {
     ShowProgress();
+    ShowState();
 }
 
 void MainForm::myMainInterface_CheckEnded(const UrlFileList&) {
@@ -338,6 +369,17 @@ void MainForm::myMainInterface_CheckEnded(const UrlFileList&) {
     else if (!saveTimer_->isActive())
         saveTimer_->start();
     ShowProgress();
+    ShowState();
+}
+
+void MainForm::ShowState() {
+    const auto list = SelectedEntry();
+    // The row being added has nothing to say yet.
+    if (!list && SelectedRow() >= 0)
+        banner_->hide();
+    else
+        banner_->Show(list.get(), myMainInterface ? myMainInterface->GetURLsCount() : 0);
+    commands_->Update(list != nullptr, lastDeleted_.has_value());
 }
 
 void MainForm::ShowProgress() {
@@ -353,7 +395,7 @@ void MainForm::ShowProgress() {
 }
 
 void MainForm::ShowMessage(const QString& text) {
-    statusBar()->showMessage(text, MessageMilliseconds);
+    statusMessage_->Show(text, MessageMilliseconds);
 }
 
 void MainForm::ShowFiles() {
@@ -370,6 +412,7 @@ void MainForm::ShowFiles() {
     }
     if (!sameURL)
         files_->scrollToTop();
+    ShowState();
 }
 
 void MainForm::mnuRefresh_Click() {
@@ -383,52 +426,12 @@ void MainForm::mnuOptions_Click() {
 }
 
 void MainForm::mnuHelp_Click() {
-    QMessageBox box(this);
-    box.setObjectName("HelpMessage");
-    box.setWindowTitle("Help");
-    box.setIcon(QMessageBox::NoIcon);
-    box.setTextFormat(Qt::PlainText);
-    box.setText(DisplayText(HelpText()));
-    box.setStandardButtons(QMessageBox::Ok);
-    box.exec();
+    ShowHelpMessage(this);
 }
 
 void MainForm::mnuAbout_Click() {
     AboutForm about(this);
     about.exec();
-}
-
-std::string MainForm::HelpText() {
-    static const char* const lines[] = {
-        "menue:",
-        "\tRefresh (Alt + r): refreshs state of old and new files",
-        "\tOptions (Alt + o): opens a dialog with changeable options",
-        "\tHelp (Alt + h): opens this dialog",
-        "\tAbout (Alt + a): opens a dialog with informations about the coder",
-        "",
-        "keys:",
-        "\tF1: opens this dialog",
-        "\tIns: inserts a new URL",
-        "\tF2: edits selected URL",
-        "\tDel: deletes selected URL",
-        "\tEnter: checks selected URL for new files",
-        "\tAlt + F4: exits this tool",
-        "",
-        "URLs-properties:",
-        "\tbold: new or old files",
-        "\tgrey: checking",
-        "\tred: error",
-        "",
-        "Content-properties:",
-        "\tbold: new file",
-        "\tgrey: old file",
-        "",
-        "Send me a mail for more questions.",
-    };
-    std::string text = lines[0];
-    for (std::size_t i = 1; i < std::size(lines); ++i)
-        text += std::string("\r\n") + lines[i];
-    return text;
 }
 
 bool MainForm::Form_KeyDown(int key, Qt::KeyboardModifiers modifiers) {
@@ -500,8 +503,12 @@ void MainForm::BringToFront() {
 
 void MainForm::URLs_DblClick() {
     // A URL whose check is queued or under way is not checked twice.
-    if (const auto list = SelectedEntry(); list && !list->IsCheckPending())
+    // The user asks: a certificate declined for its server is asked about again.
+    if (const auto list = SelectedEntry(); list && !list->IsCheckPending()) {
+        certificates_->AskAgainAbout(*list);
         list->CheckFiles();
+        ShowState();
+    }
 }
 
 void MainForm::URLs_AfterLabelEdit(const QModelIndex& row, const std::string& newText) {
@@ -524,8 +531,8 @@ void MainForm::URLs_AfterLabelEdit(const QModelIndex& row, const std::string& ne
 }
 
 void MainForm::CheckTimer_Timer() {
-    const std::int32_t interval =
-        TextToInt32(ReadFirstLine(OptionsForm::IntervalFileName(), DefaultInterval));
+    const std::int32_t interval = CheckIntervalOf(
+        ReadFirstLine(OptionsForm::IntervalFileName(), OptionsForm::DefaultIntervalText));
     if (interval == 0)
         return;
     ++checkCounter_;
@@ -569,6 +576,7 @@ void MainForm::Form_Unload() {
         MainPositionSaver.reset();
     }
     dividingLine_->Store();
+    StoreSelection(SelectedEntry().get());
     if (shutDown_)
         shutDown_();
 }

@@ -17,11 +17,15 @@ class QTreeView;
 
 namespace ornbrook {
 
+class CertificateQuestion;
 class DesktopPresence;
 class DividingLine;
 class FilesModel;
+class MainCommands;
 class MainInterface;
 class PositionSaver;
+class StatusMessage;
+class UrlBanner;
 class UrlFileList;
 class UrlEditor;
 class UrlsModel;
@@ -38,7 +42,8 @@ class UrlsModel;
 // which hides passwords.
 //
 // Its widgets carry the design's names as object names ("URLs", "Files",
-// "DividingLine", "CheckTimer", "mnuRefresh", ...), by which tests find them.
+// "DividingLine", "CheckTimer", "mnuRefresh", ...), by which tests find them;
+// its commands are in MainCommands, the banner above the files in UrlBanner.
 class MainForm final : public QMainWindow {
 public:
     // shutDown runs as the last step of unloading.
@@ -67,7 +72,8 @@ public:
     void mnuOptions_Click();
     void mnuHelp_Click();
     void mnuAbout_Click();
-    // Checks the selected URL now, unless its check is pending already.
+    // Checks the selected URL now, unless its check is pending already; a
+    // certificate its server's checks were refused with is asked about again.
     void URLs_DblClick();
     // End of a label edit of a row: adds the new URL, or gives the row's entry
     // the new URL and checks it; a text that is only "ftp://" or blanks
@@ -83,9 +89,6 @@ public:
     // Selects the row of url, if it has one, and scrolls to it.
     void SelectURL(const std::string& url);
 
-    // The help message, lines joined by CR LF.
-    static std::string HelpText();
-
     std::shared_ptr<MainInterface> myMainInterface;
 
 protected:
@@ -99,8 +102,9 @@ private:
     void myMainInterface_CheckBegins(const UrlFileList& list);
     void myMainInterface_CheckEnded(const UrlFileList& list);
 
-    void CreateMenus();
     void DeleteSelectedURL();
+    // The banner and the commands follow the selected URL's state.
+    void ShowState();
     int SelectedRow() const;
     std::shared_ptr<UrlFileList> SelectedEntry() const;
     void ClearSelection();
@@ -118,11 +122,16 @@ private:
     UrlsModel* urlsModel_ = nullptr;
     UrlEditor* urlEditor_ = nullptr;
     DividingLine* dividingLine_;
+    QWidget* filesPane_;
+    UrlBanner* banner_;
     QTreeView* files_;
     FilesModel* filesModel_;
     QTimer* checkTimer_;
     QTimer* saveTimer_;
+    StatusMessage* statusMessage_;
     QLabel* progress_;
+    MainCommands* commands_;
+    CertificateQuestion* certificates_ = nullptr;
 
     // The URL whose files the list shows, if any.
     std::optional<std::string> shownFilesURL_;

@@ -16,8 +16,11 @@ namespace ornbrook {
 // The modal Options dialog: edits the check interval in seconds, kept in
 // interval.dat, how many URLs are checked at once, kept in checksatonce.dat,
 // and whether the desktop is told about new files, kept in notify.dat.
-// It shows the files' lines when it opens, and OK stores the interval exactly as
-// typed; the periodic check reads the file on every tick.
+// It shows the files' lines when it opens (an interval line it cannot take as
+// the whole number the periodic check makes of it). The interval must be a
+// whole number from 0 (off) to 86,400: anything else is refused with its reason
+// beside the field, and OK stores nothing until it is mended. The periodic
+// check reads the file on every tick.
 class OptionsForm final : public QDialog {
 public:
     explicit OptionsForm(QWidget* owner);
@@ -26,6 +29,11 @@ public:
 
     // ProgramDir + "interval.dat".
     static std::string IntervalFileName();
+    static constexpr int MaxInterval = 86400;
+    // What a missing interval.dat is created with: five minutes, with a leading blank.
+    static constexpr const char* DefaultIntervalText = " 300";
+    // Why the dialog cannot store text as the interval; empty when it can.
+    static QString IntervalRefusal(const QString& text);
 
     QLabel* Label1() const { return label1_; }
     QLineEdit* Text1() const { return text1_; }
@@ -38,10 +46,14 @@ private:
     void Form_Load();
     void Command1_Click();
     void Command2_Click();
+    // Shows why the interval cannot be stored, if it cannot; true when it can.
+    bool JudgeInterval();
 
     LiveObject live_{"OptionsForm"};
     QLabel* label1_;
     QLineEdit* text1_;
+    QLabel* hint1_;
+    QLabel* problem1_;
     QLabel* label2_;
     QSpinBox* text2_;
     QCheckBox* check1_;

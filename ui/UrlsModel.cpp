@@ -1,6 +1,7 @@
 #include "ui/UrlsModel.h"
 
 #include "ftp/FtpModule.h"
+#include "model/FileEntry.h"
 #include "model/MainInterface.h"
 #include "model/UrlFileList.h"
 #include "ui/DisplayText.h"
@@ -35,6 +36,25 @@ QString UrlToolTip(const UrlFileList& list) {
     return tip;
 }
 
+// What a screen reader says of a URL beside its text: what the colour, the
+// bold face and the warning sign show.
+QString UrlState(const UrlFileList& list) {
+    QStringList parts;
+    if (list.IsChecking())
+        parts << "checking";
+    else if (list.IsCheckPending())
+        parts << "waiting to be checked";
+    if (list.IsError())
+        parts << "failed: " + DisplayText(list.GetErrorMsg());
+    const std::int32_t added = list.CountState(FileStateNew), gone = list.CountState(FileStateGone);
+    if (added > 0 || gone > 0)
+        parts << QString("%1 new, %2 gone").arg(added).arg(gone);
+    if (parts.isEmpty())
+        parts << (list.LastChecked() || list.GetFilesCount() > 0 ? "no changes"
+                                                                 : "not checked yet");
+    return parts.join(", ");
+}
+
 } // namespace
 
 UrlsModel::UrlsModel(std::shared_ptr<MainInterface> watchList, QObject* parent)
@@ -61,6 +81,7 @@ UrlsModel::Row UrlsModel::MakeRow(std::shared_ptr<UrlFileList> entry) const {
     row.Edit = DisplayText(list.URL());
     row.ToolTip = UrlToolTip(list);
     row.Colour = list.IsChecking() ? GreyText() : list.IsError() ? RedText() : BlackText();
+    row.State = UrlState(list);
     row.Bold = list.IsChanged();
     row.Failed = list.IsError();
     row.Entry = std::move(entry);
@@ -90,6 +111,10 @@ QVariant UrlsModel::data(const QModelIndex& index, int role) const {
         return row.ToolTip;
     case Qt::ForegroundRole:
         return QBrush(row.Colour);
+    case Qt::BackgroundRole:
+        return row.Colour == BlackText() ? QVariant() : QVariant(QBrush(StateBand()));
+    case Qt::AccessibleDescriptionRole:
+        return row.State;
     case Qt::FontRole:
         return row.Bold ? QVariant(boldFont_) : QVariant();
     case Qt::DecorationRole:

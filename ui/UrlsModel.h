@@ -23,6 +23,8 @@ class UrlFileList;
 // the URL in UrlRole; the editor gets the real URL. Rows follow the watch
 // list's news: a URL added, removed or put back inserts or removes its row, and
 // a URL whose check begins, ends or whose entries change redraws its row alone.
+// Rows whose text is grey or red stand on a white band, and each row tells its
+// state in words (Qt::AccessibleDescriptionRole), as the colours tell it.
 class UrlsModel final : public QAbstractListModel {
 public:
     // The bytes of a row's URL (a QByteArray); none for the row being added.
@@ -66,6 +68,8 @@ private:
         QString Text;
         QString Edit;
         QString ToolTip;
+        // Said by screen readers: "checking", "failed: why", "2 new, 1 gone", ...
+        QString State;
         QColor Colour;
         bool Bold = false;
         bool Failed = false;

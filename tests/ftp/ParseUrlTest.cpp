@@ -126,3 +126,80 @@ TEST(ParseURL, OnlyTheTlsSchemesAskForTls) {
     for (const auto& row : rows)
         EXPECT_EQ(TlsModeOf(row.scheme), row.mode) << row.scheme;
 }
+
+// What a user may type as a new URL: accepted as the URL to keep, or refused
+// with a reason that says what is wrong.
+TEST(JudgeNewURL, AcceptsNormalisesOrRefusesWithAReason) {
+    const struct {
+        const char* typed;
+        const char* kept;    // nullptr: refused
+        const char* refusal; // a part of the reason
+    } rows[] = {
+        {"ftp://srv/pub/", "ftp://srv/pub/", ""},
+        {"  FTPes://anna:p@ss:w@rd@srv:2121/in  ", "FTPes://anna:p@ss:w@rd@srv:2121/in", ""},
+        {"ftps://srv", "ftps://srv/", ""},
+        {"ftp://srv:21", "ftp://srv:21/", ""},
+        {"127.0.0.1:2121/pub/", "ftp://127.0.0.1:2121/pub/", ""},
+        {"files.example.org/", "ftp://files.example.org/", ""},
+        {"ftp://[::1]:2121/x y/", "ftp://[::1]:2121/x y/", ""},
+        {"ftp://[fe80::1%eth0]/", "ftp://[fe80::1%eth0]/", ""},
+        {"ftp://@srv/", "ftp://@srv/", ""},
+        {"ftp://\xc3\xa9t\xc3\xa9.example/\xe9/", "ftp://\xc3\xa9t\xc3\xa9.example/\xe9/", ""},
+        {"", nullptr, "no URL"},
+        {"   ", nullptr, "no URL"},
+        {"foo", nullptr, "not a URL"},
+        {"anna@srv/pub/", nullptr, "not a URL"},
+        {"://srv/", nullptr, "not a URL"},
+        {"ftp:///pub/", nullptr, "no host name"},
+        {"ftp://anna:pw@/pub/", nullptr, "no host name"},
+        {"ftp://:21/", nullptr, "no host name"},
+        {"http://srv/", nullptr, "only ftp://, ftpes:// and ftps:// URLs, not http://"},
+        {"sftp://srv/", nullptr, "not sftp://"},
+        {"mailto:anna@srv", nullptr, "not mailto://"},
+        {"ftp:srv/pub", nullptr, "two slashes: ftp://host/path/"},
+        {"ftp://srv:0/", nullptr, "1 to 65535"},
+        {"ftp://srv:65536/", nullptr, "1 to 65535"},
+        {"ftp://srv:/x", nullptr, "1 to 65535"},
+        {"ftp://srv:21x/", nullptr, "1 to 65535"},
+        {"srv:99999999999/", nullptr, "1 to 65535"},
+        {"ftp://my srv/", nullptr, "characters a host name cannot have"},
+        {"ftp://srv\\x/", nullptr, "characters a host name cannot have"},
+        {"ftp://[::1/", nullptr, "not an IPv6 address"},
+        {"ftp://[::1]x/", nullptr, "only :port"},
+        {"ftp://srv/a\r\nDELE x", nullptr, "control characters"},
+        {"ftp://srv/\ta", nullptr, "control characters"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.typed);
+        const NewURLJudgement judged = JudgeNewURL(row.typed);
+        EXPECT_EQ(judged.Accepted(), row.kept != nullptr) << judged.Refusal;
+        if (row.kept) {
+            EXPECT_EQ(judged.URL, row.kept);
+            // What is kept is kept again as it stands.
+            EXPECT_EQ(JudgeNewURL(judged.URL).URL, judged.URL);
+        } else {
+            EXPECT_NE(judged.Refusal.find(row.refusal), std::string::npos) << judged.Refusal;
+        }
+    }
+}
+
+TEST(JudgeNewURL, ComparableFormsMatchWhatNamesTheSameDirectory) {
+    const struct {
+        const char* a;
+        const char* b;
+        bool same;
+    } rows[] = {
+        {"ftp://srv/pub/", "FTP://srv/pub/", true},
+        {"ftp://srv", "ftp://srv/", true},
+        {"srv/pub/", "ftp://srv/pub/", true},
+        {" ftp://srv/ ", "ftp://srv/", true},
+        {"ftp://srv/pub/", "ftp://srv/pub", false}, // the server may tell them apart
+        {"ftp://srv/Pub/", "ftp://srv/pub/", false},
+        {"ftp://SRV/pub/", "ftp://srv/pub/", false},
+        {"ftp://srv/", "ftpes://srv/", false},
+        {"u1", "u1", true}, // texts that are not URLs compare exactly
+        {"u1", "U1", false},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(ComparableURL(row.a) == ComparableURL(row.b), row.same) << row.a << " " << row.b;
+}

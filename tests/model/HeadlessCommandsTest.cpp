@@ -54,7 +54,6 @@ TEST(Headless, UsageErrorsChangeNothing) {
              {"--list", "extra"},
              {"--check", "-log2"},
              {"--refresh", "--list"},
-             {"--add", "ftp://h/a\tb/"},
              // Read by the command line before a window could get it.
              {"--add", "ftp://anna@a/", "--password-stdin"}}) {
         const auto [status, out, err] = Invoke(args);
@@ -99,23 +98,20 @@ TEST(Headless, URLsAreShownMaskedAndNamedAsShown) {
 
 TEST(Headless, FailuresGiveTheirOwnStatusAndNoPassword) {
     TempProgramDir dir;
-    // No host: the check fails at once without the network.
-    const std::string failed = "ftp://anna:***@/nohost\ncould not connect: no host name\n\n";
-    for (const std::vector<std::string>& args :
-         {std::vector<std::string>{"--add", "ftp://anna:s3cret@/nohost"},
-          std::vector<std::string>{"--check"}}) {
-        const Outcome outcome = Invoke(args);
-        EXPECT_EQ(std::get<0>(outcome), 1) << args[0];
-        EXPECT_EQ(std::get<1>(outcome), failed) << args[0];
-    }
+    // No host (stored before URLs were judged): the check fails at once without the network.
+    std::string stored;
+    AppendFrame(stored, "ftp://anna:s3cret@/nohost", "", {FileEntry{}});
+    WriteBytes(dir.File("maindata.dat"), stored);
+    EXPECT_EQ(Invoke({"--check"}),
+              Outcome(1, "ftp://anna:***@/nohost\ncould not connect: no host name\n\n", ""));
     const auto [usage, none, refused] = Invoke({"--add", "ftp://a/", "ftp://anna:s3cret@b/"});
     EXPECT_EQ(refused.find("s3cret"), std::string::npos);
     // Added again, a URL is checked again: never its stale result.
     std::string stale;
-    AppendFrame(stale, "ftp:///nohost", "could not connect: long ago", {FileEntry{}});
+    AppendFrame(stale, "ftp://127.0.0.1:1/", "could not connect: long ago", {FileEntry{}});
     WriteBytes(dir.File("maindata.dat"), stale);
-    EXPECT_EQ(Invoke({"--add", "ftp:///nohost"}),
-              Outcome(1, "ftp:///nohost\ncould not connect: no host name\n\n", ""));
+    EXPECT_EQ(Invoke({"--add", "ftp://127.0.0.1:1/"}),
+              Outcome(1, "ftp://127.0.0.1:1/\ncould not connect: connection refused\n\n", ""));
 
     // A data file that cannot be read is reported by name.
     std::filesystem::remove(dir.File("maindata.dat"));
@@ -139,7 +135,7 @@ TEST(Headless, ARunSavesOnceAtItsEndAndOnlyWhenSomethingChanged) {
         {{"--check"}, 0},
         {{"--refresh"}, 1},
         {{"--check"}, 1},
-        {{"--add", "ftp:///other"}, 2},
+        {{"--add", "ftp://127.0.0.1:1/other/"}, 2},
         {{"--remove", "2"}, 3},
     };
     for (const auto& [args, saves] : steps) {
@@ -206,4 +202,32 @@ TEST(Headless, APasswordFromStandardInputGoesIntoTheURL) {
             EXPECT_EQ(args, after);
         }
     }
+}
+
+// --add takes what the window's editor takes, and finds URLs as a user names them.
+TEST(Headless, AddJudgesTheURLAndRemoveFindsItAsNamed) {
+    TempProgramDir dir;
+    WriteBytes(dir.File("maindata.dat"), SampleFile);
+    for (const char* refused : {"foo", "ftp:///pub/", "http://a/", "ftp://anna:secret@/x/"}) {
+        const auto [status, out, err] = Invoke({"--add", refused});
+        EXPECT_EQ(status, 2) << refused;
+        EXPECT_EQ(out, "");
+        EXPECT_EQ(err.rfind("ornbrook: cannot add ", 0), 0u) << err;
+        EXPECT_EQ(err.find("secret"), std::string::npos) << err;
+    }
+    EXPECT_EQ(ReadBytes(dir.File("maindata.dat")), SampleFile);
+
+    // Watched already, with the scheme in capitals and no "/": not added again,
+    // only checked once more (no such host).
+    EXPECT_EQ(std::get<0>(Invoke({"--add", "FTP://b"})), 1);
+    // host:port/path gets ftp:// in front (port 1: nobody listens, it fails at once).
+    EXPECT_EQ(std::get<0>(Invoke({"--add", "127.0.0.1:1/pub"})), 1);
+    const std::string listed = std::get<1>(Invoke({"--list"}));
+    EXPECT_EQ(std::count(listed.begin(), listed.end(), '\n'), 3);
+    EXPECT_NE(listed.find("\nftp://127.0.0.1:1/pub\t"), std::string::npos) << listed;
+    // --remove names it as the user may write it; the stored text stays as first typed.
+    EXPECT_EQ(std::get<0>(Invoke({"--remove", "Ftp://A/"})), 1); // another host name
+    EXPECT_EQ(std::get<0>(Invoke({"--remove", "FTP://b"})), 0);
+    EXPECT_EQ(std::get<0>(Invoke({"--remove", "127.0.0.1:1/pub"})), 0);
+    EXPECT_EQ(Invoke({"--list"}), Outcome(0, "ftp://anna:***@a/\t2 new\t1 gone\t1 old\n", ""));
 }

@@ -132,3 +132,44 @@ TEST_F(CertificateQuestionInTheWindow, AYesLetsTheCheckPass) {
     EXPECT_TRUE(question.contains(QString::fromStdString(self.Fingerprint)));
     EXPECT_EQ(FileRows(), QStringList({"a:b"}));
 }
+
+// A no holds while the timer checks; the user asking for the URL (Enter, the
+// banner's Check now or Trust...) asks again.
+TEST_F(CertificateQuestionInTheWindow, ANoHoldsUntilTheUserAsksAgain) {
+    test::TestCertificates pki;
+    const auto self = pki.SelfSigned("self", "IP:127.0.0.1");
+    FaultFtpServer server({}, {"a"},
+                          {ServerTls::Mode::Implicit, self.CertificateFile, self.KeyFile});
+    Load({test::Watched(server.Url())});
+    int asked = 0;
+    bool answer = false;
+    QTimer answerer;
+    QObject::connect(&answerer, &QTimer::timeout, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            ++asked;
+            box->button(answer ? QMessageBox::Yes : QMessageBox::No)->click();
+        }
+    });
+    answerer.start(10);
+    const auto settle = [&] {
+        ASSERT_TRUE(WaitForChecks());
+        // A question is queued after the check's events, and answered in its own loop.
+        QCoreApplication::processEvents();
+    };
+    Key(&URLs(), Qt::Key_Return);
+    settle();
+    EXPECT_EQ(asked, 1);
+    Watch().CheckFiles(); // what the timer does
+    settle();
+    EXPECT_EQ(asked, 1);
+    Key(&URLs(), Qt::Key_Return);
+    settle();
+    EXPECT_EQ(asked, 2);
+    auto* trust = form->findChild<QPushButton*>("BannerTrust");
+    ASSERT_TRUE(trust->isVisible());
+    answer = true;
+    trust->click();
+    EXPECT_EQ(asked, 3);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Watch().GetURL(1)->GetFilesCount() == 1; }, 20000));
+    EXPECT_FALSE(form->findChild<QWidget*>("UrlBanner")->isVisible());
+}

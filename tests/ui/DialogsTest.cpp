@@ -26,7 +26,7 @@ public Q_SLOTS:
 
 namespace {
 
-TEST(OptionsForm, ShowsTheTrimmedLineAndWritesOnOkOnly) {
+TEST(OptionsForm, StoresOnlyAnIntervalItCanTakeAndOnlyOnOk) {
     test::TempProgramDir dir;
     const std::string file = OptionsForm::IntervalFileName();
     using End = std::function<void(OptionsForm&)>;
@@ -41,32 +41,54 @@ TEST(OptionsForm, ShowsTheTrimmedLineAndWritesOnOkOnly) {
         const char* shown;
         const char* typed; // nullptr: left as shown
         End end;
-        const char* after;
+        const char* after;   // nullptr: the dialog stays open, the file as before
+        const char* refusal; // a part of the reason shown, "" for none
     } cases[] = {
-        {" 300", "300", nullptr, ok, "300\r\n"},         // OK without a change drops the blank
-        {nullptr, "", "5", key(Qt::Key_Escape), "\r\n"}, // opening creates an empty line
-        {"1", "1", "60", key(Qt::Key_Return), "60\r\n"},
-        {"1", "1", "2.5", key(Qt::Key_Enter), "2.5\r\n"},
-        {"1", "1", " a word ", ok, " a word \r\n"},
-        {"1", "1", "", ok, "\r\n"},
-        {"-1", "-1", "999", cancel, "-1\r\n"},
-        {"-1", "-1", "5", closeBox, "-1\r\n"},
+        {" 300", "300", nullptr, ok, "300\r\n", ""}, // OK without a change drops the blank
+        // Opening first creates the default the periodic check would.
+        {nullptr, "300", "5", key(Qt::Key_Escape), " 300\r\n", ""},
+        {"1", "1", "60", key(Qt::Key_Return), "60\r\n", ""},
+        {"1", "1", " 0 ", key(Qt::Key_Enter), "0\r\n", ""},
+        {"1", "1", "86400", ok, "86400\r\n", ""},
+        {"1", "1", "-5", ok, nullptr, "cannot be negative"},
+        {"1", "1", "abc", ok, nullptr, "whole number"},
+        {"1", "1", "2.5", key(Qt::Key_Return), nullptr, "whole number"},
+        {"1", "1", "86401", ok, nullptr, "at most 86,400"},
+        {"1", "1", "99999999999", ok, nullptr, "at most 86,400"},
+        {"1", "1", "", ok, nullptr, "0 switches the periodic check off"},
+        // A stored line it cannot take shows as what the periodic check makes of it.
+        {"a word", "0", nullptr, ok, "0\r\n", ""},
+        {"2.5", "2", nullptr, ok, "2\r\n", ""},
+        {"-1", "0", "999", cancel, "-1\r\n", ""},
+        {"-1", "0", "5", closeBox, "-1\r\n", ""},
+        {"100000", "100000", nullptr, ok, nullptr, "at most 86,400"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.after);
+        SCOPED_TRACE(std::string(c.typed ? c.typed : c.shown));
         DeleteFileIfExists(file);
         if (c.before)
             WriteText(file, c.before);
+        const std::string before = c.before ? test::ReadBytes(file) : " 300\r\n";
         OptionsForm options(nullptr);
         options.show();
         // The label keeps its whole text in any font.
         EXPECT_GE(options.Label1()->width(), options.Label1()->sizeHint().width());
+        EXPECT_EQ(options.findChild<QLabel*>("Hint1")->text(), "0 = off");
         EXPECT_EQ(options.Text1()->text(), c.shown);
         if (c.typed)
             options.Text1()->setText(c.typed);
         c.end(options);
-        EXPECT_FALSE(options.isVisible());
-        EXPECT_EQ(test::ReadBytes(file), c.after);
+        const QLabel* problem = options.findChild<QLabel*>("Problem1");
+        if (c.after) {
+            EXPECT_FALSE(options.isVisible());
+            EXPECT_EQ(test::ReadBytes(file), c.after);
+        } else {
+            EXPECT_TRUE(options.isVisible());
+            EXPECT_EQ(test::ReadBytes(file), before);
+            EXPECT_TRUE(problem->isVisible());
+            EXPECT_TRUE(problem->text().contains(c.refusal)) << problem->text().toStdString();
+            EXPECT_EQ(options.Text1()->accessibleDescription(), problem->text());
+        }
     }
 }
 

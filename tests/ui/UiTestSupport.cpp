@@ -3,12 +3,54 @@
 #include "base/FileIO_Code.h"
 #include "model/MainInterface.h"
 #include "ui/CheckPump.h"
+#include "ui/MainFormColours.h"
 
 #include <QAbstractItemModelTester>
+#include <QAccessibleActionInterface>
 #include <QCoreApplication>
 #include <QTreeView>
+#include <algorithm>
+#include <cmath>
 
 namespace ornbrook::test {
+
+namespace {
+QAccessibleInterface* FindUnder(QAccessibleInterface* node, QAccessible::Role role,
+                                const QString& name, int depth) {
+    if (!node || depth > 12)
+        return nullptr;
+    if (node->role() == role && node->text(QAccessible::Name) == name)
+        return node;
+    for (int i = 0; i < node->childCount(); ++i) {
+        if (QAccessibleInterface* found = FindUnder(node->child(i), role, name, depth + 1))
+            return found;
+    }
+    return nullptr;
+}
+
+double Luminance(const QColor& colour) {
+    const auto channel = [](double c) {
+        return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * channel(colour.redF()) + 0.7152 * channel(colour.greenF()) +
+           0.0722 * channel(colour.blueF());
+}
+} // namespace
+
+QAccessibleInterface* FindAccessible(QWidget* root, QAccessible::Role role, const QString& name) {
+    return FindUnder(QAccessible::queryAccessibleInterface(root), role, name, 0);
+}
+
+void Press(QAccessibleInterface* accessible) {
+    ASSERT_NE(accessible, nullptr);
+    ASSERT_NE(accessible->actionInterface(), nullptr);
+    accessible->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+}
+
+double Contrast(const QColor& a, const QColor& b) {
+    const double la = Luminance(a), lb = Luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
 
 UrlRecord Watched(std::string url, std::string error, std::vector<FileEntry> entries) {
     UrlRecord record{std::move(url), std::move(error), {FileEntry{}}};
@@ -34,9 +76,9 @@ QLineEdit* OpenEditor(QWidget* viewport) {
 QString Look(QString text, bool bold, const QColor& colour) {
     if (bold)
         text += ":b";
-    if (colour == QColor(80, 80, 80))
+    if (colour == GreyText())
         text += ":g";
-    else if (colour == QColor(255, 0, 0))
+    else if (colour == RedText())
         text += ":r";
     else if (colour != QColor(0, 0, 0))
         text += ":" + colour.name();

@@ -7,6 +7,7 @@
 #include "ui/FilesModel.h"
 #include "ui/MainForm.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QColor>
 #include <QLabel>
@@ -22,6 +23,15 @@
 
 namespace ornbrook::test {
 
+// The first accessible object under root (root included) with that role and
+// name, as a screen reader finds it; none when there is none.
+QAccessibleInterface* FindAccessible(QWidget* root, QAccessible::Role role, const QString& name);
+// Presses it as a screen reader would.
+void Press(QAccessibleInterface* accessible);
+
+// WCAG 2 contrast ratio of two colours (1 to 21).
+double Contrast(const QColor& a, const QColor& b);
+
 // One URL of a watch list written straight into maindata.dat.
 UrlRecord Watched(std::string url, std::string error = {}, std::vector<FileEntry> entries = {});
 void WriteWatchList(const std::vector<UrlRecord>& urls);
@@ -29,8 +39,9 @@ void WriteWatchList(const std::vector<UrlRecord>& urls);
 // The open label editor of a list view's viewport, or none.
 QLineEdit* OpenEditor(QWidget* viewport);
 
-// How a row looks: its text, ":b" when bold, then ":g" grey (80, 80, 80),
-// ":r" red or the colour's name when it is neither of them nor black.
+// How a row looks: its text, ":b" when bold, then ":g" grey, ":r" red (the
+// colours of MainFormColours.h) or the colour's name when it is neither of
+// them nor black.
 QString Look(QString text, bool bold, const QColor& colour);
 
 // A main window over a watch list loaded from the URLs given, in a fresh program
@@ -49,6 +60,8 @@ protected:
     QTimer* CheckTimer() { return form->findChild<QTimer*>("CheckTimer"); }
     qint64 CheckCounter() { return CheckTimer()->property("Tag").toLongLong(); }
     QLabel* StatusLine() { return form->findChild<QLabel*>("Progress"); }
+    // The whole of the status line's message, as a screen reader reads it.
+    QString StatusMessage() { return form->findChild<QLabel*>("StatusMessage")->accessibleName(); }
     QAction* Menu(const char* name) { return form->findChild<QAction*>(name); }
     QModelIndex Item(int row) { return URLs().model()->index(row, 0); }
     bool IsSelected(int row) { return URLs().selectionModel()->isRowSelected(row, {}); }

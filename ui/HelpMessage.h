@@ -1,0 +1,16 @@
+#pragma once
+
+#include <string>
+
+class QWidget;
+
+namespace ornbrook {
+
+// The help message of the main window's Help command and F1: its lines joined
+// by CR LF.
+std::string HelpText();
+// Shows it in a message box with only OK, no icon, titled "Help"; returns when
+// OK is pressed.
+void ShowHelpMessage(QWidget* parent);
+
+} // namespace ornbrook

@@ -1,0 +1,113 @@
+#include "ui/MainCommands.h"
+
+#include <QAction>
+#include <QIcon>
+#include <QMainWindow>
+#include <QMenu>
+#include <QMenuBar>
+#include <QStyle>
+#include <QToolBar>
+#include <string_view>
+
+namespace ornbrook {
+
+namespace {
+
+// The desktop theme's icon, or the style's where the theme has none.
+QIcon ThemeIcon(const QWidget* window, const char* name, QStyle::StandardPixmap fallback) {
+    return QIcon::fromTheme(name, window->style()->standardIcon(fallback));
+}
+
+} // namespace
+
+MainCommands::MainCommands(QMainWindow* window, Handlers handlers)
+    : QObject(window), window_(window), handlers_(std::move(handlers)) {
+    add_ = MakeAction("mnuAdd", "&Add URL...", "Ins", "Add an FTP URL to watch (Insert)",
+                      handlers_.Add);
+    edit_ = MakeAction("mnuEdit", "&Edit URL", "F2", "Edit the selected URL (F2)", handlers_.Edit);
+    delete_ = MakeAction("mnuDelete", "&Delete URL", "Del", "Stop watching the selected URL (Del)",
+                         handlers_.Delete);
+    checkNow_ = MakeAction("mnuCheckNow", "&Check now", "Enter",
+                           "Check the selected URL for new files now (Enter)", handlers_.CheckNow);
+    undo_ = MakeAction("mnuUndoDelete", "&Undo delete", "Ctrl+Z",
+                       "Bring back the URL deleted last (Ctrl+Z)", handlers_.UndoDelete);
+    add_->setIcon(ThemeIcon(window, "list-add", QStyle::SP_FileDialogNewFolder));
+    edit_->setIcon(ThemeIcon(window, "document-edit", QStyle::SP_FileDialogDetailedView));
+    delete_->setIcon(ThemeIcon(window, "list-remove", QStyle::SP_TrashIcon));
+    checkNow_->setIcon(ThemeIcon(window, "view-refresh", QStyle::SP_BrowserReload));
+    undo_->setIcon(ThemeIcon(window, "edit-undo", QStyle::SP_ArrowBack));
+
+    QMenu* urlMenu = window->menuBar()->addMenu("&URL");
+    urlMenu->menuAction()->setObjectName("mnuURL");
+    urlMenu->setObjectName("URLMenu");
+    urlMenu->addActions({add_, edit_, delete_, checkNow_});
+    urlMenu->addSeparator();
+    urlMenu->addAction(undo_);
+
+    // The design's four commands stay on the menu bar itself.
+    QAction* refresh = MakeAction("mnuRefresh", "&Refresh", nullptr,
+                                  "Acknowledge all changes: new files become old, gone files go",
+                                  handlers_.Refresh);
+    window->menuBar()->addAction(refresh);
+    window->menuBar()->addAction(MakeAction("mnuOptions", "&Options", nullptr,
+                                            "Check interval and more", handlers_.Options));
+    window->menuBar()->addAction(
+        MakeAction("mnuHelp", "&Help", "F1", "Keys and colours", handlers_.Help));
+    window->menuBar()->addAction(
+        MakeAction("mnuAbout", "&About", nullptr, "Who made Ornbrook", handlers_.About));
+
+    QToolBar* toolBar = window->addToolBar("URL commands");
+    toolBar->setObjectName("ToolBar");
+    toolBar->setAccessibleName("URL commands");
+    toolBar->setMovable(false);
+    toolBar->setFloatable(false);
+    toolBar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    toolBar->addActions({add_, edit_, delete_, checkNow_});
+    toolBar->addSeparator();
+    // Its own action: on the menu bar an icon would take the place of the word.
+    QAction* refreshButton = toolBar->addAction(
+        ThemeIcon(window, "mail-mark-read", QStyle::SP_DialogApplyButton), "Refresh");
+    refreshButton->setObjectName("tbRefresh");
+    refreshButton->setToolTip(refresh->toolTip());
+    connect(refreshButton, &QAction::triggered, refresh, &QAction::trigger);
+    // The toolbar's own context menu would only offer to hide it.
+    toolBar->setContextMenuPolicy(Qt::PreventContextMenu);
+
+    contextMenu_ = new QMenu(window);
+    contextMenu_->setObjectName("URLContextMenu");
+    contextMenu_->addActions({add_, edit_, delete_, checkNow_});
+    contextMenu_->addSeparator();
+    contextMenu_->addAction(undo_);
+    Update(false, false);
+}
+
+QAction* MainCommands::MakeAction(const char* name, const QString& text, const char* key,
+                                  const QString& tip, std::function<void()> handler) {
+    auto* action = new QAction(text, window_);
+    action->setObjectName(name);
+    action->setToolTip(tip);
+    if (key) {
+        // Shown beside the command; the window handles the key itself, so the
+        // shortcut is live only inside the menus.
+        action->setShortcut(std::string_view(key) == "Enter" ? QKeySequence(Qt::Key_Enter)
+                                                             : QKeySequence(key));
+        action->setShortcutContext(Qt::WidgetShortcut);
+    }
+    connect(action, &QAction::triggered, this, [handler = std::move(handler)] {
+        if (handler)
+            handler();
+    });
+    return action;
+}
+
+void MainCommands::Update(bool urlSelected, bool canUndo) {
+    for (QAction* action : {edit_, delete_, checkNow_})
+        action->setEnabled(urlSelected);
+    undo_->setEnabled(canUndo);
+}
+
+void MainCommands::ShowContextMenu(const QPoint& globalPosition) {
+    contextMenu_->popup(globalPosition);
+}
+
+} // namespace ornbrook

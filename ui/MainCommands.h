@@ -1,0 +1,58 @@
+#pragma once
+
+#include "diag/Debug_Modul.h"
+
+#include <QObject>
+#include <functional>
+
+class QAction;
+class QMainWindow;
+class QMenu;
+class QPoint;
+class QToolBar;
+
+namespace ornbrook {
+
+// The main window's commands, each reachable by mouse, keyboard and screen
+// reader: a URL menu (Add, Edit, Delete, Check now, Undo delete) before the
+// design's four commands on the menu bar (Refresh, Options, Help, About, with
+// Alt and their letter), a toolbar with the URL commands and Refresh, and the
+// URL commands again in the URL list's context menu. Menus show the design's
+// keys beside the commands; the keys themselves stay the window's own (they
+// work while a list has the focus, never inside the label editor).
+//
+// Actions carry object names by which tests find them: "mnuAdd", "mnuEdit",
+// "mnuDelete", "mnuCheckNow", "mnuUndoDelete", "mnuRefresh", "mnuOptions",
+// "mnuHelp", "mnuAbout"; the menu is "mnuURL", the toolbar "ToolBar", the
+// context menu "URLContextMenu".
+class MainCommands final : public QObject {
+public:
+    struct Handlers {
+        std::function<void()> Add, Edit, Delete, CheckNow, UndoDelete;
+        std::function<void()> Refresh, Options, Help, About;
+    };
+
+    MainCommands(QMainWindow* window, Handlers handlers);
+
+    // Commands that need a selected URL, or a deleted one, are offered only then.
+    void Update(bool urlSelected, bool canUndo);
+    // The URL commands at a point of the screen (a right click, the menu key).
+    void ShowContextMenu(const QPoint& globalPosition);
+    QAction* Add() const { return add_; }
+
+private:
+    QAction* MakeAction(const char* name, const QString& text, const char* key, const QString& tip,
+                        std::function<void()> handler);
+
+    LiveObject live_{"MainCommands"};
+    QMainWindow* window_;
+    Handlers handlers_;
+    QAction* add_;
+    QAction* edit_;
+    QAction* delete_;
+    QAction* checkNow_;
+    QAction* undo_;
+    QMenu* contextMenu_;
+};
+
+} // namespace ornbrook

@@ -1,0 +1,45 @@
+#pragma once
+
+#include "diag/Debug_Modul.h"
+
+#include <QFrame>
+#include <functional>
+
+class QLabel;
+class QPushButton;
+
+namespace ornbrook {
+
+class UrlFileList;
+
+// The line above the file list that says what the list cannot show by itself:
+// why the selected URL's last check failed (with "Check now", and "Trust..."
+// when a certificate was refused), that it is being checked, that it was never
+// checked, that its directory is empty, or that no URL is selected. Hidden when
+// the files speak for themselves. Object names: "UrlBanner", its text
+// "BannerText", its buttons "BannerCheckNow" and "BannerTrust".
+class UrlBanner final : public QFrame {
+public:
+    struct Handlers {
+        std::function<void()> CheckNow;
+        std::function<void()> Trust;
+    };
+
+    UrlBanner(QWidget* parent, Handlers handlers);
+
+    // What to say about the selected URL (none: nothing selected) in a watch
+    // list with urlCount URLs.
+    void Show(const UrlFileList* selected, int urlCount);
+
+private:
+    void Say(const QString& text, bool failed, bool offerCheck, bool offerTrust);
+
+    LiveObject live_{"UrlBanner"};
+    Handlers handlers_;
+    QLabel* icon_;
+    QLabel* text_;
+    QPushButton* checkNow_;
+    QPushButton* trust_;
+};
+
+} // namespace ornbrook
