@@ -409,6 +409,7 @@ FtpResult FtpSession::ListByMachine(Listing& listing) {
             return FtpResult::Fail(0, "ambiguous MLSD line");
     }
     listing.Entries = std::move(parsed.Entries);
+    listing.Source = ListingSource::Machine;
     return r;
 }
 
@@ -439,6 +440,7 @@ FtpResult FtpSession::ListByNames(Listing& listing, bool confirmEmpty) {
     if (other.Unrecognised > 0)
         return FtpResult::Fail(0, "unrecognised listing");
     listing.Entries = std::move(other.Entries);
+    listing.Source = ListingSource::Long;
     return l;
 }
 
@@ -453,6 +455,7 @@ FtpResult FtpSession::ListByLong(Listing& listing) {
     if (parsed.Unrecognised > 0)
         return FtpResult::Fail(0, "unrecognised listing");
     listing.Entries = std::move(parsed.Entries);
+    listing.Source = ListingSource::Long;
     return r;
 }
 

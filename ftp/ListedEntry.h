@@ -9,6 +9,10 @@ namespace ornbrook {
 
 enum class EntryType { Unknown, File, Folder, Link, Other };
 
+// Which listing command a listing came from: NLST gives names alone, MLSD and
+// LIST give facts as well.
+enum class ListingSource { Names, Machine, Long };
+
 // When an entry was last modified, as precisely as the listing says it.
 struct ListedTime {
     // None: the listing gave no time. Day: "Mon DD YYYY" or a date alone.
@@ -48,6 +52,7 @@ struct Listing {
     std::vector<ListedEntry> Entries;
     // The server said it cut the listing short: Entries is only part of the directory.
     bool Cut = false;
+    ListingSource Source = ListingSource::Names;
 
     std::vector<std::string> Names() const {
         std::vector<std::string> names;
