@@ -1,0 +1,86 @@
+#pragma once
+
+#include "diag/Debug_Modul.h"
+#include "model/FileEntry.h"
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace ornbrook {
+
+// What the store keeps of one entry of one URL: everything maindata.dat cannot
+// hold, and the design state the entry had in maindata.dat when it was written,
+// so that a loader can tell whether the two were saved together.
+struct StoredFile {
+    std::string Name;
+    FileFacts Facts;
+    bool Changed = false;
+    bool Arriving = false;
+    bool Settled = true;
+    std::int64_t SteadySince = 0;
+    FileMark BeforeGone = FileMark::Old;
+    // The entry's state in maindata.dat (0, 1, 2) when this row was written; -1
+    // when it was in no data file (a file first seen while arriving).
+    std::int32_t DataState = -1;
+
+    bool operator==(const StoredFile&) const = default;
+};
+
+// What one save changes for one URL: rows written anew, rows that go, or the
+// whole URL forgotten (deleted, or edited to another directory).
+struct StoreChange {
+    std::string Url;
+    std::vector<StoredFile> Put;
+    std::vector<std::string> Remove;
+    bool RemoveAll = false;
+};
+
+// A store that failed while in use (the disk is full, the file was damaged
+// under us); the caller starts a new one.
+class StoreError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// ornbrook.sqlite: what the design's data file cannot hold, in an embedded
+// SQLite database beside it (owner-only, WAL), updated by what changed, one
+// transaction per save. It is advisory: if it is lost, damaged or of a newer
+// version, the program says so once and starts it afresh, and loses only marks
+// the next check restores.
+class FileStore final {
+public:
+    // The version this program writes; a store of a later one is set aside.
+    static constexpr int SchemaVersion = 1;
+
+    // Opens the store at path, or creates it (owner-only) when it is missing,
+    // which is silent. A file that is not a store of ours, cannot be read, or is
+    // of a newer version is set aside (renamed beside it, never deleted) and a
+    // new one made; notice then says so in one sentence for the user, naming
+    // where the old one went. Throws StoreError only when no store can be made
+    // at all (the directory cannot be written).
+    static std::unique_ptr<FileStore> Open(const std::string& path, std::string& notice);
+    ~FileStore();
+    FileStore(const FileStore&) = delete;
+    FileStore& operator=(const FileStore&) = delete;
+
+    // Every row, by URL (exact bytes), in no particular order within a URL.
+    std::map<std::string, std::vector<StoredFile>> LoadAll();
+    // Writes the changes in one transaction: all or nothing. Throws StoreError.
+    void Save(const std::vector<StoreChange>& changes);
+    // Statements run so far, for tests and benchmarks that check a save writes
+    // what changed rather than everything.
+    std::uint64_t StatementsRun() const;
+
+private:
+    struct Database;
+    explicit FileStore(std::unique_ptr<Database> database);
+
+    LiveObject live_{"FileStore"};
+    std::unique_ptr<Database> db_;
+};
+
+} // namespace ornbrook
