@@ -277,4 +277,15 @@ std::string MaskedURL(const std::string& url) {
     return url.substr(0, split + 1) + "***" + url.substr(url.rfind('@', end - 1));
 }
 
+bool SameDirectory(const std::string& a, const std::string& b) {
+    const FtpURL x = ParseURL(a), y = ParseURL(b);
+    const auto directory = [](std::string path) {
+        if (path.size() > 1 && path.back() == '/')
+            path.pop_back();
+        return path;
+    };
+    return LowerCase(x.Host) == LowerCase(y.Host) && x.Port == y.Port &&
+           directory(x.Path) == directory(y.Path);
+}
+
 } // namespace ornbrook

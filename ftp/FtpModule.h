@@ -56,6 +56,11 @@ NewURLJudgement JudgeNewURL(const std::string& text);
 // keeps, with the scheme in lower case; a text it refuses stays as it is.
 std::string ComparableURL(const std::string& url);
 
+// Whether two URLs name the same directory on the same server (host in any
+// letter case, port, path with or without its last "/"), whoever logs in and
+// however the connection is protected.
+bool SameDirectory(const std::string& a, const std::string& b);
+
 // The URL as it may be shown: the password is replaced by "***" where ParseURL
 // would find one (written raw or percent-encoded), and also where a password
 // typed with a raw "/" cut the URL short ("ftp://bob:pa/ss@host/"); every other

@@ -17,4 +17,13 @@ std::int32_t ReadChecksAtOnce();
 // check never runs back to back.
 std::int32_t CheckIntervalOf(const std::string& line);
 
+// How long a new or changed file's size and time must hold still before it is
+// reported, in seconds: one line in settle.dat, written by the Options dialog.
+// Missing, or anything but a whole number, reads as the default; 0 reports at
+// once.
+constexpr std::int32_t DefaultSettleSeconds = 15;
+constexpr std::int32_t MaxSettleSeconds = 86400;
+std::string SettleFileName();
+std::int32_t ReadSettleSeconds();
+
 } // namespace ornbrook

@@ -81,7 +81,7 @@ std::size_t RecordBytes(std::string_view url, std::string_view error,
                         const std::vector<FileEntry>& entries) {
     std::size_t bytes = 2 * LengthBytes + url.size() + error.size();
     for (std::size_t k = 1; k < entries.size(); ++k)
-        bytes += EntryBytes(entries[k].Name);
+        bytes += entries[k].Settled ? EntryBytes(entries[k].Name) : 0;
     return bytes;
 }
 
@@ -97,6 +97,10 @@ std::size_t AppendFrame(std::string& out, std::string_view url, std::string_view
     std::size_t omitted = 0;
     for (std::size_t k = 1; k < entries.size(); ++k) {
         const FileEntry& entry = entries[k];
+        // A file first seen while arriving has not settled: it is not in the
+        // list the design's file holds, so that an older reader never sees it.
+        if (!entry.Settled)
+            continue;
         if (!RecordFits(used() + EntryBytes(entry.Name))) {
             ++omitted;
             continue;

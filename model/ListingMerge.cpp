@@ -58,24 +58,25 @@ bool PutBack(FileEntry& entry) {
     return true;
 }
 
-} // namespace
-
-bool MergeListing(std::vector<FileEntry>& entries, const std::vector<std::string>& listed,
-                  ListingExtent extent) {
-    if (entries.empty())
-        entries.emplace_back();
+// Pairs every listed name with a known entry not matched yet, the first of
+// that name in a work list from which matched pairs are removed by moving the
+// last pair into their place; the result is exactly that of scanning the work
+// list for every listed name, at O(log n) a step. Calls matched(k, i) for known
+// entry k and listed name i, fresh(i) for a listed name without one, and
+// leftOver(k) for each known entry no name matched, in work-list order.
+template <typename NameAt, typename Matched, typename Fresh, typename LeftOver>
+void MatchNames(const std::vector<FileEntry>& entries, std::size_t listedCount, NameAt nameAt,
+                Matched matched, Fresh fresh, LeftOver leftOver) {
     const std::size_t known = entries.size() - 1;
-
     // Most checks find the directory as it was, listed in the same order: each
     // name matches the entry in its place, nothing is new and nothing gone.
-    if (listed.size() == known && std::equal(listed.begin(), listed.end(), entries.begin() + 1,
-                                             [](const std::string& name, const FileEntry& entry) {
-                                                 return name == entry.Name;
-                                             })) {
-        bool back = false;
-        for (std::size_t k = 1; k <= known; ++k)
-            back = PutBack(entries[k]) || back;
-        return back;
+    bool same = listedCount == known;
+    for (std::size_t i = 0; same && i < listedCount; ++i)
+        same = nameAt(i) == entries[i + 1].Name;
+    if (same) {
+        for (std::size_t i = 0; i < listedCount; ++i)
+            matched(i + 1, i);
+        return;
     }
 
     // work[p] (p = 1..r) is the index of a known entry not matched yet; slot 0 unused.
@@ -94,19 +95,14 @@ bool MergeListing(std::vector<FileEntry>& entries, const std::vector<std::string
         names[it->second].Insert(k);
     }
     std::size_t r = known;
-
-    // New entries never join the work list, so they are collected and appended
-    // at the end; this keeps the name views above valid while we merge.
-    std::vector<std::string_view> added;
-    bool changed = false;
-    for (const std::string& name : listed) {
-        const auto found = ids.find(name);
+    for (std::size_t i = 0; i < listedCount; ++i) {
+        const auto found = ids.find(nameAt(i));
         if (found == ids.end() || names[found->second].Empty()) {
-            added.push_back(name);
+            fresh(i);
             continue;
         }
         const std::size_t c = names[found->second].TakeLowest();
-        changed = PutBack(entries[work[c]]) || changed;
+        matched(work[c], i);
         if (c != r) {
             // The pair at r moves into the gap at c.
             names[nameOf[work[r]]].Move(r, c);
@@ -114,20 +110,173 @@ bool MergeListing(std::vector<FileEntry>& entries, const std::vector<std::string
         }
         --r;
     }
+    for (std::size_t p = 1; p <= r; ++p)
+        leftOver(work[p]);
+}
 
-    changed = changed || !added.empty();
-    if (extent == ListingExtent::Complete) {
-        for (std::size_t p = 1; p <= r; ++p) {
-            FileEntry& entry = entries[work[p]];
-            changed = changed || entry.State != FileStateGone;
-            entry.State = FileStateGone;
+bool MarkGone(FileEntry& entry) {
+    if (entry.State == FileStateGone)
+        return false;
+    entry.BeforeGone = entry.Changed                 ? FileMark::Changed
+                       : entry.State == FileStateNew ? FileMark::New
+                                                     : FileMark::Old;
+    entry.State = FileStateGone;
+    entry.Changed = false;
+    entry.Arriving = false;
+    return true;
+}
+
+// A settled file whose facts differ from what was last seen: arriving when
+// uploads are waited for, else changed at once. Folders and links never are.
+bool Differs(FileEntry& entry, const FileFacts& now, const MergeRules& rules, MergeNews& news) {
+    if (!now.IsFile() || !FactsDiffer(entry.Facts, now))
+        return false;
+    if (rules.SettleSeconds > 0) {
+        entry.Arriving = true;
+        entry.SteadySince = rules.Now;
+    } else {
+        entry.Changed = true;
+        entry.State = FileStateNew;
+        ++news.ChangedFiles;
+    }
+    return true;
+}
+
+// An arriving file listed again: its facts held still long enough, or it is
+// listed without facts to compare, and it is reported; else it waits on, from
+// now when its facts moved.
+bool GoesOnArriving(FileEntry& entry, const FileFacts& now, const MergeRules& rules,
+                    MergeNews& news) {
+    const bool comparable = now.Known() && now.Source == entry.Facts.Source;
+    if (comparable && FactsDiffer(entry.Facts, now)) {
+        entry.SteadySince = rules.Now;
+        return true;
+    }
+    if (comparable && rules.Now - entry.SteadySince < rules.SettleSeconds)
+        return false;
+    entry.Arriving = false;
+    if (entry.Settled) {
+        entry.Changed = true;
+        ++news.ChangedFiles;
+    } else {
+        entry.Settled = true;
+        entry.Changed = false;
+        ++news.NewFiles;
+    }
+    entry.State = FileStateNew;
+    return true;
+}
+
+// A known entry listed again. Returns whether what is kept of it changed.
+bool Relisted(FileEntry& entry, ListedEntry&& listed, ListingSource source, const MergeRules& rules,
+              MergeNews& news) {
+    FileFacts now{source, listed.Type, listed.Size, listed.Modified};
+    bool changed = false;
+    if (entry.Arriving) {
+        changed = GoesOnArriving(entry, now, rules, news);
+    } else if (entry.State == FileStateGone) {
+        // Put back: with the facts it had, it gets back the mark it had;
+        // without facts to tell, or with others, it is news.
+        const bool same = now.Known() && entry.Facts.Known() && now.Source == entry.Facts.Source &&
+                          !FactsDiffer(entry.Facts, now);
+        if (same) {
+            entry.State = entry.BeforeGone == FileMark::Old ? FileStateOld : FileStateNew;
+            entry.Changed = entry.BeforeGone == FileMark::Changed;
+        } else {
+            entry.State = FileStateOld;
+            if (!Differs(entry, now, rules, news)) {
+                entry.State = FileStateNew;
+                ++news.NewFiles;
+            }
+        }
+        changed = true;
+    } else {
+        changed = Differs(entry, now, rules, news);
+    }
+    // Facts of a listing that has none never replace the ones known.
+    if (now.Known() && !(now == entry.Facts)) {
+        entry.Facts = std::move(now);
+        changed = true;
+    }
+    return changed;
+}
+
+} // namespace
+
+bool MergeListing(std::vector<FileEntry>& entries, const std::vector<std::string>& listed,
+                  ListingExtent extent) {
+    if (entries.empty())
+        entries.emplace_back();
+    bool changed = false;
+    std::vector<std::size_t> added;
+    MatchNames(
+        entries, listed.size(), [&](std::size_t i) -> std::string_view { return listed[i]; },
+        [&](std::size_t k, std::size_t) { changed = PutBack(entries[k]) || changed; },
+        [&](std::size_t i) { added.push_back(i); },
+        [&](std::size_t k) {
+            if (extent == ListingExtent::Complete) {
+                changed = changed || entries[k].State != FileStateGone;
+                entries[k].State = FileStateGone;
+            }
+        });
+    entries.reserve(entries.size() + added.size());
+    for (const std::size_t i : added)
+        entries.emplace_back(listed[i], FileStateNew);
+    return changed || !added.empty();
+}
+
+MergeNews MergeListing(std::vector<FileEntry>& entries, Listing&& listing,
+                       const MergeRules& rules) {
+    if (entries.empty())
+        entries.emplace_back();
+    std::vector<ListedEntry>& listed = listing.Entries;
+    const ListingSource source = listing.Source;
+    MergeNews news;
+    bool& changed = news.Changed;
+    bool dropped = false;
+    std::vector<std::size_t> added;
+    MatchNames(
+        entries, listed.size(), [&](std::size_t i) -> std::string_view { return listed[i].Name; },
+        [&](std::size_t k, std::size_t i) {
+            changed = Relisted(entries[k], std::move(listed[i]), source, rules, news) || changed;
+        },
+        [&](std::size_t i) { added.push_back(i); },
+        [&](std::size_t k) {
+            if (listing.Cut)
+                return;
+            FileEntry& entry = entries[k];
+            // A file seen only while it arrived was never reported: it goes
+            // without a trace.
+            if (!entry.Settled) {
+                entry.State = -1;
+                dropped = true;
+                changed = true;
+                return;
+            }
+            changed = MarkGone(entry) || changed;
+        });
+    if (dropped)
+        entries.erase(std::remove_if(entries.begin() + 1, entries.end(),
+                                     [](const FileEntry& e) { return e.State == -1; }),
+                      entries.end());
+    entries.reserve(entries.size() + added.size());
+    for (const std::size_t i : added) {
+        ListedEntry& l = listed[i];
+        FileEntry& entry = entries.emplace_back(std::move(l.Name), FileStateNew);
+        entry.Facts = FileFacts{source, l.Type, l.Size, l.Modified};
+        // A file that may still be uploading waits until its size and time
+        // hold still; a starting point takes what it finds.
+        if (!rules.StartingPoint && rules.SettleSeconds > 0 && entry.Facts.Known() &&
+            entry.Facts.IsFile()) {
+            entry.Arriving = true;
+            entry.Settled = false;
+            entry.SteadySince = rules.Now;
+        } else {
+            ++news.NewFiles;
         }
     }
-
-    entries.reserve(entries.size() + added.size());
-    for (const std::string_view name : added)
-        entries.push_back(FileEntry{std::string(name), FileStateNew});
-    return changed;
+    changed = changed || !added.empty();
+    return news;
 }
 
 } // namespace ornbrook

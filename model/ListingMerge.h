@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ftp/ListedEntry.h"
 #include "model/FileEntry.h"
 
 #include <string>
@@ -7,7 +8,7 @@
 
 namespace ornbrook {
 
-// Merges a fresh listing into the known entries (slot 0 unused, entries from 1):
+// Merges a fresh listing of names into the known entries (slot 0 unused, entries from 1):
 // every listed name is matched against one not yet matched known entry of that
 // name, the first in a work list from which matched pairs are removed by moving
 // the last pair into their place; unmatched listed names are appended as new in
@@ -24,5 +25,41 @@ namespace ornbrook {
 enum class ListingExtent { Complete, Partial };
 bool MergeListing(std::vector<FileEntry>& entries, const std::vector<std::string>& listed,
                   ListingExtent extent = ListingExtent::Complete);
+
+// What a merge with facts needs to know beyond the listing.
+struct MergeRules {
+    // Now, in seconds since the epoch.
+    std::int64_t Now = 0;
+    // How long a new or changed file's size and time must hold still before it
+    // is reported; 0 reports at once.
+    std::int64_t SettleSeconds = 0;
+    // The first check of a URL, or the first after it was edited: what it finds
+    // is taken as it is, new and not arriving.
+    bool StartingPoint = false;
+};
+
+// The merge of a listing with facts (consumed): names are matched as above,
+// and then
+// - a known file whose size or time differs from what was last seen (facts of
+//   the same listing command) is changed, or arriving first when uploads are
+//   waited for; folders and links never are;
+// - an arriving file is reported (new, or changed) once a later listing shows it
+//   with the same facts at least SettleSeconds after they were first seen; it
+//   waits on from the start when they moved;
+// - a listed name not known is new, or arriving (not settled) when it is a file
+//   with facts and uploads are waited for, unless it is a starting point;
+// - a known entry not listed is gone, remembering the mark it had; one that
+//   never settled is dropped;
+// - a gone entry listed again gets back the mark it had when its facts are the
+//   ones last seen, else it is changed (new without facts).
+// A cut listing marks nothing gone.
+struct MergeNews {
+    // Anything kept changed (entries, marks or facts).
+    bool Changed = false;
+    // Files reported by this merge: newly new, newly changed.
+    std::int32_t NewFiles = 0;
+    std::int32_t ChangedFiles = 0;
+};
+MergeNews MergeListing(std::vector<FileEntry>& entries, Listing&& listing, const MergeRules& rules);
 
 } // namespace ornbrook

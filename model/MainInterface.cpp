@@ -5,6 +5,7 @@
 #include "check/CheckPool.h"
 #include "ftp/FtpModule.h"
 #include "ftp/FtpSettings.h"
+#include "model/CheckSettings.h"
 #include "model/DataFileFormat.h"
 #include "model/DataFileLoad.h"
 #include "model/FileReplacement.h"
@@ -18,7 +19,8 @@
 
 namespace ornbrook {
 
-MainInterface::MainInterface() : pool_(std::make_shared<CheckPool>()) {
+MainInterface::MainInterface()
+    : pool_(std::make_shared<CheckPool>()), settleSeconds_(ReadSettleSeconds()) {
     // Checks of this watch list trust what the user trusted beside its data file.
     SetCertificateTrustFile(TrustedCertificatesFileName());
     LoadData();
@@ -40,6 +42,8 @@ std::int32_t MainInterface::AddURL(const std::string& theURL) {
     Lists.push_back(list);
     list->SetParent(this);
     list->SetURL(theURL);
+    // What it finds first was there before: no news.
+    list->SetStartingPoint();
     list->CheckFiles();
     SaveData();
     const std::int32_t n = GetURLsCount();
@@ -117,6 +121,12 @@ void MainInterface::ChangeURL(std::int32_t index, const std::string& newURL) {
     const std::shared_ptr<UrlFileList> list = GetURL(index);
     if (!list)
         return;
+    // Another directory starts afresh: nothing of the old one is shown as
+    // gone, and what the new one holds is its starting point.
+    if (!SameDirectory(list->URL(), newURL)) {
+        list->Clear(false);
+        list->SetStartingPoint();
+    }
     list->SetURL(newURL);
     // Saved at once: the new URL must not depend on its check ending.
     SaveData();
@@ -138,6 +148,14 @@ void MainInterface::CheckFiles() {
     const CheckPool::Batch batch(*pool_);
     for (std::size_t i = 1; i < Lists.size(); ++i) {
         if (!Lists[i]->IsCheckPending())
+            Lists[i]->CheckFiles();
+    }
+}
+
+void MainInterface::CheckSettling(std::int64_t now) {
+    for (std::size_t i = 1; i < Lists.size(); ++i) {
+        const auto due = Lists[i]->SettlesAt(settleSeconds_);
+        if (due && *due <= now && !Lists[i]->IsCheckPending())
             Lists[i]->CheckFiles();
     }
 }

@@ -103,6 +103,14 @@ public:
     std::weak_ptr<CheckPool> Checks() const { return pool_; }
     // How many checks may run at once (1 to 16; 1 checks strictly in list order).
     void SetChecksAtOnce(int count);
+    // How long a new or changed file's size and time must hold still before it
+    // is reported (seconds; 0 reports at once). Read from settle.dat when the
+    // watch list is made.
+    void SetSettleSeconds(std::int64_t seconds) { settleSeconds_ = seconds; }
+    std::int64_t SettleSeconds() const { return settleSeconds_; }
+    // Checks once more, outside the periodic schedule, every URL whose arriving
+    // files have held still long enough by now (seconds since the epoch).
+    void CheckSettling(std::int64_t now);
     // Called on a worker thread when results wait; it must only post to the
     // watch list's thread, which then calls DeliverCheckResults.
     void SetCheckWakeUp(std::function<void()> wakeUp);
@@ -126,6 +134,7 @@ private:
     LiveObject live_{"MainInterface"};
     // Before the lists: their checkers cancel into it as they go.
     std::shared_ptr<CheckPool> pool_;
+    std::int64_t settleSeconds_ = 0;
     // Slot 0 is always present and empty.
     std::vector<std::shared_ptr<UrlFileList>> Lists{nullptr};
     std::string saveBuffer_;

@@ -37,7 +37,8 @@ std::int32_t UrlFileList::GetFilesCount() const {
 
 bool UrlFileList::IsChanged() const {
     for (std::size_t k = 1; k < Entries.size(); ++k) {
-        if (Entries[k].State != FileStateOld)
+        const FileMark mark = MarkOf(Entries[k]);
+        if (mark != FileMark::Old && mark != FileMark::Arriving)
             return true;
     }
     return false;
@@ -48,6 +49,32 @@ std::int32_t UrlFileList::CountState(std::int32_t state) const {
     for (std::size_t k = 1; k < Entries.size(); ++k)
         count += Entries[k].State == state ? 1 : 0;
     return count;
+}
+
+std::int32_t UrlFileList::CountMark(FileMark mark) const {
+    std::int32_t count = 0;
+    for (std::size_t k = 1; k < Entries.size(); ++k)
+        count += MarkOf(Entries[k]) == mark ? 1 : 0;
+    return count;
+}
+
+FileMark UrlFileList::GetFileMark(std::int32_t Index) const {
+    return MarkOf(Entry(Index));
+}
+
+const FileEntry& UrlFileList::GetEntry(std::int32_t Index) const {
+    return Entry(Index);
+}
+
+std::optional<std::int64_t> UrlFileList::SettlesAt(std::int64_t settleSeconds) const {
+    std::optional<std::int64_t> earliest;
+    for (std::size_t k = 1; k < Entries.size(); ++k) {
+        if (Entries[k].Arriving && (!earliest || Entries[k].SteadySince < *earliest))
+            earliest = Entries[k].SteadySince;
+    }
+    if (earliest)
+        *earliest += settleSeconds;
+    return earliest;
 }
 
 const FileEntry& UrlFileList::Entry(std::int32_t Index) const {
@@ -100,14 +127,7 @@ void UrlFileList::myChecker_Started() {
 
 void UrlFileList::myChecker_Ready() {
     rejected_.reset();
-    // The check's whole listing comes over in one piece; the merge knows names.
-    Listing listing = myChecker->TakeListing();
-    std::vector<std::string> names;
-    names.reserve(listing.Entries.size());
-    for (ListedEntry& entry : listing.Entries)
-        names.push_back(std::move(entry.Name));
-    const bool changed =
-        MergeFreshListing(names, listing.Cut ? ListingExtent::Partial : ListingExtent::Complete);
+    const bool changed = MergeFreshListing(myChecker->TakeListing());
     CheckEnded(changed);
 }
 
@@ -159,6 +179,37 @@ bool UrlFileList::MergeFreshListing(const std::vector<std::string>& names, Listi
     return SetErrorMsg(message) || changed;
 }
 
+bool UrlFileList::MergeFreshListing(Listing&& listing) {
+    MergeRules rules;
+    rules.Now = static_cast<std::int64_t>(std::time(nullptr));
+    rules.SettleSeconds = Parent ? Parent->SettleSeconds() : 0;
+    rules.StartingPoint = startingPoint_;
+    lastNews_ = CheckNews{0, 0, startingPoint_};
+    const std::string message = listing.Cut ? "listing cut by the server at " +
+                                                  std::to_string(listing.Entries.size()) + " names"
+                                            : std::string();
+    // As with names alone: a merge that might not fit the data file is tried
+    // on a copy first.
+    std::size_t bound = RecordBytes(url_, message, Entries);
+    for (const auto& entry : listing.Entries)
+        bound += EntryBytes(entry.Name);
+    MergeNews news;
+    if (RecordFits(bound)) {
+        news = MergeListing(Entries, std::move(listing), rules);
+    } else {
+        std::vector<FileEntry> merged = Entries;
+        news = MergeListing(merged, std::move(listing), rules);
+        if (!RecordFits(RecordBytes(url_, message, merged)))
+            return SetErrorMsg(TooLargeMessage);
+        Entries = std::move(merged);
+    }
+    lastNews_.NewFiles = news.NewFiles;
+    lastNews_.ChangedFiles = news.ChangedFiles;
+    // The first listing that came is the starting point; what follows is news.
+    startingPoint_ = false;
+    return SetErrorMsg(message) || news.Changed;
+}
+
 bool UrlFileList::SetErrorMsg(const std::string& message) {
     if (ErrorMsg == message)
         return false;
@@ -168,15 +219,23 @@ bool UrlFileList::SetErrorMsg(const std::string& message) {
 
 void UrlFileList::myChecker_Error(const std::string& Msg) {
     rejected_ = myChecker->RejectedCertificate();
+    lastNews_ = {};
     CheckEnded(SetErrorMsg(Msg));
 }
 
 void UrlFileList::RefreshList() {
     std::size_t i = 1;
     while (i < Entries.size()) {
-        if (Entries[i].State == FileStateNew) {
-            Entries[i].State = FileStateOld;
-        } else if (Entries[i].State == FileStateGone) {
+        FileEntry& entry = Entries[i];
+        // A file still arriving has not been reported: nothing to acknowledge.
+        if (!entry.Settled) {
+            ++i;
+            continue;
+        }
+        entry.Changed = false;
+        if (entry.State == FileStateNew) {
+            entry.State = FileStateOld;
+        } else if (entry.State == FileStateGone) {
             // The last entry takes the removed entry's place and is looked at next.
             Entries[i] = std::move(Entries.back());
             Entries.pop_back();

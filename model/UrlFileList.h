@@ -74,6 +74,32 @@ public:
     // instead. Returns whether entries or message changed.
     bool MergeFreshListing(const std::vector<std::string>& names,
                            ListingExtent extent = ListingExtent::Complete);
+    // The same for a listing with facts, by the rules of MergeListing: the
+    // watch list's settle time, this URL's starting point.
+    bool MergeFreshListing(Listing&& listing);
+
+    // What the user is shown of an entry (beyond the design's state), and the
+    // whole entry with its facts.
+    FileMark GetFileMark(std::int32_t Index) const;
+    const FileEntry& GetEntry(std::int32_t Index) const;
+    std::int32_t CountMark(FileMark mark) const;
+    // When the earliest arriving file has held still for settleSeconds, if it
+    // keeps still: the time for another check (seconds since the epoch).
+    std::optional<std::int64_t> SettlesAt(std::int64_t settleSeconds) const;
+
+    // The next successful check is this URL's starting point: what it finds is
+    // taken as it is and is no news (an added URL, or one edited to another
+    // directory).
+    void SetStartingPoint() { startingPoint_ = true; }
+    bool IsStartingPoint() const { return startingPoint_; }
+    // What the last merged check reported: files that became new or changed,
+    // and whether it was a starting point (then none of it is news).
+    struct CheckNews {
+        std::int32_t NewFiles = 0;
+        std::int32_t ChangedFiles = 0;
+        bool StartingPoint = false;
+    };
+    const CheckNews& LastCheckNews() const { return lastNews_; }
     // When the last check of this run ended (seconds since the epoch); none
     // before the first.
     std::optional<std::int64_t> LastChecked() const { return lastChecked_; }
@@ -102,6 +128,8 @@ private:
     bool checkStarted_ = false;
     std::optional<std::int64_t> lastChecked_;
     std::optional<CertificateFacts> rejected_;
+    bool startingPoint_ = false;
+    CheckNews lastNews_;
 };
 
 } // namespace ornbrook

@@ -49,6 +49,7 @@ TEST(HeadlessProgram, AddCheckRefreshListEndToEnd) {
     PyFtpServer server;
     server.AddFile("in/first.txt", "1");
     TempProgramDir dir;
+    dir.ReportAtOnce();
     const std::string exe = dir.File("ornbrook");
     std::filesystem::copy_file(ORNBROOK_EXE, exe);
     const std::string url = server.Url("/in/");

@@ -58,6 +58,7 @@ void StartAndCut(FaultFtpServer::Session& s, const std::vector<std::string>& lin
 TEST(Check, LifeOfAWatchedDirectory) {
     PyFtpServer server;
     TempProgramDir programDir;
+    programDir.ReportAtOnce();
     for (const char* name : {"w/a.txt", "w/b.txt", "w/c.txt"})
         server.AddFile(name);
     const std::string url = server.Url("/w/");
@@ -98,8 +99,9 @@ TEST(Check, LifeOfAWatchedDirectory) {
     std::sort(files.begin(), files.begin() + 3); // the server's order is its own
     EXPECT_EQ(files, (FileList{{"a.txt", 0}, {"b.txt", 2}, {"c.txt", 0}, {"d.txt", 1}}));
 
-    // A gone entry that comes back was put back: new until acknowledged.
-    server.AddFile("w/b.txt");
+    // A gone entry that comes back with other facts was put back changed: new
+    // until acknowledged.
+    server.AddFile("w/b.txt", "back");
     watchList.CheckFiles();
     watchList.WaitForChecks();
     files = Files(*list);

@@ -14,6 +14,10 @@ TempProgramDir::TempProgramDir() : previousProgramDir_(ProgramDir) {
     ProgramDir = path_;
 }
 
+void TempProgramDir::ReportAtOnce() const {
+    WriteBytes(File("settle.dat"), "0\r\n");
+}
+
 TempProgramDir::~TempProgramDir() {
     ProgramDir = previousProgramDir_;
     std::error_code ignored;

@@ -20,6 +20,9 @@ public:
 
     const std::string& Path() const { return path_; }
     std::string File(const std::string& name) const { return path_ + name; }
+    // New and changed files are reported at once, without waiting for their
+    // upload to settle (settle.dat holds 0).
+    void ReportAtOnce() const;
 
 private:
     std::string path_;

@@ -86,6 +86,7 @@ QString Look(QString text, bool bold, const QColor& colour) {
 }
 
 void MainFormFixture::Load(const std::vector<UrlRecord>& urls) {
+    dir.ReportAtOnce();
     WriteWatchList(urls);
     CreateMainInterface();
     InstallCheckPump(TheMainInterface);
