@@ -145,7 +145,9 @@ private:
 
 Connection Connect(const std::string& path) {
     sqlite3* raw = nullptr;
-    const int result = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
+    // No locks of SQLite's own around each call: a store is used by one thread at a time.
+    const int result =
+        sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
     Connection db(raw);
     if (result != SQLITE_OK)
         Fail(db.get(), path, "cannot open");

@@ -52,7 +52,7 @@ public:
 // SQLite database beside it (owner-only, WAL), updated by what changed, one
 // transaction per save. It is advisory: if it is lost, damaged or of a newer
 // version, the program says so once and starts it afresh, and loses only marks
-// the next check restores.
+// the next check restores. One thread at a time may use a store.
 class FileStore final {
 public:
     // The version this program writes; a store of a later one is set aside.
