@@ -187,9 +187,8 @@ Inspection Inspect(sqlite3* db, const std::string& path) {
             return {Verdict::Newer, {}, version};
         if (version < 1)
             return {Verdict::Damaged, "it has no schema version", 0};
-        const std::string check = ReadValue(db, path, "PRAGMA quick_check(1)");
-        if (check != "ok")
-            return {Verdict::Damaged, check, 0};
+        if (ReadValue(db, path, "PRAGMA quick_check(1)") != "ok")
+            return {Verdict::Damaged, "its pages do not check out", 0};
         return {Verdict::Ours, {}, version};
     } catch (const SqliteFailure& failure) {
         if (!failure.ContentFault())
@@ -445,6 +444,8 @@ std::unique_ptr<FileStore> FileStore::Open(const std::string& path, std::string&
     // Each save is on the disk when Save returns, before the data file it
     // goes with is written.
     Execute(raw, path, "PRAGMA synchronous = FULL", "cannot open");
+    // A save of every row leaves a long log; it shrinks back once checkpointed.
+    Execute(raw, path, "PRAGMA journal_size_limit = 4194304", "cannot open");
     if (found.Found == Verdict::Empty) {
         Execute(raw, path,
                 (std::string("BEGIN IMMEDIATE; PRAGMA application_id = ") +
