@@ -31,7 +31,9 @@ struct StoredFile {
 };
 
 // What one save changes for one URL: rows written anew, rows that go, or the
-// whole URL forgotten (deleted, or edited to another directory).
+// whole URL forgotten (deleted, or edited to another directory). RemoveAll
+// applies first, then Remove, then Put: a change may forget a URL and fill it
+// afresh, and a name both removed and put is kept as put.
 struct StoreChange {
     std::string Url;
     std::vector<StoredFile> Put;
@@ -50,7 +52,7 @@ public:
 // SQLite database beside it (owner-only, WAL), updated by what changed, one
 // transaction per save. It is advisory: if it is lost, damaged or of a newer
 // version, the program says so once and starts it afresh, and loses only marks
-// the next check restores.
+// the next check restores. One thread at a time may use a store.
 class FileStore final {
 public:
     // The version this program writes; a store of a later one is set aside.
@@ -60,14 +62,17 @@ public:
     // which is silent. A file that is not a store of ours, cannot be read, or is
     // of a newer version is set aside (renamed beside it, never deleted) and a
     // new one made; notice then says so in one sentence for the user, naming
-    // where the old one went. Throws StoreError only when no store can be made
-    // at all (the directory cannot be written).
+    // where the old one went, and is emptied otherwise. Throws StoreError only
+    // when no store can be made at all (the directory cannot be written, or the
+    // file cannot be used for a cause other than its content: a lock held past
+    // the bounded wait, a failing disk), and never sets a store aside then.
     static std::unique_ptr<FileStore> Open(const std::string& path, std::string& notice);
     ~FileStore();
     FileStore(const FileStore&) = delete;
     FileStore& operator=(const FileStore&) = delete;
 
     // Every row, by URL (exact bytes), in no particular order within a URL.
+    // Throws StoreError.
     std::map<std::string, std::vector<StoredFile>> LoadAll();
     // Writes the changes in one transaction: all or nothing. Throws StoreError.
     void Save(const std::vector<StoreChange>& changes);

@@ -1,0 +1,553 @@
+#include "model/FileStore.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <unordered_map>
+
+namespace ornbrook {
+
+namespace {
+
+// "ORNB" in the database header: tells our store from any other SQLite file.
+constexpr int ApplicationId = 0x4F524E42;
+// No wait on a lock held by another process lasts longer than this.
+constexpr int BusyMilliseconds = 5000;
+// Files SQLite keeps beside a database; they go with it when it is set aside.
+constexpr const char* Companions[] = {"-wal", "-shm", "-journal"};
+
+constexpr const char* Schema = R"(
+CREATE TABLE urls(
+    id INTEGER PRIMARY KEY,
+    url BLOB NOT NULL UNIQUE
+);
+CREATE TABLE files(
+    url INTEGER NOT NULL,
+    name BLOB NOT NULL,
+    source INTEGER NOT NULL CHECK (source BETWEEN 0 AND 2),
+    type INTEGER NOT NULL CHECK (type BETWEEN 0 AND 4),
+    size INTEGER,
+    time_precision INTEGER NOT NULL CHECK (time_precision BETWEEN 0 AND 3),
+    year INTEGER NOT NULL,
+    month INTEGER NOT NULL,
+    day INTEGER NOT NULL,
+    hour INTEGER NOT NULL,
+    minute INTEGER NOT NULL,
+    second INTEGER NOT NULL,
+    utc INTEGER NOT NULL,
+    changed INTEGER NOT NULL,
+    arriving INTEGER NOT NULL,
+    settled INTEGER NOT NULL,
+    steady_since INTEGER NOT NULL,
+    before_gone INTEGER NOT NULL CHECK (before_gone BETWEEN 0 AND 4),
+    data_state INTEGER NOT NULL CHECK (data_state BETWEEN -1 AND 2),
+    PRIMARY KEY (url, name)
+) WITHOUT ROWID;
+)";
+
+constexpr const char* FileColumns =
+    "name, source, type, size, time_precision, year, month, day, hour, minute, second, utc, "
+    "changed, arriving, settled, steady_since, before_gone, data_state";
+
+struct CloseConnection {
+    void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
+};
+using Connection = std::unique_ptr<sqlite3, CloseConnection>;
+
+struct FinalizeStatement {
+    void operator()(sqlite3_stmt* statement) const { sqlite3_finalize(statement); }
+};
+using Statement = std::unique_ptr<sqlite3_stmt, FinalizeStatement>;
+
+// A SQLite call that failed, with its result code, so that Open can tell a
+// file that is not a store of ours from one it merely cannot use now.
+class SqliteFailure : public StoreError {
+public:
+    SqliteFailure(int code, const std::string& message) : StoreError(message), code_(code) {}
+    // The file's content is at fault (not a database, damaged, not our tables),
+    // rather than a lock, the disk or the memory.
+    bool ContentFault() const {
+        const int primary = code_ & 0xff;
+        return primary == SQLITE_NOTADB || primary == SQLITE_CORRUPT || primary == SQLITE_ERROR ||
+               primary == SQLITE_FORMAT || primary == SQLITE_SCHEMA;
+    }
+
+private:
+    int code_;
+};
+
+[[noreturn]] void Fail(sqlite3* db, const std::string& path, const std::string& action) {
+    const int code = db ? sqlite3_extended_errcode(db) : SQLITE_CANTOPEN;
+    throw SqliteFailure(code,
+                        path + ": " + action + ": " + (db ? sqlite3_errmsg(db) : "out of memory"));
+}
+
+Statement Prepare(sqlite3* db, const std::string& path, const std::string& sql) {
+    sqlite3_stmt* statement = nullptr;
+    if (sqlite3_prepare_v3(db, sql.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &statement, nullptr) !=
+        SQLITE_OK)
+        Fail(db, path, "cannot read the store");
+    return Statement(statement);
+}
+
+// Runs sql (several statements, no rows wanted).
+void Execute(sqlite3* db, const std::string& path, const char* sql, const char* action) {
+    if (sqlite3_exec(db, sql, nullptr, nullptr, nullptr) != SQLITE_OK)
+        Fail(db, path, action);
+}
+
+// The first column of the first row of a one-value query.
+std::string ReadValue(sqlite3* db, const std::string& path, const char* sql) {
+    const Statement statement = Prepare(db, path, sql);
+    const int result = sqlite3_step(statement.get());
+    if (result == SQLITE_DONE)
+        return {};
+    if (result != SQLITE_ROW)
+        Fail(db, path, "cannot read the store");
+    const auto* text = sqlite3_column_text(statement.get(), 0);
+    return text ? reinterpret_cast<const char*>(text) : "";
+}
+
+std::string Blob(sqlite3_stmt* statement, int column) {
+    const void* bytes = sqlite3_column_blob(statement, column);
+    const int size = sqlite3_column_bytes(statement, column);
+    return size > 0 ? std::string(static_cast<const char*>(bytes), static_cast<std::size_t>(size))
+                    : std::string();
+}
+
+void BindBlob(sqlite3_stmt* statement, int index, const std::string& bytes) {
+    // Names and URLs are bytes, not text: bound as they are, compared byte for byte.
+    sqlite3_bind_blob64(statement, index, bytes.data(), bytes.size(), SQLITE_STATIC);
+}
+
+// Resets a statement when its run ends, however it ends, so that no statement
+// keeps a read open past a save or a load.
+class Resetting final {
+public:
+    explicit Resetting(sqlite3_stmt* statement) : statement_(statement) {}
+    ~Resetting() {
+        sqlite3_reset(statement_);
+        sqlite3_clear_bindings(statement_);
+    }
+    Resetting(const Resetting&) = delete;
+    Resetting& operator=(const Resetting&) = delete;
+
+private:
+    sqlite3_stmt* statement_;
+};
+
+Connection Connect(const std::string& path) {
+    sqlite3* raw = nullptr;
+    // No locks of SQLite's own around each call: a store is used by one thread at a time.
+    const int result =
+        sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+    Connection db(raw);
+    if (result != SQLITE_OK)
+        Fail(db.get(), path, "cannot open");
+    sqlite3_extended_result_codes(db.get(), 1);
+    sqlite3_busy_timeout(db.get(), BusyMilliseconds);
+    // Until the file has proved to be ours, closing it must not write to it.
+    sqlite3_db_config(db.get(), SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+    return db;
+}
+
+void NarrowToOwner(const std::string& fileName) {
+    struct stat info {};
+    if (::lstat(fileName.c_str(), &info) == 0 && S_ISREG(info.st_mode) && (info.st_mode & 077))
+        ::chmod(fileName.c_str(), 0600);
+}
+
+// What a file found at the store's place turned out to be.
+enum class Verdict { Ours, Empty, Damaged, Foreign, Newer };
+
+struct Inspection {
+    Verdict Found = Verdict::Ours;
+    std::string Reason;
+    int Version = 0;
+};
+
+Inspection Inspect(sqlite3* db, const std::string& path) {
+    try {
+        // The first read of the header: a file that is not a database fails here.
+        const int application = std::stoi(ReadValue(db, path, "PRAGMA application_id"));
+        const int version = std::stoi(ReadValue(db, path, "PRAGMA user_version"));
+        if (application == 0 && version == 0 &&
+            ReadValue(db, path, "SELECT count(*) FROM sqlite_schema") == "0")
+            return {Verdict::Empty, {}, 0};
+        if (application != ApplicationId)
+            return {Verdict::Foreign, {}, 0};
+        if (version > FileStore::SchemaVersion)
+            return {Verdict::Newer, {}, version};
+        if (version < 1)
+            return {Verdict::Damaged, "it has no schema version", 0};
+        if (ReadValue(db, path, "PRAGMA quick_check(1)") != "ok")
+            return {Verdict::Damaged, "its pages do not check out", 0};
+        return {Verdict::Ours, {}, version};
+    } catch (const SqliteFailure& failure) {
+        if (!failure.ContentFault())
+            throw;
+        return {Verdict::Damaged, sqlite3_errmsg(db), 0};
+    }
+}
+
+std::string TimeStamp() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    ::localtime_r(&now, &local);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y%m%d-%H%M%S", &local);
+    return text;
+}
+
+bool Exists(const std::string& fileName) {
+    struct stat info {};
+    return ::lstat(fileName.c_str(), &info) == 0;
+}
+
+// Renames the file at path, with the files SQLite keeps beside it, to
+// "path.<why>-YYYYMMDD-HHMMSS" (and "...-wal", "...-shm"); returns the new name.
+std::string SetAside(const std::string& path, const char* why) {
+    const std::string stem = path + "." + why + "-" + TimeStamp();
+    std::string name = stem;
+    // Two set aside within one second get a number.
+    for (int n = 2;; ++n) {
+        bool free = !Exists(name);
+        for (const char* companion : Companions)
+            free = free && !Exists(name + companion);
+        if (free)
+            break;
+        if (n > 100)
+            throw StoreError(path + ": cannot set the old store aside: too many copies");
+        name = stem + "-" + std::to_string(n);
+    }
+    if (::rename(path.c_str(), name.c_str()) != 0)
+        throw StoreError(path + ": cannot set the old store aside: " + std::strerror(errno));
+    // A log left behind would be replayed into the new store.
+    for (const char* companion : Companions) {
+        const std::string from = path + companion;
+        if (::rename(from.c_str(), (name + companion).c_str()) != 0 && errno != ENOENT)
+            throw StoreError(from +
+                             ": cannot set the old store's log aside: " + std::strerror(errno));
+    }
+    return name;
+}
+
+// Creates an empty file, owner-only from its first moment: SQLite would create
+// it with the umask's mode, and the URLs in it may hold passwords.
+void CreateOwnerOnly(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0 && errno != EEXIST)
+        throw StoreError(path + ": cannot create the store: " + std::strerror(errno));
+    if (fd >= 0)
+        ::close(fd);
+}
+
+std::string BaseName(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string Notice(const std::string& path, const Inspection& found, const std::string& keptAs) {
+    const std::string name = BaseName(path);
+    std::string what;
+    switch (found.Found) {
+    case Verdict::Newer:
+        what = name + " was written by a newer version of this program (store version " +
+               std::to_string(found.Version) + ", this one knows " +
+               std::to_string(FileStore::SchemaVersion) + ")";
+        break;
+    case Verdict::Foreign:
+        what = name + " is not a store of this program";
+        break;
+    default:
+        what = name + " cannot be read (" + found.Reason + ")";
+        break;
+    }
+    return what + ", so it was started afresh and the old file is kept as " + keptAs +
+           "; file sizes, times and the changed and arriving marks start again from the next "
+           "check.";
+}
+
+const char* SuffixOf(Verdict verdict) {
+    switch (verdict) {
+    case Verdict::Newer:
+        return "newer";
+    case Verdict::Foreign:
+        return "foreign";
+    default:
+        return "damaged";
+    }
+}
+
+} // namespace
+
+struct FileStore::Database {
+    Database(std::string path, Connection connection)
+        : Path(std::move(path)), Db(std::move(connection)) {}
+
+    std::string Path;
+    Connection Db;
+    std::uint64_t Statements = 0;
+
+    Statement Begin, Commit, Rollback;
+    Statement FindUrl, AddUrl, RemoveUrl;
+    Statement PutFile, RemoveFile, RemoveFiles;
+    Statement LoadUrls, LoadFiles;
+
+    void PrepareAll() {
+        sqlite3* db = Db.get();
+        // IMMEDIATE: the write lock is taken (or waited for) before anything
+        // is read, so a save never fails halfway for want of it.
+        Begin = Prepare(db, Path, "BEGIN IMMEDIATE");
+        Commit = Prepare(db, Path, "COMMIT");
+        Rollback = Prepare(db, Path, "ROLLBACK");
+        FindUrl = Prepare(db, Path, "SELECT id FROM urls WHERE url = ?1");
+        AddUrl = Prepare(db, Path, "INSERT INTO urls(url) VALUES (?1)");
+        RemoveUrl = Prepare(db, Path, "DELETE FROM urls WHERE id = ?1");
+        PutFile = Prepare(db, Path,
+                          std::string("INSERT OR REPLACE INTO files(url, ") + FileColumns +
+                              ") VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, "
+                              "?13, ?14, ?15, ?16, ?17, ?18, ?19)");
+        RemoveFile = Prepare(db, Path, "DELETE FROM files WHERE url = ?1 AND name = ?2");
+        RemoveFiles = Prepare(db, Path, "DELETE FROM files WHERE url = ?1");
+        LoadUrls = Prepare(db, Path, "SELECT id, url FROM urls");
+        LoadFiles = Prepare(db, Path,
+                            std::string("SELECT url, ") + FileColumns + " FROM files ORDER BY url");
+    }
+
+    // Runs a statement that returns no rows.
+    void Run(sqlite3_stmt* statement, const char* action) {
+        const Resetting reset(statement);
+        ++Statements;
+        if (sqlite3_step(statement) != SQLITE_DONE)
+            Fail(Db.get(), Path, action);
+    }
+
+    std::optional<std::int64_t> UrlId(const std::string& url) {
+        const Resetting reset(FindUrl.get());
+        BindBlob(FindUrl.get(), 1, url);
+        ++Statements;
+        const int result = sqlite3_step(FindUrl.get());
+        if (result == SQLITE_ROW)
+            return sqlite3_column_int64(FindUrl.get(), 0);
+        if (result != SQLITE_DONE)
+            Fail(Db.get(), Path, "cannot read the store");
+        return std::nullopt;
+    }
+
+    std::int64_t NewUrlId(const std::string& url) {
+        BindBlob(AddUrl.get(), 1, url);
+        Run(AddUrl.get(), "cannot save");
+        return sqlite3_last_insert_rowid(Db.get());
+    }
+
+    void Put(std::int64_t url, const StoredFile& file) {
+        sqlite3_stmt* s = PutFile.get();
+        const ListedTime& time = file.Facts.Modified;
+        sqlite3_bind_int64(s, 1, url);
+        BindBlob(s, 2, file.Name);
+        sqlite3_bind_int(s, 3, static_cast<int>(file.Facts.Source));
+        sqlite3_bind_int(s, 4, static_cast<int>(file.Facts.Type));
+        if (file.Facts.Size)
+            // Kept bit for bit: a size beyond the signed range comes back as it went.
+            sqlite3_bind_int64(s, 5, static_cast<sqlite3_int64>(*file.Facts.Size));
+        else
+            sqlite3_bind_null(s, 5);
+        sqlite3_bind_int(s, 6, static_cast<int>(time.Precision));
+        sqlite3_bind_int(s, 7, time.Year);
+        sqlite3_bind_int(s, 8, time.Month);
+        sqlite3_bind_int(s, 9, time.Day);
+        sqlite3_bind_int(s, 10, time.Hour);
+        sqlite3_bind_int(s, 11, time.Minute);
+        sqlite3_bind_int(s, 12, time.Second);
+        sqlite3_bind_int(s, 13, time.Utc);
+        sqlite3_bind_int(s, 14, file.Changed);
+        sqlite3_bind_int(s, 15, file.Arriving);
+        sqlite3_bind_int(s, 16, file.Settled);
+        sqlite3_bind_int64(s, 17, file.SteadySince);
+        sqlite3_bind_int(s, 18, static_cast<int>(file.BeforeGone));
+        sqlite3_bind_int(s, 19, file.DataState);
+        Run(s, "cannot save");
+    }
+
+    void Forget(sqlite3_stmt* statement, std::int64_t url, const std::string* name) {
+        sqlite3_bind_int64(statement, 1, url);
+        if (name)
+            BindBlob(statement, 2, *name);
+        Run(statement, "cannot save");
+    }
+
+    void Apply(const StoreChange& change) {
+        std::optional<std::int64_t> url = UrlId(change.Url);
+        if (change.RemoveAll && url) {
+            Forget(RemoveFiles.get(), *url, nullptr);
+            if (change.Put.empty()) {
+                Forget(RemoveUrl.get(), *url, nullptr);
+                url.reset();
+            }
+        }
+        if (url && !change.RemoveAll) {
+            for (const std::string& name : change.Remove)
+                Forget(RemoveFile.get(), *url, &name);
+        }
+        if (change.Put.empty())
+            return;
+        if (!url)
+            url = NewUrlId(change.Url);
+        for (const StoredFile& file : change.Put)
+            Put(*url, file);
+    }
+};
+
+std::unique_ptr<FileStore> FileStore::Open(const std::string& path, std::string& notice) {
+    notice.clear();
+    struct stat info {};
+    if (::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode))
+        throw StoreError(path + ": cannot open the store: not a regular file");
+    CreateOwnerOnly(path);
+    NarrowToOwner(path);
+    for (const char* companion : Companions)
+        NarrowToOwner(path + companion);
+
+    Connection db = Connect(path);
+    Inspection found = Inspect(db.get(), path);
+    auto store = std::make_unique<Database>(path, std::move(db));
+    if (found.Found == Verdict::Ours) {
+        try {
+            // Our version, but not our tables: damaged as well.
+            store->PrepareAll();
+        } catch (const SqliteFailure& failure) {
+            if (!failure.ContentFault())
+                throw;
+            found = {Verdict::Damaged, sqlite3_errmsg(store->Db.get()), 0};
+        }
+    }
+    if (found.Found == Verdict::Damaged || found.Found == Verdict::Foreign ||
+        found.Found == Verdict::Newer) {
+        store.reset();
+        const std::string keptAs = SetAside(path, SuffixOf(found.Found));
+        notice = Notice(path, found, keptAs);
+        CreateOwnerOnly(path);
+        store = std::make_unique<Database>(path, Connect(path));
+        found.Found = Verdict::Empty;
+    }
+
+    sqlite3* raw = store->Db.get();
+    Execute(raw, path, "PRAGMA journal_mode = WAL", "cannot open");
+    // Each save is on the disk when Save returns, before the data file it
+    // goes with is written.
+    Execute(raw, path, "PRAGMA synchronous = FULL", "cannot open");
+    // A save of every row leaves a long log; it shrinks back once checkpointed.
+    Execute(raw, path, "PRAGMA journal_size_limit = 4194304", "cannot open");
+    if (found.Found == Verdict::Empty) {
+        Execute(raw, path,
+                (std::string("BEGIN IMMEDIATE; PRAGMA application_id = ") +
+                 std::to_string(ApplicationId) + "; PRAGMA user_version = " +
+                 std::to_string(SchemaVersion) + ";" + Schema + "COMMIT;")
+                    .c_str(),
+                "cannot create the store");
+        store->PrepareAll();
+    }
+    // Ours now: a clean close folds the log back into the file.
+    sqlite3_db_config(raw, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 0, nullptr);
+    for (const char* companion : Companions)
+        NarrowToOwner(path + companion);
+    return std::unique_ptr<FileStore>(new FileStore(std::move(store)));
+}
+
+FileStore::FileStore(std::unique_ptr<Database> database) : db_(std::move(database)) {}
+
+FileStore::~FileStore() = default;
+
+std::map<std::string, std::vector<StoredFile>> FileStore::LoadAll() {
+    Database& d = *db_;
+    std::map<std::string, std::vector<StoredFile>> all;
+    std::unordered_map<std::int64_t, std::vector<StoredFile>*> byId;
+    {
+        sqlite3_stmt* s = d.LoadUrls.get();
+        const Resetting reset(s);
+        ++d.Statements;
+        int result;
+        while ((result = sqlite3_step(s)) == SQLITE_ROW)
+            byId[sqlite3_column_int64(s, 0)] = &all[Blob(s, 1)];
+        if (result != SQLITE_DONE)
+            Fail(d.Db.get(), d.Path, "cannot read the store");
+    }
+    sqlite3_stmt* s = d.LoadFiles.get();
+    const Resetting reset(s);
+    ++d.Statements;
+    std::int64_t lastId = 0;
+    std::vector<StoredFile>* files = nullptr;
+    int result;
+    while ((result = sqlite3_step(s)) == SQLITE_ROW) {
+        const std::int64_t id = sqlite3_column_int64(s, 0);
+        if (!files || id != lastId) {
+            const auto found = byId.find(id);
+            // A row of no URL cannot be given to anyone.
+            files = found == byId.end() ? nullptr : found->second;
+            lastId = id;
+            if (!files)
+                continue;
+        }
+        StoredFile& file = files->emplace_back();
+        file.Name = Blob(s, 1);
+        file.Facts.Source = static_cast<ListingSource>(sqlite3_column_int(s, 2));
+        file.Facts.Type = static_cast<EntryType>(sqlite3_column_int(s, 3));
+        if (sqlite3_column_type(s, 4) != SQLITE_NULL)
+            file.Facts.Size = static_cast<std::uint64_t>(sqlite3_column_int64(s, 4));
+        ListedTime& time = file.Facts.Modified;
+        time.Precision = static_cast<ListedTime::Resolution>(sqlite3_column_int(s, 5));
+        time.Year = sqlite3_column_int(s, 6);
+        time.Month = sqlite3_column_int(s, 7);
+        time.Day = sqlite3_column_int(s, 8);
+        time.Hour = sqlite3_column_int(s, 9);
+        time.Minute = sqlite3_column_int(s, 10);
+        time.Second = sqlite3_column_int(s, 11);
+        time.Utc = sqlite3_column_int(s, 12) != 0;
+        file.Changed = sqlite3_column_int(s, 13) != 0;
+        file.Arriving = sqlite3_column_int(s, 14) != 0;
+        file.Settled = sqlite3_column_int(s, 15) != 0;
+        file.SteadySince = sqlite3_column_int64(s, 16);
+        file.BeforeGone = static_cast<FileMark>(sqlite3_column_int(s, 17));
+        file.DataState = sqlite3_column_int(s, 18);
+    }
+    if (result != SQLITE_DONE)
+        Fail(d.Db.get(), d.Path, "cannot read the store");
+    std::erase_if(all, [](const auto& url) { return url.second.empty(); });
+    return all;
+}
+
+void FileStore::Save(const std::vector<StoreChange>& changes) {
+    const bool nothing = std::all_of(changes.begin(), changes.end(), [](const StoreChange& c) {
+        return c.Put.empty() && c.Remove.empty() && !c.RemoveAll;
+    });
+    if (nothing)
+        return;
+    Database& d = *db_;
+    d.Run(d.Begin.get(), "cannot save");
+    try {
+        for (const StoreChange& change : changes)
+            d.Apply(change);
+        d.Run(d.Commit.get(), "cannot save");
+    } catch (...) {
+        // SQLite rolls some failures (a full disk) back by itself.
+        if (!sqlite3_get_autocommit(d.Db.get())) {
+            const Resetting reset(d.Rollback.get());
+            sqlite3_step(d.Rollback.get());
+        }
+        throw;
+    }
+}
+
+std::uint64_t FileStore::StatementsRun() const {
+    return db_->Statements;
+}
+
+} // namespace ornbrook
