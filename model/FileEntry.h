@@ -46,6 +46,8 @@ struct FileEntry {
     std::int64_t SteadySince = 0;
     // For a gone entry: the mark it had before it went (old, new or changed).
     FileMark BeforeGone = FileMark::Old;
+    // Changed since the store last heard of it.
+    bool Unstored = false;
 };
 
 // Known before the last acknowledgement and still listed.

@@ -26,7 +26,8 @@ constexpr const char* Companions[] = {"-wal", "-shm", "-journal"};
 constexpr const char* Schema = R"(
 CREATE TABLE urls(
     id INTEGER PRIMARY KEY,
-    url BLOB NOT NULL UNIQUE
+    url BLOB NOT NULL UNIQUE,
+    starting INTEGER NOT NULL DEFAULT 0
 );
 CREATE TABLE files(
     url INTEGER NOT NULL,
@@ -297,7 +298,7 @@ struct FileStore::Database {
     std::uint64_t Statements = 0;
 
     Statement Begin, Commit, Rollback;
-    Statement FindUrl, AddUrl, RemoveUrl;
+    Statement FindUrl, AddUrl, RemoveUrl, MarkStarting, LoadStarting;
     Statement PutFile, RemoveFile, RemoveFiles;
     Statement LoadUrls, LoadFiles;
 
@@ -311,6 +312,8 @@ struct FileStore::Database {
         FindUrl = Prepare(db, Path, "SELECT id FROM urls WHERE url = ?1");
         AddUrl = Prepare(db, Path, "INSERT INTO urls(url) VALUES (?1)");
         RemoveUrl = Prepare(db, Path, "DELETE FROM urls WHERE id = ?1");
+        MarkStarting = Prepare(db, Path, "UPDATE urls SET starting = ?2 WHERE id = ?1");
+        LoadStarting = Prepare(db, Path, "SELECT url FROM urls WHERE starting = 1");
         PutFile = Prepare(db, Path,
                           std::string("INSERT OR REPLACE INTO files(url, ") + FileColumns +
                               ") VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, "
@@ -388,7 +391,7 @@ struct FileStore::Database {
         std::optional<std::int64_t> url = UrlId(change.Url);
         if (change.RemoveAll && url) {
             Forget(RemoveFiles.get(), *url, nullptr);
-            if (change.Put.empty()) {
+            if (change.Put.empty() && !change.StartingPoint.value_or(false)) {
                 Forget(RemoveUrl.get(), *url, nullptr);
                 url.reset();
             }
@@ -396,6 +399,13 @@ struct FileStore::Database {
         if (url && !change.RemoveAll) {
             for (const std::string& name : change.Remove)
                 Forget(RemoveFile.get(), *url, &name);
+        }
+        if (change.StartingPoint && (url || *change.StartingPoint)) {
+            if (!url)
+                url = NewUrlId(change.Url);
+            sqlite3_bind_int64(MarkStarting.get(), 1, *url);
+            sqlite3_bind_int(MarkStarting.get(), 2, *change.StartingPoint ? 1 : 0);
+            Run(MarkStarting.get(), "cannot save");
         }
         if (change.Put.empty())
             return;
@@ -526,7 +536,7 @@ std::map<std::string, std::vector<StoredFile>> FileStore::LoadAll() {
 
 void FileStore::Save(const std::vector<StoreChange>& changes) {
     const bool nothing = std::all_of(changes.begin(), changes.end(), [](const StoreChange& c) {
-        return c.Put.empty() && c.Remove.empty() && !c.RemoveAll;
+        return c.Put.empty() && c.Remove.empty() && !c.RemoveAll && !c.StartingPoint;
     });
     if (nothing)
         return;
@@ -544,6 +554,20 @@ void FileStore::Save(const std::vector<StoreChange>& changes) {
         }
         throw;
     }
+}
+
+std::set<std::string> FileStore::StartingPoints() {
+    Database& d = *db_;
+    sqlite3_stmt* s = d.LoadStarting.get();
+    const Resetting reset(s);
+    ++d.Statements;
+    std::set<std::string> urls;
+    int result;
+    while ((result = sqlite3_step(s)) == SQLITE_ROW)
+        urls.insert(Blob(s, 0));
+    if (result != SQLITE_DONE)
+        Fail(d.Db.get(), d.Path, "cannot read the store");
+    return urls;
 }
 
 std::uint64_t FileStore::StatementsRun() const {

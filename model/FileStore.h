@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -39,6 +41,9 @@ struct StoreChange {
     std::vector<StoredFile> Put;
     std::vector<std::string> Remove;
     bool RemoveAll = false;
+    // Whether the URL's next successful check is its starting point; none
+    // leaves it as it is.
+    std::optional<bool> StartingPoint;
 };
 
 // A store that failed while in use (the disk is full, the file was damaged
@@ -74,6 +79,8 @@ public:
     // Every row, by URL (exact bytes), in no particular order within a URL.
     // Throws StoreError.
     std::map<std::string, std::vector<StoredFile>> LoadAll();
+    // The URLs whose next successful check is their starting point.
+    std::set<std::string> StartingPoints();
     // Writes the changes in one transaction: all or nothing. Throws StoreError.
     void Save(const std::vector<StoreChange>& changes);
     // Statements run so far, for tests and benchmarks that check a save writes

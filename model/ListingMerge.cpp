@@ -211,17 +211,20 @@ bool MergeListing(std::vector<FileEntry>& entries, const std::vector<std::string
     std::vector<std::size_t> added;
     MatchNames(
         entries, listed.size(), [&](std::size_t i) -> std::string_view { return listed[i]; },
-        [&](std::size_t k, std::size_t) { changed = PutBack(entries[k]) || changed; },
+        [&](std::size_t k, std::size_t) {
+            if (PutBack(entries[k]))
+                changed = entries[k].Unstored = true;
+        },
         [&](std::size_t i) { added.push_back(i); },
         [&](std::size_t k) {
-            if (extent == ListingExtent::Complete) {
-                changed = changed || entries[k].State != FileStateGone;
+            if (extent == ListingExtent::Complete && entries[k].State != FileStateGone) {
                 entries[k].State = FileStateGone;
+                changed = entries[k].Unstored = true;
             }
         });
     entries.reserve(entries.size() + added.size());
     for (const std::size_t i : added)
-        entries.emplace_back(listed[i], FileStateNew);
+        entries.emplace_back(listed[i], FileStateNew).Unstored = true;
     return changed || !added.empty();
 }
 
@@ -238,7 +241,14 @@ MergeNews MergeListing(std::vector<FileEntry>& entries, Listing&& listing,
     MatchNames(
         entries, listed.size(), [&](std::size_t i) -> std::string_view { return listed[i].Name; },
         [&](std::size_t k, std::size_t i) {
-            changed = Relisted(entries[k], std::move(listed[i]), source, rules, news) || changed;
+            FileEntry& entry = entries[k];
+            const std::int32_t state = entry.State;
+            const bool settled = entry.Settled;
+            if (Relisted(entry, std::move(listed[i]), source, rules, news)) {
+                changed = entry.Unstored = true;
+                news.DataChanged =
+                    news.DataChanged || entry.State != state || entry.Settled != settled;
+            }
         },
         [&](std::size_t i) { added.push_back(i); },
         [&](std::size_t k) {
@@ -248,12 +258,14 @@ MergeNews MergeListing(std::vector<FileEntry>& entries, Listing&& listing,
             // A file seen only while it arrived was never reported: it goes
             // without a trace.
             if (!entry.Settled) {
+                news.Dropped.push_back(entry.Name);
                 entry.State = -1;
                 dropped = true;
                 changed = true;
                 return;
             }
-            changed = MarkGone(entry) || changed;
+            if (MarkGone(entry))
+                changed = news.DataChanged = entry.Unstored = true;
         });
     if (dropped)
         entries.erase(std::remove_if(entries.begin() + 1, entries.end(),
@@ -264,6 +276,7 @@ MergeNews MergeListing(std::vector<FileEntry>& entries, Listing&& listing,
         ListedEntry& l = listed[i];
         FileEntry& entry = entries.emplace_back(std::move(l.Name), FileStateNew);
         entry.Facts = FileFacts{source, l.Type, l.Size, l.Modified};
+        entry.Unstored = true;
         // A file that may still be uploading waits until its size and time
         // hold still; a starting point takes what it finds.
         if (!rules.StartingPoint && rules.SettleSeconds > 0 && entry.Facts.Known() &&
@@ -273,6 +286,7 @@ MergeNews MergeListing(std::vector<FileEntry>& entries, Listing&& listing,
             entry.SteadySince = rules.Now;
         } else {
             ++news.NewFiles;
+            news.DataChanged = true;
         }
     }
     changed = changed || !added.empty();

@@ -8,6 +8,8 @@
 
 namespace ornbrook {
 
+// Entries whose kept facts or marks change are flagged Unstored.
+//
 // Merges a fresh listing of names into the known entries (slot 0 unused, entries from 1):
 // every listed name is matched against one not yet matched known entry of that
 // name, the first in a work list from which matched pairs are removed by moving
@@ -54,8 +56,13 @@ struct MergeRules {
 //   ones last seen, else it is changed (new without facts).
 // A cut listing marks nothing gone.
 struct MergeNews {
-    // Anything kept changed (entries, marks or facts).
+    // Anything kept changed (entries, marks or facts); what the design's data
+    // file holds (names and their states) changed.
     bool Changed = false;
+    bool DataChanged = false;
+    // Names of files that arrived but never settled and are not listed any
+    // more: dropped without a trace.
+    std::vector<std::string> Dropped;
     // Files reported by this merge: newly new, newly changed.
     std::int32_t NewFiles = 0;
     std::int32_t ChangedFiles = 0;

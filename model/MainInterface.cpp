@@ -9,10 +9,13 @@
 #include "model/DataFileFormat.h"
 #include "model/DataFileLoad.h"
 #include "model/FileReplacement.h"
+#include "model/FileStore.h"
 #include "model/TrustedCertificates.h"
 #include "model/UrlFileList.h"
 
 #include <algorithm>
+#include <map>
+#include <set>
 #include <stdexcept>
 #include <sys/stat.h>
 #include <utility>
@@ -24,6 +27,74 @@ MainInterface::MainInterface()
     // Checks of this watch list trust what the user trusted beside its data file.
     SetCertificateTrustFile(TrustedCertificatesFileName());
     LoadData();
+    OpenStore();
+}
+
+std::string MainInterface::StoreFileName() {
+    return ProgramDir + "ornbrook.sqlite";
+}
+
+void MainInterface::OpenStore() {
+    std::string notice;
+    try {
+        store_ = FileStore::Open(StoreFileName(), notice);
+        std::map<std::string, std::vector<StoredFile>> rows = store_->LoadAll();
+        const std::set<std::string> starting = store_->StartingPoints();
+        for (std::size_t i = 1; i < Lists.size(); ++i) {
+            const std::string& url = Lists[i]->URL();
+            std::vector<StoredFile> none;
+            const auto found = rows.find(url);
+            Lists[i]->ApplyStored(found == rows.end() ? none : found->second,
+                                  starting.count(url) > 0);
+            if (found != rows.end())
+                rows.erase(found);
+        }
+        // What the store kept of URLs no longer watched goes at the next save.
+        for (const auto& [url, files] : rows)
+            forgottenUrls_.push_back(url);
+        for (const std::string& url : starting) {
+            if (GetURLIndex(url) == 0 && std::find(forgottenUrls_.begin(), forgottenUrls_.end(),
+                                                   url) == forgottenUrls_.end())
+                forgottenUrls_.push_back(url);
+        }
+    } catch (const StoreError& error) {
+        store_.reset();
+        notice = std::string(error.what()) +
+                 "; file sizes, times and the changed and arriving marks are not kept this time.";
+    }
+    if (!notice.empty()) {
+        WriteLog(notice);
+        damageNotice_ += (damageNotice_.empty() ? "" : "\n") + notice;
+    }
+}
+
+void MainInterface::SaveStore() {
+    if (!store_)
+        return;
+    std::vector<StoreChange> changes;
+    for (std::string& url : forgottenUrls_) {
+        StoreChange& change = changes.emplace_back();
+        change.Url = std::move(url);
+        change.RemoveAll = true;
+        change.StartingPoint = false;
+    }
+    forgottenUrls_.clear();
+    for (std::size_t i = 1; i < Lists.size(); ++i) {
+        if (Lists[i]->HasStoreChanges())
+            changes.push_back(Lists[i]->TakeStoreChange());
+    }
+    try {
+        store_->Save(changes);
+    } catch (const StoreError& error) {
+        // Advisory: the watch list goes on without it; the next start begins
+        // it afresh.
+        store_.reset();
+        const std::string notice =
+            std::string(error.what()) +
+            "; file sizes, times and the changed and arriving marks are not kept this time.";
+        WriteLog(notice);
+        damageNotice_ += (damageNotice_.empty() ? "" : "\n") + notice;
+    }
 }
 
 MainInterface::~MainInterface() {
@@ -84,6 +155,7 @@ void MainInterface::RemoveURL(const std::string& theURL) {
     if (const std::int32_t i = GetURLIndex(theURL); i != 0) {
         Lists[static_cast<std::size_t>(i)]->Cancel();
         Lists.erase(Lists.begin() + i);
+        forgottenUrls_.push_back(theURL);
     }
     SaveData();
     ListChanged.Raise();
@@ -126,6 +198,11 @@ void MainInterface::ChangeURL(std::int32_t index, const std::string& newURL) {
     if (!SameDirectory(list->URL(), newURL)) {
         list->Clear(false);
         list->SetStartingPoint();
+    }
+    // The store keeps rows by URL text: the old text's go, the new text's come.
+    if (newURL != list->URL()) {
+        forgottenUrls_.push_back(list->URL());
+        list->MarkAllUnstored();
     }
     list->SetURL(newURL);
     // Saved at once: the new URL must not depend on its check ending.
@@ -209,11 +286,16 @@ void MainInterface::SaveData() {
     file.Commit();
     unsaved_ = false;
     NoteDataFile();
+    // After the data file: a crash between the two leaves the store behind,
+    // and what it says of an entry is taken only where the two agree.
+    SaveStore();
 }
 
 void MainInterface::SaveIfChanged() {
-    if (!unsaved_ && DataFileIsOurs())
+    if (!unsaved_ && DataFileIsOurs()) {
+        SaveStore();
         return;
+    }
     const int holds = std::exchange(saveHolds_, 0);
     try {
         SaveData();

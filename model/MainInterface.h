@@ -14,6 +14,7 @@
 namespace ornbrook {
 
 class CheckPool;
+class FileStore;
 class UrlFileList;
 
 // The watch list: the watched URLs in order, each with its UrlFileList. Loads
@@ -124,9 +125,13 @@ public:
 
     // The full name of the data file in the program directory.
     static std::string DataFileName();
+    // The store beside it (ornbrook.sqlite).
+    static std::string StoreFileName();
 
 private:
     void LoadData();
+    void OpenStore();
+    void SaveStore();
 
     bool DataFileIsOurs() const;
     void NoteDataFile();
@@ -142,6 +147,11 @@ private:
     // Saves held back: by DeferSaves for good, by Refresh while it runs.
     int saveHolds_ = 0;
     std::string damageNotice_;
+    // The store of what the data file cannot hold; none when it could not be
+    // opened or failed (the watch list goes on without it).
+    std::unique_ptr<FileStore> store_;
+    // URL texts whose rows the store must forget at the next save.
+    std::vector<std::string> forgottenUrls_;
     // Identity of the data file as last written or read: device, inode, size, time.
     struct FileIdentity {
         unsigned long long Device = 0, Inode = 0, Size = 0;

@@ -7,8 +7,10 @@
 #include "model/ListingMerge.h"
 #include "model/MainInterface.h"
 
+#include <algorithm>
 #include <ctime>
 #include <stdexcept>
+#include <unordered_map>
 
 namespace ornbrook {
 
@@ -205,9 +207,14 @@ bool UrlFileList::MergeFreshListing(Listing&& listing) {
     }
     lastNews_.NewFiles = news.NewFiles;
     lastNews_.ChangedFiles = news.ChangedFiles;
+    for (std::string& name : news.Dropped)
+        unstoredNames_.push_back(std::move(name));
     // The first listing that came is the starting point; what follows is news.
-    startingPoint_ = false;
-    return SetErrorMsg(message) || news.Changed;
+    if (startingPoint_) {
+        startingPoint_ = false;
+        startingPointUnstored_ = true;
+    }
+    return SetErrorMsg(message) || news.DataChanged;
 }
 
 bool UrlFileList::SetErrorMsg(const std::string& message) {
@@ -232,10 +239,13 @@ void UrlFileList::RefreshList() {
             ++i;
             continue;
         }
+        if (entry.Changed || entry.State != FileStateOld)
+            entry.Unstored = true;
         entry.Changed = false;
         if (entry.State == FileStateNew) {
             entry.State = FileStateOld;
         } else if (entry.State == FileStateGone) {
+            unstoredNames_.push_back(std::move(entry.Name));
             // The last entry takes the removed entry's place and is looked at next.
             Entries[i] = std::move(Entries.back());
             Entries.pop_back();
@@ -255,6 +265,8 @@ void UrlFileList::Cancel() {
 
 void UrlFileList::Clear(bool SaveIt) {
     Entries.assign(1, FileEntry{});
+    forgetStored_ = true;
+    unstoredNames_.clear();
     if (SaveIt && Parent)
         Parent->SaveData();
 }
@@ -285,6 +297,81 @@ void UrlFileList::SetByRecord(UrlRecord record) {
     Entries = std::move(record.Entries);
     if (Entries.empty())
         Entries.emplace_back();
+}
+
+void UrlFileList::SetStartingPoint() {
+    startingPoint_ = true;
+    startingPointUnstored_ = true;
+}
+
+void UrlFileList::MarkAllUnstored() {
+    forgetStored_ = true;
+    for (std::size_t k = 1; k < Entries.size(); ++k)
+        Entries[k].Unstored = true;
+    startingPointUnstored_ = true;
+}
+
+bool UrlFileList::HasStoreChanges() const {
+    if (forgetStored_ || startingPointUnstored_ || !unstoredNames_.empty())
+        return true;
+    return std::any_of(Entries.begin() + 1, Entries.end(),
+                       [](const FileEntry& e) { return e.Unstored; });
+}
+
+StoreChange UrlFileList::TakeStoreChange() {
+    StoreChange change;
+    change.Url = url_;
+    change.RemoveAll = std::exchange(forgetStored_, false);
+    change.Remove = std::exchange(unstoredNames_, {});
+    if (std::exchange(startingPointUnstored_, false))
+        change.StartingPoint = startingPoint_;
+    for (std::size_t k = 1; k < Entries.size(); ++k) {
+        FileEntry& e = Entries[k];
+        if (!e.Unstored)
+            continue;
+        e.Unstored = false;
+        change.Put.push_back(StoredFile{e.Name, e.Facts, e.Changed, e.Arriving, e.Settled,
+                                        e.SteadySince, e.BeforeGone,
+                                        e.Settled ? e.State : std::int32_t{-1}});
+    }
+    return change;
+}
+
+void UrlFileList::ApplyStored(std::vector<StoredFile>& rows, bool startingPoint) {
+    startingPoint_ = startingPoint;
+    std::unordered_map<std::string_view, std::size_t> at;
+    at.reserve(Entries.size());
+    for (std::size_t k = Entries.size() - 1; k >= 1; --k)
+        at[Entries[k].Name] = k;
+    for (StoredFile& row : rows) {
+        const auto found = at.find(row.Name);
+        if (found == at.end()) {
+            // A file that arrived and has not settled is in no data file.
+            if (row.DataState == -1 && row.Arriving && !row.Settled) {
+                FileEntry& entry = Entries.emplace_back(std::move(row.Name), FileStateNew);
+                entry.Facts = row.Facts;
+                entry.Arriving = true;
+                entry.Settled = false;
+                entry.SteadySince = row.SteadySince;
+            } else {
+                unstoredNames_.push_back(std::move(row.Name));
+            }
+            continue;
+        }
+        FileEntry& entry = Entries[found->second];
+        entry.Facts = row.Facts;
+        // The marks hold only where the store was written with the data file
+        // as it is: a crash between the two saves leaves the design's state,
+        // and the next check finds the rest again.
+        if (row.DataState == entry.State && row.Settled) {
+            entry.Changed = row.Changed;
+            entry.Arriving = row.Arriving;
+            entry.SteadySince = row.SteadySince;
+            entry.BeforeGone = row.BeforeGone;
+        } else {
+            entry.Unstored = true;
+        }
+    }
 }
 
 } // namespace ornbrook

@@ -5,6 +5,7 @@
 #include "ftp/CertificateFacts.h"
 #include "model/DataFileFormat.h"
 #include "model/FileEntry.h"
+#include "model/FileStore.h"
 #include "model/ListingMerge.h"
 
 #include <cstdint>
@@ -90,7 +91,7 @@ public:
     // The next successful check is this URL's starting point: what it finds is
     // taken as it is and is no news (an added URL, or one edited to another
     // directory).
-    void SetStartingPoint() { startingPoint_ = true; }
+    void SetStartingPoint();
     bool IsStartingPoint() const { return startingPoint_; }
     // What the last merged check reported: files that became new or changed,
     // and whether it was a starting point (then none of it is news).
@@ -100,6 +101,15 @@ public:
         bool StartingPoint = false;
     };
     const CheckNews& LastCheckNews() const { return lastNews_; }
+
+    // The store's part (ornbrook.sqlite): takes what the store kept of this URL
+    // after the data file was loaded; says what changed since the store last
+    // heard of it (and forgets that it has to tell).
+    void ApplyStored(std::vector<StoredFile>& rows, bool startingPoint);
+    bool HasStoreChanges() const;
+    StoreChange TakeStoreChange();
+    // Everything is told anew (under a new URL text).
+    void MarkAllUnstored();
     // When the last check of this run ended (seconds since the epoch); none
     // before the first.
     std::optional<std::int64_t> LastChecked() const { return lastChecked_; }
@@ -130,6 +140,10 @@ private:
     std::optional<CertificateFacts> rejected_;
     bool startingPoint_ = false;
     CheckNews lastNews_;
+    // What the store has not heard of yet beyond the entries' own flags.
+    bool forgetStored_ = false;
+    bool startingPointUnstored_ = false;
+    std::vector<std::string> unstoredNames_;
 };
 
 } // namespace ornbrook

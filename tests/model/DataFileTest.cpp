@@ -51,11 +51,13 @@ std::uint32_t ModeOf(const std::string& fileName) {
 }
 
 // The names in the program directory other than maindata.dat itself.
+// The files beside the data file, but for the store that lives there too.
 std::vector<std::string> Beside(const TempProgramDir& dir) {
     std::vector<std::string> names;
     for (const auto& entry : std::filesystem::directory_iterator(dir.Path())) {
-        if (entry.path().filename() != "maindata.dat")
-            names.push_back(entry.path().filename().string());
+        const std::string name = entry.path().filename().string();
+        if (name != "maindata.dat" && !name.starts_with("ornbrook.sqlite"))
+            names.push_back(name);
     }
     std::sort(names.begin(), names.end());
     return names;

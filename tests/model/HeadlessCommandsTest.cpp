@@ -37,9 +37,12 @@ const std::string SampleFile = [] {
 const std::string ListedA = "ftp://anna:***@a/\t2 new\t1 gone\t1 old\n";
 const std::string ListedB = "ftp://b/\t0 new\t0 gone\t0 old\terror: could not connect\n";
 
+// The files a run leaves, but for the store (ornbrook.sqlite and its log).
 std::size_t FilesIn(const TempProgramDir& dir) {
-    return static_cast<std::size_t>(std::distance(std::filesystem::directory_iterator(dir.Path()),
-                                                  std::filesystem::directory_iterator()));
+    std::size_t count = 0;
+    for (const auto& file : std::filesystem::directory_iterator(dir.Path()))
+        count += file.path().filename().string().starts_with("ornbrook.sqlite") ? 0 : 1;
+    return count;
 }
 
 } // namespace
