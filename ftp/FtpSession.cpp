@@ -375,13 +375,41 @@ FtpResult FtpSession::ListByPreference(Listing& listing, bool confirmEmpty) {
         RememberFacts();
     }
     if (!facts_.NoNameListing) {
+        if (facts_.LongListingTrusted) {
+            FtpResult r = ListByLong(listing);
+            if (r.Ok || !IsOpen())
+                return r;
+            // A line of no known style (or a refusal): names alone from now on.
+            facts_.LongListingTrusted = false;
+            RememberFacts();
+        }
         FtpResult r = ListByNames(listing, confirmEmpty);
+        if (r.Ok && listing.Source == ListingSource::Names && !listing.Entries.empty() && IsOpen())
+            TryLongListing(listing);
         if (!IsUnknownCommand(r) || !IsOpen())
             return r;
         facts_.NoNameListing = true;
         RememberFacts();
     }
     return ListByLong(listing);
+}
+
+// LIST gives facts that NLST does not, but its lines are the server's own: it
+// is believed once every line parses and its names are NLST's names. Then it
+// replaces the names, and is asked alone from now on.
+void FtpSession::TryLongListing(Listing& listing) {
+    ParsedListing parsed;
+    if (!ListWith("LIST", ListingForm::Long, parsed).Ok || parsed.Unrecognised > 0)
+        return;
+    std::vector<std::string> names = listing.Names(), longNames = Listing{parsed.Entries}.Names();
+    std::sort(names.begin(), names.end());
+    std::sort(longNames.begin(), longNames.end());
+    if (names != longNames)
+        return;
+    listing.Entries = std::move(parsed.Entries);
+    listing.Source = ListingSource::Long;
+    facts_.LongListingTrusted = true;
+    RememberFacts();
 }
 
 // An empty MLSD stands: MLSD lists an empty directory as empty. Lines whose

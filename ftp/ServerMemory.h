@@ -13,6 +13,9 @@ struct ServerFacts {
     bool MachineListing = false;
     // NLST is unknown to it (500 or 502): it lists with LIST alone.
     bool NoNameListing = false;
+    // Its LIST lines parse and name what its NLST names: LIST alone gives
+    // names and facts.
+    bool LongListingTrusted = false;
     bool Utf8 = false;
     // Active data connections failed: use passive mode only.
     bool PassiveOnly = false;

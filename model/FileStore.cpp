@@ -298,7 +298,7 @@ struct FileStore::Database {
     std::uint64_t Statements = 0;
 
     Statement Begin, Commit, Rollback;
-    Statement FindUrl, AddUrl, RemoveUrl, MarkStarting, LoadStarting;
+    Statement FindUrl, AddUrl, RemoveUrl, MarkStarting, LoadStarting, CountMarks;
     Statement PutFile, RemoveFile, RemoveFiles;
     Statement LoadUrls, LoadFiles;
 
@@ -314,6 +314,13 @@ struct FileStore::Database {
         RemoveUrl = Prepare(db, Path, "DELETE FROM urls WHERE id = ?1");
         MarkStarting = Prepare(db, Path, "UPDATE urls SET starting = ?2 WHERE id = ?1");
         LoadStarting = Prepare(db, Path, "SELECT url FROM urls WHERE starting = 1");
+        CountMarks = Prepare(db, Path,
+                             "SELECT u.url,"
+                             " sum(f.changed = 1 AND f.arriving = 0 AND f.data_state = 1),"
+                             " sum(f.arriving = 1 AND f.data_state = -1),"
+                             " sum(f.arriving = 1 AND f.data_state = 0),"
+                             " sum(f.arriving = 1 AND f.data_state = 1)"
+                             " FROM files f JOIN urls u ON u.id = f.url GROUP BY f.url");
         PutFile = Prepare(db, Path,
                           std::string("INSERT OR REPLACE INTO files(url, ") + FileColumns +
                               ") VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, "
@@ -554,6 +561,21 @@ void FileStore::Save(const std::vector<StoreChange>& changes) {
         }
         throw;
     }
+}
+
+std::map<std::string, FileStore::MarkCounts> FileStore::CountMarks() {
+    Database& d = *db_;
+    sqlite3_stmt* s = d.CountMarks.get();
+    const Resetting reset(s);
+    ++d.Statements;
+    std::map<std::string, MarkCounts> counts;
+    int result;
+    while ((result = sqlite3_step(s)) == SQLITE_ROW)
+        counts[Blob(s, 0)] = {sqlite3_column_int(s, 1), sqlite3_column_int(s, 2),
+                              sqlite3_column_int(s, 3), sqlite3_column_int(s, 4)};
+    if (result != SQLITE_DONE)
+        Fail(d.Db.get(), d.Path, "cannot read the store");
+    return counts;
 }
 
 std::set<std::string> FileStore::StartingPoints() {

@@ -79,6 +79,17 @@ public:
     // Every row, by URL (exact bytes), in no particular order within a URL.
     // Throws StoreError.
     std::map<std::string, std::vector<StoredFile>> LoadAll();
+    // How many entries of each URL carry a mark beyond the design's states, by
+    // the state they have in the data file: what --list needs without loading
+    // every row.
+    struct MarkCounts {
+        std::int32_t ChangedNew = 0;
+        // Arriving, by data-file state: none (first seen arriving), old, new.
+        std::int32_t ArrivingUnsettled = 0;
+        std::int32_t ArrivingOld = 0;
+        std::int32_t ArrivingNew = 0;
+    };
+    std::map<std::string, MarkCounts> CountMarks();
     // The URLs whose next successful check is their starting point.
     std::set<std::string> StartingPoints();
     // Writes the changes in one transaction: all or nothing. Throws StoreError.

@@ -7,6 +7,7 @@
 #include "model/CheckSettings.h"
 #include "model/DataFileFormat.h"
 #include "model/DataFileLoad.h"
+#include "model/FileStore.h"
 #include "model/MainInterface.h"
 #include "model/TrustedCertificates.h"
 #include "model/UrlFileList.h"
@@ -42,39 +43,79 @@ const Command* Find(const std::string& name) {
 
 constexpr const char* PasswordStdin = "--password-stdin";
 
+// The counts of one URL's entries by what the user is shown of them.
+struct MarkCounts {
+    std::int32_t New = 0, Changed = 0, Arriving = 0, Gone = 0, Old = 0;
+};
+
 // One line of --list: the URL, its counts, and its error if it has one.
-std::string ListLine(const std::string& url, std::int32_t newCount, std::int32_t goneCount,
-                     std::int32_t oldCount, const std::string& error) {
-    std::string line = MaskedURL(url) + '\t' + std::to_string(newCount) + " new\t" +
-                       std::to_string(goneCount) + " gone\t" + std::to_string(oldCount) + " old";
+std::string ListLine(const std::string& url, const MarkCounts& c, const std::string& error) {
+    std::string line = MaskedURL(url) + '\t' + std::to_string(c.New) + " new\t" +
+                       std::to_string(c.Changed) + " changed\t" + std::to_string(c.Arriving) +
+                       " arriving\t" + std::to_string(c.Gone) + " gone\t" + std::to_string(c.Old) +
+                       " old";
     if (!error.empty())
         line += "\terror: " + error;
     return line + '\n';
 }
 
+// The counts of a record of the data file, told by the store's counts of the
+// marks it holds beyond the file's states (never more than the file holds).
+MarkCounts CountsOf(const UrlRecord& record, const FileStore::MarkCounts& marks) {
+    std::int32_t states[3] = {0, 0, 0};
+    for (std::size_t k = 1; k < record.Entries.size(); ++k)
+        ++states[record.Entries[k].State];
+    MarkCounts c;
+    c.Changed = std::min(marks.ChangedNew, states[FileStateNew]);
+    const std::int32_t arrivingNew = std::min(marks.ArrivingNew, states[FileStateNew] - c.Changed);
+    const std::int32_t arrivingOld = std::min(marks.ArrivingOld, states[FileStateOld]);
+    c.Arriving = marks.ArrivingUnsettled + arrivingNew + arrivingOld;
+    c.New = states[FileStateNew] - c.Changed - arrivingNew;
+    c.Old = states[FileStateOld] - arrivingOld;
+    c.Gone = states[FileStateGone];
+    return c;
+}
+
 // --list of a command-line run: straight from the file, one record at a time,
-// so that listing a large watch list takes little more memory than one URL.
+// so that listing a large watch list takes little more memory than one URL;
+// the store, where there is one, says how many of them are changed or arriving.
 CommandResult ListDataFile(std::string& notice) {
+    std::map<std::string, FileStore::MarkCounts> marks;
+    std::string storeNotice;
+    if (FileExists(MainInterface::StoreFileName())) {
+        try {
+            marks = FileStore::Open(MainInterface::StoreFileName(), storeNotice)->CountMarks();
+        } catch (const StoreError& error) {
+            storeNotice = error.what();
+        }
+    }
     std::string out;
     const DataFileLoad load =
-        LoadDataFile(MainInterface::DataFileName(), [&out](const UrlRecord& record) {
-            std::int32_t counts[3] = {0, 0, 0};
-            for (std::size_t k = 1; k < record.Entries.size(); ++k)
-                ++counts[record.Entries[k].State];
-            out += ListLine(record.URL, counts[FileStateNew], counts[FileStateGone],
-                            counts[FileStateOld], record.ErrorMsg);
+        LoadDataFile(MainInterface::DataFileName(), [&](const UrlRecord& record) {
+            const auto found = marks.find(record.URL);
+            out += ListLine(
+                record.URL,
+                CountsOf(record, found == marks.end() ? FileStore::MarkCounts{} : found->second),
+                record.ErrorMsg);
         });
     notice = DamageNotice(load);
+    if (!storeNotice.empty())
+        notice += (notice.empty() ? "" : "\n") + storeNotice;
     return {CommandDone, std::move(out), {}};
 }
 
-// One block: the URL, "ok" or its error, new names "+ ", gone names "- ", a blank line.
+// One block: the URL, "ok" or its error, then its files by mark: new "+ ",
+// changed "* ", arriving "~ ", gone "- "; a blank line.
 void PrintBlock(std::ostream& out, const UrlFileList& list) {
     out << MaskedURL(list.URL()) << '\n' << (list.IsError() ? list.GetErrorMsg() : "ok") << '\n';
-    for (const std::int32_t state : {FileStateNew, FileStateGone}) {
+    constexpr std::pair<FileMark, const char*> Marks[] = {{FileMark::New, "+ "},
+                                                          {FileMark::Changed, "* "},
+                                                          {FileMark::Arriving, "~ "},
+                                                          {FileMark::Gone, "- "}};
+    for (const auto& [mark, lead] : Marks) {
         for (std::int32_t i = 1; i <= list.GetFilesCount(); ++i) {
-            if (list.GetFileState(i) == state)
-                out << (state == FileStateNew ? "+ " : "- ") << list.GetFileName(i) << '\n';
+            if (list.GetFileMark(i) == mark)
+                out << lead << list.GetFileName(i) << '\n';
         }
     }
     out << '\n';
@@ -176,9 +217,10 @@ private:
         std::string out;
         for (std::int32_t i = 1; i <= watchList_.GetURLsCount(); ++i) {
             const auto list = watchList_.GetURL(i);
-            out += ListLine(list->URL(), list->CountState(FileStateNew),
-                            list->CountState(FileStateGone), list->CountState(FileStateOld),
-                            list->GetErrorMsg());
+            const MarkCounts c{list->CountMark(FileMark::New), list->CountMark(FileMark::Changed),
+                               list->CountMark(FileMark::Arriving), list->CountMark(FileMark::Gone),
+                               list->CountMark(FileMark::Old)};
+            out += ListLine(list->URL(), c, list->GetErrorMsg());
         }
         return out;
     }

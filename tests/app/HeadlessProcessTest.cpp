@@ -61,7 +61,8 @@ TEST(HeadlessProgram, AddCheckRefreshListEndToEnd) {
     server.AddFile("in/second.txt", "2");
     server.Remove("in/first.txt");
     EXPECT_EQ(Ornbrook(exe, {"--check"}), Outcome(0, url + "\nok\n+ second.txt\n- first.txt\n\n"));
-    EXPECT_EQ(Ornbrook(exe, {"--list"}), Outcome(0, url + "\t1 new\t1 gone\t0 old\n"));
+    EXPECT_EQ(Ornbrook(exe, {"--list"}),
+              Outcome(0, url + "\t1 new\t0 changed\t0 arriving\t1 gone\t0 old\n"));
 
     // The file holds exactly one frame: URL, empty error, first.txt gone, second.txt new.
     const std::string record = Length3(url.size()) + url + Length3(0) + Length3(9) + "first.txt" +
@@ -70,7 +71,8 @@ TEST(HeadlessProgram, AddCheckRefreshListEndToEnd) {
     EXPECT_EQ(ReadBytes(dir.File("maindata.dat")), Length3(record.size()) + record);
 
     EXPECT_EQ(Ornbrook(exe, {"--refresh"}).first, 0);
-    EXPECT_EQ(Ornbrook(exe, {"--list"}), Outcome(0, url + "\t0 new\t0 gone\t1 old\n"));
+    EXPECT_EQ(Ornbrook(exe, {"--list"}),
+              Outcome(0, url + "\t0 new\t0 changed\t0 arriving\t0 gone\t1 old\n"));
     EXPECT_EQ(Ornbrook(exe, {"--bogus"}).first, 2); // the status reaches the shell
 
     // The command-line mode is not a start of the program and leaves the window files alone.
@@ -110,8 +112,9 @@ TEST(HeadlessProgram, PasswordsComeFromStandardInputAndAreNeverPrinted) {
     EXPECT_EQ(run({"--check"}).first, 1);
     const std::size_t line2 = masked.size() + 1;
     const std::string error = failed.second.substr(line2, failed.second.find('\n', line2) - line2);
-    EXPECT_EQ(run({"--list"}).second, masked + "\t1 new\t0 gone\t0 old\n" + masked +
-                                          "\t0 new\t0 gone\t0 old\terror: " + error + "\n");
+    EXPECT_EQ(run({"--list"}).second,
+              masked + "\t1 new\t0 changed\t0 arriving\t0 gone\t0 old\n" + masked +
+                  "\t0 new\t0 changed\t0 arriving\t0 gone\t0 old\terror: " + error + "\n");
     // Both show alike: the masked form names neither, a position does.
     EXPECT_EQ(run({"--remove", QString::fromStdString(masked)}).first, 2);
     EXPECT_NE(errors.find("positions 1, 2"), std::string::npos) << errors;

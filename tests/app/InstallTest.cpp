@@ -97,7 +97,9 @@ TEST(Install, IntoAPrefixValidAndUsingTheUsersDataDirectory) {
     EXPECT_EQ(Start(exe, {"--add", url}, env).status, 1);
     const Outcome list = Start(exe, {"--list"}, env);
     EXPECT_EQ(list.status, 0);
-    EXPECT_EQ(list.out.rfind(url.toStdString() + "\t0 new\t0 gone\t0 old\terror: ", 0), 0u)
+    EXPECT_EQ(list.out.rfind(
+                  url.toStdString() + "\t0 new\t0 changed\t0 arriving\t0 gone\t0 old\terror: ", 0),
+              0u)
         << list.out;
     EXPECT_EQ(Mode(tmp.File("data/ornbrook")), 0700u);
     EXPECT_TRUE(fs::is_regular_file(tmp.File("data/ornbrook/maindata.dat")));

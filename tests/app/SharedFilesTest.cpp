@@ -117,7 +117,10 @@ TEST_F(SharedFiles, TheWindowCarriesOutCommandLineCommands) {
         {{"--add", QString::fromStdString(url)}, {0, url + "\nok\n+ a.txt\n\n", ""}},
         {{"--add", QString::fromStdString(other)}, {0, other + "\nok\n+ x.txt\n\n", ""}},
         {{"--list"},
-         {0, url + "\t1 new\t0 gone\t0 old\n" + other + "\t1 new\t0 gone\t0 old\n", ""}},
+         {0,
+          url + "\t1 new\t0 changed\t0 arriving\t0 gone\t0 old\n" + other +
+              "\t1 new\t0 changed\t0 arriving\t0 gone\t0 old\n",
+          ""}},
         {{"--remove", QString::fromStdString(other)}, {0, "", ""}},
         {{"--remove", "ftp://nowhere/"},
          {1, "", "ornbrook: not in the watch list: ftp://nowhere/\n"}},
@@ -248,7 +251,7 @@ TEST_F(SharedFiles, BadInputOnTheSocketChangesNothing) {
 
     const Outcome listed = Run({"--list"});
     EXPECT_EQ(listed.status, 0);
-    EXPECT_EQ(listed.out, "ftp://kept/\t0 new\t0 gone\t1 old\n");
+    EXPECT_EQ(listed.out, "ftp://kept/\t0 new\t0 changed\t0 arriving\t0 gone\t1 old\n");
     EXPECT_EQ(window->state(), QProcess::Running);
     EXPECT_EQ(Close(window), 0);
     EXPECT_EQ(ReadBytes(dir_.File("maindata.dat")), file);

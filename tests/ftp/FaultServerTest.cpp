@@ -575,3 +575,49 @@ TEST_F(FaultServer, ConfirmsAnEmptyListingByAnotherCommandWhenAsked) {
         EXPECT_EQ(server.Connections(), 1);
     }
 }
+
+// Without MLSD, LIST gives sizes and times where every line has a known style
+// and it names what NLST names; otherwise NLST's names stand alone.
+TEST_F(FaultServer, ListGivesFactsWhereItNamesWhatNlstNames) {
+    const struct {
+        const char* name;
+        std::vector<std::string> lines;
+        ListingSource source;
+    } rows[] = {
+        {"ls -l",
+         {"total 2", "-rw-r--r-- 1 ann staff 5 Jan  1  2024 alpha",
+          "drwxr-xr-x 2 ann staff 4096 Dec  7 14:03 beta gamma"},
+         ListingSource::Long},
+        {"DOS",
+         {"01-01-24  02:03PM                    5 alpha",
+          "12-07-26  10:00AM       <DIR>          beta gamma"},
+         ListingSource::Long},
+        {"a line of no style",
+         {"-rw-r--r-- 1 ann staff 5 Jan  1  2024 alpha", "?? beta gamma"},
+         ListingSource::Names},
+        {"other names", {"-rw-r--r-- 1 ann staff 5 Jan  1  2024 alpha"}, ListingSource::Names},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        ForgetServers();
+        test::FaultFtpServer server(
+            {{"LIST", [lines = row.lines](Session& s, auto&) { s.ServeListing(lines); }}},
+            TwoNames);
+        const ListingOutcome outcome = ListDirectory(server.Url("/"), false, nullptr);
+        ASSERT_TRUE(outcome.Ok) << outcome.Message;
+        EXPECT_EQ(outcome.Listed.Names(), TwoNames);
+        EXPECT_EQ(outcome.Listed.Source, row.source);
+        if (row.source != ListingSource::Long)
+            continue;
+        EXPECT_EQ(outcome.Listed.Entries[0].Size, 5u);
+        EXPECT_EQ(outcome.Listed.Entries[0].Type, EntryType::File);
+        EXPECT_EQ(outcome.Listed.Entries[1].Type, EntryType::Folder);
+        // Trusted now: the next check of this server asks LIST alone.
+        const std::size_t sent = server.Transcript().size();
+        ASSERT_TRUE(ListDirectory(server.Url("/"), false, nullptr).Ok);
+        const auto transcript = server.Transcript();
+        EXPECT_EQ(std::count(transcript.begin() + static_cast<std::ptrdiff_t>(sent),
+                             transcript.end(), "NLST"),
+                  0);
+    }
+}

@@ -1,5 +1,6 @@
 #include "model/DataFileFormat.h"
 #include "model/FileReplacement.h"
+#include "model/FileStore.h"
 #include "model/MainInterface.h"
 #include "model/UrlFileList.h"
 #include "tests/support/SaveCount.h"
@@ -403,4 +404,64 @@ TEST_F(WatchListFile, RandomCorruptionNeverBreaksLoading) {
             DeleteFileIfExists(dir_.File("maindata.dat.damaged-*"));
         }
     }
+}
+
+// The store only adds to what the data file says: where the two were not
+// saved together (a crash between them), or the store is lost or unreadable,
+// no mark is made up, and the user is told once.
+TEST_F(WatchListFile, TheStoreNeverMakesUpAMark) {
+    std::string file;
+    AppendFrame(file, "u", "", {FileEntry{}, {"a", 1}, {"b", 0}, {"c", 1}});
+    WriteBytes(MainInterface::DataFileName(), file);
+    const auto stored = [](const std::string& name, std::int32_t dataState, bool changed,
+                           bool arriving = false, bool settled = true) {
+        StoredFile row;
+        row.Name = name;
+        row.Facts.Source = ListingSource::Machine;
+        row.Facts.Size = 1;
+        row.Changed = changed;
+        row.Arriving = arriving;
+        row.Settled = settled;
+        row.DataState = dataState;
+        return row;
+    };
+    {
+        std::string notice;
+        FileStore::Open(MainInterface::StoreFileName(), notice)
+            ->Save({StoreChange{"u",
+                                // a: saved with the file; c: the store was saved
+                                // before the file, which then moved on.
+                                {stored("a", 1, true), stored("c", 0, true),
+                                 stored("up", -1, false, true, false),
+                                 stored("gone-from-file", 0, false)},
+                                {},
+                                false,
+                                {}}});
+    }
+    const auto marks = [](const MainInterface& watchList) {
+        std::vector<std::pair<std::string, FileMark>> shown;
+        const auto list = watchList.GetURL(1);
+        for (std::int32_t i = 1; i <= list->GetFilesCount(); ++i)
+            shown.emplace_back(list->GetFileName(i), list->GetFileMark(i));
+        return shown;
+    };
+    using M = FileMark;
+    {
+        MainInterface watchList;
+        EXPECT_EQ(marks(watchList),
+                  (std::vector<std::pair<std::string, FileMark>>{
+                      {"a", M::Changed}, {"b", M::Old}, {"c", M::New}, {"up", M::Arriving}}));
+        EXPECT_EQ(watchList.TakeDamageNotice(), "");
+    }
+    // A store that is not one (or lost, or of a newer version): the data file
+    // alone, told once.
+    WriteBytes(MainInterface::StoreFileName(), "not a database at all");
+    {
+        MainInterface watchList;
+        EXPECT_EQ(marks(watchList), (std::vector<std::pair<std::string, FileMark>>{
+                                        {"a", M::New}, {"b", M::Old}, {"c", M::New}}));
+        EXPECT_NE(watchList.TakeDamageNotice().find("ornbrook.sqlite"), std::string::npos);
+    }
+    MainInterface again;
+    EXPECT_EQ(again.TakeDamageNotice(), "");
 }

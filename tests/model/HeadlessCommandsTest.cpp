@@ -34,8 +34,9 @@ const std::string SampleFile = [] {
     return file;
 }();
 
-const std::string ListedA = "ftp://anna:***@a/\t2 new\t1 gone\t1 old\n";
-const std::string ListedB = "ftp://b/\t0 new\t0 gone\t0 old\terror: could not connect\n";
+const std::string ListedA = "ftp://anna:***@a/\t2 new\t0 changed\t0 arriving\t1 gone\t1 old\n";
+const std::string ListedB =
+    "ftp://b/\t0 new\t0 changed\t0 arriving\t0 gone\t0 old\terror: could not connect\n";
 
 // The files a run leaves, but for the store (ornbrook.sqlite and its log).
 std::size_t FilesIn(const TempProgramDir& dir) {
@@ -232,5 +233,6 @@ TEST(Headless, AddJudgesTheURLAndRemoveFindsItAsNamed) {
     EXPECT_EQ(std::get<0>(Invoke({"--remove", "Ftp://A/"})), 1); // another host name
     EXPECT_EQ(std::get<0>(Invoke({"--remove", "FTP://b"})), 0);
     EXPECT_EQ(std::get<0>(Invoke({"--remove", "127.0.0.1:1/pub"})), 0);
-    EXPECT_EQ(Invoke({"--list"}), Outcome(0, "ftp://anna:***@a/\t2 new\t1 gone\t1 old\n", ""));
+    EXPECT_EQ(Invoke({"--list"}),
+              Outcome(0, "ftp://anna:***@a/\t2 new\t0 changed\t0 arriving\t1 gone\t1 old\n", ""));
 }

@@ -1,4 +1,5 @@
 #include "model/ListingMerge.h"
+#include "model/DataFileFormat.h"
 #include "model/UrlFileList.h"
 #include "tests/support/WrittenMerge.h"
 
@@ -109,4 +110,137 @@ TEST(ListingMerge, EqualsTheWrittenProcedureOnRandomListings) {
         WrittenMerge(written, listed);
         ASSERT_EQ(fast, written) << "round " << round;
     }
+}
+
+namespace {
+
+// A listed file: its name, its size, and its time as MLSD gives it (UTC, to
+// the second), or to the day where day is set.
+ListedEntry Listed(const std::string& name, std::uint64_t size, int minute, bool day = false,
+                   EntryType type = EntryType::File) {
+    ListedEntry entry;
+    entry.Name = name;
+    entry.Type = type;
+    entry.Size = size;
+    entry.Modified.Precision = day ? ListedTime::Resolution::Day : ListedTime::Resolution::Second;
+    entry.Modified.Year = 2026;
+    entry.Modified.Month = 12;
+    entry.Modified.Day = day ? 7 + minute / 1440 : 7;
+    entry.Modified.Hour = day ? 0 : minute / 60;
+    entry.Modified.Minute = day ? 0 : minute % 60;
+    entry.Modified.Utc = true;
+    return entry;
+}
+
+// What the user is shown of each entry, in entry order: name and mark.
+std::vector<std::pair<std::string, FileMark>> Shown(const std::vector<FileEntry>& entries) {
+    std::vector<std::pair<std::string, FileMark>> shown;
+    for (std::size_t k = 1; k < entries.size(); ++k)
+        shown.emplace_back(entries[k].Name, MarkOf(entries[k]));
+    return shown;
+}
+
+struct Step {
+    std::int64_t at; // seconds
+    std::vector<ListedEntry> listed;
+    std::vector<std::pair<std::string, FileMark>> shown;
+    std::int32_t newFiles = 0, changedFiles = 0;
+    bool refreshAfter = false;
+};
+
+void MergeSteps(const char* what, std::int64_t settle, const std::vector<Step>& steps) {
+    SCOPED_TRACE(what);
+    UrlFileList list;
+    std::vector<FileEntry> entries{FileEntry{}};
+    bool first = true;
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.at);
+        Listing listing{step.listed, false, ListingSource::Machine};
+        const MergeNews news =
+            MergeListing(entries, std::move(listing), MergeRules{step.at, settle, first});
+        first = false;
+        EXPECT_EQ(Shown(entries), step.shown);
+        EXPECT_EQ(news.NewFiles, step.newFiles);
+        EXPECT_EQ(news.ChangedFiles, step.changedFiles);
+        if (step.refreshAfter) {
+            list.SetByRecord(UrlRecord{"u", "", entries});
+            list.RefreshList();
+            entries = {FileEntry{}};
+            for (std::int32_t i = 1; i <= list.GetFilesCount(); ++i)
+                entries.push_back(list.GetEntry(i));
+        }
+    }
+}
+
+using M = FileMark;
+
+} // namespace
+
+TEST(ListingMerge, FilesWithFactsAreChangedOrArriveUntilTheyHoldStill) {
+    // Without waiting: a size or a time that moved is a change at once; a
+    // time known to the day is compared by day; folders never change.
+    MergeSteps("at once", 0,
+               {{0,
+                 {Listed("a", 1, 0), Listed("b", 1, 0), Listed("c", 1, 0, true),
+                  Listed("d", 0, 0, false, EntryType::Folder)},
+                 {{"a", M::New}, {"b", M::New}, {"c", M::New}, {"d", M::New}},
+                 4,
+                 0,
+                 true},
+                {10,
+                 {Listed("a", 2, 0), Listed("b", 1, 5), Listed("c", 1, 30, true),
+                  Listed("d", 9, 9, false, EntryType::Folder)},
+                 {{"a", M::Changed}, {"b", M::Changed}, {"c", M::Old}, {"d", M::Old}},
+                 0,
+                 2,
+                 true},
+                {20,
+                 {Listed("b", 1, 5), Listed("c", 1, 2000, true),
+                  Listed("d", 9, 9, false, EntryType::Folder)},
+                 {{"a", M::Gone}, {"b", M::Old}, {"c", M::Changed}, {"d", M::Old}},
+                 0,
+                 1}});
+    // Waiting 15 s: a new file arrives, grows, holds still and is new; a known
+    // file that changes arrives and becomes changed; one that vanishes while
+    // arriving leaves no trace; Refresh leaves arriving files arriving.
+    MergeSteps(
+        "settling", 15,
+        {{0, {Listed("k", 5, 0)}, {{"k", M::New}}, 1, 0, true},
+         {10, {Listed("k", 5, 0), Listed("up", 100, 1)}, {{"k", M::Old}, {"up", M::Arriving}}},
+         {20, {Listed("k", 5, 0), Listed("up", 200, 1)}, {{"k", M::Old}, {"up", M::Arriving}}},
+         {30,
+          {Listed("k", 6, 2), Listed("up", 200, 1), Listed("brief", 1, 1)},
+          {{"k", M::Arriving}, {"up", M::Arriving}, {"brief", M::Arriving}},
+          0,
+          0,
+          true},
+         {35,
+          {Listed("k", 6, 2), Listed("up", 200, 1)},
+          {{"k", M::Arriving}, {"up", M::New}},
+          1,
+          0},
+         {45,
+          {Listed("k", 6, 2), Listed("up", 200, 1)},
+          {{"k", M::Changed}, {"up", M::New}},
+          0,
+          1}});
+    // A gone file listed again with the facts it had gets its mark back; with
+    // other facts it is changed.
+    MergeSteps(
+        "put back", 0,
+        {{0, {Listed("a", 1, 0), Listed("b", 1, 0)}, {{"a", M::New}, {"b", M::New}}, 2, 0, true},
+         {10, {}, {{"a", M::Gone}, {"b", M::Gone}}},
+         {20, {Listed("a", 1, 0), Listed("b", 7, 0)}, {{"a", M::Old}, {"b", M::Changed}}, 0, 1}});
+}
+
+TEST(ListingMerge, TheDataFileHoldsOnlyWhatHasSettled) {
+    std::vector<FileEntry> entries{FileEntry{}};
+    MergeListing(entries, Listing{{Listed("old", 1, 0)}, false, ListingSource::Machine},
+                 MergeRules{0, 15, true});
+    entries[1].State = FileStateOld;
+    MergeListing(entries,
+                 Listing{{Listed("old", 2, 0), Listed("new", 1, 0)}, false, ListingSource::Machine},
+                 MergeRules{10, 15, false});
+    // The known file keeps its last settled state; the arriving one is not there.
+    EXPECT_EQ(EncodeRecord("u", "", entries), EncodeRecord("u", "", {FileEntry{}, {"old", 0}}));
 }
