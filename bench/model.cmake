@@ -7,3 +7,4 @@ ornbrook_bench(bench_model_datafile SOURCES model/DataFileBench.cpp
 target_compile_definitions(bench_model_datafile PRIVATE ORNBROOK_EXE="$<TARGET_FILE:ornbrook>")
 add_dependencies(bench_model_datafile ornbrook)
 ornbrook_bench(bench_model_file_store SOURCES model/FileStoreBench.cpp LIBS model test_support)
+ornbrook_bench(bench_model_facts_merge SOURCES model/FactsMergeBench.cpp LIBS model test_support)

@@ -7,26 +7,27 @@
 
 namespace ornbrook {
 
-enum class EntryType { Unknown, File, Folder, Link, Other };
+enum class EntryType : std::uint8_t { Unknown, File, Folder, Link, Other };
 
 // Which listing command a listing came from: NLST gives names alone, MLSD and
 // LIST give facts as well.
-enum class ListingSource { Names, Machine, Long };
+enum class ListingSource : std::uint8_t { Names, Machine, Long };
 
 // When an entry was last modified, as precisely as the listing says it.
 struct ListedTime {
     // None: the listing gave no time. Day: "Mon DD YYYY" or a date alone.
     // Minute: "Mon DD HH:MM" (no year) or a DOS date and time. Second: MLSD.
-    enum class Resolution { None, Day, Minute, Second };
+    // Small fields: a watched directory may hold a hundred thousand of them.
+    enum class Resolution : std::uint8_t { None, Day, Minute, Second };
     Resolution Precision = Resolution::None;
     // Year is 0 where the listing leaves it out: a Unix listing of the last
     // half year gives month, day and time only.
-    int Year = 0;
-    int Month = 0;
-    int Day = 0;
-    int Hour = 0;
-    int Minute = 0;
-    int Second = 0;
+    std::int16_t Year = 0;
+    std::uint8_t Month = 0;
+    std::uint8_t Day = 0;
+    std::uint8_t Hour = 0;
+    std::uint8_t Minute = 0;
+    std::uint8_t Second = 0;
     // MLSD times are UTC (RFC 3659 2.3); LIST gives the server's local time.
     bool Utc = false;
 

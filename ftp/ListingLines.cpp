@@ -29,12 +29,14 @@ std::optional<std::uint64_t> ToCount(std::string_view text) {
 }
 
 // A number of one to `digits` digits within [low, high].
-bool ReadSmall(std::string_view text, std::size_t digits, int low, int high, int& value) {
+template <typename Field>
+bool ReadSmall(std::string_view text, std::size_t digits, int low, int high, Field& field) {
     if (!IsDigits(text) || text.size() > digits)
         return false;
-    value = 0;
+    int value = 0;
     for (const char c : text)
         value = value * 10 + (c - '0');
+    field = static_cast<Field>(value);
     return value >= low && value <= high;
 }
 
@@ -165,7 +167,7 @@ int MonthOf(std::string_view text) {
 }
 
 // "HH:MM" or "H:MM".
-bool ReadClock(std::string_view text, int& hour, int& minute) {
+bool ReadClock(std::string_view text, std::uint8_t& hour, std::uint8_t& minute) {
     const auto colon = text.find(':');
     return colon != std::string_view::npos && ReadSmall(text.substr(0, colon), 2, 0, 23, hour) &&
            text.size() - colon == 3 && ReadSmall(text.substr(colon + 1), 2, 0, 59, minute);

@@ -463,6 +463,7 @@ std::unique_ptr<FileStore> FileStore::Open(const std::string& path, std::string&
     Execute(raw, path, "PRAGMA synchronous = FULL", "cannot open");
     // A save of every row leaves a long log; it shrinks back once checkpointed.
     Execute(raw, path, "PRAGMA journal_size_limit = 4194304", "cannot open");
+    Execute(raw, path, "PRAGMA cache_size = -32768", "cannot open");
     if (found.Found == Verdict::Empty) {
         Execute(raw, path,
                 (std::string("BEGIN IMMEDIATE; PRAGMA application_id = ") +

@@ -114,6 +114,14 @@ void MatchNames(const std::vector<FileEntry>& entries, std::size_t listedCount, 
         leftOver(work[p]);
 }
 
+// Room for what a merge adds, with some to spare: most checks add a few files,
+// and a list of a hundred thousand entries is not moved for each of them.
+void MakeRoom(std::vector<FileEntry>& entries, std::size_t added) {
+    const std::size_t needed = entries.size() + added;
+    if (needed > entries.capacity())
+        entries.reserve(needed + needed / 8);
+}
+
 bool MarkGone(FileEntry& entry) {
     if (entry.State == FileStateGone)
         return false;
@@ -222,7 +230,7 @@ bool MergeListing(std::vector<FileEntry>& entries, const std::vector<std::string
                 changed = entries[k].Unstored = true;
             }
         });
-    entries.reserve(entries.size() + added.size());
+    MakeRoom(entries, added.size());
     for (const std::size_t i : added)
         entries.emplace_back(listed[i], FileStateNew).Unstored = true;
     return changed || !added.empty();
@@ -271,7 +279,7 @@ MergeNews MergeListing(std::vector<FileEntry>& entries, Listing&& listing,
         entries.erase(std::remove_if(entries.begin() + 1, entries.end(),
                                      [](const FileEntry& e) { return e.State == -1; }),
                       entries.end());
-    entries.reserve(entries.size() + added.size());
+    MakeRoom(entries, added.size());
     for (const std::size_t i : added) {
         ListedEntry& l = listed[i];
         FileEntry& entry = entries.emplace_back(std::move(l.Name), FileStateNew);

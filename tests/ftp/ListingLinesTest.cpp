@@ -19,7 +19,14 @@ namespace {
 
 ListedTime Time(Res precision, int year, int month, int day, int hour = 0, int minute = 0,
                 int second = 0, bool utc = false) {
-    return ListedTime{precision, year, month, day, hour, minute, second, utc};
+    return ListedTime{precision,
+                      static_cast<std::int16_t>(year),
+                      static_cast<std::uint8_t>(month),
+                      static_cast<std::uint8_t>(day),
+                      static_cast<std::uint8_t>(hour),
+                      static_cast<std::uint8_t>(minute),
+                      static_cast<std::uint8_t>(second),
+                      utc};
 }
 
 ListedEntry Entry(std::string name, EntryType type, std::optional<std::uint64_t> size = {},
