@@ -1,17 +1,95 @@
 #include "check/CheckJob.h"
 
 #include "base/Text_Code.h"
+#include "ftp/FtpSettings.h"
+
+#include <ctime>
 
 namespace ornbrook {
 
-CheckJob::CheckJob(std::string url, bool confirmEmpty)
-    : url_(std::move(url)), target_(ParseURL(url_)), confirmEmpty_(confirmEmpty),
-      server_(LowerCase(target_.Host) + ":" +
-              std::to_string(target_.Port == 0 ? 21 : target_.Port)),
-      login_(LoginKey(target_)) {}
+namespace {
 
-ListingOutcome CheckJob::Run(const StopSignal* stop, KeptLogins& kept) const {
-    return ListDirectory(target_, login_, confirmEmpty_, stop, &kept.Ftp);
+EntryType TypeOf(RemoteType type) {
+    switch (type) {
+    case RemoteType::File:
+        return EntryType::File;
+    case RemoteType::Folder:
+        return EntryType::Folder;
+    case RemoteType::Link:
+        return EntryType::Link;
+    default:
+        return EntryType::Other;
+    }
+}
+
+// SFTP gives seconds since 1970 in UTC: a time to the second, as MLSD's.
+ListedTime TimeOf(std::int64_t seconds) {
+    ListedTime t;
+    const std::time_t when = static_cast<std::time_t>(seconds);
+    std::tm utc{};
+    if (!::gmtime_r(&when, &utc))
+        return t;
+    t.Precision = ListedTime::Resolution::Second;
+    t.Year = static_cast<std::int16_t>(utc.tm_year + 1900);
+    t.Month = static_cast<std::uint8_t>(utc.tm_mon + 1);
+    t.Day = static_cast<std::uint8_t>(utc.tm_mday);
+    t.Hour = static_cast<std::uint8_t>(utc.tm_hour);
+    t.Minute = static_cast<std::uint8_t>(utc.tm_min);
+    t.Second = static_cast<std::uint8_t>(utc.tm_sec);
+    t.Utc = true;
+    return t;
+}
+
+} // namespace
+
+CheckJob::CheckJob(std::string url, bool confirmEmpty)
+    : url_(std::move(url)), target_(ParseURL(url_)), sftp_(IsSftpScheme(target_.Scheme)),
+      confirmEmpty_(confirmEmpty) {
+    const std::int32_t defaultPort = sftp_ ? 22 : 21;
+    server_ = LowerCase(target_.Host) + ":" +
+              std::to_string(target_.Port == 0 ? defaultPort : target_.Port);
+    if (sftp_) {
+        sftpTarget_ = SftpTargetOf(target_);
+        // Not the FTP login of the same server and user: a login of each
+        // protocol serves only its own.
+        login_ = "sftp\n" + SftpLoginKey(sftpTarget_);
+    } else {
+        login_ = LoginKey(target_);
+    }
+}
+
+CheckOutcome CheckJob::Run(const StopSignal* stop, KeptLogins& kept) const {
+    if (sftp_)
+        return RunSftp(stop, kept);
+    kept.Sftp.Drop();
+    CheckOutcome outcome;
+    static_cast<ListingOutcome&>(outcome) =
+        ListDirectory(target_, login_, confirmEmpty_, stop, &kept.Ftp);
+    return outcome;
+}
+
+CheckOutcome CheckJob::RunSftp(const StopSignal* stop, KeptLogins& kept) const {
+    kept.Ftp.Drop();
+    SftpListingOutcome listed = ListSftpDirectory(sftpTarget_, target_.Path,
+                                                  CurrentFtpTimeouts().Check, stop, &kept.Sftp);
+    for (const std::string& note : listed.Notes)
+        WriteLog(MaskedURL(url_) + ": " + note);
+    CheckOutcome outcome;
+    outcome.Ok = listed.Ok;
+    outcome.Message = std::move(listed.Message);
+    outcome.HostKey = std::move(listed.HostKey);
+    // An SFTP listing comes with the attributes of every entry, as MLSD's.
+    outcome.Listed.Source = ListingSource::Machine;
+    outcome.Listed.Entries.reserve(listed.Entries.size());
+    for (RemoteEntry& remote : listed.Entries) {
+        ListedEntry& entry = outcome.Listed.Entries.emplace_back();
+        entry.Name = std::move(remote.Name);
+        entry.Type = TypeOf(remote.Type);
+        entry.Size = remote.Size;
+        if (remote.Modified)
+            entry.Modified = TimeOf(*remote.Modified);
+    }
+    return outcome;
 }
 
 } // namespace ornbrook

@@ -3,7 +3,10 @@
 #include "diag/Debug_Modul.h"
 #include "ftp/DirectoryListing.h"
 #include "ftp/FtpModule.h"
+#include "sftp/HostKeyTrust.h"
+#include "sftp/SftpListing.h"
 
+#include <optional>
 #include <string>
 
 namespace ornbrook {
@@ -11,16 +14,32 @@ namespace ornbrook {
 class StopSignal;
 
 // The logins a worker keeps between the checks it runs, for the next check of
-// the same server and login.
+// the same server and login, one of each protocol.
 struct KeptLogins {
     KeptLogin Ftp;
+    KeptSftpLogin Sftp;
+    // The key of whichever is kept (see CheckJob::Login); empty for none.
+    std::string Key() const { return Sftp.Session ? Sftp.Key : Ftp.Key; }
+    void Drop() {
+        Ftp.Drop();
+        Sftp.Drop();
+    }
+    bool Holds() const { return Ftp.Session || Sftp.Session; }
+};
+
+// The whole outcome of a check: the listing or the failure, and what the user
+// may decide to trust when the server's certificate (FTP over TLS) or host key
+// (SFTP) was refused.
+struct CheckOutcome : ListingOutcome {
+    std::optional<HostKeyFacts> HostKey;
 };
 
 // One check of one watched URL, from the moment it is asked for to its outcome:
 // it owns the URL split into its parts (split once, here) and what it needs to
 // know of the watch list (whether entries are known), so that it can run on any
 // thread without touching the watch list, and it ends by handing back its whole
-// outcome, the listing or the failure with its reason, by value.
+// outcome, the listing or the failure with its reason, by value. sftp:// URLs
+// are checked over SSH, every other one over FTP.
 class CheckJob final {
 public:
     // confirmEmpty: entries are known, so an empty listing is confirmed by
@@ -30,17 +49,21 @@ public:
     const std::string& Url() const { return url_; }
     // Checks of one server share its limit: host (not case-sensitive) and port.
     const std::string& Server() const { return server_; }
-    // Which kept login can serve this check (see LoginKey).
+    // Which kept login can serve this check.
     const std::string& Login() const { return login_; }
 
     // The network part: blocking, safe on any thread; stop (may be null) ends it
     // at once from another one.
-    ListingOutcome Run(const StopSignal* stop, KeptLogins& kept) const;
+    CheckOutcome Run(const StopSignal* stop, KeptLogins& kept) const;
 
 private:
+    CheckOutcome RunSftp(const StopSignal* stop, KeptLogins& kept) const;
+
     LiveObject live_{"CheckJob"};
     std::string url_;
     FtpURL target_;
+    bool sftp_;
+    SftpTarget sftpTarget_;
     bool confirmEmpty_;
     std::string server_;
     std::string login_;

@@ -180,12 +180,12 @@ void CheckPool::Work() {
     KeptLogins kept;
     std::unique_lock lock(mutex_);
     while (!shuttingDown_) {
-        const std::shared_ptr<Job> job = TakeStartable(kept.Ftp.Key);
+        const std::shared_ptr<Job> job = TakeStartable(kept.Key());
         if (!job) {
-            if (kept.Ftp.Session) {
+            if (kept.Holds()) {
                 // Nothing for it now: log out rather than hold an idle connection.
                 lock.unlock();
-                kept.Ftp.Drop();
+                kept.Drop();
                 lock.lock();
                 continue;
             }
@@ -198,7 +198,7 @@ void CheckPool::Work() {
 
         const auto begin = std::chrono::steady_clock::now();
         lock.unlock();
-        ListingOutcome outcome = job->Check->Run(&job->Stop, kept);
+        CheckOutcome outcome = job->Check->Run(&job->Stop, kept);
         lock.lock();
         const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
             std::chrono::steady_clock::now() - begin);

@@ -31,7 +31,7 @@ public:
     using Id = std::uint64_t;
     struct Callbacks {
         std::function<void()> Started;
-        std::function<void(ListingOutcome)> Finished;
+        std::function<void(CheckOutcome)> Finished;
     };
 
     static constexpr int DefaultAtOnce = 4;
@@ -96,7 +96,7 @@ private:
     struct News {
         Id JobId;
         bool Finished;
-        ListingOutcome Outcome;
+        CheckOutcome Outcome;
         std::int64_t Milliseconds = 0;
     };
 

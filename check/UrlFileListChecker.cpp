@@ -51,7 +51,7 @@ void UrlFileListChecker::CheckURL(const std::string& theURL) {
     }
     CheckPool::Callbacks callbacks;
     callbacks.Started = [this] { Started.Raise(); };
-    callbacks.Finished = [this](ListingOutcome outcome) {
+    callbacks.Finished = [this](CheckOutcome outcome) {
         job_ = 0;
         Finish(std::move(outcome));
     };
@@ -60,7 +60,7 @@ void UrlFileListChecker::CheckURL(const std::string& theURL) {
     job_ = pool->Start(std::move(job), std::move(callbacks));
 }
 
-void UrlFileListChecker::Finish(ListingOutcome outcome) {
+void UrlFileListChecker::Finish(CheckOutcome outcome) {
     outcome_ = std::move(outcome);
     if (!outcome_.Ok)
         outcome_.Listed = {};

@@ -2,6 +2,7 @@
 
 #include "base/Event.h"
 #include "diag/Debug_Modul.h"
+#include "check/CheckJob.h"
 #include "ftp/DirectoryListing.h"
 
 #include <cstdint>
@@ -45,24 +46,26 @@ public:
     // After Ready: the whole listing with each entry's facts, handed over (the
     // checker keeps no copy).
     Listing TakeListing();
-    // After Error: the server's certificate, when it was what could not be trusted.
+    // After Error: the server's certificate or host key, when it was what
+    // could not be trusted.
     const std::optional<CertificateFacts>& RejectedCertificate() const {
         return outcome_.Certificate;
     }
+    const std::optional<HostKeyFacts>& RejectedHostKey() const { return outcome_.HostKey; }
 
     Event<> Started;
     Event<> Ready;
     Event<const std::string&> Error;
 
 private:
-    void Finish(ListingOutcome outcome);
+    void Finish(CheckOutcome outcome);
 
     LiveObject live_{"UrlFileListChecker"};
     std::weak_ptr<CheckPool> pool_;
     std::uint64_t job_ = 0;
     std::string url_;
     bool confirmEmptyListing_ = false;
-    ListingOutcome outcome_;
+    CheckOutcome outcome_;
 };
 
 } // namespace ornbrook

@@ -18,6 +18,8 @@ std::int32_t DefaultPort(const std::string& scheme) {
         return 21;
     if (s == "ftps")
         return 990;
+    if (s == "sftp")
+        return 22;
     if (s == "telnet")
         return 23;
     return 0;
@@ -176,6 +178,10 @@ std::string ComparableURL(const std::string& url) {
         return url;
     const auto colon = judged.URL.find(':');
     return LowerCase(judged.URL.substr(0, colon)) + judged.URL.substr(colon);
+}
+
+bool IsSftpScheme(const std::string& scheme) {
+    return LowerCase(scheme) == "sftp";
 }
 
 TlsMode TlsModeOf(const std::string& scheme) {

@@ -35,7 +35,12 @@ FtpURL ParseURL(const std::string& url);
 
 // The schemes a new URL may have, in lower case: the one list that the URL
 // editor, the command line and their messages read.
-inline constexpr std::array<std::string_view, 3> WatchedSchemes = {"ftp", "ftpes", "ftps"};
+inline constexpr std::array<std::string_view, 4> WatchedSchemes = {"ftp", "ftpes", "ftps",
+                                                                   "sftp"};
+
+// The scheme of SSH's file transfer (in any letter case): such a URL is not
+// checked over FTP at all.
+bool IsSftpScheme(const std::string& scheme);
 
 // A text offered as a URL to watch, judged before it enters the watch list:
 // accepted with the URL to keep, or refused with the reason to tell the user.

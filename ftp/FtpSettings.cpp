@@ -10,6 +10,7 @@ std::mutex settingsMutex;
 FtpTimeouts timeoutsInUse;
 FtpLimits limitsInUse;
 std::string trustFileInUse;
+std::string hostKeyFileInUse;
 
 } // namespace
 
@@ -41,6 +42,16 @@ std::string CurrentCertificateTrustFile() {
 void SetCertificateTrustFile(const std::string& fileName) {
     const std::lock_guard lock(settingsMutex);
     trustFileInUse = fileName;
+}
+
+std::string CurrentHostKeyTrustFile() {
+    const std::lock_guard lock(settingsMutex);
+    return hostKeyFileInUse;
+}
+
+void SetHostKeyTrustFile(const std::string& fileName) {
+    const std::lock_guard lock(settingsMutex);
+    hostKeyFileInUse = fileName;
 }
 
 } // namespace ornbrook

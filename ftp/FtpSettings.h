@@ -39,4 +39,9 @@ void SetFtpLimits(const FtpLimits& limits);
 std::string CurrentCertificateTrustFile();
 void SetCertificateTrustFile(const std::string& fileName);
 
+// The file of SSH host keys the user trusts (knownhosts.dat) that new SFTP
+// sessions consult beside ~/.ssh/known_hosts; empty for none.
+std::string CurrentHostKeyTrustFile();
+void SetHostKeyTrustFile(const std::string& fileName);
+
 } // namespace ornbrook

@@ -4,6 +4,7 @@
 #include "ftp/CertificateTrust.h"
 #include "ftp/DirectoryListing.h"
 #include "ftp/FtpModule.h"
+#include "ftp/FtpSettings.h"
 #include "model/CheckSettings.h"
 #include "model/DataFileFormat.h"
 #include "model/DataFileLoad.h"
@@ -11,6 +12,7 @@
 #include "model/MainInterface.h"
 #include "model/TrustedCertificates.h"
 #include "model/UrlFileList.h"
+#include "sftp/SftpListing.h"
 
 #include <algorithm>
 #include <cctype>
@@ -339,7 +341,8 @@ std::string HeadlessUsage() {
            "                                shows it, or by its position in the list\n"
            "       ornbrook --refresh       acknowledge all changes\n"
            "       ornbrook --trust URL     show the certificate of an ftpes:// or ftps://\n"
-           "                                URL's server and trust it for that server\n"
+           "                                URL's server, or the host key of an sftp://\n"
+           "                                URL's, and trust it for that server\n"
            "       ornbrook -h, --help      show this text\n";
 }
 
@@ -366,8 +369,9 @@ std::optional<CommandResult> AnswerWithoutWatchList(const std::vector<std::strin
                                      judged.Refusal + "\n"};
     }
     if (std::string(command->name) == "--trust" &&
-        TlsModeOf(ParseURL(args[1]).Scheme) == TlsMode::None)
-        return UsageError("--trust needs an ftpes:// or ftps:// URL");
+        TlsModeOf(ParseURL(args[1]).Scheme) == TlsMode::None &&
+        !IsSftpScheme(ParseURL(args[1]).Scheme))
+        return UsageError("--trust needs an ftpes://, ftps:// or sftp:// URL");
     return std::nullopt;
 }
 
@@ -375,8 +379,32 @@ bool WorksWithoutWatchList(const std::vector<std::string>& args) {
     return !args.empty() && args[0] == "--trust";
 }
 
+namespace {
+CommandResult TrustSftpHostKey(const std::string& url) {
+    std::string problem;
+    SetHostKeyTrustFile(KnownHostsFileName());
+    const auto facts =
+        FetchSftpHostKey(SftpTargetOf(ParseURL(url)), CurrentFtpTimeouts().Check, nullptr, problem);
+    if (!facts)
+        return {CommandFailed, {}, "ornbrook: " + problem + "\n"};
+    std::ostringstream out;
+    out << "Server      " << facts->Server << "\nKey type    " << facts->KeyType
+        << "\nFingerprint " << facts->Fingerprint << '\n';
+    if (facts->Verdict == HostKeyVerdict::Changed)
+        out << "it replaces the key kept in " << facts->OldKeyFile << '\n';
+    try {
+        TrustHostKey(*facts);
+    } catch (const std::exception& error) {
+        return {CommandFileTrouble, out.str(), std::string("ornbrook: ") + error.what() + "\n"};
+    }
+    out << "trusted for " << facts->Server << '\n';
+    return {CommandDone, out.str(), {}};
+}
+} // namespace
+
 CommandResult TrustServerCertificate(const std::string& url) {
-    CommandResult result;
+    if (IsSftpScheme(ParseURL(url).Scheme))
+        return TrustSftpHostKey(url);
     std::string problem;
     auto facts = FetchCertificate(url, problem);
     if (!facts)

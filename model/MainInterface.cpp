@@ -26,6 +26,7 @@ MainInterface::MainInterface()
     : pool_(std::make_shared<CheckPool>()), settleSeconds_(ReadSettleSeconds()) {
     // Checks of this watch list trust what the user trusted beside its data file.
     SetCertificateTrustFile(TrustedCertificatesFileName());
+    SetHostKeyTrustFile(KnownHostsFileName());
     LoadData();
     OpenStore();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ftp/CertificateFacts.h"
+#include "sftp/HostKeyTrust.h"
 
 #include <string>
 
@@ -13,5 +14,13 @@ std::string TrustedCertificatesFileName();
 // Trusts the certificate for its server from now on, in place of any other (see
 // StoreCertificateTrust). Throws FileError when the file cannot be written.
 void TrustCertificate(const CertificateFacts& facts);
+
+// The SFTP host keys the user has trusted here: knownhosts.dat beside the data
+// file (the user's own ~/.ssh/known_hosts is only read).
+std::string KnownHostsFileName();
+
+// Trusts the host key for its host and port from now on, in place of any other
+// (see StoreHostKeyTrust). Throws FileError when the file cannot be written.
+void TrustHostKey(const HostKeyFacts& facts);
 
 } // namespace ornbrook

@@ -129,6 +129,7 @@ void UrlFileList::myChecker_Started() {
 
 void UrlFileList::myChecker_Ready() {
     rejected_.reset();
+    rejectedKey_.reset();
     const bool changed = MergeFreshListing(myChecker->TakeListing());
     CheckEnded(changed);
 }
@@ -226,6 +227,7 @@ bool UrlFileList::SetErrorMsg(const std::string& message) {
 
 void UrlFileList::myChecker_Error(const std::string& Msg) {
     rejected_ = myChecker->RejectedCertificate();
+    rejectedKey_ = myChecker->RejectedHostKey();
     lastNews_ = {};
     CheckEnded(SetErrorMsg(Msg));
 }

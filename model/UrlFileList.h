@@ -3,6 +3,7 @@
 #include "base/Event.h"
 #include "diag/Debug_Modul.h"
 #include "ftp/CertificateFacts.h"
+#include "sftp/HostKeyTrust.h"
 #include "model/DataFileFormat.h"
 #include "model/FileEntry.h"
 #include "model/FileStore.h"
@@ -45,6 +46,8 @@ public:
     // The server's certificate when the last check of this run failed because
     // it could not be trusted; not kept in the data file.
     const std::optional<CertificateFacts>& RejectedCertificate() const { return rejected_; }
+    // The same for an SFTP server's host key.
+    const std::optional<HostKeyFacts>& RejectedHostKey() const { return rejectedKey_; }
     std::int32_t GetFilesCount() const;
     bool IsChanged() const;
     // Index 0 gives "" / 0; outside 0..count throws std::out_of_range.
@@ -138,6 +141,7 @@ private:
     bool checkStarted_ = false;
     std::optional<std::int64_t> lastChecked_;
     std::optional<CertificateFacts> rejected_;
+    std::optional<HostKeyFacts> rejectedKey_;
     bool startingPoint_ = false;
     CheckNews lastNews_;
     // What the store has not heard of yet beyond the entries' own flags.

@@ -1,5 +1,7 @@
 #include "sftp/SftpListing.h"
 
+#include "ftp/FtpSettings.h"
+
 #include "base/Text_Code.h"
 #include "ftp/StopSignal.h"
 #include "sftp/SshHome.h"
@@ -20,6 +22,16 @@ void KeptSftpLogin::Drop() {
         Session->Close();
     Session.reset();
     Key.clear();
+}
+
+SftpTarget SftpTargetOf(const FtpURL& url) {
+    SftpTarget target;
+    target.Host = url.Host;
+    target.Port = url.Port;
+    target.User = url.User;
+    target.Password = url.Pass;
+    target.TrustFile = CurrentHostKeyTrustFile();
+    return target;
 }
 
 std::string SftpLoginKey(const SftpTarget& target) {

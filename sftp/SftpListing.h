@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ftp/FtpModule.h"
 #include "sftp/SftpSession.h"
 
 #include <chrono>
@@ -26,6 +27,10 @@ struct KeptSftpLogin {
     // Says goodbye and forgets the session.
     void Drop();
 };
+
+// Where an sftp:// URL logs in, trusting the host keys of the trust file in
+// force (see SetHostKeyTrustFile).
+SftpTarget SftpTargetOf(const FtpURL& url);
 
 // Which logins can serve a target: host (in any case, brackets or none), port
 // (0 is 22), user (the local name when none is given), password and trust file.

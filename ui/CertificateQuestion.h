@@ -3,6 +3,7 @@
 #include "base/Event.h"
 #include "diag/Debug_Modul.h"
 #include "ftp/CertificateFacts.h"
+#include "sftp/HostKeyTrust.h"
 
 #include <QObject>
 #include <QString>
@@ -26,13 +27,18 @@ class UrlFileList;
 // Check now: AskAgainAbout) or asks to trust it (AskNow).
 // The question is asked after the check's events are over, so the watch list
 // may change while it is open; a URL that has gone meanwhile is left alone.
+// An SFTP server's unknown host key is asked about the same way ("Trust this
+// host key for host:port?"); a key that differs from the one on file is asked
+// about only when the user asks (AskNow), never because a timer's check met it.
 class CertificateQuestion final : public QObject {
 public:
-    // Whether the user trusts the certificate; the window is the question's parent.
+    // Whether the user trusts the certificate or key; the window is the
+    // question's parent.
     using Ask = std::function<bool(QWidget* window, const CertificateFacts& facts)>;
+    using AskKey = std::function<bool(QWidget* window, const HostKeyFacts& facts)>;
 
     CertificateQuestion(QWidget* window, const std::shared_ptr<MainInterface>& watchList,
-                        Ask ask = AskWithMessageBox);
+                        Ask ask = AskWithMessageBox, AskKey askKey = AskKeyWithMessageBox);
     ~CertificateQuestion() override;
     CertificateQuestion(const CertificateQuestion&) = delete;
     CertificateQuestion& operator=(const CertificateQuestion&) = delete;
@@ -44,20 +50,26 @@ public:
     void AskNow(const UrlFileList& list);
 
     static bool AskWithMessageBox(QWidget* window, const CertificateFacts& facts);
+    static bool AskKeyWithMessageBox(QWidget* window, const HostKeyFacts& facts);
     // The question with the facts, one per line.
     static QString QuestionText(const CertificateFacts& facts);
+    static QString QuestionText(const HostKeyFacts& facts);
 
 private:
     void myMainInterface_CheckEnded(const UrlFileList& list);
     void AskAbout(const CertificateFacts& facts);
+    void AskAbout(const HostKeyFacts& facts);
+    // Checks again every URL of server refused over what the user now trusts.
+    void CheckAgain(const std::string& server, bool hostKey);
 
     LiveObject live_{"CertificateQuestion"};
     QWidget* window_;
     std::weak_ptr<MainInterface> watchList_;
     Ask ask_;
+    AskKey askKey_;
     Subscription checkEnded_;
-    // Server and fingerprint of every certificate asked about in this run and
-    // not asked about again since.
+    // Server and fingerprint of every certificate and host key asked about in
+    // this run and not asked about again since.
     std::set<std::string> asked_;
 };
 

@@ -83,7 +83,8 @@ void UrlBanner::Show(const UrlFileList* selected, int urlCount) {
         QString text = "The last check failed: " + DisplayText(list.GetErrorMsg());
         if (pending)
             text += "\nChecking it again...";
-        Say(text, true, !pending, list.RejectedCertificate().has_value());
+        Say(text, true, !pending,
+            list.RejectedCertificate().has_value() || list.RejectedHostKey().has_value());
         return;
     }
     if (list.GetFilesCount() > 0) {
