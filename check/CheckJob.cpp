@@ -70,8 +70,8 @@ CheckOutcome CheckJob::Run(const StopSignal* stop, KeptLogins& kept) const {
 
 CheckOutcome CheckJob::RunSftp(const StopSignal* stop, KeptLogins& kept) const {
     kept.Ftp.Drop();
-    SftpListingOutcome listed = ListSftpDirectory(sftpTarget_, target_.Path,
-                                                  CurrentFtpTimeouts().Check, stop, &kept.Sftp);
+    SftpListingOutcome listed =
+        ListSftpDirectory(sftpTarget_, target_.Path, CurrentFtpTimeouts().Check, stop, &kept.Sftp);
     for (const std::string& note : listed.Notes)
         WriteLog(MaskedURL(url_) + ": " + note);
     CheckOutcome outcome;

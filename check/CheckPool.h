@@ -1,7 +1,7 @@
 #pragma once
 
-#include "diag/Debug_Modul.h"
 #include "check/CheckJob.h"
+#include "diag/Debug_Modul.h"
 #include "ftp/DirectoryListing.h"
 
 #include <condition_variable>

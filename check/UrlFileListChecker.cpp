@@ -20,7 +20,8 @@ std::int32_t UrlFileListChecker::GetFilesCount() const {
 std::string UrlFileListChecker::GetFile(std::int32_t Index) const {
     if (Index < 0 || Index > GetFilesCount())
         throw std::out_of_range("UrlFileListChecker::GetFile: index " + std::to_string(Index));
-    return Index == 0 ? std::string() : outcome_.Listed.Entries[static_cast<std::size_t>(Index - 1)].Name;
+    return Index == 0 ? std::string()
+                      : outcome_.Listed.Entries[static_cast<std::size_t>(Index - 1)].Name;
 }
 
 void UrlFileListChecker::Clear() {

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "base/Event.h"
-#include "diag/Debug_Modul.h"
 #include "check/CheckJob.h"
+#include "diag/Debug_Modul.h"
 #include "ftp/DirectoryListing.h"
 
 #include <cstdint>

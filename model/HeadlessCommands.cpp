@@ -388,8 +388,8 @@ CommandResult TrustSftpHostKey(const std::string& url) {
     if (!facts)
         return {CommandFailed, {}, "ornbrook: " + problem + "\n"};
     std::ostringstream out;
-    out << "Server      " << facts->Server << "\nKey type    " << facts->KeyType
-        << "\nFingerprint " << facts->Fingerprint << '\n';
+    out << "Server      " << facts->Server << "\nKey type    " << facts->KeyType << "\nFingerprint "
+        << facts->Fingerprint << '\n';
     if (facts->Verdict == HostKeyVerdict::Changed)
         out << "it replaces the key kept in " << facts->OldKeyFile << '\n';
     try {

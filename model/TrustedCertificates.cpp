@@ -21,8 +21,7 @@ std::string KnownHostsFileName() {
 namespace {
 // The window and a command-line --trust may both rewrite a trust file: each
 // rewrite holds the program directory, so neither loses the other's line.
-template <typename Store>
-void StoreHoldingProgramDir(const std::string& fileName, Store store) {
+template <typename Store> void StoreHoldingProgramDir(const std::string& fileName, Store store) {
     const int dir = ::open(ProgramDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir >= 0)
         ::flock(dir, LOCK_EX);
@@ -43,9 +42,10 @@ void TrustCertificate(const CertificateFacts& facts) {
 }
 
 void TrustHostKey(const HostKeyFacts& facts) {
-    StoreHoldingProgramDir(KnownHostsFileName(), [&](const std::string& file, std::string& problem) {
-        return StoreHostKeyTrust(facts, file, problem);
-    });
+    StoreHoldingProgramDir(KnownHostsFileName(),
+                           [&](const std::string& file, std::string& problem) {
+                               return StoreHostKeyTrust(facts, file, problem);
+                           });
 }
 
 } // namespace ornbrook

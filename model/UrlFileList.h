@@ -3,11 +3,11 @@
 #include "base/Event.h"
 #include "diag/Debug_Modul.h"
 #include "ftp/CertificateFacts.h"
-#include "sftp/HostKeyTrust.h"
 #include "model/DataFileFormat.h"
 #include "model/FileEntry.h"
 #include "model/FileStore.h"
 #include "model/ListingMerge.h"
+#include "sftp/HostKeyTrust.h"
 
 #include <cstdint>
 #include <memory>

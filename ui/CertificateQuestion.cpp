@@ -128,9 +128,9 @@ void CertificateQuestion::CheckAgain(const std::string& server, bool hostKey) {
         return;
     for (std::int32_t i = 1; i <= watchList->GetURLsCount(); ++i) {
         const auto list = watchList->GetURL(i);
-        const bool refused = hostKey ? list->RejectedHostKey() && list->RejectedHostKey()->Server == server
-                                     : list->RejectedCertificate() &&
-                                           list->RejectedCertificate()->Server == server;
+        const bool refused =
+            hostKey ? list->RejectedHostKey() && list->RejectedHostKey()->Server == server
+                    : list->RejectedCertificate() && list->RejectedCertificate()->Server == server;
         if (refused && !list->IsCheckPending())
             list->CheckFiles();
     }

@@ -97,8 +97,8 @@ TEST(CertificateQuestion, AChangedHostKeyIsAskedAboutOnlyWhenTheUserAsks) {
     std::ifstream otherKey(unknown.HostPublicKeyFile());
     std::string keyLine;
     std::getline(otherKey, keyLine);
-    test::WriteBytes(KnownHostsFileName(), "[127.0.0.1]:" + std::to_string(changed.Port()) + " " +
-                                               keyLine + "\n");
+    test::WriteBytes(KnownHostsFileName(),
+                     "[127.0.0.1]:" + std::to_string(changed.Port()) + " " + keyLine + "\n");
     auto watchList = std::make_shared<MainInterface>();
     QWidget window;
     std::vector<HostKeyFacts> asked;
@@ -122,9 +122,9 @@ TEST(CertificateQuestion, AChangedHostKeyIsAskedAboutOnlyWhenTheUserAsks) {
     question->AskNow(*list);
     ASSERT_EQ(asked.size(), 1u);
     EXPECT_EQ(asked[0].Server, server);
-    EXPECT_TRUE(CertificateQuestion::QuestionText(asked[0])
-                    .startsWith("Trust this host key for " + QString::fromStdString(server) +
-                                "?\nIt is not the key this server showed before"));
+    EXPECT_TRUE(CertificateQuestion::QuestionText(asked[0]).startsWith(
+        "Trust this host key for " + QString::fromStdString(server) +
+        "?\nIt is not the key this server showed before"));
     Settle(*watchList);
     EXPECT_EQ(list->GetErrorMsg(), "");
     EXPECT_EQ(list->GetFilesCount(), 1);
