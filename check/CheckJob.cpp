@@ -1,6 +1,7 @@
 #include "check/CheckJob.h"
 
 #include "base/Text_Code.h"
+#include "check/TreeWalk.h"
 #include "ftp/FtpSettings.h"
 
 #include <ctime>
@@ -40,11 +41,17 @@ ListedTime TimeOf(std::int64_t seconds) {
     return t;
 }
 
+std::string SubfolderPath(const std::string& top, const std::string& relative) {
+    if (relative.empty())
+        return top;
+    return top.empty() || top.back() != '/' ? top + "/" + relative : top + relative;
+}
+
 } // namespace
 
-CheckJob::CheckJob(std::string url, bool confirmEmpty)
+CheckJob::CheckJob(std::string url, bool confirmEmpty, int depth)
     : url_(std::move(url)), target_(ParseURL(url_)), sftp_(IsSftpScheme(target_.Scheme)),
-      confirmEmpty_(confirmEmpty) {
+      confirmEmpty_(confirmEmpty), depth_(depth) {
     const std::int32_t defaultPort = sftp_ ? 22 : 21;
     server_ = LowerCase(target_.Host) + ":" +
               std::to_string(target_.Port == 0 ? defaultPort : target_.Port);
@@ -63,32 +70,52 @@ CheckOutcome CheckJob::Run(const StopSignal* stop, KeptLogins& kept) const {
         return RunSftp(stop, kept);
     kept.Sftp.Drop();
     CheckOutcome outcome;
+    if (depth_ == 0) {
+        static_cast<ListingOutcome&>(outcome) =
+            ListDirectory(target_, login_, confirmEmpty_, stop, &kept.Ftp);
+        return outcome;
+    }
+    // Every folder over the one login, which each listing hands to the next.
+    const auto listFolder = [&](const std::string& relative, std::chrono::milliseconds limit) {
+        FtpURL folder = target_;
+        folder.Path = SubfolderPath(target_.Path, relative);
+        return ListDirectory(folder, login_, confirmEmpty_ && relative.empty(), stop, &kept.Ftp,
+                             limit);
+    };
     static_cast<ListingOutcome&>(outcome) =
-        ListDirectory(target_, login_, confirmEmpty_, stop, &kept.Ftp);
+        WalkTree(depth_, listFolder, CurrentFtpTimeouts().Check);
     return outcome;
 }
 
 CheckOutcome CheckJob::RunSftp(const StopSignal* stop, KeptLogins& kept) const {
     kept.Ftp.Drop();
-    SftpListingOutcome listed =
-        ListSftpDirectory(sftpTarget_, target_.Path, CurrentFtpTimeouts().Check, stop, &kept.Sftp);
-    for (const std::string& note : listed.Notes)
-        WriteLog(MaskedURL(url_) + ": " + note);
     CheckOutcome outcome;
-    outcome.Ok = listed.Ok;
-    outcome.Message = std::move(listed.Message);
-    outcome.HostKey = std::move(listed.HostKey);
-    // An SFTP listing comes with the attributes of every entry, as MLSD's.
-    outcome.Listed.Source = ListingSource::Machine;
-    outcome.Listed.Entries.reserve(listed.Entries.size());
-    for (RemoteEntry& remote : listed.Entries) {
-        ListedEntry& entry = outcome.Listed.Entries.emplace_back();
-        entry.Name = std::move(remote.Name);
-        entry.Type = TypeOf(remote.Type);
-        entry.Size = remote.Size;
-        if (remote.Modified)
-            entry.Modified = TimeOf(*remote.Modified);
-    }
+    const auto listFolder = [&](const std::string& relative, std::chrono::milliseconds limit) {
+        SftpListingOutcome listed = ListSftpDirectory(
+            sftpTarget_, SubfolderPath(target_.Path, relative), limit, stop, &kept.Sftp);
+        for (const std::string& note : listed.Notes)
+            WriteLog(MaskedURL(url_) + ": " + note);
+        ListingOutcome one;
+        one.Ok = listed.Ok;
+        one.Message = std::move(listed.Message);
+        if (relative.empty())
+            outcome.HostKey = std::move(listed.HostKey);
+        // An SFTP listing comes with the attributes of every entry, as MLSD's.
+        one.Listed.Source = ListingSource::Machine;
+        one.Listed.Entries.reserve(listed.Entries.size());
+        for (RemoteEntry& remote : listed.Entries) {
+            ListedEntry& entry = one.Listed.Entries.emplace_back();
+            entry.Name = std::move(remote.Name);
+            entry.Type = TypeOf(remote.Type);
+            entry.Size = remote.Size;
+            if (remote.Modified)
+                entry.Modified = TimeOf(*remote.Modified);
+        }
+        return one;
+    };
+    const std::chrono::milliseconds checkTime = CurrentFtpTimeouts().Check;
+    static_cast<ListingOutcome&>(outcome) =
+        depth_ == 0 ? listFolder(std::string(), checkTime) : WalkTree(depth_, listFolder, checkTime);
     return outcome;
 }
 

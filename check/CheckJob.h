@@ -44,7 +44,8 @@ class CheckJob final {
 public:
     // confirmEmpty: entries are known, so an empty listing is confirmed by
     // another listing command before it is believed.
-    CheckJob(std::string url, bool confirmEmpty);
+    // depth: subfolders listed below the URL's folder (see WalkTree).
+    CheckJob(std::string url, bool confirmEmpty, int depth = 0);
 
     const std::string& Url() const { return url_; }
     // Checks of one server share its limit: host (not case-sensitive) and port.
@@ -65,6 +66,7 @@ private:
     bool sftp_;
     SftpTarget sftpTarget_;
     bool confirmEmpty_;
+    int depth_;
     std::string server_;
     std::string login_;
 };

@@ -42,7 +42,7 @@ void UrlFileListChecker::CheckURL(const std::string& theURL) {
     Cancel();
     url_ = theURL;
     outcome_ = {};
-    auto job = std::make_shared<const CheckJob>(url_, confirmEmptyListing_);
+    auto job = std::make_shared<const CheckJob>(url_, confirmEmptyListing_, depth_);
     const auto pool = pool_.lock();
     if (!pool) {
         Started.Raise();

@@ -43,6 +43,8 @@ public:
     // The caller knows entries for this URL: an empty listing is then confirmed by
     // a listing by another command in the same session before it is believed.
     void SetConfirmEmptyListing(bool confirm) { confirmEmptyListing_ = confirm; }
+    // Subfolders listed below the URL's folder, down to this many levels.
+    void SetDepth(int depth) { depth_ = depth; }
     // After Ready: the whole listing with each entry's facts, handed over (the
     // checker keeps no copy).
     Listing TakeListing();
@@ -65,6 +67,7 @@ private:
     std::uint64_t job_ = 0;
     std::string url_;
     bool confirmEmptyListing_ = false;
+    int depth_ = 0;
     CheckOutcome outcome_;
 };
 

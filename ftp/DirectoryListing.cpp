@@ -54,8 +54,10 @@ ListingOutcome ListDirectory(const std::string& url, bool confirmEmpty, const St
 }
 
 ListingOutcome ListDirectory(const FtpURL& parsed, const std::string& key, bool confirmEmpty,
-                             const StopSignal* stop, KeptLogin* kept) {
-    SimpleFtpClient client(SessionBounds::For(CurrentFtpTimeouts().Check, stop),
+                             const StopSignal* stop, KeptLogin* kept,
+                             std::chrono::milliseconds limit) {
+    SimpleFtpClient client(
+        SessionBounds::For(limit.count() > 0 ? limit : CurrentFtpTimeouts().Check, stop),
                            TlsModeOf(parsed.Scheme));
     if (kept) {
         if (kept->Session && kept->Key == key)

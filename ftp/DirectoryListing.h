@@ -4,6 +4,7 @@
 #include "ftp/FtpModule.h"
 #include "ftp/ListedEntry.h"
 
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
@@ -59,9 +60,11 @@ struct ListingOutcome {
 // any thread.
 ListingOutcome ListDirectory(const std::string& url, bool confirmEmpty, const StopSignal* stop,
                              KeptLogin* kept = nullptr);
-// The same for a URL split already; loginKey is LoginKey(url).
+// The same for a URL split already; loginKey is LoginKey(url). limit, when
+// given, replaces the overall check time.
 ListingOutcome ListDirectory(const FtpURL& url, const std::string& loginKey, bool confirmEmpty,
-                             const StopSignal* stop, KeptLogin* kept);
+                             const StopSignal* stop, KeptLogin* kept,
+                             std::chrono::milliseconds limit = {});
 
 // The certificate of an ftpes:// or ftps:// URL's server, fetched without judging
 // it, for a user who wants to decide. None, with the reason ("could not connect:

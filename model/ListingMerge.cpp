@@ -287,13 +287,14 @@ MergeNews MergeListing(std::vector<FileEntry>& entries, Listing&& listing,
         entry.Unstored = true;
         // A file that may still be uploading waits until its size and time
         // hold still; a starting point takes what it finds.
-        if (!rules.StartingPoint && rules.SettleSeconds > 0 && entry.Facts.Known() &&
-            entry.Facts.IsFile()) {
+        const bool intoView = rules.ComesIntoView && rules.ComesIntoView(entry.Name);
+        if (!rules.StartingPoint && !intoView && rules.SettleSeconds > 0 &&
+            entry.Facts.Known() && entry.Facts.IsFile()) {
             entry.Arriving = true;
             entry.Settled = false;
             entry.SteadySince = rules.Now;
         } else {
-            ++news.NewFiles;
+            news.NewFiles += intoView ? 0 : 1;
             news.DataChanged = true;
         }
     }

@@ -3,6 +3,7 @@
 #include "ftp/ListedEntry.h"
 #include "model/FileEntry.h"
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,9 @@ struct MergeRules {
     // The first check of a URL, or the first after it was edited: what it finds
     // is taken as it is, new and not arriving.
     bool StartingPoint = false;
+    // Names that came into view by a change of the URL's settings: taken as a
+    // starting point takes them (new, not arriving), and not counted as news.
+    std::function<bool(const std::string&)> ComesIntoView;
 };
 
 // The merge of a listing with facts (consumed): names are matched as above,

@@ -1,5 +1,6 @@
 #include "model/MainInterface.h"
 
+#include "base/Clock.h"
 #include "base/FileIO_Code.h"
 #include "base/ProgramGlobals.h"
 #include "check/CheckPool.h"
@@ -154,6 +155,11 @@ std::int32_t MainInterface::FindURL(const std::string& text) const {
 
 void MainInterface::RemoveURL(const std::string& theURL) {
     if (const std::int32_t i = GetURLIndex(theURL); i != 0) {
+        if (const UrlSettings& settings = Lists[static_cast<std::size_t>(i)]->Settings();
+            !settings.IsDefault()) {
+            removedSettings_[theURL] = settings;
+            settingsUnsaved_ = true;
+        }
         Lists[static_cast<std::size_t>(i)]->Cancel();
         Lists.erase(Lists.begin() + i);
         forgottenUrls_.push_back(theURL);
@@ -168,6 +174,11 @@ std::int32_t MainInterface::RestoreURL(std::int32_t index, std::string_view reco
     list->SetBySavedData(record, true);
     if (const std::int32_t existing = GetURLIndex(list->URL()); existing != 0)
         return existing;
+    if (const auto removed = removedSettings_.find(list->URL()); removed != removedSettings_.end()) {
+        list->LoadSettings(removed->second);
+        removedSettings_.erase(removed);
+        settingsUnsaved_ = true;
+    }
     index = std::clamp(index, 1, GetURLsCount() + 1);
     Lists.insert(Lists.begin() + index, list);
     SaveData();
@@ -204,6 +215,8 @@ void MainInterface::ChangeURL(std::int32_t index, const std::string& newURL) {
     if (newURL != list->URL()) {
         forgottenUrls_.push_back(list->URL());
         list->MarkAllUnstored();
+        // The settings go with the list, kept under its new text.
+        settingsUnsaved_ = settingsUnsaved_ || !list->Settings().IsDefault();
     }
     list->SetURL(newURL);
     // Saved at once: the new URL must not depend on its check ending.
@@ -222,12 +235,49 @@ void MainInterface::Clear() {
     Lists.assign(1, nullptr);
 }
 
-void MainInterface::CheckFiles() {
+void MainInterface::CheckFiles(bool skipPaused) {
     const CheckPool::Batch batch(*pool_);
     for (std::size_t i = 1; i < Lists.size(); ++i) {
-        if (!Lists[i]->IsCheckPending())
+        if (!Lists[i]->IsCheckPending() && !(skipPaused && Lists[i]->Settings().Paused))
             Lists[i]->CheckFiles();
     }
+}
+
+void MainInterface::CheckDueFiles(bool globalRunDue) {
+    const CheckPool::Batch batch(*pool_);
+    const std::uint32_t now = timeGetTime();
+    for (std::size_t i = 1; i < Lists.size(); ++i) {
+        UrlFileList& list = *Lists[i];
+        const UrlSettings& settings = list.Settings();
+        if (settings.Paused || list.IsCheckPending())
+            continue;
+        const bool due = settings.Interval == 0
+                             ? globalRunDue
+                             : ClockDiff(now, list.LastCheckAsked()) >= settings.Interval * 1000;
+        if (due)
+            list.CheckFiles();
+    }
+}
+
+const UrlSettings& MainInterface::GetURLSettings(std::int32_t index) const {
+    const std::shared_ptr<UrlFileList> list = GetURL(index);
+    if (!list)
+        throw std::out_of_range("MainInterface: no URL 0");
+    return list->Settings();
+}
+
+void MainInterface::SetURLSettings(std::int32_t index, const UrlSettings& settings) {
+    const std::shared_ptr<UrlFileList> list = GetURL(index);
+    if (!list || list->Settings() == settings)
+        return;
+    list->SetSettings(settings);
+    settingsUnsaved_ = true;
+    SaveData();
+    EntryChanged.Raise(*list);
+}
+
+std::string MainInterface::SettingsFileName() {
+    return ProgramDir + "urlsettings.json";
 }
 
 void MainInterface::CheckSettling(std::int64_t now) {
@@ -285,6 +335,15 @@ void MainInterface::SaveData() {
     }
     file.Write(saveBuffer_);
     file.Commit();
+    if (settingsUnsaved_) {
+        SettingsByUrl settings;
+        for (std::size_t i = 1; i < Lists.size(); ++i) {
+            if (!Lists[i]->Settings().IsDefault())
+                settings[Lists[i]->URL()] = Lists[i]->Settings();
+        }
+        SaveUrlSettings(SettingsFileName(), settings);
+        settingsUnsaved_ = false;
+    }
     unsaved_ = false;
     NoteDataFile();
     // After the data file: a crash between the two leaves the store behind,
@@ -376,6 +435,36 @@ void MainInterface::LoadData() {
     damageNotice_ = DamageNotice(load);
     if (!damageNotice_.empty())
         WriteLog(damageNotice_);
+    LoadSettings();
+}
+
+void MainInterface::LoadSettings() {
+    std::string notice;
+    SettingsByUrl settings;
+    bool read = true;
+    try {
+        settings = LoadUrlSettings(SettingsFileName(), notice);
+    } catch (const FileError& error) {
+        // The URLs are watched all the same, as they are without settings.
+        notice = std::string(error.what()) + "; the URLs' own settings are not used this time";
+        read = false;
+    }
+    for (std::size_t i = 1; i < Lists.size(); ++i) {
+        if (const auto found = settings.find(Lists[i]->URL()); found != settings.end()) {
+            Lists[i]->LoadSettings(found->second);
+            settings.erase(found);
+        }
+    }
+    // What was read of a damaged file is written at the next save: the
+    // damage is told once.
+    if (read && !notice.empty()) {
+        settingsUnsaved_ = true;
+        unsaved_ = true;
+    }
+    if (!notice.empty()) {
+        WriteLog(notice);
+        damageNotice_ += (damageNotice_.empty() ? "" : "\n") + notice;
+    }
 }
 
 } // namespace ornbrook

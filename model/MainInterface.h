@@ -2,9 +2,11 @@
 
 #include "base/Event.h"
 #include "diag/Debug_Modul.h"
+#include "model/UrlSettings.h"
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -64,8 +66,20 @@ public:
     void Refresh();
     void Cancel();
     void Clear();
-    // Starts a check of every URL that has none pending, in list order.
-    void CheckFiles();
+    // Starts a check of every URL that has none pending, in list order; with
+    // skipPaused, not of paused ones (the command line's --check).
+    void CheckFiles(bool skipPaused = false);
+    // The periodic run: starts a check of every URL that is due and not
+    // paused and has none pending: those without an interval of their own
+    // when globalRunDue, those with one when that many seconds have passed
+    // since their last check was asked for (base/Clock.h's clock).
+    void CheckDueFiles(bool globalRunDue);
+    // A URL's own settings (index 1 to count); changing them saves at once
+    // (see UrlFileList::SetSettings for what changes in view).
+    const UrlSettings& GetURLSettings(std::int32_t index) const;
+    void SetURLSettings(std::int32_t index, const UrlSettings& settings);
+    // The file of the URLs' settings, beside the data file.
+    static std::string SettingsFileName();
     // Rewrites maindata.dat; never leaves the user without one. While saves are
     // deferred it only marks the list unsaved.
     void SaveData();
@@ -130,6 +144,7 @@ public:
 
 private:
     void LoadData();
+    void LoadSettings();
     void OpenStore();
     void SaveStore();
 
@@ -159,6 +174,11 @@ private:
         bool operator==(const FileIdentity&) const = default;
     };
     std::optional<FileIdentity> dataFile_;
+    // urlsettings.json must be written at the next save.
+    bool settingsUnsaved_ = false;
+    // The settings of URLs removed in this run, for an undo to bring back;
+    // never written: a URL deleted for good takes its settings along.
+    std::map<std::string, UrlSettings> removedSettings_;
 };
 
 } // namespace ornbrook

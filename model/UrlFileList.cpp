@@ -1,5 +1,6 @@
 #include "model/UrlFileList.h"
 
+#include "base/Clock.h"
 #include "check/CheckPool.h"
 #include "check/UrlFileListChecker.h"
 #include "ftp/FtpModule.h"
@@ -14,7 +15,7 @@
 
 namespace ornbrook {
 
-UrlFileList::UrlFileList() = default;
+UrlFileList::UrlFileList() : lastAsked_(timeGetTime()) {}
 UrlFileList::~UrlFileList() = default;
 
 void UrlFileList::SetParent(MainInterface* theParent) {
@@ -106,6 +107,7 @@ void UrlFileList::CheckFiles() {
         myChecker.reset();
     }
     checkStarted_ = false;
+    lastAsked_ = timeGetTime();
     // Held here as well: without a pool the handlers release myChecker while
     // CheckURL runs.
     const auto checker = std::make_shared<UrlFileListChecker>(Parent ? Parent->Checks()
@@ -118,6 +120,7 @@ void UrlFileList::CheckFiles() {
         checker->Error.Connect([this](const std::string& msg) { myChecker_Error(msg); });
     // A listing that comes back empty is confirmed before every known entry goes.
     checker->SetConfirmEmptyListing(GetFilesCount() > 0);
+    checker->SetDepth(settings_.Depth);
     checker->CheckURL(url_);
 }
 
@@ -187,10 +190,21 @@ bool UrlFileList::MergeFreshListing(Listing&& listing) {
     rules.Now = static_cast<std::int64_t>(std::time(nullptr));
     rules.SettleSeconds = Parent ? Parent->SettleSeconds() : 0;
     rules.StartingPoint = startingPoint_;
+    if (!earlierViews_.empty()) {
+        rules.ComesIntoView = [views = std::move(earlierViews_)](const std::string& name) {
+            return std::any_of(views.begin(), views.end(), [&](const UrlSettings& view) {
+                return !InViewOf(view, name);
+            });
+        };
+        earlierViews_.clear();
+    }
     lastNews_ = CheckNews{0, 0, startingPoint_};
     const std::string message = listing.Cut ? "listing cut by the server at " +
                                                   std::to_string(listing.Entries.size()) + " names"
                                             : std::string();
+    // Files that do not count are neither shown, kept nor told of.
+    if (!settings_.IsDefault())
+        std::erase_if(listing.Entries, [this](const ListedEntry& e) { return !InView(e.Name); });
     // As with names alone: a merge that might not fit the data file is tried
     // on a copy first.
     std::size_t bound = RecordBytes(url_, message, Entries);
@@ -299,6 +313,27 @@ void UrlFileList::SetByRecord(UrlRecord record) {
     Entries = std::move(record.Entries);
     if (Entries.empty())
         Entries.emplace_back();
+}
+
+bool UrlFileList::InViewOf(const UrlSettings& settings, const std::string& path) {
+    return std::count(path.begin(), path.end(), '/') <= settings.Depth && settings.Counts(path);
+}
+
+void UrlFileList::SetSettings(const UrlSettings& settings) {
+    const UrlSettings earlier = std::exchange(settings_, settings);
+    if (earlier.SameView(settings_))
+        return;
+    earlierViews_.push_back(earlier);
+    // What went out of view is forgotten: it did not go from the server.
+    const auto out = std::remove_if(Entries.begin() + 1, Entries.end(), [this](FileEntry& e) {
+        if (InView(e.Name))
+            return false;
+        unstoredNames_.push_back(e.Name);
+        return true;
+    });
+    Entries.erase(out, Entries.end());
+    if (Parent)
+        Parent->SaveData();
 }
 
 void UrlFileList::SetStartingPoint() {

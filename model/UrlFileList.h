@@ -7,6 +7,7 @@
 #include "model/FileEntry.h"
 #include "model/FileStore.h"
 #include "model/ListingMerge.h"
+#include "model/UrlSettings.h"
 #include "sftp/HostKeyTrust.h"
 
 #include <cstdint>
@@ -105,6 +106,21 @@ public:
     };
     const CheckNews& LastCheckNews() const { return lastNews_; }
 
+    // This URL's own settings (see UrlSettings). SetSettings is the user's
+    // change: entries that go out of view are forgotten, not gone, and what
+    // comes into view at the next check is no news. LoadSettings takes them
+    // as they were kept, with the entries as they stand.
+    const UrlSettings& Settings() const { return settings_; }
+    void SetSettings(const UrlSettings& settings);
+    void LoadSettings(const UrlSettings& settings) { settings_ = settings; }
+    // Whether an entry of this path counts under the settings: within the
+    // depth and through the filters.
+    bool InView(const std::string& path) const { return InViewOf(settings_, path); }
+    static bool InViewOf(const UrlSettings& settings, const std::string& path);
+    // When the last check of this URL was asked for, on the millisecond clock
+    // (base/Clock.h); when the list was made, before any.
+    std::uint32_t LastCheckAsked() const { return lastAsked_; }
+
     // The store's part (ornbrook.sqlite): takes what the store kept of this URL
     // after the data file was loaded; says what changed since the store last
     // heard of it (and forgets that it has to tell).
@@ -148,6 +164,11 @@ private:
     bool forgetStored_ = false;
     bool startingPointUnstored_ = false;
     std::vector<std::string> unstoredNames_;
+    UrlSettings settings_;
+    // The views of settings changed since the last merged check: a name is
+    // news only when each of them showed it.
+    std::vector<UrlSettings> earlierViews_;
+    std::uint32_t lastAsked_;
 };
 
 } // namespace ornbrook

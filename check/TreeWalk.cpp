@@ -1,0 +1,100 @@
+#include "check/TreeWalk.h"
+
+#include <deque>
+#include <mutex>
+
+namespace ornbrook {
+
+namespace {
+
+std::mutex limitsGuard;
+TreeLimits limits;
+
+// "could not list dir: 550 ..." becomes "could not list dir a/b: 550 ...".
+std::string InFolder(const std::string& message, const std::string& relative) {
+    if (relative.empty())
+        return message;
+    const std::size_t colon = message.find(':');
+    if (colon == std::string::npos)
+        return message + " " + relative;
+    return message.substr(0, colon) + " " + relative + message.substr(colon);
+}
+
+ListingOutcome Failure(std::string message) {
+    ListingOutcome outcome;
+    outcome.Message = std::move(message);
+    return outcome;
+}
+
+} // namespace
+
+TreeLimits CurrentTreeLimits() {
+    const std::lock_guard lock(limitsGuard);
+    return limits;
+}
+
+void SetTreeLimits(const TreeLimits& newLimits) {
+    const std::lock_guard lock(limitsGuard);
+    limits = newLimits;
+}
+
+ListingOutcome WalkTree(int depth, const FolderLister& list, std::chrono::milliseconds checkTime) {
+    using Clock = std::chrono::steady_clock;
+    const TreeLimits bounds = CurrentTreeLimits();
+    auto deadline = Clock::now() + checkTime;
+    const auto perFolder = checkTime / 20;
+
+    ListingOutcome walked;
+    struct Folder {
+        std::string Path;
+        int Level;
+    };
+    std::deque<Folder> waiting{{std::string(), 0}};
+    std::size_t folders = 1;
+    while (!waiting.empty()) {
+        const Folder folder = std::move(waiting.front());
+        waiting.pop_front();
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
+                                                                                Clock::now());
+        if (left.count() <= 0)
+            return Failure(InFolder("could not list dir: the whole tree took longer than " +
+                                        std::to_string(std::chrono::duration_cast<std::chrono::seconds>(
+                                                           checkTime + perFolder * (folders - 1))
+                                                           .count()) +
+                                        " s",
+                                    folder.Path));
+        ListingOutcome one = list(folder.Path, std::min(left, checkTime));
+        if (!one.Ok) {
+            one.Message = InFolder(one.Message, folder.Path);
+            one.Listed = {};
+            return one;
+        }
+        if (folder.Path.empty()) {
+            walked.Listed.Source = one.Listed.Source;
+            walked.Certificate = std::move(one.Certificate);
+        }
+        walked.Listed.Cut = walked.Listed.Cut || one.Listed.Cut;
+        if (walked.Listed.Entries.size() + one.Listed.Entries.size() > bounds.Entries)
+            return Failure("tree too large: more than " + std::to_string(bounds.Entries) +
+                           " entries");
+        for (ListedEntry& entry : one.Listed.Entries) {
+            if (entry.Name.empty() || entry.Name == "." || entry.Name == ".." ||
+                entry.Name.find('/') != std::string::npos)
+                continue;
+            if (!folder.Path.empty())
+                entry.Name = folder.Path + "/" + entry.Name;
+            if (entry.Type == EntryType::Folder && folder.Level < depth) {
+                if (++folders > bounds.Folders)
+                    return Failure("tree too large: more than " + std::to_string(bounds.Folders) +
+                                   " folders");
+                deadline += perFolder;
+                waiting.push_back({entry.Name, folder.Level + 1});
+            }
+            walked.Listed.Entries.push_back(std::move(entry));
+        }
+    }
+    walked.Ok = true;
+    return walked;
+}
+
+} // namespace ornbrook

@@ -1,0 +1,66 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ornbrook {
+
+// What a user may set for one watched URL beyond its text. The defaults are
+// what every URL did before it could have settings of its own: one folder,
+// every name, the global interval.
+struct UrlSettings {
+    // Subfolders watched below the URL's folder (0: the folder alone).
+    std::int32_t Depth = 0;
+    // Globs matched against a file's path relative to the URL: a name counts
+    // when it matches an include (any, when there is none) and no exclude.
+    std::vector<std::string> Include;
+    std::vector<std::string> Exclude;
+    bool NoCase = false;
+    // Seconds between periodic checks; 0 takes the global interval.
+    std::int64_t Interval = 0;
+    // Kept in the list but left out of periodic checks and --check.
+    bool Paused = false;
+
+    bool operator==(const UrlSettings&) const = default;
+    bool IsDefault() const { return *this == UrlSettings{}; }
+    // Whether both settings see the same files: depth and filters alike.
+    bool SameView(const UrlSettings& other) const;
+    // Whether an entry at this relative path ("sub/file") counts.
+    bool Counts(std::string_view path) const;
+};
+
+constexpr std::int32_t MaxDepth = 10;
+
+// Applies "KEY=VALUE" assignments, all or nothing: on any unknown key or bad
+// value, settings stay as they were and the problem comes back. A key given
+// replaces its whole value (the include and exclude lists are made of every
+// occurrence in this call); "KEY=" returns it to its default.
+std::optional<std::string> ApplyAssignments(UrlSettings& settings,
+                                            const std::vector<std::string>& assignments);
+
+// Every key as "KEY=VALUE" lines, one per pattern for the lists (none when a
+// list is empty), in the order of the key table.
+std::vector<std::string> AssignmentLines(const UrlSettings& settings);
+
+// A few words for the user on what differs from the defaults ("depth 2,
+// include *.csv, every 600 s, paused"); empty for defaults.
+std::string DescribeSettings(const UrlSettings& settings);
+
+// urlsettings.json: the settings of every URL that has any, by URL text.
+// Loading takes what can be read; a file that is not entirely sound is kept
+// aside as "urlsettings.json.damaged" and notice says so (empty when all was
+// well). Saving replaces the file atomically, owner-only (URLs carry
+// passwords), and removes it when no URL has settings. Throws FileError.
+using SettingsByUrl = std::map<std::string, UrlSettings>;
+SettingsByUrl LoadUrlSettings(const std::string& fileName, std::string& notice);
+void SaveUrlSettings(const std::string& fileName, const SettingsByUrl& settings);
+// The file's text for settings, and settings back from a text (for both of
+// the above; problems are appended to notice, one per line).
+std::string UrlSettingsText(const SettingsByUrl& settings);
+SettingsByUrl ParseUrlSettings(std::string_view text, std::string& problems);
+
+} // namespace ornbrook
