@@ -12,6 +12,7 @@
 #include "model/MainInterface.h"
 #include "model/TrustedCertificates.h"
 #include "model/UrlFileList.h"
+#include "model/UrlSettings.h"
 #include "sftp/SftpListing.h"
 
 #include <algorithm>
@@ -28,11 +29,14 @@ namespace {
 struct Command {
     const char* name;
     bool takesUrl;
+    // Takes KEY=VALUE assignments after its URL, at least one.
+    bool takesAssignments = false;
 };
 
 constexpr Command Commands[] = {
-    {"--list", false},    {"--check", false}, {"--add", true},   {"--remove", true},
-    {"--refresh", false}, {"--trust", true},  {"--help", false},
+    {"--list", false},    {"--check", false}, {"--add", true},      {"--remove", true},
+    {"--refresh", false}, {"--trust", true},  {"--help", false},    {"--set", true, true},
+    {"--settings", true},
 };
 
 const Command* Find(const std::string& name) {
@@ -170,9 +174,9 @@ CommandResult UsageError(const std::string& problem) {
 class CommandRun final : public std::enable_shared_from_this<CommandRun> {
 public:
     CommandRun(MainInterface& watchList, std::string name, std::string url,
-               std::function<void(CommandResult)> done)
+               std::vector<std::string> assignments, std::function<void(CommandResult)> done)
         : watchList_(watchList), name_(std::move(name)), url_(std::move(url)),
-          done_(std::move(done)) {}
+          assignments_(std::move(assignments)), done_(std::move(done)) {}
 
     void Start() {
         if (name_ == "--list")
@@ -192,6 +196,25 @@ public:
             watchList_.RaiseEvent_Change();
             return Answer(CommandDone, {});
         }
+        if (name_ == "--set" || name_ == "--settings") {
+            const std::vector<std::int32_t> fits = NamedURLs(watchList_, url_);
+            if (fits.empty())
+                return Answer(CommandFailed, {},
+                              "ornbrook: not in the watch list: " + MaskedURL(url_) + "\n");
+            if (fits.size() > 1)
+                return Answer(CommandUsage, {}, Ambiguous(url_, fits));
+            UrlSettings settings = watchList_.GetURLSettings(fits[0]);
+            if (name_ == "--set") {
+                if (const auto problem = ApplyAssignments(settings, assignments_))
+                    return Answer(CommandUsage, {}, "ornbrook: " + *problem + "\n");
+                watchList_.SetURLSettings(fits[0], settings);
+                watchList_.RaiseEvent_Change();
+            }
+            std::string out;
+            for (const std::string& line : AssignmentLines(settings))
+                out += line + '\n';
+            return Answer(CommandDone, std::move(out));
+        }
         if (name_ == "--add") {
             // A URL already watched, however its scheme is written, is not added
             // again but checked once more: the answer is always fresh.
@@ -202,9 +225,11 @@ public:
             awaited_.push_back(list);
             watchList_.RaiseEvent_Change();
         } else { // --check
-            watchList_.CheckFiles();
-            for (std::int32_t i = 1; i <= watchList_.GetURLsCount(); ++i)
-                awaited_.push_back(watchList_.GetURL(i));
+            watchList_.CheckFiles(true);
+            for (std::int32_t i = 1; i <= watchList_.GetURLsCount(); ++i) {
+                if (!watchList_.GetURL(i)->Settings().Paused)
+                    awaited_.push_back(watchList_.GetURL(i));
+            }
         }
         // Held by the handlers until the answer; they go with it.
         const auto self = shared_from_this();
@@ -251,8 +276,11 @@ private:
             const auto list = watchList_.GetURL(i);
             const bool isAwaited = std::any_of(awaited_.begin(), awaited_.end(),
                                                [&](const auto& a) { return a.lock() == list; });
-            if (!isAwaited)
+            if (!isAwaited) {
+                if (name_ == "--check" && list->Settings().Paused)
+                    out << MaskedURL(list->URL()) << "\npaused: not checked\n\n";
                 continue;
+            }
             PrintBlock(out, *list);
             if (list->IsError())
                 status = CommandFailed;
@@ -271,6 +299,7 @@ private:
     MainInterface& watchList_;
     std::string name_;
     std::string url_;
+    std::vector<std::string> assignments_;
     std::function<void(CommandResult)> done_;
     std::vector<std::weak_ptr<UrlFileList>> awaited_;
     Subscriptions subscriptions_;
@@ -340,6 +369,12 @@ std::string HeadlessUsage() {
            "       ornbrook --remove URL    stop watching a URL, named as typed, as --list\n"
            "                                shows it, or by its position in the list\n"
            "       ornbrook --refresh       acknowledge all changes\n"
+           "       ornbrook --set URL KEY=VALUE...\n"
+           "                                change a URL's own settings: depth=0..10,\n"
+           "                                include=GLOB, exclude=GLOB (each as often as\n"
+           "                                needed), nocase=0|1, interval=SECONDS (0: the\n"
+           "                                global one), paused=0|1; KEY= resets a key\n"
+           "       ornbrook --settings URL  print a URL's settings as KEY=VALUE lines\n"
            "       ornbrook --trust URL     show the certificate of an ftpes:// or ftps://\n"
            "                                URL's server, or the host key of an sftp://\n"
            "                                URL's, and trust it for that server\n"
@@ -355,6 +390,17 @@ std::optional<CommandResult> AnswerWithoutWatchList(const std::vector<std::strin
     const std::size_t expected = command->takesUrl ? 2 : 1;
     if (args.size() < expected)
         return UsageError(std::string(command->name) + " needs a URL");
+    if (command->takesAssignments) {
+        if (args.size() == expected)
+            return UsageError(std::string(command->name) + " needs KEY=VALUE after the URL");
+        // Refused before the watch list is touched; the URL's own values are
+        // not needed to judge them.
+        UrlSettings judged;
+        if (const auto problem = ApplyAssignments(
+                judged, std::vector<std::string>(args.begin() + 2, args.end())))
+            return CommandResult{CommandUsage, {}, "ornbrook: " + *problem + "\n"};
+        return std::nullopt;
+    }
     if (args.size() > expected)
         return UsageError(args[expected] == PasswordStdin
                               ? std::string(PasswordStdin) + " is read by the command line itself"
@@ -441,8 +487,11 @@ void StartCommand(MainInterface& watchList, const std::vector<std::string>& args
     std::string url = command->takesUrl ? args[1] : std::string();
     if (args[0] == "--add")
         url = JudgeNewURL(url).URL;
-    auto run =
-        std::make_shared<CommandRun>(watchList, command->name, std::move(url), std::move(done));
+    std::vector<std::string> assignments;
+    if (command->takesAssignments)
+        assignments.assign(args.begin() + 2, args.end());
+    auto run = std::make_shared<CommandRun>(watchList, command->name, std::move(url),
+                                            std::move(assignments), std::move(done));
     run->Start();
 }
 

@@ -1,0 +1,288 @@
+// A URL's own settings: globs, KEY=VALUE assignments, urlsettings.json, the
+// command line, and how settings follow their URL; schedules on a test clock.
+#include "model/UrlSettings.h"
+
+#include "base/Clock.h"
+#include "model/DataFileFormat.h"
+#include "model/HeadlessCommands.h"
+#include "model/MainInterface.h"
+#include "model/NameFilter.h"
+#include "model/UrlFileList.h"
+#include "tests/support/TempProgramDir.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sstream>
+#include <tuple>
+
+using namespace ornbrook;
+using ornbrook::test::ReadBytes;
+using ornbrook::test::TempProgramDir;
+using ornbrook::test::WriteBytes;
+
+namespace {
+
+std::tuple<int, std::string, std::string> Invoke(std::vector<std::string> args) {
+    std::ostringstream out, err;
+    const int status = RunHeadless(args, out, err);
+    return {status, out.str(), err.str()};
+}
+
+// Nobody listens on port 1: checks of these URLs fail at once.
+const std::string UrlA = "ftp://127.0.0.1:1/a/";
+const std::string UrlB = "ftp://127.0.0.1:1/b/";
+
+void WriteWatchList(const TempProgramDir& dir, const std::vector<std::string>& urls) {
+    std::string file;
+    for (const std::string& url : urls)
+        AppendFrame(file, url, "", {FileEntry{}});
+    WriteBytes(dir.File("maindata.dat"), file);
+}
+
+UrlSettings Parsed(const std::vector<std::string>& assignments) {
+    UrlSettings settings;
+    EXPECT_FALSE(ApplyAssignments(settings, assignments).has_value());
+    return settings;
+}
+
+} // namespace
+
+TEST(UrlSettings, GlobsMatchRelativePaths) {
+    // glob, path, nocase, matches
+    const std::tuple<const char*, const char*, bool, bool> rows[] = {
+        {"*.csv", "prices.csv", false, true},
+        {"*.csv", "prices.CSV", false, false},
+        {"*.csv", "prices.CSV", true, true},
+        {"*.csv", "in/prices.csv", false, false}, // "*" never crosses a folder
+        {"*/*.jpg", "2026-12-07/img_0001.jpg", false, true},
+        {"*/*.jpg", "img_0001.jpg", false, false},
+        {"**/*.jpg", "img_0001.jpg", false, true}, // "**/" may be no folder
+        {"**/*.jpg", "a/b/c/img.jpg", false, true},
+        {"a/**", "a/b/c", false, true},
+        {"a/**/z", "a/z", false, true},
+        {"a/**/z", "a/b/c/z", false, true},
+        {"a/**/z", "ab/z", false, false},
+        {"img_????.jpg", "img_0001.jpg", false, true},
+        {"img_????.jpg", "img_001.jpg", false, false},
+        {"a?b", "a/b", false, false},
+        {"[0-9][0-9]*", "2026-12-07", false, true},
+        {"[!.]*", ".hidden", false, false},
+        {"[!.]*", "shown", false, true},
+        {"[a-c]x", "Bx", true, true},
+        {"[a-c]x", "Bx", false, false},
+        {"a[/]b", "a/b", false, false}, // not even a set names "/"
+        {"[]]", "]", false, true},
+        {"[ab", "[ab", false, true}, // an open set is itself
+        {"\\*.tmp", "*.tmp", false, true},
+        {"\\*.tmp", "x.tmp", false, false},
+        {"*.tmp", ".tmp", false, true},
+        {"", "", false, true},
+        {"*", "", false, true},
+        {"~*", "~$report.xlsx", false, true},
+    };
+    for (const auto& [glob, path, noCase, matches] : rows)
+        EXPECT_EQ(GlobMatches(glob, path, noCase), matches) << glob << " " << path;
+
+    UrlSettings csv = Parsed({"include=*.csv", "include=*.CSV", "exclude=~*"});
+    EXPECT_TRUE(csv.Counts("a.csv"));
+    EXPECT_TRUE(csv.Counts("a.CSV"));
+    EXPECT_FALSE(csv.Counts("~a.csv"));
+    EXPECT_FALSE(csv.Counts("a.tmp"));
+    EXPECT_TRUE(UrlSettings{}.Counts("anything/at all"));
+}
+
+TEST(UrlSettings, AssignmentsAreAllOrNothingAndTheFileKeepsThem) {
+    UrlSettings settings = Parsed({"depth=2", "include=*.csv", "include=*.txt", "interval=600"});
+    // Refused: nothing changes, the reason names the key.
+    const std::pair<std::vector<std::string>, const char*> refused[] = {
+        {{"depth=11"}, "bad value for depth: 11"},
+        {{"depth=-1"}, "bad value for depth"},
+        {{"depth=1x"}, "bad value for depth"},
+        {{"interval=9999999999999"}, "bad value for interval"},
+        {{"nocase=yes"}, "bad value for nocase"},
+        {{"paused=2"}, "bad value for paused"},
+        {{"include=a\tb"}, "bad value for include"},
+        {{"colour=red"}, "unknown key colour"},
+        {{"depth"}, "not KEY=VALUE"},
+        {{"depth=1", "depth=2"}, "depth given twice"},
+        {{"paused=1", "exclude=*.tmp", "depth=x"}, "bad value for depth"},
+    };
+    for (const auto& [assignments, reason] : refused) {
+        UrlSettings tried = settings;
+        const auto problem = ApplyAssignments(tried, assignments);
+        ASSERT_TRUE(problem.has_value()) << assignments[0];
+        EXPECT_EQ(problem->rfind(reason, 0), 0u) << *problem;
+        EXPECT_EQ(tried, settings);
+    }
+    // A key given replaces its whole value; "KEY=" is its default.
+    UrlSettings changed = settings;
+    EXPECT_FALSE(ApplyAssignments(changed, {"include=*.xml", "interval=", "paused=1"}));
+    EXPECT_EQ(changed.Include, std::vector<std::string>{"*.xml"});
+    EXPECT_EQ(changed.Interval, 0);
+    EXPECT_EQ(changed.Depth, 2);
+    EXPECT_FALSE(ApplyAssignments(changed, {"include=", "depth=", "paused="}));
+    EXPECT_TRUE(changed.IsDefault());
+
+    // The file round trip, odd characters in URLs and globs included.
+    SettingsByUrl all{{"ftp://a/\"q\"\\", settings},
+                      {"ftp://b/", Parsed({"exclude=[!a]\\*", "nocase=1", "paused=1"})},
+                      {"ftp://c/", UrlSettings{}}};
+    std::string problems;
+    const std::string text = UrlSettingsText(all);
+    EXPECT_NE(text.find("\"version\": 1"), std::string::npos);
+    SettingsByUrl back = ParseUrlSettings(text, problems);
+    EXPECT_EQ(problems, "");
+    all.erase("ftp://c/"); // defaults are not written
+    EXPECT_EQ(back, all);
+
+    // Damage: what can be read is taken, the rest is noted.
+    const std::pair<std::string, std::size_t> damaged[] = {
+        {text.substr(0, text.find("ftp://b/") + 20), 1},
+        {R"({"version": 1, "urls": [{"url": "ftp://x/", "depth": 99, "paused": true}]})", 1},
+        {R"({"version": 1, "urls": [{"url": "ftp://x/", "include": "*.csv"}]})", 1},
+        {R"({"version": 1, "urls": [{"depth": 1}, {"url": "ftp://y/", "colour": 3}]})", 1},
+        {"\x00\xff garbage", 0},
+        {"", 0},
+    };
+    for (const auto& [bytes, urls] : damaged) {
+        problems.clear();
+        EXPECT_EQ(ParseUrlSettings(bytes, problems).size(), urls) << bytes;
+        EXPECT_NE(problems, "") << bytes;
+    }
+}
+
+TEST(UrlSettings, SetAndSettingsOnTheCommandLine) {
+    TempProgramDir dir;
+    WriteWatchList(dir, {UrlA, UrlB});
+    const std::string data = ReadBytes(dir.File("maindata.dat"));
+    // Refused before anything is read or written.
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"--set", UrlA},
+             {"--set", UrlA, "depth=12"},
+             {"--set", UrlA, "paused=1", "speed=3"},
+             {"--set", "nowhere", "depth=x"},
+             {"--settings"},
+             {"--settings", UrlA, "depth=1"}}) {
+        EXPECT_EQ(std::get<0>(Invoke(args)), 2) << args.back();
+        EXPECT_FALSE(std::filesystem::exists(dir.File("urlsettings.json")));
+    }
+    EXPECT_EQ(std::get<0>(Invoke({"--set", "ftp://127.0.0.1:1/c/", "depth=1"})), 1);
+    EXPECT_EQ(std::get<0>(Invoke({"--settings", "ftp://127.0.0.1:1/c/"})), 1);
+
+    const auto [status, out, err] =
+        Invoke({"--set", "2", "depth=3", "include=*/*.jpg", "include=*/*.JPG", "interval=86400"});
+    EXPECT_EQ(status, 0) << err;
+    const std::string expected = "depth=3\ninclude=*/*.jpg\ninclude=*/*.JPG\nnocase=0\n"
+                                 "interval=86400\npaused=0\n";
+    EXPECT_EQ(out, expected);
+    EXPECT_EQ(Invoke({"--settings", UrlB}), std::make_tuple(0, expected, std::string()));
+    EXPECT_EQ(std::filesystem::status(dir.File("urlsettings.json")).permissions() &
+                  std::filesystem::perms::all,
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    // A refused value leaves the URL's settings as they were.
+    EXPECT_EQ(std::get<0>(Invoke({"--set", UrlB, "include=*.csv", "paused=maybe"})), 2);
+    EXPECT_EQ(std::get<1>(Invoke({"--settings", UrlB})), expected);
+    EXPECT_EQ(std::get<1>(Invoke({"--settings", UrlA})),
+              "depth=0\nnocase=0\ninterval=0\npaused=0\n");
+
+    // Paused: --check leaves it out and says so.
+    EXPECT_EQ(std::get<0>(Invoke({"--set", UrlA, "paused=1"})), 0);
+    const auto [checked, printed, complaints] = Invoke({"--check"});
+    EXPECT_EQ(printed.rfind(UrlA + "\npaused: not checked\n\n" + UrlB + "\ncould not connect", 0),
+              0u)
+        << printed;
+    // Back to the defaults: the file goes.
+    Invoke({"--set", UrlA, "paused="});
+    Invoke({"--set", UrlB, "depth=", "include=", "interval="});
+    EXPECT_FALSE(std::filesystem::exists(dir.File("urlsettings.json")));
+}
+
+TEST(UrlSettings, SettingsFollowTheirURLAndGoWithIt) {
+    TempProgramDir dir;
+    WriteWatchList(dir, {UrlA, UrlB});
+    const UrlSettings mine = Parsed({"depth=1", "exclude=*.tmp"});
+    const std::string edited = "ftp://127.0.0.1:1/a2/";
+    {
+        MainInterface watchList;
+        watchList.SetURLSettings(1, mine);
+        watchList.ChangeURL(1, edited);
+        watchList.WaitForChecks();
+        EXPECT_EQ(watchList.GetURLSettings(1), mine);
+        // Undo of a removal brings them back.
+        const std::string record = watchList.GetURL(1)->GetDataToSave();
+        watchList.RemoveURL(edited);
+        EXPECT_EQ(watchList.RestoreURL(1, record), 1);
+        EXPECT_EQ(watchList.GetURLSettings(1), mine);
+        EXPECT_TRUE(watchList.GetURLSettings(2).IsDefault());
+    }
+    {
+        MainInterface restarted;
+        EXPECT_EQ(restarted.GetURL(1)->URL(), edited);
+        EXPECT_EQ(restarted.GetURLSettings(1), mine);
+        restarted.RemoveURL(edited);
+    }
+    // Deleted for good: the same URL added anew starts without them.
+    MainInterface again;
+    const std::int32_t index = again.AddURL(edited);
+    again.WaitForChecks();
+    EXPECT_TRUE(again.GetURLSettings(index).IsDefault());
+    EXPECT_FALSE(std::filesystem::exists(dir.File("urlsettings.json")));
+}
+
+TEST(UrlSettings, ADamagedFileLoadsWhatItCanAndIsToldOfOnce) {
+    TempProgramDir dir;
+    WriteWatchList(dir, {UrlA, UrlB});
+    WriteBytes(dir.File("urlsettings.json"),
+               "{\"version\": 1, \"urls\": [{\"url\": \"" + UrlA +
+                   "\", \"depth\": 2}, {\"url\": \"" + UrlB + "\", \"depth\": 4");
+    const auto [status, out, err] = Invoke({"--settings", UrlA});
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(out.rfind("depth=2\n", 0), 0u);
+    EXPECT_EQ(err.rfind("ornbrook: urlsettings.json is damaged", 0), 0u) << err;
+    EXPECT_TRUE(std::filesystem::exists(dir.File("urlsettings.json.damaged")));
+    // Told once: what was read was written back.
+    EXPECT_EQ(Invoke({"--settings", UrlA}), std::make_tuple(0, out, std::string()));
+}
+
+TEST(UrlSettings, URLsWithTheirOwnIntervalAreCheckedWhenDue) {
+    TempProgramDir dir;
+    WriteWatchList(dir, {UrlA, UrlB, "ftp://127.0.0.1:1/c/", "ftp://127.0.0.1:1/d/"});
+    ManualClock clock(1000);
+    MainInterface watchList;
+    watchList.SetURLSettings(1, Parsed({"interval=60"}));
+    watchList.SetURLSettings(2, Parsed({"interval=3600"}));
+    watchList.SetURLSettings(4, Parsed({"paused=1", "interval=60"}));
+    // Which URLs a tick starts (1 to 4), given whether the global run is due.
+    const auto tick = [&](bool globalRunDue) {
+        watchList.CheckDueFiles(globalRunDue);
+        std::string started;
+        for (std::int32_t i = 1; i <= 4; ++i)
+            started += watchList.GetURL(i)->IsCheckPending() ? std::to_string(i) : "";
+        watchList.WaitForChecks();
+        return started;
+    };
+    EXPECT_EQ(tick(false), "");
+    EXPECT_EQ(tick(true), "3");
+    clock.Advance(59'999);
+    EXPECT_EQ(tick(false), "");
+    clock.Advance(1);
+    EXPECT_EQ(tick(false), "1");
+    clock.Advance(30'000);
+    EXPECT_EQ(tick(true), "3");
+    clock.Advance(30'000);
+    EXPECT_EQ(tick(false), "1");
+    clock.Advance(3'600'000);
+    EXPECT_EQ(tick(true), "123");
+    // A check asked for by hand starts the interval anew; paused URLs are
+    // checked only when asked.
+    clock.Advance(50'000);
+    watchList.GetURL(1)->CheckFiles();
+    watchList.GetURL(4)->CheckFiles();
+    watchList.WaitForChecks();
+    clock.Advance(50'000);
+    EXPECT_EQ(tick(false), "");
+    watchList.CheckFiles(true);
+    EXPECT_FALSE(watchList.GetURL(4)->IsCheckPending());
+    watchList.WaitForChecks();
+}
