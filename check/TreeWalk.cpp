@@ -1,6 +1,8 @@
 #include "check/TreeWalk.h"
 
+#include <algorithm>
 #include <deque>
+#include <functional>
 #include <mutex>
 
 namespace ornbrook {
@@ -18,6 +20,23 @@ std::string InFolder(const std::string& message, const std::string& relative) {
     if (colon == std::string::npos)
         return message + " " + relative;
     return message.substr(0, colon) + " " + relative + message.substr(colon);
+}
+
+// What a folder's listing says, in one number: a folder listed exactly as
+// one of the folders above it is that folder, reached through a link.
+std::size_t Fingerprint(const Listing& listing) {
+    std::string facts;
+    for (const ListedEntry& e : listing.Entries) {
+        facts += e.Name;
+        facts += '\0';
+        facts += static_cast<char>(e.Type);
+        facts += std::to_string(e.Size.value_or(~0ULL));
+        facts += std::to_string(e.Modified.Year) + "-" + std::to_string(e.Modified.Month) + "-" +
+                 std::to_string(e.Modified.Day) + " " + std::to_string(e.Modified.Hour) + ":" +
+                 std::to_string(e.Modified.Minute) + ":" + std::to_string(e.Modified.Second);
+        facts += '\n';
+    }
+    return std::hash<std::string>{}(facts);
 }
 
 ListingOutcome Failure(std::string message) {
@@ -48,8 +67,10 @@ ListingOutcome WalkTree(int depth, const FolderLister& list, std::chrono::millis
     struct Folder {
         std::string Path;
         int Level;
+        // The fingerprints of the folders above it, nearest last.
+        std::vector<std::size_t> Above;
     };
-    std::deque<Folder> waiting{{std::string(), 0}};
+    std::deque<Folder> waiting{{std::string(), 0, {}}};
     std::size_t folders = 1;
     while (!waiting.empty()) {
         const Folder folder = std::move(waiting.front());
@@ -73,6 +94,14 @@ ListingOutcome WalkTree(int depth, const FolderLister& list, std::chrono::millis
             walked.Listed.Source = one.Listed.Source;
             walked.Certificate = std::move(one.Certificate);
         }
+        // Links are not followed, but some servers show a link as the folder
+        // it leads to (pyftpdlib's MLSD); a link back up is known by its
+        // listing, and neither shown nor entered.
+        std::vector<std::size_t> above = folder.Above;
+        const std::size_t print = Fingerprint(one.Listed);
+        if (std::find(above.begin(), above.end(), print) != above.end())
+            continue;
+        above.push_back(print);
         walked.Listed.Cut = walked.Listed.Cut || one.Listed.Cut;
         if (walked.Listed.Entries.size() + one.Listed.Entries.size() > bounds.Entries)
             return Failure("tree too large: more than " + std::to_string(bounds.Entries) +
@@ -88,7 +117,7 @@ ListingOutcome WalkTree(int depth, const FolderLister& list, std::chrono::millis
                     return Failure("tree too large: more than " + std::to_string(bounds.Folders) +
                                    " folders");
                 deadline += perFolder;
-                waiting.push_back({entry.Name, folder.Level + 1});
+                waiting.push_back({entry.Name, folder.Level + 1, above});
             }
             walked.Listed.Entries.push_back(std::move(entry));
         }
