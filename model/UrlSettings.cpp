@@ -26,7 +26,8 @@ bool UrlSettings::Counts(std::string_view path) const {
 
 namespace {
 
-constexpr std::int64_t MaxInterval = 366LL * 24 * 3600;
+// A week: well inside what the millisecond clock tells apart (24.8 days).
+constexpr std::int64_t MaxInterval = 7LL * 24 * 3600;
 constexpr std::size_t MaxPattern = 1024;
 
 // How a key's value is written in urlsettings.json.

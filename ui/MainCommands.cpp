@@ -29,6 +29,10 @@ MainCommands::MainCommands(QMainWindow* window, Handlers handlers)
                          handlers_.Delete);
     checkNow_ = MakeAction("mnuCheckNow", "&Check now", "Enter",
                            "Check the selected URL for new files now (Enter)", handlers_.CheckNow);
+    // Ctrl+E: none of the design's keys, and the menu's letter is free.
+    settings_ = MakeAction("mnuSettings", "&Settings...", "Ctrl+E",
+                           "Subfolders, name filters and schedule of the selected URL (Ctrl+E)",
+                           handlers_.Settings);
     undo_ = MakeAction("mnuUndoDelete", "&Undo delete", "Ctrl+Z",
                        "Bring back the URL deleted last (Ctrl+Z)", handlers_.UndoDelete);
     add_->setIcon(ThemeIcon(window, "list-add", QStyle::SP_FileDialogNewFolder));
@@ -40,7 +44,7 @@ MainCommands::MainCommands(QMainWindow* window, Handlers handlers)
     QMenu* urlMenu = window->menuBar()->addMenu("&URL");
     urlMenu->menuAction()->setObjectName("mnuURL");
     urlMenu->setObjectName("URLMenu");
-    urlMenu->addActions({add_, edit_, delete_, checkNow_});
+    urlMenu->addActions({add_, edit_, delete_, checkNow_, settings_});
     urlMenu->addSeparator();
     urlMenu->addAction(undo_);
 
@@ -75,7 +79,7 @@ MainCommands::MainCommands(QMainWindow* window, Handlers handlers)
 
     contextMenu_ = new QMenu(window);
     contextMenu_->setObjectName("URLContextMenu");
-    contextMenu_->addActions({add_, edit_, delete_, checkNow_});
+    contextMenu_->addActions({add_, edit_, delete_, checkNow_, settings_});
     contextMenu_->addSeparator();
     contextMenu_->addAction(undo_);
     Update(false, false);
@@ -101,7 +105,7 @@ QAction* MainCommands::MakeAction(const char* name, const QString& text, const c
 }
 
 void MainCommands::Update(bool urlSelected, bool canUndo) {
-    for (QAction* action : {edit_, delete_, checkNow_})
+    for (QAction* action : {edit_, delete_, checkNow_, settings_})
         action->setEnabled(urlSelected);
     undo_->setEnabled(canUndo);
 }

@@ -14,7 +14,7 @@ class QToolBar;
 namespace ornbrook {
 
 // The main window's commands, each reachable by mouse, keyboard and screen
-// reader: a URL menu (Add, Edit, Delete, Check now, Undo delete) before the
+// reader: a URL menu (Add, Edit, Delete, Check now, Settings, Undo delete) before the
 // design's four commands on the menu bar (Refresh, Options, Help, About, with
 // Alt and their letter), a toolbar with the URL commands and Refresh, and the
 // URL commands again in the URL list's context menu. Menus show the design's
@@ -22,13 +22,13 @@ namespace ornbrook {
 // work while a list has the focus, never inside the label editor).
 //
 // Actions carry object names by which tests find them: "mnuAdd", "mnuEdit",
-// "mnuDelete", "mnuCheckNow", "mnuUndoDelete", "mnuRefresh", "mnuOptions",
+// "mnuDelete", "mnuCheckNow", "mnuSettings", "mnuUndoDelete", "mnuRefresh", "mnuOptions",
 // "mnuHelp", "mnuAbout"; the menu is "mnuURL", the toolbar "ToolBar", the
 // context menu "URLContextMenu".
 class MainCommands final : public QObject {
 public:
     struct Handlers {
-        std::function<void()> Add, Edit, Delete, CheckNow, UndoDelete;
+        std::function<void()> Add, Edit, Delete, CheckNow, Settings, UndoDelete;
         std::function<void()> Refresh, Options, Help, About;
     };
 
@@ -51,6 +51,7 @@ private:
     QAction* edit_;
     QAction* delete_;
     QAction* checkNow_;
+    QAction* settings_;
     QAction* undo_;
     QMenu* contextMenu_;
 };

@@ -22,6 +22,7 @@
 #include "ui/MainCommands.h"
 #include "ui/MainFormColours.h"
 #include "ui/OptionsForm.h"
+#include "ui/UrlSettingsForm.h"
 #include "ui/PositionSaver.h"
 #include "ui/SelectionMemory.h"
 #include "ui/StatusMessage.h"
@@ -163,6 +164,7 @@ MainForm::MainForm(std::function<void()> shutDown) : shutDown_(std::move(shutDow
     commands.Edit = [this] { Form_KeyDown(Qt::Key_F2, {}); };
     commands.Delete = [this] { DeleteSelectedURL(); };
     commands.CheckNow = [this] { URLs_DblClick(); };
+    commands.Settings = [this] { mnuSettings_Click(); };
     commands.UndoDelete = [this] { UndoDelete(); };
     commands.Refresh = [this] { mnuRefresh_Click(); };
     commands.Options = [this] { mnuOptions_Click(); };
@@ -459,6 +461,11 @@ bool MainForm::Form_KeyDown(int key, Qt::KeyboardModifiers modifiers) {
             return false;
         UndoDelete();
         return true;
+    case Qt::Key_E:
+        if (modifiers != Qt::ControlModifier)
+            return false;
+        mnuSettings_Click();
+        return true;
     default:
         return false;
     }
@@ -533,15 +540,33 @@ void MainForm::URLs_AfterLabelEdit(const QModelIndex& row, const std::string& ne
 void MainForm::CheckTimer_Timer() {
     const std::int32_t interval = CheckIntervalOf(
         ReadFirstLine(OptionsForm::IntervalFileName(), OptionsForm::DefaultIntervalText));
-    if (interval == 0)
-        return;
-    ++checkCounter_;
-    if (checkCounter_ > interval) {
-        // URLs whose check is still pending are left to it.
-        myMainInterface->CheckFiles();
-        checkCounter_ = 0;
+    bool globalRunDue = false;
+    if (interval != 0) {
+        ++checkCounter_;
+        if (checkCounter_ > interval) {
+            globalRunDue = true;
+            checkCounter_ = 0;
+        }
+        checkTimer_->setProperty("Tag", QVariant::fromValue<qint64>(checkCounter_));
     }
-    checkTimer_->setProperty("Tag", QVariant::fromValue<qint64>(checkCounter_));
+    // URLs with an interval of their own keep it even when the global one is
+    // off; paused URLs and those whose check is still pending are left alone.
+    myMainInterface->CheckDueFiles(globalRunDue);
+}
+
+void MainForm::mnuSettings_Click() {
+    const std::shared_ptr<UrlFileList> list = SelectedEntry();
+    if (!list)
+        return;
+    UrlSettingsForm form(this, DisplayText(MaskedURL(list->URL())), list->Settings());
+    if (form.exec() != QDialog::Accepted)
+        return;
+    // The dialog may have outlived its URL (a command from the command line).
+    if (const std::int32_t index = myMainInterface->GetURLIndex(list->URL()); index != 0) {
+        myMainInterface->SetURLSettings(index, form.Taken());
+        myMainInterface_Change();
+        ShowFiles();
+    }
 }
 
 bool MainForm::eventFilter(QObject* watched, QEvent* event) {

@@ -82,6 +82,8 @@ public:
     // One tick of the periodic check (every second). The tick counter is the
     // timer's "Tag" property.
     void CheckTimer_Timer();
+    // The selected URL's own settings, in their dialog.
+    void mnuSettings_Click();
     // Puts the last deleted URL back, as it was.
     void UndoDelete();
     // Shows the window in front of the others (a second start asks for it).

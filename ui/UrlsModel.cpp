@@ -33,6 +33,8 @@ QString UrlToolTip(const UrlFileList& list) {
         tip += "\nlast checked " + LocalTime(*when);
     else
         tip += "\nnot checked since Ornbrook started";
+    if (const std::string settings = DescribeSettings(list.Settings()); !settings.empty())
+        tip += "\n" + DisplayText(settings);
     return tip;
 }
 
@@ -52,6 +54,8 @@ QString UrlState(const UrlFileList& list) {
     if (parts.isEmpty())
         parts << (list.LastChecked() || list.GetFilesCount() > 0 ? "no changes"
                                                                  : "not checked yet");
+    if (const std::string settings = DescribeSettings(list.Settings()); !settings.empty())
+        parts << DisplayText(settings);
     return parts.join(", ");
 }
 
@@ -78,6 +82,8 @@ UrlsModel::Row UrlsModel::MakeRow(std::shared_ptr<UrlFileList> entry) const {
     Row row;
     const UrlFileList& list = *entry;
     row.Text = DisplayText(MaskedURL(list.URL()));
+    if (list.Settings().Paused)
+        row.Text += " (paused)";
     row.Edit = DisplayText(list.URL());
     row.ToolTip = UrlToolTip(list);
     row.Colour = list.IsChecking() ? GreyText() : list.IsError() ? RedText() : BlackText();

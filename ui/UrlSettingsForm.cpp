@@ -1,0 +1,113 @@
+#include "ui/UrlSettingsForm.h"
+
+#include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QVBoxLayout>
+
+namespace ornbrook {
+
+namespace {
+
+QString Lines(const std::vector<std::string>& globs) {
+    QStringList lines;
+    for (const std::string& glob : globs)
+        lines << QString::fromStdString(glob);
+    return lines.join('\n');
+}
+
+QPlainTextEdit* GlobField(const QString& name, const std::vector<std::string>& globs) {
+    auto* field = new QPlainTextEdit(Lines(globs));
+    field->setObjectName(name);
+    field->setTabChangesFocus(true);
+    field->setFixedHeight(field->fontMetrics().lineSpacing() * 4);
+    return field;
+}
+
+} // namespace
+
+UrlSettingsForm::UrlSettingsForm(QWidget* owner, const QString& url, const UrlSettings& settings)
+    : QDialog(owner), taken_(settings) {
+    setObjectName("UrlSettingsForm");
+    setWindowTitle("Settings of " + url);
+    setAccessibleName("Settings of " + url);
+
+    depth_ = new QSpinBox;
+    depth_->setObjectName("Depth");
+    depth_->setRange(0, MaxDepth);
+    depth_->setValue(settings.Depth);
+    depth_->setSpecialValueText("this folder only");
+    depth_->setToolTip("How many levels of subfolders are watched as well");
+    include_ = GlobField("Include", settings.Include);
+    include_->setToolTip("Only names that match one of these count (all, when none is given). "
+                         "One glob a line, matched against the path below the URL: "
+                         "* and ? within a folder, ** across folders, [a-z] sets");
+    exclude_ = GlobField("Exclude", settings.Exclude);
+    exclude_->setToolTip("Names that match one of these never count. One glob a line");
+    noCase_ = new QCheckBox("Letters match in either &case");
+    noCase_->setObjectName("NoCase");
+    noCase_->setChecked(settings.NoCase);
+    interval_ = new QSpinBox;
+    interval_->setObjectName("Interval");
+    interval_->setRange(0, 7 * 24 * 3600);
+    interval_->setSuffix(" s");
+    interval_->setSpecialValueText("the global interval");
+    interval_->setValue(static_cast<int>(settings.Interval));
+    paused_ = new QCheckBox("&Paused: checked only when asked");
+    paused_->setObjectName("Paused");
+    paused_->setChecked(settings.Paused);
+    problem_ = new QLabel;
+    problem_->setObjectName("Problem");
+    problem_->setWordWrap(true);
+    problem_->setStyleSheet("color: #B00000");
+    problem_->hide();
+
+    auto* form = new QFormLayout;
+    form->addRow("&Subfolders:", depth_);
+    form->addRow("&Include:", include_);
+    form->addRow("E&xclude:", exclude_);
+    form->addRow(QString(), noCase_);
+    form->addRow("Check &every:", interval_);
+    form->addRow(QString(), paused_);
+    buttons_ = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(form);
+    layout->addWidget(problem_);
+    layout->addWidget(buttons_);
+    connect(buttons_, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    connect(buttons_, &QDialogButtonBox::accepted, this, [this] {
+        if (const auto judged = Judge()) {
+            taken_ = *judged;
+            accept();
+        }
+    });
+}
+
+std::optional<UrlSettings> UrlSettingsForm::Judge() {
+    // The fields become the command line's assignments: one set of rules.
+    std::vector<std::string> assignments = {
+        "depth=" + std::to_string(depth_->value()),
+        "nocase=" + std::string(noCase_->isChecked() ? "1" : "0"),
+        "interval=" + std::to_string(interval_->value()),
+        "paused=" + std::string(paused_->isChecked() ? "1" : "0"), "include=", "exclude="};
+    for (const auto& [key, field] : {std::pair{"include=", include_}, {"exclude=", exclude_}}) {
+        for (const QString& line : field->toPlainText().split('\n')) {
+            if (!line.trimmed().isEmpty())
+                assignments.push_back(key + line.toStdString());
+        }
+    }
+    UrlSettings settings;
+    if (const auto problem = ApplyAssignments(settings, assignments)) {
+        problem_->setText(QString::fromStdString(*problem));
+        problem_->show();
+        return std::nullopt;
+    }
+    problem_->hide();
+    return settings;
+}
+
+} // namespace ornbrook
