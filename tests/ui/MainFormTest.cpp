@@ -5,14 +5,20 @@
 #include "model/UrlFileList.h"
 #include "tests/ui/UiTestSupport.h"
 #include "ui/FilesModel.h"
+#include "ui/UrlSettingsForm.h"
 
 #include <QAbstractItemModelTester>
 #include <QApplication>
+#include <QCheckBox>
+#include <QDialogButtonBox>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMessageBox>
 #include <QMouseEvent>
+#include <QPlainTextEdit>
+#include <QPushButton>
 #include <QScrollBar>
+#include <QSpinBox>
 #include <QStatusBar>
 #include <QTimer>
 #include <QTreeView>
@@ -269,6 +275,43 @@ TEST_F(MainFormTest, EnterAndDoubleClickCheckOnceAtATime) {
     EXPECT_EQ(URLRows(),
               QStringList({QString::fromStdString(a), QString::fromStdString(b) + ":r"}));
     EXPECT_TRUE(StatusLine()->text().startsWith("checked ")) << StatusLine()->text().toStdString();
+}
+
+TEST_F(MainFormTest, CtrlEEditsTheSelectedURLsSettings) {
+    const std::string a = Unreachable + "a/", b = Unreachable + "b/";
+    Load({Watched(a), Watched(b)});
+    Select(1);
+    // A glob that cannot be taken keeps the dialog open with its reason.
+    QString problemShown;
+    QTimer::singleShot(0, [&] {
+        auto* dialog = dynamic_cast<UrlSettingsForm*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        dialog->Depth()->setValue(2);
+        dialog->Include()->setPlainText("*.csv\nbad\tglob");
+        dialog->Paused()->setChecked(true);
+        QPushButton* ok = dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok);
+        ok->click();
+        EXPECT_TRUE(dialog->isVisible());
+        problemShown = dialog->findChild<QLabel*>("Problem")->text();
+        dialog->Include()->setPlainText("*.csv\n\n  \n*/*.txt");
+        ok->click();
+    });
+    QTest::keyClick(&URLs(), Qt::Key_E, Qt::ControlModifier);
+    EXPECT_TRUE(problemShown.startsWith("bad value for include")) << problemShown.toStdString();
+    UrlSettings expected;
+    ASSERT_FALSE(ApplyAssignments(expected,
+                                  {"depth=2", "include=*.csv", "include=*/*.txt", "paused=1"}));
+    EXPECT_EQ(Watch().GetURLSettings(2), expected);
+    EXPECT_TRUE(Watch().GetURLSettings(1).IsDefault());
+    const QModelIndex row = Item(1);
+    EXPECT_EQ(row.data(Qt::DisplayRole).toString(), QString::fromStdString(b) + " (paused)");
+    const QString described = "subfolders 2 deep, only *.csv */*.txt, paused";
+    EXPECT_TRUE(row.data(Qt::ToolTipRole).toString().endsWith("\n" + described));
+    EXPECT_TRUE(row.data(Qt::AccessibleDescriptionRole).toString().endsWith(described));
+    // The menu offers it only with a URL selected.
+    URLs().selectionModel()->clear();
+    QApplication::processEvents();
+    EXPECT_FALSE(Menu("mnuSettings")->isEnabled());
 }
 
 TEST_F(MainFormTest, TheDividerStaysInsideTheWindow) {
