@@ -15,3 +15,11 @@ ornbrook_bench(bench_ftp_tls_check SOURCES ftp/TlsCheckBench.cpp
     LIBS ftp_test_fixtures bench_process_timing)
 target_compile_definitions(bench_ftp_tls_check PRIVATE ORNBROOK_EXE="$<TARGET_FILE:ornbrook>")
 add_dependencies(bench_ftp_tls_check ornbrook)
+
+# `ornbrook --check` of a 1,111-folder tree at depth 3 against curl and the fewest replies.
+ornbrook_bench(bench_tree_check SOURCES check/TreeCheckBench.cpp
+    LIBS model bench_process_timing)
+target_compile_definitions(bench_tree_check PRIVATE
+    ORNBROOK_EXE="$<TARGET_FILE:ornbrook>"
+    ORNBROOK_SLOW_FTPD="${CMAKE_CURRENT_SOURCE_DIR}/slow_ftpd.py")
+add_dependencies(bench_tree_check ornbrook)
