@@ -283,7 +283,7 @@ std::string MainInterface::SettingsFileName() {
 void MainInterface::CheckSettling(std::int64_t now) {
     for (std::size_t i = 1; i < Lists.size(); ++i) {
         const auto due = Lists[i]->SettlesAt(settleSeconds_);
-        if (due && *due <= now && !Lists[i]->IsCheckPending())
+        if (due && *due <= now && !Lists[i]->IsCheckPending() && !Lists[i]->Settings().Paused)
             Lists[i]->CheckFiles();
     }
 }

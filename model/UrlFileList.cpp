@@ -332,8 +332,6 @@ void UrlFileList::SetSettings(const UrlSettings& settings) {
         return true;
     });
     Entries.erase(out, Entries.end());
-    if (Parent)
-        Parent->SaveData();
 }
 
 void UrlFileList::SetStartingPoint() {

@@ -108,8 +108,8 @@ public:
 
     // This URL's own settings (see UrlSettings). SetSettings is the user's
     // change: entries that go out of view are forgotten, not gone, and what
-    // comes into view at the next check is no news. LoadSettings takes them
-    // as they were kept, with the entries as they stand.
+    // comes into view at the next check is no news; the owner saves.
+    // LoadSettings takes them as they were kept, with the entries as they stand.
     const UrlSettings& Settings() const { return settings_; }
     void SetSettings(const UrlSettings& settings);
     void LoadSettings(const UrlSettings& settings) { settings_ = settings; }

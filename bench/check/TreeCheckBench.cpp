@@ -23,8 +23,12 @@ using namespace ornbrook::bench;
 
 namespace {
 
+pid_t serverPid = -1;
+
 [[noreturn]] void Fail(const std::string& what) {
-    std::fprintf(stderr, "bench_tree_check: %s\n", what.c_str());
+    std::fprintf(stderr, "bench_tree_check: %s\n", what.substr(0, 500).c_str());
+    if (serverPid > 0)
+        ::kill(serverPid, SIGTERM);
     std::exit(1);
 }
 
@@ -67,7 +71,7 @@ int main() {
     int port = 0;
     if (!server || !std::fgets(line, sizeof line, server))
         Fail("cannot start the server");
-    const pid_t serverPid = std::atoi(line);
+    serverPid = std::atoi(line);
     if (!std::fgets(line, sizeof line, server) ||
         std::sscanf(line, "%63s %d", address, &port) != 2)
         Fail("the server did not say where it listens");
@@ -85,15 +89,17 @@ int main() {
         TimeProcess({ornbrook, "--set", "1", "depth=3"}, scratch) < 0)
         Fail("cannot prepare ornbrook");
 
-    // The first check finds the whole tree; the second finds it again.
+    // The first check finds the whole tree; after a refresh the second finds
+    // it again, unchanged.
     const ProcessRun first = RunProcess({ornbrook, "--check"}, scratch);
-    const ProcessRun again = RunProcess({ornbrook, "--check"}, scratch);
-    if (first.Milliseconds < 0 || again.Milliseconds < 0 ||
-        again.Output != url + "\nok\n\n")
-        Fail("ornbrook --check failed: " + again.Output + again.Errors);
     const ProcessRun listed = RunProcess({ornbrook, "--list"}, scratch);
-    if (listed.Output.find("101110 new") == std::string::npos)
-        Fail("the tree was not found whole: " + listed.Output);
+    if (first.Milliseconds < 0 || listed.Output.find("101110 new") == std::string::npos)
+        Fail("the tree was not found whole: " + listed.Output + first.Errors);
+    if (RunProcess({ornbrook, "--refresh"}, scratch).Milliseconds < 0)
+        Fail("ornbrook --refresh failed");
+    const ProcessRun again = RunProcess({ornbrook, "--check"}, scratch);
+    if (again.Milliseconds < 0 || again.Output != url + "\nok\n\n")
+        Fail("ornbrook --check failed: " + again.Output + again.Errors);
 
     std::vector<std::string> curlArgs = {"/usr/bin/curl", "-s", "--list-only",
                                          "--ftp-method", "singlecwd"};

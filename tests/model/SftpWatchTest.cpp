@@ -93,4 +93,11 @@ TEST(SftpWatch, AnUnknownKeyIsRefusedUntilTrustedThenTheFolderIsWatched) {
     Invoke({"--refresh"});
     const Outcome again = Invoke({"--check"});
     EXPECT_EQ(again.Out, shown + "\nok\n+ later.txt\n* report.csv\n\n");
+
+    // Watched a level deeper: a file in a subfolder is known by its path.
+    ASSERT_EQ(Invoke({"--set", "1", "depth=1"}).Status, 0);
+    Invoke({"--check"});
+    Invoke({"--refresh"});
+    server.AddFile("drop/sub/new.jpg", "y");
+    EXPECT_EQ(Invoke({"--check"}).Out, shown + "\nok\n+ sub/new.jpg\n\n");
 }
