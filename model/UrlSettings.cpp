@@ -5,11 +5,9 @@
 #include "model/NameFilter.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <fstream>
 #include <iterator>
-#include <sstream>
 
 namespace ornbrook {
 
@@ -505,12 +503,11 @@ SettingsByUrl ParseUrlSettings(std::string_view text, std::string& problems) {
 
 SettingsByUrl LoadUrlSettings(const std::string& fileName, std::string& notice) {
     notice.clear();
+    if (!FileExists(fileName))
+        return {};
     std::ifstream in(fileName, std::ios::binary);
-    if (!in) {
-        if (errno == ENOENT)
-            return {};
-        throw FileError(fileName, std::strerror(errno));
-    }
+    if (!in)
+        throw FileError(fileName, "cannot be read");
     const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     std::string problems;
     SettingsByUrl settings = ParseUrlSettings(text, problems);

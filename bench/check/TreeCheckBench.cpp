@@ -24,11 +24,14 @@ using namespace ornbrook::bench;
 namespace {
 
 pid_t serverPid = -1;
+std::string scratchDir;
 
 [[noreturn]] void Fail(const std::string& what) {
     std::fprintf(stderr, "bench_tree_check: %s\n", what.substr(0, 500).c_str());
     if (serverPid > 0)
         ::kill(serverPid, SIGTERM);
+    if (!scratchDir.empty())
+        std::system(("rm -rf '" + scratchDir + "'").c_str());
     std::exit(1);
 }
 
@@ -41,6 +44,7 @@ int main() {
     if (::mkdtemp(pattern) == nullptr)
         Fail("no temporary directory");
     const std::string base = pattern;
+    scratchDir = base;
     const std::string root = base + "/served";
     ::mkdir(root.c_str(), 0700);
     ::mkdir((root + "/top").c_str(), 0700);
@@ -83,6 +87,8 @@ int main() {
     std::string data;
     AppendFrame(data, url, "", {FileEntry{}});
     std::ofstream(programDir + "/maindata.dat", std::ios::binary) << data;
+    // Files are reported at once, not after their upload has held still.
+    std::ofstream(programDir + "/settle.dat") << "0\r\n";
     const std::string ornbrook = programDir + "/ornbrook";
     const std::string scratch = programDir + "/out";
     if (TimeProcess({"/bin/cp", ORNBROOK_EXE, ornbrook}, scratch) < 0 ||
