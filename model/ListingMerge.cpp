@@ -295,6 +295,7 @@ MergeNews MergeListing(std::vector<FileEntry>& entries, Listing&& listing,
             entry.SteadySince = rules.Now;
         } else {
             news.NewFiles += intoView ? 0 : 1;
+            news.CameIntoView += intoView ? 1 : 0;
             news.DataChanged = true;
         }
     }

@@ -70,6 +70,8 @@ struct MergeNews {
     // Files reported by this merge: newly new, newly changed.
     std::int32_t NewFiles = 0;
     std::int32_t ChangedFiles = 0;
+    // Names taken as new because they came into view (see ComesIntoView).
+    std::int32_t CameIntoView = 0;
 };
 MergeNews MergeListing(std::vector<FileEntry>& entries, Listing&& listing, const MergeRules& rules);
 

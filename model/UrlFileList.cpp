@@ -160,6 +160,7 @@ void UrlFileList::CheckEnded(bool changed) {
 }
 
 bool UrlFileList::MergeFreshListing(const std::vector<std::string>& names, ListingExtent extent) {
+    lastNews_ = {};
     // A cut listing is shown as a failure until a complete one comes: the user
     // must know that the directory holds more than we could see.
     const std::string message =
@@ -222,6 +223,7 @@ bool UrlFileList::MergeFreshListing(Listing&& listing) {
     }
     lastNews_.NewFiles = news.NewFiles;
     lastNews_.ChangedFiles = news.ChangedFiles;
+    lastNews_.CameIntoView = news.CameIntoView;
     for (std::string& name : news.Dropped)
         unstoredNames_.push_back(std::move(name));
     // The first listing that came is the starting point; what follows is news.

@@ -103,6 +103,9 @@ public:
         std::int32_t NewFiles = 0;
         std::int32_t ChangedFiles = 0;
         bool StartingPoint = false;
+        // Names new to the list because a change of settings brought them
+        // into view: shown as new, but no news.
+        std::int32_t CameIntoView = 0;
     };
     const CheckNews& LastCheckNews() const { return lastNews_; }
 

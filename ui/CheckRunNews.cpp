@@ -62,9 +62,8 @@ std::optional<RunNotice> CheckRunNews::CheckEnded(const UrlFileList& list, bool 
             fresh += std::max(0, count - (was == before.NewNames.end() ? 0 : was->second));
         }
         // What came into view by a change of the URL's settings is new without
-        // being news: the merge counts only what it reported.
-        const UrlFileList::CheckNews& news = list.LastCheckNews();
-        fresh = news.StartingPoint ? 0 : std::min(fresh, news.NewFiles + news.ChangedFiles);
+        // being news.
+        fresh = std::max(0, fresh - list.LastCheckNews().CameIntoView);
         const bool failedNow = list.IsError() && !before.Failed;
         if (fresh > 0 || failedNow) {
             Finding& finding = run_[list.URL()];

@@ -134,6 +134,7 @@ TEST(TreeWalk, FiltersDecideWhatCountsAndTheirChangesAreNoNews) {
               (Names{"2026-12-06/IMG_0002.JPG", "2026-12-06/deep/d1.txt", "2026-12-06/img_0004.jpg",
                      "top.txt"}));
     EXPECT_EQ(list.LastCheckNews().NewFiles, 1);
+    EXPECT_EQ(list.LastCheckNews().CameIntoView, 3);
     EXPECT_EQ(InState(list, FileStateGone), Names{});
     list.RefreshList();
 
