@@ -128,9 +128,24 @@ MainForm::MainForm(std::function<void()> shutDown) : shutDown_(std::move(shutDow
     column->addWidget(files_, 1);
     filesModel_ = new FilesModel(files_);
     files_->setModel(filesModel_);
-    // The one column always spans the whole list; long names lose their middle.
-    files_->header()->setStretchLastSection(true);
+    // The name takes what the other columns leave; long names lose their middle.
+    QHeaderView* filesHeader = files_->header();
+    filesHeader->setStretchLastSection(false);
+    filesHeader->setSectionResizeMode(FilesModel::NameColumn, QHeaderView::Stretch);
+    filesHeader->setMinimumSectionSize(files_->fontMetrics().horizontalAdvance("State") + 16);
+    const auto fit = [this, filesHeader](int section, const char* widest) {
+        filesHeader->resizeSection(section, files_->fontMetrics().horizontalAdvance(widest) + 16);
+    };
+    fit(FilesModel::SizeColumn, "999.9 MB");
+    fit(FilesModel::ModifiedColumn, "2026-12-07 14:03");
+    fit(FilesModel::MarkColumn, "arriving");
     files_->setTextElideMode(Qt::ElideMiddle);
+    // Sorted as the user last chose, for every URL and across restarts.
+    const FileSort sort = ReadFileSort();
+    filesHeader->setSortIndicator(sort.Column, sort.Order);
+    files_->setSortingEnabled(true);
+    connect(filesHeader, &QHeaderView::sortIndicatorChanged, this,
+            [](int section, Qt::SortOrder order) { StoreFileSort({section, order}); });
     files_->setItemDelegate(new ListViewDelegate(files_));
     filesModel_->SetFont(files_->font());
     filesPane_->setGeometry(TwipsRect(2880, 0, 3015, ListHeight));

@@ -58,9 +58,10 @@ TEST_F(MainFormTest, WhatIsShownIsTheTruth) {
     EXPECT_EQ(URLs().selectionModel()->selectedRows(), QModelIndexList({Item(0)}));
     EXPECT_EQ(FileRows(), QStringList({"kept"}));
     Select(1);
-    EXPECT_EQ(FileRows(), QStringList({"old.txt", "new.txt:b", "gone.txt:g"}));
+    // What the user has not seen comes first.
+    EXPECT_EQ(FileRows(), QStringList({"new.txt:b", "gone.txt:g", "old.txt"}));
     // Gone files are struck through as well as grey.
-    const QModelIndex gone = Files().model()->index(2, 0);
+    const QModelIndex gone = Files().model()->index(1, 0);
     EXPECT_TRUE(gone.data(Qt::FontRole).value<QFont>().strikeOut());
     Select(2);
     EXPECT_EQ(FileRows(), QStringList({"a"}));
@@ -200,7 +201,7 @@ TEST_F(MainFormTest, DeleteRemovesExactlyTheSelectedURLOnce) {
           Watched("ftp://c/", "", {{"c1", 0}})});
     const auto before = SavedWatchList();
     Select(1);
-    EXPECT_EQ(FileRows(), QStringList({"b1", "b2:g"}));
+    EXPECT_EQ(FileRows(), QStringList({"b2:g", "b1"}));
     // Pressed, then held (auto-repeat), then pressed again: one URL goes.
     Key(&URLs(), Qt::Key_Delete);
     for (int i = 0; i < 5; ++i)
@@ -219,7 +220,7 @@ TEST_F(MainFormTest, DeleteRemovesExactlyTheSelectedURLOnce) {
     QTest::keyClick(&URLs(), Qt::Key_Z, Qt::ControlModifier);
     EXPECT_EQ(URLRows(), QStringList({"ftp://a/:b", "ftp://b/:b:r", "ftp://c/"}));
     EXPECT_TRUE(IsSelected(1));
-    EXPECT_EQ(FileRows(), QStringList({"b1", "b2:g"}));
+    EXPECT_EQ(FileRows(), QStringList({"b2:g", "b1"}));
     const auto after = SavedWatchList();
     ASSERT_EQ(after.size(), before.size());
     for (std::size_t i = 0; i < after.size(); ++i) {
@@ -245,7 +246,7 @@ TEST_F(MainFormTest, TheFileListFollowsTheSelectionWhateverChangesIt) {
     // Changes made elsewhere (the command line) show at the next redraw.
     Watch().GetURL(2)->MergeFreshListing({"b2"});
     Watch().RaiseEvent_Change();
-    EXPECT_EQ(FileRows(), QStringList({"b1:g", "b2:b"}));
+    EXPECT_EQ(FileRows(), QStringList({"b2:b", "b1:g"}));
 }
 
 TEST_F(MainFormTest, EnterAndDoubleClickCheckOnceAtATime) {
