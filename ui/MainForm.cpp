@@ -436,8 +436,10 @@ void MainForm::mnuRefresh_Click() {
 
 void MainForm::mnuOptions_Click() {
     OptionsForm options(this);
-    if (options.exec() == QDialog::Accepted)
+    if (options.exec() == QDialog::Accepted) {
         myMainInterface->SetChecksAtOnce(ReadChecksAtOnce());
+        myMainInterface->SetSettleSeconds(ReadSettleSeconds());
+    }
 }
 
 void MainForm::mnuHelp_Click() {
@@ -546,6 +548,9 @@ void MainForm::URLs_AfterLabelEdit(const QModelIndex& row, const std::string& ne
 }
 
 void MainForm::CheckTimer_Timer() {
+    // Uploads that may have finished are looked at again whether or not the
+    // periodic check is on.
+    myMainInterface->CheckSettling(QDateTime::currentSecsSinceEpoch());
     const std::int32_t interval = CheckIntervalOf(
         ReadFirstLine(OptionsForm::IntervalFileName(), OptionsForm::DefaultIntervalText));
     if (interval == 0)

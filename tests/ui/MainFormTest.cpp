@@ -369,6 +369,25 @@ TEST_F(MainFormTest, PeriodicCheckArithmetic) {
         tick();
     }
     EXPECT_EQ(checks, 1);
+
+    // Files still arriving are looked at again when they may have settled, with
+    // the periodic check off; a check that fails leaves them to it.
+    WriteText(dir.File("interval.dat"), "0");
+    UrlFileList& list = *Watch().GetURL(1);
+    Watch().SetSettleSeconds(600);
+    Listing listing;
+    listing.Source = ListingSource::Machine;
+    listing.Entries.push_back({"upload.bin", EntryType::File, 1});
+    list.MergeFreshListing(std::move(listing));
+    ASSERT_EQ(list.CountMark(FileMark::Arriving), 1);
+    checks = 0;
+    tick();
+    EXPECT_EQ(checks, 0);
+    Watch().SetSettleSeconds(0);
+    tick();
+    tick();
+    EXPECT_EQ(checks, 1);
+    EXPECT_EQ(list.CountMark(FileMark::Arriving), 1);
 }
 
 // F1 and the menu show the help and the dialogs modal, centred over the window.
