@@ -55,25 +55,22 @@ QString MarkWord(FileMark mark) {
 // Names as people read them: letters of either case together, the bytes
 // deciding only between names that differ in case alone.
 int CompareNames(const std::string& a, const std::string& b) {
-    const std::size_t n = std::min(a.size(), b.size());
-    std::size_t i = 0;
+    auto x = a.begin();
+    auto y = b.begin();
+    const auto end = a.begin() + static_cast<std::ptrdiff_t>(std::min(a.size(), b.size()));
     while (true) {
         // Equal bytes are equal letters: skipped in one go.
-        i = static_cast<std::size_t>(
-            std::mismatch(a.begin() + static_cast<std::ptrdiff_t>(i),
-                          a.begin() + static_cast<std::ptrdiff_t>(n),
-                          b.begin() + static_cast<std::ptrdiff_t>(i))
-                .first -
-            a.begin());
-        if (i == n)
+        std::tie(x, y) = std::mismatch(x, end, y);
+        if (x == end)
             break;
-        const auto x = static_cast<unsigned char>(a[i]);
-        const auto y = static_cast<unsigned char>(b[i]);
-        const int fx = x >= 'A' && x <= 'Z' ? x + 32 : x;
-        const int fy = y >= 'A' && y <= 'Z' ? y + 32 : y;
+        const auto cx = static_cast<unsigned char>(*x);
+        const auto cy = static_cast<unsigned char>(*y);
+        const int fx = cx >= 'A' && cx <= 'Z' ? cx + 32 : cx;
+        const int fy = cy >= 'A' && cy <= 'Z' ? cy + 32 : cy;
         if (fx != fy)
             return fx < fy ? -1 : 1;
-        ++i;
+        ++x;
+        ++y;
     }
     if (a.size() != b.size())
         return a.size() < b.size() ? -1 : 1;
@@ -130,8 +127,8 @@ FileSort ReadFileSort() {
 }
 
 void StoreFileSort(FileSort sort) {
-    WriteText(FileSortFileName(), std::to_string(sort.Column) + " " +
-                                      (sort.Order == Qt::AscendingOrder ? "0" : "1"));
+    WriteText(FileSortFileName(),
+              std::to_string(sort.Column) + " " + (sort.Order == Qt::AscendingOrder ? "0" : "1"));
 }
 
 FilesModel::FilesModel(QObject* parent) : QAbstractTableModel(parent) {
@@ -170,9 +167,9 @@ QString FilesModel::ShownTime(const ListedTime& time) {
     if (time.Precision == Resolution::None)
         return {};
     if (time.Precision == Resolution::Day) {
-        return time.Year == 0 ? QString::asprintf("%02d-%02d", time.Month, time.Day)
-                              : QString::asprintf("%04d-%02d-%02d", time.Year, time.Month,
-                                                  time.Day);
+        return time.Year == 0
+                   ? QString::asprintf("%02d-%02d", time.Month, time.Day)
+                   : QString::asprintf("%04d-%02d-%02d", time.Year, time.Month, time.Day);
     }
     if (time.Utc && time.Year != 0) {
         const QDateTime utc(QDate(time.Year, time.Month, time.Day),
@@ -185,8 +182,8 @@ QString FilesModel::ShownTime(const ListedTime& time) {
     if (time.Year == 0)
         return QString::asprintf("%02d-%02d %02d:%02d", time.Month, time.Day, time.Hour,
                                  time.Minute);
-    return QString::asprintf("%04d-%02d-%02d %02d:%02d", time.Year, time.Month, time.Day,
-                             time.Hour, time.Minute);
+    return QString::asprintf("%04d-%02d-%02d %02d:%02d", time.Year, time.Month, time.Day, time.Hour,
+                             time.Minute);
 }
 
 int FilesModel::rowCount(const QModelIndex& parent) const {
@@ -369,9 +366,8 @@ void FilesModel::Fill(const UrlFileList& list) {
         const FileEntry& entry = list.GetEntry(i);
         rows_.push_back(Row{entry.Name, MarkOf(entry), entry.Facts, i});
     }
-    if (!again || !std::is_sorted(rows_.begin(), rows_.end(), [this](const Row& a, const Row& b) {
-            return Before(a, b);
-        }))
+    if (!again || !std::is_sorted(rows_.begin(), rows_.end(),
+                                  [this](const Row& a, const Row& b) { return Before(a, b); }))
         SortRows();
     filledURL_ = list.URL();
     endResetModel();

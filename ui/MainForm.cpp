@@ -145,7 +145,9 @@ MainForm::MainForm(std::function<void()> shutDown) : shutDown_(std::move(shutDow
     filesHeader->setSortIndicator(sort.Column, sort.Order);
     files_->setSortingEnabled(true);
     connect(filesHeader, &QHeaderView::sortIndicatorChanged, this,
-            [](int section, Qt::SortOrder order) { StoreFileSort({section, order}); });
+            [](int section, Qt::SortOrder order) {
+                StoreFileSort({section, order});
+            });
     files_->setItemDelegate(new ListViewDelegate(files_));
     filesModel_->SetFont(files_->font());
     filesPane_->setGeometry(TwipsRect(2880, 0, 3015, ListHeight));
