@@ -132,13 +132,22 @@ MainForm::MainForm(std::function<void()> shutDown) : shutDown_(std::move(shutDow
     QHeaderView* filesHeader = files_->header();
     filesHeader->setStretchLastSection(false);
     filesHeader->setSectionResizeMode(FilesModel::NameColumn, QHeaderView::Stretch);
-    filesHeader->setMinimumSectionSize(files_->fontMetrics().horizontalAdvance("State") + 16);
-    const auto fit = [this, filesHeader](int section, const char* widest) {
-        filesHeader->resizeSection(section, files_->fontMetrics().horizontalAdvance(widest) + 16);
+    // Wide enough for the widest text of each column in its widest face (bold
+    // italic: changed).
+    QFont widest = files_->font();
+    widest.setBold(true);
+    widest.setItalic(true);
+    const QFontMetrics metrics(widest);
+    filesHeader->setMinimumSectionSize(metrics.horizontalAdvance("State") + 24);
+    const auto fit = [filesHeader, metrics](int section, std::initializer_list<const char*> texts) {
+        int width = 0;
+        for (const char* text : texts)
+            width = std::max(width, metrics.horizontalAdvance(text));
+        filesHeader->resizeSection(section, width + 24);
     };
-    fit(FilesModel::SizeColumn, "999.9 MB");
-    fit(FilesModel::ModifiedColumn, "2026-12-07 14:03");
-    fit(FilesModel::MarkColumn, "arriving");
+    fit(FilesModel::SizeColumn, {"999.9 MB", "folder"});
+    fit(FilesModel::ModifiedColumn, {"2026-12-07 14:03"});
+    fit(FilesModel::MarkColumn, {"arriving", "changed"});
     files_->setTextElideMode(Qt::ElideMiddle);
     // Sorted as the user last chose, for every URL and across restarts.
     const FileSort sort = ReadFileSort();
