@@ -233,7 +233,11 @@ void MainInterface::CheckFiles() {
 void MainInterface::CheckSettling(std::int64_t now) {
     for (std::size_t i = 1; i < Lists.size(); ++i) {
         const auto due = Lists[i]->SettlesAt(settleSeconds_);
-        if (due && *due <= now && !Lists[i]->IsCheckPending())
+        // When the check made for them failed, the server is not asked again
+        // every second: the periodic check tries next.
+        const auto last = Lists[i]->LastChecked();
+        const bool failedSince = Lists[i]->IsError() && last && *last >= due.value_or(0);
+        if (due && *due <= now && !failedSince && !Lists[i]->IsCheckPending())
             Lists[i]->CheckFiles();
     }
 }

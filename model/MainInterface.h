@@ -110,7 +110,8 @@ public:
     void SetSettleSeconds(std::int64_t seconds) { settleSeconds_ = seconds; }
     std::int64_t SettleSeconds() const { return settleSeconds_; }
     // Checks once more, outside the periodic schedule, every URL whose arriving
-    // files have held still long enough by now (seconds since the epoch).
+    // files have held still long enough by now (seconds since the epoch), unless
+    // a check since they were due failed.
     void CheckSettling(std::int64_t now);
     // Called on a worker thread when results wait; it must only post to the
     // watch list's thread, which then calls DeliverCheckResults.

@@ -128,9 +128,35 @@ MainForm::MainForm(std::function<void()> shutDown) : shutDown_(std::move(shutDow
     column->addWidget(files_, 1);
     filesModel_ = new FilesModel(files_);
     files_->setModel(filesModel_);
-    // The one column always spans the whole list; long names lose their middle.
-    files_->header()->setStretchLastSection(true);
+    // The name takes what the other columns leave; long names lose their middle.
+    QHeaderView* filesHeader = files_->header();
+    filesHeader->setStretchLastSection(false);
+    filesHeader->setSectionResizeMode(FilesModel::NameColumn, QHeaderView::Stretch);
+    // Wide enough for the widest text of each column in its widest face (bold
+    // italic: changed).
+    QFont widest = files_->font();
+    widest.setBold(true);
+    widest.setItalic(true);
+    const QFontMetrics metrics(widest);
+    filesHeader->setMinimumSectionSize(metrics.horizontalAdvance("State") + 24);
+    const auto fit = [filesHeader, metrics](int section, std::initializer_list<const char*> texts) {
+        int width = 0;
+        for (const char* text : texts)
+            width = std::max(width, metrics.horizontalAdvance(text));
+        filesHeader->resizeSection(section, width + 24);
+    };
+    fit(FilesModel::SizeColumn, {"999.9 MB", "folder"});
+    fit(FilesModel::ModifiedColumn, {"2026-12-07 14:03"});
+    fit(FilesModel::MarkColumn, {"arriving", "changed"});
     files_->setTextElideMode(Qt::ElideMiddle);
+    // Sorted as the user last chose, for every URL and across restarts.
+    const FileSort sort = ReadFileSort();
+    filesHeader->setSortIndicator(sort.Column, sort.Order);
+    files_->setSortingEnabled(true);
+    connect(filesHeader, &QHeaderView::sortIndicatorChanged, this,
+            [](int section, Qt::SortOrder order) {
+                StoreFileSort({section, order});
+            });
     files_->setItemDelegate(new ListViewDelegate(files_));
     filesModel_->SetFont(files_->font());
     filesPane_->setGeometry(TwipsRect(2880, 0, 3015, ListHeight));
@@ -421,8 +447,10 @@ void MainForm::mnuRefresh_Click() {
 
 void MainForm::mnuOptions_Click() {
     OptionsForm options(this);
-    if (options.exec() == QDialog::Accepted)
+    if (options.exec() == QDialog::Accepted) {
         myMainInterface->SetChecksAtOnce(ReadChecksAtOnce());
+        myMainInterface->SetSettleSeconds(ReadSettleSeconds());
+    }
 }
 
 void MainForm::mnuHelp_Click() {
@@ -531,6 +559,9 @@ void MainForm::URLs_AfterLabelEdit(const QModelIndex& row, const std::string& ne
 }
 
 void MainForm::CheckTimer_Timer() {
+    // Uploads that may have finished are looked at again whether or not the
+    // periodic check is on.
+    myMainInterface->CheckSettling(QDateTime::currentSecsSinceEpoch());
     const std::int32_t interval = CheckIntervalOf(
         ReadFirstLine(OptionsForm::IntervalFileName(), OptionsForm::DefaultIntervalText));
     if (interval == 0)
