@@ -17,6 +17,7 @@
 #include "ui/DividingLine.h"
 #include "ui/EmptyUrlsHint.h"
 #include "ui/FilesModel.h"
+#include "ui/FilesView.h"
 #include "ui/HelpMessage.h"
 #include "ui/ListViewDelegate.h"
 #include "ui/MainCommands.h"
@@ -128,37 +129,7 @@ MainForm::MainForm(std::function<void()> shutDown) : shutDown_(std::move(shutDow
     column->addWidget(files_, 1);
     filesModel_ = new FilesModel(files_);
     files_->setModel(filesModel_);
-    // The name takes what the other columns leave; long names lose their middle.
-    QHeaderView* filesHeader = files_->header();
-    filesHeader->setStretchLastSection(false);
-    filesHeader->setSectionResizeMode(FilesModel::NameColumn, QHeaderView::Stretch);
-    // Wide enough for the widest text of each column in its widest face (bold
-    // italic: changed).
-    QFont widest = files_->font();
-    widest.setBold(true);
-    widest.setItalic(true);
-    const QFontMetrics metrics(widest);
-    filesHeader->setMinimumSectionSize(metrics.horizontalAdvance("State") + 24);
-    const auto fit = [filesHeader, metrics](int section, std::initializer_list<const char*> texts) {
-        int width = 0;
-        for (const char* text : texts)
-            width = std::max(width, metrics.horizontalAdvance(text));
-        filesHeader->resizeSection(section, width + 24);
-    };
-    fit(FilesModel::SizeColumn, {"999.9 MB", "folder"});
-    fit(FilesModel::ModifiedColumn, {"2026-12-07 14:03"});
-    fit(FilesModel::MarkColumn, {"arriving", "changed"});
-    files_->setTextElideMode(Qt::ElideMiddle);
-    // Sorted as the user last chose, for every URL and across restarts.
-    const FileSort sort = ReadFileSort();
-    filesHeader->setSortIndicator(sort.Column, sort.Order);
-    files_->setSortingEnabled(true);
-    connect(filesHeader, &QHeaderView::sortIndicatorChanged, this,
-            [](int section, Qt::SortOrder order) {
-                StoreFileSort({section, order});
-            });
-    files_->setItemDelegate(new ListViewDelegate(files_));
-    filesModel_->SetFont(files_->font());
+    SetUpFilesView(files_, filesModel_);
     filesPane_->setGeometry(TwipsRect(2880, 0, 3015, ListHeight));
 
     statusMessage_ = new StatusMessage(this);

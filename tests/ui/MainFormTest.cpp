@@ -138,8 +138,15 @@ TEST_F(MainFormTest, TheFilePaneShowsFactsAndMarksSortedAsTheUserChose) {
     }
     EXPECT_EQ(cell(2, 0, Qt::BackgroundRole).value<QBrush>().color(), QColor(Qt::white));
 
-    // A click on a header sorts by it; the sort stays for every URL and the next start.
+    // A pane too narrow for every column keeps room for names; a wider one shows all.
     QHeaderView* header = Files().header();
+    EXPECT_TRUE(header->isSectionHidden(FilesModel::ModifiedColumn));
+    form->resize(900, form->height());
+    QCoreApplication::processEvents();
+    for (const int column : {FilesModel::SizeColumn, FilesModel::ModifiedColumn})
+        EXPECT_FALSE(header->isSectionHidden(column)) << column;
+
+    // A click on a header sorts by it; the sort stays for every URL and the next start.
     const auto clickHeader = [&](int section) {
         QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
                           QPoint(header->sectionViewportPosition(section) + 5, 5));
