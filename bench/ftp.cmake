@@ -15,3 +15,7 @@ ornbrook_bench(bench_ftp_tls_check SOURCES ftp/TlsCheckBench.cpp
     LIBS ftp_test_fixtures bench_process_timing)
 target_compile_definitions(bench_ftp_tls_check PRIVATE ORNBROOK_EXE="$<TARGET_FILE:ornbrook>")
 add_dependencies(bench_ftp_tls_check ornbrook)
+
+# Downloads of one 200 MB file and of 1,000 files of 10 kB from pyftpdlib, against curl.
+ornbrook_bench(bench_ftp_download SOURCES ftp/DownloadBench.cpp
+    LIBS check ftp_test_fixtures bench_process_timing)

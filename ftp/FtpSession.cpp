@@ -8,8 +8,11 @@
 #include "ftp/TlsContext.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 #include <poll.h>
+#include <unistd.h>
 
 namespace ornbrook {
 
@@ -352,6 +355,116 @@ FtpResult FtpSession::Store(const std::string& localFile, const std::string& rem
     return Transfer("STOR " + remoteFile, 'I', nullptr, &source);
 }
 
+namespace {
+
+// Writes a download where the local file ends, and learns only at the first
+// byte whether the server resumed: a server that refused REST sends the file
+// from its start, and what the partial file held goes.
+class DownloadSink final : public ByteSink {
+public:
+    DownloadSink(int fd, std::uint64_t offset, const bool& resumed,
+                 const DownloadProgress& progress)
+        : fd_(fd), length_(offset), resumed_(resumed), progress_(progress) {}
+
+    bool Take(std::string_view bytes) override {
+        if (!Begin())
+            return false;
+        while (!bytes.empty()) {
+            const ssize_t w = ::pwrite(fd_, bytes.data(), bytes.size(), static_cast<off_t>(length_));
+            if (w < 0 && errno == EINTR)
+                continue;
+            if (w <= 0) {
+                problem_ = std::strerror(errno);
+                return false;
+            }
+            length_ += static_cast<std::uint64_t>(w);
+            bytes.remove_prefix(static_cast<std::size_t>(w));
+        }
+        if (progress_)
+            progress_(length_);
+        return true;
+    }
+    // Before the first byte, and at the end of a transfer that sent none.
+    bool Begin() {
+        if (begun_)
+            return true;
+        begun_ = true;
+        if (!resumed_ && length_ > 0) {
+            startedOver_ = true;
+            length_ = 0;
+            if (::ftruncate(fd_, 0) != 0) {
+                problem_ = std::strerror(errno);
+                return false;
+            }
+        }
+        return true;
+    }
+    std::uint64_t Length() const { return length_; }
+    bool StartedOver() const { return startedOver_; }
+    const std::string& Problem() const { return problem_; }
+
+private:
+    int fd_;
+    std::uint64_t length_;
+    const bool& resumed_;
+    const DownloadProgress& progress_;
+    bool begun_ = false;
+    bool startedOver_ = false;
+    std::string problem_;
+};
+
+} // namespace
+
+DownloadOutcome FtpSession::Download(const std::string& remoteFile, int fd, std::uint64_t offset,
+                                     const DownloadProgress& progress,
+                                     std::chrono::milliseconds idle) {
+    DownloadOutcome outcome;
+    outcome.Length = offset;
+    if (HasLineBreakOrNul(remoteFile)) {
+        outcome.Message = "line break in the file name";
+        return outcome;
+    }
+    // Only a lack of bytes ends a download in time; the stop signal stays.
+    const SessionBounds before = bounds_;
+    const FtpTimeouts timeouts = timeouts_;
+    bounds_.Overall = Deadline::max();
+    timeouts_.DataIdle = idle;
+    restAt_ = facts_.RestStream ? offset : 0;
+    restTaken_ = false;
+    DownloadSink sink(fd, offset, restTaken_, progress);
+    FtpResult r = Transfer("RETR " + remoteFile, 'I', &sink, nullptr);
+    restAt_ = 0;
+    bounds_ = before;
+    timeouts_ = timeouts;
+    // A file of no bytes is whole all the same: what a partial one held goes.
+    if (r.Ok)
+        sink.Begin();
+    if (!sink.Problem().empty())
+        r = FtpResult::Fail(0, "cannot write the local file: " + LowerCase(sink.Problem()));
+    else if (!r.Ok && r.Message.rfind("data stalled for ", 0) == 0)
+        r.Message = "no data for " + Seconds(idle);
+    outcome.Ok = r.Ok;
+    outcome.Code = r.Code;
+    outcome.Message = r.Message;
+    outcome.Length = sink.Length();
+    outcome.StartedOver = sink.StartedOver();
+    return outcome;
+}
+
+FtpResult FtpSession::SendTransferCommand(const std::string& command) {
+    if (restAt_ > 0) {
+        FtpReply reply;
+        if (auto r = Command("REST " + std::to_string(restAt_), reply); !r.Ok)
+            return r;
+        // 350: the server will start at that offset (RFC 3659 5.3); any other
+        // answer leaves the transfer at its start.
+        restTaken_ = reply.Code == 350;
+    }
+    if (!control_->Send(command, StepDeadline(timeouts_.Reply)))
+        return Lost("could not send");
+    return FtpResult::Pass();
+}
+
 void FtpSession::Quit() {
     // The answer to QUIT tells nothing we need; waiting for it would only hold
     // up the next check.
@@ -408,8 +521,8 @@ FtpResult FtpSession::TransferActive(const std::string& command, ByteSink* sink,
         fallBack = DataTransfer::Fallback::Refused;
         return Refusal(reply);
     }
-    if (!control_->Send(command, StepDeadline(timeouts_.Reply)))
-        return Lost("could not send");
+    if (auto r = SendTransferCommand(command); !r.Ok)
+        return r;
     FtpResult r = transfer.Run(sink, source);
     fallBack = transfer.FallBack();
     return transfer.ControlLost() ? Lost(r.Message) : r;
@@ -423,8 +536,8 @@ FtpResult FtpSession::TransferPassive(const std::string& command, ByteSink* sink
     DataTransfer transfer(Link());
     if (auto r = transfer.Connect(port); !r.Ok)
         return Lost(r.Message);
-    if (!control_->Send(command, StepDeadline(timeouts_.Reply)))
-        return Lost("could not send");
+    if (auto r = SendTransferCommand(command); !r.Ok)
+        return r;
     const FtpResult r = transfer.Run(sink, source);
     return transfer.ControlLost() ? Lost(r.Message) : r;
 }

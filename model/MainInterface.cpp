@@ -9,6 +9,7 @@
 #include "model/DataFileFormat.h"
 #include "model/DataFileLoad.h"
 #include "model/FileReplacement.h"
+#include "model/DownloadQueue.h"
 #include "model/FileStore.h"
 #include "model/TrustedCertificates.h"
 #include "model/UrlFileList.h"
@@ -29,6 +30,8 @@ MainInterface::MainInterface()
     SetHostKeyTrustFile(KnownHostsFileName());
     LoadData();
     OpenStore();
+    downloads_ = std::make_unique<DownloadQueue>(pool_, [this] { return store_.get(); });
+    downloads_->Load();
 }
 
 std::string MainInterface::StoreFileName() {
@@ -155,6 +158,7 @@ std::int32_t MainInterface::FindURL(const std::string& text) const {
 void MainInterface::RemoveURL(const std::string& theURL) {
     if (const std::int32_t i = GetURLIndex(theURL); i != 0) {
         Lists[static_cast<std::size_t>(i)]->Cancel();
+        downloads_->Stop(theURL, true);
         Lists.erase(Lists.begin() + i);
         forgottenUrls_.push_back(theURL);
     }
@@ -202,6 +206,7 @@ void MainInterface::ChangeURL(std::int32_t index, const std::string& newURL) {
     }
     // The store keeps rows by URL text: the old text's go, the new text's come.
     if (newURL != list->URL()) {
+        downloads_->Stop(list->URL(), true);
         forgottenUrls_.push_back(list->URL());
         list->MarkAllUnstored();
     }
@@ -255,7 +260,7 @@ void MainInterface::DeliverCheckResults() {
 }
 
 void MainInterface::WaitForChecks() {
-    while (pool_->Outstanding() > 0) {
+    while (pool_->Outstanding() > 0 || downloads_->Outstanding() > 0) {
         pool_->WaitForNews(std::chrono::milliseconds(200));
         pool_->Deliver();
     }
@@ -365,6 +370,13 @@ void MainInterface::RaiseEvent_CheckBegins(const UrlFileList& list) {
 }
 
 void MainInterface::RaiseEvent_CheckEnded(const UrlFileList& list) {
+    // A pending download goes on while its file is listed.
+    if (downloads_ && list.GetErrorMsg().empty() && !downloads_->Pending(list.URL()).empty()) {
+        std::vector<FileEntry> entries;
+        for (std::int32_t i = 1; i <= list.GetFilesCount(); ++i)
+            entries.push_back(list.GetEntry(i));
+        downloads_->ResumePending(list.URL(), entries);
+    }
     CheckEnded.Raise(list);
 }
 
