@@ -99,8 +99,8 @@ std::size_t DownloadQueue::Download(const std::string& url, const std::vector<Fi
     std::string problem;
     if (!MakeFolder(folder, problem)) {
         for (const FileEntry& file : files)
-            News.Raise(DownloadNews{DownloadNews::Stage::Failed, url, file.Name, file.Facts.Size,
-                                    0, {}, problem});
+            News.Raise(DownloadNews{
+                DownloadNews::Stage::Failed, url, file.Name, file.Facts.Size, 0, {}, problem});
         return 0;
     }
     std::size_t started = 0;
@@ -118,13 +118,17 @@ std::size_t DownloadQueue::Download(const std::string& url, const std::vector<Fi
         // The same file fetched into the same folder before, and still there.
         if (before && before->Done && before->Folder == folder && SameFacts(*before, file.Facts) &&
             LocalFileFacts(before->SavedAs)) {
-            News.Raise(DownloadNews{DownloadNews::Stage::AlreadyThere, url, file.Name,
-                                    file.Facts.Size, file.Facts.Size.value_or(0),
-                                    before->SavedAs, {}});
+            News.Raise(DownloadNews{DownloadNews::Stage::AlreadyThere,
+                                    url,
+                                    file.Name,
+                                    file.Facts.Size,
+                                    file.Facts.Size.value_or(0),
+                                    before->SavedAs,
+                                    {}});
             continue;
         }
-        const bool resume = before && !before->Done && before->Folder == folder &&
-                            SameFacts(*before, file.Facts);
+        const bool resume =
+            before && !before->Done && before->Folder == folder && SameFacts(*before, file.Facts);
         const bool inFlight = std::any_of(running_.begin(), running_.end(), [&](const auto& r) {
             return r.second.Url == url && r.second.Record.Name == file.Name;
         });
@@ -138,8 +142,8 @@ std::size_t DownloadQueue::Download(const std::string& url, const std::vector<Fi
 }
 
 void DownloadQueue::Start(const std::string& url, const StoredDownload& record, bool resume) {
-    DownloadRequest request{url, Segments(record.Name), record.Size, record.Modified,
-                            record.Folder, resume};
+    DownloadRequest request{
+        url, Segments(record.Name), record.Size, record.Modified, record.Folder, resume};
     auto job = std::make_shared<const DownloadJob>(std::move(request));
     const std::string name = record.Name;
     const std::optional<std::uint64_t> size = record.Size;
@@ -167,15 +171,20 @@ void DownloadQueue::Finished(std::uint64_t id, DownloadResult result) {
         return;
     const Running done = std::move(it->second);
     running_.erase(it);
-    DownloadNews news{DownloadNews::Stage::Failed, done.Url, done.Record.Name, done.Record.Size,
-                      result.Length, result.SavedAs, result.Message};
+    DownloadNews news{DownloadNews::Stage::Failed,
+                      done.Url,
+                      done.Record.Name,
+                      done.Record.Size,
+                      result.Length,
+                      result.SavedAs,
+                      result.Message};
     if (result.Refused) {
         news.What = DownloadNews::Stage::Refused;
         WriteLog(MaskedURL(done.Url) + ": " + result.Message);
         Forget(done.Url, done.Record.Name);
     } else if (result.Ok) {
-        news.What = result.AlreadyThere ? DownloadNews::Stage::AlreadyThere
-                                        : DownloadNews::Stage::Saved;
+        news.What =
+            result.AlreadyThere ? DownloadNews::Stage::AlreadyThere : DownloadNews::Stage::Saved;
         StoredDownload record = done.Record;
         record.Done = true;
         record.SavedAs = result.SavedAs;
@@ -230,6 +239,22 @@ void DownloadQueue::Stop(const std::string& url, bool forget) {
     }
     if (forget)
         Forget(url, std::nullopt);
+}
+
+void DownloadQueue::Cancel(const std::string& url, const std::vector<std::string>& names) {
+    for (const std::string& name : names) {
+        for (auto it = running_.begin(); it != running_.end();) {
+            if (it->second.Url == url && it->second.Record.Name == name) {
+                pool_->Cancel(it->first);
+                it = running_.erase(it);
+            } else {
+                ++it;
+            }
+        }
+        if (const auto found = records_.find(url);
+            found != records_.end() && found->second.count(name) && !found->second.at(name).Done)
+            Forget(url, name);
+    }
 }
 
 std::vector<StoredDownload> DownloadQueue::Pending(const std::string& url) const {

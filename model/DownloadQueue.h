@@ -78,6 +78,9 @@ public:
     // Stops url's downloads; their partial files stay. With forget the pending
     // and done records go as well (the URL was deleted, or downloading switched off).
     void Stop(const std::string& url, bool forget);
+    // The user called these downloads of url off: stopped and forgotten, so no
+    // later check takes them up again; their partial files stay.
+    void Cancel(const std::string& url, const std::vector<std::string>& names);
     // Downloads queued or running.
     std::size_t Outstanding() const { return running_.size(); }
     // The pending downloads of url, as recorded.

@@ -194,6 +194,22 @@ int FilesModel::columnCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : ColumnCount;
 }
 
+const FilesModel::DownloadNote* FilesModel::NoteOf(const Row& row) const {
+    if (!notes_)
+        return nullptr;
+    const auto url = notes_->find(filledURL_);
+    if (url == notes_->end())
+        return nullptr;
+    const auto note = url->second.find(row.Name);
+    return note == url->second.end() ? nullptr : &note->second;
+}
+
+void FilesModel::DownloadNotesChanged() {
+    if (!rows_.empty())
+        Q_EMIT dataChanged(index(0, SizeColumn), index(rowCount() - 1, SizeColumn),
+                           {Qt::DisplayRole, Qt::ToolTipRole});
+}
+
 QVariant FilesModel::data(const QModelIndex& index, int role) const {
     if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
         return {};
@@ -208,6 +224,8 @@ QVariant FilesModel::data(const QModelIndex& index, int role) const {
             // A folder is told by its trailing slash, as "ls -F" does.
             return folder ? DisplayText(row.Name) + '/' : DisplayText(row.Name);
         case SizeColumn:
+            if (const DownloadNote* note = NoteOf(row))
+                return note->Short;
             if (folder)
                 return QStringLiteral("folder");
             if (link)
@@ -244,6 +262,8 @@ QVariant FilesModel::data(const QModelIndex& index, int role) const {
     case Qt::ToolTipRole:
         switch (index.column()) {
         case SizeColumn:
+            if (const DownloadNote* note = NoteOf(row))
+                return note->Long;
             return row.Facts.Size && !folder ? ExactSize(*row.Facts.Size) : QVariant();
         case ModifiedColumn:
             return TimeToolTip(row.Facts.Modified);

@@ -6,6 +6,7 @@
 #include <QAbstractTableModel>
 #include <QFont>
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -51,6 +52,20 @@ public:
     // Refills the list with every entry of the URL, in the current sort.
     void Fill(const UrlFileList& list);
 
+    // What downloads of the shown URL's files are doing, by URL and name (null
+    // for none): a row's size column shows its short word, the tooltip the
+    // whole story. The owner calls DownloadNotesChanged after a change.
+    struct DownloadNote {
+        QString Short;
+        QString Long;
+    };
+    using DownloadNotes = std::map<std::string, std::map<std::string, DownloadNote>>;
+    void SetDownloadNotes(const DownloadNotes* notes) { notes_ = notes; }
+    void DownloadNotesChanged();
+    const std::string& ShownURL() const { return filledURL_; }
+    // The entry of a row in its list (GetEntry's index).
+    std::int32_t IndexAt(int row) const { return rows_.at(static_cast<std::size_t>(row)).Index; }
+
     const std::string& NameAt(int row) const {
         return rows_.at(static_cast<std::size_t>(row)).Name;
     }
@@ -75,6 +90,7 @@ private:
         std::int32_t Index;
     };
     bool Before(const Row& a, const Row& b) const;
+    const DownloadNote* NoteOf(const Row& row) const;
     void SortRows();
 
     LiveObject live_{"FilesModel"};
@@ -85,6 +101,7 @@ private:
     std::string filledURL_;
     std::vector<std::int32_t> order_;
     FileSort sort_;
+    const DownloadNotes* notes_ = nullptr;
     QFont boldFont_;
     QFont boldItalicFont_;
     QFont italicFont_;

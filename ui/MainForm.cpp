@@ -15,6 +15,7 @@
 #include "ui/DesktopPresence.h"
 #include "ui/DisplayText.h"
 #include "ui/DividingLine.h"
+#include "ui/DownloadActions.h"
 #include "ui/EmptyUrlsHint.h"
 #include "ui/FilesModel.h"
 #include "ui/FilesView.h"
@@ -246,6 +247,9 @@ void MainForm::Form_Load() {
     // Owned by the window: asks about certificates that checks refused.
     certificates_ = new CertificateQuestion(this, myMainInterface);
     new EmptyUrlsHint(urls_, commands_->Add());
+    new DownloadActions({this, files_, filesModel_, statusBar(), [this] { return SelectedEntry(); },
+                         [this](const QString& text) { ShowMessage(text); }},
+                        myMainInterface);
     myMainInterface->SetChecksAtOnce(ReadChecksAtOnce());
     desktop_ = new DesktopPresence(*this, myMainInterface);
     desktop_->setObjectName("DesktopPresence");
