@@ -66,6 +66,13 @@ struct MergeNews {
     // Files reported by this merge: newly new, newly changed.
     std::int32_t NewFiles = 0;
     std::int32_t ChangedFiles = 0;
+    // Their names, for what acts on reported files (downloads, programs).
+    std::vector<std::string> Reported;
+
+    void Report(const FileEntry& entry, bool changed) {
+        ++(changed ? ChangedFiles : NewFiles);
+        Reported.push_back(entry.Name);
+    }
 };
 MergeNews MergeListing(std::vector<FileEntry>& entries, Listing&& listing, const MergeRules& rules);
 

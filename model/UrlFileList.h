@@ -102,6 +102,8 @@ public:
         std::int32_t NewFiles = 0;
         std::int32_t ChangedFiles = 0;
         bool StartingPoint = false;
+        // The names of the files reported (none for a starting point).
+        std::vector<std::string> Reported;
     };
     const CheckNews& LastCheckNews() const { return lastNews_; }
 
