@@ -60,12 +60,14 @@ DownloadActions::DownloadActions(Parts parts, const std::shared_ptr<MainInterfac
     progress_->hide();
     cancel_->hide();
 
-    parts_.Model->SetDownloadNotes(&notes_);
+    model_ = parts_.Model;
+    model_->SetDownloadNotes(&notes_);
     news_ = watchList->Downloads().News.Connect([this](const DownloadNews& news) { Heard(news); });
 }
 
 DownloadActions::~DownloadActions() {
-    parts_.Model->SetDownloadNotes(nullptr);
+    if (model_)
+        model_->SetDownloadNotes(nullptr);
 }
 
 std::string DownloadActions::DownloadFolderFileName() {

@@ -5,6 +5,7 @@
 #include "ui/FilesModel.h"
 
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <cstdint>
 #include <functional>
@@ -77,6 +78,8 @@ private:
 
     LiveObject live_{"DownloadActions"};
     Parts parts_;
+    // The model may go before us when the window's children are torn down.
+    QPointer<FilesModel> model_;
     std::weak_ptr<MainInterface> watchList_;
     AskFolder ask_;
     QAction* download_;
