@@ -16,6 +16,10 @@ ornbrook_bench(bench_ftp_tls_check SOURCES ftp/TlsCheckBench.cpp
 target_compile_definitions(bench_ftp_tls_check PRIVATE ORNBROOK_EXE="$<TARGET_FILE:ornbrook>")
 add_dependencies(bench_ftp_tls_check ornbrook)
 
+# Downloads of one 200 MB file and of 1,000 files of 10 kB from pyftpdlib, against curl.
+ornbrook_bench(bench_ftp_download SOURCES ftp/DownloadBench.cpp
+    LIBS check ftp_test_fixtures bench_process_timing)
+
 # `ornbrook --check` of a 1,111-folder tree at depth 3 against curl and the fewest replies.
 ornbrook_bench(bench_tree_check SOURCES check/TreeCheckBench.cpp
     LIBS model bench_process_timing)

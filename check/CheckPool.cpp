@@ -13,13 +13,20 @@ namespace {
 
 // The name under which every check is timed in the debug window.
 constexpr const char* CheckProzess = "UrlFileList_CheckFiles";
+constexpr const char* DownloadProzess = "FileDownload";
+// Progress is handed back no more often than this per download.
+constexpr auto ProgressEvery = std::chrono::milliseconds(100);
 
 } // namespace
 
 struct CheckPool::Job {
     Id JobId = 0;
     std::shared_ptr<const CheckJob> Check;
+    std::shared_ptr<const DownloadJob> Download;
     StopSignal Stop;
+
+    const std::string& Server() const { return Check ? Check->Server() : Download->Server(); }
+    const std::string& Login() const { return Check ? Check->Login() : Download->Login(); }
     bool Cancelled = false;
 };
 
@@ -59,18 +66,30 @@ int CheckPool::AtOnce() const {
 CheckPool::Id CheckPool::Start(std::shared_ptr<const CheckJob> check, Callbacks callbacks) {
     auto job = std::make_shared<Job>();
     job->Check = std::move(check);
-    {
-        const std::lock_guard lock(mutex_);
-        job->JobId = ++lastId_;
-        queue_.push_back(job);
-        AddWorkersAsNeeded();
-    }
+    Queue(job);
     if (callbacks_.empty())
         progress_ = {};
     callbacks_[job->JobId] = std::move(callbacks);
     ++progress_.Total;
     workAvailable_.notify_one();
     return job->JobId;
+}
+
+CheckPool::Id CheckPool::StartDownload(std::shared_ptr<const DownloadJob> download,
+                                       DownloadCallbacks callbacks) {
+    auto job = std::make_shared<Job>();
+    job->Download = std::move(download);
+    Queue(job);
+    downloads_[job->JobId] = std::move(callbacks);
+    workAvailable_.notify_one();
+    return job->JobId;
+}
+
+void CheckPool::Queue(const std::shared_ptr<Job>& job) {
+    const std::lock_guard lock(mutex_);
+    job->JobId = ++lastId_;
+    queue_.push_back(job);
+    AddWorkersAsNeeded();
 }
 
 CheckPool::Batch::Batch(CheckPool& pool) : pool_(pool) {
@@ -87,6 +106,7 @@ CheckPool::Batch::~Batch() {
 }
 
 void CheckPool::Cancel(Id id) {
+    downloads_.erase(id);
     if (callbacks_.erase(id) > 0) {
         --progress_.Total;
         if (startedSeen_.erase(id) > 0)
@@ -109,6 +129,8 @@ void CheckPool::Cancel(Id id) {
 void CheckPool::CancelAll() {
     std::vector<Id> ids;
     for (const auto& entry : callbacks_)
+        ids.push_back(entry.first);
+    for (const auto& entry : downloads_)
         ids.push_back(entry.first);
     for (const Id id : ids)
         Cancel(id);
@@ -138,7 +160,7 @@ std::shared_ptr<CheckPool::Job> CheckPool::TakeStartable(const std::string& kept
     };
     auto chosen = queue_.end();
     for (auto it = queue_.begin(); it != queue_.end(); ++it) {
-        const int load = runningOn((*it)->Check->Server());
+        const int load = runningOn((*it)->Server());
         if (load >= perServer_)
             continue;
         // One at a time keeps the list's order strictly.
@@ -149,11 +171,11 @@ std::shared_ptr<CheckPool::Job> CheckPool::TakeStartable(const std::string& kept
         // Otherwise a check the kept login can serve goes first (it waits for no
         // login), then the server with the fewest checks running: the servers'
         // answers are awaited side by side.
-        if (!keptLogin.empty() && (*it)->Check->Login() == keptLogin) {
+        if (!keptLogin.empty() && (*it)->Login() == keptLogin) {
             chosen = it;
             break;
         }
-        if (chosen == queue_.end() || load < runningOn((*chosen)->Check->Server()))
+        if (chosen == queue_.end() || load < runningOn((*chosen)->Server()))
             chosen = it;
     }
     if (chosen == queue_.end())
@@ -193,23 +215,45 @@ void CheckPool::Work() {
             continue;
         }
         running_[job->JobId] = job;
-        ++runningPerServer_[job->Check->Server()];
-        Post(News{job->JobId, false, {}}, lock);
+        ++runningPerServer_[job->Server()];
+        Post(News{job->JobId, NewsKind::Started, {}}, lock);
 
         const auto begin = std::chrono::steady_clock::now();
         lock.unlock();
-        CheckOutcome outcome = job->Check->Run(&job->Stop, kept);
+        CheckOutcome outcome;
+        DownloadResult downloaded;
+        if (job->Check) {
+            outcome = job->Check->Run(&job->Stop, kept);
+        } else {
+            auto lastNews = begin;
+            const auto progress = [&](std::uint64_t length) {
+                const auto now = std::chrono::steady_clock::now();
+                if (now - lastNews < ProgressEvery)
+                    return;
+                lastNews = now;
+                std::unique_lock progressLock(mutex_);
+                if (!job->Cancelled && !shuttingDown_) {
+                    News news{job->JobId, NewsKind::Progressed, {}};
+                    news.Length = length;
+                    Post(std::move(news), progressLock);
+                }
+            };
+            downloaded = job->Download->Run(&job->Stop, kept, progress);
+        }
         lock.lock();
         const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
             std::chrono::steady_clock::now() - begin);
 
         running_.erase(job->JobId);
-        if (--runningPerServer_[job->Check->Server()] == 0)
-            runningPerServer_.erase(job->Check->Server());
+        if (--runningPerServer_[job->Server()] == 0)
+            runningPerServer_.erase(job->Server());
         // A slot is free: another worker may start the next check.
         workAvailable_.notify_all();
-        if (!job->Cancelled && !shuttingDown_)
-            Post(News{job->JobId, true, std::move(outcome), took.count()}, lock);
+        if (!job->Cancelled && !shuttingDown_) {
+            News news{job->JobId, NewsKind::Finished, std::move(outcome), took.count()};
+            news.Downloaded = std::move(downloaded);
+            Post(std::move(news), lock);
+        }
     }
 }
 
@@ -220,11 +264,15 @@ void CheckPool::Deliver() {
         news.swap(news_);
     }
     for (News& item : news) {
+        if (downloads_.count(item.JobId) > 0) {
+            DeliverDownload(item);
+            continue;
+        }
         // A callback earlier in this batch may have cancelled this check.
         const auto it = callbacks_.find(item.JobId);
         if (it == callbacks_.end())
             continue;
-        if (!item.Finished) {
+        if (item.Kind != NewsKind::Finished) {
             startedSeen_[item.JobId] = true;
             ++progress_.Started;
             if (const auto started = it->second.Started)
@@ -245,8 +293,34 @@ bool CheckPool::WaitForNews(std::chrono::milliseconds timeout) {
     return newsAvailable_.wait_for(lock, timeout, [this] { return !news_.empty(); });
 }
 
+void CheckPool::DeliverDownload(News& item) {
+    const auto it = downloads_.find(item.JobId);
+    switch (item.Kind) {
+    case NewsKind::Started:
+        if (const auto started = it->second.Started)
+            started();
+        return;
+    case NewsKind::Progressed:
+        if (const auto progress = it->second.Progress)
+            progress(item.Length);
+        return;
+    case NewsKind::Finished:
+        break;
+    }
+    // Timed as checks are: the debug window shows how long downloads take.
+    RecordProzessRun(DownloadProzess, item.Milliseconds);
+    const auto finished = std::move(it->second.Finished);
+    downloads_.erase(it);
+    if (finished)
+        finished(std::move(item.Downloaded));
+}
+
 std::size_t CheckPool::Outstanding() const {
     return callbacks_.size();
+}
+
+std::size_t CheckPool::OutstandingDownloads() const {
+    return downloads_.size();
 }
 
 CheckPool::Progress CheckPool::CurrentProgress() const {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "check/CheckJob.h"
+#include "check/DownloadJob.h"
 #include "diag/Debug_Modul.h"
 #include "ftp/DirectoryListing.h"
 
@@ -33,6 +34,12 @@ public:
         std::function<void()> Started;
         std::function<void(CheckOutcome)> Finished;
     };
+    // A download hears its progress (the local file's length) as well.
+    struct DownloadCallbacks {
+        std::function<void()> Started;
+        std::function<void(std::uint64_t length)> Progress;
+        std::function<void(DownloadResult)> Finished;
+    };
 
     static constexpr int DefaultAtOnce = 4;
     static constexpr int MaxAtOnce = 16;
@@ -50,6 +57,9 @@ public:
 
     // Queues a check.
     Id Start(std::shared_ptr<const CheckJob> check, Callbacks callbacks);
+    // Queues a download: it shares the limits with checks (at once, per
+    // server) and is stopped by Cancel like a check, its partial file kept.
+    Id StartDownload(std::shared_ptr<const DownloadJob> download, DownloadCallbacks callbacks);
 
     // Checks asked for while a Batch lives are handed to the workers together
     // when it goes, so that they are shared out over the servers as a whole
@@ -82,6 +92,8 @@ public:
     bool WaitForNews(std::chrono::milliseconds timeout);
     // Checks queued, running, or finished and not yet delivered.
     std::size_t Outstanding() const;
+    // The same for downloads.
+    std::size_t OutstandingDownloads() const;
 
     // How far the checks asked for since the pool was last idle have got, as the
     // owner has heard it: Started of Total have begun (or ended).
@@ -93,17 +105,22 @@ public:
 
 private:
     struct Job;
+    enum class NewsKind { Started, Progressed, Finished };
     struct News {
         Id JobId;
-        bool Finished;
+        NewsKind Kind;
         CheckOutcome Outcome;
         std::int64_t Milliseconds = 0;
+        DownloadResult Downloaded;
+        std::uint64_t Length = 0;
     };
 
     void AddWorkersAsNeeded();
     void Work();
     std::shared_ptr<Job> TakeStartable(const std::string& keptLogin);
     void Post(News news, std::unique_lock<std::mutex>& lock);
+    void Queue(const std::shared_ptr<Job>& job);
+    void DeliverDownload(News& news);
 
     LiveObject live_{"CheckPool"};
     mutable std::mutex mutex_;
@@ -116,6 +133,7 @@ private:
     // Owner's thread only: the checks not yet delivered or cancelled, and which
     // of them the owner has heard start.
     std::map<Id, Callbacks> callbacks_;
+    std::map<Id, DownloadCallbacks> downloads_;
     std::map<Id, bool> startedSeen_;
     Progress progress_;
     std::vector<std::thread> workers_;

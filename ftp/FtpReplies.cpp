@@ -79,6 +79,8 @@ void ReadFeatureReply(std::string_view text, ServerFacts& facts) {
             facts.MachineListing = true;
         if (name == "UTF8")
             facts.Utf8 = true;
+        if (name == "REST" && UpperCase(TrimSpaces(line.substr(4))) == "STREAM")
+            facts.RestStream = true;
         if (end == std::string_view::npos)
             break;
         text.remove_prefix(end + 1);

@@ -3,15 +3,16 @@
 #include "base/Text_Code.h"
 #include "ftp/CertificateTrust.h"
 #include "ftp/FtpReplies.h"
-#include "ftp/ListingLines.h"
-#include "ftp/ListingParser.h"
 #include "ftp/LocalFiles.h"
 #include "ftp/StopSignal.h"
 #include "ftp/TlsContext.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 #include <poll.h>
+#include <unistd.h>
 
 namespace ornbrook {
 
@@ -337,156 +338,6 @@ FtpResult FtpSession::SetType(char type) {
     return FtpResult::Pass(reply.Code, reply.Text);
 }
 
-FtpResult FtpSession::ListWith(const std::string& command, ListingForm form,
-                               ParsedListing& parsed) {
-    ListingParser parser(form, limits_);
-    FtpResult r = Transfer(command, 'A', &parser, nullptr);
-    if (parser.Full() || (r.Ok && !parser.Finish()))
-        return FtpResult::Fail(0, "listing beyond the caps");
-    if (!r.Ok)
-        return r;
-    // vsftpd, for a directory it may enter but not read: "226 Transfer done
-    // (but failed to open directory)." after sending nothing.
-    if (const FtpReply reply{r.Code, r.Message}; SaysFailed(reply))
-        return Refusal(reply);
-    parsed = parser.TakeListing();
-    return r;
-}
-
-FtpResult FtpSession::List(Listing& listing, bool confirmEmpty) {
-    listing = Listing{};
-    FtpResult r = ListByPreference(listing, confirmEmpty);
-    if (!r.Ok) {
-        listing = Listing{};
-        return r;
-    }
-    listing.Cut = SaysCut(FtpReply{r.Code, r.Message});
-    return r;
-}
-
-// MLSD where FEAT offers it, then NLST, then LIST. 500 and 502 say that a
-// command is unknown or not implemented (RFC 959 4.2): it is not asked again.
-FtpResult FtpSession::ListByPreference(Listing& listing, bool confirmEmpty) {
-    if (facts_.MachineListing) {
-        FtpResult r = ListByMachine(listing);
-        if (!IsUnknownCommand(r) || !IsOpen())
-            return r;
-        facts_.MachineListing = false;
-        RememberFacts();
-    }
-    if (!facts_.NoNameListing) {
-        if (facts_.LongListingTrusted) {
-            FtpResult r = ListByLong(listing);
-            if (r.Ok || !IsOpen())
-                return r;
-            // A line of no known style (or a refusal): names alone from now on.
-            facts_.LongListingTrusted = false;
-            RememberFacts();
-        }
-        FtpResult r = ListByNames(listing, confirmEmpty);
-        if (r.Ok && listing.Source == ListingSource::Names && !listing.Entries.empty() && IsOpen())
-            TryLongListing(listing);
-        if (!IsUnknownCommand(r) || !IsOpen())
-            return r;
-        facts_.NoNameListing = true;
-        RememberFacts();
-    }
-    return ListByLong(listing);
-}
-
-// LIST gives facts that NLST does not, but its lines are the server's own: it
-// is believed once every line parses and its names are NLST's names. Then it
-// replaces the names, and is asked alone from now on.
-void FtpSession::TryLongListing(Listing& listing) {
-    ParsedListing parsed;
-    if (!ListWith("LIST", ListingForm::Long, parsed).Ok || parsed.Unrecognised > 0)
-        return;
-    std::vector<std::string> names = listing.Names(), longNames = Listing{parsed.Entries}.Names();
-    std::sort(names.begin(), names.end());
-    std::sort(longNames.begin(), longNames.end());
-    if (names != longNames)
-        return;
-    listing.Entries = std::move(parsed.Entries);
-    listing.Source = ListingSource::Long;
-    facts_.LongListingTrusted = true;
-    RememberFacts();
-}
-
-// An empty MLSD stands: MLSD lists an empty directory as empty. Lines whose
-// facts may end at more than one "; " are named by NLST of the same directory.
-FtpResult FtpSession::ListByMachine(Listing& listing) {
-    ParsedListing parsed;
-    FtpResult r = ListWith("MLSD", ListingForm::Machine, parsed);
-    if (!r.Ok)
-        return r;
-    if (parsed.Unrecognised > 0)
-        return FtpResult::Fail(0, "malformed MLSD line");
-    if (!parsed.AmbiguousAt.empty()) {
-        ParsedListing names;
-        FtpResult n = FtpResult::Fail(0, "ambiguous MLSD line");
-        if (!facts_.NoNameListing)
-            n = ListWith("NLST", ListingForm::Names, names);
-        if (IsUnknownCommand(n) && IsOpen()) {
-            facts_.NoNameListing = true;
-            RememberFacts();
-        } else if (!n.Ok) {
-            return n;
-        }
-        if (!n.Ok || !NameAmbiguousLines(parsed.Entries, parsed.AmbiguousAt, parsed.AmbiguousLines,
-                                         Listing{names.Entries}.Names()))
-            return FtpResult::Fail(0, "ambiguous MLSD line");
-    }
-    listing.Entries = std::move(parsed.Entries);
-    listing.Source = ListingSource::Machine;
-    return r;
-}
-
-// An empty NLST, or the 450 or 550 with which old servers answer NLST of an
-// empty directory ("No files found", the codes that also refuse a listing), is
-// believed only when LIST shows no entry either.
-FtpResult FtpSession::ListByNames(Listing& listing, bool confirmEmpty) {
-    ParsedListing parsed;
-    const FtpResult r = ListWith("NLST", ListingForm::Names, parsed);
-    const bool mayBeEmpty = !r.Ok && r.Refused && (r.Code == 450 || r.Code == 550) && IsOpen();
-    if (!r.Ok && !mayBeEmpty)
-        return r;
-    if (r.Ok && (!parsed.Entries.empty() || !confirmEmpty)) {
-        listing.Entries = std::move(parsed.Entries);
-        return r;
-    }
-    ParsedListing other;
-    const FtpResult l = ListWith("LIST", ListingForm::Long, other);
-    const bool listsNothing = l.Ok && other.Entries.empty() && other.Unrecognised == 0;
-    if (mayBeEmpty)
-        return listsNothing ? l : r;
-    // Without LIST there is nothing to confirm by, and the empty NLST stands.
-    if (IsUnknownCommand(l) && IsOpen())
-        return r;
-    if (!l.Ok || listsNothing)
-        return l;
-    // LIST shows what NLST left out; its names are the server's own.
-    if (other.Unrecognised > 0)
-        return FtpResult::Fail(0, "unrecognised listing");
-    listing.Entries = std::move(other.Entries);
-    listing.Source = ListingSource::Long;
-    return l;
-}
-
-// LIST is asked only where the server has no NLST, so a line of no known style
-// leaves no other way to a name: the check fails rather than guess one, and
-// an empty listing stands.
-FtpResult FtpSession::ListByLong(Listing& listing) {
-    ParsedListing parsed;
-    FtpResult r = ListWith("LIST", ListingForm::Long, parsed);
-    if (!r.Ok)
-        return r;
-    if (parsed.Unrecognised > 0)
-        return FtpResult::Fail(0, "unrecognised listing");
-    listing.Entries = std::move(parsed.Entries);
-    listing.Source = ListingSource::Long;
-    return r;
-}
-
 FtpResult FtpSession::Retrieve(const std::string& remoteFile, const std::string& localFile) {
     if (HasLineBreakOrNul(remoteFile))
         return FtpResult::Fail(0, "line break in the file name");
@@ -502,6 +353,116 @@ FtpResult FtpSession::Store(const std::string& localFile, const std::string& rem
     if (!source.IsOpen())
         return FtpResult::Fail(0, "could not read the local file");
     return Transfer("STOR " + remoteFile, 'I', nullptr, &source);
+}
+
+namespace {
+
+// Writes a download where the local file ends, and learns only at the first
+// byte whether the server resumed: a server that refused REST sends the file
+// from its start, and what the partial file held goes.
+class DownloadSink final : public ByteSink {
+public:
+    DownloadSink(int fd, std::uint64_t offset, const bool& resumed,
+                 const DownloadProgress& progress)
+        : fd_(fd), length_(offset), resumed_(resumed), progress_(progress) {}
+
+    bool Take(std::string_view bytes) override {
+        if (!Begin())
+            return false;
+        while (!bytes.empty()) {
+            const ssize_t w = ::pwrite(fd_, bytes.data(), bytes.size(), static_cast<off_t>(length_));
+            if (w < 0 && errno == EINTR)
+                continue;
+            if (w <= 0) {
+                problem_ = std::strerror(errno);
+                return false;
+            }
+            length_ += static_cast<std::uint64_t>(w);
+            bytes.remove_prefix(static_cast<std::size_t>(w));
+        }
+        if (progress_)
+            progress_(length_);
+        return true;
+    }
+    // Before the first byte, and at the end of a transfer that sent none.
+    bool Begin() {
+        if (begun_)
+            return true;
+        begun_ = true;
+        if (!resumed_ && length_ > 0) {
+            startedOver_ = true;
+            length_ = 0;
+            if (::ftruncate(fd_, 0) != 0) {
+                problem_ = std::strerror(errno);
+                return false;
+            }
+        }
+        return true;
+    }
+    std::uint64_t Length() const { return length_; }
+    bool StartedOver() const { return startedOver_; }
+    const std::string& Problem() const { return problem_; }
+
+private:
+    int fd_;
+    std::uint64_t length_;
+    const bool& resumed_;
+    const DownloadProgress& progress_;
+    bool begun_ = false;
+    bool startedOver_ = false;
+    std::string problem_;
+};
+
+} // namespace
+
+DownloadOutcome FtpSession::Download(const std::string& remoteFile, int fd, std::uint64_t offset,
+                                     const DownloadProgress& progress,
+                                     std::chrono::milliseconds idle) {
+    DownloadOutcome outcome;
+    outcome.Length = offset;
+    if (HasLineBreakOrNul(remoteFile)) {
+        outcome.Message = "line break in the file name";
+        return outcome;
+    }
+    // Only a lack of bytes ends a download in time; the stop signal stays.
+    const SessionBounds before = bounds_;
+    const FtpTimeouts timeouts = timeouts_;
+    bounds_.Overall = Deadline::max();
+    timeouts_.DataIdle = idle;
+    restAt_ = facts_.RestStream ? offset : 0;
+    restTaken_ = false;
+    DownloadSink sink(fd, offset, restTaken_, progress);
+    FtpResult r = Transfer("RETR " + remoteFile, 'I', &sink, nullptr);
+    restAt_ = 0;
+    bounds_ = before;
+    timeouts_ = timeouts;
+    // A file of no bytes is whole all the same: what a partial one held goes.
+    if (r.Ok)
+        sink.Begin();
+    if (!sink.Problem().empty())
+        r = FtpResult::Fail(0, "cannot write the local file: " + LowerCase(sink.Problem()));
+    else if (!r.Ok && r.Message.rfind("data stalled for ", 0) == 0)
+        r.Message = "no data for " + Seconds(idle);
+    outcome.Ok = r.Ok;
+    outcome.Code = r.Code;
+    outcome.Message = r.Message;
+    outcome.Length = sink.Length();
+    outcome.StartedOver = sink.StartedOver();
+    return outcome;
+}
+
+FtpResult FtpSession::SendTransferCommand(const std::string& command) {
+    if (restAt_ > 0) {
+        FtpReply reply;
+        if (auto r = Command("REST " + std::to_string(restAt_), reply); !r.Ok)
+            return r;
+        // 350: the server will start at that offset (RFC 3659 5.3); any other
+        // answer leaves the transfer at its start.
+        restTaken_ = reply.Code == 350;
+    }
+    if (!control_->Send(command, StepDeadline(timeouts_.Reply)))
+        return Lost("could not send");
+    return FtpResult::Pass();
 }
 
 void FtpSession::Quit() {
@@ -560,8 +521,8 @@ FtpResult FtpSession::TransferActive(const std::string& command, ByteSink* sink,
         fallBack = DataTransfer::Fallback::Refused;
         return Refusal(reply);
     }
-    if (!control_->Send(command, StepDeadline(timeouts_.Reply)))
-        return Lost("could not send");
+    if (auto r = SendTransferCommand(command); !r.Ok)
+        return r;
     FtpResult r = transfer.Run(sink, source);
     fallBack = transfer.FallBack();
     return transfer.ControlLost() ? Lost(r.Message) : r;
@@ -575,8 +536,8 @@ FtpResult FtpSession::TransferPassive(const std::string& command, ByteSink* sink
     DataTransfer transfer(Link());
     if (auto r = transfer.Connect(port); !r.Ok)
         return Lost(r.Message);
-    if (!control_->Send(command, StepDeadline(timeouts_.Reply)))
-        return Lost("could not send");
+    if (auto r = SendTransferCommand(command); !r.Ok)
+        return r;
     const FtpResult r = transfer.Run(sink, source);
     return transfer.ControlLost() ? Lost(r.Message) : r;
 }

@@ -2,6 +2,7 @@
 
 #include "ftp/CertificateFacts.h"
 #include "ftp/DataTransfer.h"
+#include "ftp/FileDownload.h"
 #include "ftp/FtpControl.h"
 #include "ftp/FtpModule.h"
 #include "ftp/FtpResult.h"
@@ -78,6 +79,12 @@ public:
     FtpResult List(Listing& listing, bool confirmEmpty = false);
     FtpResult Retrieve(const std::string& remoteFile, const std::string& localFile);
     FtpResult Store(const std::string& localFile, const std::string& remoteFile);
+    // Fetches remoteFile in binary into fd from offset on (pwrite, the file's
+    // own position untouched): with REST where FEAT offers REST STREAM and the
+    // server takes it, else from the start with fd truncated first. Bound by
+    // `idle` without a byte and by the stop signal, not by the overall limit.
+    DownloadOutcome Download(const std::string& remoteFile, int fd, std::uint64_t offset,
+                             const DownloadProgress& progress, std::chrono::milliseconds idle);
     // New bounds for a session kept open for another check.
     void Rebind(SessionBounds bounds);
     // Says goodbye (QUIT) without waiting for the answer, and closes.
@@ -113,6 +120,8 @@ private:
                              DataTransfer::Fallback& fallBack);
     FtpResult TransferPassive(const std::string& command, ByteSink* sink, ByteSource* source);
     FtpResult EnterPassive(std::uint16_t& port);
+    // Sends the transfer command itself, after REST when a download resumes.
+    FtpResult SendTransferCommand(const std::string& command);
     // What a data connection of this session needs of it.
     DataLink Link() const;
     void RememberFacts() const;
@@ -140,6 +149,9 @@ private:
     bool passive_ = false;
     bool epsvRefused_ = false;
     char type_ = 0;
+    // The offset a download asks REST for, and whether the server took it.
+    std::uint64_t restAt_ = 0;
+    bool restTaken_ = false;
 };
 
 } // namespace ornbrook

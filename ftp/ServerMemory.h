@@ -17,6 +17,9 @@ struct ServerFacts {
     // names and facts.
     bool LongListingTrusted = false;
     bool Utf8 = false;
+    // FEAT names "REST STREAM": a download may resume where a partial one ended
+    // (RFC 3659 5).
+    bool RestStream = false;
     // Active data connections failed: use passive mode only.
     bool PassiveOnly = false;
 };

@@ -53,6 +53,31 @@ CREATE TABLE files(
 ) WITHOUT ROWID;
 )";
 
+// Added in version 2.
+constexpr const char* DownloadsSchema = R"(
+CREATE TABLE downloads(
+    url INTEGER NOT NULL,
+    name BLOB NOT NULL,
+    folder BLOB NOT NULL,
+    size INTEGER,
+    time_precision INTEGER NOT NULL CHECK (time_precision BETWEEN 0 AND 3),
+    year INTEGER NOT NULL,
+    month INTEGER NOT NULL,
+    day INTEGER NOT NULL,
+    hour INTEGER NOT NULL,
+    minute INTEGER NOT NULL,
+    second INTEGER NOT NULL,
+    utc INTEGER NOT NULL,
+    done INTEGER NOT NULL,
+    saved_as BLOB NOT NULL,
+    PRIMARY KEY (url, name)
+) WITHOUT ROWID;
+)";
+
+constexpr const char* DownloadColumns =
+    "name, folder, size, time_precision, year, month, day, hour, minute, second, utc, done, "
+    "saved_as";
+
 constexpr const char* FileColumns =
     "name, source, type, size, time_precision, year, month, day, hour, minute, second, utc, "
     "changed, arriving, settled, steady_since, before_gone, data_state";
@@ -300,6 +325,7 @@ struct FileStore::Database {
     Statement Begin, Commit, Rollback;
     Statement FindUrl, AddUrl, RemoveUrl, MarkStarting, LoadStarting, CountMarks;
     Statement PutFile, RemoveFile, RemoveFiles;
+    Statement PutDownload, RemoveDownload, RemoveDownloads, LoadDownloads;
     Statement LoadUrls, LoadFiles;
 
     void PrepareAll() {
@@ -328,6 +354,16 @@ struct FileStore::Database {
         RemoveFile = Prepare(db, Path, "DELETE FROM files WHERE url = ?1 AND name = ?2");
         RemoveFiles = Prepare(db, Path, "DELETE FROM files WHERE url = ?1");
         LoadUrls = Prepare(db, Path, "SELECT id, url FROM urls");
+        PutDownload = Prepare(db, Path,
+                              std::string("INSERT OR REPLACE INTO downloads(url, ") +
+                                  DownloadColumns +
+                                  ") VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, "
+                                  "?13, ?14)");
+        RemoveDownload = Prepare(db, Path, "DELETE FROM downloads WHERE url = ?1 AND name = ?2");
+        RemoveDownloads = Prepare(db, Path, "DELETE FROM downloads WHERE url = ?1");
+        LoadDownloads = Prepare(db, Path,
+                                std::string("SELECT u.url, ") + DownloadColumns +
+                                    " FROM downloads d JOIN urls u ON u.id = d.url");
         LoadFiles = Prepare(db, Path,
                             std::string("SELECT url, ") + FileColumns + " FROM files ORDER BY url");
     }
@@ -398,6 +434,7 @@ struct FileStore::Database {
         std::optional<std::int64_t> url = UrlId(change.Url);
         if (change.RemoveAll && url) {
             Forget(RemoveFiles.get(), *url, nullptr);
+            Forget(RemoveDownloads.get(), *url, nullptr);
             if (change.Put.empty() && !change.StartingPoint.value_or(false)) {
                 Forget(RemoveUrl.get(), *url, nullptr);
                 url.reset();
@@ -438,6 +475,13 @@ std::unique_ptr<FileStore> FileStore::Open(const std::string& path, std::string&
     auto store = std::make_unique<Database>(path, std::move(db));
     if (found.Found == Verdict::Ours) {
         try {
+            // Version 1 knew no downloads: the table is added, every row kept.
+            if (found.Version < 2)
+                Execute(store->Db.get(), path,
+                        (std::string("BEGIN IMMEDIATE;") + DownloadsSchema +
+                         "PRAGMA user_version = 2; COMMIT;")
+                            .c_str(),
+                        "cannot bring the store up to date");
             // Our version, but not our tables: damaged as well.
             store->PrepareAll();
         } catch (const SqliteFailure& failure) {
@@ -458,6 +502,7 @@ std::unique_ptr<FileStore> FileStore::Open(const std::string& path, std::string&
 
     sqlite3* raw = store->Db.get();
     Execute(raw, path, "PRAGMA journal_mode = WAL", "cannot open");
+
     // Each save is on the disk when Save returns, before the data file it
     // goes with is written.
     Execute(raw, path, "PRAGMA synchronous = FULL", "cannot open");
@@ -468,7 +513,7 @@ std::unique_ptr<FileStore> FileStore::Open(const std::string& path, std::string&
         Execute(raw, path,
                 (std::string("BEGIN IMMEDIATE; PRAGMA application_id = ") +
                  std::to_string(ApplicationId) + "; PRAGMA user_version = " +
-                 std::to_string(SchemaVersion) + ";" + Schema + "COMMIT;")
+                 std::to_string(SchemaVersion) + ";" + Schema + DownloadsSchema + "COMMIT;")
                     .c_str(),
                 "cannot create the store");
         store->PrepareAll();
@@ -591,6 +636,82 @@ std::set<std::string> FileStore::StartingPoints() {
     if (result != SQLITE_DONE)
         Fail(d.Db.get(), d.Path, "cannot read the store");
     return urls;
+}
+
+std::map<std::string, std::vector<StoredDownload>> FileStore::LoadDownloads() {
+    Database& d = *db_;
+    sqlite3_stmt* s = d.LoadDownloads.get();
+    const Resetting reset(s);
+    ++d.Statements;
+    std::map<std::string, std::vector<StoredDownload>> all;
+    int result;
+    while ((result = sqlite3_step(s)) == SQLITE_ROW) {
+        StoredDownload& download = all[Blob(s, 0)].emplace_back();
+        download.Name = Blob(s, 1);
+        download.Folder = Blob(s, 2);
+        if (sqlite3_column_type(s, 3) != SQLITE_NULL)
+            download.Size = static_cast<std::uint64_t>(sqlite3_column_int64(s, 3));
+        ListedTime& time = download.Modified;
+        time.Precision = static_cast<ListedTime::Resolution>(sqlite3_column_int(s, 4));
+        time.Year = static_cast<std::int16_t>(sqlite3_column_int(s, 5));
+        time.Month = static_cast<std::uint8_t>(sqlite3_column_int(s, 6));
+        time.Day = static_cast<std::uint8_t>(sqlite3_column_int(s, 7));
+        time.Hour = static_cast<std::uint8_t>(sqlite3_column_int(s, 8));
+        time.Minute = static_cast<std::uint8_t>(sqlite3_column_int(s, 9));
+        time.Second = static_cast<std::uint8_t>(sqlite3_column_int(s, 10));
+        time.Utc = sqlite3_column_int(s, 11) != 0;
+        download.Done = sqlite3_column_int(s, 12) != 0;
+        download.SavedAs = Blob(s, 13);
+    }
+    if (result != SQLITE_DONE)
+        Fail(d.Db.get(), d.Path, "cannot read the store");
+    return all;
+}
+
+void FileStore::PutDownload(const std::string& url, const StoredDownload& download) {
+    Database& d = *db_;
+    d.Run(d.Begin.get(), "cannot save");
+    try {
+        const std::int64_t id = d.UrlId(url).value_or(0);
+        sqlite3_stmt* s = d.PutDownload.get();
+        sqlite3_bind_int64(s, 1, id != 0 ? id : d.NewUrlId(url));
+        BindBlob(s, 2, download.Name);
+        BindBlob(s, 3, download.Folder);
+        if (download.Size)
+            sqlite3_bind_int64(s, 4, static_cast<sqlite3_int64>(*download.Size));
+        else
+            sqlite3_bind_null(s, 4);
+        const ListedTime& time = download.Modified;
+        sqlite3_bind_int(s, 5, static_cast<int>(time.Precision));
+        sqlite3_bind_int(s, 6, time.Year);
+        sqlite3_bind_int(s, 7, time.Month);
+        sqlite3_bind_int(s, 8, time.Day);
+        sqlite3_bind_int(s, 9, time.Hour);
+        sqlite3_bind_int(s, 10, time.Minute);
+        sqlite3_bind_int(s, 11, time.Second);
+        sqlite3_bind_int(s, 12, time.Utc);
+        sqlite3_bind_int(s, 13, download.Done);
+        BindBlob(s, 14, download.SavedAs);
+        d.Run(s, "cannot save");
+        d.Run(d.Commit.get(), "cannot save");
+    } catch (...) {
+        if (!sqlite3_get_autocommit(d.Db.get())) {
+            const Resetting reset(d.Rollback.get());
+            sqlite3_step(d.Rollback.get());
+        }
+        throw;
+    }
+}
+
+void FileStore::RemoveDownload(const std::string& url, const std::optional<std::string>& name) {
+    Database& d = *db_;
+    const std::optional<std::int64_t> id = d.UrlId(url);
+    if (!id)
+        return;
+    if (name)
+        d.Forget(d.RemoveDownload.get(), *id, &*name);
+    else
+        d.Forget(d.RemoveDownloads.get(), *id, nullptr);
 }
 
 std::uint64_t FileStore::StatementsRun() const {

@@ -46,6 +46,22 @@ struct StoreChange {
     std::optional<bool> StartingPoint;
 };
 
+// A download of one file of one URL into a local folder, pending until it
+// succeeds and done after: the listed size and time it was for, so that the same
+// file is not fetched twice and a partial file is resumed only for the same file.
+struct StoredDownload {
+    // The remote path below the URL's directory, segments joined by "/".
+    std::string Name;
+    std::string Folder;
+    std::optional<std::uint64_t> Size;
+    ListedTime Modified;
+    bool Done = false;
+    // Where a done download went.
+    std::string SavedAs;
+
+    bool operator==(const StoredDownload&) const = default;
+};
+
 // A store that failed while in use (the disk is full, the file was damaged
 // under us); the caller starts a new one.
 class StoreError : public std::runtime_error {
@@ -61,7 +77,8 @@ public:
 class FileStore final {
 public:
     // The version this program writes; a store of a later one is set aside.
-    static constexpr int SchemaVersion = 1;
+    // Version 2 added downloads; a store of version 1 is brought up to it.
+    static constexpr int SchemaVersion = 2;
 
     // Opens the store at path, or creates it (owner-only) when it is missing,
     // which is silent. A file that is not a store of ours, cannot be read, or is
@@ -94,6 +111,15 @@ public:
     std::set<std::string> StartingPoints();
     // Writes the changes in one transaction: all or nothing. Throws StoreError.
     void Save(const std::vector<StoreChange>& changes);
+    // The downloads of every URL (exact bytes), in no particular order within one.
+    std::map<std::string, std::vector<StoredDownload>> LoadDownloads();
+    // Records a download (pending or done), replacing one of the same URL and name.
+    void PutDownload(const std::string& url, const StoredDownload& download);
+    // Forgets one download of a URL, or all of them (name none): the file
+    // went, or downloading was switched off. Forgetting a URL in Save forgets
+    // its downloads as well.
+    void RemoveDownload(const std::string& url, const std::optional<std::string>& name);
+
     // Statements run so far, for tests and benchmarks that check a save writes
     // what changed rather than everything.
     std::uint64_t StatementsRun() const;

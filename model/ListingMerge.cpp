@@ -145,7 +145,7 @@ bool Differs(FileEntry& entry, const FileFacts& now, const MergeRules& rules, Me
     } else {
         entry.Changed = true;
         entry.State = FileStateNew;
-        ++news.ChangedFiles;
+        news.Report(entry, true);
     }
     return true;
 }
@@ -165,11 +165,11 @@ bool GoesOnArriving(FileEntry& entry, const FileFacts& now, const MergeRules& ru
     entry.Arriving = false;
     if (entry.Settled) {
         entry.Changed = true;
-        ++news.ChangedFiles;
+        news.Report(entry, true);
     } else {
         entry.Settled = true;
         entry.Changed = false;
-        ++news.NewFiles;
+        news.Report(entry, false);
     }
     entry.State = FileStateNew;
     return true;
@@ -194,7 +194,7 @@ bool Relisted(FileEntry& entry, ListedEntry&& listed, ListingSource source, cons
             entry.State = FileStateOld;
             if (!Differs(entry, now, rules, news)) {
                 entry.State = FileStateNew;
-                ++news.NewFiles;
+                news.Report(entry, false);
             }
         }
         changed = true;
@@ -294,8 +294,10 @@ MergeNews MergeListing(std::vector<FileEntry>& entries, Listing&& listing,
             entry.Settled = false;
             entry.SteadySince = rules.Now;
         } else {
-            news.NewFiles += intoView ? 0 : 1;
-            news.CameIntoView += intoView ? 1 : 0;
+            if (intoView)
+                ++news.CameIntoView;
+            else
+                news.Report(entry, false);
             news.DataChanged = true;
         }
     }

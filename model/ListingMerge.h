@@ -72,6 +72,13 @@ struct MergeNews {
     std::int32_t ChangedFiles = 0;
     // Names taken as new because they came into view (see ComesIntoView).
     std::int32_t CameIntoView = 0;
+    // Their names, for what acts on reported files (downloads, programs).
+    std::vector<std::string> Reported;
+
+    void Report(const FileEntry& entry, bool changed) {
+        ++(changed ? ChangedFiles : NewFiles);
+        Reported.push_back(entry.Name);
+    }
 };
 MergeNews MergeListing(std::vector<FileEntry>& entries, Listing&& listing, const MergeRules& rules);
 

@@ -10,6 +10,7 @@
 #include "model/DataFileFormat.h"
 #include "model/DataFileLoad.h"
 #include "model/FileReplacement.h"
+#include "model/DownloadQueue.h"
 #include "model/FileStore.h"
 #include "model/TrustedCertificates.h"
 #include "model/UrlFileList.h"
@@ -30,6 +31,8 @@ MainInterface::MainInterface()
     SetHostKeyTrustFile(KnownHostsFileName());
     LoadData();
     OpenStore();
+    downloads_ = std::make_unique<DownloadQueue>(pool_, [this] { return store_.get(); });
+    downloads_->Load();
 }
 
 std::string MainInterface::StoreFileName() {
@@ -161,6 +164,7 @@ void MainInterface::RemoveURL(const std::string& theURL) {
             settingsUnsaved_ = true;
         }
         Lists[static_cast<std::size_t>(i)]->Cancel();
+        downloads_->Stop(theURL, true);
         Lists.erase(Lists.begin() + i);
         forgottenUrls_.push_back(theURL);
     }
@@ -213,6 +217,7 @@ void MainInterface::ChangeURL(std::int32_t index, const std::string& newURL) {
     }
     // The store keeps rows by URL text: the old text's go, the new text's come.
     if (newURL != list->URL()) {
+        downloads_->Stop(list->URL(), true);
         forgottenUrls_.push_back(list->URL());
         list->MarkAllUnstored();
         // The settings go with the list, kept under its new text.
@@ -283,7 +288,12 @@ std::string MainInterface::SettingsFileName() {
 void MainInterface::CheckSettling(std::int64_t now) {
     for (std::size_t i = 1; i < Lists.size(); ++i) {
         const auto due = Lists[i]->SettlesAt(settleSeconds_);
-        if (due && *due <= now && !Lists[i]->IsCheckPending() && !Lists[i]->Settings().Paused)
+        // When the check made for them failed, the server is not asked again
+        // every second: the periodic check tries next.
+        const auto last = Lists[i]->LastChecked();
+        const bool failedSince = Lists[i]->IsError() && last && *last >= due.value_or(0);
+        if (due && *due <= now && !failedSince && !Lists[i]->IsCheckPending() &&
+            !Lists[i]->Settings().Paused)
             Lists[i]->CheckFiles();
     }
 }
@@ -301,7 +311,7 @@ void MainInterface::DeliverCheckResults() {
 }
 
 void MainInterface::WaitForChecks() {
-    while (pool_->Outstanding() > 0) {
+    while (pool_->Outstanding() > 0 || downloads_->Outstanding() > 0) {
         pool_->WaitForNews(std::chrono::milliseconds(200));
         pool_->Deliver();
     }
@@ -420,6 +430,13 @@ void MainInterface::RaiseEvent_CheckBegins(const UrlFileList& list) {
 }
 
 void MainInterface::RaiseEvent_CheckEnded(const UrlFileList& list) {
+    // A pending download goes on while its file is listed.
+    if (downloads_ && list.GetErrorMsg().empty() && !downloads_->Pending(list.URL()).empty()) {
+        std::vector<FileEntry> entries;
+        for (std::int32_t i = 1; i <= list.GetFilesCount(); ++i)
+            entries.push_back(list.GetEntry(i));
+        downloads_->ResumePending(list.URL(), entries);
+    }
     CheckEnded.Raise(list);
 }
 

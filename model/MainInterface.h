@@ -16,6 +16,7 @@
 namespace ornbrook {
 
 class CheckPool;
+class DownloadQueue;
 class FileStore;
 class UrlFileList;
 
@@ -114,6 +115,12 @@ public:
     // A URL was added, removed or put back.
     Event<> ListChanged;
 
+    // The downloads of the URLs' files, run in the same pool as the checks: a
+    // URL's pending downloads are tried again after each of its checks,
+    // stopped when it is deleted or edited, and stopped (partial files kept)
+    // when the watch list goes.
+    DownloadQueue& Downloads() { return *downloads_; }
+
     // The pool the URLs' checks run in.
     std::weak_ptr<CheckPool> Checks() const { return pool_; }
     // How many checks may run at once (1 to 16; 1 checks strictly in list order).
@@ -124,7 +131,8 @@ public:
     void SetSettleSeconds(std::int64_t seconds) { settleSeconds_ = seconds; }
     std::int64_t SettleSeconds() const { return settleSeconds_; }
     // Checks once more, outside the periodic schedule, every URL whose arriving
-    // files have held still long enough by now (seconds since the epoch).
+    // files have held still long enough by now (seconds since the epoch), unless
+    // a check since they were due failed.
     void CheckSettling(std::int64_t now);
     // Called on a worker thread when results wait; it must only post to the
     // watch list's thread, which then calls DeliverCheckResults.
@@ -154,6 +162,7 @@ private:
     LiveObject live_{"MainInterface"};
     // Before the lists: their checkers cancel into it as they go.
     std::shared_ptr<CheckPool> pool_;
+    std::unique_ptr<DownloadQueue> downloads_;
     std::int64_t settleSeconds_ = 0;
     // Slot 0 is always present and empty.
     std::vector<std::shared_ptr<UrlFileList>> Lists{nullptr};

@@ -199,7 +199,7 @@ bool UrlFileList::MergeFreshListing(Listing&& listing) {
         };
         earlierViews_.clear();
     }
-    lastNews_ = CheckNews{0, 0, startingPoint_};
+    lastNews_ = CheckNews{0, 0, startingPoint_, {}};
     const std::string message = listing.Cut ? "listing cut by the server at " +
                                                   std::to_string(listing.Entries.size()) + " names"
                                             : std::string();
@@ -224,6 +224,8 @@ bool UrlFileList::MergeFreshListing(Listing&& listing) {
     lastNews_.NewFiles = news.NewFiles;
     lastNews_.ChangedFiles = news.ChangedFiles;
     lastNews_.CameIntoView = news.CameIntoView;
+    if (!startingPoint_)
+        lastNews_.Reported = std::move(news.Reported);
     for (std::string& name : news.Dropped)
         unstoredNames_.push_back(std::move(name));
     // The first listing that came is the starting point; what follows is news.

@@ -103,6 +103,8 @@ public:
         std::int32_t NewFiles = 0;
         std::int32_t ChangedFiles = 0;
         bool StartingPoint = false;
+        // The names of the files reported (none for a starting point).
+        std::vector<std::string> Reported;
         // Names new to the list because a change of settings brought them
         // into view: shown as new, but no news.
         std::int32_t CameIntoView = 0;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "diag/Debug_Modul.h"
+#include "ftp/FileDownload.h"
 #include "ftp/FtpSettings.h"
 #include "sftp/HostKeyTrust.h"
 #include "sftp/SocketWatch.h"
@@ -69,18 +70,6 @@ struct SftpResult {
     // The connection is gone or cannot be trusted to continue; a refusal of the
     // server (a missing or forbidden folder) leaves it usable.
     bool Lost = false;
-};
-
-// Called as a download goes on with the length of the local file so far.
-using DownloadProgress = std::function<void(std::uint64_t length)>;
-
-struct DownloadOutcome {
-    bool Ok = false;
-    std::string Message;
-    // Bytes in the local file: the offset it started at plus those written.
-    std::uint64_t Length = 0;
-    // The remote file's size when the download began, if the server said.
-    std::optional<std::uint64_t> RemoteSize;
 };
 
 // One SSH connection with its SFTP channel, over libssh, blocking. Every wait

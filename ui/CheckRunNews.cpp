@@ -1,7 +1,6 @@
 #include "ui/CheckRunNews.h"
 
 #include "ftp/FtpModule.h"
-#include "model/FileEntry.h"
 #include "model/MainInterface.h"
 #include "model/UrlFileList.h"
 #include "ui/DisplayText.h"
@@ -32,53 +31,35 @@ QString ShortMessage(const std::string& message) {
 CheckRunNews::CheckRunNews(const MainInterface& watchList) : watchList_(watchList) {
     for (std::int32_t i = 1; i <= watchList.GetURLsCount(); ++i) {
         const auto list = watchList.GetURL(i);
-        known_[list->URL()] = Memory{NewNamesOf(*list), list->IsError()};
+        failed_[list->URL()] = list->IsError();
     }
-}
-
-CheckRunNews::NameCounts CheckRunNews::NewNamesOf(const UrlFileList& list) {
-    NameCounts names;
-    for (std::int32_t i = 1; i <= list.GetFilesCount(); ++i) {
-        if (list.GetFileState(i) == FileStateNew)
-            ++names[list.GetFileName(i)];
-    }
-    return names;
-}
-
-void CheckRunNews::CheckBegins(const UrlFileList& list) {
-    // What is new before the check is not news; the user may also have
-    // acknowledged changes since the last check ended.
-    if (const auto it = known_.find(list.URL()); it != known_.end())
-        it->second.NewNames = NewNamesOf(list);
 }
 
 std::optional<RunNotice> CheckRunNews::CheckEnded(const UrlFileList& list, bool runEnded) {
-    NameCounts now = NewNamesOf(list);
-    if (const auto it = known_.find(list.URL()); it != known_.end()) {
-        Memory& before = it->second;
-        std::int32_t fresh = 0;
-        for (const auto& [name, count] : now) {
-            const auto was = before.NewNames.find(name);
-            fresh += std::max(0, count - (was == before.NewNames.end() ? 0 : was->second));
+    if (const auto it = failed_.find(list.URL()); it != failed_.end()) {
+        const UrlFileList::CheckNews& news = list.LastCheckNews();
+        Finding found;
+        if (!news.StartingPoint) {
+            found.NewFiles = news.NewFiles;
+            found.ChangedFiles = news.ChangedFiles;
         }
-        // What came into view by a change of the URL's settings is new without
-        // being news.
-        fresh = std::max(0, fresh - list.LastCheckNews().CameIntoView);
-        const bool failedNow = list.IsError() && !before.Failed;
-        if (fresh > 0 || failedNow) {
+        if (list.IsError() && !it->second)
+            found.Error = list.GetErrorMsg();
+        if (found.NewFiles > 0 || found.ChangedFiles > 0 || !found.Error.empty()) {
             Finding& finding = run_[list.URL()];
-            finding.NewNames += fresh;
-            if (failedNow)
-                finding.Error = list.GetErrorMsg();
+            finding.NewFiles += found.NewFiles;
+            finding.ChangedFiles += found.ChangedFiles;
+            if (!found.Error.empty())
+                finding.Error = found.Error;
         }
-        before = Memory{std::move(now), list.IsError()};
+        it->second = list.IsError();
     } else {
-        known_[list.URL()] = Memory{std::move(now), list.IsError()};
+        failed_[list.URL()] = list.IsError();
     }
     if (!runEnded)
         return std::nullopt;
     // URLs no longer watched are forgotten: one added again later starts afresh.
-    std::erase_if(known_,
+    std::erase_if(failed_,
                   [this](const auto& entry) { return watchList_.GetURLIndex(entry.first) == 0; });
     if (run_.empty())
         return std::nullopt;
@@ -98,16 +79,23 @@ RunNotice CheckRunNews::Notice() const {
                      [](const auto& a, const auto& b) { return a.first < b.first; });
 
     RunNotice notice;
-    std::int32_t newNames = 0;
+    std::int32_t newFiles = 0;
+    std::int32_t changedFiles = 0;
     std::int32_t failed = 0;
     for (const auto& [index, entry] : order) {
         const auto& [url, finding] = *entry;
-        newNames += finding.NewNames;
+        newFiles += finding.NewFiles;
+        changedFiles += finding.ChangedFiles;
         failed += finding.Error.empty() ? 0 : 1;
         const QString shown = DisplayText(MaskedURL(url));
+        QStringList counts;
+        if (finding.NewFiles > 0)
+            counts << QString("%1 new").arg(finding.NewFiles);
+        if (finding.ChangedFiles > 0)
+            counts << QString("%1 changed").arg(finding.ChangedFiles);
         QString line;
-        if (finding.NewNames > 0)
-            line = QString("%1 new in %2").arg(finding.NewNames).arg(shown);
+        if (!counts.isEmpty())
+            line = counts.join(", ") + " in " + shown;
         if (!finding.Error.empty()) {
             const QString message = ShortMessage(finding.Error);
             line = line.isEmpty() ? shown + " failed: " + message : line + "; " + message;
@@ -122,8 +110,10 @@ RunNotice CheckRunNews::Notice() const {
         notice.Lines << "and " + Counted(more, "more URL", "more URLs");
     }
     QStringList summary;
-    if (newNames > 0)
-        summary << Counted(newNames, "new file", "new files");
+    if (newFiles > 0)
+        summary << Counted(newFiles, "new file", "new files");
+    if (changedFiles > 0)
+        summary << Counted(changedFiles, "changed file", "changed files");
     if (failed > 0)
         summary << Counted(failed, "URL failed", "URLs failed");
     notice.Summary = summary.join(", ");

@@ -27,10 +27,11 @@ struct RunNotice {
 };
 
 // Collects the news of one check run: the checks that are pending until the
-// watch list is idle again. News is a name that is new now and was not when the
-// URL's check began, and a URL whose check fails while the one before did not.
-// A URL that joins the list while the program runs has its first check as a
-// starting point, not as news: the user has just added it and sees it.
+// watch list is idle again. News is a file a check reported as new or changed
+// (never one still arriving), and a URL whose check fails while the one before
+// did not. A check that is its URL's starting point (the first of an added or
+// edited URL) tells nothing of its files; nor does the first check of a URL
+// that joined the list after this began: the user has just added it and sees it.
 class CheckRunNews final {
 public:
     static constexpr int MaxLines = 4;
@@ -40,29 +41,23 @@ public:
     CheckRunNews(const CheckRunNews&) = delete;
     CheckRunNews& operator=(const CheckRunNews&) = delete;
 
-    void CheckBegins(const UrlFileList& list);
     // Takes in the check's result; when runEnded (no check is pending any more)
     // returns the run's notice, if it found anything, and starts a new run.
     std::optional<RunNotice> CheckEnded(const UrlFileList& list, bool runEnded);
 
 private:
-    // Names in the new state, with how often each occurs.
-    using NameCounts = std::map<std::string, std::int32_t>;
-    struct Memory {
-        NameCounts NewNames;
-        bool Failed = false;
-    };
     struct Finding {
-        std::int32_t NewNames = 0;
+        std::int32_t NewFiles = 0;
+        std::int32_t ChangedFiles = 0;
         std::string Error;
     };
 
-    static NameCounts NewNamesOf(const UrlFileList& list);
     RunNotice Notice() const;
 
     LiveObject live_{"CheckRunNews"};
     const MainInterface& watchList_;
-    std::map<std::string, Memory> known_;
+    // Each URL known, and whether its last check failed.
+    std::map<std::string, bool> failed_;
     std::map<std::string, Finding> run_;
 };
 

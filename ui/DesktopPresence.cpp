@@ -73,8 +73,7 @@ void DesktopPresence::ShowURL(const std::string& url) {
     form_.SelectURL(url);
 }
 
-void DesktopPresence::myMainInterface_CheckBegins(const UrlFileList& list) {
-    news_.CheckBegins(list);
+void DesktopPresence::myMainInterface_CheckBegins(const UrlFileList&) {
     UpdateSoon();
 }
 

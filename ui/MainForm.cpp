@@ -15,8 +15,10 @@
 #include "ui/DesktopPresence.h"
 #include "ui/DisplayText.h"
 #include "ui/DividingLine.h"
+#include "ui/DownloadActions.h"
 #include "ui/EmptyUrlsHint.h"
 #include "ui/FilesModel.h"
+#include "ui/FilesView.h"
 #include "ui/HelpMessage.h"
 #include "ui/ListViewDelegate.h"
 #include "ui/MainCommands.h"
@@ -129,11 +131,7 @@ MainForm::MainForm(std::function<void()> shutDown) : shutDown_(std::move(shutDow
     column->addWidget(files_, 1);
     filesModel_ = new FilesModel(files_);
     files_->setModel(filesModel_);
-    // The one column always spans the whole list; long names lose their middle.
-    files_->header()->setStretchLastSection(true);
-    files_->setTextElideMode(Qt::ElideMiddle);
-    files_->setItemDelegate(new ListViewDelegate(files_));
-    filesModel_->SetFont(files_->font());
+    SetUpFilesView(files_, filesModel_);
     filesPane_->setGeometry(TwipsRect(2880, 0, 3015, ListHeight));
 
     statusMessage_ = new StatusMessage(this);
@@ -251,6 +249,9 @@ void MainForm::Form_Load() {
     // Owned by the window: asks about certificates that checks refused.
     certificates_ = new CertificateQuestion(this, myMainInterface);
     new EmptyUrlsHint(urls_, commands_->Add());
+    new DownloadActions({this, files_, filesModel_, statusBar(), [this] { return SelectedEntry(); },
+                         [this](const QString& text) { ShowMessage(text); }},
+                        myMainInterface);
     myMainInterface->SetChecksAtOnce(ReadChecksAtOnce());
     desktop_ = new DesktopPresence(*this, myMainInterface);
     desktop_->setObjectName("DesktopPresence");
@@ -423,8 +424,10 @@ void MainForm::mnuRefresh_Click() {
 
 void MainForm::mnuOptions_Click() {
     OptionsForm options(this);
-    if (options.exec() == QDialog::Accepted)
+    if (options.exec() == QDialog::Accepted) {
         myMainInterface->SetChecksAtOnce(ReadChecksAtOnce());
+        myMainInterface->SetSettleSeconds(ReadSettleSeconds());
+    }
 }
 
 void MainForm::mnuHelp_Click() {
@@ -538,6 +541,9 @@ void MainForm::URLs_AfterLabelEdit(const QModelIndex& row, const std::string& ne
 }
 
 void MainForm::CheckTimer_Timer() {
+    // Uploads that may have finished are looked at again whether or not the
+    // periodic check is on.
+    myMainInterface->CheckSettling(QDateTime::currentSecsSinceEpoch());
     const std::int32_t interval = CheckIntervalOf(
         ReadFirstLine(OptionsForm::IntervalFileName(), OptionsForm::DefaultIntervalText));
     bool globalRunDue = false;

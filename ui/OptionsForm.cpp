@@ -25,12 +25,13 @@ OptionsForm::OptionsForm(QWidget* owner)
                          Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint) {
     setObjectName("OptionsForm");
     setWindowTitle("Options");
-    // Three rows more than the design's dialog: why an interval is refused, how
-    // many checks run at once, and whether the desktop is told about new files;
-    // and "0 = off" beside the interval.
+    // Five rows more than the design's dialog: why an interval is refused, how
+    // many checks run at once, how long uploads are waited for and why a wait is
+    // refused, and whether the desktop is told about new files; and "0 = off"
+    // beside the interval.
     constexpr double Row = 360;
     constexpr double HintWidth = 1200;
-    setFixedSize(TwipsRect(0, 0, 2745 + HintWidth, 1065 + 3 * Row).size());
+    setFixedSize(TwipsRect(0, 0, 2745 + HintWidth, 1065 + 5 * Row).size());
 
     label1_ = new QLabel("Check-Interval (sek):", this);
     label1_->setObjectName("Label1");
@@ -43,49 +44,68 @@ OptionsForm::OptionsForm(QWidget* owner)
     hint1_ = new QLabel("0 = off", this);
     hint1_->setObjectName("Hint1");
     hint1_->setGeometry(TwipsRect(2745, 120, HintWidth - 120, 255));
-    problem1_ = new QLabel(this);
-    problem1_->setObjectName("Problem1");
-    problem1_->setWordWrap(true);
-    problem1_->setGeometry(TwipsRect(120, 120 + Row, 2625 + HintWidth - 120, 2 * 255));
-    problem1_->setStyleSheet("color: #c00000");
-    const double below = Row; // the rows below the interval move down by one
+    const auto problemLabel = [this](const char* name, double top) {
+        auto* label = new QLabel(this);
+        label->setObjectName(name);
+        label->setWordWrap(true);
+        label->setGeometry(TwipsRect(120, top, 2625 + HintWidth - 120, 2 * 255));
+        label->setStyleSheet("color: #c00000");
+        return label;
+    };
+    problem1_ = problemLabel("Problem1", 120 + Row);
     label2_ = new QLabel("Checks at once:", this);
     label2_->setObjectName("Label2");
-    label2_->setGeometry(TwipsRect(120, 120 + Row + below, 1575, 255));
+    label2_->setGeometry(TwipsRect(120, 120 + 2 * Row, 1575, 255));
     text2_ = new QSpinBox(this);
     text2_->setObjectName("Text2");
     text2_->setRange(1, CheckPool::MaxAtOnce);
-    text2_->setGeometry(TwipsRect(1800, 120 + Row + below, 855, 285));
+    text2_->setGeometry(TwipsRect(1800, 120 + 2 * Row, 855, 285));
     text2_->setAccessibleName("Checks at once");
     label2_->setBuddy(text2_);
+    label3_ = new QLabel("Wait for uploads to finish (sek):", this);
+    label3_->setObjectName("Label3");
+    label3_->setGeometry(TwipsRect(120, 120 + 3 * Row, 1575, 255));
+    text3_ = new QLineEdit(this);
+    text3_->setObjectName("Text3");
+    text3_->setGeometry(TwipsRect(1800, 120 + 3 * Row, 855, 285));
+    text3_->setAccessibleName(
+        "Seconds a new or changed file must hold still before it is reported, 0 = at once");
+    label3_->setBuddy(text3_);
+    hint3_ = new QLabel("0 = at once", this);
+    hint3_->setObjectName("Hint3");
+    hint3_->setGeometry(TwipsRect(2745, 120 + 3 * Row, HintWidth - 120, 255));
+    problem3_ = problemLabel("Problem3", 120 + 4 * Row);
     check1_ = new QCheckBox("Notify about new files", this);
     check1_->setObjectName("Check1");
-    check1_->setGeometry(TwipsRect(120, 120 + 2 * Row + below, 2535, 255));
+    check1_->setGeometry(TwipsRect(120, 120 + 5 * Row, 2535, 255));
     command1_ = new QPushButton("OK", this);
     command1_->setObjectName("Command1");
-    command1_->setGeometry(TwipsRect(120, 600 + 2 * Row + below, 1215, 375));
+    command1_->setGeometry(TwipsRect(120, 600 + 5 * Row, 1215, 375));
     command1_->setDefault(true);
     command2_ = new QPushButton("Cancel", this);
     command2_->setObjectName("Command2");
-    command2_->setGeometry(TwipsRect(1440, 600 + 2 * Row + below, 1215, 375));
-    // A font wider than the design's leaves the label its whole text: the label,
-    // and with it the text box and the dialog, grow by what is missing.
-    const int missing = std::max(label1_->sizeHint().width() - label1_->width(),
-                                 label2_->sizeHint().width() - label2_->width());
+    command2_->setGeometry(TwipsRect(1440, 600 + 5 * Row, 1215, 375));
+    // A font wider than the design's leaves the labels their whole text: the
+    // labels, and with them the text boxes and the dialog, grow by what is missing.
+    int missing = 0;
+    for (const QLabel* label : {label1_, label2_, label3_})
+        missing = std::max(missing, label->sizeHint().width() - label->width());
     if (missing > 0) {
-        for (QWidget* label : {static_cast<QWidget*>(label1_), static_cast<QWidget*>(label2_)})
+        for (QWidget* label : {label1_, label2_, label3_})
             label->resize(label->width() + missing, label->height());
-        for (QWidget* box : {static_cast<QWidget*>(text1_), static_cast<QWidget*>(text2_),
-                             static_cast<QWidget*>(hint1_)})
+        for (QWidget* box : std::initializer_list<QWidget*>{text1_, text2_, hint1_, text3_, hint3_})
             box->move(box->x() + missing, box->y());
-        problem1_->resize(problem1_->width() + missing, problem1_->height());
+        for (QWidget* problem : {problem1_, problem3_})
+            problem->resize(problem->width() + missing, problem->height());
         setFixedSize(width() + missing, height());
     }
     setTabOrder(text1_, text2_);
-    setTabOrder(text2_, check1_);
+    setTabOrder(text2_, text3_);
+    setTabOrder(text3_, check1_);
     setTabOrder(check1_, command1_);
     setTabOrder(command1_, command2_);
 
+    connect(text3_, &QLineEdit::textChanged, this, [this] { JudgeSettle(); });
     connect(text1_, &QLineEdit::textChanged, this, [this] { JudgeInterval(); });
     connect(command1_, &QPushButton::clicked, this, [this] { Command1_Click(); });
     connect(command2_, &QPushButton::clicked, this, [this] { Command2_Click(); });
@@ -110,6 +130,28 @@ QString OptionsForm::IntervalRefusal(const QString& text) {
     return {};
 }
 
+QString OptionsForm::SettleRefusal(const QString& text) {
+    const QString wait = text.trimmed();
+    static const QRegularExpression digits("^[0-9]+$");
+    if (wait.isEmpty())
+        return "Type how long to wait in seconds; 0 reports uploads at once.";
+    if (wait.startsWith('-') && digits.match(wait.mid(1)).hasMatch())
+        return "The wait cannot be negative: 0 (at once) to 86,400 seconds.";
+    if (!digits.match(wait).hasMatch())
+        return "The wait is a whole number of seconds: 0 (at once) to 86,400.";
+    if (wait.size() > 5 || wait.toInt() > MaxSettleSeconds)
+        return "The wait is at most 86,400 seconds (one day).";
+    return {};
+}
+
+bool OptionsForm::JudgeSettle() {
+    const QString why = SettleRefusal(text3_->text());
+    problem3_->setText(why);
+    problem3_->setVisible(!why.isEmpty());
+    text3_->setAccessibleDescription(why);
+    return why.isEmpty();
+}
+
 bool OptionsForm::JudgeInterval() {
     const QString why = IntervalRefusal(text1_->text());
     problem1_->setText(why);
@@ -129,18 +171,24 @@ void OptionsForm::Form_Load() {
     text1_->setText(IntervalRefusal(shown).isEmpty() ? shown
                                                      : QString::number(CheckIntervalOf(line)));
     text2_->setValue(ReadChecksAtOnce());
+    text3_->setText(QString::number(ReadSettleSeconds()));
     check1_->setChecked(ReadNotifyNewFiles());
     JudgeInterval();
+    JudgeSettle();
 }
 
 void OptionsForm::Command1_Click() {
-    if (!JudgeInterval()) {
-        text1_->setFocus();
-        text1_->selectAll();
+    const bool interval = JudgeInterval();
+    const bool settle = JudgeSettle();
+    if (!interval || !settle) {
+        QLineEdit* wrong = interval ? text3_ : text1_;
+        wrong->setFocus();
+        wrong->selectAll();
         return;
     }
     WriteText(IntervalFileName(), ToBytes(text1_->text().trimmed()));
     WriteText(ChecksAtOnceFileName(), std::to_string(text2_->value()));
+    WriteText(SettleFileName(), std::to_string(text3_->text().trimmed().toInt()));
     WriteNotifyNewFiles(check1_->isChecked());
     accept();
 }

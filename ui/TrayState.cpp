@@ -21,10 +21,13 @@ TrayState TrayState::Of(const MainInterface& watchList) {
     state.URLs = watchList.GetURLsCount();
     for (std::int32_t i = 1; i <= state.URLs; ++i) {
         const auto list = watchList.GetURL(i);
-        const std::int32_t added = list->CountState(FileStateNew);
-        const std::int32_t gone = list->CountState(FileStateGone);
-        state.ChangedURLs += added + gone > 0 ? 1 : 0;
+        // Files still arriving have not been reported: they change nothing here.
+        const std::int32_t added = list->CountMark(FileMark::New);
+        const std::int32_t changed = list->CountMark(FileMark::Changed);
+        const std::int32_t gone = list->CountMark(FileMark::Gone);
+        state.ChangedURLs += added + changed + gone > 0 ? 1 : 0;
         state.NewFiles += added;
+        state.ChangedFiles += changed;
         state.GoneFiles += gone;
         state.FailedURLs += list->IsError() ? 1 : 0;
     }
@@ -46,6 +49,8 @@ QString TrayState::ToolTip() const {
         QStringList counts;
         if (NewFiles > 0)
             counts << QString("%1 new").arg(NewFiles);
+        if (ChangedFiles > 0)
+            counts << QString("%1 changed").arg(ChangedFiles);
         if (GoneFiles > 0)
             counts << QString("%1 gone").arg(GoneFiles);
         lines << Counted(ChangedURLs, "URL", "URLs") + " with changes: " + counts.join(", ");

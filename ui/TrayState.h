@@ -14,9 +14,11 @@ struct TrayState {
     enum class Kind { AllFine, Changes, Failures, ChangesAndFailures };
 
     std::int32_t URLs = 0;
-    // URLs with new or gone files, and their counts.
+    // URLs with new, changed or gone files, and their counts; files still
+    // arriving are not counted.
     std::int32_t ChangedURLs = 0;
     std::int32_t NewFiles = 0;
+    std::int32_t ChangedFiles = 0;
     std::int32_t GoneFiles = 0;
     // URLs whose last check failed.
     std::int32_t FailedURLs = 0;

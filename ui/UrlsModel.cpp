@@ -48,9 +48,18 @@ QString UrlState(const UrlFileList& list) {
         parts << "waiting to be checked";
     if (list.IsError())
         parts << "failed: " + DisplayText(list.GetErrorMsg());
-    const std::int32_t added = list.CountState(FileStateNew), gone = list.CountState(FileStateGone);
-    if (added > 0 || gone > 0)
-        parts << QString("%1 new, %2 gone").arg(added).arg(gone);
+    const std::int32_t added = list.CountMark(FileMark::New);
+    const std::int32_t changed = list.CountMark(FileMark::Changed);
+    const std::int32_t gone = list.CountMark(FileMark::Gone);
+    const std::int32_t arriving = list.CountMark(FileMark::Arriving);
+    if (added > 0 || changed > 0 || gone > 0) {
+        parts << (changed > 0 ? QString("%1 new, %2 changed, %3 gone").arg(added).arg(changed)
+                              : QString("%1 new, %2 gone").arg(added))
+                     .arg(gone);
+    }
+    // Not yet a change: said, but the row is not bold for it.
+    if (arriving > 0)
+        parts << QString("%1 arriving").arg(arriving);
     if (parts.isEmpty())
         parts << (list.LastChecked() || list.GetFilesCount() > 0 ? "no changes"
                                                                  : "not checked yet");

@@ -54,11 +54,11 @@ std::vector<StoredFile> MakeRows() {
         row.Facts.Size = 1'000'000 + static_cast<std::uint64_t>(i) * 37;
         row.Facts.Modified = {ListedTime::Resolution::Second,
                               2026,
-                              1 + i % 12,
-                              1 + i % 28,
-                              i % 24,
-                              i % 60,
-                              (i / 60) % 60,
+                              static_cast<std::uint8_t>(1 + i % 12),
+                              static_cast<std::uint8_t>(1 + i % 28),
+                              static_cast<std::uint8_t>(i % 24),
+                              static_cast<std::uint8_t>(i % 60),
+                              static_cast<std::uint8_t>((i / 60) % 60),
                               true};
         row.DataState = FileStateOld;
     }

@@ -210,7 +210,7 @@ TEST_F(FileStoreTest, AStoreThatIsNotOursIsSetAsideAndStartedAfresh) {
         {"a store of a newer version, its last save in the log",
          [&](const std::string& path) {
              filled(path);
-             Sql(path, "PRAGMA user_version = 2", true);
+             Sql(path, "PRAGMA user_version = 3", true);
          },
          "newer", "newer version", true},
     };
@@ -304,4 +304,53 @@ TEST_F(FileStoreTest, ASaveWritesWhatChangedNotEverything) {
     EXPECT_EQ(
         std::count_if(files.begin(), files.end(), [](const StoredFile& f) { return f.Changed; }),
         10);
+}
+
+TEST_F(FileStoreTest, DownloadsAreKeptByUrlAndNameAndGoWithTheirUrl) {
+    using R = ListedTime::Resolution;
+    StoredDownload pending{"sub/a.bin", "/home/u/Downloads", 1234,
+                           {R::Second, 2024, 2, 29, 23, 59, 58, true}};
+    StoredDownload done{"\xff odd\r", "/tmp", std::nullopt, {}, true, "/tmp/\xff odd\r (2)"};
+    auto store = Open();
+    store->Save({{"u1", {Row("a")}, {}, false}});
+    store->PutDownload("u1", pending);
+    store->PutDownload("u2", done);
+    pending.Done = true;
+    pending.SavedAs = "/home/u/Downloads/sub/a.bin";
+    store->PutDownload("u1", pending);
+    const std::map<std::string, std::vector<StoredDownload>> both{{"u1", {pending}},
+                                                                  {"u2", {done}}};
+    EXPECT_EQ(store->LoadDownloads(), both);
+    store.reset();
+    store = Open();
+    EXPECT_EQ(store->LoadDownloads(), both);
+
+    store->RemoveDownload("u2", "not there");
+    store->RemoveDownload("u9", std::nullopt);
+    EXPECT_EQ(store->LoadDownloads(), both);
+    // A URL forgotten forgets its downloads; the others stay.
+    store->Save({{"u1", {}, {}, true}});
+    EXPECT_EQ(store->LoadDownloads(), (std::map<std::string, std::vector<StoredDownload>>{
+                                          {"u2", {done}}}));
+    store->RemoveDownload("u2", done.Name);
+    EXPECT_TRUE(store->LoadDownloads().empty());
+}
+
+TEST_F(FileStoreTest, AStoreOfTheFirstVersionIsBroughtUpToDateWithItsRows) {
+    Open()->Save({{"u", {Row("a"), Row("b", 1)}, {}, false}});
+    // What the first version wrote: no downloads table, version 1.
+    Sql(Path().c_str(), "DROP TABLE downloads; PRAGMA user_version = 1");
+    auto store = Open();
+    EXPECT_EQ(Sorted(store->LoadAll()), Sorted(Rows{{"u", {Row("a"), Row("b", 1)}}}));
+    store->PutDownload("u", {"a", "/tmp"});
+    store.reset();
+    EXPECT_EQ(Open()->LoadDownloads().at("u").size(), 1u);
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(Path().c_str(), &db), SQLITE_OK);
+    sqlite3_stmt* version = nullptr;
+    sqlite3_prepare_v2(db, "PRAGMA user_version", -1, &version, nullptr);
+    ASSERT_EQ(sqlite3_step(version), SQLITE_ROW);
+    EXPECT_EQ(sqlite3_column_int(version, 0), FileStore::SchemaVersion);
+    sqlite3_finalize(version);
+    sqlite3_close(db);
 }

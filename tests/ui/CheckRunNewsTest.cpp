@@ -30,16 +30,34 @@ protected:
         return *watch;
     }
     UrlFileList& List(std::int32_t index) { return *watch->GetURL(index); }
-    // A check of index that ends with this listing, or with this message.
+    // A check of index that ends with this listing of names, or of files with
+    // sizes, or with this message.
     std::optional<RunNotice> Listed(CheckRunNews& news, std::int32_t index,
-                                    const std::vector<std::string>& names, bool runEnded) {
-        news.CheckBegins(List(index));
-        List(index).MergeFreshListing(names);
+                                    const std::vector<std::string>& names, bool runEnded,
+                                    bool cut = false) {
+        Listing listing;
+        listing.Cut = cut;
+        for (const std::string& name : names)
+            listing.Entries.push_back({name});
+        List(index).MergeFreshListing(std::move(listing));
+        return news.CheckEnded(List(index), runEnded);
+    }
+    std::optional<RunNotice> Sized(CheckRunNews& news, std::int32_t index,
+                                   const std::vector<std::pair<std::string, int>>& files,
+                                   bool runEnded) {
+        Listing listing;
+        listing.Source = ListingSource::Machine;
+        for (const auto& [name, size] : files) {
+            ListedEntry entry{name};
+            entry.Type = EntryType::File;
+            entry.Size = size;
+            listing.Entries.push_back(entry);
+        }
+        List(index).MergeFreshListing(std::move(listing));
         return news.CheckEnded(List(index), runEnded);
     }
     std::optional<RunNotice> Failed(CheckRunNews& news, std::int32_t index, bool runEnded,
                                     const std::string& message = "could not connect") {
-        news.CheckBegins(List(index));
         UrlRecord record;
         DecodeRecordInto(List(index).GetDataToSave(), record);
         List(index).SetBySavedData(EncodeRecord(record.URL, message, record.Entries), true);
@@ -130,14 +148,43 @@ TEST_F(CheckRunNewsTest, ANoticeKeepsToAFewLines) {
     for (std::int32_t i = 6; i >= 1; --i)
         EXPECT_FALSE(Listed(news, i, {"n"}, false));
     // A cut listing adds its names and fails: one line says both, its message shortened.
-    news.CheckBegins(List(7));
-    List(7).MergeFreshListing({"a", "b"}, ListingExtent::Partial);
-    const auto notice = news.CheckEnded(List(7), true);
+    const auto notice = Listed(news, 7, {"a", "b"}, true, true);
     ASSERT_TRUE(notice);
     EXPECT_EQ(notice->Summary, "7 new files, 1 URL failed");
     EXPECT_EQ(notice->Lines, QStringList({"1 new in ftp://h1/", "1 new in ftp://h2/",
                                           "1 new in ftp://h3/", "and 4 more URLs"}));
     EXPECT_EQ(notice->URL, "ftp://h1/");
+}
+
+TEST_F(CheckRunNewsTest, ChangedFilesAreNewsArrivingOnesAndStartingPointsAreNot) {
+    Load({Watched("ftp://a/"), Watched("ftp://b/")});
+    watch->SetSettleSeconds(0);
+    CheckRunNews news(*watch);
+    // The first check of an added or edited URL: all new, none of it news.
+    List(1).SetStartingPoint();
+    EXPECT_FALSE(Sized(news, 1, {{"f", 1}, {"g", 1}}, true));
+
+    // A file that grew and one that came: both told, the old wording kept for new alone.
+    EXPECT_FALSE(Sized(news, 2, {{"x", 1}}, false));
+    const auto both = Sized(news, 1, {{"f", 2}, {"g", 1}, {"h", 5}}, true);
+    ASSERT_TRUE(both);
+    EXPECT_EQ(both->Summary, "2 new files, 1 changed file");
+    EXPECT_EQ(both->Lines, QStringList({"1 new, 1 changed in ftp://a/", "1 new in ftp://b/"}));
+    const auto changed = Sized(news, 2, {{"x", 7}}, true);
+    ASSERT_TRUE(changed);
+    EXPECT_EQ(changed->Summary, "1 changed file");
+    EXPECT_EQ(changed->Lines, QStringList({"1 changed in ftp://b/"}));
+
+    // Waiting for uploads: files that arrive or change again are not told yet,
+    // and count nowhere at a glance.
+    watch->SetSettleSeconds(600);
+    List(2).RefreshList();
+    EXPECT_FALSE(Sized(news, 2, {{"x", 8}, {"y", 1}}, false));
+    EXPECT_FALSE(Sized(news, 1, {{"f", 2}, {"g", 3}, {"h", 5}, {"i", 1}}, true));
+    EXPECT_EQ(List(2).CountMark(FileMark::Arriving), 2);
+    const TrayState state = TrayState::Of(*watch);
+    EXPECT_EQ(state.ToolTip(), "Ornbrook\n1 URL with changes: 1 new, 1 changed");
+    EXPECT_EQ(state.WindowTitle(), "Ornbrook (1)");
 }
 
 using TrayStateTest = WatchListFixture;

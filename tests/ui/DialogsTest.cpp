@@ -2,6 +2,7 @@
 #include "ui/OptionsForm.h"
 
 #include "base/FileIO_Code.h"
+#include "model/CheckSettings.h"
 #include "platform/windows_Interface.h"
 #include "tests/support/TempProgramDir.h"
 
@@ -88,6 +89,46 @@ TEST(OptionsForm, StoresOnlyAnIntervalItCanTakeAndOnlyOnOk) {
             EXPECT_TRUE(problem->isVisible());
             EXPECT_TRUE(problem->text().contains(c.refusal)) << problem->text().toStdString();
             EXPECT_EQ(options.Text1()->accessibleDescription(), problem->text());
+        }
+    }
+}
+
+TEST(OptionsForm, StoresTheWaitForUploadsOnlyWhenItCanTakeIt) {
+    test::TempProgramDir dir;
+    const std::string file = SettleFileName();
+    const struct {
+        const char* before; // nullptr: no file
+        const char* shown;
+        const char* typed;
+        const char* after;   // nullptr: refused, the dialog stays open
+        const char* refusal; // a part of the reason shown
+    } cases[] = {
+        {nullptr, "15", "0", "0\r\n", ""},
+        {"30", "30", " 007 ", "7\r\n", ""},
+        {"junk", "15", "86400", "86400\r\n", ""},
+        {"30", "30", "86401", nullptr, "at most 86,400"},
+        {"30", "30", "-1", nullptr, "cannot be negative"},
+        {"30", "30", "", nullptr, "0 reports uploads at once"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.typed);
+        DeleteFileIfExists(file);
+        if (c.before)
+            WriteText(file, c.before);
+        OptionsForm options(nullptr);
+        options.show();
+        EXPECT_EQ(options.Text3()->text(), c.shown);
+        options.Text3()->setText(c.typed);
+        options.Command1()->click();
+        const QLabel* problem = options.findChild<QLabel*>("Problem3");
+        EXPECT_EQ(options.isVisible(), c.after == nullptr);
+        EXPECT_EQ(problem->isVisible(), c.after == nullptr);
+        if (c.after) {
+            EXPECT_EQ(test::ReadBytes(file), c.after);
+        } else {
+            EXPECT_EQ(FileExists(file), c.before != nullptr);
+            EXPECT_TRUE(problem->text().contains(c.refusal)) << problem->text().toStdString();
+            EXPECT_EQ(options.Text3()->accessibleDescription(), problem->text());
         }
     }
 }

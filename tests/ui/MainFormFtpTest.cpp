@@ -4,22 +4,31 @@
 #include "ui/MainForm.h"
 
 #include "base/FileIO_Code.h"
+#include "model/DownloadQueue.h"
 #include "model/MainInterface.h"
 #include "model/UrlFileList.h"
 #include "tests/fixtures/FaultFtpServer.h"
 #include "tests/fixtures/PyFtpServer.h"
 #include "tests/support/SaveCount.h"
+#include "tests/support/TempProgramDir.h"
 #include "tests/ui/UiTestSupport.h"
+#include "ui/FilesModel.h"
 
+#include <QApplication>
+#include <QClipboard>
 #include <QEvent>
+#include <QFileDialog>
 #include <QLabel>
+#include <QPushButton>
 #include <QTimer>
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <thread>
 
 using namespace ornbrook;
+using test::FaultFtpServer;
 using test::Watched;
 
 namespace {
@@ -37,9 +46,7 @@ TEST_F(MainFormFtpTest, AddCheckAcknowledgeAndRenameAgainstAServer) {
     ASSERT_EQ(Watch().GetURLsCount(), 1);
     ASSERT_TRUE(WaitForChecks());
     EXPECT_EQ(URLRows(), QStringList({url("/pub/") + ":b"}));
-    QStringList rows = FileRows();
-    rows.sort();
-    EXPECT_EQ(rows, QStringList({"a.txt:b", "b.txt:b"}));
+    EXPECT_EQ(FileRows(), QStringList({"a.txt:b", "b.txt:b"}));
 
     server.AddFile("pub/c.txt");
     server.Remove("pub/a.txt");
@@ -47,10 +54,8 @@ TEST_F(MainFormFtpTest, AddCheckAcknowledgeAndRenameAgainstAServer) {
     EXPECT_EQ(URLRows(), QStringList({url("/pub/")}));
     Key(&URLs(), Qt::Key_Return);
     ASSERT_TRUE(WaitForChecks());
-    rows = FileRows();
-    EXPECT_EQ(rows.takeLast(), "c.txt:b"); // new names come last
-    rows.sort();
-    EXPECT_EQ(rows, QStringList({"a.txt:g", "b.txt"}));
+    // New first, then gone, then old.
+    EXPECT_EQ(FileRows(), QStringList({"c.txt:b", "a.txt:g", "b.txt"}));
     EXPECT_EQ(URLRows(), QStringList({url("/pub/") + ":b"}));
 
     // F2, from either list, to another directory: the same entry, checked, and
@@ -180,6 +185,76 @@ TEST_F(MainFormFtpTest, MergesWaitNoLongerThanTheSaveTimerAndAreSavedAtClose) {
     MainInterface saved;
     ASSERT_EQ(saved.GetURLsCount(), 3);
     EXPECT_EQ(saved.GetURL(3)->GetFileName(1), "one.txt");
+}
+
+// Download... fetches the selected files into the folder the user picks; each
+// row says where its file went; Cancel calls off a download that hangs.
+TEST_F(MainFormFtpTest, DownloadsTheSelectedFilesAndCancelsWhatHangs) {
+    test::PyFtpServer server;
+    server.AddFile("pub/a.txt", "alpha");
+    server.AddFile("pub/b b.txt", "bravo");
+    server.AddFile("pub/c.txt", "charlie");
+    FaultFtpServer stalled({{"RETR",
+                             [](FaultFtpServer::Session& s, const std::string&) {
+                                 s.Reply("150 here it comes, some day");
+                                 s.OpenData();
+                             }}},
+                           {"never.bin"});
+    Load({Watched(server.Url("/pub/")), Watched(stalled.Url("/"))});
+    const std::string folder = ProgramDir + "got";
+    QTimer answerer;
+    QObject::connect(&answerer, &QTimer::timeout, [&] {
+        if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+            dialog->setDirectory(QString::fromStdString(ProgramDir));
+            dialog->selectFile(QString::fromStdString(folder));
+            QMetaObject::invokeMethod(dialog, "accept");
+        }
+    });
+    answerer.start(10);
+    std::filesystem::create_directories(folder);
+    Watch().CheckFiles();
+    ASSERT_TRUE(WaitForChecks());
+    Select(0);
+    ASSERT_EQ(FileRows(), QStringList({"a.txt:b", "b b.txt:b", "c.txt:b"}));
+    Files().selectionModel()->select(Files().model()->index(0, 0),
+                                     QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    Files().selectionModel()->select(Files().model()->index(1, 0),
+                                     QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    Files().setFocus();
+    QTest::keyClick(&Files(), Qt::Key_S, Qt::ControlModifier);
+    const auto sizeCell = [&](int row, int role) {
+        return Files().model()->index(row, FilesModel::SizeColumn).data(role).toString();
+    };
+    ASSERT_TRUE(QTest::qWaitFor([&] { return sizeCell(1, Qt::DisplayRole) == "saved"; }, 20000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return sizeCell(0, Qt::DisplayRole) == "saved"; }, 20000));
+    EXPECT_EQ(test::ReadBytes(folder + "/a.txt"), "alpha");
+    EXPECT_EQ(test::ReadBytes(folder + "/b b.txt"), "bravo");
+    EXPECT_FALSE(FileExists(folder + "/c.txt"));
+    EXPECT_EQ(sizeCell(1, Qt::ToolTipRole),
+              QString::fromStdString("saved to " + folder + "/b b.txt"));
+    EXPECT_TRUE(StatusMessage().startsWith("Downloaded 2 files to"))
+        << StatusMessage().toStdString();
+
+    // Copy URL: the file's URL, its name encoded.
+    Files().selectionModel()->clearSelection();
+    Files().selectionModel()->select(Files().model()->index(1, 0),
+                                     QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    form->findChild<QAction*>("CopyFileURL")->trigger();
+    EXPECT_EQ(QApplication::clipboard()->text(),
+              QString::fromStdString(server.Url("/pub/")) + "b%20b.txt");
+
+    Select(1);
+    Files().selectionModel()->select(Files().model()->index(0, 0),
+                                     QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    form->findChild<QAction*>("DownloadFiles")->trigger();
+    auto* cancel = form->findChild<QPushButton*>("CancelDownloads");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return sizeCell(0, Qt::DisplayRole) == "0 B"; }, 20000))
+        << sizeCell(0, Qt::DisplayRole).toStdString();
+    EXPECT_TRUE(cancel->isVisible());
+    cancel->click();
+    EXPECT_FALSE(cancel->isVisible());
+    EXPECT_EQ(sizeCell(0, Qt::DisplayRole), "cancelled");
+    EXPECT_TRUE(Watch().Downloads().Pending(stalled.Url("/")).empty());
 }
 
 } // namespace

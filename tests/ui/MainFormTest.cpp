@@ -11,6 +11,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDialogButtonBox>
+#include <QDateTime>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMessageBox>
@@ -20,6 +21,7 @@
 #include <QScrollBar>
 #include <QSpinBox>
 #include <QStatusBar>
+#include <QTimeZone>
 #include <QTimer>
 #include <QTreeView>
 #include <gtest/gtest.h>
@@ -64,9 +66,10 @@ TEST_F(MainFormTest, WhatIsShownIsTheTruth) {
     EXPECT_EQ(URLs().selectionModel()->selectedRows(), QModelIndexList({Item(0)}));
     EXPECT_EQ(FileRows(), QStringList({"kept"}));
     Select(1);
-    EXPECT_EQ(FileRows(), QStringList({"old.txt", "new.txt:b", "gone.txt:g"}));
+    // What the user has not seen comes first.
+    EXPECT_EQ(FileRows(), QStringList({"new.txt:b", "gone.txt:g", "old.txt"}));
     // Gone files are struck through as well as grey.
-    const QModelIndex gone = Files().model()->index(2, 0);
+    const QModelIndex gone = Files().model()->index(1, 0);
     EXPECT_TRUE(gone.data(Qt::FontRole).value<QFont>().strikeOut());
     Select(2);
     EXPECT_EQ(FileRows(), QStringList({"a"}));
@@ -75,6 +78,126 @@ TEST_F(MainFormTest, WhatIsShownIsTheTruth) {
     Watch().RaiseEvent_Change();
     EXPECT_TRUE(FileRows().isEmpty());
     EXPECT_EQ(URLRows().size(), 2);
+}
+
+// A listing with facts, as MLSD gives it: name, size (none for a folder).
+Listing Listed(const std::vector<std::pair<std::string, int>>& files) {
+    Listing listing;
+    listing.Source = ListingSource::Machine;
+    for (const auto& [name, size] : files) {
+        ListedEntry entry{name, size < 0 ? EntryType::Folder : EntryType::File};
+        if (size >= 0)
+            entry.Size = size;
+        entry.Modified = {ListedTime::Resolution::Second, 2026, 12, 7, 13, 3, 5, true};
+        listing.Entries.push_back(entry);
+    }
+    return listing;
+}
+
+TEST_F(MainFormTest, TheFilePaneShowsFactsAndMarksSortedAsTheUserChose) {
+    Load({Watched("ftp://a/"), Watched("ftp://b/", "", {{"z", 0}, {"Y", 0}})});
+    UrlFileList& list = *Watch().GetURL(1);
+    list.MergeFreshListing(Listed({{"report.csv", 2048}, {"docs", -1}, {"old.txt", 5}}));
+    list.RefreshList();
+    list.MergeFreshListing(
+        Listed({{"report.csv", 4096}, {"docs", -1}, {"old.txt", 5}, {"fresh.bin", 1}}));
+    Watch().SetSettleSeconds(600);
+    list.MergeFreshListing(Listed({{"report.csv", 4096},
+                                   {"docs", -1},
+                                   {"old.txt", 5},
+                                   {"fresh.bin", 1},
+                                   {"upload.part", 10}}));
+    Watch().RaiseEvent_Change();
+
+    // What the user has not seen first, each mark with its own face: changed
+    // as bold as new and italic too, arriving italic and grey on a white band.
+    EXPECT_EQ(Files().model()->columnCount(), 4);
+    EXPECT_EQ(FileRows(),
+              QStringList({"fresh.bin:b", "report.csv:b", "upload.part:g", "docs/", "old.txt"}));
+    const auto cell = [&](int row, int column, int role = Qt::DisplayRole) {
+        return Files().model()->index(row, column).data(role);
+    };
+    const QString local = QDateTime(QDate(2026, 12, 7), QTime(13, 3, 5), QTimeZone::utc())
+                              .toLocalTime()
+                              .toString("yyyy-MM-dd HH:mm");
+    const struct {
+        QStringList shown; // name, size, modified, mark
+        QString described;
+        bool italic;
+        QString exactSize;
+    } rows[] = {
+        {{"fresh.bin", "1 B", local, "new"}, "new", false, "1 byte"},
+        {{"report.csv", "4.0 KB", local, "changed"}, "changed", true, "4,096 bytes"},
+        {{"upload.part", "10 B", local, "arriving"}, "arriving", true, "10 bytes"},
+        {{"docs/", "folder", local, "old"}, "folder, old", false, ""},
+        {{"old.txt", "5 B", local, "old"}, "old", false, "5 bytes"},
+    };
+    for (int r = 0; r < 5; ++r) {
+        SCOPED_TRACE(r);
+        QStringList shown;
+        for (int c = 0; c < 4; ++c)
+            shown << cell(r, c).toString();
+        EXPECT_EQ(shown, rows[r].shown);
+        EXPECT_EQ(cell(r, 0, Qt::AccessibleDescriptionRole).toString(), rows[r].described);
+        EXPECT_EQ(cell(r, 0, Qt::FontRole).value<QFont>().italic(), rows[r].italic);
+        EXPECT_EQ(cell(r, 1, Qt::ToolTipRole).toString(), rows[r].exactSize);
+    }
+    EXPECT_EQ(cell(2, 0, Qt::BackgroundRole).value<QBrush>().color(), QColor(Qt::white));
+
+    // A pane too narrow for every column keeps room for names; a wider one shows all.
+    QHeaderView* header = Files().header();
+    EXPECT_TRUE(header->isSectionHidden(FilesModel::ModifiedColumn));
+    form->resize(900, form->height());
+    QCoreApplication::processEvents();
+    for (const int column : {FilesModel::SizeColumn, FilesModel::ModifiedColumn})
+        EXPECT_FALSE(header->isSectionHidden(column)) << column;
+
+    // A click on a header sorts by it; the sort stays for every URL and the next start.
+    const auto clickHeader = [&](int section) {
+        QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                          QPoint(header->sectionViewportPosition(section) + 5, 5));
+    };
+    const QStringList bySize({"docs/", "fresh.bin", "old.txt", "upload.part", "report.csv"});
+    const auto names = [&] {
+        QStringList shown;
+        for (int r = 0; r < Files().model()->rowCount(); ++r)
+            shown << cell(r, 0).toString();
+        return shown;
+    };
+    clickHeader(FilesModel::SizeColumn);
+    EXPECT_EQ(names(), bySize);
+    EXPECT_EQ(test::ReadBytes(dir.File("filesort.dat")), "1 0\r\n");
+    Select(1);
+    clickHeader(FilesModel::NameColumn);
+    clickHeader(FilesModel::NameColumn);
+    EXPECT_EQ(names(), QStringList({"z", "Y"}));
+    clickHeader(FilesModel::SizeColumn);
+    Select(0);
+    EXPECT_EQ(names(), bySize);
+    form.reset();
+    form = std::make_unique<MainForm>([] {});
+    form->Form_Load();
+    EXPECT_EQ(Files().header()->sortIndicatorSection(), FilesModel::SizeColumn);
+    EXPECT_EQ(names(), bySize);
+}
+
+TEST(FilesModel, ShortSizesAndListedTimes) {
+    using R = ListedTime::Resolution;
+    const std::pair<std::uint64_t, QString> sizes[] = {
+        {0, "0 B"},       {1023, "1023 B"},     {1536, "1.5 KB"},
+        {10239, "10 KB"}, {5u << 20, "5.0 MB"}, {3ull << 40, "3.0 TB"},
+    };
+    for (const auto& [bytes, shown] : sizes)
+        EXPECT_EQ(FilesModel::ShortSize(bytes), shown) << bytes;
+    // Times not in UTC are shown as the server wrote them, to what it knows.
+    const std::pair<ListedTime, QString> times[] = {
+        {{}, ""},
+        {{R::Day, 2019, 3, 1}, "2019-03-01"},
+        {{R::Minute, 0, 12, 7, 14, 3}, "12-07 14:03"},
+        {{R::Minute, 2026, 1, 2, 3, 4}, "2026-01-02 03:04"},
+    };
+    for (const auto& [time, shown] : times)
+        EXPECT_EQ(FilesModel::ShownTime(time), shown) << shown.toStdString();
 }
 
 TEST_F(MainFormTest, LongURLsScrollInsteadOfBeingCut) {
@@ -206,7 +329,7 @@ TEST_F(MainFormTest, DeleteRemovesExactlyTheSelectedURLOnce) {
           Watched("ftp://c/", "", {{"c1", 0}})});
     const auto before = SavedWatchList();
     Select(1);
-    EXPECT_EQ(FileRows(), QStringList({"b1", "b2:g"}));
+    EXPECT_EQ(FileRows(), QStringList({"b2:g", "b1"}));
     // Pressed, then held (auto-repeat), then pressed again: one URL goes.
     Key(&URLs(), Qt::Key_Delete);
     for (int i = 0; i < 5; ++i)
@@ -225,7 +348,7 @@ TEST_F(MainFormTest, DeleteRemovesExactlyTheSelectedURLOnce) {
     QTest::keyClick(&URLs(), Qt::Key_Z, Qt::ControlModifier);
     EXPECT_EQ(URLRows(), QStringList({"ftp://a/:b", "ftp://b/:b:r", "ftp://c/"}));
     EXPECT_TRUE(IsSelected(1));
-    EXPECT_EQ(FileRows(), QStringList({"b1", "b2:g"}));
+    EXPECT_EQ(FileRows(), QStringList({"b2:g", "b1"}));
     const auto after = SavedWatchList();
     ASSERT_EQ(after.size(), before.size());
     for (std::size_t i = 0; i < after.size(); ++i) {
@@ -251,7 +374,7 @@ TEST_F(MainFormTest, TheFileListFollowsTheSelectionWhateverChangesIt) {
     // Changes made elsewhere (the command line) show at the next redraw.
     Watch().GetURL(2)->MergeFreshListing({"b2"});
     Watch().RaiseEvent_Change();
-    EXPECT_EQ(FileRows(), QStringList({"b1:g", "b2:b"}));
+    EXPECT_EQ(FileRows(), QStringList({"b2:b", "b1:g"}));
 }
 
 TEST_F(MainFormTest, EnterAndDoubleClickCheckOnceAtATime) {
@@ -411,6 +534,25 @@ TEST_F(MainFormTest, PeriodicCheckArithmetic) {
         tick();
     }
     EXPECT_EQ(checks, 1);
+
+    // Files still arriving are looked at again when they may have settled, with
+    // the periodic check off; a check that fails leaves them to it.
+    WriteText(dir.File("interval.dat"), "0");
+    UrlFileList& list = *Watch().GetURL(1);
+    Watch().SetSettleSeconds(600);
+    Listing listing;
+    listing.Source = ListingSource::Machine;
+    listing.Entries.push_back({"upload.bin", EntryType::File, 1});
+    list.MergeFreshListing(std::move(listing));
+    ASSERT_EQ(list.CountMark(FileMark::Arriving), 1);
+    checks = 0;
+    tick();
+    EXPECT_EQ(checks, 0);
+    Watch().SetSettleSeconds(0);
+    tick();
+    tick();
+    EXPECT_EQ(checks, 1);
+    EXPECT_EQ(list.CountMark(FileMark::Arriving), 1);
 }
 
 // F1 and the menu show the help and the dialogs modal, centred over the window.

@@ -1,0 +1,80 @@
+#pragma once
+
+#include "check/CheckJob.h"
+#include "diag/Debug_Modul.h"
+#include "ftp/FileDownload.h"
+#include "ftp/FtpModule.h"
+#include "ftp/ListedEntry.h"
+#include "sftp/SftpSession.h"
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace ornbrook {
+
+class StopSignal;
+
+// One file of a watched URL to fetch into a local folder.
+struct DownloadRequest {
+    std::string Url;
+    // The remote path below the URL's directory: folders first, the file's name
+    // last, each exactly as the server listed it.
+    std::vector<std::string> Path;
+    // What the listing said; a size, when known, must be met exactly.
+    std::optional<std::uint64_t> Size;
+    ListedTime Modified;
+    // The local folder the path is placed below; it must exist.
+    std::string Folder;
+    // A partial file there belongs to this file (begun when it had the same
+    // size and time), so the download goes on where it ended.
+    bool Resume = true;
+    std::chrono::milliseconds Idle = DownloadIdleLimit;
+};
+
+// How one download ended.
+struct DownloadResult {
+    bool Ok = false;
+    // Not fetched: a local file of that name has the listed size and time.
+    bool AlreadyThere = false;
+    // The name was refused: no attempt is made, now or later.
+    bool Refused = false;
+    // Where the file is (its full local path) once Ok.
+    std::string SavedAs;
+    // Why it failed, or was refused.
+    std::string Message;
+    // Bytes in the local (partial) file.
+    std::uint64_t Length = 0;
+};
+
+// A download as a job of the check engine: like a CheckJob it owns copies of
+// all it needs, runs on any thread, shares the server's limit and kept logins,
+// and ends by handing back its whole result. The file is written to a hidden
+// partial file beside the target and takes its name only when it is whole.
+class DownloadJob final {
+public:
+    explicit DownloadJob(DownloadRequest request);
+
+    const DownloadRequest& Request() const { return request_; }
+    const std::string& Server() const { return server_; }
+    const std::string& Login() const { return login_; }
+    // Where the file goes unless a file of the name is there (then "name (2)").
+    std::string Target() const;
+
+    // Blocking, safe on any thread; stop ends it at once and the partial file
+    // stays for the next attempt. progress hears the partial file's length.
+    DownloadResult Run(const StopSignal* stop, KeptLogins& kept,
+                       const DownloadProgress& progress) const;
+
+private:
+    LiveObject live_{"DownloadJob"};
+    DownloadRequest request_;
+    FtpURL target_;
+    bool sftp_;
+    std::string server_;
+    std::string login_;
+};
+
+} // namespace ornbrook

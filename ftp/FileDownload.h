@@ -1,0 +1,49 @@
+#pragma once
+
+#include "ftp/DirectoryListing.h"
+#include "ftp/FtpModule.h"
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace ornbrook {
+
+class StopSignal;
+
+// Called as a download goes on with the length of the local file so far.
+using DownloadProgress = std::function<void(std::uint64_t length)>;
+
+// The end of one download into a local file, over FTP or SFTP.
+struct DownloadOutcome {
+    bool Ok = false;
+    std::string Message;
+    // Bytes in the local file: the offset it started at plus those written.
+    std::uint64_t Length = 0;
+    // The remote file's size when the download began, if the server said.
+    std::optional<std::uint64_t> RemoteSize;
+    // The server's final reply to the transfer (226 and the like); 0 for SFTP.
+    int Code = 0;
+    // The server would not resume, so the file was fetched from its start.
+    bool StartedOver = false;
+};
+
+// A download is bound only by the time without a byte, never by a check's
+// overall limit: large files take their time.
+inline constexpr std::chrono::milliseconds DownloadIdleLimit = std::chrono::seconds(60);
+
+// Downloads `name` (relative to the URL's directory; "/" between the parts of a
+// path below it) of an FTP URL into fd from offset on: the login and directory
+// change within the check's time, then the transfer, resumed with REST where
+// the server offers REST STREAM, else started over (fd truncated). With kept, a
+// login kept there for this server is used and the login of a successful
+// download is left there. Blocking; safe on any thread; stop ends it at once.
+DownloadOutcome DownloadFtpFile(const FtpURL& url, const std::string& loginKey,
+                                const std::string& name, int fd, std::uint64_t offset,
+                                const DownloadProgress& progress, const StopSignal* stop,
+                                KeptLogin* kept = nullptr,
+                                std::chrono::milliseconds idle = DownloadIdleLimit);
+
+} // namespace ornbrook

@@ -1,0 +1,249 @@
+#include "ui/DownloadActions.h"
+
+#include "base/FileIO_Code.h"
+#include "base/ProgramGlobals.h"
+#include "ftp/FtpModule.h"
+#include "model/DownloadQueue.h"
+#include "model/MainInterface.h"
+#include "model/UrlFileList.h"
+#include "ui/DisplayText.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QDir>
+#include <QFileDialog>
+#include <QItemSelectionModel>
+#include <QLabel>
+#include <QPushButton>
+#include <QStandardPaths>
+#include <QStatusBar>
+#include <QTreeView>
+
+namespace ornbrook {
+
+namespace {
+
+QString Counted(int count, const char* one, const char* many) {
+    return QString::number(count) + ' ' + (count == 1 ? one : many);
+}
+
+} // namespace
+
+DownloadActions::DownloadActions(Parts parts, const std::shared_ptr<MainInterface>& watchList,
+                                 AskFolder ask)
+    : QObject(parts.Window), parts_(std::move(parts)), watchList_(watchList), ask_(std::move(ask)) {
+    QTreeView* files = parts_.Files;
+    files->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    download_ = new QAction("Download...", files);
+    download_->setObjectName("DownloadFiles");
+    download_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
+    download_->setShortcutContext(Qt::WidgetShortcut);
+    connect(download_, &QAction::triggered, this, [this] { DownloadSelected(); });
+    copy_ = new QAction("Copy URL", files);
+    copy_->setObjectName("CopyFileURL");
+    copy_->setShortcut(QKeySequence::Copy);
+    copy_->setShortcutContext(Qt::WidgetShortcut);
+    connect(copy_, &QAction::triggered, this, [this] { CopySelectedURLs(); });
+    files->addAction(download_);
+    files->addAction(copy_);
+    files->setContextMenuPolicy(Qt::ActionsContextMenu);
+
+    progress_ = new QLabel(parts_.StatusBar);
+    progress_->setObjectName("DownloadProgress");
+    progress_->setAccessibleName("Download progress");
+    cancel_ = new QPushButton("Cancel downloads", parts_.StatusBar);
+    cancel_->setObjectName("CancelDownloads");
+    connect(cancel_, &QPushButton::clicked, this, [this] { CancelAll(); });
+    parts_.StatusBar->addPermanentWidget(progress_);
+    parts_.StatusBar->addPermanentWidget(cancel_);
+    progress_->hide();
+    cancel_->hide();
+
+    model_ = parts_.Model;
+    model_->SetDownloadNotes(&notes_);
+    news_ = watchList->Downloads().News.Connect([this](const DownloadNews& news) { Heard(news); });
+}
+
+DownloadActions::~DownloadActions() {
+    if (model_)
+        model_->SetDownloadNotes(nullptr);
+}
+
+std::string DownloadActions::DownloadFolderFileName() {
+    return ProgramDir + "downloadfolder.dat";
+}
+
+QString DownloadActions::OfferedFolder() {
+    const std::string kept = ReadFirstLine(DownloadFolderFileName(), "");
+    if (!kept.empty())
+        return QString::fromStdString(kept);
+    const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
+    return desktop.isEmpty() ? QDir::homePath() : desktop;
+}
+
+QString DownloadActions::AskWithDialog(QWidget* window, const QString& offered) {
+    return QFileDialog::getExistingDirectory(window, "Download to", offered);
+}
+
+QString DownloadActions::FileURL(const std::string& url, const std::string& name) {
+    QString shown = DisplayText(MaskedURL(url));
+    if (!shown.endsWith('/'))
+        shown += '/';
+    return shown + QString::fromLatin1(QByteArray::fromStdString(name).toPercentEncoding("/"));
+}
+
+void DownloadActions::DownloadSelected() {
+    const auto list = parts_.Shown ? parts_.Shown() : nullptr;
+    const auto watchList = watchList_.lock();
+    if (!list || !watchList)
+        return;
+    std::vector<FileEntry> files;
+    int passedOver = 0;
+    for (const QModelIndex& row : parts_.Files->selectionModel()->selectedRows()) {
+        const FileEntry& entry = list->GetEntry(parts_.Model->IndexAt(row.row()));
+        // Only what the server still lists as a file can be fetched.
+        const bool file =
+            entry.Facts.Type == EntryType::File || entry.Facts.Type == EntryType::Unknown;
+        if (file && parts_.Model->MarkAt(row.row()) != FileMark::Gone)
+            files.push_back(entry);
+        else
+            ++passedOver;
+    }
+    if (files.empty()) {
+        parts_.Say(passedOver > 0 ? "Folders, links and gone files cannot be downloaded."
+                                  : "Select the files to download first.");
+        return;
+    }
+    const QString folder = ask_(parts_.Window, OfferedFolder());
+    if (folder.isEmpty())
+        return;
+    WriteText(DownloadFolderFileName(), folder.toStdString());
+    lastFolder_ = folder;
+    auto& asked = asked_[list->URL()];
+    auto& notes = notes_[list->URL()];
+    for (const FileEntry& file : files) {
+        asked[file.Name] = Asked{file.Facts.Size.value_or(0), 0, false};
+        notes[file.Name] = {"queued", "waiting to download"};
+    }
+    watchList->Downloads().Download(list->URL(), files, folder.toStdString());
+    parts_.Model->DownloadNotesChanged();
+    ShowProgress();
+}
+
+void DownloadActions::CopySelectedURLs() {
+    const auto list = parts_.Shown ? parts_.Shown() : nullptr;
+    if (!list)
+        return;
+    QStringList urls;
+    for (const QModelIndex& row : parts_.Files->selectionModel()->selectedRows())
+        urls << FileURL(list->URL(), parts_.Model->NameAt(row.row()));
+    if (urls.isEmpty())
+        return;
+    QApplication::clipboard()->setText(urls.join('\n'));
+    parts_.Say("Copied " + Counted(static_cast<int>(urls.size()), "URL", "URLs") +
+               " (passwords masked).");
+}
+
+void DownloadActions::CancelAll() {
+    const auto watchList = watchList_.lock();
+    int cancelled = 0;
+    for (auto& [url, files] : asked_) {
+        std::vector<std::string> names;
+        for (auto& [name, asked] : files) {
+            if (asked.Ended)
+                continue;
+            names.push_back(name);
+            asked.Ended = true;
+            notes_[url][name] = {"cancelled", "download cancelled"};
+        }
+        cancelled += static_cast<int>(names.size());
+        if (watchList)
+            watchList->Downloads().Cancel(url, names);
+    }
+    parts_.Model->DownloadNotesChanged();
+    parts_.Say("Cancelled " + Counted(cancelled, "download", "downloads") + ".");
+    asked_.clear();
+    ShowProgress();
+}
+
+void DownloadActions::Heard(const DownloadNews& news) {
+    FilesModel::DownloadNote& note = notes_[news.Url][news.Name];
+    Asked* asked = nullptr;
+    if (const auto url = asked_.find(news.Url); url != asked_.end())
+        if (const auto file = url->second.find(news.Name); file != url->second.end())
+            asked = &file->second;
+    const QString name = DisplayText(news.Name);
+    switch (news.What) {
+    case DownloadNews::Stage::Started:
+    case DownloadNews::Stage::Progress: {
+        const std::uint64_t size = news.Size.value_or(0);
+        note.Short = size > 0 ? QString::number(news.Length * 100 / size) + " %"
+                              : FilesModel::ShortSize(news.Length);
+        note.Long = "downloading: " + FilesModel::ShortSize(news.Length) +
+                    (size > 0 ? " of " + FilesModel::ShortSize(size) : QString());
+        if (asked) {
+            asked->Length = news.Length;
+            asked->Size = size;
+        }
+        break;
+    }
+    case DownloadNews::Stage::Saved:
+    case DownloadNews::Stage::AlreadyThere:
+        note = {"saved",
+                (news.What == DownloadNews::Stage::Saved ? "saved to " : "already there: ") +
+                    DisplayText(news.SavedAs)};
+        if (asked) {
+            parts_.Say(name + " saved to " + DisplayText(news.SavedAs));
+            ++saved_;
+        }
+        break;
+    case DownloadNews::Stage::Failed:
+    case DownloadNews::Stage::Refused:
+        note = {news.What == DownloadNews::Stage::Failed ? "failed" : "refused",
+                DisplayText(news.Message)};
+        if (asked) {
+            parts_.Say(name + ": " + DisplayText(news.Message));
+            ++failed_;
+        }
+        break;
+    }
+    if (asked && news.What != DownloadNews::Stage::Started &&
+        news.What != DownloadNews::Stage::Progress)
+        asked->Ended = true;
+    parts_.Model->DownloadNotesChanged();
+    ShowProgress();
+}
+
+void DownloadActions::ShowProgress() {
+    int running = 0;
+    std::uint64_t length = 0, size = 0;
+    for (const auto& [url, files] : asked_)
+        for (const auto& [name, asked] : files)
+            if (!asked.Ended) {
+                ++running;
+                length += asked.Length;
+                size += asked.Size;
+            }
+    if (running > 0) {
+        QString text = "Downloading " + Counted(running, "file", "files");
+        if (size > 0)
+            text += ": " + QString::number(length * 100 / size) + " %";
+        progress_->setText(text);
+        progress_->show();
+        cancel_->show();
+        return;
+    }
+    progress_->hide();
+    cancel_->hide();
+    if (!asked_.empty() && (saved_ > 0 || failed_ > 0)) {
+        QString text = "Downloaded " + Counted(saved_, "file", "files") + " to " + lastFolder_;
+        if (failed_ > 0)
+            text += "; " + QString::number(failed_) + " failed (tried again at the next check)";
+        parts_.Say(text + ".");
+    }
+    asked_.clear();
+    saved_ = failed_ = 0;
+}
+
+} // namespace ornbrook

@@ -1,0 +1,85 @@
+#include "ui/FilesView.h"
+
+#include "ui/FilesModel.h"
+#include "ui/ListViewDelegate.h"
+
+#include <QEvent>
+#include <QFontMetrics>
+#include <QHeaderView>
+#include <QTreeView>
+#include <algorithm>
+#include <initializer_list>
+
+namespace ornbrook {
+
+namespace {
+
+// Hides the columns that leave a name too little room, least needed first.
+class ColumnFitter final : public QObject {
+public:
+    ColumnFitter(QTreeView* files, int nameWidth)
+        : QObject(files), files_(files), nameWidth_(nameWidth) {
+        files->viewport()->installEventFilter(this);
+    }
+
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Resize)
+            Fit();
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    void Fit() {
+        QHeaderView* header = files_->header();
+        int room =
+            files_->viewport()->width() - nameWidth_ - header->sectionSize(FilesModel::MarkColumn);
+        for (const int column : {FilesModel::SizeColumn, FilesModel::ModifiedColumn}) {
+            const int width = header->sectionSize(column);
+            const bool fits = room >= width;
+            header->setSectionHidden(column, !fits);
+            room = fits ? room - width : 0;
+        }
+    }
+
+    QTreeView* files_;
+    int nameWidth_;
+};
+
+} // namespace
+
+void SetUpFilesView(QTreeView* files, FilesModel* model) {
+    // The name takes what the other columns leave; long names lose their middle.
+    QHeaderView* header = files->header();
+    header->setStretchLastSection(false);
+    header->setSectionResizeMode(FilesModel::NameColumn, QHeaderView::Stretch);
+    // Wide enough for the widest text of each column in its widest face (bold
+    // italic: changed).
+    QFont widest = files->font();
+    widest.setBold(true);
+    widest.setItalic(true);
+    const QFontMetrics metrics(widest);
+    header->setMinimumSectionSize(metrics.horizontalAdvance("State") + 24);
+    const auto fit = [header, metrics](int section, std::initializer_list<const char*> texts) {
+        int width = 0;
+        for (const char* text : texts)
+            width = std::max(width, metrics.horizontalAdvance(text));
+        header->resizeSection(section, width + 24);
+    };
+    fit(FilesModel::SizeColumn, {"999.9 MB", "folder"});
+    fit(FilesModel::ModifiedColumn, {"2026-12-07 14:03"});
+    fit(FilesModel::MarkColumn, {"arriving", "changed"});
+    files->setTextElideMode(Qt::ElideMiddle);
+    new ColumnFitter(files, metrics.horizontalAdvance("photo-0412.jpg"));
+
+    const FileSort sort = ReadFileSort();
+    header->setSortIndicator(sort.Column, sort.Order);
+    files->setSortingEnabled(true);
+    QObject::connect(header, &QHeaderView::sortIndicatorChanged, header,
+                     [](int section, Qt::SortOrder order) {
+                         StoreFileSort({section, order});
+                     });
+    files->setItemDelegate(new ListViewDelegate(files));
+    model->SetFont(files->font());
+}
+
+} // namespace ornbrook
