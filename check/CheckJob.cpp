@@ -76,11 +76,11 @@ CheckOutcome CheckJob::Run(const StopSignal* stop, KeptLogins& kept) const {
         return outcome;
     }
     // Every folder over the one login, which each listing hands to the next.
+    // An empty subfolder is confirmed as the top is: its files would go.
     const auto listFolder = [&](const std::string& relative, std::chrono::milliseconds limit) {
         FtpURL folder = target_;
         folder.Path = SubfolderPath(target_.Path, relative);
-        return ListDirectory(folder, login_, confirmEmpty_ && relative.empty(), stop, &kept.Ftp,
-                             limit);
+        return ListDirectory(folder, login_, confirmEmpty_, stop, &kept.Ftp, limit);
     };
     static_cast<ListingOutcome&>(outcome) =
         WalkTree(depth_, listFolder, CurrentFtpTimeouts().Check);
