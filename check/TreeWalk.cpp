@@ -1,5 +1,7 @@
 #include "check/TreeWalk.h"
 
+#include "diag/Debug_Modul.h"
+
 #include <algorithm>
 #include <deque>
 #include <functional>
@@ -77,13 +79,13 @@ ListingOutcome WalkTree(int depth, const FolderLister& list, std::chrono::millis
         waiting.pop_front();
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
                                                                                 Clock::now());
-        if (left.count() <= 0)
+        if (left.count() <= 0) {
+            const auto allowed = std::chrono::duration_cast<std::chrono::seconds>(
+                checkTime + perFolder * (folders - 1));
             return Failure(InFolder("could not list dir: the whole tree took longer than " +
-                                        std::to_string(std::chrono::duration_cast<std::chrono::seconds>(
-                                                           checkTime + perFolder * (folders - 1))
-                                                           .count()) +
-                                        " s",
+                                        std::to_string(allowed.count()) + " s",
                                     folder.Path));
+        }
         ListingOutcome one = list(folder.Path, std::min(left, checkTime));
         if (!one.Ok) {
             one.Message = InFolder(one.Message, folder.Path);
@@ -96,12 +98,21 @@ ListingOutcome WalkTree(int depth, const FolderLister& list, std::chrono::millis
         }
         // Links are not followed, but some servers show a link as the folder
         // it leads to (pyftpdlib's MLSD); a link back up is known by its
-        // listing, and neither shown nor entered.
+        // listing, and neither shown nor entered. Only where that says much:
+        // times to the second (MLSD), and more than one entry, so that a
+        // chain of folders made in one go ("mkdir -p a/a/a") is never taken
+        // for a loop.
         std::vector<std::size_t> above = folder.Above;
-        const std::size_t print = Fingerprint(one.Listed);
-        if (std::find(above.begin(), above.end(), print) != above.end())
-            continue;
-        above.push_back(print);
+        if (one.Listed.Source == ListingSource::Machine && one.Listed.Entries.size() > 1) {
+            const std::size_t print = Fingerprint(one.Listed);
+            if (std::find(above.begin(), above.end(), print) != above.end()) {
+                WriteLog("subfolder " + folder.Path +
+                         " is listed exactly as a folder above it: taken for a link back up, "
+                         "left out");
+                continue;
+            }
+            above.push_back(print);
+        }
         walked.Listed.Cut = walked.Listed.Cut || one.Listed.Cut;
         if (walked.Listed.Entries.size() + one.Listed.Entries.size() > bounds.Entries)
             return Failure("tree too large: more than " + std::to_string(bounds.Entries) +

@@ -29,8 +29,8 @@ void SetTreeLimits(const TreeLimits& limits);
 // the listing says are folders are entered: links are not followed, and a
 // listing without types (NLST) walks no deeper. A server that shows a link as
 // the folder it leads to would make a loop of a link back up: a folder listed
-// exactly as one above it (names and facts) is taken for such a link, and its
-// entries are left out.
+// exactly as one above it (names and facts, MLSD's times to the second, more
+// than one entry) is taken for such a link, and its entries are left out.
 //
 // The walk is all or nothing: a folder that cannot be listed fails it with
 // that folder's path in the message, and so does a tree beyond the limits
