@@ -114,8 +114,8 @@ CheckOutcome CheckJob::RunSftp(const StopSignal* stop, KeptLogins& kept) const {
         return one;
     };
     const std::chrono::milliseconds checkTime = CurrentFtpTimeouts().Check;
-    static_cast<ListingOutcome&>(outcome) =
-        depth_ == 0 ? listFolder(std::string(), checkTime) : WalkTree(depth_, listFolder, checkTime);
+    static_cast<ListingOutcome&>(outcome) = depth_ == 0 ? listFolder(std::string(), checkTime)
+                                                        : WalkTree(depth_, listFolder, checkTime);
     return outcome;
 }
 

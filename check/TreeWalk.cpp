@@ -77,8 +77,8 @@ ListingOutcome WalkTree(int depth, const FolderLister& list, std::chrono::millis
     while (!waiting.empty()) {
         const Folder folder = std::move(waiting.front());
         waiting.pop_front();
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
-                                                                                Clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
         if (left.count() <= 0) {
             const auto allowed = std::chrono::duration_cast<std::chrono::seconds>(
                 checkTime + perFolder * (folders - 1));

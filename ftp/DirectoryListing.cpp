@@ -58,7 +58,7 @@ ListingOutcome ListDirectory(const FtpURL& parsed, const std::string& key, bool 
                              std::chrono::milliseconds limit) {
     SimpleFtpClient client(
         SessionBounds::For(limit.count() > 0 ? limit : CurrentFtpTimeouts().Check, stop),
-                           TlsModeOf(parsed.Scheme));
+        TlsModeOf(parsed.Scheme));
     if (kept) {
         if (kept->Session && kept->Key == key)
             client.Adopt(std::move(kept->Session));

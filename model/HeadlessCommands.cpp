@@ -34,9 +34,9 @@ struct Command {
 };
 
 constexpr Command Commands[] = {
-    {"--list", false},    {"--check", false}, {"--add", true},      {"--remove", true},
-    {"--refresh", false}, {"--trust", true},  {"--help", false},    {"--set", true, true},
-    {"--settings", true},
+    {"--list", false},  {"--check", false},    {"--add", true},
+    {"--remove", true}, {"--refresh", false},  {"--trust", true},
+    {"--help", false},  {"--set", true, true}, {"--settings", true},
 };
 
 const Command* Find(const std::string& name) {
@@ -396,8 +396,8 @@ std::optional<CommandResult> AnswerWithoutWatchList(const std::vector<std::strin
         // Refused before the watch list is touched; the URL's own values are
         // not needed to judge them.
         UrlSettings judged;
-        if (const auto problem = ApplyAssignments(
-                judged, std::vector<std::string>(args.begin() + 2, args.end())))
+        if (const auto problem =
+                ApplyAssignments(judged, std::vector<std::string>(args.begin() + 2, args.end())))
             return CommandResult{CommandUsage, {}, "ornbrook: " + *problem + "\n"};
         return std::nullopt;
     }

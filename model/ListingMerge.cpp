@@ -288,8 +288,8 @@ MergeNews MergeListing(std::vector<FileEntry>& entries, Listing&& listing,
         // A file that may still be uploading waits until its size and time
         // hold still; a starting point takes what it finds.
         const bool intoView = rules.ComesIntoView && rules.ComesIntoView(entry.Name);
-        if (!rules.StartingPoint && !intoView && rules.SettleSeconds > 0 &&
-            entry.Facts.Known() && entry.Facts.IsFile()) {
+        if (!rules.StartingPoint && !intoView && rules.SettleSeconds > 0 && entry.Facts.Known() &&
+            entry.Facts.IsFile()) {
             entry.Arriving = true;
             entry.Settled = false;
             entry.SteadySince = rules.Now;

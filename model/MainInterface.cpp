@@ -9,8 +9,8 @@
 #include "model/CheckSettings.h"
 #include "model/DataFileFormat.h"
 #include "model/DataFileLoad.h"
-#include "model/FileReplacement.h"
 #include "model/DownloadQueue.h"
+#include "model/FileReplacement.h"
 #include "model/FileStore.h"
 #include "model/TrustedCertificates.h"
 #include "model/UrlFileList.h"
@@ -178,7 +178,8 @@ std::int32_t MainInterface::RestoreURL(std::int32_t index, std::string_view reco
     list->SetBySavedData(record, true);
     if (const std::int32_t existing = GetURLIndex(list->URL()); existing != 0)
         return existing;
-    if (const auto removed = removedSettings_.find(list->URL()); removed != removedSettings_.end()) {
+    if (const auto removed = removedSettings_.find(list->URL());
+        removed != removedSettings_.end()) {
         list->LoadSettings(removed->second);
         removedSettings_.erase(removed);
         settingsUnsaved_ = true;

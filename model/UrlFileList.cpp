@@ -193,9 +193,8 @@ bool UrlFileList::MergeFreshListing(Listing&& listing) {
     rules.StartingPoint = startingPoint_;
     if (!earlierViews_.empty()) {
         rules.ComesIntoView = [views = std::move(earlierViews_)](const std::string& name) {
-            return std::any_of(views.begin(), views.end(), [&](const UrlSettings& view) {
-                return !InViewOf(view, name);
-            });
+            return std::any_of(views.begin(), views.end(),
+                               [&](const UrlSettings& view) { return !InViewOf(view, name); });
         };
         earlierViews_.clear();
     }

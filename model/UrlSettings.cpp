@@ -51,9 +51,9 @@ bool ParseFlag(std::string_view text, bool& value, std::string& why) {
 
 bool ParsePattern(std::string_view text, std::vector<std::string>& into, std::string& why) {
     why = "a glob without control characters, at most " + std::to_string(MaxPattern) + " bytes";
-    if (text.size() > MaxPattern ||
-        std::any_of(text.begin(), text.end(),
-                    [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; }))
+    if (text.size() > MaxPattern || std::any_of(text.begin(), text.end(), [](char c) {
+            return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
+        }))
         return false;
     into.emplace_back(text);
     return true;
@@ -355,8 +355,8 @@ public:
 
 private:
     void Blanks() {
-        while (at_ < text_.size() &&
-               (text_[at_] == ' ' || text_[at_] == '\n' || text_[at_] == '\r' || text_[at_] == '\t'))
+        while (at_ < text_.size() && (text_[at_] == ' ' || text_[at_] == '\n' ||
+                                      text_[at_] == '\r' || text_[at_] == '\t'))
             ++at_;
     }
 

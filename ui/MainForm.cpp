@@ -24,13 +24,13 @@
 #include "ui/MainCommands.h"
 #include "ui/MainFormColours.h"
 #include "ui/OptionsForm.h"
-#include "ui/UrlSettingsForm.h"
 #include "ui/PositionSaver.h"
 #include "ui/SelectionMemory.h"
 #include "ui/StatusMessage.h"
 #include "ui/Twips.h"
 #include "ui/UrlBanner.h"
 #include "ui/UrlEditor.h"
+#include "ui/UrlSettingsForm.h"
 #include "ui/UrlsModel.h"
 
 #include <QApplication>

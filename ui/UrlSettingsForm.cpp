@@ -93,7 +93,9 @@ std::optional<UrlSettings> UrlSettingsForm::Judge() {
         "depth=" + std::to_string(depth_->value()),
         "nocase=" + std::string(noCase_->isChecked() ? "1" : "0"),
         "interval=" + std::to_string(interval_->value()),
-        "paused=" + std::string(paused_->isChecked() ? "1" : "0"), "include=", "exclude="};
+        "paused=" + std::string(paused_->isChecked() ? "1" : "0"),
+        "include=",
+        "exclude="};
     for (const auto& [key, field] : {std::pair{"include=", include_}, {"exclude=", exclude_}}) {
         for (const QString& line : field->toPlainText().split('\n')) {
             if (!line.trimmed().isEmpty())

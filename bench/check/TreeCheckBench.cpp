@@ -76,8 +76,7 @@ int main() {
     if (!server || !std::fgets(line, sizeof line, server))
         Fail("cannot start the server");
     serverPid = std::atoi(line);
-    if (!std::fgets(line, sizeof line, server) ||
-        std::sscanf(line, "%63s %d", address, &port) != 2)
+    if (!std::fgets(line, sizeof line, server) || std::sscanf(line, "%63s %d", address, &port) != 2)
         Fail("the server did not say where it listens");
     const std::string host = "ftp://127.0.0.1:" + std::to_string(port) + "/";
     const std::string url = host + "top/";
@@ -107,8 +106,8 @@ int main() {
     if (again.Milliseconds < 0 || again.Output != url + "\nok\n\n")
         Fail("ornbrook --check failed: " + again.Output + again.Errors);
 
-    std::vector<std::string> curlArgs = {"/usr/bin/curl", "-s", "--list-only",
-                                         "--ftp-method", "singlecwd"};
+    std::vector<std::string> curlArgs = {"/usr/bin/curl", "-s", "--list-only", "--ftp-method",
+                                         "singlecwd"};
     for (const std::string& folder : folders)
         curlArgs.push_back(host + folder);
     const ProcessRun curl = RunProcess(curlArgs, scratch);
@@ -116,8 +115,7 @@ int main() {
         Fail("curl failed: " + curl.Errors);
 
     const double floorMs = (3.0 + 3.0 * static_cast<double>(folders.size())) * DelayMs;
-    std::printf("tree of %zu folders, 100,000 files, %d ms per reply:\n", folders.size(),
-                DelayMs);
+    std::printf("tree of %zu folders, 100,000 files, %d ms per reply:\n", folders.size(), DelayMs);
     std::printf("  ornbrook --check, first  %.1f s (%.1f ms per folder)\n",
                 first.Milliseconds / 1000, first.Milliseconds / folders.size());
     std::printf("  ornbrook --check, again  %.1f s (%.1f ms per folder)\n",

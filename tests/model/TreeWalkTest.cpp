@@ -74,12 +74,13 @@ TEST(TreeWalk, SubfoldersAreWatchedToTheirDepth) {
     // depth, what the check finds
     const std::pair<int, Names> rows[] = {
         {0, {"2026-12-06", "top.txt"}},
-        {1, {"2026-12-06", "2026-12-06/deep", "2026-12-06/img_0001.jpg", "2026-12-06/loop",
-             "top.txt"}},
-        {3, {"2026-12-06", "2026-12-06/deep", "2026-12-06/deep/d1.txt",
-             "2026-12-06/deep/deeper", "2026-12-06/deep/deeper/d2.txt",
-             "2026-12-06/deep/deeper/deepest", "2026-12-06/img_0001.jpg", "2026-12-06/loop",
-             "top.txt"}},
+        {1,
+         {"2026-12-06", "2026-12-06/deep", "2026-12-06/img_0001.jpg", "2026-12-06/loop",
+          "top.txt"}},
+        {3,
+         {"2026-12-06", "2026-12-06/deep", "2026-12-06/deep/d1.txt", "2026-12-06/deep/deeper",
+          "2026-12-06/deep/deeper/d2.txt", "2026-12-06/deep/deeper/deepest",
+          "2026-12-06/img_0001.jpg", "2026-12-06/loop", "top.txt"}},
     };
     for (const auto& [depth, found] : rows) {
         UrlFileList list;
@@ -106,9 +107,8 @@ TEST(TreeWalk, SubfoldersAreWatchedToTheirDepth) {
     EXPECT_EQ(InState(list, FileStateNew),
               (Names{"2026-12-07", "2026-12-07/img_0002.jpg", "2026-12-07/img_0003.jpg"}));
     EXPECT_EQ(list.LastCheckNews().NewFiles, 3);
-    EXPECT_EQ(InState(list, FileStateGone),
-              (Names{"2026-12-06", "2026-12-06/deep", "2026-12-06/img_0001.jpg",
-                     "2026-12-06/loop"}));
+    EXPECT_EQ(InState(list, FileStateGone), (Names{"2026-12-06", "2026-12-06/deep",
+                                                   "2026-12-06/img_0001.jpg", "2026-12-06/loop"}));
 }
 
 TEST(TreeWalk, FiltersDecideWhatCountsAndTheirChangesAreNoNews) {
@@ -164,24 +164,23 @@ TEST(TreeWalk, AFolderThatCannotBeListedFailsTheWholeCheck) {
             listed.push_back(line.substr(line.rfind(' ') + 1));
         return listed;
     };
-    FaultFtpServer server(
-        {{"CWD",
-          [&](FaultFtpServer::Session& s, const std::string& path) {
-              const std::lock_guard lock(guard);
-              if (path.find("locked") != std::string::npos)
-                  return s.Reply("550 Permission denied.");
-              cwd = path.back() == '/' ? path.substr(0, path.size() - 1) : path;
-              s.Reply("250 ok");
-          }},
-         {"LIST",
-          [&](FaultFtpServer::Session& s, const std::string&) {
-              const std::lock_guard lock(guard);
-              s.ServeListing(tree[cwd]);
-          }},
-         {"NLST", [&](FaultFtpServer::Session& s, const std::string&) {
-              const std::lock_guard lock(guard);
-              s.ServeListing(names());
-          }}});
+    FaultFtpServer server({{"CWD",
+                            [&](FaultFtpServer::Session& s, const std::string& path) {
+                                const std::lock_guard lock(guard);
+                                if (path.find("locked") != std::string::npos)
+                                    return s.Reply("550 Permission denied.");
+                                cwd = path.back() == '/' ? path.substr(0, path.size() - 1) : path;
+                                s.Reply("250 ok");
+                            }},
+                           {"LIST",
+                            [&](FaultFtpServer::Session& s, const std::string&) {
+                                const std::lock_guard lock(guard);
+                                s.ServeListing(tree[cwd]);
+                            }},
+                           {"NLST", [&](FaultFtpServer::Session& s, const std::string&) {
+                                const std::lock_guard lock(guard);
+                                s.ServeListing(names());
+                            }}});
     UrlFileList list;
     list.SetURL(server.Url("/w/"));
     list.LoadSettings(Settings({"depth=2"}));

@@ -157,13 +157,13 @@ TEST(UrlSettings, SetAndSettingsOnTheCommandLine) {
     WriteWatchList(dir, {UrlA, UrlB});
     const std::string data = ReadBytes(dir.File("maindata.dat"));
     // Refused before anything is read or written.
-    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-             {"--set", UrlA},
-             {"--set", UrlA, "depth=12"},
-             {"--set", UrlA, "paused=1", "speed=3"},
-             {"--set", "nowhere", "depth=x"},
-             {"--settings"},
-             {"--settings", UrlA, "depth=1"}}) {
+    for (const std::vector<std::string>& args :
+         std::vector<std::vector<std::string>>{{"--set", UrlA},
+                                               {"--set", UrlA, "depth=12"},
+                                               {"--set", UrlA, "paused=1", "speed=3"},
+                                               {"--set", "nowhere", "depth=x"},
+                                               {"--settings"},
+                                               {"--settings", UrlA, "depth=1"}}) {
         EXPECT_EQ(std::get<0>(Invoke(args)), 2) << args.back();
         EXPECT_FALSE(std::filesystem::exists(dir.File("urlsettings.json")));
     }
@@ -233,9 +233,9 @@ TEST(UrlSettings, SettingsFollowTheirURLAndGoWithIt) {
 TEST(UrlSettings, ADamagedFileLoadsWhatItCanAndIsToldOfOnce) {
     TempProgramDir dir;
     WriteWatchList(dir, {UrlA, UrlB});
-    WriteBytes(dir.File("urlsettings.json"),
-               "{\"version\": 1, \"urls\": [{\"url\": \"" + UrlA +
-                   "\", \"depth\": 2}, {\"url\": \"" + UrlB + "\", \"depth\": 4");
+    WriteBytes(dir.File("urlsettings.json"), "{\"version\": 1, \"urls\": [{\"url\": \"" + UrlA +
+                                                 "\", \"depth\": 2}, {\"url\": \"" + UrlB +
+                                                 "\", \"depth\": 4");
     const auto [status, out, err] = Invoke({"--settings", UrlA});
     EXPECT_EQ(status, 0);
     EXPECT_EQ(out.rfind("depth=2\n", 0), 0u);

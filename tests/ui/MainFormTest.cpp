@@ -10,8 +10,8 @@
 #include <QAbstractItemModelTester>
 #include <QApplication>
 #include <QCheckBox>
-#include <QDialogButtonBox>
 #include <QDateTime>
+#include <QDialogButtonBox>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMessageBox>
@@ -422,8 +422,8 @@ TEST_F(MainFormTest, CtrlEEditsTheSelectedURLsSettings) {
     QTest::keyClick(&URLs(), Qt::Key_E, Qt::ControlModifier);
     EXPECT_TRUE(problemShown.startsWith("bad value for include")) << problemShown.toStdString();
     UrlSettings expected;
-    ASSERT_FALSE(ApplyAssignments(expected,
-                                  {"depth=2", "include=*.csv", "include=*/*.txt", "paused=1"}));
+    ASSERT_FALSE(
+        ApplyAssignments(expected, {"depth=2", "include=*.csv", "include=*/*.txt", "paused=1"}));
     EXPECT_EQ(Watch().GetURLSettings(2), expected);
     EXPECT_TRUE(Watch().GetURLSettings(1).IsDefault());
     const QModelIndex row = Item(1);
