@@ -50,4 +50,17 @@ void ShowHelpMessage(QWidget* parent) {
     box.exec();
 }
 
+void ShowDamagedDataMessage(QWidget* window, const std::string& notice) {
+    QMetaObject::invokeMethod(
+        window,
+        [window, text = DisplayText(notice)] {
+            auto* box =
+                new QMessageBox(QMessageBox::Warning, "Ornbrook", text, QMessageBox::Ok, window);
+            box->setObjectName("DamagedDataMessage");
+            box->setAttribute(Qt::WA_DeleteOnClose);
+            box->open();
+        },
+        Qt::QueuedConnection);
+}
+
 } // namespace ornbrook

@@ -12,5 +12,8 @@ std::string HelpText();
 // Shows it in a message box with only OK, no icon, titled "Help"; returns when
 // OK is pressed.
 void ShowHelpMessage(QWidget* parent);
+// Tells the user, once the window is up, that the watch list's files were
+// damaged and what became of them; the box does not hold the window up.
+void ShowDamagedDataMessage(QWidget* window, const std::string& notice);
 
 } // namespace ornbrook

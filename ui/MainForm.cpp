@@ -267,20 +267,8 @@ void MainForm::Form_Load() {
 }
 
 void MainForm::ShowDamageNotice() {
-    const std::string notice = myMainInterface->TakeDamageNotice();
-    if (notice.empty())
-        return;
-    // Told once, when the window is up; the box does not hold up the window.
-    QMetaObject::invokeMethod(
-        this,
-        [this, text = DisplayText(notice)] {
-            auto* box =
-                new QMessageBox(QMessageBox::Warning, "Ornbrook", text, QMessageBox::Ok, this);
-            box->setObjectName("DamagedDataMessage");
-            box->setAttribute(Qt::WA_DeleteOnClose);
-            box->open();
-        },
-        Qt::QueuedConnection);
+    if (const std::string notice = myMainInterface->TakeDamageNotice(); !notice.empty())
+        ShowDamagedDataMessage(this, notice);
 }
 
 void MainForm::Form_Resize() {
@@ -561,15 +549,8 @@ void MainForm::CheckTimer_Timer() {
 }
 
 void MainForm::mnuSettings_Click() {
-    const std::shared_ptr<UrlFileList> list = SelectedEntry();
-    if (!list)
-        return;
-    UrlSettingsForm form(this, DisplayText(MaskedURL(list->URL())), list->Settings());
-    if (form.exec() != QDialog::Accepted)
-        return;
-    // The dialog may have outlived its URL (a command from the command line).
-    if (const std::int32_t index = myMainInterface->GetURLIndex(list->URL()); index != 0) {
-        myMainInterface->SetURLSettings(index, form.Taken());
+    if (const auto list = SelectedEntry();
+        list && UrlSettingsForm::Edit(this, *myMainInterface, *list)) {
         myMainInterface_Change();
         ShowFiles();
     }

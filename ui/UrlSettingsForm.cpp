@@ -1,5 +1,10 @@
 #include "ui/UrlSettingsForm.h"
 
+#include "ftp/FtpModule.h"
+#include "model/MainInterface.h"
+#include "model/UrlFileList.h"
+#include "ui/DisplayText.h"
+
 #include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QFormLayout>
@@ -110,6 +115,18 @@ std::optional<UrlSettings> UrlSettingsForm::Judge() {
     }
     problem_->hide();
     return settings;
+}
+
+bool UrlSettingsForm::Edit(QWidget* owner, MainInterface& watchList, const UrlFileList& list) {
+    const std::string url = list.URL();
+    UrlSettingsForm form(owner, DisplayText(MaskedURL(url)), list.Settings());
+    if (form.exec() != QDialog::Accepted)
+        return false;
+    // The dialog may have outlived its URL (a command from the command line).
+    const std::int32_t index = watchList.GetURLIndex(url);
+    if (index != 0)
+        watchList.SetURLSettings(index, form.Taken());
+    return index != 0;
 }
 
 } // namespace ornbrook

@@ -14,6 +14,9 @@ class QSpinBox;
 
 namespace ornbrook {
 
+class MainInterface;
+class UrlFileList;
+
 // The modal dialog of one URL's own settings: how deep to watch, which names
 // count (globs, one a line), the URL's own interval and whether it is paused.
 // OK takes the settings only when every glob can be taken (the command line's
@@ -27,6 +30,10 @@ public:
     // The settings as the fields hold them; none, with the reason shown, when
     // they cannot be taken.
     std::optional<UrlSettings> Judge();
+    // Asks for list's settings and gives them to the watch list; false when the
+    // user cancelled or the URL went while the dialog was open.
+    static bool Edit(QWidget* owner, MainInterface& watchList, const UrlFileList& list);
+
     // After OK: what was taken.
     const UrlSettings& Taken() const { return taken_; }
 
