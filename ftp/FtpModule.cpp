@@ -294,4 +294,22 @@ bool SameDirectory(const std::string& a, const std::string& b) {
            directory(x.Path) == directory(y.Path);
 }
 
+std::string MaskedFileURL(const std::string& url, const std::string& name) {
+    static constexpr char Hex[] = "0123456789ABCDEF";
+    std::string shown = MaskedURL(url);
+    if (shown.empty() || shown.back() != '/')
+        shown += '/';
+    for (const char c : name) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (std::isalnum(byte) || c == '/' || c == '-' || c == '.' || c == '_' || c == '~') {
+            shown += c;
+        } else {
+            shown += '%';
+            shown += Hex[byte >> 4];
+            shown += Hex[byte & 15];
+        }
+    }
+    return shown;
+}
+
 } // namespace ornbrook

@@ -35,8 +35,7 @@ FtpURL ParseURL(const std::string& url);
 
 // The schemes a new URL may have, in lower case: the one list that the URL
 // editor, the command line and their messages read.
-inline constexpr std::array<std::string_view, 4> WatchedSchemes = {"ftp", "ftpes", "ftps",
-                                                                   "sftp"};
+inline constexpr std::array<std::string_view, 4> WatchedSchemes = {"ftp", "ftpes", "ftps", "sftp"};
 
 // The scheme of SSH's file transfer (in any letter case): such a URL is not
 // checked over FTP at all.
@@ -71,5 +70,9 @@ bool SameDirectory(const std::string& a, const std::string& b);
 // typed with a raw "/" cut the URL short ("ftp://bob:pa/ss@host/"); every other
 // byte stays as it is.
 std::string MaskedURL(const std::string& url);
+// The URL of a file below a watched URL, as the user may be shown it: the
+// watched URL masked, then the file's relative path, percent-encoded but for
+// its "/" and the characters a URL carries as they are.
+std::string MaskedFileURL(const std::string& url, const std::string& name);
 
 } // namespace ornbrook

@@ -8,6 +8,7 @@
 #include "model/CheckSettings.h"
 #include "model/DataFileFormat.h"
 #include "model/DataFileLoad.h"
+#include "model/DownloadQueue.h"
 #include "model/FileStore.h"
 #include "model/MainInterface.h"
 #include "model/TrustedCertificates.h"
@@ -19,6 +20,7 @@
 #include <cctype>
 #include <exception>
 #include <istream>
+#include <map>
 #include <ostream>
 #include <sstream>
 
@@ -112,7 +114,8 @@ CommandResult ListDataFile(std::string& notice) {
 
 // One block: the URL, "ok" or its error, then its files by mark: new "+ ",
 // changed "* ", arriving "~ ", gone "- "; a blank line.
-void PrintBlock(std::ostream& out, const UrlFileList& list) {
+void PrintBlock(std::ostream& out, const UrlFileList& list,
+                const std::vector<std::string>& saved = {}) {
     out << MaskedURL(list.URL()) << '\n' << (list.IsError() ? list.GetErrorMsg() : "ok") << '\n';
     constexpr std::pair<FileMark, const char*> Marks[] = {{FileMark::New, "+ "},
                                                           {FileMark::Changed, "* "},
@@ -124,6 +127,8 @@ void PrintBlock(std::ostream& out, const UrlFileList& list) {
                 out << lead << list.GetFileName(i) << '\n';
         }
     }
+    for (const std::string& line : saved)
+        out << line << '\n';
     out << '\n';
 }
 
@@ -235,6 +240,15 @@ public:
         const auto self = shared_from_this();
         subscriptions_ +=
             watchList_.CheckEnded.Connect([self](const UrlFileList&) { self->Poll(); });
+        // What download= fetched is told with its URL's block, once all is in.
+        subscriptions_ += watchList_.Downloads().News.Connect([self](const DownloadNews& news) {
+            if (news.What == DownloadNews::Stage::Saved)
+                self->saved_[news.Url].push_back("saved " + news.SavedAs);
+            else if (news.What == DownloadNews::Stage::Failed ||
+                     news.What == DownloadNews::Stage::Refused)
+                self->saved_[news.Url].push_back("not saved " + news.Name + ": " + news.Message);
+            self->Poll();
+        });
         subscriptions_ += watchList_.ListChanged.Connect([self] { self->Poll(); });
         Poll();
     }
@@ -269,6 +283,8 @@ private:
             if (list && watchList_.GetURLIndex(list->URL()) != 0 && list->IsCheckPending())
                 return;
         }
+        if (watchList_.Downloads().Outstanding() > 0)
+            return;
         // The blocks of the awaited URLs still watched, in list order.
         std::ostringstream out;
         int status = CommandDone;
@@ -281,7 +297,7 @@ private:
                     out << MaskedURL(list->URL()) << "\npaused: not checked\n\n";
                 continue;
             }
-            PrintBlock(out, *list);
+            PrintBlock(out, *list, saved_[list->URL()]);
             if (list->IsError())
                 status = CommandFailed;
         }
@@ -302,6 +318,7 @@ private:
     std::vector<std::string> assignments_;
     std::function<void(CommandResult)> done_;
     std::vector<std::weak_ptr<UrlFileList>> awaited_;
+    std::map<std::string, std::vector<std::string>> saved_;
     Subscriptions subscriptions_;
     bool answered_ = false;
 };

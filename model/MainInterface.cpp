@@ -10,6 +10,7 @@
 #include "model/DataFileFormat.h"
 #include "model/DataFileLoad.h"
 #include "model/DownloadQueue.h"
+#include "model/FileActions.h"
 #include "model/FileReplacement.h"
 #include "model/FileStore.h"
 #include "model/TrustedCertificates.h"
@@ -33,6 +34,10 @@ MainInterface::MainInterface()
     OpenStore();
     downloads_ = std::make_unique<DownloadQueue>(pool_, [this] { return store_.get(); });
     downloads_->Load();
+    actions_ = std::make_unique<FileActions>(*downloads_, [this](const std::string& url) {
+        const std::int32_t index = GetURLIndex(url);
+        return index != 0 ? &Lists[static_cast<std::size_t>(index)]->Settings() : nullptr;
+    });
 }
 
 std::string MainInterface::StoreFileName() {
@@ -304,18 +309,29 @@ void MainInterface::SetChecksAtOnce(int count) {
 }
 
 void MainInterface::SetCheckWakeUp(std::function<void()> wakeUp) {
+    actions_->SetWakeUp(wakeUp);
     pool_->SetWakeUp(std::move(wakeUp));
 }
 
 void MainInterface::DeliverCheckResults() {
     pool_->Deliver();
+    actions_->Deliver();
 }
 
 void MainInterface::WaitForChecks() {
-    while (pool_->Outstanding() > 0 || downloads_->Outstanding() > 0) {
-        pool_->WaitForNews(std::chrono::milliseconds(200));
-        pool_->Deliver();
+    // Programs run for files are waited for too (each within its time limit).
+    while (pool_->Outstanding() > 0 || downloads_->Outstanding() > 0 ||
+           actions_->Outstanding() > 0) {
+        if (pool_->Outstanding() > 0 || downloads_->Outstanding() > 0)
+            pool_->WaitForNews(std::chrono::milliseconds(200));
+        else
+            actions_->WaitForNews(std::chrono::milliseconds(200));
+        DeliverCheckResults();
     }
+}
+
+std::string MainInterface::ProgramProblem(const std::string& url) const {
+    return actions_ ? actions_->ProgramProblem(url) : std::string();
 }
 
 std::string MainInterface::CheckProgressText() const {
@@ -438,6 +454,8 @@ void MainInterface::RaiseEvent_CheckEnded(const UrlFileList& list) {
             entries.push_back(list.GetEntry(i));
         downloads_->ResumePending(list.URL(), entries);
     }
+    if (actions_ && list.GetErrorMsg().empty())
+        actions_->CheckEnded(list);
     CheckEnded.Raise(list);
 }
 

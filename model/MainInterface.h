@@ -17,6 +17,7 @@ namespace ornbrook {
 
 class CheckPool;
 class DownloadQueue;
+class FileActions;
 class FileStore;
 class UrlFileList;
 
@@ -142,6 +143,8 @@ public:
     // Merges results as they arrive until no check is pending; for callers
     // without an event loop.
     void WaitForChecks();
+    // Why the program of url's run= setting could not be started; empty when fine.
+    std::string ProgramProblem(const std::string& url) const;
     // "checking 3 of 20" while checks are pending, empty otherwise.
     std::string CheckProgressText() const;
 
@@ -163,6 +166,8 @@ private:
     // Before the lists: their checkers cancel into it as they go.
     std::shared_ptr<CheckPool> pool_;
     std::unique_ptr<DownloadQueue> downloads_;
+    // After the downloads: it hears of them.
+    std::unique_ptr<FileActions> actions_;
     std::int64_t settleSeconds_ = 0;
     // Slot 0 is always present and empty.
     std::vector<std::shared_ptr<UrlFileList>> Lists{nullptr};

@@ -3,6 +3,7 @@
 #include "base/FileIO_Code.h"
 #include "model/FileReplacement.h"
 #include "model/NameFilter.h"
+#include "platform/ProgramCommand.h"
 
 #include <algorithm>
 #include <cstring>
@@ -29,7 +30,7 @@ constexpr std::int64_t MaxInterval = 7LL * 24 * 3600;
 constexpr std::size_t MaxPattern = 1024;
 
 // How a key's value is written in urlsettings.json.
-enum class ValueKind { Number, Flag, Patterns };
+enum class ValueKind { Number, Flag, Patterns, Text };
 
 bool ParseNumber(std::string_view text, std::int64_t low, std::int64_t high, std::int64_t& value,
                  std::string& why) {
@@ -49,13 +50,33 @@ bool ParseFlag(std::string_view text, bool& value, std::string& why) {
     return true;
 }
 
+bool HasControl(std::string_view text) {
+    return std::any_of(text.begin(), text.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
+}
+
 bool ParsePattern(std::string_view text, std::vector<std::string>& into, std::string& why) {
     why = "a glob without control characters, at most " + std::to_string(MaxPattern) + " bytes";
-    if (text.size() > MaxPattern || std::any_of(text.begin(), text.end(), [](char c) {
-            return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
-        }))
+    if (text.size() > MaxPattern || HasControl(text))
         return false;
     into.emplace_back(text);
+    return true;
+}
+
+bool ParseFolder(std::string_view text, std::string& into, std::string& why) {
+    why = "an absolute folder path without control characters";
+    if (!text.starts_with('/') || HasControl(text))
+        return false;
+    into = text;
+    return true;
+}
+
+bool ParseProgram(std::string_view text, std::string& into, std::string& why) {
+    const ProgramCommand command = ProgramCommand::Parse(std::string(text));
+    why = command.Ok() ? "no control characters" : command.Error();
+    if (!command.Ok() || HasControl(text))
+        return false;
+    into = text;
     return true;
 }
 
@@ -108,6 +129,18 @@ const Key Keys[] = {
      },
      [](UrlSettings& s) { s.Paused = false; },
      [](const UrlSettings& s) { return std::vector<std::string>{s.Paused ? "1" : "0"}; }},
+    {"download", ValueKind::Text,
+     [](UrlSettings& s, std::string_view v, std::string& why) {
+         return ParseFolder(v, s.Download, why);
+     },
+     [](UrlSettings& s) { s.Download.clear(); },
+     [](const UrlSettings& s) { return std::vector<std::string>{s.Download}; }},
+    {"run", ValueKind::Text,
+     [](UrlSettings& s, std::string_view v, std::string& why) {
+         return ParseProgram(v, s.Run, why);
+     },
+     [](UrlSettings& s) { s.Run.clear(); },
+     [](const UrlSettings& s) { return std::vector<std::string>{s.Run}; }},
 };
 
 const Key* FindKey(std::string_view name) {
@@ -151,6 +184,10 @@ std::optional<std::string> ApplyAssignments(UrlSettings& settings,
         if (!key->Set(changed, value, why))
             return "bad value for " + name + ": " + std::string(value) + " (" + why + ")";
     }
+    // {path} is the downloaded file: without a download there is none.
+    if (!changed.Run.empty() && changed.Download.empty() &&
+        (ProgramCommand::Parse(changed.Run).Placeholders() & ProgramCommand::PathPlaceholder))
+        return std::string("run uses {path}, which needs download=FOLDER");
     settings = std::move(changed);
     return std::nullopt;
 }
@@ -184,6 +221,10 @@ std::string DescribeSettings(const UrlSettings& s) {
         parts.push_back("every " + std::to_string(s.Interval) + " s");
     if (s.Paused)
         parts.push_back("paused");
+    if (!s.Download.empty())
+        parts.push_back("downloads to " + s.Download);
+    if (!s.Run.empty())
+        parts.push_back("runs " + s.Run);
     std::string text;
     for (const std::string& part : parts)
         text += (text.empty() ? "" : ", ") + part;
@@ -446,6 +487,8 @@ std::string UrlSettingsText(const SettingsByUrl& settings) {
                 out += ']';
             } else if (key.Kind == ValueKind::Flag) {
                 out += values.front() == "1" ? "true" : "false";
+            } else if (key.Kind == ValueKind::Text) {
+                AppendJsonString(out, values.front());
             } else {
                 out += values.front();
             }

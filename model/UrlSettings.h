@@ -24,6 +24,13 @@ struct UrlSettings {
     std::int64_t Interval = 0;
     // Kept in the list but left out of periodic checks and --check.
     bool Paused = false;
+    // Where every file reported from now on is downloaded (absolute); empty
+    // for none.
+    std::string Download;
+    // A program run for every file reported (after its download, with
+    // Download): "PROGRAM ARG...", split as a shell quotes, with {path},
+    // {url} and {name} put in; empty for none.
+    std::string Run;
 
     bool operator==(const UrlSettings&) const = default;
     bool IsDefault() const { return *this == UrlSettings{}; }

@@ -87,10 +87,7 @@ QString DownloadActions::AskWithDialog(QWidget* window, const QString& offered) 
 }
 
 QString DownloadActions::FileURL(const std::string& url, const std::string& name) {
-    QString shown = DisplayText(MaskedURL(url));
-    if (!shown.endsWith('/'))
-        shown += '/';
-    return shown + QString::fromLatin1(QByteArray::fromStdString(name).toPercentEncoding("/"));
+    return DisplayText(MaskedFileURL(url, name));
 }
 
 void DownloadActions::DownloadSelected() {

@@ -7,8 +7,11 @@
 
 #include <QCheckBox>
 #include <QDialogButtonBox>
+#include <QFileDialog>
 #include <QFormLayout>
+#include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSpinBox>
@@ -65,6 +68,28 @@ UrlSettingsForm::UrlSettingsForm(QWidget* owner, const QString& url, const UrlSe
     paused_ = new QCheckBox("&Paused: checked only when asked");
     paused_->setObjectName("Paused");
     paused_->setChecked(settings.Paused);
+    download_ = new QLineEdit(QString::fromStdString(settings.Download));
+    download_->setObjectName("Download");
+    download_->setPlaceholderText("not downloaded");
+    download_->setToolTip("Every file reported from now on is downloaded into this folder "
+                          "(once it has finished arriving); subfolders as relative paths");
+    auto* browse = new QPushButton("&Browse...");
+    browse->setObjectName("BrowseDownload");
+    connect(browse, &QPushButton::clicked, this, [this] {
+        const QString folder =
+            QFileDialog::getExistingDirectory(this, "Download to", download_->text());
+        if (!folder.isEmpty())
+            download_->setText(folder);
+    });
+    auto* downloadRow = new QHBoxLayout;
+    downloadRow->addWidget(download_, 1);
+    downloadRow->addWidget(browse);
+    run_ = new QLineEdit(QString::fromStdString(settings.Run));
+    run_->setObjectName("Run");
+    run_->setPlaceholderText("no program");
+    run_->setToolTip("A program run for every file reported, after its download: PROGRAM ARG..., "
+                     "quoted as in a shell (no shell runs); {path} is the downloaded file, {url} "
+                     "its URL, {name} its name below the URL");
     problem_ = new QLabel;
     problem_->setObjectName("Problem");
     problem_->setWordWrap(true);
@@ -78,6 +103,8 @@ UrlSettingsForm::UrlSettingsForm(QWidget* owner, const QString& url, const UrlSe
     form->addRow(QString(), noCase_);
     form->addRow("Check &every:", interval_);
     form->addRow(QString(), paused_);
+    form->addRow("&Download to:", downloadRow);
+    form->addRow("&Run:", run_);
     buttons_ = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(form);
@@ -100,7 +127,9 @@ std::optional<UrlSettings> UrlSettingsForm::Judge() {
         "interval=" + std::to_string(interval_->value()),
         "paused=" + std::string(paused_->isChecked() ? "1" : "0"),
         "include=",
-        "exclude="};
+        "exclude=",
+        "download=" + download_->text().trimmed().toStdString(),
+        "run=" + run_->text().trimmed().toStdString()};
     for (const auto& [key, field] : {std::pair{"include=", include_}, {"exclude=", exclude_}}) {
         for (const QString& line : field->toPlainText().split('\n')) {
             if (!line.trimmed().isEmpty())

@@ -9,6 +9,7 @@
 class QCheckBox;
 class QDialogButtonBox;
 class QLabel;
+class QLineEdit;
 class QPlainTextEdit;
 class QSpinBox;
 
@@ -52,6 +53,8 @@ private:
     QCheckBox* noCase_;
     QSpinBox* interval_;
     QCheckBox* paused_;
+    QLineEdit* download_;
+    QLineEdit* run_;
     QLabel* problem_;
     QDialogButtonBox* buttons_;
     UrlSettings taken_;

@@ -95,6 +95,8 @@ UrlsModel::Row UrlsModel::MakeRow(std::shared_ptr<UrlFileList> entry) const {
         row.Text += " (paused)";
     row.Edit = DisplayText(list.URL());
     row.ToolTip = UrlToolTip(list);
+    if (const std::string problem = watchList_->ProgramProblem(list.URL()); !problem.empty())
+        row.ToolTip += "\nits program could not be started: " + DisplayText(problem);
     row.Colour = list.IsChecking() ? GreyText() : list.IsError() ? RedText() : BlackText();
     row.State = UrlState(list);
     row.Bold = list.IsChanged();

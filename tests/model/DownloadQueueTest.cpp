@@ -1,6 +1,7 @@
 // The watch list's downloads: recorded in the store, not fetched twice, and a
 // failed one pending until a later check of its URL gets it.
 #include "model/DownloadQueue.h"
+#include "model/HeadlessCommands.h"
 #include "model/MainInterface.h"
 #include "model/UrlFileList.h"
 
@@ -13,7 +14,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <filesystem>
 #include <fstream>
+#include <sstream>
 
 using namespace ornbrook;
 using namespace std::chrono_literals;
@@ -87,20 +90,19 @@ TEST_F(Downloads, AreRecordedAndNotFetchedAgainInALaterRun) {
 
 TEST_F(Downloads, AFailedOneStaysPendingThroughRefreshUntilACheckGetsIt) {
     std::atomic<int> retrievals{0};
-    FaultFtpServer server(
-        {{"RETR",
-          [&](FaultFtpServer::Session& s, const std::string&) {
-              if (++retrievals == 1) {
-                  s.Reply("550 not now");
-                  return;
-              }
-              s.Reply("150 here");
-              s.OpenData();
-              s.SendData("the content");
-              s.CloseData();
-              s.Reply("226 done");
-          }}},
-        {"late.txt"});
+    FaultFtpServer server({{"RETR",
+                            [&](FaultFtpServer::Session& s, const std::string&) {
+                                if (++retrievals == 1) {
+                                    s.Reply("550 not now");
+                                    return;
+                                }
+                                s.Reply("150 here");
+                                s.OpenData();
+                                s.SendData("the content");
+                                s.CloseData();
+                                s.Reply("226 done");
+                            }}},
+                          {"late.txt"});
     MainInterface watchList;
     Listen(watchList);
     watchList.AddURL(server.Url());
@@ -123,3 +125,46 @@ TEST_F(Downloads, AFailedOneStaysPendingThroughRefreshUntilACheckGetsIt) {
 }
 
 } // namespace
+
+namespace {
+std::pair<int, std::string> Headless(std::vector<std::string> args) {
+    std::ostringstream out, err;
+    const int status = RunHeadless(args, out, err);
+    return {status, out.str() + err.str()};
+}
+} // namespace
+
+// download= and run= act on what a check reports, from the command line: never
+// on a starting point's files, each file fetched once, its program given the
+// path and name as single arguments whatever they hold, no shell between.
+TEST_F(Downloads, TheSettingsFetchReportedFilesAndHandEachToItsProgram) {
+    dir.ReportAtOnce();
+    PyFtpServer server;
+    server.AddFile("pub/there.txt", "before");
+    const std::string url = server.Url("/pub/");
+    const std::string folder = dir.File("got");
+    const std::string log = dir.File("run.log");
+    ASSERT_EQ(Headless({"--add", url}).first, 0);
+    const auto set = Headless(
+        {"--set", url, "download=" + folder,
+         "run=/bin/sh -c 'printf \"%s|%s\\n\" \"$1\" \"$2\" >> \"$0\"' " + log + " {path} {name}"});
+    ASSERT_EQ(set.first, 0) << set.second;
+    EXPECT_EQ(Headless({"--set", url, "download=", "run=cp {path} /tmp"}).first, 2);
+
+    server.AddFile("pub/new one.txt", "fresh");
+    server.AddFile("pub/$(x);y.txt", "odd");
+    const auto checked = Headless({"--check"});
+    EXPECT_NE(checked.second.find("saved " + folder + "/new one.txt\n"), std::string::npos)
+        << checked.second;
+    EXPECT_EQ(ReadAll(folder + "/new one.txt"), "fresh");
+    EXPECT_EQ(ReadAll(folder + "/$(x);y.txt"), "odd");
+    EXPECT_FALSE(std::filesystem::exists(folder + "/there.txt"));
+    const std::string ran = ReadAll(log);
+    EXPECT_NE(ran.find(folder + "/new one.txt|new one.txt\n"), std::string::npos) << ran;
+    EXPECT_NE(ran.find(folder + "/$(x);y.txt|$(x);y.txt\n"), std::string::npos) << ran;
+
+    // Acknowledged and checked again: nothing is fetched or run twice.
+    Headless({"--refresh"});
+    EXPECT_EQ(Headless({"--check"}).second.find("saved"), std::string::npos);
+    EXPECT_EQ(ReadAll(log), ran);
+}

@@ -104,6 +104,10 @@ TEST(UrlSettings, AssignmentsAreAllOrNothingAndTheFileKeepsThem) {
         {{"paused=2"}, "bad value for paused"},
         {{"include=a\tb"}, "bad value for include"},
         {{"colour=red"}, "unknown key colour"},
+        {{"download=photos"}, "bad value for download"},
+        {{"run=mv 'a"}, "bad value for run"},
+        {{"run={path}"}, "bad value for run"},
+        {{"run=cp {path} /tmp"}, "run uses {path}, which needs download="},
         {{"depth"}, "not KEY=VALUE"},
         {{"depth=1", "depth=2"}, "depth given twice"},
         {{"paused=1", "exclude=*.tmp", "depth=x"}, "bad value for depth"},
@@ -174,7 +178,7 @@ TEST(UrlSettings, SetAndSettingsOnTheCommandLine) {
         Invoke({"--set", "2", "depth=3", "include=*/*.jpg", "include=*/*.JPG", "interval=86400"});
     EXPECT_EQ(status, 0) << err;
     const std::string expected = "depth=3\ninclude=*/*.jpg\ninclude=*/*.JPG\nnocase=0\n"
-                                 "interval=86400\npaused=0\n";
+                                 "interval=86400\npaused=0\ndownload=\nrun=\n";
     EXPECT_EQ(out, expected);
     EXPECT_EQ(Invoke({"--settings", UrlB}), std::make_tuple(0, expected, std::string()));
     EXPECT_EQ(std::filesystem::status(dir.File("urlsettings.json")).permissions() &
@@ -184,7 +188,7 @@ TEST(UrlSettings, SetAndSettingsOnTheCommandLine) {
     EXPECT_EQ(std::get<0>(Invoke({"--set", UrlB, "include=*.csv", "paused=maybe"})), 2);
     EXPECT_EQ(std::get<1>(Invoke({"--settings", UrlB})), expected);
     EXPECT_EQ(std::get<1>(Invoke({"--settings", UrlA})),
-              "depth=0\nnocase=0\ninterval=0\npaused=0\n");
+              "depth=0\nnocase=0\ninterval=0\npaused=0\ndownload=\nrun=\n");
 
     // Paused: --check leaves it out and says so.
     EXPECT_EQ(std::get<0>(Invoke({"--set", UrlA, "paused=1"})), 0);
