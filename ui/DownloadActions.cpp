@@ -75,11 +75,12 @@ std::string DownloadActions::DownloadFolderFileName() {
 }
 
 QString DownloadActions::OfferedFolder() {
-    const std::string kept = ReadFirstLine(DownloadFolderFileName(), "");
-    if (!kept.empty())
-        return QString::fromStdString(kept);
+    // A folder that is not there (any more) cannot be chosen in the dialog.
+    const QString kept = QString::fromStdString(ReadFirstLine(DownloadFolderFileName(), ""));
+    if (!kept.isEmpty() && QDir(kept).exists())
+        return kept;
     const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
-    return desktop.isEmpty() ? QDir::homePath() : desktop;
+    return !desktop.isEmpty() && QDir(desktop).exists() ? desktop : QDir::homePath();
 }
 
 QString DownloadActions::AskWithDialog(QWidget* window, const QString& offered) {

@@ -103,7 +103,9 @@ UrlSettingsForm::UrlSettingsForm(QWidget* owner, const QString& url, const UrlSe
     form->addRow(QString(), noCase_);
     form->addRow("Check &every:", interval_);
     form->addRow(QString(), paused_);
-    form->addRow("&Download to:", downloadRow);
+    auto* downloadLabel = new QLabel("&Download to:");
+    downloadLabel->setBuddy(download_);
+    form->addRow(downloadLabel, downloadRow);
     form->addRow("&Run:", run_);
     buttons_ = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
     auto* layout = new QVBoxLayout(this);

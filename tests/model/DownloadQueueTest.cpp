@@ -4,6 +4,7 @@
 #include "model/HeadlessCommands.h"
 #include "model/MainInterface.h"
 #include "model/UrlFileList.h"
+#include "model/UrlSettings.h"
 
 #include "ftp/FtpSettings.h"
 #include "ftp/ServerMemory.h"
@@ -167,4 +168,22 @@ TEST_F(Downloads, TheSettingsFetchReportedFilesAndHandEachToItsProgram) {
     Headless({"--refresh"});
     EXPECT_EQ(Headless({"--check"}).second.find("saved"), std::string::npos);
     EXPECT_EQ(ReadAll(log), ran);
+}
+
+// A program that cannot be started stops nothing and is told with its URL.
+TEST_F(Downloads, AProgramThatCannotStartIsToldAndStopsNothing) {
+    dir.ReportAtOnce();
+    PyFtpServer server;
+    MainInterface watchList;
+    watchList.AddURL(server.Url("/"));
+    watchList.WaitForChecks();
+    UrlSettings settings;
+    ASSERT_EQ(ApplyAssignments(settings, {"run=no-such-program-here {name}"}), std::nullopt);
+    watchList.SetURLSettings(1, settings);
+    server.AddFile("a.txt");
+    watchList.CheckFiles();
+    watchList.WaitForChecks();
+    EXPECT_EQ(watchList.ProgramProblem(server.Url("/")), "program not found: no-such-program-here");
+    EXPECT_EQ(watchList.GetURL(1)->GetErrorMsg(), "");
+    EXPECT_EQ(watchList.GetURL(1)->GetFileMark(1), FileMark::New);
 }
