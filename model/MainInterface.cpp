@@ -330,6 +330,10 @@ void MainInterface::WaitForChecks() {
     }
 }
 
+void MainInterface::StopPrograms() {
+    actions_->Close();
+}
+
 std::string MainInterface::ProgramProblem(const std::string& url) const {
     return actions_ ? actions_->ProgramProblem(url) : std::string();
 }

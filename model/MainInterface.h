@@ -143,6 +143,8 @@ public:
     // Merges results as they arrive until no check is pending; for callers
     // without an event loop.
     void WaitForChecks();
+    // Ends the programs run for files and runs none from now on.
+    void StopPrograms();
     // Why the program of url's run= setting could not be started; empty when fine.
     std::string ProgramProblem(const std::string& url) const;
     // "checking 3 of 20" while checks are pending, empty otherwise.

@@ -581,8 +581,10 @@ void MainForm::Form_Unload() {
     unloaded_ = true;
     checkTimer_->stop();
     saveTimer_->stop();
-    if (myMainInterface)
+    if (myMainInterface) {
+        myMainInterface->StopPrograms(); // none runs while the window closes
         myMainInterface->SaveIfChanged();
+    }
     if (MainPositionSaver) {
         MainPositionSaver->SavePosition();
         MainPositionSaver.reset();
