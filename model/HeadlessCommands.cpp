@@ -191,28 +191,22 @@ public:
             return Answer(CommandDone, {});
         }
         if (name_ == "--remove") {
-            const std::vector<std::int32_t> fits = NamedURLs(watchList_, url_);
-            if (fits.empty())
-                return Answer(CommandFailed, {},
-                              "ornbrook: not in the watch list: " + MaskedURL(url_) + "\n");
-            if (fits.size() > 1)
-                return Answer(CommandUsage, {}, Ambiguous(url_, fits));
-            watchList_.RemoveURL(watchList_.GetURL(fits[0])->URL());
+            const std::int32_t named = NamedOrAnswered();
+            if (named == 0)
+                return;
+            watchList_.RemoveURL(watchList_.GetURL(named)->URL());
             watchList_.RaiseEvent_Change();
             return Answer(CommandDone, {});
         }
         if (name_ == "--set" || name_ == "--settings") {
-            const std::vector<std::int32_t> fits = NamedURLs(watchList_, url_);
-            if (fits.empty())
-                return Answer(CommandFailed, {},
-                              "ornbrook: not in the watch list: " + MaskedURL(url_) + "\n");
-            if (fits.size() > 1)
-                return Answer(CommandUsage, {}, Ambiguous(url_, fits));
-            UrlSettings settings = watchList_.GetURLSettings(fits[0]);
+            const std::int32_t named = NamedOrAnswered();
+            if (named == 0)
+                return;
+            UrlSettings settings = watchList_.GetURLSettings(named);
             if (name_ == "--set") {
                 if (const auto problem = ApplyAssignments(settings, assignments_))
                     return Answer(CommandUsage, {}, "ornbrook: " + *problem + "\n");
-                watchList_.SetURLSettings(fits[0], settings);
+                watchList_.SetURLSettings(named, settings);
                 watchList_.RaiseEvent_Change();
             }
             std::string out;
@@ -254,6 +248,17 @@ public:
     }
 
 private:
+    // The position of the one URL the command names; 0 once it has answered
+    // that none or several fit.
+    std::int32_t NamedOrAnswered() {
+        const std::vector<std::int32_t> fits = NamedURLs(watchList_, url_);
+        if (fits.empty())
+            Answer(CommandFailed, {}, "ornbrook: not in the watch list: " + MaskedURL(url_) + "\n");
+        else if (fits.size() > 1)
+            Answer(CommandUsage, {}, Ambiguous(url_, fits));
+        return fits.size() == 1 ? fits[0] : 0;
+    }
+
     std::string List() const {
         std::string out;
         for (std::int32_t i = 1; i <= watchList_.GetURLsCount(); ++i) {
