@@ -125,7 +125,8 @@ void DownloadActions::DownloadSelected() {
         notes[file.Name] = {"queued", "waiting to download"};
     }
     watchList->Downloads().Download(list->URL(), files, folder.toStdString());
-    parts_.Model->DownloadNotesChanged();
+    if (model_)
+        model_->DownloadNotesChanged();
     ShowProgress();
 }
 
@@ -159,7 +160,8 @@ void DownloadActions::CancelAll() {
         if (watchList)
             watchList->Downloads().Cancel(url, names);
     }
-    parts_.Model->DownloadNotesChanged();
+    if (model_)
+        model_->DownloadNotesChanged();
     parts_.Say("Cancelled " + Counted(cancelled, "download", "downloads") + ".");
     asked_.clear();
     ShowProgress();
@@ -209,7 +211,8 @@ void DownloadActions::Heard(const DownloadNews& news) {
     if (asked && news.What != DownloadNews::Stage::Started &&
         news.What != DownloadNews::Stage::Progress)
         asked->Ended = true;
-    parts_.Model->DownloadNotesChanged();
+    if (model_)
+        model_->DownloadNotesChanged();
     ShowProgress();
 }
 
