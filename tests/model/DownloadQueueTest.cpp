@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 using namespace ornbrook;
 using namespace std::chrono_literals;
@@ -186,4 +187,28 @@ TEST_F(Downloads, AProgramThatCannotStartIsToldAndStopsNothing) {
     EXPECT_EQ(watchList.ProgramProblem(server.Url("/")), "program not found: no-such-program-here");
     EXPECT_EQ(watchList.GetURL(1)->GetErrorMsg(), "");
     EXPECT_EQ(watchList.GetURL(1)->GetFileMark(1), FileMark::New);
+}
+
+// download= waits for an upload to finish: an arriving file is fetched only once
+// a later check finds it holding still.
+TEST_F(Downloads, AnArrivingFileIsFetchedOnlyOnceItHoldsStill) {
+    PyFtpServer server;
+    MainInterface watchList;
+    watchList.SetSettleSeconds(1);
+    watchList.AddURL(server.Url("/"));
+    watchList.WaitForChecks();
+    UrlSettings settings;
+    const std::string folder = dir.File("got");
+    ASSERT_EQ(ApplyAssignments(settings, {"download=" + folder}), std::nullopt);
+    watchList.SetURLSettings(1, settings);
+    server.AddFile("upload.bin", "part");
+    watchList.CheckFiles();
+    watchList.WaitForChecks();
+    ASSERT_EQ(watchList.GetURL(1)->GetFileMark(1), FileMark::Arriving);
+    EXPECT_FALSE(std::filesystem::exists(folder + "/upload.bin"));
+    std::this_thread::sleep_for(1100ms);
+    watchList.CheckFiles();
+    watchList.WaitForChecks();
+    EXPECT_EQ(watchList.GetURL(1)->GetFileMark(1), FileMark::New);
+    EXPECT_EQ(ReadAll(folder + "/upload.bin"), "part");
 }
