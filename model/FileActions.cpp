@@ -6,6 +6,9 @@
 #include "model/UrlSettings.h"
 #include "platform/ProgramCommand.h"
 
+#include <string_view>
+#include <unordered_set>
+
 namespace ornbrook {
 
 FileActions::FileActions(DownloadQueue& downloads, SettingsOf settingsOf, ProgramLimits limits)
@@ -22,12 +25,14 @@ void FileActions::CheckEnded(const UrlFileList& list) {
     const auto& reported = list.LastCheckNews().Reported;
     if (!settings || reported.empty() || (settings->Download.empty() && settings->Run.empty()))
         return;
+    // A whole upload may be reported at once: look names up, do not scan.
+    const std::unordered_set<std::string_view> names(reported.begin(), reported.end());
     std::vector<FileEntry> files;
     for (std::int32_t i = 1; i <= list.GetFilesCount(); ++i) {
         const FileEntry& entry = list.GetEntry(i);
         const bool file =
             entry.Facts.Type == EntryType::File || entry.Facts.Type == EntryType::Unknown;
-        if (file && std::find(reported.begin(), reported.end(), entry.Name) != reported.end())
+        if (file && names.count(entry.Name) > 0)
             files.push_back(entry);
     }
     if (!settings->Download.empty()) {
