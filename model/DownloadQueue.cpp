@@ -7,6 +7,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
 
 #include <sys/stat.h>
 
@@ -197,23 +200,28 @@ void DownloadQueue::ResumePending(const std::string& url, const std::vector<File
     const auto known = records_.find(url);
     if (known == records_.end())
         return;
+    // Looked up, not scanned for: a large folder may hold many pending files.
+    std::unordered_map<std::string_view, const FileEntry*> present;
+    for (const FileEntry& entry : listed)
+        if (entry.State != FileStateGone)
+            present.emplace(entry.Name, &entry);
+    std::unordered_set<std::string_view> inFlight;
+    for (const auto& [id, running] : running_)
+        if (running.Url == url)
+            inFlight.insert(running.Record.Name);
     std::vector<std::string> gone;
     std::vector<std::pair<StoredDownload, bool>> again;
     for (const auto& [name, record] : known->second) {
         if (record.Done)
             continue;
-        const auto file = std::find_if(listed.begin(), listed.end(), [&](const FileEntry& e) {
-            return e.Name == name && e.State != FileStateGone;
-        });
-        if (file == listed.end()) {
+        const auto found = present.find(name);
+        if (found == present.end()) {
             gone.push_back(name);
             continue;
         }
-        const bool inFlight = std::any_of(running_.begin(), running_.end(), [&](const auto& r) {
-            return r.second.Url == url && r.second.Record.Name == name;
-        });
-        if (inFlight)
+        if (inFlight.count(name) > 0)
             continue;
+        const FileEntry* file = found->second;
         StoredDownload now = record;
         now.Size = file->Facts.Size;
         now.Modified = file->Facts.Modified;
