@@ -22,28 +22,30 @@ enum class FileMark : std::uint8_t {
 };
 
 // One name seen in a watched directory, with what the user knows of it.
+// Fields are ordered to pack tightly: a watch list may hold a million entries.
 struct FileEntry {
     FileEntry() = default;
     FileEntry(std::string name, std::int32_t state) : Name(std::move(name)), State(state) {}
 
     std::string Name;
+    // Beyond the design (kept in ornbrook.sqlite):
+    // What the last listing said of it.
+    FileFacts Facts;
+    // While arriving: when it was first seen with its current facts (seconds
+    // since the epoch).
+    std::int64_t SteadySince = 0;
+
     // The design's state, as maindata.dat holds it: what has settled. A changed
     // file is new there; a known file that is arriving again keeps its last
     // settled state.
     std::int32_t State = 0;
 
-    // Beyond the design (kept in ornbrook.sqlite):
-    // What the last listing said of it.
-    FileFacts Facts;
     // A known file that changed (State is new then).
     bool Changed = false;
     bool Arriving = false;
     // False for a file first seen while arriving: it is in no listing the user
     // was told of, and not in maindata.dat.
     bool Settled = true;
-    // While arriving: when it was first seen with its current facts (seconds
-    // since the epoch).
-    std::int64_t SteadySince = 0;
     // For a gone entry: the mark it had before it went (old, new or changed).
     FileMark BeforeGone = FileMark::Old;
     // Changed since the store last heard of it.

@@ -178,7 +178,7 @@ bool GoesOnArriving(FileEntry& entry, const FileFacts& now, const MergeRules& ru
 // A known entry listed again. Returns whether what is kept of it changed.
 bool Relisted(FileEntry& entry, ListedEntry&& listed, ListingSource source, const MergeRules& rules,
               MergeNews& news) {
-    FileFacts now{source, listed.Type, listed.Size, listed.Modified};
+    FileFacts now{source, listed.Type, listed.Modified, listed.Size};
     bool changed = false;
     if (entry.Arriving) {
         changed = GoesOnArriving(entry, now, rules, news);
@@ -283,7 +283,7 @@ MergeNews MergeListing(std::vector<FileEntry>& entries, Listing&& listing,
     for (const std::size_t i : added) {
         ListedEntry& l = listed[i];
         FileEntry& entry = entries.emplace_back(std::move(l.Name), FileStateNew);
-        entry.Facts = FileFacts{source, l.Type, l.Size, l.Modified};
+        entry.Facts = FileFacts{source, l.Type, l.Modified, l.Size};
         entry.Unstored = true;
         // A file that may still be uploading waits until its size and time
         // hold still; a starting point takes what it finds.

@@ -32,7 +32,7 @@ StoredFile Row(std::string name, int dataState = 0) {
 
 FileFacts Facts(ListingSource source, EntryType type, std::optional<std::uint64_t> size,
                 ListedTime time = {}) {
-    return {source, type, size, time};
+    return {source, type, time, size};
 }
 
 Rows Sorted(Rows rows) {
