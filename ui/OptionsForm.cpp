@@ -116,49 +116,61 @@ std::string OptionsForm::IntervalFileName() {
     return ProgramDir + "interval.dat";
 }
 
-QString OptionsForm::IntervalRefusal(const QString& text) {
-    const QString interval = text.trimmed();
+namespace {
+
+// A number of seconds from 0 to a day as typed in one of the dialog's fields;
+// why it cannot be taken, in that field's words (empty when it can).
+struct SecondsWords {
+    const char* Empty; // nothing typed
+    const char* Noun;  // "interval"
+    const char* Zero;  // what 0 means
+};
+
+QString SecondsRefusal(const QString& text, int most, const SecondsWords& words) {
+    const QString typed = text.trimmed();
     static const QRegularExpression digits("^[0-9]+$");
-    if (interval.isEmpty())
-        return "Type the interval in seconds; 0 switches the periodic check off.";
-    if (interval.startsWith('-') && digits.match(interval.mid(1)).hasMatch())
-        return "The interval cannot be negative: 0 (off) to 86,400 seconds.";
-    if (!digits.match(interval).hasMatch())
-        return "The interval is a whole number of seconds: 0 (off) to 86,400.";
-    if (interval.size() > 5 || interval.toInt() > MaxInterval)
-        return "The interval is at most 86,400 seconds (one day).";
+    const QString noun = words.Noun;
+    const QString range = QString("0 (%1) to 86,400").arg(words.Zero);
+    if (typed.isEmpty())
+        return words.Empty;
+    if (typed.startsWith('-') && digits.match(typed.mid(1)).hasMatch())
+        return "The " + noun + " cannot be negative: " + range + " seconds.";
+    if (!digits.match(typed).hasMatch())
+        return "The " + noun + " is a whole number of seconds: " + range + ".";
+    if (typed.size() > 5 || typed.toInt() > most)
+        return "The " + noun + " is at most 86,400 seconds (one day).";
     return {};
+}
+
+// Shows why the field's text is refused beside it, and to a screen reader on
+// the field; true when there is nothing to say.
+bool ShowRefusal(QLineEdit* field, QLabel* problem, const QString& why) {
+    problem->setText(why);
+    problem->setVisible(!why.isEmpty());
+    field->setAccessibleDescription(why);
+    return why.isEmpty();
+}
+
+} // namespace
+
+QString OptionsForm::IntervalRefusal(const QString& text) {
+    return SecondsRefusal(
+        text, MaxInterval,
+        {"Type the interval in seconds; 0 switches the periodic check off.", "interval", "off"});
 }
 
 QString OptionsForm::SettleRefusal(const QString& text) {
-    const QString wait = text.trimmed();
-    static const QRegularExpression digits("^[0-9]+$");
-    if (wait.isEmpty())
-        return "Type how long to wait in seconds; 0 reports uploads at once.";
-    if (wait.startsWith('-') && digits.match(wait.mid(1)).hasMatch())
-        return "The wait cannot be negative: 0 (at once) to 86,400 seconds.";
-    if (!digits.match(wait).hasMatch())
-        return "The wait is a whole number of seconds: 0 (at once) to 86,400.";
-    if (wait.size() > 5 || wait.toInt() > MaxSettleSeconds)
-        return "The wait is at most 86,400 seconds (one day).";
-    return {};
+    return SecondsRefusal(
+        text, MaxSettleSeconds,
+        {"Type how long to wait in seconds; 0 reports uploads at once.", "wait", "at once"});
 }
 
 bool OptionsForm::JudgeSettle() {
-    const QString why = SettleRefusal(text3_->text());
-    problem3_->setText(why);
-    problem3_->setVisible(!why.isEmpty());
-    text3_->setAccessibleDescription(why);
-    return why.isEmpty();
+    return ShowRefusal(text3_, problem3_, SettleRefusal(text3_->text()));
 }
 
 bool OptionsForm::JudgeInterval() {
-    const QString why = IntervalRefusal(text1_->text());
-    problem1_->setText(why);
-    problem1_->setVisible(!why.isEmpty());
-    // A screen reader on the field hears why it is refused.
-    text1_->setAccessibleDescription(why);
-    return why.isEmpty();
+    return ShowRefusal(text1_, problem1_, IntervalRefusal(text1_->text()));
 }
 
 void OptionsForm::Form_Load() {
