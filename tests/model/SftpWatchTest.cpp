@@ -28,36 +28,13 @@ Outcome Invoke(std::vector<std::string> args) {
     return {status, out.str(), err.str()};
 }
 
-// A home without keys or known hosts and no agent: only the URL's password
-// logs in and only our own trust file knows host keys.
-class BareHome {
-public:
-    BareHome() : home_(test::MakeTempFolder("ornbrook-sftp-home")) {
-        for (const char* name : {"HOME", "SSH_AUTH_SOCK"})
-            if (const char* value = std::getenv(name))
-                saved_.emplace_back(name, value);
-        ::setenv("HOME", home_.c_str(), 1);
-        ::unsetenv("SSH_AUTH_SOCK");
-    }
-    ~BareHome() {
-        ::unsetenv("SSH_AUTH_SOCK");
-        for (const auto& [name, value] : saved_)
-            ::setenv(name.c_str(), value.c_str(), 1);
-        std::filesystem::remove_all(home_);
-    }
-
-private:
-    std::string home_;
-    std::vector<std::pair<std::string, std::string>> saved_;
-};
-
 } // namespace
 
 // An sftp:// URL goes the whole way a watched URL goes: refused over an unknown
 // host key with the key's fingerprint, trusted from the command line, then
 // listed, merged and reported with the files' facts.
 TEST(SftpWatch, AnUnknownKeyIsRefusedUntilTrustedThenTheFolderIsWatched) {
-    BareHome home;
+    test::SshHome home; // only the URL's password logs in, only our trust file knows keys
     SftpTestServer server;
     server.AddFile("drop/report.csv", "a,b\n", 1700000000);
     server.AddDir("drop/sub");

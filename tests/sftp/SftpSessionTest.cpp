@@ -14,6 +14,7 @@
 #include <functional>
 #include <iterator>
 #include <map>
+#include <optional>
 #include <thread>
 
 #include <arpa/inet.h>
@@ -66,15 +67,8 @@ void WriteAll(const std::string& path, const std::string& text) {
 class SftpTest : public ::testing::Test {
 public:
     void SetUp() override {
-        for (const char* name : {"HOME", "SSH_AUTH_SOCK", "USER"}) {
-            if (const char* value = std::getenv(name))
-                saved_[name] = value;
-        }
-        home_ = test::MakeTempFolder("ornbrook-sftp-home");
-        fs::create_directories(home_ + "/.ssh");
-        ::setenv("HOME", home_.c_str(), 1);
-        ::setenv("USER", SftpTestServer::UserName, 1);
-        ::unsetenv("SSH_AUTH_SOCK");
+        sshHome_.emplace();
+        home_ = sshHome_->Path();
         trustFile_ = home_ + "/knownhosts.dat";
     }
 
@@ -83,13 +77,7 @@ public:
             ::kill(agent_, SIGTERM);
             ::waitpid(agent_, nullptr, 0);
         }
-        for (const char* name : {"HOME", "SSH_AUTH_SOCK", "USER"}) {
-            if (saved_.count(name))
-                ::setenv(name, saved_[name].c_str(), 1);
-            else
-                ::unsetenv(name);
-        }
-        fs::remove_all(home_);
+        sshHome_.reset();
     }
 
     // A new key pair in $HOME/.ssh; its public line.
@@ -145,10 +133,10 @@ public:
         return {"127.0.0.1", server.Port(), user, password, trustFile_};
     }
 
+    std::optional<test::SshHome> sshHome_;
     std::string home_;
     std::string trustFile_;
     pid_t agent_ = -1;
-    std::map<std::string, std::string> saved_;
 };
 
 TEST_F(SftpTest, LogsInByAgentKeyOrPasswordAndSaysWhatItTriedWhenAllFail) {

@@ -86,10 +86,7 @@ TEST(CertificateQuestion, AsksOncePerCertificateAndRechecksOnYes) {
 // differs from the one on file only when the user asks, and a yes rechecks.
 TEST(CertificateQuestion, AChangedHostKeyIsAskedAboutOnlyWhenTheUserAsks) {
     test::TempProgramDir dir;
-    const std::string home = ProgramDir; // no known_hosts, no agent
-    const std::string savedHome = std::getenv("HOME") ? std::getenv("HOME") : "";
-    ::setenv("HOME", home.c_str(), 1);
-    ::unsetenv("SSH_AUTH_SOCK");
+    test::SshHome home;
     test::SftpTestServer changed, unknown;
     changed.AddFile("a");
     const std::string server = "127.0.0.1:" + std::to_string(changed.Port());
@@ -134,7 +131,6 @@ TEST(CertificateQuestion, AChangedHostKeyIsAskedAboutOnlyWhenTheUserAsks) {
     ASSERT_EQ(asked.size(), 2u);
     EXPECT_EQ(asked[1].Verdict, HostKeyVerdict::Unknown);
     EXPECT_EQ(watchList->GetURL(2)->GetErrorMsg(), "");
-    ::setenv("HOME", savedHome.c_str(), 1);
 }
 
 TEST(CertificateQuestion, TheMessageBoxShowsTheFactsAndSaysNoUnlessTold) {
