@@ -87,10 +87,6 @@ QString DownloadActions::AskWithDialog(QWidget* window, const QString& offered) 
     return QFileDialog::getExistingDirectory(window, "Download to", offered);
 }
 
-QString DownloadActions::FileURL(const std::string& url, const std::string& name) {
-    return DisplayText(MaskedFileURL(url, name));
-}
-
 void DownloadActions::DownloadSelected() {
     const auto list = parts_.Shown ? parts_.Shown() : nullptr;
     const auto watchList = watchList_.lock();
@@ -136,7 +132,7 @@ void DownloadActions::CopySelectedURLs() {
         return;
     QStringList urls;
     for (const QModelIndex& row : parts_.Files->selectionModel()->selectedRows())
-        urls << FileURL(list->URL(), parts_.Model->NameAt(row.row()));
+        urls << DisplayText(MaskedFileURL(list->URL(), parts_.Model->NameAt(row.row())));
     if (urls.isEmpty())
         return;
     QApplication::clipboard()->setText(urls.join('\n'));

@@ -62,9 +62,6 @@ public:
     // (downloadfolder.dat beside the watch list).
     static std::string DownloadFolderFileName();
     static QString OfferedFolder();
-    // A file's URL: the shown URL with its password masked and the name
-    // percent-encoded where a URL needs it.
-    static QString FileURL(const std::string& url, const std::string& name);
 
 private:
     void Heard(const DownloadNews& news);
