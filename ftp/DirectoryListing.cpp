@@ -35,6 +35,14 @@ void KeptLogin::Drop() {
     Key.clear();
 }
 
+std::unique_ptr<FtpSession> KeptLogin::Take(const std::string& key) {
+    std::unique_ptr<FtpSession> taken;
+    if (Session && Key == key)
+        taken = std::move(Session);
+    Drop();
+    return taken;
+}
+
 std::string LoginKey(const std::string& url) {
     return LoginKey(ParseURL(url));
 }
@@ -59,11 +67,9 @@ ListingOutcome ListDirectory(const FtpURL& parsed, const std::string& key, bool 
     SimpleFtpClient client(
         SessionBounds::For(limit.count() > 0 ? limit : CurrentFtpTimeouts().Check, stop),
         TlsModeOf(parsed.Scheme));
-    if (kept) {
-        if (kept->Session && kept->Key == key)
-            client.Adopt(std::move(kept->Session));
-        kept->Drop();
-    }
+    if (kept)
+        if (auto session = kept->Take(key))
+            client.Adopt(std::move(session));
     ListingOutcome outcome;
     try {
         // A kept login that died meanwhile (the server's idle time is up) is

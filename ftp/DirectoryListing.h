@@ -28,6 +28,9 @@ struct KeptLogin {
     KeptLogin& operator=(KeptLogin&&) noexcept;
     // Logs out (QUIT, not waited for) and forgets the session.
     void Drop();
+    // The kept session when it serves key (null otherwise); either way nothing
+    // is kept any more.
+    std::unique_ptr<FtpSession> Take(const std::string& key);
 };
 
 // Which logins can serve a URL: host (in any case), port, user and password.

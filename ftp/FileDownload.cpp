@@ -12,12 +12,7 @@ DownloadOutcome DownloadFtpFile(const FtpURL& url, const std::string& key, const
                                 const StopSignal* stop, KeptLogin* kept,
                                 std::chrono::milliseconds idle) {
     const SessionBounds bounds = SessionBounds::For(CurrentFtpTimeouts().Check, stop);
-    std::unique_ptr<FtpSession> session;
-    if (kept) {
-        if (kept->Session && kept->Key == key)
-            session = std::move(kept->Session);
-        kept->Drop();
-    }
+    std::unique_ptr<FtpSession> session = kept ? kept->Take(key) : nullptr;
     DownloadOutcome outcome;
     outcome.Length = offset;
     const auto failed = [&](const char* step, const FtpResult& r) {

@@ -24,6 +24,14 @@ void KeptSftpLogin::Drop() {
     Key.clear();
 }
 
+std::unique_ptr<SftpSession> KeptSftpLogin::Take(const std::string& key) {
+    std::unique_ptr<SftpSession> taken;
+    if (Session && Key == key)
+        taken = std::move(Session);
+    Drop();
+    return taken;
+}
+
 SftpTarget SftpTargetOf(const FtpURL& url) {
     SftpTarget target;
     target.Host = url.Host;
@@ -49,12 +57,7 @@ SftpListingOutcome ListSftpDirectory(const SftpTarget& target, const std::string
                                      KeptSftpLogin* kept) {
     const SftpBounds bounds = SftpBounds::For(limit, stop);
     const std::string key = SftpLoginKey(target);
-    std::unique_ptr<SftpSession> session;
-    if (kept) {
-        if (kept->Session && kept->Key == key)
-            session = std::move(kept->Session);
-        kept->Drop();
-    }
+    std::unique_ptr<SftpSession> session = kept ? kept->Take(key) : nullptr;
     SftpListingOutcome outcome;
     try {
         SftpResult r;

@@ -26,6 +26,9 @@ struct KeptSftpLogin {
     KeptSftpLogin& operator=(KeptSftpLogin&&) noexcept;
     // Says goodbye and forgets the session.
     void Drop();
+    // The kept session when it serves key (null otherwise); either way nothing
+    // is kept any more.
+    std::unique_ptr<SftpSession> Take(const std::string& key);
 };
 
 // Where an sftp:// URL logs in, trusting the host keys of the trust file in
