@@ -3,9 +3,11 @@
 #include "ui/FilesModel.h"
 #include "ui/ListViewDelegate.h"
 
-#include <QEvent>
 #include <QFontMetrics>
 #include <QHeaderView>
+#include <QResizeEvent>
+#include <QScrollBar>
+#include <QStyle>
 #include <QTreeView>
 #include <algorithm>
 #include <initializer_list>
@@ -15,34 +17,48 @@ namespace ornbrook {
 namespace {
 
 // Hides the columns that leave a name too little room, least needed first.
+// It judges the view's own width with the vertical scroll bar's room always
+// set aside, never the viewport's: the columns it shows decide whether a
+// horizontal scroll bar appears, which would change the viewport under it
+// and make it judge again, for ever.
 class ColumnFitter final : public QObject {
 public:
     ColumnFitter(QTreeView* files, int nameWidth)
         : QObject(files), files_(files), nameWidth_(nameWidth) {
-        files->viewport()->installEventFilter(this);
+        for (const int column : Optional)
+            widths_[column] = files->header()->sectionSize(column);
+        files->installEventFilter(this);
+        Fit();
     }
 
     bool eventFilter(QObject* watched, QEvent* event) override {
-        if (event->type() == QEvent::Resize)
+        if (event->type() == QEvent::Resize &&
+            static_cast<QResizeEvent*>(event)->size().width() !=
+                static_cast<QResizeEvent*>(event)->oldSize().width())
             Fit();
         return QObject::eventFilter(watched, event);
     }
 
 private:
+    static constexpr int Optional[] = {FilesModel::SizeColumn, FilesModel::ModifiedColumn};
+
     void Fit() {
         QHeaderView* header = files_->header();
-        int room =
-            files_->viewport()->width() - nameWidth_ - header->sectionSize(FilesModel::MarkColumn);
-        for (const int column : {FilesModel::SizeColumn, FilesModel::ModifiedColumn}) {
-            const int width = header->sectionSize(column);
-            const bool fits = room >= width;
+        const int scrollBar = files_->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr,
+                                                           files_->verticalScrollBar());
+        int room = files_->contentsRect().width() - scrollBar - nameWidth_ -
+                   header->sectionSize(FilesModel::MarkColumn);
+        for (const int column : Optional) {
+            // A hidden section's size is 0: its width is the one it was given.
+            const bool fits = room >= widths_[column];
             header->setSectionHidden(column, !fits);
-            room = fits ? room - width : 0;
+            room = fits ? room - widths_[column] : 0;
         }
     }
 
     QTreeView* files_;
     int nameWidth_;
+    int widths_[FilesModel::ColumnCount] = {};
 };
 
 } // namespace

@@ -98,8 +98,9 @@ MainForm::MainForm(std::function<void()> shutDown) : shutDown_(std::move(shutDow
     setMinimumSize(MinimumWindowSize);
     urls_ = MakeListView(client, "URLs", "Watched URLs");
     // The column is as wide as the list, or as its widest URL: a long URL is
-    // scrolled to, never cut off.
-    urls_->header()->setStretchLastSection(false);
+    // scrolled to, never cut off. The header stretches it to the viewport by
+    // itself, in its own layout pass; only the widest URL is ours to tell.
+    urls_->header()->setStretchLastSection(true);
     urls_->setTextElideMode(Qt::ElideNone);
     urls_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     urls_->setGeometry(TwipsRect(0, 0, 2775, ListHeight));
@@ -174,7 +175,6 @@ MainForm::MainForm(std::function<void()> shutDown) : shutDown_(std::move(shutDow
     urls_->installEventFilter(this);
     files_->installEventFilter(this);
     client->installEventFilter(this);
-    urls_->viewport()->installEventFilter(this);
     connect(urls_, &QTreeView::clicked, this, [this] { ShowFiles(); });
     connect(urls_, &QTreeView::doubleClicked, this, [this](const QModelIndex& index) {
         // Double click on empty space does nothing.
@@ -337,9 +337,8 @@ void MainForm::FitURLColumnSoon() {
 }
 
 void MainForm::FitURLColumn() {
-    urls_->resizeColumnToContents(0);
-    if (urls_->columnWidth(0) < urls_->viewport()->width())
-        urls_->setColumnWidth(0, urls_->viewport()->width());
+    const QAbstractItemView& view = *urls_; // the widest row, measured as the view draws it
+    urls_->header()->setMinimumSectionSize(view.sizeHintForColumn(0));
 }
 
 void MainForm::myMainInterface_Change() {
@@ -565,8 +564,6 @@ bool MainForm::eventFilter(QObject* watched, QEvent* event) {
     }
     if (watched == centralWidget() && event->type() == QEvent::Resize)
         Form_Resize();
-    if (watched == urls_->viewport() && event->type() == QEvent::Resize)
-        FitURLColumn();
     return QMainWindow::eventFilter(watched, event);
 }
 
