@@ -117,4 +117,72 @@ std::string ReplaceAll(std::string_view text, std::string_view from, std::string
     return result;
 }
 
+namespace {
+
+// The length of the valid UTF-8 sequence at the start of text (RFC 3629: no
+// overlong forms, no surrogates, nothing above U+10FFFF), 0 when there is none.
+std::size_t Utf8Length(std::string_view text) {
+    const auto byte = [&text](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(0);
+    std::size_t length = 0;
+    unsigned char low = 0x80, high = 0xBF; // the range of the second byte
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        low = lead == 0xE0 ? 0xA0 : 0x80;
+        high = lead == 0xED ? 0x9F : 0xBF;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        low = lead == 0xF0 ? 0x90 : 0x80;
+        high = lead == 0xF4 ? 0x8F : 0xBF;
+    } else {
+        return 0;
+    }
+    if (text.size() < length || byte(1) < low || byte(1) > high)
+        return 0;
+    for (std::size_t i = 2; i < length; ++i)
+        if (byte(i) < 0x80 || byte(i) > 0xBF)
+            return 0;
+    return length;
+}
+
+// C1 controls (NEL among them) and the line and paragraph separators: valid
+// UTF-8 that some terminals and viewers take as a line break.
+bool IsLineBreakOrControl(std::string_view character) {
+    return (character[0] == '\xc2' && static_cast<unsigned char>(character[1]) < 0xa0) ||
+           character == "\xe2\x80\xa8" || character == "\xe2\x80\xa9";
+}
+
+} // namespace
+
+std::string EscapedText(std::string_view text) {
+    static constexpr char Hex[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        if (byte >= 0x20 && byte < 0x7F) {
+            if (byte == '\\')
+                out += '\\';
+            out += static_cast<char>(byte);
+            ++i;
+        } else if (byte == '\t' || byte == '\n' || byte == '\r') {
+            out += '\\';
+            out += byte == '\t' ? 't' : byte == '\n' ? 'n' : 'r';
+            ++i;
+        } else if (const std::size_t length = byte >= 0x80 ? Utf8Length(text.substr(i)) : 0;
+                   length > 0 && !IsLineBreakOrControl(text.substr(i, length))) {
+            out.append(text.substr(i, length));
+            i += length;
+        } else {
+            out += "\\x";
+            out += Hex[byte >> 4];
+            out += Hex[byte & 15];
+            ++i;
+        }
+    }
+    return out;
+}
+
 } // namespace ornbrook

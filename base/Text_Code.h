@@ -38,4 +38,12 @@ std::string LowerCase(std::string_view text);
 // Every occurrence of from replaced by to.
 std::string ReplaceAll(std::string_view text, std::string_view from, std::string_view to);
 
+// A name, URL or message from outside as it may be printed, logged or shown,
+// so that one entry is always one line and cannot pose as another: a
+// backslash becomes "\\", tab, line feed and carriage return "\t", "\n",
+// "\r", every other control byte (below 0x20, 0x7F) and every byte that is
+// not part of valid UTF-8 "\xNN" (two lower-case hex digits). Valid UTF-8
+// passes unchanged.
+std::string EscapedText(std::string_view text);
+
 } // namespace ornbrook

@@ -134,3 +134,24 @@ TEST(TextCode, SeparatorLists) {
     EXPECT_EQ(TrimSpaces("  a b  "), "a b");
     EXPECT_EQ(UpperCase("log2\xe4"), "LOG2\xe4");
 }
+
+// What is printed of a name can never pose as another line of the report.
+TEST(TextCode, EscapedTextKeepsOneEntryOnOneLine) {
+    const std::pair<std::string, std::string> rows[] = {
+        {"plain name.txt", "plain name.txt"},
+        {"a\nsaved /etc/passwd", "a\\nsaved /etc/passwd"},
+        {"tab\there\r", "tab\\there\\r"},
+        {"back\\slash", "back\\\\slash"},
+        {std::string("nul\0", 4), "nul\\x00"},
+        {"\x1b[31mred\x7f", "\\x1b[31mred\\x7f"},
+        {"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x93\xb7", "caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x93\xb7"},
+        {"latin1 \xe9t\xe9", "latin1 \\xe9t\\xe9"},   // not UTF-8
+        {"overlong \xc0\xaf", "overlong \\xc0\\xaf"}, // "/" in two bytes
+        {"surrogate \xed\xa0\x80", "surrogate \\xed\\xa0\\x80"},
+        {"cut \xe2\x82", "cut \\xe2\\x82"},
+        {"NEL \xc2\x85 LS \xe2\x80\xa8", "NEL \\xc2\\x85 LS \\xe2\\x80\\xa8"},
+        {"nbsp\xc2\xa0", "nbsp\xc2\xa0"},
+    };
+    for (const auto& [raw, escaped] : rows)
+        EXPECT_EQ(EscapedText(raw), escaped) << escaped;
+}
