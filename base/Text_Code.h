@@ -41,9 +41,10 @@ std::string ReplaceAll(std::string_view text, std::string_view from, std::string
 // A name, URL or message from outside as it may be printed, logged or shown,
 // so that one entry is always one line and cannot pose as another: a
 // backslash becomes "\\", tab, line feed and carriage return "\t", "\n",
-// "\r", every other control byte (below 0x20, 0x7F) and every byte that is
-// not part of valid UTF-8 "\xNN" (two lower-case hex digits). Valid UTF-8
-// passes unchanged.
+// "\r"; every other control byte (below 0x20, 0x7F), every byte that is not
+// part of valid UTF-8, and the bytes of the C1 controls and the line and
+// paragraph separators (U+0080 to U+009F, U+2028, U+2029) "\xNN" (two
+// lower-case hex digits). All other UTF-8 passes unchanged.
 std::string EscapedText(std::string_view text);
 
 } // namespace ornbrook
