@@ -66,15 +66,17 @@ TEST_F(IdleWindowTest, LayoutSettlesInOnePassAtEverySizeAndInEveryState) {
             for (const int divider : {600, 4200}) {
                 Select(row);
                 form->MoveDividingLine(divider);
-                // What a resize or a new URL asks of the layout is done at once...
+                // What a resize or a new URL asks of the layout is done in a
+                // pass or two (however slow the machine)...
                 QTest::qWait(20);
                 LayoutCounter counter;
-                // ...and then nothing more happens until someone acts.
+                // ...and then nothing more happens until someone acts; a layout
+                // that feeds on itself runs thousands of passes meanwhile.
                 QTest::qWait(40);
                 for (const auto& [area, passes] : counter.passes)
-                    ADD_FAILURE() << area.toStdString() << ": " << passes
-                                  << " layout passes while idle at " << size.width() << "x"
-                                  << size.height() << ", row " << row << ", divider " << divider;
+                    EXPECT_LE(passes, 2)
+                        << area.toStdString() << " at " << size.width() << "x" << size.height()
+                        << ", row " << row << ", divider " << divider;
                 if (HasFailure())
                     return;
             }
