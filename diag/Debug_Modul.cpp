@@ -171,9 +171,11 @@ std::string ProzessStack() {
     return State().prozessStack;
 }
 
-void WriteLog(const std::string& text) {
+void WriteLog(const std::string& message) {
     if (!DebugActive)
         return;
+    // Messages carry names and replies from servers: one message, one line.
+    const std::string text = EscapedText(message);
     std::lock_guard lock(stateMutex);
     DebugState& s = State();
     if (s.logLevel == 2 || s.logLevel == 3)

@@ -58,7 +58,8 @@ bool DebugFileOn();
 bool ProzessInfoOn();
 std::string ProzessStack();
 
-// One log line: "log.txt" at levels 2 and 3 (best effort), the debug window always.
+// One log line: "log.txt" at levels 2 and 3 (best effort), the debug window always;
+// control characters and bytes that are not UTF-8 escaped (EscapedText).
 void WriteLog(const std::string& text);
 
 // The text pane of the debug window, kept below 32001 bytes.

@@ -112,7 +112,7 @@ private:
     FtpResult ListByMachine(Listing& listing);
     FtpResult ListByNames(Listing& listing, bool confirmEmpty);
     FtpResult ListByLong(Listing& listing);
-    void TryLongListing(Listing& listing);
+    FtpResult TryLongListing(Listing& listing);
     // Runs a transfer command over a data connection: active first, passive
     // when the server cannot reach us.
     FtpResult Transfer(const std::string& command, char type, ByteSink* sink, ByteSource* source);

@@ -58,7 +58,8 @@ FtpResult FtpSession::ListByPreference(Listing& listing, bool confirmEmpty) {
         }
         FtpResult r = ListByNames(listing, confirmEmpty);
         if (r.Ok && listing.Source == ListingSource::Names && !listing.Entries.empty() && IsOpen())
-            TryLongListing(listing);
+            if (FtpResult l = TryLongListing(listing); !l.Ok)
+                return l;
         if (!IsUnknownCommand(r) || !IsOpen())
             return r;
         facts_.NoNameListing = true;
@@ -69,20 +70,33 @@ FtpResult FtpSession::ListByPreference(Listing& listing, bool confirmEmpty) {
 
 // LIST gives facts that NLST does not, but its lines are the server's own: it
 // is believed once every line parses and its names are NLST's names. Then it
-// replaces the names, and is asked alone from now on.
-void FtpSession::TryLongListing(Listing& listing) {
+// replaces the names, and is asked alone from now on. A name with a line break
+// in it comes from NLST as two names, and from LIST as a line and a piece of
+// one: where a LIST line that cannot be read is itself one of NLST's names,
+// the names cannot be told apart from the line breaks, and the check fails
+// rather than invent two files.
+FtpResult FtpSession::TryLongListing(Listing& listing) {
     ParsedListing parsed;
-    if (!ListWith("LIST", ListingForm::Long, parsed).Ok || parsed.Unrecognised > 0)
-        return;
+    if (!ListWith("LIST", ListingForm::Long, parsed).Ok)
+        return FtpResult::Pass();
+    if (parsed.Unrecognised > 0) {
+        const std::vector<std::string> names = listing.Names();
+        for (const std::string& line : parsed.UnrecognisedLines)
+            if (std::find(names.begin(), names.end(), line) != names.end())
+                return FtpResult::Fail(0, "a name holds a line break: NLST and LIST cannot "
+                                          "tell its parts from two names");
+        return FtpResult::Pass();
+    }
     std::vector<std::string> names = listing.Names(), longNames = Listing{parsed.Entries}.Names();
     std::sort(names.begin(), names.end());
     std::sort(longNames.begin(), longNames.end());
     if (names != longNames)
-        return;
+        return FtpResult::Pass();
     listing.Entries = std::move(parsed.Entries);
     listing.Source = ListingSource::Long;
     facts_.LongListingTrusted = true;
     RememberFacts();
+    return FtpResult::Pass();
 }
 
 // An empty MLSD stands: MLSD lists an empty directory as empty. Lines whose

@@ -59,6 +59,7 @@ bool ListingParser::AddLine(std::string_view line) {
         return true;
     if (kind == LineKind::Unrecognised) {
         ++listing_.Unrecognised;
+        listing_.UnrecognisedLines.emplace_back(line);
         return true;
     }
     if (listing_.Entries.size() >= limits_.ListingNames)

@@ -27,8 +27,10 @@ struct ParsedListing {
     std::vector<ListedEntry> Entries;
     std::vector<std::size_t> AmbiguousAt;
     std::vector<std::string> AmbiguousLines;
-    // Lines of no known style (LIST), or without the shape of an MLSD line.
+    // Lines of no known style (LIST), or without the shape of an MLSD line,
+    // and their texts (within the listing caps).
     std::size_t Unrecognised = 0;
+    std::vector<std::string> UnrecognisedLines;
 };
 
 // Turns the bytes of a directory listing into entries, within the listing

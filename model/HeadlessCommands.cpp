@@ -1,6 +1,7 @@
 #include "model/HeadlessCommands.h"
 
 #include "base/FileIO_Code.h"
+#include "base/Text_Code.h"
 #include "ftp/CertificateTrust.h"
 #include "ftp/DirectoryListing.h"
 #include "ftp/FtpModule.h"
@@ -51,6 +52,12 @@ const Command* Find(const std::string& name) {
 
 constexpr const char* PasswordStdin = "--password-stdin";
 
+// Whatever came from a server, a file or the command line, as it is printed:
+// scripts read this output line by line.
+std::string Shown(const std::string& text) {
+    return EscapedText(text);
+}
+
 // The counts of one URL's entries by what the user is shown of them.
 struct MarkCounts {
     std::int32_t New = 0, Changed = 0, Arriving = 0, Gone = 0, Old = 0;
@@ -58,12 +65,12 @@ struct MarkCounts {
 
 // One line of --list: the URL, its counts, and its error if it has one.
 std::string ListLine(const std::string& url, const MarkCounts& c, const std::string& error) {
-    std::string line = MaskedURL(url) + '\t' + std::to_string(c.New) + " new\t" +
+    std::string line = Shown(MaskedURL(url)) + '\t' + std::to_string(c.New) + " new\t" +
                        std::to_string(c.Changed) + " changed\t" + std::to_string(c.Arriving) +
                        " arriving\t" + std::to_string(c.Gone) + " gone\t" + std::to_string(c.Old) +
                        " old";
     if (!error.empty())
-        line += "\terror: " + error;
+        line += "\terror: " + Shown(error);
     return line + '\n';
 }
 
@@ -116,7 +123,8 @@ CommandResult ListDataFile(std::string& notice) {
 // changed "* ", arriving "~ ", gone "- "; a blank line.
 void PrintBlock(std::ostream& out, const UrlFileList& list,
                 const std::vector<std::string>& saved = {}) {
-    out << MaskedURL(list.URL()) << '\n' << (list.IsError() ? list.GetErrorMsg() : "ok") << '\n';
+    out << Shown(MaskedURL(list.URL())) << '\n'
+        << (list.IsError() ? Shown(list.GetErrorMsg()) : "ok") << '\n';
     constexpr std::pair<FileMark, const char*> Marks[] = {{FileMark::New, "+ "},
                                                           {FileMark::Changed, "* "},
                                                           {FileMark::Arriving, "~ "},
@@ -124,7 +132,7 @@ void PrintBlock(std::ostream& out, const UrlFileList& list,
     for (const auto& [mark, lead] : Marks) {
         for (std::int32_t i = 1; i <= list.GetFilesCount(); ++i) {
             if (list.GetFileMark(i) == mark)
-                out << lead << list.GetFileName(i) << '\n';
+                out << lead << Shown(list.GetFileName(i)) << '\n';
         }
     }
     for (const std::string& line : saved)
@@ -205,13 +213,13 @@ public:
             UrlSettings settings = watchList_.GetURLSettings(named);
             if (name_ == "--set") {
                 if (const auto problem = ApplyAssignments(settings, assignments_))
-                    return Answer(CommandUsage, {}, "ornbrook: " + *problem + "\n");
+                    return Answer(CommandUsage, {}, "ornbrook: " + Shown(*problem) + "\n");
                 watchList_.SetURLSettings(named, settings);
                 watchList_.RaiseEvent_Change();
             }
             std::string out;
             for (const std::string& line : AssignmentLines(settings))
-                out += line + '\n';
+                out += Shown(line) + '\n';
             return Answer(CommandDone, std::move(out));
         }
         if (name_ == "--add") {
@@ -237,10 +245,11 @@ public:
         // What download= fetched is told with its URL's block, once all is in.
         subscriptions_ += watchList_.Downloads().News.Connect([self](const DownloadNews& news) {
             if (news.What == DownloadNews::Stage::Saved)
-                self->saved_[news.Url].push_back("saved " + news.SavedAs);
+                self->saved_[news.Url].push_back("saved " + Shown(news.SavedAs));
             else if (news.What == DownloadNews::Stage::Failed ||
                      news.What == DownloadNews::Stage::Refused)
-                self->saved_[news.Url].push_back("not saved " + news.Name + ": " + news.Message);
+                self->saved_[news.Url].push_back("not saved " + Shown(news.Name) + ": " +
+                                                 Shown(news.Message));
             self->Poll();
         });
         subscriptions_ += watchList_.ListChanged.Connect([self] { self->Poll(); });
@@ -253,7 +262,8 @@ private:
     std::int32_t NamedOrAnswered() {
         const std::vector<std::int32_t> fits = NamedURLs(watchList_, url_);
         if (fits.empty())
-            Answer(CommandFailed, {}, "ornbrook: not in the watch list: " + MaskedURL(url_) + "\n");
+            Answer(CommandFailed, {},
+                   "ornbrook: not in the watch list: " + Shown(MaskedURL(url_)) + "\n");
         else if (fits.size() > 1)
             Answer(CommandUsage, {}, Ambiguous(url_, fits));
         return fits.size() == 1 ? fits[0] : 0;
@@ -275,7 +285,7 @@ private:
         std::string positions;
         for (const std::int32_t i : fits)
             positions += (positions.empty() ? "" : ", ") + std::to_string(i);
-        return "ornbrook: " + MaskedURL(text) + " fits the URLs at positions " + positions +
+        return "ornbrook: " + Shown(MaskedURL(text)) + " fits the URLs at positions " + positions +
                ": name one by its position (--remove " + std::to_string(fits[0]) + ")\n";
     }
 
@@ -299,7 +309,7 @@ private:
                                                [&](const auto& a) { return a.lock() == list; });
             if (!isAwaited) {
                 if (name_ == "--check" && list->Settings().Paused)
-                    out << MaskedURL(list->URL()) << "\npaused: not checked\n\n";
+                    out << Shown(MaskedURL(list->URL())) << "\npaused: not checked\n\n";
                 continue;
             }
             PrintBlock(out, *list, saved_[list->URL()]);
@@ -420,21 +430,21 @@ std::optional<CommandResult> AnswerWithoutWatchList(const std::vector<std::strin
         UrlSettings judged;
         if (const auto problem =
                 ApplyAssignments(judged, std::vector<std::string>(args.begin() + 2, args.end())))
-            return CommandResult{CommandUsage, {}, "ornbrook: " + *problem + "\n"};
+            return CommandResult{CommandUsage, {}, "ornbrook: " + Shown(*problem) + "\n"};
         return std::nullopt;
     }
     if (args.size() > expected)
         return UsageError(args[expected] == PasswordStdin
                               ? std::string(PasswordStdin) + " is read by the command line itself"
-                              : "unexpected argument " + MaskedURL(args[expected]));
+                              : "unexpected argument " + Shown(MaskedURL(args[expected])));
     if (std::string(command->name) == "--help")
         return CommandResult{CommandDone, HeadlessUsage(), {}};
     if (std::string(command->name) == "--add") {
         if (const NewURLJudgement judged = JudgeNewURL(args[1]); !judged.Accepted())
             return CommandResult{CommandUsage,
                                  {},
-                                 "ornbrook: cannot add " + MaskedURL(args[1]) + ": " +
-                                     judged.Refusal + "\n"};
+                                 "ornbrook: cannot add " + Shown(MaskedURL(args[1])) + ": " +
+                                     Shown(judged.Refusal) + "\n"};
     }
     if (std::string(command->name) == "--trust" &&
         TlsModeOf(ParseURL(args[1]).Scheme) == TlsMode::None &&
@@ -454,18 +464,18 @@ CommandResult TrustSftpHostKey(const std::string& url) {
     const auto facts =
         FetchSftpHostKey(SftpTargetOf(ParseURL(url)), CurrentFtpTimeouts().Check, nullptr, problem);
     if (!facts)
-        return {CommandFailed, {}, "ornbrook: " + problem + "\n"};
+        return {CommandFailed, {}, "ornbrook: " + Shown(problem) + "\n"};
     std::ostringstream out;
-    out << "Server      " << facts->Server << "\nKey type    " << facts->KeyType << "\nFingerprint "
-        << facts->Fingerprint << '\n';
+    out << "Server      " << Shown(facts->Server) << "\nKey type    " << Shown(facts->KeyType)
+        << "\nFingerprint " << facts->Fingerprint << '\n';
     if (facts->Verdict == HostKeyVerdict::Changed)
-        out << "it replaces the key kept in " << facts->OldKeyFile << '\n';
+        out << "it replaces the key kept in " << Shown(facts->OldKeyFile) << '\n';
     try {
         TrustHostKey(*facts);
     } catch (const std::exception& error) {
         return {CommandFileTrouble, out.str(), std::string("ornbrook: ") + error.what() + "\n"};
     }
-    out << "trusted for " << facts->Server << '\n';
+    out << "trusted for " << Shown(facts->Server) << '\n';
     return {CommandDone, out.str(), {}};
 }
 } // namespace
@@ -476,11 +486,11 @@ CommandResult TrustServerCertificate(const std::string& url) {
     std::string problem;
     auto facts = FetchCertificate(url, problem);
     if (!facts)
-        return {CommandFailed, {}, "ornbrook: " + problem + "\n"};
+        return {CommandFailed, {}, "ornbrook: " + Shown(problem) + "\n"};
     JudgeCertificate(*facts, TrustedCertificatesFileName());
     std::ostringstream out;
     for (const auto& [label, value] : DescribeCertificate(*facts))
-        out << label << std::string(label.size() < 12 ? 12 - label.size() : 1, ' ') << value
+        out << label << std::string(label.size() < 12 ? 12 - label.size() : 1, ' ') << Shown(value)
             << '\n';
     try {
         TrustCertificate(*facts);
@@ -490,7 +500,7 @@ CommandResult TrustServerCertificate(const std::string& url) {
     if (facts->Untrusted.empty())
         out << "the system's certificates vouch for it: nothing to keep\n";
     else
-        out << "trusted for " << facts->Server << '\n';
+        out << "trusted for " << Shown(facts->Server) << '\n';
     return {CommandDone, out.str(), {}};
 }
 

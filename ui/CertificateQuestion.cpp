@@ -22,21 +22,21 @@ CertificateQuestion::CertificateQuestion(QWidget* window,
 CertificateQuestion::~CertificateQuestion() = default;
 
 QString CertificateQuestion::QuestionText(const CertificateFacts& facts) {
-    QString text = "Trust this certificate for " + DisplayText(facts.Server) + "?\n";
+    QString text = "Trust this certificate for " + ShownText(facts.Server) + "?\n";
     if (facts.Changed)
         text += "It is not the certificate you trusted for this server before.\n";
     text += '\n';
     for (const auto& [label, value] : DescribeCertificate(facts))
-        text += DisplayText(label) + ": " + DisplayText(value) + '\n';
+        text += DisplayText(label) + ": " + ShownText(value) + '\n';
     return text.trimmed();
 }
 
 QString CertificateQuestion::QuestionText(const HostKeyFacts& facts) {
-    QString text = "Trust this host key for " + DisplayText(facts.Server) + "?\n";
+    QString text = "Trust this host key for " + ShownText(facts.Server) + "?\n";
     if (facts.Verdict == HostKeyVerdict::Changed)
         text += "It is not the key this server showed before (kept in " +
-                DisplayText(facts.OldKeyFile) + ").\n";
-    text += "\nKey type: " + DisplayText(facts.KeyType) +
+                ShownText(facts.OldKeyFile) + ").\n";
+    text += "\nKey type: " + ShownText(facts.KeyType) +
             "\nFingerprint: " + DisplayText(facts.Fingerprint);
     return text;
 }

@@ -20,7 +20,7 @@ QString Counted(std::int32_t count, const char* one, const char* many) {
 }
 
 QString ShortMessage(const std::string& message) {
-    QString text = DisplayText(message).simplified();
+    QString text = ShownText(message);
     if (text.size() > MaxMessageLength)
         text = text.left(MaxMessageLength - 1) + QChar(0x2026);
     return text;
@@ -87,7 +87,7 @@ RunNotice CheckRunNews::Notice() const {
         newFiles += finding.NewFiles;
         changedFiles += finding.ChangedFiles;
         failed += finding.Error.empty() ? 0 : 1;
-        const QString shown = DisplayText(MaskedURL(url));
+        const QString shown = ShownText(MaskedURL(url));
         QStringList counts;
         if (finding.NewFiles > 0)
             counts << QString("%1 new").arg(finding.NewFiles);

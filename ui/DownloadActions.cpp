@@ -169,7 +169,7 @@ void DownloadActions::Heard(const DownloadNews& news) {
     if (const auto url = asked_.find(news.Url); url != asked_.end())
         if (const auto file = url->second.find(news.Name); file != url->second.end())
             asked = &file->second;
-    const QString name = DisplayText(news.Name);
+    const QString name = ShownText(news.Name);
     switch (news.What) {
     case DownloadNews::Stage::Started:
     case DownloadNews::Stage::Progress: {
@@ -188,18 +188,18 @@ void DownloadActions::Heard(const DownloadNews& news) {
     case DownloadNews::Stage::AlreadyThere:
         note = {"saved",
                 (news.What == DownloadNews::Stage::Saved ? "saved to " : "already there: ") +
-                    DisplayText(news.SavedAs)};
+                    ShownText(news.SavedAs)};
         if (asked) {
-            parts_.Say(name + " saved to " + DisplayText(news.SavedAs));
+            parts_.Say(name + " saved to " + ShownText(news.SavedAs));
             ++saved_;
         }
         break;
     case DownloadNews::Stage::Failed:
     case DownloadNews::Stage::Refused:
         note = {news.What == DownloadNews::Stage::Failed ? "failed" : "refused",
-                DisplayText(news.Message)};
+                ShownText(news.Message)};
         if (asked) {
-            parts_.Say(name + ": " + DisplayText(news.Message));
+            parts_.Say(name + ": " + ShownText(news.Message));
             ++failed_;
         }
         break;

@@ -222,7 +222,7 @@ QVariant FilesModel::data(const QModelIndex& index, int role) const {
         switch (index.column()) {
         case NameColumn:
             // A folder is told by its trailing slash, as "ls -F" does.
-            return folder ? DisplayText(row.Name) + '/' : DisplayText(row.Name);
+            return folder ? ShownText(row.Name) + '/' : ShownText(row.Name);
         case SizeColumn:
             if (const DownloadNote* note = NoteOf(row))
                 return note->Short;
@@ -273,7 +273,7 @@ QVariant FilesModel::data(const QModelIndex& index, int role) const {
                        : QVariant();
         default:
             // Long names are cut in the middle; the whole name is here.
-            return DisplayText(row.Name);
+            return ShownText(row.Name);
         }
     case Qt::AccessibleDescriptionRole:
         return folder ? "folder, " + MarkWord(row.Mark)

@@ -475,7 +475,7 @@ void MainForm::DeleteSelectedURL() {
         ClearSelection();
     }
     ShowFiles();
-    ShowMessage("Deleted " + DisplayText(MaskedURL(url)) + ". Ctrl+Z brings it back.");
+    ShowMessage("Deleted " + ShownText(MaskedURL(url)) + ". Ctrl+Z brings it back.");
 }
 
 void MainForm::UndoDelete() {
@@ -487,7 +487,7 @@ void MainForm::UndoDelete() {
     const std::string url = myMainInterface->GetURL(index)->URL();
     myMainInterface_Change();
     SelectURL(url);
-    ShowMessage("Restored " + DisplayText(MaskedURL(url)) + ".");
+    ShowMessage("Restored " + ShownText(MaskedURL(url)) + ".");
 }
 
 void MainForm::BringToFront() {

@@ -80,7 +80,7 @@ void UrlBanner::Show(const UrlFileList* selected, int urlCount) {
     const UrlFileList& list = *selected;
     const bool pending = list.IsCheckPending();
     if (list.IsError()) {
-        QString text = "The last check failed: " + DisplayText(list.GetErrorMsg());
+        QString text = "The last check failed: " + ShownText(list.GetErrorMsg());
         if (pending)
             text += "\nChecking it again...";
         Say(text, true, !pending,
@@ -92,7 +92,7 @@ void UrlBanner::Show(const UrlFileList* selected, int urlCount) {
         return;
     }
     if (pending)
-        Say("Checking " + DisplayText(MaskedURL(list.URL())) + "...", false, false, false);
+        Say("Checking " + ShownText(MaskedURL(list.URL())) + "...", false, false, false);
     else if (!list.LastChecked())
         Say("Not checked yet since Ornbrook started: its files show after its first check.", false,
             true, false);

@@ -150,7 +150,7 @@ std::optional<UrlSettings> UrlSettingsForm::Judge() {
 
 bool UrlSettingsForm::Edit(QWidget* owner, MainInterface& watchList, const UrlFileList& list) {
     const std::string url = list.URL();
-    UrlSettingsForm form(owner, DisplayText(MaskedURL(url)), list.Settings());
+    UrlSettingsForm form(owner, ShownText(MaskedURL(url)), list.Settings());
     if (form.exec() != QDialog::Accepted)
         return false;
     // The dialog may have outlived its URL (a command from the command line).

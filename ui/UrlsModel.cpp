@@ -24,17 +24,17 @@ QString LocalTime(std::int64_t secondsSinceEpoch) {
 
 // The tooltip of a URL row: the whole URL, how its last check went and when.
 QString UrlToolTip(const UrlFileList& list) {
-    QString tip = DisplayText(MaskedURL(list.URL()));
+    QString tip = ShownText(MaskedURL(list.URL()));
     if (list.IsChecking())
         tip += "\nbeing checked now";
     if (list.IsError())
-        tip += "\n" + DisplayText(list.GetErrorMsg());
+        tip += "\n" + ShownText(list.GetErrorMsg());
     if (const auto when = list.LastChecked())
         tip += "\nlast checked " + LocalTime(*when);
     else
         tip += "\nnot checked since Ornbrook started";
     if (const std::string settings = DescribeSettings(list.Settings()); !settings.empty())
-        tip += "\n" + DisplayText(settings);
+        tip += "\n" + ShownText(settings);
     return tip;
 }
 
@@ -47,7 +47,7 @@ QString UrlState(const UrlFileList& list) {
     else if (list.IsCheckPending())
         parts << "waiting to be checked";
     if (list.IsError())
-        parts << "failed: " + DisplayText(list.GetErrorMsg());
+        parts << "failed: " + ShownText(list.GetErrorMsg());
     const std::int32_t added = list.CountMark(FileMark::New);
     const std::int32_t changed = list.CountMark(FileMark::Changed);
     const std::int32_t gone = list.CountMark(FileMark::Gone);
@@ -64,7 +64,7 @@ QString UrlState(const UrlFileList& list) {
         parts << (list.LastChecked() || list.GetFilesCount() > 0 ? "no changes"
                                                                  : "not checked yet");
     if (const std::string settings = DescribeSettings(list.Settings()); !settings.empty())
-        parts << DisplayText(settings);
+        parts << ShownText(settings);
     return parts.join(", ");
 }
 
@@ -90,13 +90,13 @@ void UrlsModel::SetFont(const QFont& font) {
 UrlsModel::Row UrlsModel::MakeRow(std::shared_ptr<UrlFileList> entry) const {
     Row row;
     const UrlFileList& list = *entry;
-    row.Text = DisplayText(MaskedURL(list.URL()));
+    row.Text = ShownText(MaskedURL(list.URL()));
     if (list.Settings().Paused)
         row.Text += " (paused)";
     row.Edit = DisplayText(list.URL());
     row.ToolTip = UrlToolTip(list);
     if (const std::string problem = watchList_->ProgramProblem(list.URL()); !problem.empty())
-        row.ToolTip += "\nits program could not be started: " + DisplayText(problem);
+        row.ToolTip += "\nits program could not be started: " + ShownText(problem);
     row.Colour = list.IsChecking() ? GreyText() : list.IsError() ? RedText() : BlackText();
     row.State = UrlState(list);
     row.Bold = list.IsChanged();

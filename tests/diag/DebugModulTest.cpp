@@ -72,6 +72,13 @@ TEST_F(DebugModulTest, LogFileOnlyAtLevelsTwoAndThreeAndBestEffort) {
         allLines += "line\r\n";
         EXPECT_EQ(Content("log.txt"), level == 2 || level == 3 ? "line\r\n" : none) << level;
     }
+    // A server's words are one line whatever they hold.
+    SetLogLevel(3);
+    DeleteFileIfExists(dir_.File("log.txt"));
+    WriteLog("x.csv\r\nsaved y\x1b");
+    EXPECT_EQ(Content("log.txt"), "x.csv\\r\\nsaved y\\x1b\r\n");
+    allLines += "x.csv\\r\\nsaved y\\x1b\r\n";
+    DeleteFileIfExists(dir_.File("log.txt"));
     EXPECT_EQ(view_->pane, allLines); // the window takes every line whatever the level
 
     // A file that cannot be written is skipped.

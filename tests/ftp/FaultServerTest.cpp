@@ -433,6 +433,18 @@ TEST_F(FaultServer, ChecksEndAsTheServerDeserves) {
          listOnly({"-rw-r--r--   1 ftp ftp   5 Jan  1 12:00 alpha", "alpha beta"}),
          "could not list dir: unrecognised listing",
          {}},
+        // "report.csv\nimportant.csv" is one name: NLST splits it, LIST shows
+        // a line and a piece of one.
+        {"a name with a line break, NLST and LIST",
+         {{"NLST", [](Session& s, auto&) { s.ServeListing({"report.csv", "important.csv"}); }},
+          {"LIST",
+           [](Session& s, auto&) {
+               s.ServeListing({"-rw-r--r--   1 ftp ftp   5 Jan  1 12:00 report.csv",
+                               "important.csv"});
+           }}},
+         "could not list dir: a name holds a line break: NLST and LIST cannot tell its parts "
+         "from two names",
+         {}},
         {"too many names",
          {},
          "could not list dir: listing beyond the caps",

@@ -269,6 +269,31 @@ TEST(Check, OnlyAWholeListingMarksFilesGone) {
     SetFtpTimeouts({});
 }
 
+// What --check prints is read by scripts line by line: a name or a reply can
+// never make a line of its own, nor pose as one.
+TEST(Check, NamesAndRepliesArePrintedOneToALine) {
+    using Session = FaultFtpServer::Session;
+    TempProgramDir programDir;
+    programDir.ReportAtOnce();
+    FaultFtpServer good(
+        {{"FEAT", [](Session& s, auto&) { s.Reply("211-x\r\n MLST type*;\r\n211 end"); }},
+         {"MLSD", [](Session& s, auto&) {
+              s.ServeListing({"type=file;size=1; x\rsaved /etc/passwd",
+                              "type=file;size=1; \x1b[2Jclear",
+                              "type=file;size=1; back\\slash \xe9t\xe9"});
+          }}});
+    FaultFtpServer bad({{"CWD", [](Session& s, auto&) { s.Reply("550 no\\such \xff"); }}});
+    std::string file;
+    AppendFrame(file, good.Url(), "", {FileEntry{}});
+    AppendFrame(file, bad.Url(), "", {FileEntry{}});
+    WriteBytes(MainInterface::DataFileName(), file);
+    std::ostringstream out, err;
+    EXPECT_EQ(RunHeadless({"--check"}, out, err), 1);
+    EXPECT_EQ(out.str(), good.Url() + "\nok\n+ x\\rsaved /etc/passwd\n+ \\x1b[2Jclear\n" +
+                             "+ back\\\\slash \\xe9t\\xe9\n\n" + bad.Url() +
+                             "\ncould not change dir: 550 no\\\\such \\xff\n\n");
+}
+
 // The message of a cut listing stays until a whole listing comes.
 TEST(Check, AWholeListingClearsTheCutMessage) {
     TempProgramDir programDir;

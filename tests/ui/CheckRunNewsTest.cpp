@@ -115,11 +115,12 @@ TEST_F(CheckRunNewsTest, AFailureIsToldOnceUntilTheURLRecovers) {
     // Fine again, then failing: told again, together with new names of the run.
     EXPECT_FALSE(Listed(news, 1, {"f"}, true));
     EXPECT_FALSE(Listed(news, 2, {"g"}, false)); // recovers with a first listing
-    const auto both = Failed(news, 1, true);
+    // A reply is one line of the notice whatever it holds.
+    const auto both = Failed(news, 1, true, "could not connect: 421 bye\r\n\x1b[2J");
     ASSERT_TRUE(both);
     EXPECT_EQ(both->Summary, "1 new file, 1 URL failed");
-    EXPECT_EQ(both->Lines,
-              QStringList({"ftp://a/ failed: could not connect", "1 new in ftp://down/"}));
+    EXPECT_EQ(both->Lines, QStringList({"ftp://a/ failed: could not connect: 421 bye\\r\\n\\x1b[2J",
+                                        "1 new in ftp://down/"}));
 }
 
 TEST_F(CheckRunNewsTest, AURLAddedMeanwhileStartsWithoutNews) {
