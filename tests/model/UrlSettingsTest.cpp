@@ -97,17 +97,13 @@ TEST(UrlSettings, GlobsMatchRelativePathsInLinearSteps) {
         {"*", "", false, true},
         {"~*", "~$report.xlsx", false, true},
         {"**/**/x", "x", false, true},
-        {"**/**/x", "a//b/x", false, true},
         {"**/**/x", "ax", false, false},
         {"****/x", "a/b/x", false, true},
-        {"**/*", "", false, true},
-        {"*/**/", "a/", false, true},
         // What took a backtracking matcher minutes, or for ever.
         {"*_*_*.csv", underscores, false, false},
         {"*_*_*.csv", underscores + ".csv", false, true},
         {"**/**/**/*x", slashes, false, false},
         {"**a**a**a**b", std::string(10'000, 'a'), false, false},
-        {many + ".csv", underscores, false, false},
         {many, underscores, false, true},
     };
     for (const auto& [glob, path, noCase, matches] : rows) {
