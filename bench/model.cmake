@@ -8,3 +8,4 @@ target_compile_definitions(bench_model_datafile PRIVATE ORNBROOK_EXE="$<TARGET_F
 add_dependencies(bench_model_datafile ornbrook)
 ornbrook_bench(bench_model_file_store SOURCES model/FileStoreBench.cpp LIBS model test_support)
 ornbrook_bench(bench_model_facts_merge SOURCES model/FactsMergeBench.cpp LIBS model test_support)
+ornbrook_bench(bench_model_glob SOURCES model/GlobBench.cpp LIBS model)

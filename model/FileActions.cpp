@@ -63,13 +63,14 @@ void FileActions::Run(const std::string& url, const std::string& command, const 
             if (problems_[url] != outcome.Reason)
                 WriteLog(shown + ": " + outcome.Reason);
             problems_[url] = outcome.Reason;
-            return;
+        } else {
+            problems_.erase(url);
+            std::string line = shown + ": program for " + name + " " + outcome.Describe();
+            for (const std::string& said : outcome.Lines)
+                line += "\n  " + said;
+            WriteLog(line);
         }
-        problems_.erase(url);
-        std::string line = shown + ": program for " + name + " " + outcome.Describe();
-        for (const std::string& said : outcome.Lines)
-            line += "\n  " + said;
-        WriteLog(line);
+        Ended.Raise(ProgramNews{url, name, std::move(outcome)});
     });
 }
 

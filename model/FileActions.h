@@ -18,6 +18,14 @@ class UrlFileList;
 struct DownloadNews;
 struct UrlSettings;
 
+// A program run for a file has ended (or could not start).
+struct ProgramNews {
+    std::string Url;
+    // The file's path below the URL.
+    std::string Name;
+    ProgramOutcome Outcome;
+};
+
 // What a URL's settings ask to be done with the files its checks report:
 // download= fetches each into its folder, run= hands each to a program (after
 // its download when there is one, else when it is reported). Only reported
@@ -49,6 +57,9 @@ public:
 
     // Why url's program could not be started, until one starts; empty when fine.
     std::string ProgramProblem(const std::string& url) const;
+
+    // Raised on the owner's thread as each program's end is delivered.
+    Event<const ProgramNews&> Ended;
 
 private:
     void Heard(const DownloadNews& news);

@@ -10,6 +10,7 @@
 #include "model/DataFileFormat.h"
 #include "model/DataFileLoad.h"
 #include "model/DownloadQueue.h"
+#include "model/FileActions.h"
 #include "model/FileStore.h"
 #include "model/MainInterface.h"
 #include "model/TrustedCertificates.h"
@@ -23,6 +24,7 @@
 #include <istream>
 #include <map>
 #include <ostream>
+#include <set>
 #include <sstream>
 
 namespace ornbrook {
@@ -242,7 +244,9 @@ public:
         const auto self = shared_from_this();
         subscriptions_ +=
             watchList_.CheckEnded.Connect([self](const UrlFileList&) { self->Poll(); });
-        // What download= fetched is told with its URL's block, once all is in.
+        // What download= and run= did is told with its URL's block, once all
+        // is in; what failed fails the command. A name refused by rule is told
+        // but fails nothing: nothing could have saved it.
         subscriptions_ += watchList_.Downloads().News.Connect([self](const DownloadNews& news) {
             if (news.What == DownloadNews::Stage::Saved)
                 self->saved_[news.Url].push_back("saved " + Shown(news.SavedAs));
@@ -250,6 +254,17 @@ public:
                      news.What == DownloadNews::Stage::Refused)
                 self->saved_[news.Url].push_back("not saved " + Shown(news.Name) + ": " +
                                                  Shown(news.Message));
+            if (news.What == DownloadNews::Stage::Failed)
+                self->failed_.insert(news.Url);
+            self->Poll();
+        });
+        subscriptions_ += watchList_.Actions().Ended.Connect([self](const ProgramNews& news) {
+            using Ending = ProgramOutcome::Ending;
+            if (news.Outcome.How == Ending::NotStarted || news.Outcome.How == Ending::TimedOut) {
+                self->saved_[news.Url].push_back("program failed " + Shown(news.Name) + ": " +
+                                                 Shown(news.Outcome.Describe()));
+                self->failed_.insert(news.Url);
+            }
             self->Poll();
         });
         subscriptions_ += watchList_.ListChanged.Connect([self] { self->Poll(); });
@@ -298,7 +313,7 @@ private:
             if (list && watchList_.GetURLIndex(list->URL()) != 0 && list->IsCheckPending())
                 return;
         }
-        if (watchList_.Downloads().Outstanding() > 0)
+        if (watchList_.Downloads().Outstanding() > 0 || watchList_.Actions().Outstanding() > 0)
             return;
         // The blocks of the awaited URLs still watched, in list order.
         std::ostringstream out;
@@ -313,7 +328,7 @@ private:
                 continue;
             }
             PrintBlock(out, *list, saved_[list->URL()]);
-            if (list->IsError())
+            if (list->IsError() || failed_.count(list->URL()) > 0)
                 status = CommandFailed;
         }
         Answer(status, out.str());
@@ -334,6 +349,8 @@ private:
     std::function<void(CommandResult)> done_;
     std::vector<std::weak_ptr<UrlFileList>> awaited_;
     std::map<std::string, std::vector<std::string>> saved_;
+    // The URLs of which a download or program asked for did not happen.
+    std::set<std::string> failed_;
     Subscriptions subscriptions_;
     bool answered_ = false;
 };

@@ -14,9 +14,10 @@ class MainInterface;
 
 // The command-line mode for scripts and machines without a desktop: the same
 // watch list and data file, plain output. args are the arguments after the
-// program name. Exit statuses: 0 done (every check ok), 1 a check failed or the
-// URL is not in the list, 2 a usage error (nothing changed), 3 a file could not
-// be read or written.
+// program name. Exit statuses: 0 done (every check ok, every download and
+// program asked for done), 1 a check, a download or a program failed (could
+// not start, or ran out of time), or the URL is not in the list, 2 a usage
+// error (nothing changed), 3 a file could not be read or written.
 enum CommandStatus { CommandDone = 0, CommandFailed = 1, CommandUsage = 2, CommandFileTrouble = 3 };
 
 // What a command prints and the status it ends with.

@@ -121,6 +121,8 @@ public:
     // stopped when it is deleted or edited, and stopped (partial files kept)
     // when the watch list goes.
     DownloadQueue& Downloads() { return *downloads_; }
+    // What the URLs' settings have done with the files reported: programs run.
+    FileActions& Actions() { return *actions_; }
 
     // The pool the URLs' checks run in.
     std::weak_ptr<CheckPool> Checks() const { return pool_; }

@@ -192,9 +192,10 @@ bool UrlFileList::MergeFreshListing(Listing&& listing) {
     rules.SettleSeconds = Parent ? Parent->SettleSeconds() : 0;
     rules.StartingPoint = startingPoint_;
     if (!earlierViews_.empty()) {
-        rules.ComesIntoView = [views = std::move(earlierViews_)](const std::string& name) {
+        std::vector<UrlView> views(earlierViews_.begin(), earlierViews_.end());
+        rules.ComesIntoView = [views = std::move(views)](const std::string& name) {
             return std::any_of(views.begin(), views.end(),
-                               [&](const UrlSettings& view) { return !InViewOf(view, name); });
+                               [&](const UrlView& view) { return !view.Shows(name); });
         };
         earlierViews_.clear();
     }
@@ -204,7 +205,9 @@ bool UrlFileList::MergeFreshListing(Listing&& listing) {
                                             : std::string();
     // Files that do not count are neither shown, kept nor told of.
     if (!settings_.IsDefault())
-        std::erase_if(listing.Entries, [this](const ListedEntry& e) { return !InView(e.Name); });
+        std::erase_if(listing.Entries, [view = UrlView(settings_)](const ListedEntry& e) {
+            return !view.Shows(e.Name);
+        });
     // As with names alone: a merge that might not fit the data file is tried
     // on a copy first.
     std::size_t bound = RecordBytes(url_, message, Entries);
@@ -318,18 +321,15 @@ void UrlFileList::SetByRecord(UrlRecord record) {
         Entries.emplace_back();
 }
 
-bool UrlFileList::InViewOf(const UrlSettings& settings, const std::string& path) {
-    return std::count(path.begin(), path.end(), '/') <= settings.Depth && settings.Counts(path);
-}
-
 void UrlFileList::SetSettings(const UrlSettings& settings) {
     const UrlSettings earlier = std::exchange(settings_, settings);
     if (earlier.SameView(settings_))
         return;
     earlierViews_.push_back(earlier);
     // What went out of view is forgotten: it did not go from the server.
-    const auto out = std::remove_if(Entries.begin() + 1, Entries.end(), [this](FileEntry& e) {
-        if (InView(e.Name))
+    const UrlView view(settings_);
+    const auto out = std::remove_if(Entries.begin() + 1, Entries.end(), [&](FileEntry& e) {
+        if (view.Shows(e.Name))
             return false;
         unstoredNames_.push_back(e.Name);
         return true;

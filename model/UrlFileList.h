@@ -118,10 +118,6 @@ public:
     const UrlSettings& Settings() const { return settings_; }
     void SetSettings(const UrlSettings& settings);
     void LoadSettings(const UrlSettings& settings) { settings_ = settings; }
-    // Whether an entry of this path counts under the settings: within the
-    // depth and through the filters.
-    bool InView(const std::string& path) const { return InViewOf(settings_, path); }
-    static bool InViewOf(const UrlSettings& settings, const std::string& path);
     // When the last check of this URL was asked for, on the millisecond clock
     // (base/Clock.h); when the list was made, before any.
     std::uint32_t LastCheckAsked() const { return lastAsked_; }

@@ -2,7 +2,6 @@
 
 #include "base/FileIO_Code.h"
 #include "model/FileReplacement.h"
-#include "model/NameFilter.h"
 #include "platform/ProgramCommand.h"
 
 #include <algorithm>
@@ -18,9 +17,14 @@ bool UrlSettings::SameView(const UrlSettings& other) const {
 }
 
 bool UrlSettings::Counts(std::string_view path) const {
-    const auto matches = [&](const std::string& glob) { return GlobMatches(glob, path, NoCase); };
-    return (Include.empty() || std::any_of(Include.begin(), Include.end(), matches)) &&
-           std::none_of(Exclude.begin(), Exclude.end(), matches);
+    return NameFilter(Include, Exclude, NoCase).Counts(path);
+}
+
+UrlView::UrlView(const UrlSettings& settings)
+    : depth_(settings.Depth), filter_(settings.Include, settings.Exclude, settings.NoCase) {}
+
+bool UrlView::Shows(std::string_view path) const {
+    return std::count(path.begin(), path.end(), '/') <= depth_ && filter_.Counts(path);
 }
 
 namespace {
@@ -58,6 +62,9 @@ bool HasControl(std::string_view text) {
 bool ParsePattern(std::string_view text, std::vector<std::string>& into, std::string& why) {
     why = "a glob without control characters, at most " + std::to_string(MaxPattern) + " bytes";
     if (text.size() > MaxPattern || HasControl(text))
+        return false;
+    why = GlobProblem(text);
+    if (!why.empty())
         return false;
     into.emplace_back(text);
     return true;
@@ -443,6 +450,17 @@ bool ReadUrlObject(JsonReader& json, SettingsByUrl& into, std::string& problems)
             std::vector<std::string> assignments;
             for (const std::string& value : values)
                 assignments.push_back(name + "=" + value);
+            // A glob that cannot be taken is left out alone: the others still
+            // filter (an exclude list that lost all its globs would let in
+            // what it kept out).
+            const bool globs = key->Kind == ValueKind::Patterns && isList;
+            std::erase_if(assignments, [&](const std::string& one) {
+                UrlSettings alone;
+                const auto problem = globs ? ApplyAssignments(alone, {one}) : std::nullopt;
+                if (problem)
+                    Note(problems, *problem + " left out");
+                return problem.has_value();
+            });
             if ((key->Kind == ValueKind::Patterns) != isList) {
                 Note(problems, "bad value for " + name + " left out");
             } else if (auto problem = ApplyAssignments(settings, assignments)) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "model/NameFilter.h"
+
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -38,6 +40,18 @@ struct UrlSettings {
     bool SameView(const UrlSettings& other) const;
     // Whether an entry at this relative path ("sub/file") counts.
     bool Counts(std::string_view path) const;
+};
+
+// What a URL's settings let into view: paths at most Depth folders down that
+// count, with the globs compiled once for the many paths of a listing.
+class UrlView final {
+public:
+    explicit UrlView(const UrlSettings& settings);
+    bool Shows(std::string_view path) const;
+
+private:
+    std::int32_t depth_;
+    NameFilter filter_;
 };
 
 constexpr std::int32_t MaxDepth = 10;

@@ -7,8 +7,10 @@
 #include <cerrno>
 #include <climits>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
@@ -204,18 +206,10 @@ public:
     }
 
     // Takes what the pipe holds now and stops reading: the child has ended,
-    // and whatever it left running in the background is not waited for.
+    // and what it left in its group is ended without being heard.
     void LastRead() {
         ReadOutput();
         output_.Reset();
-    }
-
-    // Ends the whole group: SIGTERM, then SIGKILL after the grace. The child
-    // is not waited for before, so the group's id is still its own.
-    void EndGroup(milliseconds grace) {
-        ::kill(-pid_, SIGTERM);
-        WaitUntil(Clock::now() + grace, -1);
-        ::kill(-pid_, SIGKILL);
     }
 
 private:
@@ -242,6 +236,61 @@ private:
     Descriptor pidfd_;
     OutputKeeper& keeper_;
 };
+
+// Whether a process of the group is still alive. One that has ended but is
+// not yet reaped is not: in a container the first process may never reap the
+// orphans that come to it.
+bool GroupLives(pid_t group) {
+    if (::kill(-group, 0) != 0)
+        return false; // none left, or none we may end
+    DIR* processes = ::opendir("/proc");
+    if (!processes)
+        return true;
+    bool alive = false;
+    while (const dirent* entry = ::readdir(processes)) {
+        if (entry->d_name[0] < '1' || entry->d_name[0] > '9')
+            continue;
+        const std::string file = std::string(entry->d_name) + "/stat";
+        const int fd = ::openat(::dirfd(processes), file.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0)
+            continue;
+        char stat[512];
+        const ssize_t got = ::read(fd, stat, sizeof stat - 1);
+        ::close(fd);
+        if (got <= 0)
+            continue;
+        stat[got] = '\0';
+        // "pid (name) state ppid pgrp ...": the name may hold anything but
+        // ends at the last ")".
+        const char* after = std::strrchr(stat, ')');
+        char state = 0;
+        long ppid = 0, pgrp = 0;
+        if (after && std::sscanf(after + 1, " %c %ld %ld", &state, &ppid, &pgrp) == 3 &&
+            pgrp == group && state != 'Z' && state != 'X') {
+            alive = true;
+            break;
+        }
+    }
+    ::closedir(processes);
+    return alive;
+}
+
+// Ends what is left of the group once its leader has been waited for: what
+// got SIGTERM has until killAt, then SIGKILL, and then as long again to go.
+// While a process of the group lives, its id cannot go to another group.
+void EndRestOfGroup(pid_t group, Clock::time_point killAt, milliseconds grace) {
+    Clock::time_point giveUpAt = Clock::time_point::max();
+    while (GroupLives(group)) {
+        const auto now = Clock::now();
+        if (now >= giveUpAt)
+            return;
+        if (now >= killAt && giveUpAt == Clock::time_point::max()) {
+            ::kill(-group, SIGKILL);
+            giveUpAt = now + grace;
+        }
+        std::this_thread::sleep_for(milliseconds(10));
+    }
+}
 
 ProgramOutcome RunProgram(const std::vector<std::string>& arguments,
                           const std::optional<std::string>& pathVariable,
@@ -281,10 +330,19 @@ ProgramOutcome RunProgram(const std::vector<std::string>& arguments,
     OutputKeeper keeper(limits.MaxLines, limits.MaxBytes);
     RunningProgram program(pid, readEnd.Release(), keeper);
     const RunningProgram::Wake wake = program.WaitUntil(Clock::now() + limits.Limit, closing);
-    if (wake != RunningProgram::Wake::Ended)
-        program.EndGroup(limits.Grace);
+    // Whether it ended by itself or is ended now, its group goes with it:
+    // SIGTERM, and SIGKILL after the grace. The child is not waited for yet,
+    // so the group's id is still its own.
+    ::kill(-pid, SIGTERM);
+    const auto killAt = Clock::now() + limits.Grace;
+    if (wake != RunningProgram::Wake::Ended) {
+        program.WaitUntil(killAt, -1);
+        if (!HasEnded(pid))
+            ::kill(-pid, SIGKILL);
+    }
     program.LastRead();
     const int status = Reap(pid);
+    EndRestOfGroup(pid, killAt, limits.Grace);
     keeper.HandTo(outcome);
 
     if (wake != RunningProgram::Wake::Ended) {

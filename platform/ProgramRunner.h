@@ -40,7 +40,8 @@ struct ProgramOutcome {
 
 struct ProgramLimits {
     // How long a program may run before its whole process group is ended, and
-    // how long it then has between SIGTERM and SIGKILL.
+    // how long the group then has between SIGTERM and SIGKILL (also what a
+    // program that ended by itself left in its group).
     std::chrono::milliseconds Limit{60'000};
     std::chrono::milliseconds Grace{2'000};
     // The output kept: the first MaxLines lines, at most MaxBytes bytes.
@@ -53,8 +54,9 @@ struct ProgramLimits {
 // keys run side by side. Each runs in a process group of its own with stdin
 // from /dev/null, stdout and stderr into one pipe (read all along, so it never
 // blocks on a full pipe) and no other inherited descriptor, and is ended with
-// its whole group when it runs past the limit. A program that fails, or
-// cannot be started, stops nothing: the next one runs.
+// its whole group when it runs past the limit; what it leaves in its group is
+// ended when it ends, and its end is heard of once none of that lives. A
+// program that fails, or cannot be started, stops nothing: the next one runs.
 //
 // Like CheckPool, what the owner hears of a program is handed over on the
 // owner's thread: a worker only queues the news and calls the wake-up

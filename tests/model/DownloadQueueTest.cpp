@@ -155,9 +155,12 @@ TEST_F(Downloads, TheSettingsFetchReportedFilesAndHandEachToItsProgram) {
 
     server.AddFile("pub/new one.txt", "fresh");
     server.AddFile("pub/$(x);y.txt", "odd");
+    server.AddFile("pub/back\\slash.txt", "refused by rule, which fails nothing");
     const auto checked = Headless({"--check"});
+    EXPECT_EQ(checked.first, 0) << checked.second;
     EXPECT_NE(checked.second.find("saved " + folder + "/new one.txt\n"), std::string::npos)
         << checked.second;
+    EXPECT_NE(checked.second.find("not saved back\\slash.txt: refused"), std::string::npos);
     EXPECT_EQ(ReadAll(folder + "/new one.txt"), "fresh");
     EXPECT_EQ(ReadAll(folder + "/$(x);y.txt"), "odd");
     EXPECT_FALSE(std::filesystem::exists(folder + "/there.txt"));
@@ -169,6 +172,20 @@ TEST_F(Downloads, TheSettingsFetchReportedFilesAndHandEachToItsProgram) {
     Headless({"--refresh"});
     EXPECT_EQ(Headless({"--check"}).second.find("saved"), std::string::npos);
     EXPECT_EQ(ReadAll(log), ran);
+
+    // A program that cannot start, or a download that fails, fails the run.
+    Headless({"--set", url, "run=no-such-program-here {name}"});
+    server.AddFile("pub/later.txt");
+    EXPECT_EQ(Headless({"--check"}),
+              std::pair(1, url + "\nok\n+ later.txt\nsaved " + folder +
+                               "/later.txt\nprogram failed later.txt: program not found: "
+                               "no-such-program-here\n\n"));
+    test::WriteBytes(dir.File("file"), "");
+    Headless({"--set", url, "download=" + dir.File("file"), "run="});
+    server.AddFile("pub/last.txt");
+    const auto failed = Headless({"--check"});
+    EXPECT_EQ(failed.first, 1);
+    EXPECT_NE(failed.second.find("not saved last.txt: "), std::string::npos) << failed.second;
 }
 
 // A program that cannot be started stops nothing and is told with its URL.

@@ -48,9 +48,24 @@ UrlSettings Parsed(const std::vector<std::string>& assignments) {
 
 } // namespace
 
-TEST(UrlSettings, GlobsMatchRelativePaths) {
+// Matches a compiled glob by either walk, counting its steps.
+struct ornbrook::test::GlobProbe {
+    static std::pair<bool, std::size_t> Run(const Glob& glob, std::string_view path, bool wide) {
+        std::size_t steps = 0;
+        const bool matched = glob.Run(path, wide, &steps);
+        return {matched, steps};
+    }
+};
+
+// Both walks give the same answers, and no glob takes more steps than the
+// path's length times its own, however the stars could be placed.
+TEST(UrlSettings, GlobsMatchRelativePathsInLinearSteps) {
+    const std::string underscores(10'000, '_'), slashes(10'000, '/');
+    std::string many;
+    for (int i = 0; i < 40; ++i)
+        many += "*_";
     // glob, path, nocase, matches
-    const std::tuple<const char*, const char*, bool, bool> rows[] = {
+    const std::tuple<std::string, std::string, bool, bool> rows[] = {
         {"*.csv", "prices.csv", false, true},
         {"*.csv", "prices.CSV", false, false},
         {"*.csv", "prices.CSV", true, true},
@@ -73,16 +88,33 @@ TEST(UrlSettings, GlobsMatchRelativePaths) {
         {"[a-c]x", "Bx", false, false},
         {"a[/]b", "a/b", false, false}, // not even a set names "/"
         {"[]]", "]", false, true},
-        {"[ab", "[ab", false, true}, // an open set is itself
+        {"[!a-c]", "B", true, false},
+        {"\\[ab]", "[ab]", false, true},
         {"\\*.tmp", "*.tmp", false, true},
         {"\\*.tmp", "x.tmp", false, false},
         {"*.tmp", ".tmp", false, true},
         {"", "", false, true},
         {"*", "", false, true},
         {"~*", "~$report.xlsx", false, true},
+        {"**/**/x", "x", false, true},
+        {"**/**/x", "ax", false, false},
+        {"****/x", "a/b/x", false, true},
+        // What took a backtracking matcher minutes, or for ever.
+        {"*_*_*.csv", underscores, false, false},
+        {"*_*_*.csv", underscores + ".csv", false, true},
+        {"**/**/**/*x", slashes, false, false},
+        {"**a**a**a**b", std::string(10'000, 'a'), false, false},
+        {many, underscores, false, true},
     };
-    for (const auto& [glob, path, noCase, matches] : rows)
-        EXPECT_EQ(GlobMatches(glob, path, noCase), matches) << glob << " " << path;
+    for (const auto& [glob, path, noCase, matches] : rows) {
+        const auto compiled = Glob::Compile(glob, noCase);
+        ASSERT_TRUE(compiled) << glob;
+        for (const bool wide : {false, true}) {
+            const auto [matched, steps] = test::GlobProbe::Run(*compiled, path, wide);
+            EXPECT_EQ(matched, matches) << glob << " " << path.substr(0, 20) << " " << wide;
+            EXPECT_LE(steps, (path.size() + 1) * (glob.size() + 2)) << glob << " " << wide;
+        }
+    }
 
     UrlSettings csv = Parsed({"include=*.csv", "include=*.CSV", "exclude=~*"});
     EXPECT_TRUE(csv.Counts("a.csv"));
@@ -103,6 +135,8 @@ TEST(UrlSettings, AssignmentsAreAllOrNothingAndTheFileKeepsThem) {
         {{"nocase=yes"}, "bad value for nocase"},
         {{"paused=2"}, "bad value for paused"},
         {{"include=a\tb"}, "bad value for include"},
+        {{"include=[abc"}, "bad value for include: [abc (the [ at character 1 is never closed)"},
+        {{"exclude=a\\"}, "bad value for exclude: a\\ (the glob ends in a backslash"},
         {{"colour=red"}, "unknown key colour"},
         {{"download=photos"}, "bad value for download"},
         {{"run=mv 'a"}, "bad value for run"},
@@ -146,6 +180,7 @@ TEST(UrlSettings, AssignmentsAreAllOrNothingAndTheFileKeepsThem) {
         {R"({"version": 1, "urls": [{"url": "ftp://x/", "depth": 99, "paused": true}]})", 1},
         {R"({"version": 1, "urls": [{"url": "ftp://x/", "include": "*.csv"}]})", 1},
         {R"({"version": 1, "urls": [{"depth": 1}, {"url": "ftp://y/", "colour": 3}]})", 1},
+        {R"({"version": 1, "urls": [{"url": "ftp://x/", "exclude": ["*.tmp", "[abc"]}]})", 1},
         {"\x00\xff garbage", 0},
         {"", 0},
     };
@@ -154,6 +189,9 @@ TEST(UrlSettings, AssignmentsAreAllOrNothingAndTheFileKeepsThem) {
         EXPECT_EQ(ParseUrlSettings(bytes, problems).size(), urls) << bytes;
         EXPECT_NE(problems, "") << bytes;
     }
+    // The glob that cannot be taken is left out alone.
+    EXPECT_EQ(ParseUrlSettings(damaged[4].first, problems).at("ftp://x/").Exclude,
+              std::vector<std::string>{"*.tmp"});
 }
 
 TEST(UrlSettings, SetAndSettingsOnTheCommandLine) {
@@ -165,6 +203,7 @@ TEST(UrlSettings, SetAndSettingsOnTheCommandLine) {
          std::vector<std::vector<std::string>>{{"--set", UrlA},
                                                {"--set", UrlA, "depth=12"},
                                                {"--set", UrlA, "paused=1", "speed=3"},
+                                               {"--set", UrlA, "include=[abc"},
                                                {"--set", "nowhere", "depth=x"},
                                                {"--settings"},
                                                {"--settings", UrlA, "depth=1"}}) {

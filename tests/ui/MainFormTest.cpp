@@ -410,7 +410,7 @@ TEST_F(MainFormTest, CtrlEEditsTheSelectedURLsSettings) {
         auto* dialog = dynamic_cast<UrlSettingsForm*>(QApplication::activeModalWidget());
         ASSERT_NE(dialog, nullptr);
         dialog->Depth()->setValue(2);
-        dialog->Include()->setPlainText("*.csv\nbad\tglob");
+        dialog->Include()->setPlainText("*.csv\n[abc");
         dialog->Paused()->setChecked(true);
         QPushButton* ok = dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok);
         ok->click();
@@ -420,7 +420,8 @@ TEST_F(MainFormTest, CtrlEEditsTheSelectedURLsSettings) {
         ok->click();
     });
     QTest::keyClick(&URLs(), Qt::Key_E, Qt::ControlModifier);
-    EXPECT_TRUE(problemShown.startsWith("bad value for include")) << problemShown.toStdString();
+    EXPECT_TRUE(problemShown.startsWith("bad value for include: [abc (the [ at"))
+        << problemShown.toStdString();
     UrlSettings expected;
     ASSERT_FALSE(
         ApplyAssignments(expected, {"depth=2", "include=*.csv", "include=*/*.txt", "paused=1"}));
