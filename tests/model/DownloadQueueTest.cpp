@@ -160,7 +160,7 @@ TEST_F(Downloads, TheSettingsFetchReportedFilesAndHandEachToItsProgram) {
     EXPECT_EQ(checked.first, 0) << checked.second;
     EXPECT_NE(checked.second.find("saved " + folder + "/new one.txt\n"), std::string::npos)
         << checked.second;
-    EXPECT_NE(checked.second.find("not saved back\\slash.txt: refused"), std::string::npos);
+    EXPECT_NE(checked.second.find("not saved back\\\\slash.txt: refused"), std::string::npos);
     EXPECT_EQ(ReadAll(folder + "/new one.txt"), "fresh");
     EXPECT_EQ(ReadAll(folder + "/$(x);y.txt"), "odd");
     EXPECT_FALSE(std::filesystem::exists(folder + "/there.txt"));
