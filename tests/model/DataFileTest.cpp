@@ -103,13 +103,13 @@ TEST(DataFileFormat, RecordsAreTakenOnlyAsFarAsTheyCheckOut) {
         {Bytes({1, 0, 0, 'u', 0, 0, 0, 1, 0, 0, 'a', 1, 2, 0, 0}) + "ab", Partial, "u", "",
          Entries({{"a", 1}})},
         {Bytes({1, 0, 0, 'u', 0, 0, 0, 200, 0, 0}) + "abc", Partial, "u", "", Entries({})},
-        {Bytes({0, 0, 0, 0, 0, 0, 7}), Partial, "", "", Entries({})},
         // A state no version writes ends what is taken.
         {Bytes({1, 0, 0, 'u', 0, 0, 0, 1, 0, 0, 'a', 0, 1, 0, 0, 'x', 3, 1, 0, 0, 'b', 1}), Partial,
          "u", "", Entries({{"a", 0}})},
         // An error text cut short is none; the URL stays.
         {Bytes({1, 0, 0, 'u', 9, 0, 0}) + "could", Partial, "u", "", Entries({})},
-        // No usable URL: lengths that lie, too few bytes, control characters.
+        // No usable URL: lengths that lie, too few bytes, none at all, control characters.
+        {Bytes({0, 0, 0, 0, 0, 0, 7}), Unusable, "", "", Entries({})},
         {Bytes({255, 255, 255}) + "short", Unusable, "", "", Entries({})},
         {Bytes({1}), Unusable, "", "", Entries({})},
         {"", Unusable, "", "", Entries({})},
@@ -334,6 +334,8 @@ TEST_F(WatchListFile, DamagedFilesAreKeptAsTheyWereAndLoadWhatChecksOut) {
         {"lying-lengths.dat", {{"ftp://a/", 1}, {"ftp://c/", 0}}},
         {"bad-state.dat", {{"ftp://a/", 1}, {"ftp://b/", 1}, {"ftp://c/", 1}}},
         {"control-in-url.dat", {{"ftp://a/", 1}, {"ftp://c/", 0}}},
+        {"empty-url.dat", {{"ftp://a/", 1}, {"ftp://c/", 0}}},
+        {"ff-then-zeros.dat", {}},
     };
     for (const auto& [sample, loaded] : rows) {
         SCOPED_TRACE(sample);
@@ -390,6 +392,7 @@ TEST_F(WatchListFile, RandomCorruptionNeverBreaksLoading) {
         for (std::int32_t i = 1; i <= list.GetURLsCount(); ++i) {
             const auto url = list.GetURL(i);
             ASSERT_EQ(url->URL().find_first_of("\n\r\t"), std::string::npos);
+            ASSERT_FALSE(url->URL().empty());
             for (std::int32_t k = 1; k <= url->GetFilesCount(); ++k)
                 ASSERT_LE(static_cast<std::uint32_t>(url->GetFileState(k)), 2u);
         }
