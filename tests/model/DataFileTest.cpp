@@ -17,6 +17,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <tuple>
 #include <unistd.h>
 
 using namespace ornbrook;
@@ -51,13 +52,13 @@ std::uint32_t ModeOf(const std::string& fileName) {
     return info.st_mode & 0777;
 }
 
-// The names in the program directory other than maindata.dat itself.
-// The files beside the data file, but for the store that lives there too.
+// The files beside the data file, but for the store and its key that live
+// there too.
 std::vector<std::string> Beside(const TempProgramDir& dir) {
     std::vector<std::string> names;
     for (const auto& entry : std::filesystem::directory_iterator(dir.Path())) {
         const std::string name = entry.path().filename().string();
-        if (name != "maindata.dat" && !name.starts_with("ornbrook.sqlite"))
+        if (name != "maindata.dat" && !name.starts_with("ornbrook.sqlite") && name != "urlkey.dat")
             names.push_back(name);
     }
     std::sort(names.begin(), names.end());
@@ -374,6 +375,61 @@ TEST_F(WatchListFile, DamagedFilesAreKeptAsTheyWereAndLoadWhatChecksOut) {
     }
 }
 
+// The other files the watch list reads are kept aside when damaged, as
+// maindata.dat is: each damage gets a copy of its own, never over an earlier
+// one (within one second too), and is told once.
+TEST_F(WatchListFile, EveryDamagedFileIsKeptAndToldOnceEachTime) {
+    std::string file;
+    AppendFrame(file, "ftp://h/", "", {FileEntry{}});
+    WriteBytes(File(), file);
+    const std::string hostKey =
+        "h ssh-ed25519 AAAAC3NzaC1lZDI1NTE5AAAAIAABAgMEBQYHCAkKCwwNDg8QERITFBUWFxgZGhscHR4f\n";
+    std::string certificate = "h:990 AB";
+    for (int i = 1; i < 32; ++i)
+        certificate += ":AB";
+    certificate += "\r\n";
+    // the file, its damage, what it holds after (the lines that could be read)
+    const std::tuple<const char*, std::string, std::string> rows[] = {
+        {"urlsettings.json", R"({"version": 2, "urls": [{"url": "ftp://h/", "depth": 2)", ""},
+        {"ornbrook.sqlite", "not a database at all", ""},
+        {"knownhosts.dat", hostKey + "h ssh-ed25519 AAAAC3NzaC1\n", hostKey},
+        {"trustedcerts.dat", "h:21 AB:C\r\n" + certificate, certificate},
+        {"urlkey.dat", "not a key", ""},
+    };
+    for (const auto& [name, damage, after] : rows) {
+        SCOPED_TRACE(name);
+        const auto copies = [&] {
+            std::vector<std::string> kept;
+            for (const auto& entry : std::filesystem::directory_iterator(dir_.Path())) {
+                const std::string found = entry.path().filename().string();
+                if (found.starts_with(std::string(name) + ".damaged-") &&
+                    !found.ends_with("-wal") && !found.ends_with("-shm"))
+                    kept.push_back(entry.path().string());
+            }
+            std::sort(kept.begin(), kept.end());
+            return kept;
+        };
+        for (std::size_t round = 1; round <= 2; ++round) {
+            const std::string bytes = damage + std::string(round - 1, '\n');
+            WriteBytes(dir_.File(name), bytes);
+            {
+                MainInterface list;
+                const std::string notice = list.TakeDamageNotice();
+                const auto kept = copies();
+                ASSERT_EQ(kept.size(), round);
+                EXPECT_NE(notice.find("kept as " + kept.back()), std::string::npos) << notice;
+                EXPECT_EQ(ReadBytes(kept.back()), bytes);
+                EXPECT_EQ(ModeOf(kept.back()), 0600u);
+            }
+            MainInterface again;
+            EXPECT_EQ(again.TakeDamageNotice(), "");
+            if (round == 1 && !after.empty()) {
+                EXPECT_EQ(ReadBytes(dir_.File(name)), after);
+            }
+        }
+    }
+}
+
 TEST_F(WatchListFile, RandomCorruptionNeverBreaksLoading) {
     std::string good;
     AppendFrame(good, "ftp://user:pw@host:2121/dir/", "could not connect",
@@ -430,8 +486,9 @@ TEST_F(WatchListFile, TheStoreNeverMakesUpAMark) {
     };
     {
         std::string notice;
-        FileStore::Open(MainInterface::StoreFileName(), notice)
-            ->Save({StoreChange{"u",
+        const std::string u = UrlNames::Load(MainInterface::KeyFileName(), notice).Of("u");
+        FileStore::Open(MainInterface::StoreFileName(), notice, {})
+            ->Save({StoreChange{u,
                                 // a: saved with the file; c: the store was saved
                                 // before the file, which then moved on.
                                 {stored("a", 1, true), stored("c", 0, true),
