@@ -2,6 +2,8 @@
 
 #include "base/Text_Code.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -55,6 +57,30 @@ bool WriteAll(int fd, const std::string& bytes) {
 }
 
 } // namespace
+
+bool IsTrustLine(std::string_view line) {
+    if (line.ends_with('\r'))
+        line.remove_suffix(1);
+    const std::string text = TrimSpaces(std::string(line));
+    if (text.empty())
+        return true;
+    const auto blank = text.find(' ');
+    if (blank == std::string::npos || text.find(':') >= blank ||
+        std::any_of(text.begin(), text.end(),
+                    [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; }))
+        return false;
+    const std::string fingerprint = TrimSpaces(text.substr(blank + 1));
+    constexpr std::size_t Sha256Bytes = 32;
+    if (fingerprint.size() != 3 * Sha256Bytes - 1)
+        return false;
+    for (std::size_t i = 0; i < fingerprint.size(); ++i) {
+        const bool colon = i % 3 == 2;
+        if (colon ? fingerprint[i] != ':'
+                  : !std::isxdigit(static_cast<unsigned char>(fingerprint[i])))
+            return false;
+    }
+    return true;
+}
 
 std::optional<std::string> TrustedFingerprint(const std::string& server,
                                               const std::string& trustFile) {

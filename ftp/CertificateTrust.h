@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace ornbrook {
 
@@ -26,6 +27,11 @@ std::string RejectionMessage(const CertificateFacts& facts);
 // The fingerprint trusted for the server (ServerKey), if any.
 std::optional<std::string> TrustedFingerprint(const std::string& server,
                                               const std::string& trustFile);
+
+// Whether a line of a trust file is one this program writes, or blank:
+// "host:port FINGERPRINT", the SHA-256 fingerprint as 32 pairs of hex digits
+// between colons. Anything else was damaged: its server is not trusted.
+bool IsTrustLine(std::string_view line);
 
 // Trusts the certificate for its server from now on, in place of any other. A
 // certificate the system vouches for needs no line: the server's line goes

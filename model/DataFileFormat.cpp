@@ -66,8 +66,9 @@ std::size_t ReadFully(const ByteReader& read, char* into, std::size_t count) {
 } // namespace
 
 bool IsStorableURL(std::string_view url) {
-    // A URL never holds them; garbage read as a URL nearly always does.
-    return std::none_of(url.begin(), url.end(), [](char c) {
+    // A URL is never empty and never holds them; garbage read as a URL (zeros
+    // above all) nearly always is or does.
+    return !url.empty() && std::none_of(url.begin(), url.end(), [](char c) {
         const auto code = static_cast<unsigned char>(c);
         return code < 0x20 || code == 0x7F;
     });

@@ -46,16 +46,16 @@ std::size_t AppendFrame(std::string& out, std::string_view url, std::string_view
 std::string EncodeRecord(std::string_view url, std::string_view error,
                          const std::vector<FileEntry>& entries);
 
-// Whether a URL can be kept: the data file's URLs hold no control characters
-// (C0 and DEL), so that garbage is told from a URL. Whoever takes a URL from the
+// Whether a URL can be kept: the data file's URLs are not empty and hold no
+// control characters (C0 and DEL), so that garbage is told from a URL. Whoever takes a URL from the
 // user asks this before the watch list gets it.
 bool IsStorableURL(std::string_view url);
 
 // How much of a record checks out: its URL and error text complete and no
-// longer than the record, no control character in the URL, and entries that fill
-// the rest exactly, each with its whole name and a state of 0, 1 or 2. The form
-// of a URL is not judged: whatever an earlier version stored and could check
-// stays.
+// longer than the record, a URL that is not empty and holds no control
+// character, and entries that fill the rest exactly, each with its whole name
+// and a state of 0, 1 or 2. The form of a URL is not judged further: whatever
+// an earlier version stored and could check stays.
 enum class RecordCheck {
     Whole,
     // The URL checks out and something after it does not: what precedes the

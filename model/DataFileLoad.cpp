@@ -1,21 +1,17 @@
 #include "model/DataFileLoad.h"
 
 #include "base/FileIO_Code.h"
+#include "model/DamagedFile.h"
 
 #include <cerrno>
 #include <cstring>
-#include <ctime>
 #include <fcntl.h>
-#include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace ornbrook {
 
 namespace {
-
-constexpr const char* DamagedInfix = ".damaged-";
-constexpr std::size_t CopyPiece = 1 << 16;
 
 [[noreturn]] void ThrowErrno(const std::string& fileName, const char* action) {
     throw FileError(fileName, std::string(action) + ": " + std::strerror(errno));
@@ -45,91 +41,6 @@ std::size_t ReadAt(int fd, const std::string& fileName, char* into, std::size_t 
         if (errno != EINTR)
             ThrowErrno(fileName, "cannot read");
     }
-}
-
-// Whether the file other holds exactly the size bytes of fd.
-bool SameBytes(int fd, const std::string& fileName, off_t size, const std::string& other) {
-    const Descriptor copy(::open(other.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-    struct stat info {};
-    if (copy.Get() < 0 || ::fstat(copy.Get(), &info) != 0 || !S_ISREG(info.st_mode) ||
-        info.st_size != size)
-        return false;
-    std::string mine(CopyPiece, '\0'), theirs(CopyPiece, '\0');
-    for (off_t at = 0; at < size;) {
-        const std::size_t n = ReadAt(fd, fileName, mine.data(), CopyPiece, at);
-        if (n == 0 || ReadAt(copy.Get(), other, theirs.data(), n, at) != n ||
-            std::memcmp(mine.data(), theirs.data(), n) != 0)
-            return false;
-        at += static_cast<off_t>(n);
-    }
-    return true;
-}
-
-// A copy of this very file kept by an earlier load, if there is one.
-bool KeptAlready(int fd, const std::string& fileName, off_t size) {
-    namespace fs = std::filesystem;
-    const fs::path path(fileName);
-    const std::string prefix = path.filename().string() + DamagedInfix;
-    std::error_code error;
-    for (const auto& entry : fs::directory_iterator(path.parent_path(), error)) {
-        if (entry.path().filename().string().starts_with(prefix) &&
-            SameBytes(fd, fileName, size, entry.path().string()))
-            return true;
-    }
-    return false;
-}
-
-std::string TimeStamp() {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    ::localtime_r(&now, &local);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y%m%d-%H%M%S", &local);
-    return text;
-}
-
-// Copies the file of fd, from its first byte, into a new owner-only file
-// beside it; returns the copy's name.
-std::string KeepAside(int fd, const std::string& fileName, off_t size) {
-    const std::string stem = fileName + DamagedInfix + TimeStamp();
-    std::string name = stem;
-    int copy = -1;
-    // Two damaged files within one second get a number.
-    for (int n = 2; (copy = ::open(name.c_str(),
-                                   O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600)) < 0;
-         ++n) {
-        if (errno != EEXIST || n > 100)
-            ThrowErrno(name, "cannot keep the damaged data file");
-        name = stem + "-" + std::to_string(n);
-    }
-    const Descriptor guard(copy);
-    ::fchmod(copy, 0600);
-    std::string buffer(CopyPiece, '\0');
-    for (off_t at = 0; at < size;) {
-        const std::size_t n = ReadAt(fd, fileName, buffer.data(), CopyPiece, at);
-        if (n == 0)
-            break;
-        for (std::size_t done = 0; done < n;) {
-            const ssize_t w = ::write(copy, buffer.data() + done, n - done);
-            if (w < 0 && errno == EINTR)
-                continue;
-            if (w <= 0) {
-                const int cause = errno;
-                ::unlink(name.c_str());
-                errno = cause;
-                ThrowErrno(name, "cannot keep the damaged data file");
-            }
-            done += static_cast<std::size_t>(w);
-        }
-        at += static_cast<off_t>(n);
-    }
-    if (::fsync(copy) != 0) {
-        const int cause = errno;
-        ::unlink(name.c_str());
-        errno = cause;
-        ThrowErrno(name, "cannot keep the damaged data file");
-    }
-    return name;
 }
 
 int OpenOrCreate(const std::string& fileName) {
@@ -175,8 +86,8 @@ DataFileLoad LoadDataFile(const std::string& fileName,
             return n;
         },
         take);
-    if (load.Frames.Damaged() && !KeptAlready(file.Get(), fileName, at))
-        load.KeptAs = KeepAside(file.Get(), fileName, at);
+    if (load.Frames.Damaged())
+        load.KeptAs = KeepDamagedCopy(file.Get(), fileName, at);
     return load;
 }
 

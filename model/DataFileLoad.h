@@ -14,9 +14,9 @@ namespace ornbrook {
 // - a missing file is created empty, owner-only;
 // - a mode wider than owner-only is narrowed to 0600 (the file holds passwords);
 // - a file that does not check out entirely is kept aside, byte for byte, as
-//   "maindata.dat.damaged-YYYYMMDD-HHMMSS" (owner-only) before anything can be
-//   written over it; one copy per damaged file, so a second load of the same
-//   damage finds its copy and makes none.
+//   "maindata.dat.damaged-YYYYMMDD-HHMMSS" (KeepDamagedCopy) before anything
+//   can be written over it; one copy per damaged file, so a second load of the
+//   same damage finds its copy and makes none.
 struct DataFileLoad {
     FramesRead Frames;
     // The copy this load made of a damaged file; empty when the file checked

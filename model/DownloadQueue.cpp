@@ -48,21 +48,23 @@ bool MakeFolder(const std::string& folder, std::string& problem) {
 
 } // namespace
 
-DownloadQueue::DownloadQueue(std::shared_ptr<CheckPool> pool, std::function<FileStore*()> store)
-    : pool_(std::move(pool)), store_(std::move(store)) {}
+DownloadQueue::DownloadQueue(std::shared_ptr<CheckPool> pool, std::function<FileStore*()> store,
+                             std::function<std::string(const std::string&)> storeName)
+    : pool_(std::move(pool)), store_(std::move(store)), storeName_(std::move(storeName)) {}
 
 DownloadQueue::~DownloadQueue() {
     for (const auto& [id, running] : running_)
         pool_->Cancel(id);
 }
 
-void DownloadQueue::Load() {
+void DownloadQueue::Load(const std::vector<std::string>& urls) {
     FileStore* store = store_();
     if (!store)
         return;
     try {
-        for (auto& [url, downloads] : store->LoadDownloads()) {
-            for (StoredDownload& download : downloads)
+        auto stored = store->LoadDownloads();
+        for (const std::string& url : urls) {
+            for (StoredDownload& download : stored[storeName_(url)])
                 records_[url][download.Name] = std::move(download);
         }
     } catch (const StoreError& error) {
@@ -74,7 +76,7 @@ void DownloadQueue::Record(const std::string& url, const StoredDownload& record)
     records_[url][record.Name] = record;
     if (FileStore* store = store_()) {
         try {
-            store->PutDownload(url, record);
+            store->PutDownload(storeName_(url), record);
         } catch (const StoreError& error) {
             WriteLog(std::string("download not recorded: ") + error.what());
         }
@@ -90,7 +92,7 @@ void DownloadQueue::Forget(const std::string& url, const std::optional<std::stri
     }
     if (FileStore* store = store_()) {
         try {
-            store->RemoveDownload(url, name);
+            store->RemoveDownload(storeName_(url), name);
         } catch (const StoreError& error) {
             WriteLog(std::string("download not forgotten: ") + error.what());
         }

@@ -55,15 +55,17 @@ struct DownloadNews {
 // thread; the store it is given may go at any time (then nothing is recorded).
 class DownloadQueue final {
 public:
-    DownloadQueue(std::shared_ptr<CheckPool> pool, std::function<FileStore*()> store);
+    // storeName gives the name by which the store knows a URL.
+    DownloadQueue(std::shared_ptr<CheckPool> pool, std::function<FileStore*()> store,
+                  std::function<std::string(const std::string&)> storeName);
     // Stops every download; partial files stay for the next run.
     ~DownloadQueue();
     DownloadQueue(const DownloadQueue&) = delete;
     DownloadQueue& operator=(const DownloadQueue&) = delete;
 
-    // Takes the downloads the store kept (pending ones wait for their URL's
-    // next check).
-    void Load();
+    // Takes the downloads the store kept for these URLs (pending ones wait
+    // for their URL's next check).
+    void Load(const std::vector<std::string>& urls);
 
     // Downloads these entries of url into folder (made if missing), subfolders
     // of a name with "/" as relative paths. Folders and links are passed over;
@@ -101,6 +103,7 @@ private:
     LiveObject live_{"DownloadQueue"};
     std::shared_ptr<CheckPool> pool_;
     std::function<FileStore*()> store_;
+    std::function<std::string(const std::string&)> storeName_;
     // Every recorded download, by URL and name.
     std::map<std::string, std::map<std::string, StoredDownload>> records_;
     std::map<std::uint64_t, Running> running_;

@@ -1,11 +1,13 @@
 #include "model/FileStore.h"
 
+#include "base/FileIO_Code.h"
+#include "model/DamagedFile.h"
+
 #include <sqlite3.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <ctime>
 #include <fcntl.h>
 #include <optional>
 #include <sys/stat.h>
@@ -190,6 +192,20 @@ void NarrowToOwner(const std::string& fileName) {
         ::chmod(fileName.c_str(), 0600);
 }
 
+// url_name(url): the URL's name, for bringing up a store that kept URLs by
+// their text.
+void NameUrl(sqlite3_context* context, int, sqlite3_value** values) {
+    const auto& nameOf = *static_cast<const FileStore::UrlNaming*>(sqlite3_user_data(context));
+    const auto* bytes = static_cast<const char*>(sqlite3_value_blob(values[0]));
+    const auto size = static_cast<std::size_t>(sqlite3_value_bytes(values[0]));
+    try {
+        const std::string name = nameOf(bytes ? std::string(bytes, size) : std::string());
+        sqlite3_result_blob64(context, name.data(), name.size(), SQLITE_TRANSIENT);
+    } catch (const std::exception& error) {
+        sqlite3_result_error(context, error.what(), -1);
+    }
+}
+
 // What a file found at the store's place turned out to be.
 enum class Verdict { Ours, Empty, Damaged, Foreign, Newer };
 
@@ -223,50 +239,8 @@ Inspection Inspect(sqlite3* db, const std::string& path) {
     }
 }
 
-std::string TimeStamp() {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    ::localtime_r(&now, &local);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y%m%d-%H%M%S", &local);
-    return text;
-}
-
-bool Exists(const std::string& fileName) {
-    struct stat info {};
-    return ::lstat(fileName.c_str(), &info) == 0;
-}
-
-// Renames the file at path, with the files SQLite keeps beside it, to
-// "path.<why>-YYYYMMDD-HHMMSS" (and "...-wal", "...-shm"); returns the new name.
-std::string SetAside(const std::string& path, const char* why) {
-    const std::string stem = path + "." + why + "-" + TimeStamp();
-    std::string name = stem;
-    // Two set aside within one second get a number.
-    for (int n = 2;; ++n) {
-        bool free = !Exists(name);
-        for (const char* companion : Companions)
-            free = free && !Exists(name + companion);
-        if (free)
-            break;
-        if (n > 100)
-            throw StoreError(path + ": cannot set the old store aside: too many copies");
-        name = stem + "-" + std::to_string(n);
-    }
-    if (::rename(path.c_str(), name.c_str()) != 0)
-        throw StoreError(path + ": cannot set the old store aside: " + std::strerror(errno));
-    // A log left behind would be replayed into the new store.
-    for (const char* companion : Companions) {
-        const std::string from = path + companion;
-        if (::rename(from.c_str(), (name + companion).c_str()) != 0 && errno != ENOENT)
-            throw StoreError(from +
-                             ": cannot set the old store's log aside: " + std::strerror(errno));
-    }
-    return name;
-}
-
 // Creates an empty file, owner-only from its first moment: SQLite would create
-// it with the umask's mode, and the URLs in it may hold passwords.
+// it with the umask's mode, and what it holds is the user's alone.
 void CreateOwnerOnly(const std::string& path) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0 && errno != EEXIST)
@@ -354,11 +328,11 @@ struct FileStore::Database {
         RemoveFile = Prepare(db, Path, "DELETE FROM files WHERE url = ?1 AND name = ?2");
         RemoveFiles = Prepare(db, Path, "DELETE FROM files WHERE url = ?1");
         LoadUrls = Prepare(db, Path, "SELECT id, url FROM urls");
-        PutDownload = Prepare(db, Path,
-                              std::string("INSERT OR REPLACE INTO downloads(url, ") +
-                                  DownloadColumns +
-                                  ") VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, "
-                                  "?13, ?14)");
+        PutDownload =
+            Prepare(db, Path,
+                    std::string("INSERT OR REPLACE INTO downloads(url, ") + DownloadColumns +
+                        ") VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, "
+                        "?13, ?14)");
         RemoveDownload = Prepare(db, Path, "DELETE FROM downloads WHERE url = ?1 AND name = ?2");
         RemoveDownloads = Prepare(db, Path, "DELETE FROM downloads WHERE url = ?1");
         LoadDownloads = Prepare(db, Path,
@@ -366,6 +340,41 @@ struct FileStore::Database {
                                     " FROM downloads d JOIN urls u ON u.id = d.url");
         LoadFiles = Prepare(db, Path,
                             std::string("SELECT url, ") + FileColumns + " FROM files ORDER BY url");
+    }
+
+    // Runs work in one transaction: all or nothing.
+    template <typename Work> void Atomically(Work work) {
+        Run(Begin.get(), "cannot save");
+        try {
+            work();
+            Run(Commit.get(), "cannot save");
+        } catch (...) {
+            // SQLite rolls some failures (a full disk) back by itself.
+            if (!sqlite3_get_autocommit(Db.get())) {
+                const Resetting reset(Rollback.get());
+                sqlite3_step(Rollback.get());
+            }
+            throw;
+        }
+    }
+
+    // Before version 3 URLs were kept by their text, passwords and all: each
+    // takes its name, and the file and its log are written anew (deleted
+    // bytes zeroed, the file vacuumed, the log emptied) so that no old text
+    // stays in a free page or a logged one.
+    void NameUrls(const UrlNaming& nameOf) {
+        sqlite3* db = Db.get();
+        if (sqlite3_create_function_v2(
+                db, "url_name", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_DIRECTONLY,
+                const_cast<UrlNaming*>(&nameOf), &NameUrl, nullptr, nullptr, nullptr) != SQLITE_OK)
+            Fail(db, Path, "cannot bring the store up to date");
+        Execute(db, Path,
+                "PRAGMA secure_delete = ON; BEGIN IMMEDIATE; UPDATE urls SET url = url_name(url);"
+                "PRAGMA user_version = 3; COMMIT; VACUUM; PRAGMA wal_checkpoint(TRUNCATE);"
+                "PRAGMA secure_delete = OFF",
+                "cannot bring the store up to date");
+        sqlite3_create_function_v2(db, "url_name", 1, SQLITE_UTF8, nullptr, nullptr, nullptr,
+                                   nullptr, nullptr);
     }
 
     // Runs a statement that returns no rows.
@@ -460,7 +469,8 @@ struct FileStore::Database {
     }
 };
 
-std::unique_ptr<FileStore> FileStore::Open(const std::string& path, std::string& notice) {
+std::unique_ptr<FileStore> FileStore::Open(const std::string& path, std::string& notice,
+                                           const UrlNaming& nameOf) {
     notice.clear();
     struct stat info {};
     if (::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode))
@@ -493,7 +503,13 @@ std::unique_ptr<FileStore> FileStore::Open(const std::string& path, std::string&
     if (found.Found == Verdict::Damaged || found.Found == Verdict::Foreign ||
         found.Found == Verdict::Newer) {
         store.reset();
-        const std::string keptAs = SetAside(path, SuffixOf(found.Found));
+        std::string keptAs;
+        try {
+            // A log left behind would be replayed into the new store: it goes along.
+            keptAs = SetAside(path, SuffixOf(found.Found), Companions);
+        } catch (const FileError& error) {
+            throw StoreError(std::string(error.what()));
+        }
         notice = Notice(path, found, keptAs);
         CreateOwnerOnly(path);
         store = std::make_unique<Database>(path, Connect(path));
@@ -509,6 +525,8 @@ std::unique_ptr<FileStore> FileStore::Open(const std::string& path, std::string&
     // A save of every row leaves a long log; it shrinks back once checkpointed.
     Execute(raw, path, "PRAGMA journal_size_limit = 4194304", "cannot open");
     Execute(raw, path, "PRAGMA cache_size = -32768", "cannot open");
+    if (found.Found == Verdict::Ours && found.Version < 3)
+        store->NameUrls(nameOf);
     if (found.Found == Verdict::Empty) {
         Execute(raw, path,
                 (std::string("BEGIN IMMEDIATE; PRAGMA application_id = ") +
@@ -587,6 +605,32 @@ std::map<std::string, std::vector<StoredFile>> FileStore::LoadAll() {
     return all;
 }
 
+std::vector<std::string> FileStore::Urls() {
+    Database& d = *db_;
+    sqlite3_stmt* s = d.LoadUrls.get();
+    const Resetting reset(s);
+    ++d.Statements;
+    std::vector<std::string> urls;
+    int result;
+    while ((result = sqlite3_step(s)) == SQLITE_ROW)
+        urls.push_back(Blob(s, 1));
+    if (result != SQLITE_DONE)
+        Fail(d.Db.get(), d.Path, "cannot read the store");
+    return urls;
+}
+
+void FileStore::RenameUrls(const std::map<std::string, std::string>& renamed) {
+    Database& d = *db_;
+    const Statement rename = Prepare(d.Db.get(), d.Path, "UPDATE urls SET url = ?2 WHERE url = ?1");
+    d.Atomically([&] {
+        for (const auto& [from, to] : renamed) {
+            BindBlob(rename.get(), 1, from);
+            BindBlob(rename.get(), 2, to);
+            d.Run(rename.get(), "cannot save");
+        }
+    });
+}
+
 void FileStore::Save(const std::vector<StoreChange>& changes) {
     const bool nothing = std::all_of(changes.begin(), changes.end(), [](const StoreChange& c) {
         return c.Put.empty() && c.Remove.empty() && !c.RemoveAll && !c.StartingPoint;
@@ -594,19 +638,10 @@ void FileStore::Save(const std::vector<StoreChange>& changes) {
     if (nothing)
         return;
     Database& d = *db_;
-    d.Run(d.Begin.get(), "cannot save");
-    try {
+    d.Atomically([&] {
         for (const StoreChange& change : changes)
             d.Apply(change);
-        d.Run(d.Commit.get(), "cannot save");
-    } catch (...) {
-        // SQLite rolls some failures (a full disk) back by itself.
-        if (!sqlite3_get_autocommit(d.Db.get())) {
-            const Resetting reset(d.Rollback.get());
-            sqlite3_step(d.Rollback.get());
-        }
-        throw;
-    }
+    });
 }
 
 std::map<std::string, FileStore::MarkCounts> FileStore::CountMarks() {
@@ -670,8 +705,7 @@ std::map<std::string, std::vector<StoredDownload>> FileStore::LoadDownloads() {
 
 void FileStore::PutDownload(const std::string& url, const StoredDownload& download) {
     Database& d = *db_;
-    d.Run(d.Begin.get(), "cannot save");
-    try {
+    d.Atomically([&] {
         const std::int64_t id = d.UrlId(url).value_or(0);
         sqlite3_stmt* s = d.PutDownload.get();
         sqlite3_bind_int64(s, 1, id != 0 ? id : d.NewUrlId(url));
@@ -693,14 +727,7 @@ void FileStore::PutDownload(const std::string& url, const StoredDownload& downlo
         sqlite3_bind_int(s, 13, download.Done);
         BindBlob(s, 14, download.SavedAs);
         d.Run(s, "cannot save");
-        d.Run(d.Commit.get(), "cannot save");
-    } catch (...) {
-        if (!sqlite3_get_autocommit(d.Db.get())) {
-            const Resetting reset(d.Rollback.get());
-            sqlite3_step(d.Rollback.get());
-        }
-        throw;
-    }
+    });
 }
 
 void FileStore::RemoveDownload(const std::string& url, const std::optional<std::string>& name) {

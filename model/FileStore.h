@@ -4,6 +4,7 @@
 #include "model/FileEntry.h"
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -74,21 +75,32 @@ public:
 // transaction per save. It is advisory: if it is lost, damaged or of a newer
 // version, the program says so once and starts it afresh, and loses only marks
 // the next check restores. One thread at a time may use a store.
+//
+// A URL is known here by its name (model/UrlNames), never by its text: the
+// store holds no password. Where this class says "url", it means that name.
 class FileStore final {
 public:
     // The version this program writes; a store of a later one is set aside.
-    // Version 2 added downloads; a store of version 1 is brought up to it.
-    static constexpr int SchemaVersion = 2;
+    // Version 2 added downloads; version 3 keeps URLs by their names. A store
+    // of an earlier version is brought up to it.
+    static constexpr int SchemaVersion = 3;
+
+    // A URL's name, for bringing up a store of a version that kept URLs by
+    // their text.
+    using UrlNaming = std::function<std::string(const std::string& url)>;
 
     // Opens the store at path, or creates it (owner-only) when it is missing,
     // which is silent. A file that is not a store of ours, cannot be read, or is
-    // of a newer version is set aside (renamed beside it, never deleted) and a
+    // of a newer version is set aside (SetAside, never deleted) and a
     // new one made; notice then says so in one sentence for the user, naming
-    // where the old one went, and is emptied otherwise. Throws StoreError only
+    // where the old one went, and is emptied otherwise. A store that kept URLs
+    // by their text has them named by nameOf, and is rewritten with its log so
+    // that no old text stays in the files. Throws StoreError only
     // when no store can be made at all (the directory cannot be written, or the
     // file cannot be used for a cause other than its content: a lock held past
     // the bounded wait, a failing disk), and never sets a store aside then.
-    static std::unique_ptr<FileStore> Open(const std::string& path, std::string& notice);
+    static std::unique_ptr<FileStore> Open(const std::string& path, std::string& notice,
+                                           const UrlNaming& nameOf);
     ~FileStore();
     FileStore(const FileStore&) = delete;
     FileStore& operator=(const FileStore&) = delete;
@@ -96,6 +108,11 @@ public:
     // Every row, by URL (exact bytes), in no particular order within a URL.
     // Throws StoreError.
     std::map<std::string, std::vector<StoredFile>> LoadAll();
+    // Every URL the store knows, with rows or without.
+    std::vector<std::string> Urls();
+    // Gives URLs new names (old to new), in one transaction; a new name must
+    // not be in the store yet. Throws StoreError.
+    void RenameUrls(const std::map<std::string, std::string>& renamed);
     // How many entries of each URL carry a mark beyond the design's states, by
     // the state they have in the data file: what --list needs without loading
     // every row.

@@ -98,10 +98,13 @@ MarkCounts CountsOf(const UrlRecord& record, const FileStore::MarkCounts& marks)
 // the store, where there is one, says how many of them are changed or arriving.
 CommandResult ListDataFile(std::string& notice) {
     std::map<std::string, FileStore::MarkCounts> marks;
-    std::string storeNotice;
+    std::string keyNotice, storeNotice;
+    const UrlNames names = UrlNames::Load(MainInterface::KeyFileName(), keyNotice);
+    const auto nameOf = [&names](const std::string& url) { return names.Of(url); };
     if (FileExists(MainInterface::StoreFileName())) {
         try {
-            marks = FileStore::Open(MainInterface::StoreFileName(), storeNotice)->CountMarks();
+            marks =
+                FileStore::Open(MainInterface::StoreFileName(), storeNotice, nameOf)->CountMarks();
         } catch (const StoreError& error) {
             storeNotice = error.what();
         }
@@ -109,15 +112,17 @@ CommandResult ListDataFile(std::string& notice) {
     std::string out;
     const DataFileLoad load =
         LoadDataFile(MainInterface::DataFileName(), [&](const UrlRecord& record) {
-            const auto found = marks.find(record.URL);
+            const auto found = marks.find(names.Of(record.URL));
             out += ListLine(
                 record.URL,
                 CountsOf(record, found == marks.end() ? FileStore::MarkCounts{} : found->second),
                 record.ErrorMsg);
         });
-    notice = DamageNotice(load);
-    if (!storeNotice.empty())
-        notice += (notice.empty() ? "" : "\n") + storeNotice;
+    notice = keyNotice;
+    for (const std::string& more : {DamageNotice(load), storeNotice}) {
+        if (!more.empty())
+            notice += (notice.empty() ? "" : "\n") + more;
+    }
     return {CommandDone, std::move(out), {}};
 }
 
@@ -567,8 +572,13 @@ int RunHeadless(const std::vector<std::string>& args, std::ostream& out, std::os
         result = CommandResult{CommandFileTrouble, result ? result->Out : std::string(),
                                std::string("ornbrook: ") + error.what() + "\n"};
     }
-    if (!notice.empty())
-        err << "ornbrook: " << notice << '\n';
+    // Each damaged file is told on a line of its own.
+    for (std::size_t from = 0; from < notice.size();) {
+        const std::size_t end = std::min(notice.find('\n', from), notice.size());
+        err << "ornbrook: " << EscapedText(std::string_view(notice).substr(from, end - from))
+            << '\n';
+        from = end + 1;
+    }
     out << result->Out;
     err << result->Err;
     return result->Status;

@@ -7,6 +7,7 @@
 #include "ftp/FtpModule.h"
 #include "ftp/FtpSettings.h"
 #include "model/CheckSettings.h"
+#include "model/DamagedFile.h"
 #include "model/DataFileFormat.h"
 #include "model/DataFileLoad.h"
 #include "model/DownloadQueue.h"
@@ -30,10 +31,16 @@ MainInterface::MainInterface()
     // Checks of this watch list trust what the user trusted beside its data file.
     SetCertificateTrustFile(TrustedCertificatesFileName());
     SetHostKeyTrustFile(KnownHostsFileName());
+    std::string notice;
+    names_.emplace(UrlNames::Load(KeyFileName(), notice));
+    Tell(notice);
+    Tell(KeepDamagedTrustFiles());
     LoadData();
     OpenStore();
-    downloads_ = std::make_unique<DownloadQueue>(pool_, [this] { return store_.get(); });
-    downloads_->Load();
+    const auto nameOf = [this](const std::string& url) { return names_->Of(url); };
+    downloads_ = std::make_unique<DownloadQueue>(
+        pool_, [this] { return store_.get(); }, nameOf);
+    downloads_->Load(Urls());
     actions_ = std::make_unique<FileActions>(*downloads_, [this](const std::string& url) {
         const std::int32_t index = GetURLIndex(url);
         return index != 0 ? &Lists[static_cast<std::size_t>(index)]->Settings() : nullptr;
@@ -44,38 +51,59 @@ std::string MainInterface::StoreFileName() {
     return ProgramDir + "ornbrook.sqlite";
 }
 
+std::string MainInterface::KeyFileName() {
+    return ProgramDir + "urlkey.dat";
+}
+
+std::vector<std::string> MainInterface::Urls() const {
+    std::vector<std::string> urls;
+    for (std::size_t i = 1; i < Lists.size(); ++i)
+        urls.push_back(Lists[i]->URL());
+    return urls;
+}
+
+void MainInterface::Tell(const std::string& notice) {
+    if (notice.empty())
+        return;
+    WriteLog(notice);
+    damageNotice_ += (damageNotice_.empty() ? "" : "\n") + notice;
+}
+
 void MainInterface::OpenStore() {
     std::string notice;
     try {
-        store_ = FileStore::Open(StoreFileName(), notice);
+        store_ = FileStore::Open(StoreFileName(), notice,
+                                 [this](const std::string& url) { return names_->Of(url); });
+        // Rows whose names no URL has any more follow their URL where that is
+        // unambiguous (a new key, a password changed outside the program).
+        if (const auto matches = names_->Rematch(store_->Urls(), Urls()); !matches.Renamed.empty())
+            store_->RenameUrls(matches.Renamed);
         std::map<std::string, std::vector<StoredFile>> rows = store_->LoadAll();
         const std::set<std::string> starting = store_->StartingPoints();
+        std::set<std::string> watched;
         for (std::size_t i = 1; i < Lists.size(); ++i) {
-            const std::string& url = Lists[i]->URL();
+            const std::string name = names_->Of(Lists[i]->URL());
+            watched.insert(name);
             std::vector<StoredFile> none;
-            const auto found = rows.find(url);
+            const auto found = rows.find(name);
             Lists[i]->ApplyStored(found == rows.end() ? none : found->second,
-                                  starting.count(url) > 0);
+                                  starting.count(name) > 0);
             if (found != rows.end())
                 rows.erase(found);
         }
         // What the store kept of URLs no longer watched goes at the next save.
-        for (const auto& [url, files] : rows)
-            forgottenUrls_.push_back(url);
-        for (const std::string& url : starting) {
-            if (GetURLIndex(url) == 0 && std::find(forgottenUrls_.begin(), forgottenUrls_.end(),
-                                                   url) == forgottenUrls_.end())
-                forgottenUrls_.push_back(url);
+        for (const auto& [name, files] : rows)
+            forgottenUrls_.push_back(name);
+        for (const std::string& name : starting) {
+            if (watched.count(name) == 0 && rows.count(name) == 0)
+                forgottenUrls_.push_back(name);
         }
     } catch (const StoreError& error) {
         store_.reset();
         notice = std::string(error.what()) +
                  "; file sizes, times and the changed and arriving marks are not kept this time.";
     }
-    if (!notice.empty()) {
-        WriteLog(notice);
-        damageNotice_ += (damageNotice_.empty() ? "" : "\n") + notice;
-    }
+    Tell(notice);
 }
 
 void MainInterface::SaveStore() {
@@ -90,8 +118,10 @@ void MainInterface::SaveStore() {
     }
     forgottenUrls_.clear();
     for (std::size_t i = 1; i < Lists.size(); ++i) {
-        if (Lists[i]->HasStoreChanges())
+        if (Lists[i]->HasStoreChanges()) {
             changes.push_back(Lists[i]->TakeStoreChange());
+            changes.back().Url = names_->Of(changes.back().Url);
+        }
     }
     try {
         store_->Save(changes);
@@ -99,11 +129,8 @@ void MainInterface::SaveStore() {
         // Advisory: the watch list goes on without it; the next start begins
         // it afresh.
         store_.reset();
-        const std::string notice =
-            std::string(error.what()) +
-            "; file sizes, times and the changed and arriving marks are not kept this time.";
-        WriteLog(notice);
-        damageNotice_ += (damageNotice_.empty() ? "" : "\n") + notice;
+        Tell(std::string(error.what()) +
+             "; file sizes, times and the changed and arriving marks are not kept this time.");
     }
 }
 
@@ -171,7 +198,7 @@ void MainInterface::RemoveURL(const std::string& theURL) {
         Lists[static_cast<std::size_t>(i)]->Cancel();
         downloads_->Stop(theURL, true);
         Lists.erase(Lists.begin() + i);
-        forgottenUrls_.push_back(theURL);
+        forgottenUrls_.push_back(names_->Of(theURL));
     }
     SaveData();
     ListChanged.Raise();
@@ -221,10 +248,10 @@ void MainInterface::ChangeURL(std::int32_t index, const std::string& newURL) {
         list->Clear(false);
         list->SetStartingPoint();
     }
-    // The store keeps rows by URL text: the old text's go, the new text's come.
+    // The store keeps rows by URL name: the old name's go, the new name's come.
     if (newURL != list->URL()) {
         downloads_->Stop(list->URL(), true);
-        forgottenUrls_.push_back(list->URL());
+        forgottenUrls_.push_back(names_->Of(list->URL()));
         list->MarkAllUnstored();
         // The settings go with the list, kept under its new text.
         settingsUnsaved_ = settingsUnsaved_ || !list->Settings().IsDefault();
@@ -366,15 +393,8 @@ void MainInterface::SaveData() {
     }
     file.Write(saveBuffer_);
     file.Commit();
-    if (settingsUnsaved_) {
-        SettingsByUrl settings;
-        for (std::size_t i = 1; i < Lists.size(); ++i) {
-            if (!Lists[i]->Settings().IsDefault())
-                settings[Lists[i]->URL()] = Lists[i]->Settings();
-        }
-        SaveUrlSettings(SettingsFileName(), settings);
-        settingsUnsaved_ = false;
-    }
+    if (settingsUnsaved_)
+        SaveSettings();
     unsaved_ = false;
     NoteDataFile();
     // After the data file: a crash between the two leaves the store behind,
@@ -472,39 +492,73 @@ void MainInterface::LoadData() {
         list->SetByRecord(std::move(record));
     });
     NoteDataFile();
-    damageNotice_ = DamageNotice(load);
-    if (!damageNotice_.empty())
-        WriteLog(damageNotice_);
+    Tell(DamageNotice(load));
     LoadSettings();
 }
 
 void MainInterface::LoadSettings() {
     std::string notice;
-    SettingsByUrl settings;
-    bool read = true;
+    SettingsFile file;
     try {
-        settings = LoadUrlSettings(SettingsFileName(), notice);
+        file = LoadUrlSettings(SettingsFileName(), *names_, notice);
     } catch (const FileError& error) {
         // The URLs are watched all the same, as they are without settings.
-        notice = std::string(error.what()) + "; the URLs' own settings are not used this time";
-        read = false;
+        Tell(std::string(error.what()) + "; the URLs' own settings are not used this time");
+        return;
     }
-    for (std::size_t i = 1; i < Lists.size(); ++i) {
-        if (const auto found = settings.find(Lists[i]->URL()); found != settings.end()) {
-            Lists[i]->LoadSettings(found->second);
-            settings.erase(found);
+    Tell(notice);
+    std::vector<std::string> stored;
+    for (const auto& entry : file.Settings)
+        stored.push_back(entry.first);
+    const UrlNames::Matches matches = names_->Rematch(stored, Urls());
+    if (!matches.Ambiguous.empty()) {
+        // Never guessed: the file as it was stays with the user.
+        try {
+            const std::string keptAs = KeepDamagedCopy(SettingsFileName());
+            // An empty keptAs: the copy was made for its damage, told above or before.
+            if (!keptAs.empty() || !notice.empty())
+                Tell("the settings of " + std::to_string(matches.Ambiguous.size()) +
+                     " URLs that differ from another only in their password could not be told "
+                     "apart (urlkey.dat is not the key they were saved with) and are not used; "
+                     "urlsettings.json as it was is kept as " +
+                     (keptAs.empty() ? std::string("said above") : keptAs) + ".");
+        } catch (const FileError& error) {
+            Tell(std::string(error.what()) + "; the URLs' own settings are not used this time");
+            return;
         }
     }
-    // What was read of a damaged file is written at the next save: the
-    // damage is told once.
-    if (read && !notice.empty()) {
-        settingsUnsaved_ = true;
-        unsaved_ = true;
+    for (const auto& [from, to] : matches.Renamed) {
+        auto node = file.Settings.extract(from);
+        node.key() = to;
+        file.Settings.insert(std::move(node));
     }
-    if (!notice.empty()) {
-        WriteLog(notice);
-        damageNotice_ += (damageNotice_.empty() ? "" : "\n") + notice;
+    for (std::size_t i = 1; i < Lists.size(); ++i) {
+        if (const auto found = file.Settings.find(names_->Of(Lists[i]->URL()));
+            found != file.Settings.end())
+            Lists[i]->LoadSettings(found->second);
     }
+    // Written again at once, so that no password of the first version stays
+    // in it and no damage is told twice.
+    if (!file.Problems.empty() || file.OldEntries > 0 || !matches.Renamed.empty() ||
+        !matches.Ambiguous.empty()) {
+        try {
+            SaveSettings();
+        } catch (const FileError& error) {
+            WriteLog(error.what());
+            settingsUnsaved_ = true;
+            unsaved_ = true;
+        }
+    }
+}
+
+void MainInterface::SaveSettings() {
+    SettingsByUrl settings;
+    for (std::size_t i = 1; i < Lists.size(); ++i) {
+        if (!Lists[i]->Settings().IsDefault())
+            settings[names_->Of(Lists[i]->URL())] = Lists[i]->Settings();
+    }
+    SaveUrlSettings(SettingsFileName(), settings);
+    settingsUnsaved_ = false;
 }
 
 } // namespace ornbrook

@@ -2,6 +2,7 @@
 
 #include "base/Event.h"
 #include "diag/Debug_Modul.h"
+#include "model/UrlNames.h"
 #include "model/UrlSettings.h"
 
 #include <cstdint>
@@ -156,12 +157,18 @@ public:
     static std::string DataFileName();
     // The store beside it (ornbrook.sqlite).
     static std::string StoreFileName();
+    // The key of the names by which the store and the settings file know a
+    // URL (urlkey.dat, see UrlNames).
+    static std::string KeyFileName();
 
 private:
     void LoadData();
     void LoadSettings();
+    void SaveSettings();
     void OpenStore();
     void SaveStore();
+    void Tell(const std::string& notice);
+    std::vector<std::string> Urls() const;
 
     bool DataFileIsOurs() const;
     void NoteDataFile();
@@ -180,10 +187,13 @@ private:
     // Saves held back: by DeferSaves for good, by Refresh while it runs.
     int saveHolds_ = 0;
     std::string damageNotice_;
+    // Made before anything is loaded: every file but the data file knows a URL
+    // by its name.
+    std::optional<UrlNames> names_;
     // The store of what the data file cannot hold; none when it could not be
     // opened or failed (the watch list goes on without it).
     std::unique_ptr<FileStore> store_;
-    // URL texts whose rows the store must forget at the next save.
+    // URL names whose rows the store must forget at the next save.
     std::vector<std::string> forgottenUrls_;
     // Identity of the data file as last written or read: device, inode, size, time.
     struct FileIdentity {

@@ -23,4 +23,10 @@ std::string KnownHostsFileName();
 // (see StoreHostKeyTrust). Throws FileError when the file cannot be written.
 void TrustHostKey(const HostKeyFacts& facts);
 
+// Keeps a damaged trust file (a line that IsTrustLine or IsKnownHostsLine
+// refuses) aside, KeepDamagedCopy, and writes it again with the lines that can
+// be read. Returns what the user must be told, a line per damaged file; empty
+// when both were sound or their damage was told before.
+std::string KeepDamagedTrustFiles();
+
 } // namespace ornbrook

@@ -1,6 +1,7 @@
 #include "model/UrlSettings.h"
 
 #include "base/FileIO_Code.h"
+#include "model/DamagedFile.h"
 #include "model/FileReplacement.h"
 #include "platform/ProgramCommand.h"
 
@@ -413,26 +414,29 @@ private:
     bool failed_ = false;
 };
 
-constexpr int FileVersion = 1;
+// Version 2 names URLs by their names (UrlNames) where version 1 gave their
+// text; a file of version 1 is read all the same.
+constexpr int FileVersion = 2;
 
 void Note(std::string& problems, const std::string& problem) {
     problems += (problems.empty() ? "" : "\n") + problem;
 }
 
-// One URL's object: {"url": "...", "depth": 2, ...}. Keys that do not check
-// out are left at their defaults and noted; the rest are taken.
-bool ReadUrlObject(JsonReader& json, SettingsByUrl& into, std::string& problems) {
+// One URL's object: {"url": "...", "tag": "...", "depth": 2, ...}. Keys that
+// do not check out are left at their defaults and noted; the rest are taken.
+bool ReadUrlObject(JsonReader& json, const UrlNames& names, SettingsFile& into) {
+    std::string& problems = into.Problems;
     if (!json.Expect('{'))
         return false;
-    std::string url;
+    std::string url, tag;
     UrlSettings settings;
     if (!json.Take('}')) {
         do {
             std::string name;
             if (!json.String(name) || !json.Expect(':'))
                 return false;
-            if (name == "url") {
-                if (!json.String(url))
+            if (name == "url" || name == "tag") {
+                if (!json.String(name == "url" ? url : tag))
                     return false;
                 continue;
             }
@@ -470,9 +474,14 @@ bool ReadUrlObject(JsonReader& json, SettingsByUrl& into, std::string& problems)
         if (!json.Expect('}'))
             return false;
     }
-    if (url.empty())
+    if (url.empty()) {
         Note(problems, "settings without a URL left out");
-    else if (!into.emplace(url, settings).second)
+        return true;
+    }
+    // Without a tag, the URL's whole text, as version 1 wrote it.
+    into.OldEntries += tag.empty() ? 1 : 0;
+    if (!into.Settings.emplace(tag.empty() ? names.Of(url) : UrlNames::Join(url, tag), settings)
+             .second)
         Note(problems, "a second entry for one URL left out");
     return true;
 }
@@ -482,12 +491,16 @@ bool ReadUrlObject(JsonReader& json, SettingsByUrl& into, std::string& problems)
 std::string UrlSettingsText(const SettingsByUrl& settings) {
     std::string out = "{\n  \"version\": " + std::to_string(FileVersion) + ",\n  \"urls\": [";
     bool first = true;
-    for (const auto& [url, s] : settings) {
+    for (const auto& [name, s] : settings) {
         if (s.IsDefault())
             continue;
         out += first ? "\n    {\"url\": " : ",\n    {\"url\": ";
         first = false;
-        AppendJsonString(out, url);
+        AppendJsonString(out, UrlNames::MaskedPart(name));
+        if (const std::string_view tag = UrlNames::TagPart(name); !tag.empty()) {
+            out += ", \"tag\": ";
+            AppendJsonString(out, tag);
+        }
         for (const Key& key : Keys) {
             if (IsDefaultValue(key, s))
                 continue;
@@ -517,8 +530,9 @@ std::string UrlSettingsText(const SettingsByUrl& settings) {
     return out;
 }
 
-SettingsByUrl ParseUrlSettings(std::string_view text, std::string& problems) {
-    SettingsByUrl settings;
+SettingsFile ParseUrlSettings(std::string_view text, const UrlNames& names) {
+    SettingsFile file;
+    std::string& problems = file.Problems;
     JsonReader json(text);
     bool sawUrls = false;
     if (json.Expect('{') && !json.Take('}')) {
@@ -531,7 +545,8 @@ SettingsByUrl ParseUrlSettings(std::string_view text, std::string& problems) {
                 bool isList = false;
                 if (!json.Value(values, isList))
                     break;
-                if (isList || values.size() != 1 || values[0] != std::to_string(FileVersion))
+                if (isList || values.size() != 1 ||
+                    (values[0] != "1" && values[0] != std::to_string(FileVersion)))
                     Note(problems, "version " + (values.empty() ? "?" : values[0]) +
                                        " read as version " + std::to_string(FileVersion));
             } else if (name == "urls") {
@@ -541,7 +556,7 @@ SettingsByUrl ParseUrlSettings(std::string_view text, std::string& problems) {
                 if (json.Take(']'))
                     continue;
                 do {
-                    if (!ReadUrlObject(json, settings, problems))
+                    if (!ReadUrlObject(json, names, file))
                         break;
                 } while (json.Take(','));
                 if (!json.Failed())
@@ -559,10 +574,11 @@ SettingsByUrl ParseUrlSettings(std::string_view text, std::string& problems) {
         Note(problems, "cut or garbled at byte " + std::to_string(json.Offset()));
     else if (!sawUrls)
         Note(problems, "no list of URLs");
-    return settings;
+    return file;
 }
 
-SettingsByUrl LoadUrlSettings(const std::string& fileName, std::string& notice) {
+SettingsFile LoadUrlSettings(const std::string& fileName, const UrlNames& names,
+                             std::string& notice) {
     notice.clear();
     if (!FileExists(fileName))
         return {};
@@ -570,19 +586,17 @@ SettingsByUrl LoadUrlSettings(const std::string& fileName, std::string& notice) 
     if (!in)
         throw FileError(fileName, "cannot be read");
     const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    std::string problems;
-    SettingsByUrl settings = ParseUrlSettings(text, problems);
-    if (problems.empty())
-        return settings;
-    // The damaged file is kept as it was, once; the next save writes what was read.
-    const std::string keptAs = fileName + ".damaged";
-    FileReplacement copy(keptAs);
-    copy.Write(text);
-    copy.Commit();
-    std::string firstProblem = problems.substr(0, problems.find('\n'));
-    notice = "urlsettings.json is damaged (" + firstProblem + "); the settings of " +
-             std::to_string(settings.size()) + " URLs were read, the file is kept as " + keptAs;
-    return settings;
+    SettingsFile file = ParseUrlSettings(text, names);
+    if (file.Problems.empty())
+        return file;
+    // The damaged file is kept as it was; the next save writes what was read.
+    const std::string keptAs = KeepDamagedCopy(fileName);
+    if (!keptAs.empty())
+        notice = "urlsettings.json is damaged (" +
+                 file.Problems.substr(0, file.Problems.find('\n')) + "); the settings of " +
+                 std::to_string(file.Settings.size()) +
+                 " URLs were read, the file as it was is kept as " + keptAs + ".";
+    return file;
 }
 
 void SaveUrlSettings(const std::string& fileName, const SettingsByUrl& settings) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "model/NameFilter.h"
+#include "model/UrlNames.h"
 
 #include <cstdint>
 #include <map>
@@ -71,17 +72,28 @@ std::vector<std::string> AssignmentLines(const UrlSettings& settings);
 // include *.csv, every 600 s, paused"); empty for defaults.
 std::string DescribeSettings(const UrlSettings& settings);
 
-// urlsettings.json: the settings of every URL that has any, by URL text.
-// Loading takes what can be read; a file that is not entirely sound is kept
-// aside as "urlsettings.json.damaged" and notice says so (empty when all was
-// well). Saving replaces the file atomically, owner-only (URLs carry
-// passwords), and removes it when no URL has settings. Throws FileError.
+// urlsettings.json: the settings of every URL that has any, by its name
+// (model/UrlNames), written as the URL without its password and the name's tag.
+// Saving replaces the file atomically, owner-only, and removes it when no URL
+// has settings. Throws FileError.
 using SettingsByUrl = std::map<std::string, UrlSettings>;
-SettingsByUrl LoadUrlSettings(const std::string& fileName, std::string& notice);
+struct SettingsFile {
+    SettingsByUrl Settings;
+    // Entries that named their URL by its text, password and all, as the first
+    // version of the file did (named by their URL's name now): the file must
+    // be written anew.
+    std::size_t OldEntries = 0;
+    // What did not check out, one problem a line; empty when all did.
+    std::string Problems;
+};
+// Loading takes what can be read; a file that is not entirely sound is kept
+// aside (KeepDamagedCopy) and notice says so, once (empty when all was well).
+SettingsFile LoadUrlSettings(const std::string& fileName, const UrlNames& names,
+                             std::string& notice);
 void SaveUrlSettings(const std::string& fileName, const SettingsByUrl& settings);
 // The file's text for settings, and settings back from a text (for both of
-// the above; problems are appended to notice, one per line).
+// the above).
 std::string UrlSettingsText(const SettingsByUrl& settings);
-SettingsByUrl ParseUrlSettings(std::string_view text, std::string& problems);
+SettingsFile ParseUrlSettings(std::string_view text, const UrlNames& names);
 
 } // namespace ornbrook

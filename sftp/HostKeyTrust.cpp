@@ -1,5 +1,6 @@
 #include "sftp/HostKeyTrust.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -75,6 +76,38 @@ std::string HostKeyProblem(const HostKeyFacts& facts) {
     if (facts.Verdict == HostKeyVerdict::Changed)
         return "host key changed: " + key + ", not the key in " + facts.OldKeyFile;
     return "host key unknown: " + key;
+}
+
+bool IsKnownHostsLine(std::string_view line) {
+    if (line.ends_with('\r'))
+        line.remove_suffix(1);
+    std::vector<std::string> fields;
+    for (std::size_t at = 0; at < line.size();) {
+        const auto c = static_cast<unsigned char>(line[at]);
+        if (c == ' ' || c == '\t') {
+            ++at;
+            continue;
+        }
+        if (fields.empty() && c == '#')
+            return true;
+        const std::size_t end = std::min(line.find_first_of(" \t", at), line.size());
+        fields.emplace_back(line.substr(at, end - at));
+        at = end;
+    }
+    if (fields.empty())
+        return true;
+    const bool control = std::any_of(line.begin(), line.end(), [](char c) {
+        return (static_cast<unsigned char>(c) < 0x20 && c != '\t') || c == 0x7F;
+    });
+    if (control || fields.size() < 3)
+        return false;
+    const ssh_keytypes_e type = ssh_key_type_from_name(fields[1].c_str());
+    ssh_key key = nullptr;
+    if (type == SSH_KEYTYPE_UNKNOWN ||
+        ssh_pki_import_pubkey_base64(fields[2].c_str(), type, &key) != SSH_OK)
+        return false;
+    ssh_key_free(key);
+    return true;
 }
 
 bool StoreHostKeyTrust(const HostKeyFacts& facts, const std::string& trustFile,

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 struct ssh_session_struct;
 
@@ -34,6 +35,11 @@ struct HostKeyFacts {
 // Why a check refuses the key: "host key unknown: ED25519 SHA256:..." or "host
 // key changed: ED25519 SHA256:..., not the key in FILE".
 std::string HostKeyProblem(const HostKeyFacts& facts);
+
+// Whether a line of a known_hosts file can be read: blank, a comment, or its
+// hosts, a key type and a key libssh accepts. Anything else was damaged: the
+// key it held is not trusted.
+bool IsKnownHostsLine(std::string_view line);
 
 // Trusts the key for its host and port from now on, in place of any other line
 // our file holds for them; lines of other servers (and lines we do not

@@ -79,7 +79,8 @@ int main() {
         // With facts, then the store told what changed.
         std::string notice;
         std::filesystem::remove(dir.File("ornbrook.sqlite"));
-        auto store = FileStore::Open(dir.File("ornbrook.sqlite"), notice);
+        auto store = FileStore::Open(dir.File("ornbrook.sqlite"), notice,
+                                     [](const std::string& url) { return url; });
         UrlFileList list;
         list.SetURL("ftp://example/");
         Listing first{scene.first, false, ListingSource::Machine};
@@ -112,7 +113,8 @@ int main() {
     // A check run that changes 10 files of 100,000: only their rows are written.
     std::string notice;
     std::filesystem::remove(dir.File("ornbrook.sqlite"));
-    auto store = FileStore::Open(dir.File("ornbrook.sqlite"), notice);
+    auto store = FileStore::Open(dir.File("ornbrook.sqlite"), notice,
+                                 [](const std::string& url) { return url; });
     UrlFileList list;
     list.SetURL("ftp://example/");
     list.SetStartingPoint();

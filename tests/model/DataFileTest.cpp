@@ -17,6 +17,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <tuple>
 #include <unistd.h>
 
 using namespace ornbrook;
@@ -51,13 +52,13 @@ std::uint32_t ModeOf(const std::string& fileName) {
     return info.st_mode & 0777;
 }
 
-// The names in the program directory other than maindata.dat itself.
-// The files beside the data file, but for the store that lives there too.
+// The files beside the data file, but for the store and its key that live
+// there too.
 std::vector<std::string> Beside(const TempProgramDir& dir) {
     std::vector<std::string> names;
     for (const auto& entry : std::filesystem::directory_iterator(dir.Path())) {
         const std::string name = entry.path().filename().string();
-        if (name != "maindata.dat" && !name.starts_with("ornbrook.sqlite"))
+        if (name != "maindata.dat" && !name.starts_with("ornbrook.sqlite") && name != "urlkey.dat")
             names.push_back(name);
     }
     std::sort(names.begin(), names.end());
@@ -103,13 +104,13 @@ TEST(DataFileFormat, RecordsAreTakenOnlyAsFarAsTheyCheckOut) {
         {Bytes({1, 0, 0, 'u', 0, 0, 0, 1, 0, 0, 'a', 1, 2, 0, 0}) + "ab", Partial, "u", "",
          Entries({{"a", 1}})},
         {Bytes({1, 0, 0, 'u', 0, 0, 0, 200, 0, 0}) + "abc", Partial, "u", "", Entries({})},
-        {Bytes({0, 0, 0, 0, 0, 0, 7}), Partial, "", "", Entries({})},
         // A state no version writes ends what is taken.
         {Bytes({1, 0, 0, 'u', 0, 0, 0, 1, 0, 0, 'a', 0, 1, 0, 0, 'x', 3, 1, 0, 0, 'b', 1}), Partial,
          "u", "", Entries({{"a", 0}})},
         // An error text cut short is none; the URL stays.
         {Bytes({1, 0, 0, 'u', 9, 0, 0}) + "could", Partial, "u", "", Entries({})},
-        // No usable URL: lengths that lie, too few bytes, control characters.
+        // No usable URL: lengths that lie, too few bytes, none at all, control characters.
+        {Bytes({0, 0, 0, 0, 0, 0, 7}), Unusable, "", "", Entries({})},
         {Bytes({255, 255, 255}) + "short", Unusable, "", "", Entries({})},
         {Bytes({1}), Unusable, "", "", Entries({})},
         {"", Unusable, "", "", Entries({})},
@@ -334,6 +335,8 @@ TEST_F(WatchListFile, DamagedFilesAreKeptAsTheyWereAndLoadWhatChecksOut) {
         {"lying-lengths.dat", {{"ftp://a/", 1}, {"ftp://c/", 0}}},
         {"bad-state.dat", {{"ftp://a/", 1}, {"ftp://b/", 1}, {"ftp://c/", 1}}},
         {"control-in-url.dat", {{"ftp://a/", 1}, {"ftp://c/", 0}}},
+        {"empty-url.dat", {{"ftp://a/", 1}, {"ftp://c/", 0}}},
+        {"ff-then-zeros.dat", {}},
     };
     for (const auto& [sample, loaded] : rows) {
         SCOPED_TRACE(sample);
@@ -372,6 +375,61 @@ TEST_F(WatchListFile, DamagedFilesAreKeptAsTheyWereAndLoadWhatChecksOut) {
     }
 }
 
+// The other files the watch list reads are kept aside when damaged, as
+// maindata.dat is: each damage gets a copy of its own, never over an earlier
+// one (within one second too), and is told once.
+TEST_F(WatchListFile, EveryDamagedFileIsKeptAndToldOnceEachTime) {
+    std::string file;
+    AppendFrame(file, "ftp://h/", "", {FileEntry{}});
+    WriteBytes(File(), file);
+    const std::string hostKey =
+        "h ssh-ed25519 AAAAC3NzaC1lZDI1NTE5AAAAIAABAgMEBQYHCAkKCwwNDg8QERITFBUWFxgZGhscHR4f\n";
+    std::string certificate = "h:990 AB";
+    for (int i = 1; i < 32; ++i)
+        certificate += ":AB";
+    certificate += "\r\n";
+    // the file, its damage, what it holds after (the lines that could be read)
+    const std::tuple<const char*, std::string, std::string> rows[] = {
+        {"urlsettings.json", R"({"version": 2, "urls": [{"url": "ftp://h/", "depth": 2)", ""},
+        {"ornbrook.sqlite", "not a database at all", ""},
+        {"knownhosts.dat", hostKey + "h ssh-ed25519 AAAAC3NzaC1\n", hostKey},
+        {"trustedcerts.dat", "h:21 AB:C\r\n" + certificate, certificate},
+        {"urlkey.dat", "not a key", ""},
+    };
+    for (const auto& [name, damage, after] : rows) {
+        SCOPED_TRACE(name);
+        const auto copies = [&] {
+            std::vector<std::string> kept;
+            for (const auto& entry : std::filesystem::directory_iterator(dir_.Path())) {
+                const std::string found = entry.path().filename().string();
+                if (found.starts_with(std::string(name) + ".damaged-") &&
+                    !found.ends_with("-wal") && !found.ends_with("-shm"))
+                    kept.push_back(entry.path().string());
+            }
+            std::sort(kept.begin(), kept.end());
+            return kept;
+        };
+        for (std::size_t round = 1; round <= 2; ++round) {
+            const std::string bytes = damage + std::string(round - 1, '\n');
+            WriteBytes(dir_.File(name), bytes);
+            {
+                MainInterface list;
+                const std::string notice = list.TakeDamageNotice();
+                const auto kept = copies();
+                ASSERT_EQ(kept.size(), round);
+                EXPECT_NE(notice.find("kept as " + kept.back()), std::string::npos) << notice;
+                EXPECT_EQ(ReadBytes(kept.back()), bytes);
+                EXPECT_EQ(ModeOf(kept.back()), 0600u);
+            }
+            MainInterface again;
+            EXPECT_EQ(again.TakeDamageNotice(), "");
+            if (round == 1 && !after.empty()) {
+                EXPECT_EQ(ReadBytes(dir_.File(name)), after);
+            }
+        }
+    }
+}
+
 TEST_F(WatchListFile, RandomCorruptionNeverBreaksLoading) {
     std::string good;
     AppendFrame(good, "ftp://user:pw@host:2121/dir/", "could not connect",
@@ -390,6 +448,7 @@ TEST_F(WatchListFile, RandomCorruptionNeverBreaksLoading) {
         for (std::int32_t i = 1; i <= list.GetURLsCount(); ++i) {
             const auto url = list.GetURL(i);
             ASSERT_EQ(url->URL().find_first_of("\n\r\t"), std::string::npos);
+            ASSERT_FALSE(url->URL().empty());
             for (std::int32_t k = 1; k <= url->GetFilesCount(); ++k)
                 ASSERT_LE(static_cast<std::uint32_t>(url->GetFileState(k)), 2u);
         }
@@ -427,8 +486,9 @@ TEST_F(WatchListFile, TheStoreNeverMakesUpAMark) {
     };
     {
         std::string notice;
-        FileStore::Open(MainInterface::StoreFileName(), notice)
-            ->Save({StoreChange{"u",
+        const std::string u = UrlNames::Load(MainInterface::KeyFileName(), notice).Of("u");
+        FileStore::Open(MainInterface::StoreFileName(), notice, {})
+            ->Save({StoreChange{u,
                                 // a: saved with the file; c: the store was saved
                                 // before the file, which then moved on.
                                 {stored("a", 1, true), stored("c", 0, true),

@@ -42,7 +42,10 @@ const std::string ListedB =
 std::size_t FilesIn(const TempProgramDir& dir) {
     std::size_t count = 0;
     for (const auto& file : std::filesystem::directory_iterator(dir.Path()))
-        count += file.path().filename().string().starts_with("ornbrook.sqlite") ? 0 : 1;
+        count += file.path().filename().string().starts_with("ornbrook.sqlite") ||
+                         file.path().filename() == "urlkey.dat"
+                     ? 0
+                     : 1;
     return count;
 }
 

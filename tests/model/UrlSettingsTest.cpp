@@ -162,21 +162,25 @@ TEST(UrlSettings, AssignmentsAreAllOrNothingAndTheFileKeepsThem) {
     EXPECT_FALSE(ApplyAssignments(changed, {"include=", "depth=", "paused="}));
     EXPECT_TRUE(changed.IsDefault());
 
-    // The file round trip, odd characters in URLs and globs included.
-    SettingsByUrl all{{"ftp://a/\"q\"\\", settings},
-                      {"ftp://b/", Parsed({"exclude=[!a]\\*", "nocase=1", "paused=1"})},
-                      {"ftp://c/", UrlSettings{}}};
-    std::string problems;
+    // The file round trip, odd characters in URLs and globs included; URLs by
+    // their names, passwords nowhere.
+    const UrlNames names("key");
+    SettingsByUrl all{
+        {names.Of("ftp://a/\"q\"\\"), settings},
+        {names.Of("ftp://b:pw@h/"), Parsed({"exclude=[!a]\\*", "nocase=1", "paused=1"})},
+        {names.Of("ftp://c/"), UrlSettings{}}};
     const std::string text = UrlSettingsText(all);
-    EXPECT_NE(text.find("\"version\": 1"), std::string::npos);
-    SettingsByUrl back = ParseUrlSettings(text, problems);
-    EXPECT_EQ(problems, "");
-    all.erase("ftp://c/"); // defaults are not written
-    EXPECT_EQ(back, all);
+    EXPECT_NE(text.find("\"version\": 2"), std::string::npos);
+    EXPECT_EQ(text.find("pw"), std::string::npos) << text;
+    SettingsFile back = ParseUrlSettings(text, names);
+    EXPECT_EQ(back.Problems, "");
+    EXPECT_EQ(back.OldEntries, 0u);
+    all.erase(names.Of("ftp://c/")); // defaults are not written
+    EXPECT_EQ(back.Settings, all);
 
     // Damage: what can be read is taken, the rest is noted.
     const std::pair<std::string, std::size_t> damaged[] = {
-        {text.substr(0, text.find("ftp://b/") + 20), 1},
+        {text.substr(0, text.find("ftp://b:") + 60), 1},
         {R"({"version": 1, "urls": [{"url": "ftp://x/", "depth": 99, "paused": true}]})", 1},
         {R"({"version": 1, "urls": [{"url": "ftp://x/", "include": "*.csv"}]})", 1},
         {R"({"version": 1, "urls": [{"depth": 1}, {"url": "ftp://y/", "colour": 3}]})", 1},
@@ -185,9 +189,9 @@ TEST(UrlSettings, AssignmentsAreAllOrNothingAndTheFileKeepsThem) {
         {"", 0},
     };
     for (const auto& [bytes, urls] : damaged) {
-        problems.clear();
-        EXPECT_EQ(ParseUrlSettings(bytes, problems).size(), urls) << bytes;
-        EXPECT_NE(problems, "") << bytes;
+        const SettingsFile read = ParseUrlSettings(bytes, names);
+        EXPECT_EQ(read.Settings.size(), urls) << bytes;
+        EXPECT_NE(read.Problems, "") << bytes;
     }
     // The glob that cannot be taken is left out alone.
     EXPECT_EQ(ParseUrlSettings(damaged[4].first, problems).at("ftp://x/").Exclude,
@@ -283,7 +287,7 @@ TEST(UrlSettings, ADamagedFileLoadsWhatItCanAndIsToldOfOnce) {
     EXPECT_EQ(status, 0);
     EXPECT_EQ(out.rfind("depth=2\n", 0), 0u);
     EXPECT_EQ(err.rfind("ornbrook: urlsettings.json is damaged", 0), 0u) << err;
-    EXPECT_TRUE(std::filesystem::exists(dir.File("urlsettings.json.damaged")));
+    EXPECT_NE(err.find("kept as " + dir.File("urlsettings.json.damaged-")), std::string::npos);
     // Told once: what was read was written back.
     EXPECT_EQ(Invoke({"--settings", UrlA}), std::make_tuple(0, out, std::string()));
 }
