@@ -194,7 +194,7 @@ TEST(UrlSettings, AssignmentsAreAllOrNothingAndTheFileKeepsThem) {
         EXPECT_NE(read.Problems, "") << bytes;
     }
     // The glob that cannot be taken is left out alone.
-    EXPECT_EQ(ParseUrlSettings(damaged[4].first, problems).at("ftp://x/").Exclude,
+    EXPECT_EQ(ParseUrlSettings(damaged[4].first, names).Settings.at(names.Of("ftp://x/")).Exclude,
               std::vector<std::string>{"*.tmp"});
 }
 
