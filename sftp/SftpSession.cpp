@@ -508,6 +508,7 @@ SftpResult SftpSession::List(const std::string& path, std::vector<RemoteEntry>& 
 }
 
 DownloadOutcome SftpSession::Download(const std::string& path, int fd, std::uint64_t offset,
+                                      std::optional<std::uint64_t> limit,
                                       const DownloadProgress& progress,
                                       std::chrono::milliseconds idle) {
     const std::string step = "could not download";
@@ -610,6 +611,12 @@ DownloadOutcome SftpSession::Download(const std::string& path, int fd, std::uint
             atEnd = true;
             continue;
         }
+        // A file that grew since it was listed is not followed past the listed size.
+        if (limit && static_cast<std::uint64_t>(n) > *limit - std::min(outcome.Length, *limit)) {
+            n = static_cast<int>(*limit - std::min(outcome.Length, *limit));
+            outcome.Overrun = true;
+            failure = SftpResult{false, step + ": " + OverrunMessage(*limit), false};
+        }
         for (std::size_t done = 0; done < static_cast<std::size_t>(n);) {
             const ssize_t w = ::pwrite(fd, buffer.data() + done, static_cast<std::size_t>(n) - done,
                                        static_cast<off_t>(outcome.Length));
@@ -627,6 +634,8 @@ DownloadOutcome SftpSession::Download(const std::string& path, int fd, std::uint
         }
         if (progress)
             progress(outcome.Length);
+        if (failure)
+            break;
         if (static_cast<std::uint32_t>(n) < request.Length) {
             dropping = !pending.empty();
             next = outcome.Length;

@@ -98,10 +98,12 @@ public:
     // listing in entries.
     SftpResult List(const std::string& path, std::vector<RemoteEntry>& entries);
     // Copies the remote file into fd (a regular file, written with pwrite) from
-    // offset on: a partial file resumes at its length. Not bound by the overall
+    // offset on: a partial file resumes at its length. Never writes past limit:
+    // a byte beyond it fails the download (Overrun). Not bound by the overall
     // limit but by `idle`: it fails when no byte has come for that long. The
     // stop signal ends it; what was written stays.
     DownloadOutcome Download(const std::string& path, int fd, std::uint64_t offset,
+                             std::optional<std::uint64_t> limit = std::nullopt,
                              const DownloadProgress& progress = {},
                              std::chrono::milliseconds idle = std::chrono::seconds(60));
 
