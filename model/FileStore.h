@@ -58,6 +58,9 @@ struct StoredDownload {
     bool Done = false;
     // Where a done download went.
     std::string SavedAs;
+    // Why a pending download is not tried again until its file is listed
+    // with another size or time (the server sent more than it listed).
+    std::string Failure;
 
     bool operator==(const StoredDownload&) const = default;
 };
@@ -78,7 +81,7 @@ class FileStore final {
 public:
     // The version this program writes; a store of a later one is set aside.
     // Version 2 added downloads; a store of version 1 is brought up to it.
-    static constexpr int SchemaVersion = 2;
+    static constexpr int SchemaVersion = 3;
 
     // Opens the store at path, or creates it (owner-only) when it is missing,
     // which is silent. A file that is not a store of ours, cannot be read, or is
