@@ -1,6 +1,7 @@
 #include "model/HeadlessCommands.h"
 
 #include "base/FileIO_Code.h"
+#include "base/Text_Code.h"
 #include "ftp/CertificateTrust.h"
 #include "ftp/DirectoryListing.h"
 #include "ftp/FtpModule.h"
@@ -127,6 +128,8 @@ void PrintBlock(std::ostream& out, const UrlFileList& list,
                 out << lead << list.GetFileName(i) << '\n';
         }
     }
+    for (const std::string& refusal : list.RefusedNames())
+        out << EscapedText(refusal) << '\n';
     for (const std::string& line : saved)
         out << line << '\n';
     out << '\n';
@@ -237,10 +240,11 @@ public:
         // What download= fetched is told with its URL's block, once all is in.
         subscriptions_ += watchList_.Downloads().News.Connect([self](const DownloadNews& news) {
             if (news.What == DownloadNews::Stage::Saved)
-                self->saved_[news.Url].push_back("saved " + news.SavedAs);
+                self->saved_[news.Url].push_back("saved " + EscapedText(news.SavedAs));
             else if (news.What == DownloadNews::Stage::Failed ||
                      news.What == DownloadNews::Stage::Refused)
-                self->saved_[news.Url].push_back("not saved " + news.Name + ": " + news.Message);
+                self->saved_[news.Url].push_back("not saved " + EscapedText(news.Name) + ": " +
+                                                 EscapedText(news.Message));
             self->Poll();
         });
         subscriptions_ += watchList_.ListChanged.Connect([self] { self->Poll(); });

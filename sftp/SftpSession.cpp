@@ -465,6 +465,7 @@ SftpResult SftpSession::List(const std::string& path, std::vector<RemoteEntry>& 
     std::vector<RemoteEntry> found;
     std::size_t bytes = 0;
     const std::size_t perEntry = sizeof(RemoteEntry);
+    bool sawSelf = false, sawParent = false;
     for (;;) {
         sftp_attributes a = nullptr;
         const bool watched = Watched([&] { a = sftp_readdir(sftp_, dir); }, end);
@@ -479,10 +480,17 @@ SftpResult SftpSession::List(const std::string& path, std::vector<RemoteEntry>& 
                 Release();
             return r;
         }
+        // A directory read gives the folder itself and its parent once each;
+        // another entry of such a name is the server's doing, and is judged
+        // (and refused) with the rest.
         const std::string name = a->name ? a->name : "";
-        if (name == "." || name == "..") {
-            sftp_attributes_free(a);
-            continue;
+        if ((name == "." && !sawSelf) || (name == ".." && !sawParent)) {
+            if (const RemoteType type = TypeOf(*a);
+                type != RemoteType::File && type != RemoteType::Link) {
+                (name == "." ? sawSelf : sawParent) = true;
+                sftp_attributes_free(a);
+                continue;
+            }
         }
         bytes += name.size() + perEntry;
         if (found.size() >= limits_.ListingNames || bytes > limits_.ListingBytes ||
