@@ -70,11 +70,6 @@ CheckOutcome CheckJob::Run(const StopSignal* stop, KeptLogins& kept) const {
         return RunSftp(stop, kept);
     kept.Sftp.Drop();
     CheckOutcome outcome;
-    if (depth_ == 0) {
-        static_cast<ListingOutcome&>(outcome) =
-            ListDirectory(target_, login_, confirmEmpty_, stop, &kept.Ftp);
-        return outcome;
-    }
     // Every folder over the one login, which each listing hands to the next.
     // An empty subfolder is confirmed as the top is: its files would go.
     const auto listFolder = [&](const std::string& relative, std::chrono::milliseconds limit) {
@@ -114,8 +109,7 @@ CheckOutcome CheckJob::RunSftp(const StopSignal* stop, KeptLogins& kept) const {
         return one;
     };
     const std::chrono::milliseconds checkTime = CurrentFtpTimeouts().Check;
-    static_cast<ListingOutcome&>(outcome) = depth_ == 0 ? listFolder(std::string(), checkTime)
-                                                        : WalkTree(depth_, listFolder, checkTime);
+    static_cast<ListingOutcome&>(outcome) = WalkTree(depth_, listFolder, checkTime);
     return outcome;
 }
 

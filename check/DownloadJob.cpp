@@ -16,22 +16,6 @@ namespace ornbrook {
 
 namespace {
 
-// Closes the partial file however the download ends.
-class OpenFile final {
-public:
-    explicit OpenFile(int fd) : fd_(fd) {}
-    ~OpenFile() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    OpenFile(const OpenFile&) = delete;
-    OpenFile& operator=(const OpenFile&) = delete;
-    int Fd() const { return fd_; }
-
-private:
-    int fd_;
-};
-
 std::string ErrnoText() {
     return LowerCase(std::strerror(errno));
 }
@@ -53,10 +37,6 @@ DownloadJob::DownloadJob(DownloadRequest request)
     login_ = check.Login();
 }
 
-std::string DownloadJob::Target() const {
-    return request_.Folder + "/" + JoinedPath(request_.Path);
-}
-
 DownloadResult DownloadJob::Run(const StopSignal* stop, KeptLogins& kept,
                                 const DownloadProgress& progress) const {
     DownloadResult result;
@@ -66,46 +46,80 @@ DownloadResult DownloadJob::Run(const StopSignal* stop, KeptLogins& kept,
         result.Message = std::move(refusal);
         return result;
     }
-    const std::string target = Target();
+    const std::string relative = JoinedPath(r.Path);
+    const std::string& name = r.Path.back();
+    // Every step below the folder goes from its descriptor: nothing a link
+    // planted there points to is ever written.
+    const OwnedFd top(::open(r.Folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!top) {
+        result.Message = "cannot open the folder " + r.Folder + ": " + ErrnoText();
+        return result;
+    }
+    LocalProblem problem;
+    const OwnedFd dir = OpenFolderBelow(top.Get(), r.Path, problem);
+    const auto failed = [&result, &problem] {
+        result.Refused = problem.Refused;
+        result.Message = std::move(problem.Message);
+        return result;
+    };
+    if (!dir)
+        return failed();
+    const std::string folder = r.Folder + "/" + relative.substr(0, relative.size() - name.size());
     const std::time_t now = std::time(nullptr);
-    if (const auto local = LocalFileFacts(target);
-        local && r.Size && local->Size == *r.Size && SameListedTime(r.Modified, local->Modified, now)) {
+    if (const auto local = LocalFileFacts(dir.Get(), name);
+        local && r.Size && local->Size == *r.Size &&
+        SameListedTime(r.Modified, local->Modified, now)) {
         result.Ok = result.AlreadyThere = true;
-        result.SavedAs = target;
+        result.SavedAs = folder + name;
         result.Length = local->Size;
         return result;
     }
-    if (!MakeFolders(r.Folder, r.Path, result.Message))
-        return result;
-    const std::string partial = PartialFileName(target);
-    const OpenFile file(::open(partial.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666));
+    if (struct stat there{}; ::fstatat(dir.Get(), name.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0 &&
+                             S_ISLNK(there.st_mode)) {
+        problem = {"refused \"" + relative + "\": \"" + relative + "\" is a link", true};
+        return failed();
+    }
+    std::string partial;
+    const OwnedFd file = OpenPartialFile(dir.Get(), name, partial, problem);
+    if (!file)
+        return failed();
     struct stat info {};
-    if (file.Fd() < 0 || ::fstat(file.Fd(), &info) != 0 || !S_ISREG(info.st_mode)) {
-        result.Message = "cannot write " + partial + ": " + ErrnoText();
+    if (::fstat(file.Get(), &info) != 0) {
+        result.Message = "cannot write " + folder + partial + ": " + ErrnoText();
         return result;
     }
     // A partial file of another file, or longer than this one, is no start.
     std::uint64_t offset = static_cast<std::uint64_t>(info.st_size);
     if (!r.Resume || (r.Size && offset > *r.Size))
         offset = 0;
-    if (offset == 0 && info.st_size > 0 && ::ftruncate(file.Fd(), 0) != 0) {
-        result.Message = "cannot write " + partial + ": " + ErrnoText();
+    result.Length = offset;
+    // A file that cannot fit is not begun; after a full disk, not resumed
+    // until there is room again.
+    if (std::string full = SpaceProblem(dir.Get(), r.Size ? *r.Size - offset : 0, r.Folder);
+        !full.empty()) {
+        if (info.st_size == 0)
+            ::unlinkat(dir.Get(), partial.c_str(), 0);
+        result.Message = "not started: " + full;
+        return result;
+    }
+    if (offset == 0 && info.st_size > 0 && ::ftruncate(file.Get(), 0) != 0) {
+        result.Message = "cannot write " + folder + partial + ": " + ErrnoText();
         return result;
     }
 
-    const std::string relative = JoinedPath(r.Path);
     DownloadOutcome outcome;
     if (sftp_) {
         kept.Ftp.Drop();
         outcome = DownloadSftpFile(SftpTargetOf(target_), RemotePath(target_.Path, relative),
-                                   file.Fd(), offset, progress, stop, r.Idle);
+                                   file.Get(), offset, r.Size, progress, stop, r.Idle);
     } else {
         kept.Sftp.Drop();
-        outcome = DownloadFtpFile(target_, login_, relative, file.Fd(), offset, progress, stop,
-                                  &kept.Ftp, r.Idle);
+        outcome = DownloadFtpFile(target_, login_, relative, file.Get(), offset, r.Size, progress,
+                                  stop, &kept.Ftp, r.Idle);
     }
     result.Length = outcome.Length;
     if (!outcome.Ok) {
+        result.Held = outcome.Overrun;
         result.Message = std::move(outcome.Message);
         return result;
     }
@@ -117,10 +131,13 @@ DownloadResult DownloadJob::Run(const StopSignal* stop, KeptLogins& kept,
     }
     if (const auto seconds = ListedSeconds(r.Modified, now)) {
         const timespec times[2] = {{0, UTIME_OMIT}, {*seconds, 0}};
-        ::futimens(file.Fd(), times);
+        ::futimens(file.Get(), times);
     }
-    result.SavedAs = PlaceFinishedFile(partial, target, result.Message);
-    result.Ok = !result.SavedAs.empty();
+    const std::string placed = PlaceFinishedFile(dir.Get(), partial, name, result.Message);
+    if (placed.empty())
+        return result;
+    result.Ok = true;
+    result.SavedAs = folder + placed;
     return result;
 }
 

@@ -26,7 +26,7 @@ struct DownloadRequest {
     // What the listing said; a size, when known, must be met exactly.
     std::optional<std::uint64_t> Size;
     ListedTime Modified;
-    // The local folder the path is placed below; it must exist.
+    // The local folder the path is placed below; it must exist (and may be a link).
     std::string Folder;
     // A partial file there belongs to this file (begun when it had the same
     // size and time), so the download goes on where it ended.
@@ -39,8 +39,12 @@ struct DownloadResult {
     bool Ok = false;
     // Not fetched: a local file of that name has the listed size and time.
     bool AlreadyThere = false;
-    // The name was refused: no attempt is made, now or later.
+    // The name was refused, or a link stands in its way: no attempt is made,
+    // now or later.
     bool Refused = false;
+    // The server sent more than the listed size: not tried again until the
+    // listing's size or time changes.
+    bool Held = false;
     // Where the file is (its full local path) once Ok.
     std::string SavedAs;
     // Why it failed, or was refused.
@@ -53,6 +57,8 @@ struct DownloadResult {
 // all it needs, runs on any thread, shares the server's limit and kept logins,
 // and ends by handing back its whole result. The file is written to a hidden
 // partial file beside the target and takes its name only when it is whole.
+// Nothing is written outside the folder, through a link or a second name of a
+// file, past the listed size, or where the file would not fit.
 class DownloadJob final {
 public:
     explicit DownloadJob(DownloadRequest request);
@@ -60,9 +66,6 @@ public:
     const DownloadRequest& Request() const { return request_; }
     const std::string& Server() const { return server_; }
     const std::string& Login() const { return login_; }
-    // Where the file goes unless a file of the name is there (then "name (2)").
-    std::string Target() const;
-
     // Blocking, safe on any thread; stop ends it at once and the partial file
     // stays for the next attempt. progress hears the partial file's length.
     DownloadResult Run(const StopSignal* stop, KeptLogins& kept,

@@ -1,41 +1,28 @@
 #include "check/DownloadTarget.h"
 
+#include "base/Text_Code.h"
+
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace ornbrook {
 
 namespace {
 
-// A name as it may be shown in a message: control bytes as \xNN.
-std::string Shown(const std::string& name) {
-    std::string shown;
-    for (const char c : name) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7f) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
-            shown += escaped;
-        } else {
-            shown += c;
-        }
-    }
-    return shown;
-}
-
 const char* SegmentFault(const std::string& segment) {
-    if (segment.empty())
-        return "an empty name";
-    if (segment == "." || segment == "..")
-        return "a name that means a folder";
+    if (const char* fault = ListedNameFault(segment))
+        return fault;
     for (const char c : segment) {
         const auto byte = static_cast<unsigned char>(c);
-        if (c == '/' || c == '\\')
+        if (c == '\\')
             return "a name with a slash in it";
         if (byte < 0x20 || byte == 0x7f)
             return "a name with a control character in it";
@@ -43,21 +30,28 @@ const char* SegmentFault(const std::string& segment) {
     return nullptr;
 }
 
-std::string ErrnoText() {
-    std::string text = std::strerror(errno);
-    if (!text.empty())
-        text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
-    return text;
+std::string ErrnoText(int error = errno) {
+    return LowerCase(std::strerror(error));
 }
 
 } // namespace
+
+const char* ListedNameFault(std::string_view name) {
+    if (name.empty())
+        return "an empty name";
+    if (name == "." || name == "..")
+        return "a name that means a folder";
+    if (name.find('/') != std::string_view::npos)
+        return "a name with a slash in it";
+    return nullptr;
+}
 
 std::string JudgeRemotePath(const std::vector<std::string>& segments) {
     if (segments.empty())
         return "refused a file without a name";
     for (const std::string& segment : segments) {
         if (const char* fault = SegmentFault(segment))
-            return "refused \"" + Shown(JoinedPath(segments)) + "\": " + fault;
+            return "refused \"" + JoinedPath(segments) + "\": " + fault;
     }
     return {};
 }
@@ -72,10 +66,8 @@ std::string JoinedPath(const std::vector<std::string>& segments) {
     return path;
 }
 
-std::string PartialFileName(const std::string& target) {
-    const std::size_t slash = target.rfind('/');
-    const std::size_t at = slash == std::string::npos ? 0 : slash + 1;
-    return target.substr(0, at) + "." + target.substr(at) + ".ornbrook-part";
+std::string PartialFileName(const std::string& name, int n) {
+    return "." + name + (n > 1 ? "." + std::to_string(n) : std::string()) + ".ornbrook-part";
 }
 
 std::string NumberedName(const std::string& target, int n) {
@@ -124,56 +116,134 @@ bool SameListedTime(const ListedTime& listed, std::time_t local, std::time_t now
     return local >= *seconds && local < *seconds + span;
 }
 
-std::optional<LocalFacts> LocalFileFacts(const std::string& path) {
+std::optional<LocalFacts> LocalFileFacts(int dir, const std::string& name) {
     struct stat info {};
-    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+    if (::fstatat(dir, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(info.st_mode))
         return std::nullopt;
     return LocalFacts{static_cast<std::uint64_t>(info.st_size), info.st_mtime};
 }
 
-std::string PlaceFinishedFile(const std::string& partial, const std::string& target,
-                              std::string& problem) {
-    for (int n = 1; n <= 1000; ++n) {
-        const std::string name = n == 1 ? target : NumberedName(target, n);
-        // A hard link fails where the name is taken, whatever comes meanwhile:
-        // no existing file is ever replaced.
-        if (::link(partial.c_str(), name.c_str()) == 0) {
-            ::unlink(partial.c_str());
-            return name;
-        }
-        if (errno == EEXIST)
-            continue;
-        // Without hard links (some file systems): a rename that checks first.
-        if (errno == EPERM || errno == EOPNOTSUPP || errno == EXDEV || errno == EMLINK) {
-            struct stat info {};
-            if (::lstat(name.c_str(), &info) == 0)
-                continue;
-            if (::rename(partial.c_str(), name.c_str()) == 0)
-                return name;
-        }
-        problem = "cannot name the file " + name + ": " + ErrnoText();
-        return {};
+std::optional<LocalFacts> LocalFileFacts(const std::string& path) {
+    return LocalFileFacts(AT_FDCWD, path);
+}
+
+OwnedFd::~OwnedFd() {
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+OwnedFd::OwnedFd(OwnedFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+
+OwnedFd& OwnedFd::operator=(OwnedFd&& other) noexcept {
+    if (this != &other) {
+        if (fd_ >= 0)
+            ::close(fd_);
+        fd_ = std::exchange(other.fd_, -1);
     }
-    problem = "no free name beside " + target;
+    return *this;
+}
+
+OwnedFd OpenFolderBelow(int top, const std::vector<std::string>& path, LocalProblem& problem) {
+    constexpr int Flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+    OwnedFd folder(::fcntl(top, F_DUPFD_CLOEXEC, 0));
+    std::string walked;
+    for (std::size_t i = 0; folder && i + 1 < path.size(); ++i) {
+        const char* part = path[i].c_str();
+        walked += (walked.empty() ? "" : "/") + path[i];
+        int fd = ::openat(folder.Get(), part, Flags);
+        if (fd < 0 && errno == ENOENT) {
+            if (::mkdirat(folder.Get(), part, 0777) != 0 && errno != EEXIST) {
+                problem = {"cannot make the folder " + walked + ": " + ErrnoText(), false};
+                return {};
+            }
+            fd = ::openat(folder.Get(), part, Flags);
+        }
+        if (fd < 0) {
+            const int error = errno;
+            struct stat info {};
+            const bool there = ::fstatat(folder.Get(), part, &info, AT_SYMLINK_NOFOLLOW) == 0;
+            if (there && S_ISLNK(info.st_mode))
+                problem = {"refused \"" + JoinedPath(path) + "\": \"" + walked + "\" is a link",
+                           true};
+            else if (there && !S_ISDIR(info.st_mode))
+                problem = {"cannot make the folder " + walked + ": a file has its name", false};
+            else
+                problem = {"cannot open the folder " + walked + ": " + ErrnoText(error), false};
+            return {};
+        }
+        folder = OwnedFd(fd);
+    }
+    if (!folder)
+        problem = {"cannot open the download folder: " + ErrnoText(), false};
+    return folder;
+}
+
+OwnedFd OpenPartialFile(int dir, const std::string& name, std::string& partialName,
+                        LocalProblem& problem) {
+    // Never O_TRUNC and never a write before the checks: a second name may be
+    // a file outside the folder, and a device or a pipe is not ours either.
+    for (int n = 1; n <= 100; ++n) {
+        const std::string candidate = PartialFileName(name, n);
+        struct stat info {};
+        if (::fstatat(dir, candidate.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+            (!S_ISREG(info.st_mode) || info.st_nlink > 1))
+            continue;
+        OwnedFd file(::openat(dir, candidate.c_str(),
+                              O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666));
+        if (!file) {
+            if (errno == ELOOP || errno == EISDIR || errno == ENXIO || errno == EWOULDBLOCK)
+                continue;
+            problem = {"cannot write " + candidate + ": " + ErrnoText(), false};
+            return {};
+        }
+        // What stands there may have changed since it was looked at.
+        if (::fstat(file.Get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_nlink > 1)
+            continue;
+        partialName = candidate;
+        return file;
+    }
+    problem = {"refused \"" + name + "\": no partial file name of it is free", true};
     return {};
 }
 
-bool MakeFolders(const std::string& folder, const std::vector<std::string>& segments,
-                 std::string& problem) {
-    std::string path = folder;
-    for (std::size_t i = 0; i + 1 < segments.size(); ++i) {
-        path += "/" + segments[i];
-        if (::mkdir(path.c_str(), 0777) != 0 && errno != EEXIST) {
-            problem = "cannot make the folder " + path + ": " + ErrnoText();
-            return false;
+std::string PlaceFinishedFile(int dir, const std::string& partial, const std::string& name,
+                              std::string& problem) {
+    for (int n = 1; n <= 1000; ++n) {
+        const std::string target = n == 1 ? name : NumberedName(name, n);
+        // Fails where the name is taken, whatever comes meanwhile: nothing that
+        // is there is ever replaced, and a link there is not followed.
+        if (::renameat2(dir, partial.c_str(), dir, target.c_str(), RENAME_NOREPLACE) == 0)
+            return target;
+        if (errno == EEXIST)
+            continue;
+        // Without that rename (some file systems): a hard link fails the same way.
+        if (errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP) {
+            if (::linkat(dir, partial.c_str(), dir, target.c_str(), 0) == 0) {
+                ::unlinkat(dir, partial.c_str(), 0);
+                return target;
+            }
+            if (errno == EEXIST)
+                continue;
         }
-        struct stat info {};
-        if (::stat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
-            problem = "cannot make the folder " + path + ": a file has its name";
-            return false;
-        }
+        problem = "cannot name the file " + target + ": " + ErrnoText();
+        return {};
     }
-    return true;
+    problem = "no free name beside " + name;
+    return {};
+}
+
+std::string SpaceProblem(int dir, std::uint64_t toFetch, const std::string& folder) {
+    struct statvfs fs {};
+    if (::fstatvfs(dir, &fs) != 0)
+        return {}; // unknown: a full disk is told by the write
+    const std::uint64_t unit = fs.f_frsize != 0 ? fs.f_frsize : fs.f_bsize;
+    const std::uint64_t free = static_cast<std::uint64_t>(fs.f_bavail) * unit;
+    const std::uint64_t keep = std::min<std::uint64_t>(
+        static_cast<std::uint64_t>(fs.f_blocks) * unit / 100, 100ull * 1024 * 1024);
+    if (free >= keep && free - keep >= toFetch)
+        return {};
+    return "not enough space in " + folder + ": " + std::to_string(toFetch) + " bytes to fetch, " +
+           std::to_string(free) + " free, " + std::to_string(keep) + " kept free";
 }
 
 } // namespace ornbrook

@@ -1,5 +1,6 @@
 #include "check/TreeWalk.h"
 
+#include "check/DownloadTarget.h"
 #include "diag/Debug_Modul.h"
 
 #include <algorithm>
@@ -41,6 +42,9 @@ std::size_t Fingerprint(const Listing& listing) {
     return std::hash<std::string>{}(facts);
 }
 
+// A server may list any number of bad names; the first ones are told.
+constexpr std::size_t MaxRefusalsTold = 100;
+
 ListingOutcome Failure(std::string message) {
     ListingOutcome outcome;
     outcome.Message = std::move(message);
@@ -74,6 +78,7 @@ ListingOutcome WalkTree(int depth, const FolderLister& list, std::chrono::millis
     };
     std::deque<Folder> waiting{{std::string(), 0, {}}};
     std::size_t folders = 1;
+    std::size_t untold = 0;
     while (!waiting.empty()) {
         const Folder folder = std::move(waiting.front());
         waiting.pop_front();
@@ -86,7 +91,9 @@ ListingOutcome WalkTree(int depth, const FolderLister& list, std::chrono::millis
                                         std::to_string(allowed.count()) + " s",
                                     folder.Path));
         }
-        ListingOutcome one = list(folder.Path, std::min(left, checkTime));
+        // The top has the whole check time, as a check of one folder has.
+        ListingOutcome one =
+            list(folder.Path, folder.Path.empty() ? checkTime : std::min(left, checkTime));
         if (!one.Ok) {
             one.Message = InFolder(one.Message, folder.Path);
             one.Listed = {};
@@ -101,9 +108,10 @@ ListingOutcome WalkTree(int depth, const FolderLister& list, std::chrono::millis
         // listing, and neither shown nor entered. Only where that says much:
         // times to the second (MLSD), and more than one entry, so that a
         // chain of folders made in one go ("mkdir -p a/a/a") is never taken
-        // for a loop.
+        // for a loop. The top alone has nothing above it to compare.
         std::vector<std::size_t> above = folder.Above;
-        if (one.Listed.Source == ListingSource::Machine && one.Listed.Entries.size() > 1) {
+        if (one.Listed.Source == ListingSource::Machine && one.Listed.Entries.size() > 1 &&
+            depth > 0) {
             const std::size_t print = Fingerprint(one.Listed);
             if (std::find(above.begin(), above.end(), print) != above.end()) {
                 WriteLog("subfolder " + folder.Path +
@@ -118,11 +126,17 @@ ListingOutcome WalkTree(int depth, const FolderLister& list, std::chrono::millis
             return Failure("tree too large: more than " + std::to_string(bounds.Entries) +
                            " entries");
         for (ListedEntry& entry : one.Listed.Entries) {
-            if (entry.Name.empty() || entry.Name == "." || entry.Name == ".." ||
-                entry.Name.find('/') != std::string::npos)
-                continue;
+            const char* fault = ListedNameFault(entry.Name);
             if (!folder.Path.empty())
                 entry.Name = folder.Path + "/" + entry.Name;
+            if (fault) {
+                // Told, never shown: a name with "/" would pose as a path below.
+                if (walked.Listed.Refused.size() < MaxRefusalsTold)
+                    walked.Listed.Refused.push_back("refused \"" + entry.Name + "\": " + fault);
+                else
+                    ++untold;
+                continue;
+            }
             if (entry.Type == EntryType::Folder && folder.Level < depth) {
                 if (++folders > bounds.Folders)
                     return Failure("tree too large: more than " + std::to_string(bounds.Folders) +
@@ -133,6 +147,8 @@ ListingOutcome WalkTree(int depth, const FolderLister& list, std::chrono::millis
             walked.Listed.Entries.push_back(std::move(entry));
         }
     }
+    if (untold > 0)
+        walked.Listed.Refused.push_back("and " + std::to_string(untold) + " more names refused");
     walked.Ok = true;
     return walked;
 }

@@ -23,14 +23,18 @@ struct TreeLimits {
 TreeLimits CurrentTreeLimits();
 void SetTreeLimits(const TreeLimits& limits);
 
-// Lists a folder and its subfolders down to `depth` levels, one folder after
-// another, breadth first. Entries below the top are named by their relative
-// path ("2026-12-07/img_0001.jpg"), after their folder's entry. Only entries
-// the listing says are folders are entered: links are not followed, and a
-// listing without types (NLST) walks no deeper. A server that shows a link as
-// the folder it leads to would make a loop of a link back up: a folder listed
-// exactly as one above it (names and facts, MLSD's times to the second, more
-// than one entry) is taken for such a link, and its entries are left out.
+// Lists a folder and its subfolders down to `depth` levels (0: the folder
+// alone), one folder after another, breadth first. Entries below the top are
+// named by their relative path ("2026-12-07/img_0001.jpg"), after their
+// folder's entry. Only entries the listing says are folders are entered:
+// links are not followed, and a listing without types (NLST) walks no deeper.
+// A server that shows a link as the folder it leads to would make a loop of a
+// link back up: a folder listed exactly as one above it (names and facts,
+// MLSD's times to the second, more than one entry) is taken for such a link,
+// and its entries are left out.
+//
+// A name that cannot stand for an entry of its folder (ListedNameFault) is
+// left out and told in Listed.Refused (the first hundred).
 //
 // The walk is all or nothing: a folder that cannot be listed fails it with
 // that folder's path in the message, and so does a tree beyond the limits

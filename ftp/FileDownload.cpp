@@ -7,10 +7,14 @@
 
 namespace ornbrook {
 
+std::string OverrunMessage(std::uint64_t listed) {
+    return "the server sent more than the listed " + std::to_string(listed) + " bytes";
+}
+
 DownloadOutcome DownloadFtpFile(const FtpURL& url, const std::string& key, const std::string& name,
-                                int fd, std::uint64_t offset, const DownloadProgress& progress,
-                                const StopSignal* stop, KeptLogin* kept,
-                                std::chrono::milliseconds idle) {
+                                int fd, std::uint64_t offset, std::optional<std::uint64_t> limit,
+                                const DownloadProgress& progress, const StopSignal* stop,
+                                KeptLogin* kept, std::chrono::milliseconds idle) {
     const SessionBounds bounds = SessionBounds::For(CurrentFtpTimeouts().Check, stop);
     std::unique_ptr<FtpSession> session = kept ? kept->Take(key) : nullptr;
     DownloadOutcome outcome;
@@ -40,7 +44,7 @@ DownloadOutcome DownloadFtpFile(const FtpURL& url, const std::string& key, const
             if (FtpResult r = session->ChangeDir(url.Path); !r.Ok)
                 return failed("could not change dir", r);
         }
-        outcome = session->Download(name, fd, offset, progress, idle);
+        outcome = session->Download(name, fd, offset, limit, progress, idle);
     } catch (const std::exception& error) {
         outcome.Ok = false;
         outcome.Message = error.what();

@@ -28,7 +28,12 @@ struct DownloadOutcome {
     int Code = 0;
     // The server would not resume, so the file was fetched from its start.
     bool StartedOver = false;
+    // The server sent more than the listed size; the file holds no more than that.
+    bool Overrun = false;
 };
+
+// The message of a download that went past the listed size.
+std::string OverrunMessage(std::uint64_t listed);
 
 // A download is bound only by the time without a byte, never by a check's
 // overall limit: large files take their time.
@@ -37,11 +42,14 @@ inline constexpr std::chrono::milliseconds DownloadIdleLimit = std::chrono::seco
 // Downloads `name` (relative to the URL's directory; "/" between the parts of a
 // path below it) of an FTP URL into fd from offset on: the login and directory
 // change within the check's time, then the transfer, resumed with REST where
-// the server offers REST STREAM, else started over (fd truncated). With kept, a
-// login kept there for this server is used and the login of a successful
-// download is left there. Blocking; safe on any thread; stop ends it at once.
+// the server offers REST STREAM, else started over (fd truncated). With a
+// limit (the listed size) the first byte beyond it fails the download, which
+// leaves fd at the limit. With kept, a login kept there for this server is used
+// and the login of a successful download is left there. Blocking; safe on any
+// thread; stop ends it at once.
 DownloadOutcome DownloadFtpFile(const FtpURL& url, const std::string& loginKey,
                                 const std::string& name, int fd, std::uint64_t offset,
+                                std::optional<std::uint64_t> limit,
                                 const DownloadProgress& progress, const StopSignal* stop,
                                 KeptLogin* kept = nullptr,
                                 std::chrono::milliseconds idle = DownloadIdleLimit);

@@ -359,18 +359,24 @@ namespace {
 
 // Writes a download where the local file ends, and learns only at the first
 // byte whether the server resumed: a server that refused REST sends the file
-// from its start, and what the partial file held goes.
+// from its start, and what the partial file held goes. Nothing is written past
+// the limit: a server that sends more is cut off at the first byte too many.
 class DownloadSink final : public ByteSink {
 public:
-    DownloadSink(int fd, std::uint64_t offset, const bool& resumed,
-                 const DownloadProgress& progress)
-        : fd_(fd), length_(offset), resumed_(resumed), progress_(progress) {}
+    DownloadSink(int fd, std::uint64_t offset, std::optional<std::uint64_t> limit,
+                 const bool& resumed, const DownloadProgress& progress)
+        : fd_(fd), length_(offset), limit_(limit), resumed_(resumed), progress_(progress) {}
 
     bool Take(std::string_view bytes) override {
         if (!Begin())
             return false;
+        if (limit_ && bytes.size() > *limit_ - std::min(length_, *limit_)) {
+            bytes = bytes.substr(0, *limit_ - std::min(length_, *limit_));
+            overrun_ = true;
+        }
         while (!bytes.empty()) {
-            const ssize_t w = ::pwrite(fd_, bytes.data(), bytes.size(), static_cast<off_t>(length_));
+            const ssize_t w =
+                ::pwrite(fd_, bytes.data(), bytes.size(), static_cast<off_t>(length_));
             if (w < 0 && errno == EINTR)
                 continue;
             if (w <= 0) {
@@ -382,7 +388,7 @@ public:
         }
         if (progress_)
             progress_(length_);
-        return true;
+        return !overrun_;
     }
     // Before the first byte, and at the end of a transfer that sent none.
     bool Begin() {
@@ -401,21 +407,25 @@ public:
     }
     std::uint64_t Length() const { return length_; }
     bool StartedOver() const { return startedOver_; }
+    bool Overrun() const { return overrun_; }
     const std::string& Problem() const { return problem_; }
 
 private:
     int fd_;
     std::uint64_t length_;
+    std::optional<std::uint64_t> limit_;
     const bool& resumed_;
     const DownloadProgress& progress_;
     bool begun_ = false;
     bool startedOver_ = false;
+    bool overrun_ = false;
     std::string problem_;
 };
 
 } // namespace
 
 DownloadOutcome FtpSession::Download(const std::string& remoteFile, int fd, std::uint64_t offset,
+                                     std::optional<std::uint64_t> limit,
                                      const DownloadProgress& progress,
                                      std::chrono::milliseconds idle) {
     DownloadOutcome outcome;
@@ -431,7 +441,7 @@ DownloadOutcome FtpSession::Download(const std::string& remoteFile, int fd, std:
     timeouts_.DataIdle = idle;
     restAt_ = facts_.RestStream ? offset : 0;
     restTaken_ = false;
-    DownloadSink sink(fd, offset, restTaken_, progress);
+    DownloadSink sink(fd, offset, limit, restTaken_, progress);
     FtpResult r = Transfer("RETR " + remoteFile, 'I', &sink, nullptr);
     restAt_ = 0;
     bounds_ = before;
@@ -439,7 +449,9 @@ DownloadOutcome FtpSession::Download(const std::string& remoteFile, int fd, std:
     // A file of no bytes is whole all the same: what a partial one held goes.
     if (r.Ok)
         sink.Begin();
-    if (!sink.Problem().empty())
+    if (sink.Overrun())
+        r = FtpResult::Fail(0, OverrunMessage(*limit));
+    else if (!sink.Problem().empty())
         r = FtpResult::Fail(0, "cannot write the local file: " + LowerCase(sink.Problem()));
     else if (!r.Ok && r.Message.rfind("data stalled for ", 0) == 0)
         r.Message = "no data for " + Seconds(idle);
@@ -448,6 +460,7 @@ DownloadOutcome FtpSession::Download(const std::string& remoteFile, int fd, std:
     outcome.Message = r.Message;
     outcome.Length = sink.Length();
     outcome.StartedOver = sink.StartedOver();
+    outcome.Overrun = sink.Overrun();
     return outcome;
 }
 

@@ -81,10 +81,12 @@ public:
     FtpResult Store(const std::string& localFile, const std::string& remoteFile);
     // Fetches remoteFile in binary into fd from offset on (pwrite, the file's
     // own position untouched): with REST where FEAT offers REST STREAM and the
-    // server takes it, else from the start with fd truncated first. Bound by
+    // server takes it, else from the start with fd truncated first. Never
+    // writes past limit: a byte beyond it ends the transfer (Overrun). Bound by
     // `idle` without a byte and by the stop signal, not by the overall limit.
     DownloadOutcome Download(const std::string& remoteFile, int fd, std::uint64_t offset,
-                             const DownloadProgress& progress, std::chrono::milliseconds idle);
+                             std::optional<std::uint64_t> limit, const DownloadProgress& progress,
+                             std::chrono::milliseconds idle);
     // New bounds for a session kept open for another check.
     void Rebind(SessionBounds bounds);
     // Says goodbye (QUIT) without waiting for the answer, and closes.

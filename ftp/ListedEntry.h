@@ -54,6 +54,10 @@ struct Listing {
     // The server said it cut the listing short: Entries is only part of the directory.
     bool Cut = false;
     ListingSource Source = ListingSource::Names;
+    // Entries whose names cannot stand for an entry of their folder ("/"
+    // inside, a folder named "..") are left out of Entries and told here, each
+    // as a message naming it.
+    std::vector<std::string> Refused;
 
     std::vector<std::string> Names() const {
         std::vector<std::string> names;

@@ -55,6 +55,18 @@ bool ListingParser::AddLine(std::string_view line) {
         kind = LineKind::Skip;
     else
         entry.Name = line;
+    // "LIST -a" and "NLST -a" name the folder itself and its parent once each;
+    // another entry of such a name (or a file of it) is the server's doing and
+    // stays, to be refused with a message.
+    if (kind == LineKind::Entry && form_ != ListingForm::Machine &&
+        (entry.Name == "." || entry.Name == "..") &&
+        (entry.Type == EntryType::Folder || entry.Type == EntryType::Unknown)) {
+        bool& seen = entry.Name == "." ? sawSelf_ : sawParent_;
+        if (!seen) {
+            seen = true;
+            return true;
+        }
+    }
     if (kind == LineKind::Skip)
         return true;
     if (kind == LineKind::Unrecognised) {

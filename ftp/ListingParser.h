@@ -35,7 +35,8 @@ struct ParsedListing {
 
 // Turns the bytes of a directory listing into entries, within the listing
 // caps. Names are kept byte for byte: blanks at either end and non-UTF-8 bytes
-// included.
+// included. The folder's own "." and ".." (MLSD's cdir and pdir, the first of
+// each in LIST and NLST) are left out; any other name is kept, to be judged.
 class ListingParser final : public ByteSink {
 public:
     ListingParser(ListingForm form, const FtpLimits& limits);
@@ -55,6 +56,8 @@ private:
     std::string partial_;
     std::size_t totalBytes_ = 0;
     bool full_ = false;
+    bool sawSelf_ = false;
+    bool sawParent_ = false;
     ParsedListing listing_;
 };
 

@@ -10,19 +10,28 @@
 namespace ornbrook {
 
 // A download into a local file, opened at the first byte so that a refused
-// RETR leaves an existing file alone.
+// RETR leaves an existing file alone. A link or a file with a second name
+// there is never written through: the download fails instead.
 class FileSink final : public ByteSink {
 public:
     explicit FileSink(std::string fileName) : fileName_(std::move(fileName)) {}
+    ~FileSink();
+    FileSink(const FileSink&) = delete;
+    FileSink& operator=(const FileSink&) = delete;
     bool Take(std::string_view bytes) override;
     // The transfer's outcome once the file is complete (an empty one is made
     // now), or with a partial file removed.
     FtpResult Finish(FtpResult r);
 
 private:
+    bool Open();
+
     std::string fileName_;
-    std::ofstream out_;
+    int fd_ = -1;
     bool opened_ = false;
+    // Opened, and a regular file of one name: this download's to write and remove.
+    bool ours_ = false;
+    bool failed_ = false;
 };
 
 // An upload from a local file.

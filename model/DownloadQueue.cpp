@@ -1,5 +1,6 @@
 #include "model/DownloadQueue.h"
 
+#include "base/Text_Code.h"
 #include "check/CheckPool.h"
 #include "check/DownloadTarget.h"
 #include "ftp/FtpModule.h"
@@ -187,6 +188,10 @@ void DownloadQueue::Finished(std::uint64_t id, DownloadResult result) {
         news.What = DownloadNews::Stage::Refused;
         WriteLog(MaskedURL(done.Url) + ": " + result.Message);
         Forget(done.Url, done.Record.Name);
+    } else if (result.Held) {
+        StoredDownload record = done.Record;
+        record.Failure = result.Message;
+        Record(done.Url, record);
     } else if (result.Ok) {
         news.What =
             result.AlreadyThere ? DownloadNews::Stage::AlreadyThere : DownloadNews::Stage::Saved;
@@ -213,6 +218,7 @@ void DownloadQueue::ResumePending(const std::string& url, const std::vector<File
             inFlight.insert(running.Record.Name);
     std::vector<std::string> gone;
     std::vector<std::pair<StoredDownload, bool>> again;
+    std::vector<DownloadNews> held;
     for (const auto& [name, record] : known->second) {
         if (record.Done)
             continue;
@@ -224,13 +230,29 @@ void DownloadQueue::ResumePending(const std::string& url, const std::vector<File
         if (inFlight.count(name) > 0)
             continue;
         const FileEntry* file = found->second;
+        const bool same = SameFacts(record, file->Facts);
+        // The same file from a server that sent more than it listed would
+        // only do so again.
+        if (same && !record.Failure.empty()) {
+            held.push_back(DownloadNews{DownloadNews::Stage::Failed,
+                                        url,
+                                        name,
+                                        record.Size,
+                                        record.Size.value_or(0),
+                                        {},
+                                        record.Failure});
+            continue;
+        }
         StoredDownload now = record;
         now.Size = file->Facts.Size;
         now.Modified = file->Facts.Modified;
-        again.emplace_back(now, SameFacts(record, file->Facts));
+        now.Failure.clear();
+        again.emplace_back(now, same);
     }
     for (const std::string& name : gone)
         Forget(url, name);
+    for (const DownloadNews& news : held)
+        News.Raise(news);
     for (const auto& [record, resume] : again) {
         if (!resume)
             Record(url, record);

@@ -75,7 +75,9 @@ public:
                          const std::string& folder);
     // After a check of url: its pending downloads start again where the
     // listing still shows the file (resuming only where the facts are as they
-    // were); those whose file went are forgotten.
+    // were); those whose file went are forgotten. One held back (the server
+    // sent more than it listed) stays failed with its reason until the file
+    // is listed with another size or time.
     void ResumePending(const std::string& url, const std::vector<FileEntry>& listed);
     // Stops url's downloads; their partial files stay. With forget the pending
     // and done records go as well (the URL was deleted, or downloading switched off).

@@ -72,13 +72,18 @@ CREATE TABLE downloads(
     utc INTEGER NOT NULL,
     done INTEGER NOT NULL,
     saved_as BLOB NOT NULL,
+    failure BLOB NOT NULL DEFAULT x'',
     PRIMARY KEY (url, name)
 ) WITHOUT ROWID;
 )";
 
+// Added in version 3: why a pending download is held back.
+constexpr const char* DownloadsFailure =
+    "ALTER TABLE downloads ADD COLUMN failure BLOB NOT NULL DEFAULT x'';";
+
 constexpr const char* DownloadColumns =
     "name, folder, size, time_precision, year, month, day, hour, minute, second, utc, done, "
-    "saved_as";
+    "saved_as, failure";
 
 constexpr const char* FileColumns =
     "name, source, type, size, time_precision, year, month, day, hour, minute, second, utc, "
@@ -332,7 +337,7 @@ struct FileStore::Database {
             Prepare(db, Path,
                     std::string("INSERT OR REPLACE INTO downloads(url, ") + DownloadColumns +
                         ") VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, "
-                        "?13, ?14)");
+                        "?13, ?14, ?15)");
         RemoveDownload = Prepare(db, Path, "DELETE FROM downloads WHERE url = ?1 AND name = ?2");
         RemoveDownloads = Prepare(db, Path, "DELETE FROM downloads WHERE url = ?1");
         LoadDownloads = Prepare(db, Path,
@@ -485,11 +490,14 @@ std::unique_ptr<FileStore> FileStore::Open(const std::string& path, std::string&
     auto store = std::make_unique<Database>(path, std::move(db));
     if (found.Found == Verdict::Ours) {
         try {
-            // Version 1 knew no downloads: the table is added, every row kept.
-            if (found.Version < 2)
+            // Version 1 knew no downloads, version 2 no held ones: what is
+            // missing is added, every row kept.
+            if (found.Version < FileStore::SchemaVersion)
                 Execute(store->Db.get(), path,
-                        (std::string("BEGIN IMMEDIATE;") + DownloadsSchema +
-                         "PRAGMA user_version = 2; COMMIT;")
+                        (std::string("BEGIN IMMEDIATE;") +
+                         (found.Version < 2 ? DownloadsSchema : DownloadsFailure) +
+                         "PRAGMA user_version = " + std::to_string(FileStore::SchemaVersion) +
+                         "; COMMIT;")
                             .c_str(),
                         "cannot bring the store up to date");
             // Our version, but not our tables: damaged as well.
@@ -697,6 +705,7 @@ std::map<std::string, std::vector<StoredDownload>> FileStore::LoadDownloads() {
         time.Utc = sqlite3_column_int(s, 11) != 0;
         download.Done = sqlite3_column_int(s, 12) != 0;
         download.SavedAs = Blob(s, 13);
+        download.Failure = Blob(s, 14);
     }
     if (result != SQLITE_DONE)
         Fail(d.Db.get(), d.Path, "cannot read the store");
@@ -726,6 +735,7 @@ void FileStore::PutDownload(const std::string& url, const StoredDownload& downlo
         sqlite3_bind_int(s, 12, time.Utc);
         sqlite3_bind_int(s, 13, download.Done);
         BindBlob(s, 14, download.SavedAs);
+        BindBlob(s, 15, download.Failure);
         d.Run(s, "cannot save");
     });
 }

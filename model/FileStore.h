@@ -59,6 +59,9 @@ struct StoredDownload {
     bool Done = false;
     // Where a done download went.
     std::string SavedAs;
+    // Why a pending download is not tried again until its file is listed
+    // with another size or time (the server sent more than it listed).
+    std::string Failure;
 
     bool operator==(const StoredDownload&) const = default;
 };
@@ -81,8 +84,8 @@ public:
 class FileStore final {
 public:
     // The version this program writes; a store of a later one is set aside.
-    // Version 2 added downloads; version 3 keeps URLs by their names. A store
-    // of an earlier version is brought up to it.
+    // Version 2 added downloads; version 3 keeps URLs by their names and why a
+    // download is held back. A store of an earlier version is brought up to it.
     static constexpr int SchemaVersion = 3;
 
     // A URL's name, for bringing up a store of a version that kept URLs by

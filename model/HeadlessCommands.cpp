@@ -142,6 +142,8 @@ void PrintBlock(std::ostream& out, const UrlFileList& list,
                 out << lead << Shown(list.GetFileName(i)) << '\n';
         }
     }
+    for (const std::string& refusal : list.RefusedNames())
+        out << Shown(refusal) << '\n';
     for (const std::string& line : saved)
         out << line << '\n';
     out << '\n';

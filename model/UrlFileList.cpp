@@ -1,6 +1,7 @@
 #include "model/UrlFileList.h"
 
 #include "base/Clock.h"
+#include "base/Text_Code.h"
 #include "check/CheckPool.h"
 #include "check/UrlFileListChecker.h"
 #include "ftp/FtpModule.h"
@@ -133,7 +134,13 @@ void UrlFileList::myChecker_Started() {
 void UrlFileList::myChecker_Ready() {
     rejected_.reset();
     rejectedKey_.reset();
-    const bool changed = MergeFreshListing(myChecker->TakeListing());
+    Listing listing = myChecker->TakeListing();
+    for (const std::string& refusal : listing.Refused) {
+        if (std::find(refused_.begin(), refused_.end(), refusal) == refused_.end())
+            WriteLog(MaskedURL(url_) + ": " + refusal);
+    }
+    refused_ = std::move(listing.Refused);
+    const bool changed = MergeFreshListing(std::move(listing));
     CheckEnded(changed);
 }
 

@@ -110,6 +110,11 @@ public:
         std::int32_t CameIntoView = 0;
     };
     const CheckNews& LastCheckNews() const { return lastNews_; }
+    // What the last successful check left out because the server listed
+    // names that cannot stand for an entry ("/" inside, a folder named ".."),
+    // each a message naming it; logged once while they keep coming. They
+    // fail nothing, and are not kept in the data file.
+    const std::vector<std::string>& RefusedNames() const { return refused_; }
 
     // This URL's own settings (see UrlSettings). SetSettings is the user's
     // change: entries that go out of view are forgotten, not gone, and what
@@ -161,6 +166,7 @@ private:
     std::optional<HostKeyFacts> rejectedKey_;
     bool startingPoint_ = false;
     CheckNews lastNews_;
+    std::vector<std::string> refused_;
     // What the store has not heard of yet beyond the entries' own flags.
     bool forgetStored_ = false;
     bool startingPointUnstored_ = false;

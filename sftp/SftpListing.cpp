@@ -119,8 +119,9 @@ std::optional<HostKeyFacts> FetchSftpHostKey(const SftpTarget& target,
 }
 
 DownloadOutcome DownloadSftpFile(const SftpTarget& target, const std::string& path, int fd,
-                                 std::uint64_t offset, const DownloadProgress& progress,
-                                 const StopSignal* stop, std::chrono::milliseconds idle) {
+                                 std::uint64_t offset, std::optional<std::uint64_t> limit,
+                                 const DownloadProgress& progress, const StopSignal* stop,
+                                 std::chrono::milliseconds idle) {
     SftpSession session(SftpBounds::For(CurrentFtpTimeouts().Check, stop));
     const SftpResult r = session.Open(target);
     if (!r.Ok) {
@@ -129,7 +130,7 @@ DownloadOutcome DownloadSftpFile(const SftpTarget& target, const std::string& pa
         outcome.Message = r.Message;
         return outcome;
     }
-    DownloadOutcome outcome = session.Download(path, fd, offset, progress, idle);
+    DownloadOutcome outcome = session.Download(path, fd, offset, limit, progress, idle);
     session.Close();
     return outcome;
 }

@@ -73,11 +73,11 @@ std::optional<HostKeyFacts> FetchSftpHostKey(const SftpTarget& target,
                                              const StopSignal* stop, std::string& problem);
 
 // A download job: logs in within FtpTimeouts::Check, then copies the remote
-// file at path into fd from offset on (see SftpSession::Download), bound only
-// by `idle` and the stop signal.
+// file at path into fd from offset on, never past limit (see
+// SftpSession::Download), bound only by `idle` and the stop signal.
 DownloadOutcome DownloadSftpFile(const SftpTarget& target, const std::string& path, int fd,
-                                 std::uint64_t offset, const DownloadProgress& progress,
-                                 const StopSignal* stop,
+                                 std::uint64_t offset, std::optional<std::uint64_t> limit,
+                                 const DownloadProgress& progress, const StopSignal* stop,
                                  std::chrono::milliseconds idle = std::chrono::seconds(60));
 
 } // namespace ornbrook

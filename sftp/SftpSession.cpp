@@ -465,6 +465,7 @@ SftpResult SftpSession::List(const std::string& path, std::vector<RemoteEntry>& 
     std::vector<RemoteEntry> found;
     std::size_t bytes = 0;
     const std::size_t perEntry = sizeof(RemoteEntry);
+    bool sawSelf = false, sawParent = false;
     for (;;) {
         sftp_attributes a = nullptr;
         const bool watched = Watched([&] { a = sftp_readdir(sftp_, dir); }, end);
@@ -479,10 +480,17 @@ SftpResult SftpSession::List(const std::string& path, std::vector<RemoteEntry>& 
                 Release();
             return r;
         }
+        // A directory read gives the folder itself and its parent once each;
+        // another entry of such a name is the server's doing, and is judged
+        // (and refused) with the rest.
         const std::string name = a->name ? a->name : "";
-        if (name == "." || name == "..") {
-            sftp_attributes_free(a);
-            continue;
+        if ((name == "." && !sawSelf) || (name == ".." && !sawParent)) {
+            if (const RemoteType type = TypeOf(*a);
+                type != RemoteType::File && type != RemoteType::Link) {
+                (name == "." ? sawSelf : sawParent) = true;
+                sftp_attributes_free(a);
+                continue;
+            }
         }
         bytes += name.size() + perEntry;
         if (found.size() >= limits_.ListingNames || bytes > limits_.ListingBytes ||
@@ -508,6 +516,7 @@ SftpResult SftpSession::List(const std::string& path, std::vector<RemoteEntry>& 
 }
 
 DownloadOutcome SftpSession::Download(const std::string& path, int fd, std::uint64_t offset,
+                                      std::optional<std::uint64_t> limit,
                                       const DownloadProgress& progress,
                                       std::chrono::milliseconds idle) {
     const std::string step = "could not download";
@@ -610,6 +619,12 @@ DownloadOutcome SftpSession::Download(const std::string& path, int fd, std::uint
             atEnd = true;
             continue;
         }
+        // A file that grew since it was listed is not followed past the listed size.
+        if (limit && static_cast<std::uint64_t>(n) > *limit - std::min(outcome.Length, *limit)) {
+            n = static_cast<int>(*limit - std::min(outcome.Length, *limit));
+            outcome.Overrun = true;
+            failure = SftpResult{false, step + ": " + OverrunMessage(*limit), false};
+        }
         for (std::size_t done = 0; done < static_cast<std::size_t>(n);) {
             const ssize_t w = ::pwrite(fd, buffer.data() + done, static_cast<std::size_t>(n) - done,
                                        static_cast<off_t>(outcome.Length));
@@ -627,6 +642,8 @@ DownloadOutcome SftpSession::Download(const std::string& path, int fd, std::uint
         }
         if (progress)
             progress(outcome.Length);
+        if (failure)
+            break;
         if (static_cast<std::uint32_t>(n) < request.Length) {
             dropping = !pending.empty();
             next = outcome.Length;

@@ -92,16 +92,19 @@ public:
     // Connects as far as the key exchange, judges the key and says goodbye:
     // for a user who wants to see it and decide. HostKey() holds it after.
     SftpResult FetchHostKey(const SftpTarget& target);
-    // Every entry of the folder at path, "." and ".." left out, in the
-    // server's order. The path is absolute from the server's root; "/~" and
-    // "/~/..." are the login's home directory. A failure never leaves a partial
-    // listing in entries.
+    // Every entry of the folder at path in the server's order, the folder's
+    // own "." and ".." left out (another entry of such a name stays). The
+    // path is absolute from the server's root; "/~" and "/~/..." are the
+    // login's home directory. A failure never leaves a partial listing in
+    // entries.
     SftpResult List(const std::string& path, std::vector<RemoteEntry>& entries);
     // Copies the remote file into fd (a regular file, written with pwrite) from
-    // offset on: a partial file resumes at its length. Not bound by the overall
+    // offset on: a partial file resumes at its length. Never writes past limit:
+    // a byte beyond it fails the download (Overrun). Not bound by the overall
     // limit but by `idle`: it fails when no byte has come for that long. The
     // stop signal ends it; what was written stays.
     DownloadOutcome Download(const std::string& path, int fd, std::uint64_t offset,
+                             std::optional<std::uint64_t> limit = std::nullopt,
                              const DownloadProgress& progress = {},
                              std::chrono::milliseconds idle = std::chrono::seconds(60));
 

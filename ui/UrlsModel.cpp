@@ -1,5 +1,6 @@
 #include "ui/UrlsModel.h"
 
+#include "base/Text_Code.h"
 #include "ftp/FtpModule.h"
 #include "model/FileEntry.h"
 #include "model/MainInterface.h"
@@ -97,6 +98,11 @@ UrlsModel::Row UrlsModel::MakeRow(std::shared_ptr<UrlFileList> entry) const {
     row.ToolTip = UrlToolTip(list);
     if (const std::string problem = watchList_->ProgramProblem(list.URL()); !problem.empty())
         row.ToolTip += "\nits program could not be started: " + ShownText(problem);
+    const std::vector<std::string>& refused = list.RefusedNames();
+    for (std::size_t i = 0; i < refused.size() && i < 5; ++i)
+        row.ToolTip += "\n" + ShownText(refused[i]);
+    if (refused.size() > 5)
+        row.ToolTip += "\n(" + QString::number(refused.size() - 5) + " more in the log)";
     row.Colour = list.IsChecking() ? GreyText() : list.IsError() ? RedText() : BlackText();
     row.State = UrlState(list);
     row.Bold = list.IsChanged();

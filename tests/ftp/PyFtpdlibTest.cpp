@@ -230,12 +230,19 @@ TEST_F(PyFtpdlib, ClientEnumeratesAndMovesFilesIntact) {
     EXPECT_EQ(name, "up load.bin");
     EXPECT_EQ(client.GetNextFile(find, name), 0);
     EXPECT_EQ(name, "");
+    // A local file with a second name is not written through.
+    std::ofstream(back + ".mine") << "mine";
+    std::filesystem::create_hard_link(back + ".mine", back + ".linked");
+    EXPECT_EQ(client.GetFile("up load.bin", back + ".linked"), 0);
+    EXPECT_EQ(std::filesystem::file_size(back + ".mine"), 4u);
 
     client.Cancel();
     EXPECT_FALSE(client.IsConnected());
     EXPECT_EQ(client.ChangeDir("/box"), 0);
     std::filesystem::remove(local);
     std::filesystem::remove(back);
+    std::filesystem::remove(back + ".mine");
+    std::filesystem::remove(back + ".linked");
 }
 
 TEST_F(PyFtpdlib, APooledCheckRaisesOnTheOwnersThread) {

@@ -90,10 +90,22 @@ TEST_F(Downloads, AreRecordedAndNotFetchedAgainInALaterRun) {
     }
 }
 
-TEST_F(Downloads, AFailedOneStaysPendingThroughRefreshUntilACheckGetsIt) {
+// A failed download stays pending (through Refresh) and a later check gets it;
+// one the server sent more of than it listed stays failed, with its reason,
+// until the file is listed anew.
+TEST_F(Downloads, AFailedOneStaysPendingUntilACheckGetsItUnlessTheServerSentTooMuch) {
     std::atomic<int> retrievals{0};
-    FaultFtpServer server({{"RETR",
+    std::atomic<int> listed{11};
+    FaultFtpServer server({{"FEAT",
+                            [](FaultFtpServer::Session& s, const std::string&) {
+                                s.Reply("211-Features:\r\n MLST type*;size*;\r\n211 End");
+                            }},
+                           {"MLSD",
                             [&](FaultFtpServer::Session& s, const std::string&) {
+                                s.ServeListing(
+                                    {"type=file;size=" + std::to_string(listed) + "; late.txt"});
+                            }},
+                           {"RETR", [&](FaultFtpServer::Session& s, const std::string&) {
                                 if (++retrievals == 1) {
                                     s.Reply("550 not now");
                                     return;
@@ -103,8 +115,7 @@ TEST_F(Downloads, AFailedOneStaysPendingThroughRefreshUntilACheckGetsIt) {
                                 s.SendData("the content");
                                 s.CloseData();
                                 s.Reply("226 done");
-                            }}},
-                          {"late.txt"});
+                            }}});
     MainInterface watchList;
     Listen(watchList);
     watchList.AddURL(server.Url());
@@ -112,16 +123,32 @@ TEST_F(Downloads, AFailedOneStaysPendingThroughRefreshUntilACheckGetsIt) {
     const std::string url = watchList.GetURL(1)->URL();
     watchList.Downloads().Download(url, EntriesOf(*watchList.GetURL(1)), dir.File("in"));
     watchList.WaitForChecks();
-    ASSERT_EQ(ends.size(), 1u);
-    EXPECT_EQ(ends[0].What, Stage::Failed);
-    EXPECT_EQ(ends[0].Message, "could not download: 550 not now");
-
     watchList.Refresh();
     ASSERT_EQ(watchList.Downloads().Pending(url).size(), 1u);
-    watchList.CheckFiles();
-    watchList.WaitForChecks();
-    ASSERT_EQ(ends.size(), 2u);
-    EXPECT_EQ(ends[1].What, Stage::Saved) << ends[1].Message;
+    // listed size, what comes of the check's download
+    const std::pair<int, End> checks[] = {
+        {5,
+         {Stage::Failed, "late.txt", "",
+          "could not download: the server sent more than the listed 5 bytes"}},
+        {5,
+         {Stage::Failed, "late.txt", "",
+          "could not download: the server sent more than the listed 5 bytes"}},
+        {11, {Stage::Saved, "late.txt", dir.File("in/late.txt"), ""}},
+    };
+    for (const auto& [size, end] : checks) {
+        listed = size;
+        watchList.CheckFiles();
+        watchList.WaitForChecks();
+    }
+    ASSERT_EQ(ends.size(), 4u);
+    EXPECT_EQ(ends[0].Message, "could not download: 550 not now");
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(ends[i + 1].What, checks[i].second.What) << i;
+        EXPECT_EQ(ends[i + 1].SavedAs, checks[i].second.SavedAs) << i;
+        EXPECT_EQ(ends[i + 1].Message, checks[i].second.Message) << i;
+    }
+    // The second check of the same listing did not ask again.
+    EXPECT_EQ(retrievals, 3);
     EXPECT_EQ(ReadAll(dir.File("in/late.txt")), "the content");
     EXPECT_TRUE(watchList.Downloads().Pending(url).empty());
 }

@@ -220,7 +220,9 @@ TEST_F(FileStoreTest, AStoreThatIsNotOursIsSetAsideAndStartedAfresh) {
         {"a store of a newer version, its last save in the log",
          [&](const std::string& path) {
              filled(path);
-             Sql(path, "PRAGMA user_version = 4", true);
+             const std::string newer =
+                 "PRAGMA user_version = " + std::to_string(FileStore::SchemaVersion + 1);
+             Sql(path, newer.c_str(), true);
          },
          "newer", "newer version", true},
     };
@@ -321,7 +323,9 @@ TEST_F(FileStoreTest, DownloadsAreKeptByUrlAndNameAndGoWithTheirUrl) {
     using R = ListedTime::Resolution;
     StoredDownload pending{
         "sub/a.bin", "/home/u/Downloads", 1234, {R::Second, 2024, 2, 29, 23, 59, 58, true}};
-    StoredDownload done{"\xff odd\r", "/tmp", std::nullopt, {}, true, "/tmp/\xff odd\r (2)"};
+    StoredDownload done{
+        "\xff odd\r",          "/tmp", std::nullopt, {}, true, "/tmp/\xff odd\r (2)",
+        "the server sent more"};
     auto store = Open();
     store->Save({{"u1", {Row("a")}, {}, false}});
     store->PutDownload("u1", pending);
@@ -347,15 +351,22 @@ TEST_F(FileStoreTest, DownloadsAreKeptByUrlAndNameAndGoWithTheirUrl) {
     EXPECT_TRUE(store->LoadDownloads().empty());
 }
 
-TEST_F(FileStoreTest, AStoreOfTheFirstVersionIsBroughtUpToDateWithItsRows) {
-    Open()->Save({{"u", {Row("a"), Row("b", 1)}, {}, false}});
-    // What the first version wrote: no downloads table, version 1, URLs by their text.
-    Sql(Path().c_str(), "DROP TABLE downloads; PRAGMA user_version = 1");
-    auto store = Open();
-    EXPECT_EQ(Sorted(store->LoadAll()), Sorted(Rows{{"named u", {Row("a"), Row("b", 1)}}}));
-    store->PutDownload("named u", {"a", "/tmp"});
-    store.reset();
-    EXPECT_EQ(Open()->LoadDownloads().at("named u").size(), 1u);
+TEST_F(FileStoreTest, AStoreOfAnEarlierVersionIsBroughtUpToDateWithItsRows) {
+    // What the earlier versions wrote: no downloads table (1), no held downloads
+    // (2), and both kept URLs by their text.
+    for (const char* earlier :
+         {"DROP TABLE downloads; PRAGMA user_version = 1",
+          "ALTER TABLE downloads DROP COLUMN failure; PRAGMA user_version = 2"}) {
+        SCOPED_TRACE(earlier);
+        std::filesystem::remove(Path());
+        Open()->Save({{"u", {Row("a"), Row("b", 1)}, {}, false}});
+        Sql(Path().c_str(), earlier);
+        auto store = Open();
+        EXPECT_EQ(Sorted(store->LoadAll()), Sorted(Rows{{"named u", {Row("a"), Row("b", 1)}}}));
+        store->PutDownload("named u", {"a", "/tmp"});
+        store.reset();
+        EXPECT_EQ(Open()->LoadDownloads().at("named u").size(), 1u);
+    }
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open(Path().c_str(), &db), SQLITE_OK);
     sqlite3_stmt* version = nullptr;

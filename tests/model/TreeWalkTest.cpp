@@ -3,6 +3,8 @@
 #include "model/UrlFileList.h"
 
 #include "check/TreeWalk.h"
+#include "ftp/ServerMemory.h"
+#include "model/HeadlessCommands.h"
 #include "tests/fixtures/FaultFtpServer.h"
 #include "tests/fixtures/PyFtpServer.h"
 #include "tests/support/TempProgramDir.h"
@@ -13,6 +15,7 @@
 #include <filesystem>
 #include <map>
 #include <mutex>
+#include <sstream>
 
 using namespace ornbrook;
 using ornbrook::test::FaultFtpServer;
@@ -224,4 +227,59 @@ TEST(TreeWalk, TreesBeyondTheLimitsFailWithNothingGone) {
         EXPECT_EQ(All(list), known);
     }
     SetTreeLimits({});
+}
+
+// A name that cannot be an entry of its folder is told with the check, never
+// shown and never dropped unsaid, and fails nothing; the folder's own "." and
+// ".." are no news.
+TEST(TreeWalk, NamesThatCannotBeEntriesAreToldNotShown) {
+    TempProgramDir dir;
+    const auto ls = [](bool folder, const std::string& name) {
+        return std::string(folder ? "drwxr-xr-x" : "-rw-r--r--") + " 1 u g 5 Dec 07  2026 " + name;
+    };
+    const struct {
+        const char* command;
+        std::vector<std::string> lines;
+        Names refused;
+    } rows[] = {
+        {"MLSD",
+         {"type=cdir; /w", "type=pdir; ..", "type=dir; ..", "type=file; a/\tb", "type=file; ok"},
+         {"refused \"..\": a name that means a folder",
+          "refused \"a/\tb\": a name with a slash in it"}},
+        {"LIST", {ls(true, "."), ls(true, ".."), ls(false, "ok")}, {}},
+        {"LIST",
+         {ls(true, ".."), ls(true, ".."), ls(false, "."), ls(false, "x/y"), ls(false, "ok")},
+         {"refused \"..\": a name that means a folder", "refused \".\": a name that means a folder",
+          "refused \"x/y\": a name with a slash in it"}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.lines[2]);
+        ForgetServers();
+        const bool mlsd = row.command == std::string("MLSD");
+        FaultFtpServer server(
+            {{"FEAT",
+              [mlsd](FaultFtpServer::Session& s, const std::string&) {
+                  s.Reply(mlsd ? "211-Features:\r\n MLST type*;\r\n211 End" : "211 no features");
+              }},
+             {"NLST",
+              [](FaultFtpServer::Session& s, const std::string&) { s.Reply("502 not here"); }},
+             {row.command, [&row](FaultFtpServer::Session& s, const std::string&) {
+                  s.ServeListing(row.lines);
+              }}});
+        UrlFileList list;
+        list.SetURL(server.Url("/w/"));
+        Check(list);
+        EXPECT_EQ(list.GetErrorMsg(), "");
+        EXPECT_EQ(All(list), Names{"ok"});
+        EXPECT_EQ(list.RefusedNames(), row.refused);
+        if (mlsd) {
+            // On the command line as well, escaped, and the check is fine.
+            std::ostringstream out, err;
+            EXPECT_EQ(RunHeadless({"--add", server.Url("/w/")}, out, err), 0) << err.str();
+            EXPECT_NE(out.str().find("\nok\n+ ok\nrefused \"..\": a name that means a folder\n"
+                                     "refused \"a/\\tb\": a name with a slash in it\n"),
+                      std::string::npos)
+                << out.str();
+        }
+    }
 }

@@ -441,8 +441,8 @@ TEST_F(SftpTest, DownloadsWholeOrResumesAtThePartialFilesLength) {
         ASSERT_GE(fd, 0);
         std::uint64_t lastProgress = 0;
         const auto outcome = DownloadSftpFile(
-            Target(server), "/data.bin", fd, already, [&](std::uint64_t n) { lastProgress = n; },
-            nullptr);
+            Target(server), "/data.bin", fd, already, content.size(),
+            [&](std::uint64_t n) { lastProgress = n; }, nullptr);
         ::close(fd);
         EXPECT_TRUE(outcome.Ok) << outcome.Message;
         EXPECT_EQ(outcome.Length, content.size());
@@ -450,19 +450,27 @@ TEST_F(SftpTest, DownloadsWholeOrResumesAtThePartialFilesLength) {
         EXPECT_EQ(lastProgress, content.size());
         EXPECT_TRUE(ReadAll(local) == content);
     }
-    // A partial file longer than the remote one is not resumed.
+    // A partial file longer than the remote one is not resumed, and a file
+    // that grew since it was listed is not followed past the listed size.
     const int fd = ::open(local.c_str(), O_WRONLY | O_CLOEXEC);
-    const auto longer =
-        DownloadSftpFile(Target(server), "/data.bin", fd, content.size() + 1, {}, nullptr);
-    ::close(fd);
+    const auto longer = DownloadSftpFile(Target(server), "/data.bin", fd, content.size() + 1,
+                                         std::nullopt, {}, nullptr);
     EXPECT_FALSE(longer.Ok);
     EXPECT_EQ(longer.Message,
               "could not download: the partial file is longer than the remote file");
+    ASSERT_EQ(::ftruncate(fd, 0), 0);
+    const auto grown = DownloadSftpFile(Target(server), "/data.bin", fd, 0, 100000, {}, nullptr);
+    ::close(fd);
+    EXPECT_TRUE(grown.Overrun);
+    EXPECT_EQ(grown.Message,
+              "could not download: the server sent more than the listed 100000 bytes");
+    EXPECT_TRUE(ReadAll(local) == content.substr(0, 100000));
 
     // No overall limit, but one on silence.
     server.AddFile("stall.bin", "never read");
     const int stalled = ::open(local.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-    const auto idle = DownloadSftpFile(Target(server), "/stall.bin", stalled, 0, {}, nullptr, 1s);
+    const auto idle =
+        DownloadSftpFile(Target(server), "/stall.bin", stalled, 0, std::nullopt, {}, nullptr, 1s);
     ::close(stalled);
     EXPECT_EQ(idle.Message, "could not download: no data for 1 s");
     EXPECT_EQ(idle.Length, 0u);
