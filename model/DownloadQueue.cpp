@@ -1,6 +1,5 @@
 #include "model/DownloadQueue.h"
 
-#include "base/Text_Code.h"
 #include "check/CheckPool.h"
 #include "check/DownloadTarget.h"
 #include "ftp/FtpModule.h"

@@ -1,7 +1,6 @@
 #include "model/UrlFileList.h"
 
 #include "base/Clock.h"
-#include "base/Text_Code.h"
 #include "check/CheckPool.h"
 #include "check/UrlFileListChecker.h"
 #include "ftp/FtpModule.h"

@@ -406,7 +406,7 @@ TEST_F(FileStoreTest, OldFilesAreCarriedOverWithoutTheirPasswords) {
     }
     // As version 2 left it after a crash: its last change still in its log.
     Sql(Path(),
-        "PRAGMA user_version = 2;"
+        "ALTER TABLE downloads DROP COLUMN failure; PRAGMA user_version = 2;"
         "INSERT INTO urls(url) VALUES (CAST('ftp://bo:secret4@h/' AS BLOB))",
         true);
     ASSERT_NE(ReadBytes(Path() + "-wal").find("secret"), std::string::npos);
