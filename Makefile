@@ -4,12 +4,13 @@
 BUILD_DIR  ?= build
 ASAN_DIR   ?= build-asan
 TSAN_DIR   ?= build-tsan
+DEB_DIR    ?= build-deb
 GENERATOR  := $(shell command -v ninja >/dev/null 2>&1 && echo Ninja || echo "Unix Makefiles")
 JOBS       ?= $(shell nproc)
 CTEST_ARGS ?=
 PREFIX     ?= /usr/local
 
-.PHONY: run test build bootstrap asan tsan bench format screenshots install clean
+.PHONY: run test build bootstrap asan tsan bench format screenshots install deb clean
 
 run: build
 	cd $(BUILD_DIR) && ./ornbrook
@@ -52,13 +53,26 @@ bench: build
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
-# The program, its desktop file, icon and AppStream metainfo under $(PREFIX)
+# The program, its desktop file, icon, AppStream metainfo, manual page, bash
+# completion and systemd user unit under $(PREFIX)
 # (DESTDIR=... stages it for a package).
 install: build
 	cmake --install $(BUILD_DIR) --prefix $(PREFIX)
+
+# A Debian package of a release build without the tests, compiled with Debian's
+# flags and hardening: $(DEB_DIR)/ornbrook_VERSION_ARCH.deb.
+deb: export DEB_BUILD_MAINT_OPTIONS = hardening=+all
+# (no debugging information: the package strips it anyway)
+deb: export DEB_CXXFLAGS_MAINT_STRIP = -g
+deb: bootstrap
+	CXXFLAGS="$$(dpkg-buildflags --get CXXFLAGS) $$(dpkg-buildflags --get CPPFLAGS)" \
+	LDFLAGS="$$(dpkg-buildflags --get LDFLAGS)" \
+		cmake -S . -B $(DEB_DIR) -G "$(GENERATOR)" -DCMAKE_BUILD_TYPE=Release -DORNBROOK_TESTS=OFF
+	cmake --build $(DEB_DIR) -j $(JOBS)
+	cd $(DEB_DIR) && cpack -G DEB
 
 screenshots: build
 	scripts/screenshots $(BUILD_DIR)
 
 clean:
-	rm -rf $(BUILD_DIR) $(ASAN_DIR) $(TSAN_DIR)
+	rm -rf $(BUILD_DIR) $(ASAN_DIR) $(TSAN_DIR) $(DEB_DIR)
