@@ -69,7 +69,6 @@ CheckOutcome CheckJob::Run(const StopSignal* stop, KeptLogins& kept) const {
     if (sftp_)
         return RunSftp(stop, kept);
     kept.Sftp.Drop();
-    CheckOutcome outcome;
     // Every folder over the one login, which each listing hands to the next.
     // An empty subfolder is confirmed as the top is: its files would go.
     const auto listFolder = [&](const std::string& relative, std::chrono::milliseconds limit) {
@@ -77,40 +76,37 @@ CheckOutcome CheckJob::Run(const StopSignal* stop, KeptLogins& kept) const {
         folder.Path = SubfolderPath(target_.Path, relative);
         return ListDirectory(folder, login_, confirmEmpty_, stop, &kept.Ftp, limit);
     };
-    static_cast<ListingOutcome&>(outcome) =
-        WalkTree(depth_, listFolder, CurrentFtpTimeouts().Check);
-    return outcome;
+    return {WalkTree(depth_, listFolder, CurrentFtpTimeouts().Check), std::nullopt};
 }
 
 CheckOutcome CheckJob::RunSftp(const StopSignal* stop, KeptLogins& kept) const {
     kept.Ftp.Drop();
-    CheckOutcome outcome;
+    std::optional<HostKeyFacts> hostKey;
     const auto listFolder = [&](const std::string& relative, std::chrono::milliseconds limit) {
-        SftpListingOutcome listed = ListSftpDirectory(
-            sftpTarget_, SubfolderPath(target_.Path, relative), limit, stop, &kept.Sftp);
+        SftpFolder listed = ListSftpDirectory(sftpTarget_, SubfolderPath(target_.Path, relative),
+                                              limit, stop, &kept.Sftp);
         for (const std::string& note : listed.Notes)
             WriteLog(MaskedURL(url_) + ": " + note);
-        ListingOutcome one;
-        one.Ok = listed.Ok;
-        one.Message = std::move(listed.Message);
         if (relative.empty())
-            outcome.HostKey = std::move(listed.HostKey);
+            hostKey = std::move(listed.HostKey);
+        if (!listed.Entries)
+            return FolderListing{std::move(listed.Entries).error(), std::nullopt};
         // An SFTP listing comes with the attributes of every entry, as MLSD's.
-        one.Listed.Source = ListingSource::Machine;
-        one.Listed.Entries.reserve(listed.Entries.size());
-        for (RemoteEntry& remote : listed.Entries) {
-            ListedEntry& entry = one.Listed.Entries.emplace_back();
+        Listing one;
+        one.Source = ListingSource::Machine;
+        one.Entries.reserve(listed.Entries->size());
+        for (RemoteEntry& remote : *listed.Entries) {
+            ListedEntry& entry = one.Entries.emplace_back();
             entry.Name = std::move(remote.Name);
             entry.Type = TypeOf(remote.Type);
             entry.Size = remote.Size;
             if (remote.Modified)
                 entry.Modified = TimeOf(*remote.Modified);
         }
-        return one;
+        return FolderListing{std::move(one), std::nullopt};
     };
-    const std::chrono::milliseconds checkTime = CurrentFtpTimeouts().Check;
-    static_cast<ListingOutcome&>(outcome) = WalkTree(depth_, listFolder, checkTime);
-    return outcome;
+    FolderListing walked = WalkTree(depth_, listFolder, CurrentFtpTimeouts().Check);
+    return {std::move(walked), std::move(hostKey)};
 }
 
 } // namespace ornbrook

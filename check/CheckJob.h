@@ -30,7 +30,7 @@ struct KeptLogins {
 // The whole outcome of a check: the listing or the failure, and what the user
 // may decide to trust when the server's certificate (FTP over TLS) or host key
 // (SFTP) was refused.
-struct CheckOutcome : ListingOutcome {
+struct CheckOutcome : FolderListing {
     std::optional<HostKeyFacts> HostKey;
 };
 

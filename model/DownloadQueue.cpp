@@ -162,7 +162,7 @@ void DownloadQueue::Start(const std::string& url, const StoredDownload& record, 
     };
     // The id is known once Start returns; the callback runs later, on this thread.
     auto idHolder = std::make_shared<std::uint64_t>(0);
-    callbacks.Finished = [this, idHolder](DownloadResult result) {
+    callbacks.Finished = [this, idHolder](Result<SavedFile> result) {
         Finished(*idHolder, std::move(result));
     };
     id = pool_->StartDownload(std::move(job), std::move(callbacks));
@@ -170,34 +170,33 @@ void DownloadQueue::Start(const std::string& url, const StoredDownload& record, 
     running_[id] = Running{url, record};
 }
 
-void DownloadQueue::Finished(std::uint64_t id, DownloadResult result) {
+void DownloadQueue::Finished(std::uint64_t id, Result<SavedFile> result) {
     const auto it = running_.find(id);
     if (it == running_.end())
         return;
     const Running done = std::move(it->second);
     running_.erase(it);
-    DownloadNews news{DownloadNews::Stage::Failed,
-                      done.Url,
-                      done.Record.Name,
-                      done.Record.Size,
-                      result.Length,
-                      result.SavedAs,
-                      result.Message};
-    if (result.Refused) {
-        news.What = DownloadNews::Stage::Refused;
-        WriteLog(MaskedURL(done.Url) + ": " + result.Message);
-        Forget(done.Url, done.Record.Name);
-    } else if (result.Held) {
-        StoredDownload record = done.Record;
-        record.Failure = result.Message;
-        Record(done.Url, record);
-    } else if (result.Ok) {
+    DownloadNews news{DownloadNews::Stage::Failed, done.Url, done.Record.Name, done.Record.Size};
+    if (result) {
         news.What =
-            result.AlreadyThere ? DownloadNews::Stage::AlreadyThere : DownloadNews::Stage::Saved;
+            result->AlreadyThere ? DownloadNews::Stage::AlreadyThere : DownloadNews::Stage::Saved;
+        news.Length = result->Length;
+        news.SavedAs = result->SavedAs;
         StoredDownload record = done.Record;
         record.Done = true;
-        record.SavedAs = result.SavedAs;
+        record.SavedAs = result->SavedAs;
         Record(done.Url, record);
+    } else {
+        news.Message = result.error().Message;
+        if (result.error().Kind == ErrorKind::Unsafe) {
+            news.What = DownloadNews::Stage::Refused;
+            WriteLog(MaskedURL(done.Url) + ": " + news.Message);
+            Forget(done.Url, done.Record.Name);
+        } else if (result.error().Kind == ErrorKind::Overrun) {
+            StoredDownload record = done.Record;
+            record.Failure = news.Message;
+            Record(done.Url, record);
+        }
     }
     News.Raise(news);
 }

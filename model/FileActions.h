@@ -44,7 +44,7 @@ public:
     FileActions(const FileActions&) = delete;
     FileActions& operator=(const FileActions&) = delete;
 
-    // After a successful check of list: acts on the files it reported.
+    // After a check of list: acts on the files it reported (none when it failed).
     void CheckEnded(const UrlFileList& list);
 
     // The programs' news, on the owner's thread (see ProgramRunner).

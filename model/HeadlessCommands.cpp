@@ -483,12 +483,11 @@ bool WorksWithoutWatchList(const std::vector<std::string>& args) {
 
 namespace {
 CommandResult TrustSftpHostKey(const std::string& url) {
-    std::string problem;
     SetHostKeyTrustFile(KnownHostsFileName());
     const auto facts =
-        FetchSftpHostKey(SftpTargetOf(ParseURL(url)), CurrentFtpTimeouts().Check, nullptr, problem);
+        FetchSftpHostKey(SftpTargetOf(ParseURL(url)), CurrentFtpTimeouts().Check, nullptr);
     if (!facts)
-        return {CommandFailed, {}, "ornbrook: " + Shown(problem) + "\n"};
+        return {CommandFailed, {}, "ornbrook: " + Shown(facts.error().Message) + "\n"};
     std::ostringstream out;
     out << "Server      " << Shown(facts->Server) << "\nKey type    " << Shown(facts->KeyType)
         << "\nFingerprint " << facts->Fingerprint << '\n';
@@ -507,10 +506,9 @@ CommandResult TrustSftpHostKey(const std::string& url) {
 CommandResult TrustServerCertificate(const std::string& url) {
     if (IsSftpScheme(ParseURL(url).Scheme))
         return TrustSftpHostKey(url);
-    std::string problem;
-    auto facts = FetchCertificate(url, problem);
+    auto facts = FetchCertificate(url);
     if (!facts)
-        return {CommandFailed, {}, "ornbrook: " + Shown(problem) + "\n"};
+        return {CommandFailed, {}, "ornbrook: " + Shown(facts.error().Message) + "\n"};
     JudgeCertificate(*facts, TrustedCertificatesFileName());
     std::ostringstream out;
     for (const auto& [label, value] : DescribeCertificate(*facts))

@@ -471,14 +471,17 @@ void MainInterface::RaiseEvent_CheckBegins(const UrlFileList& list) {
 }
 
 void MainInterface::RaiseEvent_CheckEnded(const UrlFileList& list) {
-    // A pending download goes on while its file is listed.
-    if (downloads_ && list.GetErrorMsg().empty() && !downloads_->Pending(list.URL()).empty()) {
+    // A pending download goes on while its file is listed: only a whole
+    // listing says that a file went.
+    if (downloads_ && !list.IsError() && !downloads_->Pending(list.URL()).empty()) {
         std::vector<FileEntry> entries;
         for (std::int32_t i = 1; i <= list.GetFilesCount(); ++i)
             entries.push_back(list.GetEntry(i));
         downloads_->ResumePending(list.URL(), entries);
     }
-    if (actions_ && list.GetErrorMsg().empty())
+    // What the check reported is acted on, also when the server cut the
+    // listing: those files are told as new, and are not new again later.
+    if (actions_)
         actions_->CheckEnded(list);
     CheckEnded.Raise(list);
 }

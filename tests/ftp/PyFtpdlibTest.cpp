@@ -39,7 +39,7 @@ Outcome Check(const std::string& url) {
         for (int i = 1; i <= checker.GetFilesCount(); ++i)
             outcome.names.push_back(checker.GetFile(i));
     });
-    subs += checker.Error.Connect([&](const std::string& message) { outcome.error = message; });
+    subs += checker.Error.Connect([&](const Error& failure) { outcome.error = failure.Message; });
     checker.CheckURL(url);
     std::sort(outcome.names.begin(), outcome.names.end());
     return outcome;
@@ -211,8 +211,7 @@ TEST_F(PyFtpdlib, ClientEnumeratesAndMovesFilesIntact) {
     std::string name = "stale";
     EXPECT_EQ(client.GetFirstFile(name), 0);
     EXPECT_EQ(name, "");
-    EXPECT_FALSE(client.ListingFailed());
-    EXPECT_FALSE(client.ListingCut());
+    EXPECT_TRUE(client.LastResult()); // empty, not failed
 
     EXPECT_NE(client.SendFile(local, "up load.bin"), 0);
     EXPECT_EQ(server().ReadFile("box/up load.bin"), payload);
