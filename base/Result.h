@@ -26,9 +26,9 @@ enum class ErrorKind {
     Untrusted,
     // A local file or folder could not be read or written.
     LocalFile,
-    // Our own rules refuse it (a name, a link in the way): trying again
-    // changes nothing.
-    Unsafe,
+    // Our own rules refuse it (a URL or a name that cannot be taken, a link in
+    // the way): trying again changes nothing.
+    Invalid,
     // The server sent more than it listed.
     Overrun,
     // The server cut the listing short: what it showed counts, nothing is gone.

@@ -41,40 +41,28 @@ ListedTime TimeOf(std::int64_t seconds) {
     return t;
 }
 
-std::string SubfolderPath(const std::string& top, const std::string& relative) {
-    if (relative.empty())
-        return top;
-    return top.empty() || top.back() != '/' ? top + "/" + relative : top + relative;
-}
-
 } // namespace
 
-CheckJob::CheckJob(std::string url, bool confirmEmpty, int depth)
-    : url_(std::move(url)), target_(ParseURL(url_)), sftp_(IsSftpScheme(target_.Scheme)),
-      confirmEmpty_(confirmEmpty), depth_(depth) {
-    const std::int32_t defaultPort = sftp_ ? 22 : 21;
-    server_ = LowerCase(target_.Host) + ":" +
-              std::to_string(target_.Port == 0 ? defaultPort : target_.Port);
-    if (sftp_) {
-        sftpTarget_ = SftpTargetOf(target_);
-        // Not the FTP login of the same server and user: a login of each
-        // protocol serves only its own.
-        login_ = "sftp\n" + SftpLoginKey(sftpTarget_);
-    } else {
-        login_ = LoginKey(target_);
-    }
+std::string KeptLoginKey(const Url& url) {
+    // The key a kept SFTP login holds (the protocol is not part of it).
+    return url.IsSftp() ? SftpLoginKey(SftpTargetOf(url)) : url.LoginKey();
+}
+
+CheckJob::CheckJob(Url url, bool confirmEmpty, int depth)
+    : url_(std::move(url)), confirmEmpty_(confirmEmpty), depth_(depth), server_(url_.ServerKey()),
+      login_(KeptLoginKey(url_)) {
+    if (url_.IsSftp())
+        sftpTarget_ = SftpTargetOf(url_);
 }
 
 CheckOutcome CheckJob::Run(const StopSignal* stop, KeptLogins& kept) const {
-    if (sftp_)
+    if (url_.IsSftp())
         return RunSftp(stop, kept);
     kept.Sftp.Drop();
     // Every folder over the one login, which each listing hands to the next.
     // An empty subfolder is confirmed as the top is: its files would go.
     const auto listFolder = [&](const std::string& relative, std::chrono::milliseconds limit) {
-        FtpURL folder = target_;
-        folder.Path = SubfolderPath(target_.Path, relative);
-        return ListDirectory(folder, login_, confirmEmpty_, stop, &kept.Ftp, limit);
+        return ListDirectory(url_, confirmEmpty_, stop, &kept.Ftp, relative, limit);
     };
     return {WalkTree(depth_, listFolder, CurrentFtpTimeouts().Check), std::nullopt};
 }
@@ -83,10 +71,10 @@ CheckOutcome CheckJob::RunSftp(const StopSignal* stop, KeptLogins& kept) const {
     kept.Ftp.Drop();
     std::optional<HostKeyFacts> hostKey;
     const auto listFolder = [&](const std::string& relative, std::chrono::milliseconds limit) {
-        SftpFolder listed = ListSftpDirectory(sftpTarget_, SubfolderPath(target_.Path, relative),
-                                              limit, stop, &kept.Sftp);
+        SftpFolder listed =
+            ListSftpDirectory(sftpTarget_, url_.PathBelow(relative), limit, stop, &kept.Sftp);
         for (const std::string& note : listed.Notes)
-            WriteLog(MaskedURL(url_) + ": " + note);
+            WriteLog(url_.Masked() + ": " + note);
         if (relative.empty())
             hostKey = std::move(listed.HostKey);
         if (!listed.Entries)

@@ -20,22 +20,12 @@ std::string ErrnoText() {
     return LowerCase(std::strerror(errno));
 }
 
-std::string RemotePath(const std::string& directory, const std::string& relative) {
-    if (directory.empty() || directory.back() == '/')
-        return directory + relative;
-    return directory + "/" + relative;
-}
-
 } // namespace
 
+// The same server and login as the URL's checks: one limit for both.
 DownloadJob::DownloadJob(DownloadRequest request)
-    : request_(std::move(request)), target_(ParseURL(request_.Url)),
-      sftp_(IsSftpScheme(target_.Scheme)) {
-    // The same server and login as the URL's checks: one limit for both.
-    const CheckJob check(request_.Url, false);
-    server_ = check.Server();
-    login_ = check.Login();
-}
+    : request_(std::move(request)), server_(request_.Watched.ServerKey()),
+      login_(KeptLoginKey(request_.Watched)) {}
 
 Result<SavedFile> DownloadJob::Run(const StopSignal* stop, KeptLogins& kept,
                                    const DownloadProgress& progress) const {
@@ -62,7 +52,7 @@ Result<SavedFile> DownloadJob::Run(const StopSignal* stop, KeptLogins& kept,
         return SavedFile{folder + name, local->Size, true};
     if (struct stat there{}; ::fstatat(dir.Get(), name.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0 &&
                              S_ISLNK(there.st_mode))
-        return Error{ErrorKind::Unsafe,
+        return Error{ErrorKind::Invalid,
                      "refused \"" + relative + "\": \"" + relative + "\" is a link"};
     Result<PartialFile> partial = OpenPartialFile(dir.Get(), name);
     if (!partial)
@@ -92,14 +82,14 @@ Result<SavedFile> DownloadJob::Run(const StopSignal* stop, KeptLogins& kept,
         return cannotWrite();
 
     Result<Downloaded> fetched = Error{};
-    if (sftp_) {
+    if (r.Watched.IsSftp()) {
         kept.Ftp.Drop();
-        fetched = DownloadSftpFile(SftpTargetOf(target_), RemotePath(target_.Path, relative),
+        fetched = DownloadSftpFile(SftpTargetOf(r.Watched), r.Watched.PathBelow(relative),
                                    file.Get(), offset, r.Size, progress, stop, r.Idle);
     } else {
         kept.Sftp.Drop();
-        fetched = DownloadFtpFile(target_, login_, relative, file.Get(), offset, r.Size, progress,
-                                  stop, &kept.Ftp, r.Idle);
+        fetched = DownloadFtpFile(r.Watched, relative, file.Get(), offset, r.Size, progress, stop,
+                                  &kept.Ftp, r.Idle);
     }
     if (!fetched)
         return std::move(fetched).error();

@@ -1,9 +1,9 @@
 #pragma once
 
+#include "base/Url.h"
 #include "check/CheckJob.h"
 #include "diag/Debug_Modul.h"
 #include "ftp/FileDownload.h"
-#include "ftp/FtpModule.h"
 #include "ftp/ListedEntry.h"
 #include "sftp/SftpSession.h"
 
@@ -19,7 +19,8 @@ class StopSignal;
 
 // One file of a watched URL to fetch into a local folder.
 struct DownloadRequest {
-    std::string Url;
+    // The watched URL the file is below.
+    Url Watched;
     // The remote path below the URL's directory: folders first, the file's name
     // last, each exactly as the server listed it.
     std::vector<std::string> Path;
@@ -58,7 +59,7 @@ public:
     const std::string& Login() const { return login_; }
     // Blocking, safe on any thread; stop ends it at once and the partial file
     // stays for the next attempt. progress hears the partial file's length.
-    // Unsafe: the name was refused, or a link stands in its way, and no
+    // Invalid: the name was refused, or a link stands in its way, and no
     // attempt is made, now or later. Overrun: the server sent more than the
     // listed size, and it is not tried again until the listing's size or time
     // changes.
@@ -68,8 +69,6 @@ public:
 private:
     LiveObject live_{"DownloadJob"};
     DownloadRequest request_;
-    FtpURL target_;
-    bool sftp_;
     std::string server_;
     std::string login_;
 };

@@ -48,10 +48,10 @@ const char* ListedNameFault(std::string_view name) {
 
 Result<void> JudgeRemotePath(const std::vector<std::string>& segments) {
     if (segments.empty())
-        return Error{ErrorKind::Unsafe, "refused a file without a name"};
+        return Error{ErrorKind::Invalid, "refused a file without a name"};
     for (const std::string& segment : segments) {
         if (const char* fault = SegmentFault(segment))
-            return Error{ErrorKind::Unsafe, "refused \"" + JoinedPath(segments) + "\": " + fault};
+            return Error{ErrorKind::Invalid, "refused \"" + JoinedPath(segments) + "\": " + fault};
     }
     return {};
 }
@@ -162,7 +162,7 @@ Result<OwnedFd> OpenFolderBelow(int top, const std::vector<std::string>& path) {
             struct stat info {};
             const bool there = ::fstatat(folder.Get(), part, &info, AT_SYMLINK_NOFOLLOW) == 0;
             if (there && S_ISLNK(info.st_mode))
-                return Error{ErrorKind::Unsafe,
+                return Error{ErrorKind::Invalid,
                              "refused \"" + JoinedPath(path) + "\": \"" + walked + "\" is a link"};
             if (there && !S_ISDIR(info.st_mode))
                 return Error{ErrorKind::LocalFile,
@@ -198,7 +198,8 @@ Result<PartialFile> OpenPartialFile(int dir, const std::string& name) {
             continue;
         return PartialFile{std::move(file), candidate};
     }
-    return Error{ErrorKind::Unsafe, "refused \"" + name + "\": no partial file name of it is free"};
+    return Error{ErrorKind::Invalid,
+                 "refused \"" + name + "\": no partial file name of it is free"};
 }
 
 Result<std::string> PlaceFinishedFile(int dir, const std::string& partial,

@@ -24,7 +24,7 @@ namespace ornbrook {
 const char* ListedNameFault(std::string_view name);
 
 // Whether a remote path (its segments, folders first, the file's name last) may
-// be written below a download folder. Unsafe: no segment, what ListedNameFault
+// be written below a download folder. Invalid: no segment, what ListedNameFault
 // refuses, "\" inside a segment, control characters. The reason names the file
 // as the server gave it; it is escaped where it is shown.
 Result<void> JudgeRemotePath(const std::vector<std::string>& segments);
@@ -75,7 +75,7 @@ private:
     int fd_ = -1;
 };
 
-// The local steps fail as LocalFile, or as Unsafe where a link (or the like)
+// The local steps fail as LocalFile, or as Invalid where a link (or the like)
 // stands in the way, so that trying again would change nothing.
 
 // The folder the file at path (folders first, its name last) goes into,

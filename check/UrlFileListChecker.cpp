@@ -37,7 +37,7 @@ void UrlFileListChecker::Cancel() {
     job_ = 0;
 }
 
-void UrlFileListChecker::CheckURL(const std::string& theURL) {
+void UrlFileListChecker::CheckURL(const Url& theURL) {
     Cancel();
     url_ = theURL;
     Clear();

@@ -36,9 +36,9 @@ public:
     std::int32_t GetFilesCount() const;
     // Index 0 gives ""; an index outside 0..count throws std::out_of_range.
     std::string GetFile(std::int32_t Index) const;
-    std::string GetURL() const { return url_; }
+    std::string GetURL() const { return url_.Text(); }
     void Clear();
-    void CheckURL(const std::string& theURL);
+    void CheckURL(const Url& theURL);
     void Cancel();
     // The caller knows entries for this URL: an empty listing is then confirmed by
     // a listing by another command in the same session before it is believed.
@@ -63,7 +63,7 @@ private:
     LiveObject live_{"UrlFileListChecker"};
     std::weak_ptr<CheckPool> pool_;
     std::uint64_t job_ = 0;
-    std::string url_;
+    Url url_;
     bool confirmEmptyListing_ = false;
     int depth_ = 0;
     Listing listing_;

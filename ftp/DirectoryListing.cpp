@@ -39,52 +39,35 @@ std::unique_ptr<FtpSession> KeptLogin::Take(const std::string& key) {
     return taken;
 }
 
-std::string LoginKey(const std::string& url) {
-    return LoginKey(ParseURL(url));
-}
-
-std::string LoginKey(const FtpURL& parsed) {
-    // Line breaks never reach a login, so they cannot make two keys alike. The
-    // kind of TLS is part of it: a plain login never serves an encrypted URL.
-    return std::to_string(static_cast<int>(TlsModeOf(parsed.Scheme))) + "\n" +
-           LowerCase(parsed.Host) + "\n" + std::to_string(parsed.Port) + "\n" + parsed.User + "\n" +
-           parsed.Pass;
-}
-
-FolderListing ListDirectory(const std::string& url, bool confirmEmpty, const StopSignal* stop,
-                            KeptLogin* kept) {
-    const FtpURL parsed = ParseURL(url);
-    return ListDirectory(parsed, LoginKey(parsed), confirmEmpty, stop, kept);
-}
-
-Result<void> EnterDirectory(std::unique_ptr<FtpSession>& session, const FtpURL& url,
-                            const SessionBounds& bounds) {
+Result<void> EnterDirectory(std::unique_ptr<FtpSession>& session, const Url& url,
+                            const std::string& path, const SessionBounds& bounds) {
     if (session && session->IsOpen()) {
         session->Rebind(bounds);
-        auto in = session->ChangeDir(url.Path);
+        auto in = session->ChangeDir(path);
         if (in)
             return {};
         // Refused: the directory is not there for this login either way.
         if (session->IsOpen())
             return At("could not change dir", std::move(in).error());
     }
-    session = std::make_unique<FtpSession>(bounds, TlsModeOf(url.Scheme));
-    if (auto r = session->Open(url.Host, url.Port, url.User, url.Pass); !r)
+    session = std::make_unique<FtpSession>(bounds, TlsModeOf(url));
+    if (auto r = session->Open(url.Host(), url.Port(), url.User(), url.Pass()); !r)
         return At("could not connect", std::move(r).error());
-    if (auto r = session->ChangeDir(url.Path); !r)
+    if (auto r = session->ChangeDir(path); !r)
         return At("could not change dir", std::move(r).error());
     return {};
 }
 
-FolderListing ListDirectory(const FtpURL& parsed, const std::string& key, bool confirmEmpty,
-                            const StopSignal* stop, KeptLogin* kept,
+FolderListing ListDirectory(const Url& url, bool confirmEmpty, const StopSignal* stop,
+                            KeptLogin* kept, const std::string& below,
                             std::chrono::milliseconds limit) {
     const SessionBounds bounds =
         SessionBounds::For(limit.count() > 0 ? limit : CurrentFtpTimeouts().Check, stop);
+    const std::string key = url.LoginKey();
     std::unique_ptr<FtpSession> session = kept ? kept->Take(key) : nullptr;
     FolderListing outcome{Error{}, std::nullopt};
     try {
-        if (auto in = EnterDirectory(session, parsed, bounds); !in) {
+        if (auto in = EnterDirectory(session, url, url.PathBelow(below), bounds); !in) {
             outcome.Listed = std::move(in).error();
             if (outcome.Listed.error().Kind == ErrorKind::Untrusted)
                 outcome.Certificate = session->Certificate();
@@ -107,11 +90,9 @@ FolderListing ListDirectory(const FtpURL& parsed, const std::string& key, bool c
     return outcome;
 }
 
-Result<CertificateFacts> FetchCertificate(const std::string& url) {
-    const FtpURL parsed = ParseURL(url);
-    FtpSession session(SessionBounds::For(CurrentFtpTimeouts().Check, nullptr),
-                       TlsModeOf(parsed.Scheme));
-    const auto r = session.FetchCertificate(parsed.Host, parsed.Port);
+Result<CertificateFacts> FetchCertificate(const Url& url) {
+    FtpSession session(SessionBounds::For(CurrentFtpTimeouts().Check, nullptr), TlsModeOf(url));
+    const auto r = session.FetchCertificate(url.Host(), url.Port());
     if (!r)
         return At("could not connect", r.error());
     if (!session.Certificate())

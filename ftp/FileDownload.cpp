@@ -11,16 +11,16 @@ std::string OverrunMessage(std::uint64_t listed) {
     return "the server sent more than the listed " + std::to_string(listed) + " bytes";
 }
 
-Result<Downloaded> DownloadFtpFile(const FtpURL& url, const std::string& key,
-                                   const std::string& name, int fd, std::uint64_t offset,
-                                   std::optional<std::uint64_t> limit,
+Result<Downloaded> DownloadFtpFile(const Url& url, const std::string& name, int fd,
+                                   std::uint64_t offset, std::optional<std::uint64_t> limit,
                                    const DownloadProgress& progress, const StopSignal* stop,
                                    KeptLogin* kept, std::chrono::milliseconds idle) {
     const SessionBounds bounds = SessionBounds::For(CurrentFtpTimeouts().Check, stop);
+    const std::string key = url.LoginKey();
     std::unique_ptr<FtpSession> session = kept ? kept->Take(key) : nullptr;
     Result<Downloaded> outcome = Error{};
     try {
-        if (auto in = EnterDirectory(session, url, bounds); !in) {
+        if (auto in = EnterDirectory(session, url, url.Path(), bounds); !in) {
             outcome = std::move(in).error();
         } else if (outcome = session->Download(name, fd, offset, limit, progress, idle); !outcome) {
             Error why = std::move(outcome).error();

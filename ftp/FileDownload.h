@@ -41,9 +41,8 @@ inline constexpr std::chrono::milliseconds DownloadIdleLimit = std::chrono::seco
 // server is used and the login of a successful download is left there.
 // Blocking; safe on any thread; stop ends it at once. Whatever the outcome, fd
 // holds a whole prefix of the file.
-Result<Downloaded> DownloadFtpFile(const FtpURL& url, const std::string& loginKey,
-                                   const std::string& name, int fd, std::uint64_t offset,
-                                   std::optional<std::uint64_t> limit,
+Result<Downloaded> DownloadFtpFile(const Url& url, const std::string& name, int fd,
+                                   std::uint64_t offset, std::optional<std::uint64_t> limit,
                                    const DownloadProgress& progress, const StopSignal* stop,
                                    KeptLogin* kept = nullptr,
                                    std::chrono::milliseconds idle = DownloadIdleLimit);

@@ -87,7 +87,7 @@ FtpSession::Step FtpSession::Command(const std::string& line, FtpReply& reply) {
     if (!control_)
         return Error{ErrorKind::Connection, "not connected"};
     if (HasLineBreakOrNul(line))
-        return Error{ErrorKind::Unsafe, "line break in a command"};
+        return Error{ErrorKind::Invalid, "line break in a command"};
     if (!control_->Send(line, StepDeadline(timeouts_.Reply)))
         return Lost({ErrorKind::Connection, "could not send"});
     return ReadFinal(reply, StepDeadline(timeouts_.Reply));
@@ -99,7 +99,7 @@ FtpSession::Step FtpSession::Prepare(const std::string& host, std::int32_t port,
     certificate_.reset();
     // A line break would end the command early and smuggle in another one.
     if (HasLineBreakOrNul(host) || HasLineBreakOrNul(user) || HasLineBreakOrNul(pass))
-        return Error{ErrorKind::Unsafe, "line break in the login"};
+        return Error{ErrorKind::Invalid, "line break in the login"};
     if (port == 0)
         port = tlsMode_ == TlsMode::Implicit ? 990 : 21;
     if (port < 1 || port > 65535)
@@ -315,7 +315,7 @@ void FtpSession::RememberFacts() const {
 
 FtpSession::Step FtpSession::ChangeDir(const std::string& path) {
     if (HasLineBreakOrNul(path))
-        return Error{ErrorKind::Unsafe, "line break in the path"};
+        return Error{ErrorKind::Invalid, "line break in the path"};
     FtpReply reply;
     if (auto r = Command("CWD " + path, reply); !r)
         return r;
@@ -340,14 +340,14 @@ FtpSession::Step FtpSession::SetType(char type) {
 
 FtpSession::Step FtpSession::Retrieve(const std::string& remoteFile, const std::string& localFile) {
     if (HasLineBreakOrNul(remoteFile))
-        return Error{ErrorKind::Unsafe, "line break in the file name"};
+        return Error{ErrorKind::Invalid, "line break in the file name"};
     FileSink sink(localFile);
     return sink.Finish(Transfer("RETR " + remoteFile, 'I', &sink, nullptr));
 }
 
 FtpSession::Step FtpSession::Store(const std::string& localFile, const std::string& remoteFile) {
     if (HasLineBreakOrNul(remoteFile))
-        return Error{ErrorKind::Unsafe, "line break in the file name"};
+        return Error{ErrorKind::Invalid, "line break in the file name"};
     FileSource source(localFile);
     if (!source.IsOpen())
         return Error{ErrorKind::LocalFile, "could not read the local file"};
@@ -425,7 +425,7 @@ Result<Downloaded> FtpSession::Download(const std::string& remoteFile, int fd, s
                                         const DownloadProgress& progress,
                                         std::chrono::milliseconds idle) {
     if (HasLineBreakOrNul(remoteFile))
-        return Error{ErrorKind::Unsafe, "line break in the file name"};
+        return Error{ErrorKind::Invalid, "line break in the file name"};
     // Only a lack of bytes ends a download in time; the stop signal stays.
     const SessionBounds before = bounds_;
     const FtpTimeouts timeouts = timeouts_;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/Event.h"
+#include "base/Url.h"
 #include "diag/Debug_Modul.h"
 #include "platform/ProgramRunner.h"
 
@@ -63,7 +64,7 @@ public:
 
 private:
     void Heard(const DownloadNews& news);
-    void Run(const std::string& url, const std::string& command, const std::string& name,
+    void Run(const Url& url, const std::string& command, const std::string& name,
              const std::string& path);
 
     LiveObject live_{"FileActions"};

@@ -4,7 +4,6 @@
 #include "base/FileIO_Code.h"
 #include "base/ProgramGlobals.h"
 #include "check/CheckPool.h"
-#include "ftp/FtpModule.h"
 #include "ftp/FtpSettings.h"
 #include "model/CheckSettings.h"
 #include "model/DamagedFile.h"
@@ -244,7 +243,7 @@ void MainInterface::ChangeURL(std::int32_t index, const std::string& newURL) {
         return;
     // Another directory starts afresh: nothing of the old one is shown as
     // gone, and what the new one holds is its starting point.
-    if (!SameDirectory(list->URL(), newURL)) {
+    if (!list->ParsedURL().SameDirectory(Url(newURL))) {
         list->Clear(false);
         list->SetStartingPoint();
     }
@@ -477,7 +476,7 @@ void MainInterface::RaiseEvent_CheckEnded(const UrlFileList& list) {
         std::vector<FileEntry> entries;
         for (std::int32_t i = 1; i <= list.GetFilesCount(); ++i)
             entries.push_back(list.GetEntry(i));
-        downloads_->ResumePending(list.URL(), entries);
+        downloads_->ResumePending(list.ParsedURL(), entries);
     }
     // What the check reported is acted on, also when the server cut the
     // listing: those files are told as new, and are not new again later.

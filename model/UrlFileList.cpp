@@ -3,7 +3,6 @@
 #include "base/Clock.h"
 #include "check/CheckPool.h"
 #include "check/UrlFileListChecker.h"
-#include "ftp/FtpModule.h"
 #include "model/DataFileFormat.h"
 #include "model/ListingMerge.h"
 #include "model/MainInterface.h"
@@ -137,7 +136,7 @@ void UrlFileList::myChecker_Ready() {
     Listing listing = myChecker->TakeListing();
     for (const std::string& refusal : listing.Refused) {
         if (std::find(refused_.begin(), refused_.end(), refusal) == refused_.end())
-            WriteLog(MaskedURL(url_) + ": " + refusal);
+            WriteLog(url_.Masked() + ": " + refusal);
     }
     refused_ = std::move(listing.Refused);
     const bool changed = MergeFreshListing(std::move(listing));
@@ -178,7 +177,7 @@ bool UrlFileList::MergeFreshListing(const std::vector<std::string>& names, Listi
     // A record longer than its 3-byte length cannot be saved. When the merged
     // entries might not fit, merge a copy first and keep it only if it fits;
     // otherwise the check fails and the entries stay as they were.
-    std::size_t bound = RecordBytes(url_, message, Entries);
+    std::size_t bound = RecordBytes(url_.Text(), message, Entries);
     for (const auto& name : names)
         bound += EntryBytes(name);
     bool changed = false;
@@ -187,7 +186,7 @@ bool UrlFileList::MergeFreshListing(const std::vector<std::string>& names, Listi
     } else {
         std::vector<FileEntry> merged = Entries;
         changed = MergeListing(merged, names, extent);
-        if (!RecordFits(RecordBytes(url_, message, merged)))
+        if (!RecordFits(RecordBytes(url_.Text(), message, merged)))
             return SetFailure(Error{ErrorKind::LocalFile, TooLargeMessage});
         Entries = std::move(merged);
     }
@@ -220,7 +219,7 @@ bool UrlFileList::MergeFreshListing(Listing&& listing) {
         });
     // As with names alone: a merge that might not fit the data file is tried
     // on a copy first.
-    std::size_t bound = RecordBytes(url_, message, Entries);
+    std::size_t bound = RecordBytes(url_.Text(), message, Entries);
     for (const auto& entry : listing.Entries)
         bound += EntryBytes(entry.Name);
     MergeNews news;
@@ -229,7 +228,7 @@ bool UrlFileList::MergeFreshListing(Listing&& listing) {
     } else {
         std::vector<FileEntry> merged = Entries;
         news = MergeListing(merged, std::move(listing), rules);
-        if (!RecordFits(RecordBytes(url_, message, merged)))
+        if (!RecordFits(RecordBytes(url_.Text(), message, merged)))
             return SetFailure(Error{ErrorKind::LocalFile, TooLargeMessage});
         Entries = std::move(merged);
     }
@@ -303,13 +302,13 @@ void UrlFileList::Clear(bool SaveIt) {
 }
 
 std::string UrlFileList::GetDataToSave() const {
-    return EncodeRecord(url_, GetErrorMsg(), Entries);
+    return EncodeRecord(url_.Text(), GetErrorMsg(), Entries);
 }
 
 void UrlFileList::AppendFrameTo(std::string& out) const {
-    const std::size_t omitted = AppendFrame(out, url_, GetErrorMsg(), Entries);
+    const std::size_t omitted = AppendFrame(out, url_.Text(), GetErrorMsg(), Entries);
     if (omitted > 0)
-        WriteLog("maindata.dat: " + std::to_string(omitted) + " entries of " + MaskedURL(url_) +
+        WriteLog("maindata.dat: " + std::to_string(omitted) + " entries of " + url_.Masked() +
                  " left out, the record is full");
 }
 
@@ -323,7 +322,7 @@ void UrlFileList::SetBySavedData(std::string_view Data, bool ClearMe) {
 }
 
 void UrlFileList::SetByRecord(UrlRecord record) {
-    url_ = std::move(record.URL);
+    url_ = Url(std::move(record.URL));
     failure_.reset();
     if (!record.ErrorMsg.empty())
         failure_ = Error{ErrorKind::Earlier, std::move(record.ErrorMsg)};
@@ -369,7 +368,7 @@ bool UrlFileList::HasStoreChanges() const {
 
 StoreChange UrlFileList::TakeStoreChange() {
     StoreChange change;
-    change.Url = url_;
+    change.Url = url_.Text();
     change.RemoveAll = std::exchange(forgetStored_, false);
     change.Remove = std::exchange(unstoredNames_, {});
     if (std::exchange(startingPointUnstored_, false))

@@ -2,6 +2,7 @@
 
 #include "base/Event.h"
 #include "base/Result.h"
+#include "base/Url.h"
 #include "diag/Debug_Modul.h"
 #include "ftp/CertificateFacts.h"
 #include "model/DataFileFormat.h"
@@ -35,8 +36,10 @@ public:
     UrlFileList& operator=(const UrlFileList&) = delete;
 
     // The watched URL exactly as entered; setting it starts no check.
-    const std::string& URL() const { return url_; }
-    void SetURL(const std::string& theURL) { url_ = theURL; }
+    const std::string& URL() const { return url_.Text(); }
+    void SetURL(const std::string& theURL) { url_ = Url(theURL); }
+    // The same, split into its parts.
+    const Url& ParsedURL() const { return url_; }
 
     void SetParent(MainInterface* theParent);
     // The check's network part is under way (the URL shows as being checked).
@@ -160,7 +163,7 @@ private:
     const FileEntry& Entry(std::int32_t Index) const;
 
     LiveObject live_{"UrlFileList"};
-    std::string url_;
+    Url url_;
     // The design's ErrorMsg, with its kind.
     std::optional<Error> failure_;
     std::vector<FileEntry> Entries{FileEntry{}};

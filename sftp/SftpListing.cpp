@@ -32,12 +32,12 @@ std::unique_ptr<SftpSession> KeptSftpLogin::Take(const std::string& key) {
     return taken;
 }
 
-SftpTarget SftpTargetOf(const FtpURL& url) {
+SftpTarget SftpTargetOf(const Url& url) {
     SftpTarget target;
-    target.Host = url.Host;
-    target.Port = url.Port;
-    target.User = url.User;
-    target.Password = url.Pass;
+    target.Host = url.Host();
+    target.Port = url.Port();
+    target.User = url.User();
+    target.Password = url.Pass();
     target.TrustFile = CurrentHostKeyTrustFile();
     return target;
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ftp/FtpModule.h"
+#include "base/Url.h"
 #include "sftp/SftpSession.h"
 
 #include <chrono>
@@ -33,7 +33,7 @@ struct KeptSftpLogin {
 
 // Where an sftp:// URL logs in, trusting the host keys of the trust file in
 // force (see SetHostKeyTrustFile).
-SftpTarget SftpTargetOf(const FtpURL& url);
+SftpTarget SftpTargetOf(const Url& url);
 
 // Which logins can serve a target: host (in any case, brackets or none), port
 // (0 is 22), user (the local name when none is given), password and trust file.

@@ -80,9 +80,9 @@ protected:
 
     // The request for a file as the server lists it now.
     DownloadRequest Listed(const std::string& url, const std::string& name) const {
-        DownloadRequest request{url, {name}};
+        DownloadRequest request{Url(url), {name}};
         request.Folder = folder_;
-        const FolderListing listed = ListDirectory(url, false, nullptr);
+        const FolderListing listed = ListDirectory(Url(url), false, nullptr);
         if (!listed.Listed) {
             ADD_FAILURE() << listed.Listed.error().Message;
             return request;
@@ -183,7 +183,7 @@ TEST_F(Download, IsExactTakesTheListedTimeAndIsNotFetchedTwice) {
     DownloadRequest hostile = request;
     hostile.Path = {"..", "escaped.bin"};
     const Result<SavedFile> refused = Run(hostile);
-    EXPECT_EQ(KindOf(refused), ErrorKind::Unsafe);
+    EXPECT_EQ(KindOf(refused), ErrorKind::Invalid);
     EXPECT_FALSE(fs::exists(fs::path(folder_).parent_path() / "escaped.bin"));
 }
 
@@ -254,11 +254,11 @@ TEST_F(Download, CutShortFailsThenResumesOrStartsOverAsTheServerAllows) {
     for (const bool rest : {true, false}) {
         SCOPED_TRACE(rest ? "REST STREAM" : "no REST");
         ForgetServers();
-        DownloadRequest request{"", {"file.bin"}, content.size()};
+        DownloadRequest request{Url(), {"file.bin"}, content.size()};
         request.Folder = folder_;
         {
             FaultFtpServer cut(Serving(content, rest, 20'000));
-            request.Url = cut.Url();
+            request.Watched = Url(cut.Url());
             const Result<SavedFile> first = Run(request);
             EXPECT_EQ(Why(first), "could not download: the server sent 20000 bytes of 50000");
             EXPECT_FALSE(fs::exists(folder_ + "/file.bin"));
@@ -266,7 +266,7 @@ TEST_F(Download, CutShortFailsThenResumesOrStartsOverAsTheServerAllows) {
         }
         ForgetServers();
         FaultFtpServer whole(Serving(content, rest));
-        request.Url = whole.Url();
+        request.Watched = Url(whole.Url());
         const Result<SavedFile> second = Run(request);
         ASSERT_TRUE(second) << Why(second);
         EXPECT_EQ(ReadAll(second->SavedAs), content);
@@ -288,7 +288,7 @@ TEST_F(Download, EndsWhenNoByteComesForTheIdleLimitOrWhenStopped) {
         s.ClientLeft(3000);
     };
     FaultFtpServer server(script);
-    DownloadRequest request{server.Url(), {"slow.bin"}, 1000};
+    DownloadRequest request{Url(server.Url()), {"slow.bin"}, 1000};
     request.Folder = folder_;
     request.Idle = 200ms;
     const Result<SavedFile> idle = Run(request);
@@ -345,11 +345,11 @@ TEST_F(Download, NeverWritesThroughALinkPlantedInTheFolder) {
         fs::create_directories(outside);
         WriteAll(secret, "precious");
         row.plant();
-        DownloadRequest request{server.Url(), row.path, content.size()};
+        DownloadRequest request{Url(server.Url()), row.path, content.size()};
         request.Folder = fs::exists(link) ? link : folder_;
         const Result<SavedFile> result = Run(request);
         EXPECT_EQ(Why(result), row.refusal);
-        EXPECT_EQ(KindOf(result) == ErrorKind::Unsafe, *row.refusal != 0);
+        EXPECT_EQ(KindOf(result) == ErrorKind::Invalid, *row.refusal != 0);
         EXPECT_EQ(ReadAll(secret), "precious");
         EXPECT_EQ(std::distance(fs::directory_iterator(outside), fs::directory_iterator()), 1);
         if (*row.refusal == 0) {
@@ -376,7 +376,7 @@ TEST_F(Download, StopsAtTheListedSize) {
                               }}});
     for (const auto& [url, name] :
          {std::pair{real.Url(), "grown.bin"}, {flooding.Url(), "flood"}}) {
-        DownloadRequest request{url, {name}, 10};
+        DownloadRequest request{Url(url), {name}, 10};
         request.Folder = folder_;
         const Result<SavedFile> result = Run(request);
         EXPECT_EQ(KindOf(result), ErrorKind::Overrun);
@@ -438,11 +438,11 @@ TEST_F(Download, ASmallFileSystemIsNeverFilled) {
     FaultFtpServer server(Serving(content, true));
     const auto said = InSmallFileSystem(folder_, 1024 * 1024, [&] {
         std::string lines;
-        DownloadRequest big{server.Url(), {"big.bin"}, 2'000'000};
+        DownloadRequest big{Url(server.Url()), {"big.bin"}, 2'000'000};
         big.Folder = folder_;
         lines += Why(Run(big)) + "\n";
         lines += fs::exists(folder_ + "/.big.bin.ornbrook-part") ? "a partial file\n" : "none\n";
-        DownloadRequest request{server.Url(), {"file.bin"}, content.size()};
+        DownloadRequest request{Url(server.Url()), {"file.bin"}, content.size()};
         request.Folder = folder_;
         bool filled = false;
         const auto fill = [&](std::uint64_t) {

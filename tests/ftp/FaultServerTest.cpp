@@ -41,7 +41,7 @@ Outcome Check(const std::string& url, bool confirmEmpty = false) {
         outcome.error = failure.Message;
         EXPECT_EQ(checker.GetFilesCount(), 0);
     });
-    checker.CheckURL(url);
+    checker.CheckURL(Url(url));
     EXPECT_EQ(raised, 1);
     return outcome;
 }
@@ -618,7 +618,7 @@ TEST_F(FaultServer, ListGivesFactsWhereItNamesWhatNlstNames) {
         test::FaultFtpServer server(
             {{"LIST", [lines = row.lines](Session& s, auto&) { s.ServeListing(lines); }}},
             TwoNames);
-        const FolderListing outcome = ListDirectory(server.Url("/"), false, nullptr);
+        const FolderListing outcome = ListDirectory(Url(server.Url("/")), false, nullptr);
         ASSERT_TRUE(outcome.Listed) << outcome.Listed.error().Message;
         const Listing& listed = *outcome.Listed;
         EXPECT_EQ(listed.Names(), TwoNames);
@@ -630,7 +630,7 @@ TEST_F(FaultServer, ListGivesFactsWhereItNamesWhatNlstNames) {
         EXPECT_EQ(listed.Entries[1].Type, EntryType::Folder);
         // Trusted now: the next check of this server asks LIST alone.
         const std::size_t sent = server.Transcript().size();
-        ASSERT_TRUE(ListDirectory(server.Url("/"), false, nullptr).Listed);
+        ASSERT_TRUE(ListDirectory(Url(server.Url("/")), false, nullptr).Listed);
         const auto transcript = server.Transcript();
         EXPECT_EQ(std::count(transcript.begin() + static_cast<std::ptrdiff_t>(sent),
                              transcript.end(), "NLST"),

@@ -40,7 +40,7 @@ Outcome Check(const std::string& url) {
             outcome.names.push_back(checker.GetFile(i));
     });
     subs += checker.Error.Connect([&](const Error& failure) { outcome.error = failure.Message; });
-    checker.CheckURL(url);
+    checker.CheckURL(Url(url));
     std::sort(outcome.names.begin(), outcome.names.end());
     return outcome;
 }
@@ -264,7 +264,7 @@ TEST_F(PyFtpdlib, APooledCheckRaisesOnTheOwnersThread) {
         // The owner cancels from its handler, as the file list does.
         raw->Cancel();
     });
-    checker->CheckURL(server().Url("/threaded"));
+    checker->CheckURL(Url(server().Url("/threaded")));
     EXPECT_TRUE(heard.empty()); // queued: nothing is raised inside CheckURL
     while (pool->Outstanding() > 0) {
         pool->WaitForNews(100ms);

@@ -39,7 +39,7 @@ struct Outcome {
 };
 
 Outcome Check(const std::string& url) {
-    FolderListing listed = ListDirectory(url, false, nullptr);
+    FolderListing listed = ListDirectory(Url(url), false, nullptr);
     Outcome outcome{std::nullopt, {}, std::move(listed.Certificate)};
     if (listed.Listed)
         outcome.names = listed.Listed->Names();
@@ -173,7 +173,7 @@ TEST_F(Tls, AnUntrustedCertificateFailsUntilTheUserTrustsIt) {
     EXPECT_EQ(facts.ValidFrom.size(), std::string("2025-01-31 12:00:00 UTC").size());
     EXPECT_FALSE(facts.Changed);
     // What --trust shows is the same certificate, fetched without judging it.
-    EXPECT_EQ(*FetchCertificate(url), facts);
+    EXPECT_EQ(*FetchCertificate(Url(url)), facts);
 
     std::string writeProblem;
     ASSERT_TRUE(StoreCertificateTrust(facts, trustFile_, writeProblem)) << writeProblem;

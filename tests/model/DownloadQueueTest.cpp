@@ -78,7 +78,7 @@ TEST_F(Downloads, AreRecordedAndNotFetchedAgainInALaterRun) {
         const auto list = watchList.GetURL(1);
         ASSERT_EQ(list->GetFilesCount(), 3);
         // The folder is passed over; the files go, or are there already.
-        watchList.Downloads().Download(list->URL(), EntriesOf(*list), folder);
+        watchList.Downloads().Download(list->ParsedURL(), EntriesOf(*list), folder);
         watchList.WaitForChecks();
         ASSERT_EQ(ends.size(), 2u);
         for (const End& end : ends) {
@@ -121,7 +121,7 @@ TEST_F(Downloads, AFailedOneStaysPendingUntilACheckGetsItUnlessTheServerSentTooM
     watchList.AddURL(server.Url());
     watchList.WaitForChecks();
     const std::string url = watchList.GetURL(1)->URL();
-    watchList.Downloads().Download(url, EntriesOf(*watchList.GetURL(1)), dir.File("in"));
+    watchList.Downloads().Download(Url(url), EntriesOf(*watchList.GetURL(1)), dir.File("in"));
     watchList.WaitForChecks();
     watchList.Refresh();
     ASSERT_EQ(watchList.Downloads().Pending(url).size(), 1u);
