@@ -3,6 +3,7 @@
 #include <concepts>
 #include <optional>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <variant>
 
@@ -50,7 +51,11 @@ template <typename T> class [[nodiscard]] Result {
 public:
     // As std::expected: a default value.
     Result() requires std::default_initializable<T> : held_(std::in_place_index<0>) {}
-    Result(T value) : held_(std::in_place_index<0>, std::move(value)) {}
+    template <typename U = T>
+    requires(!std::same_as<std::remove_cvref_t<U>, Result> &&
+             !std::same_as<std::remove_cvref_t<U>, Error> && std::constructible_from<T, U>)
+        Result(U&& value)
+        : held_(std::in_place_index<0>, std::forward<U>(value)) {}
     Result(Error error) : held_(std::in_place_index<1>, std::move(error)) {}
 
     bool has_value() const { return held_.index() == 0; }
@@ -65,6 +70,10 @@ public:
     const T* operator->() const { return &value(); }
     const Error& error() const& { return std::get<1>(held_); }
     Error&& error() && { return std::get<1>(std::move(held_)); }
+
+    friend bool operator==(const Result& result, const T& value) {
+        return result.has_value() && result.value() == value;
+    }
 
 private:
     std::variant<T, Error> held_;

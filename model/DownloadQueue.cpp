@@ -59,26 +59,22 @@ void DownloadQueue::Load(const std::vector<std::string>& urls) {
     FileStore* store = store_();
     if (!store)
         return;
-    try {
-        auto stored = store->LoadDownloads();
-        for (const std::string& url : urls) {
-            for (StoredDownload& download : stored[storeName_(url)])
-                records_[url][download.Name] = std::move(download);
-        }
-    } catch (const StoreError& error) {
-        WriteLog(std::string("downloads not loaded: ") + error.what());
+    auto stored = store->LoadDownloads();
+    if (!stored) {
+        WriteLog("downloads not loaded: " + stored.error().Message);
+        return;
+    }
+    for (const std::string& url : urls) {
+        for (StoredDownload& download : (*stored)[storeName_(url)])
+            records_[url][download.Name] = std::move(download);
     }
 }
 
 void DownloadQueue::Record(const std::string& url, const StoredDownload& record) {
     records_[url][record.Name] = record;
-    if (FileStore* store = store_()) {
-        try {
-            store->PutDownload(storeName_(url), record);
-        } catch (const StoreError& error) {
-            WriteLog(std::string("download not recorded: ") + error.what());
-        }
-    }
+    if (FileStore* store = store_())
+        if (auto put = store->PutDownload(storeName_(url), record); !put)
+            WriteLog("download not recorded: " + put.error().Message);
 }
 
 void DownloadQueue::Forget(const std::string& url, const std::optional<std::string>& name) {
@@ -88,13 +84,9 @@ void DownloadQueue::Forget(const std::string& url, const std::optional<std::stri
         if (!name || it->second.empty())
             records_.erase(it);
     }
-    if (FileStore* store = store_()) {
-        try {
-            store->RemoveDownload(storeName_(url), name);
-        } catch (const StoreError& error) {
-            WriteLog(std::string("download not forgotten: ") + error.what());
-        }
-    }
+    if (FileStore* store = store_())
+        if (auto removed = store->RemoveDownload(storeName_(url), name); !removed)
+            WriteLog("download not forgotten: " + removed.error().Message);
 }
 
 std::size_t DownloadQueue::Download(const Url& watched, const std::vector<FileEntry>& files,

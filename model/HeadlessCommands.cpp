@@ -102,12 +102,12 @@ CommandResult ListDataFile(std::string& notice) {
     const UrlNames names = UrlNames::Load(MainInterface::KeyFileName(), keyNotice);
     const auto nameOf = [&names](const std::string& url) { return names.Of(url); };
     if (FileExists(MainInterface::StoreFileName())) {
-        try {
-            marks =
-                FileStore::Open(MainInterface::StoreFileName(), storeNotice, nameOf)->CountMarks();
-        } catch (const StoreError& error) {
-            storeNotice = error.what();
-        }
+        auto store = FileStore::Open(MainInterface::StoreFileName(), storeNotice, nameOf);
+        auto counted = store ? (*store)->CountMarks() : std::move(store).error();
+        if (counted)
+            marks = std::move(*counted);
+        else
+            storeNotice = counted.error().Message;
     }
     std::string out;
     const DataFileLoad load =

@@ -70,15 +70,26 @@ void MainInterface::Tell(const std::string& notice) {
 
 void MainInterface::OpenStore() {
     std::string notice;
-    try {
-        store_ = FileStore::Open(StoreFileName(), notice,
-                                 [this](const std::string& url) { return names_->Of(url); });
+    const Result<void> loaded = [&]() -> Result<void> {
+        auto opened = FileStore::Open(StoreFileName(), notice,
+                                      [this](const std::string& url) { return names_->Of(url); });
+        if (!opened)
+            return std::move(opened).error();
+        store_ = std::move(*opened);
         // Rows whose names no URL has any more follow their URL where that is
         // unambiguous (a new key, a password changed outside the program).
-        if (const auto matches = names_->Rematch(store_->Urls(), Urls()); !matches.Renamed.empty())
-            store_->RenameUrls(matches.Renamed);
-        std::map<std::string, std::vector<StoredFile>> rows = store_->LoadAll();
-        const std::set<std::string> starting = store_->StartingPoints();
+        const auto urls = store_->Urls();
+        if (!urls)
+            return urls.error();
+        if (const auto matches = names_->Rematch(*urls, Urls()); !matches.Renamed.empty())
+            if (auto renamed = store_->RenameUrls(matches.Renamed); !renamed)
+                return renamed;
+        auto loadedRows = store_->LoadAll();
+        const auto loadedStarting = store_->StartingPoints();
+        if (!loadedRows || !loadedStarting)
+            return loadedRows ? loadedStarting.error() : loadedRows.error();
+        std::map<std::string, std::vector<StoredFile>>& rows = *loadedRows;
+        const std::set<std::string>& starting = *loadedStarting;
         std::set<std::string> watched;
         for (std::size_t i = 1; i < Lists.size(); ++i) {
             const std::string name = names_->Of(Lists[i]->URL());
@@ -97,9 +108,11 @@ void MainInterface::OpenStore() {
             if (watched.count(name) == 0 && rows.count(name) == 0)
                 forgottenUrls_.push_back(name);
         }
-    } catch (const StoreError& error) {
+        return {};
+    }();
+    if (!loaded) {
         store_.reset();
-        notice = std::string(error.what()) +
+        notice = loaded.error().Message +
                  "; file sizes, times and the changed and arriving marks are not kept this time.";
     }
     Tell(notice);
@@ -122,13 +135,11 @@ void MainInterface::SaveStore() {
             changes.back().Url = names_->Of(changes.back().Url);
         }
     }
-    try {
-        store_->Save(changes);
-    } catch (const StoreError& error) {
+    if (const Result<void> saved = store_->Save(changes); !saved) {
         // Advisory: the watch list goes on without it; the next start begins
         // it afresh.
         store_.reset();
-        Tell(std::string(error.what()) +
+        Tell(saved.error().Message +
              "; file sizes, times and the changed and arriving marks are not kept this time.");
     }
 }
