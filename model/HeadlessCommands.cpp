@@ -205,8 +205,9 @@ public:
                 return;
             UrlSettings settings = watchList_.GetURLSettings(named);
             if (name_ == "--set") {
-                if (const auto problem = ApplyAssignments(settings, assignments_))
-                    return Answer(CommandUsage, {}, "ornbrook: " + Shown(*problem) + "\n");
+                if (const auto taken = ApplyAssignments(settings, assignments_); !taken)
+                    return Answer(CommandUsage, {},
+                                  "ornbrook: " + Shown(taken.error().Message) + "\n");
                 watchList_.SetURLSettings(named, settings);
                 watchList_.RaiseEvent_Change();
             }
@@ -437,9 +438,11 @@ std::optional<CommandResult> AnswerWithoutWatchList(const std::vector<std::strin
         // Refused before the watch list is touched; the URL's own values are
         // not needed to judge them.
         UrlSettings judged;
-        if (const auto problem =
-                ApplyAssignments(judged, std::vector<std::string>(args.begin() + 2, args.end())))
-            return CommandResult{CommandUsage, {}, "ornbrook: " + Shown(*problem) + "\n"};
+        if (const auto taken =
+                ApplyAssignments(judged, std::vector<std::string>(args.begin() + 2, args.end()));
+            !taken)
+            return CommandResult{
+                CommandUsage, {}, "ornbrook: " + Shown(taken.error().Message) + "\n"};
         return std::nullopt;
     }
     if (args.size() > expected)

@@ -138,8 +138,8 @@ std::optional<UrlSettings> UrlSettingsForm::Judge() {
         }
     }
     UrlSettings settings;
-    if (const auto problem = ApplyAssignments(settings, assignments)) {
-        problem_->setText(QString::fromStdString(*problem));
+    if (const auto taken = ApplyAssignments(settings, assignments); !taken) {
+        problem_->setText(QString::fromStdString(taken.error().Message));
         problem_->show();
         return std::nullopt;
     }

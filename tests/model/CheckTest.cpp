@@ -313,7 +313,7 @@ TEST(Check, AWholeListingClearsTheCutMessage) {
     EXPECT_EQ(list->GetErrorMsg(), "listing cut by the server at 1 names");
     EXPECT_TRUE(list->IsError());
     UrlSettings settings;
-    ASSERT_EQ(ApplyAssignments(settings, {"run=no-such-program-here {name}"}), std::nullopt);
+    ASSERT_TRUE(ApplyAssignments(settings, {"run=no-such-program-here {name}"}));
     watchList.SetURLSettings(1, settings);
     stage = 1;
     list->CheckFiles();
