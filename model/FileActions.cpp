@@ -51,12 +51,12 @@ void FileActions::Heard(const DownloadNews& news) {
 
 void FileActions::Run(const Url& watched, const std::string& command, const std::string& name,
                       const std::string& path) {
-    const ProgramCommand program = ProgramCommand::Parse(command);
-    if (!program.Ok())
+    const Result<ProgramCommand> program = ProgramCommand::Parse(command);
+    if (!program)
         return; // refused where it was set
     const std::string& url = watched.Text();
     const std::string shown = watched.Masked();
-    auto arguments = program.Arguments({path, watched.FileUrl(name), name});
+    auto arguments = program->Arguments({path, watched.FileUrl(name), name});
     runner_.Start(url, std::move(arguments), [this, url, shown, name](ProgramOutcome outcome) {
         if (outcome.How == ProgramOutcome::Ending::NotStarted) {
             // Said once, until a program of the URL starts again.

@@ -85,9 +85,10 @@ Result<void> ParseFolder(std::string_view text, std::string& into) {
 }
 
 Result<void> ParseProgram(std::string_view text, std::string& into) {
-    const ProgramCommand command = ProgramCommand::Parse(std::string(text));
-    if (!command.Ok() || HasControl(text))
-        return Expected(command.Ok() ? "no control characters" : command.Error());
+    if (auto command = ProgramCommand::Parse(std::string(text)); !command)
+        return std::move(command).error();
+    if (HasControl(text))
+        return Expected("no control characters");
     into = text;
     return {};
 }
@@ -183,7 +184,7 @@ Result<void> ApplyAssignments(UrlSettings& settings, const std::vector<std::stri
     }
     // {path} is the downloaded file: without a download there is none.
     if (!changed.Run.empty() && changed.Download.empty() &&
-        (ProgramCommand::Parse(changed.Run).Placeholders() & ProgramCommand::PathPlaceholder))
+        (ProgramCommand::Parse(changed.Run)->Placeholders() & ProgramCommand::PathPlaceholder))
         return Expected("run uses {path}, which needs download=FOLDER");
     settings = std::move(changed);
     return {};
