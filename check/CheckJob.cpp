@@ -1,6 +1,5 @@
 #include "check/CheckJob.h"
 
-#include "base/Text_Code.h"
 #include "check/TreeWalk.h"
 #include "ftp/FtpSettings.h"
 

@@ -1,6 +1,5 @@
 #include "ftp/DirectoryListing.h"
 
-#include "base/Text_Code.h"
 #include "ftp/FtpModule.h"
 #include "ftp/FtpSession.h"
 

@@ -35,7 +35,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string Why(const Result<SavedFile>& result) {
+template <typename T> std::string Why(const Result<T>& result) {
     return result ? std::string() : result.error().Message;
 }
 
@@ -83,11 +83,8 @@ protected:
         DownloadRequest request{Url(url), {name}};
         request.Folder = folder_;
         const FolderListing listed = ListDirectory(Url(url), false, nullptr);
-        if (!listed.Listed) {
-            ADD_FAILURE() << listed.Listed.error().Message;
-            return request;
-        }
-        for (const ListedEntry& entry : listed.Listed->Entries) {
+        EXPECT_EQ(Why(listed.Listed), "");
+        for (const ListedEntry& entry : listed.Listed.value().Entries) {
             if (entry.Name == name) {
                 request.Size = entry.Size;
                 request.Modified = entry.Modified;
@@ -125,10 +122,8 @@ TEST(DownloadTarget, NamesFromTheServerAreJudgedSegmentBySegment) {
         {{"line\nbreak"}, "refused \"line\nbreak\": a name with a control character in it"},
         {{"del\x7f"}, "refused \"del\x7f\": a name with a control character in it"},
     };
-    for (const auto& row : rows) {
-        const Result<void> judged = JudgeRemotePath(row.path);
-        EXPECT_EQ(judged ? "" : judged.error().Message, row.refusal) << JoinedPath(row.path);
-    }
+    for (const auto& row : rows)
+        EXPECT_EQ(Why(JudgeRemotePath(row.path)), row.refusal) << JoinedPath(row.path);
 }
 
 TEST(DownloadTarget, PartialAndNumberedNames) {

@@ -137,15 +137,6 @@ TEST_F(PyFtpdlib, ListsNamesExactly) {
     EXPECT_TRUE(empty.names.empty());
 }
 
-// What a URL can only hold percent-encoded reaches the server decoded.
-TEST_F(PyFtpdlib, PercentEncodedLoginsAndPathsWork) {
-    server().AddFile("with space/inside", "x");
-    const Outcome outcome =
-        Check(server().UserUrl("/with%20space/", PyFtpServer::OddUser, "p%40ss%3Aw%2Frd%23%3F%25"));
-    EXPECT_EQ(outcome.error, std::nullopt);
-    EXPECT_EQ(outcome.names, std::vector<std::string>{"inside"});
-}
-
 TEST(PyFtpdlibIpv6, ListsOverTheIpv6Loopback) {
     const int probe = ::socket(AF_INET6, SOCK_STREAM, 0);
     sockaddr_in6 loopback{};
