@@ -31,10 +31,10 @@ double Ours(const std::string& url, const std::vector<std::string>& names, std::
         DownloadRequest request{Url(url), {name}, size};
         request.Folder = folder;
         CheckPool::DownloadCallbacks callbacks;
-        callbacks.Finished = [&failed](DownloadResult r) {
-            if (!r.Ok) {
+        callbacks.Finished = [&failed](Result<SavedFile> r) {
+            if (!r) {
                 ++failed;
-                std::fprintf(stderr, "%s\n", r.Message.c_str());
+                std::fprintf(stderr, "%s\n", r.error().Message.c_str());
             }
         };
         pool.StartDownload(std::make_shared<const DownloadJob>(std::move(request)),
