@@ -113,8 +113,8 @@ void Drop(QLocalSocket* client) {
     client->deleteLater();
 }
 
-// Sends a request and waits for the whole answer.
-std::optional<CommandResult> Exchange(const QByteArray& request, std::string& problem) {
+// Sends a request and waits for the whole answer; none when no window listens.
+Result<std::optional<CommandResult>> Exchange(const QByteArray& request) {
     const std::string name = CommandChannel::SocketName();
     if (name.empty())
         return std::nullopt;
@@ -127,17 +127,14 @@ std::optional<CommandResult> Exchange(const QByteArray& request, std::string& pr
     CommandResult result;
     for (;;) {
         // A long check keeps the window busy for minutes: wait as long as it lives.
-        if (!socket.waitForReadyRead(-1) && socket.bytesAvailable() == 0) {
-            problem = "the window ended before it answered";
-            return std::nullopt;
-        }
+        if (!socket.waitForReadyRead(-1) && socket.bytesAvailable() == 0)
+            return Error{ErrorKind::Connection, "the window ended before it answered"};
         answer += socket.readAll();
         switch (DecodeAnswer(answer, result)) {
         case CommandChannel::Parse::Complete:
-            return result;
+            return std::optional(result);
         case CommandChannel::Parse::Refused:
-            problem = "the window answered nonsense";
-            return std::nullopt;
+            return Error{ErrorKind::Protocol, "the window answered nonsense"};
         case CommandChannel::Parse::NeedMore:
             break;
         }
@@ -279,14 +276,13 @@ void CommandServer::Read(QLocalSocket* client) {
     StartCommand(watchList_, args, answer);
 }
 
-std::optional<CommandResult> HandToWindow(const std::vector<std::string>& args,
-                                          std::string& problem) {
-    return Exchange(CommandChannel::EncodeRequest('C', args), problem);
+Result<std::optional<CommandResult>> HandToWindow(const std::vector<std::string>& args) {
+    return Exchange(CommandChannel::EncodeRequest('C', args));
 }
 
 bool AskWindowToShow() {
-    std::string problem;
-    return Exchange(CommandChannel::EncodeRequest('S', {}), problem).has_value();
+    const auto answer = Exchange(CommandChannel::EncodeRequest('S', {}));
+    return answer && answer->has_value();
 }
 
 } // namespace ornbrook

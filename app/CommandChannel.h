@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/Result.h"
 #include "diag/Debug_Modul.h"
 #include "model/HeadlessCommands.h"
 
@@ -65,10 +66,9 @@ private:
     QLocalServer* server_;
 };
 
-// The command-line end. The window's answer, or none when no window listens
-// (or it went away before answering, then with a reason in problem).
-std::optional<CommandResult> HandToWindow(const std::vector<std::string>& args,
-                                          std::string& problem);
+// The command-line end. The window's answer, none when no window listens, or
+// why a window that took the command gave no answer.
+Result<std::optional<CommandResult>> HandToWindow(const std::vector<std::string>& args);
 // Asks a running window to come to the front; false when none listens.
 bool AskWindowToShow();
 

@@ -145,23 +145,23 @@ int RunCommandLine(int& argc, char** argv, std::vector<std::string> args) {
     // no display is needed.
     std::optional<QCoreApplication> app;
     DataFileLock lock;
-    std::optional<CommandResult> fromWindow;
-    std::string problem;
+    Result<std::optional<CommandResult>> fromWindow;
     try {
         const bool ours = TakeTurn(lock, [&] {
             if (!app)
                 app.emplace(argc, argv);
-            fromWindow = HandToWindow(args, problem);
-            return fromWindow.has_value() || !problem.empty();
+            fromWindow = HandToWindow(args);
+            return !fromWindow || fromWindow->has_value();
         });
         if (!ours) {
             if (!fromWindow) {
-                std::cerr << "ornbrook: " << problem << "\n";
+                std::cerr << "ornbrook: " << fromWindow.error().Message << "\n";
                 return CommandFileTrouble;
             }
-            std::cout << fromWindow->Out;
-            std::cerr << fromWindow->Err;
-            return fromWindow->Status;
+            const CommandResult& answer = **fromWindow;
+            std::cout << answer.Out;
+            std::cerr << answer.Err;
+            return answer.Status;
         }
     } catch (const std::exception& error) {
         std::cerr << "ornbrook: " << error.what() << "\n";

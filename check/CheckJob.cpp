@@ -1,6 +1,5 @@
 #include "check/CheckJob.h"
 
-#include "base/Text_Code.h"
 #include "check/TreeWalk.h"
 #include "ftp/FtpSettings.h"
 
@@ -41,76 +40,60 @@ ListedTime TimeOf(std::int64_t seconds) {
     return t;
 }
 
-std::string SubfolderPath(const std::string& top, const std::string& relative) {
-    if (relative.empty())
-        return top;
-    return top.empty() || top.back() != '/' ? top + "/" + relative : top + relative;
-}
-
 } // namespace
 
-CheckJob::CheckJob(std::string url, bool confirmEmpty, int depth)
-    : url_(std::move(url)), target_(ParseURL(url_)), sftp_(IsSftpScheme(target_.Scheme)),
-      confirmEmpty_(confirmEmpty), depth_(depth) {
-    const std::int32_t defaultPort = sftp_ ? 22 : 21;
-    server_ = LowerCase(target_.Host) + ":" +
-              std::to_string(target_.Port == 0 ? defaultPort : target_.Port);
-    if (sftp_) {
-        sftpTarget_ = SftpTargetOf(target_);
-        // Not the FTP login of the same server and user: a login of each
-        // protocol serves only its own.
-        login_ = "sftp\n" + SftpLoginKey(sftpTarget_);
-    } else {
-        login_ = LoginKey(target_);
-    }
+std::string KeptLoginKey(const Url& url) {
+    // The key a kept SFTP login holds (the protocol is not part of it).
+    return url.IsSftp() ? SftpLoginKey(SftpTargetOf(url)) : url.LoginKey();
+}
+
+CheckJob::CheckJob(Url url, bool confirmEmpty, int depth)
+    : url_(std::move(url)), confirmEmpty_(confirmEmpty), depth_(depth), server_(url_.ServerKey()),
+      login_(KeptLoginKey(url_)) {
+    if (url_.IsSftp())
+        sftpTarget_ = SftpTargetOf(url_);
 }
 
 CheckOutcome CheckJob::Run(const StopSignal* stop, KeptLogins& kept) const {
-    if (sftp_)
+    if (url_.IsSftp())
         return RunSftp(stop, kept);
     kept.Sftp.Drop();
-    CheckOutcome outcome;
     // Every folder over the one login, which each listing hands to the next.
     // An empty subfolder is confirmed as the top is: its files would go.
     const auto listFolder = [&](const std::string& relative, std::chrono::milliseconds limit) {
-        FtpURL folder = target_;
-        folder.Path = SubfolderPath(target_.Path, relative);
-        return ListDirectory(folder, login_, confirmEmpty_, stop, &kept.Ftp, limit);
+        return ListDirectory(url_, confirmEmpty_, stop, &kept.Ftp, relative, limit);
     };
-    static_cast<ListingOutcome&>(outcome) =
-        WalkTree(depth_, listFolder, CurrentFtpTimeouts().Check);
-    return outcome;
+    return {WalkTree(depth_, listFolder, CurrentFtpTimeouts().Check), std::nullopt};
 }
 
 CheckOutcome CheckJob::RunSftp(const StopSignal* stop, KeptLogins& kept) const {
     kept.Ftp.Drop();
-    CheckOutcome outcome;
+    std::optional<HostKeyFacts> hostKey;
     const auto listFolder = [&](const std::string& relative, std::chrono::milliseconds limit) {
-        SftpListingOutcome listed = ListSftpDirectory(
-            sftpTarget_, SubfolderPath(target_.Path, relative), limit, stop, &kept.Sftp);
+        SftpFolder listed =
+            ListSftpDirectory(sftpTarget_, url_.PathBelow(relative), limit, stop, &kept.Sftp);
         for (const std::string& note : listed.Notes)
-            WriteLog(MaskedURL(url_) + ": " + note);
-        ListingOutcome one;
-        one.Ok = listed.Ok;
-        one.Message = std::move(listed.Message);
+            WriteLog(url_.Masked() + ": " + note);
         if (relative.empty())
-            outcome.HostKey = std::move(listed.HostKey);
+            hostKey = std::move(listed.HostKey);
+        if (!listed.Entries)
+            return FolderListing{std::move(listed.Entries).error(), std::nullopt};
         // An SFTP listing comes with the attributes of every entry, as MLSD's.
-        one.Listed.Source = ListingSource::Machine;
-        one.Listed.Entries.reserve(listed.Entries.size());
-        for (RemoteEntry& remote : listed.Entries) {
-            ListedEntry& entry = one.Listed.Entries.emplace_back();
+        Listing one;
+        one.Source = ListingSource::Machine;
+        one.Entries.reserve(listed.Entries->size());
+        for (RemoteEntry& remote : *listed.Entries) {
+            ListedEntry& entry = one.Entries.emplace_back();
             entry.Name = std::move(remote.Name);
             entry.Type = TypeOf(remote.Type);
             entry.Size = remote.Size;
             if (remote.Modified)
                 entry.Modified = TimeOf(*remote.Modified);
         }
-        return one;
+        return FolderListing{std::move(one), std::nullopt};
     };
-    const std::chrono::milliseconds checkTime = CurrentFtpTimeouts().Check;
-    static_cast<ListingOutcome&>(outcome) = WalkTree(depth_, listFolder, checkTime);
-    return outcome;
+    FolderListing walked = WalkTree(depth_, listFolder, CurrentFtpTimeouts().Check);
+    return {std::move(walked), std::move(hostKey)};
 }
 
 } // namespace ornbrook

@@ -1,8 +1,8 @@
 #pragma once
 
+#include "base/Url.h"
 #include "diag/Debug_Modul.h"
 #include "ftp/DirectoryListing.h"
-#include "ftp/FtpModule.h"
 #include "sftp/HostKeyTrust.h"
 #include "sftp/SftpListing.h"
 
@@ -30,12 +30,16 @@ struct KeptLogins {
 // The whole outcome of a check: the listing or the failure, and what the user
 // may decide to trust when the server's certificate (FTP over TLS) or host key
 // (SFTP) was refused.
-struct CheckOutcome : ListingOutcome {
+struct CheckOutcome : FolderListing {
     std::optional<HostKeyFacts> HostKey;
 };
 
+// Which kept login can serve a check or a download of url: a login of each
+// protocol serves only its own.
+std::string KeptLoginKey(const Url& url);
+
 // One check of one watched URL, from the moment it is asked for to its outcome:
-// it owns the URL split into its parts (split once, here) and what it needs to
+// it owns the URL and what it needs to
 // know of the watch list (whether entries are known), so that it can run on any
 // thread without touching the watch list, and it ends by handing back its whole
 // outcome, the listing or the failure with its reason, by value. sftp:// URLs
@@ -45,10 +49,9 @@ public:
     // confirmEmpty: entries are known, so an empty listing is confirmed by
     // another listing command before it is believed.
     // depth: subfolders listed below the URL's folder (see WalkTree).
-    CheckJob(std::string url, bool confirmEmpty, int depth = 0);
+    CheckJob(Url url, bool confirmEmpty, int depth = 0);
 
-    const std::string& Url() const { return url_; }
-    // Checks of one server share its limit: host (not case-sensitive) and port.
+    // Checks of one server share its limit (see Url::ServerKey).
     const std::string& Server() const { return server_; }
     // Which kept login can serve this check.
     const std::string& Login() const { return login_; }
@@ -61,9 +64,7 @@ private:
     CheckOutcome RunSftp(const StopSignal* stop, KeptLogins& kept) const;
 
     LiveObject live_{"CheckJob"};
-    std::string url_;
-    FtpURL target_;
-    bool sftp_;
+    Url url_;
     SftpTarget sftpTarget_;
     bool confirmEmpty_;
     int depth_;

@@ -221,7 +221,7 @@ void CheckPool::Work() {
         const auto begin = std::chrono::steady_clock::now();
         lock.unlock();
         CheckOutcome outcome;
-        DownloadResult downloaded;
+        Result<SavedFile> downloaded;
         if (job->Check) {
             outcome = job->Check->Run(&job->Stop, kept);
         } else {

@@ -38,7 +38,7 @@ public:
     struct DownloadCallbacks {
         std::function<void()> Started;
         std::function<void(std::uint64_t length)> Progress;
-        std::function<void(DownloadResult)> Finished;
+        std::function<void(Result<SavedFile>)> Finished;
     };
 
     static constexpr int DefaultAtOnce = 4;
@@ -111,7 +111,7 @@ private:
         NewsKind Kind;
         CheckOutcome Outcome;
         std::int64_t Milliseconds = 0;
-        DownloadResult Downloaded;
+        Result<SavedFile> Downloaded;
         std::uint64_t Length = 0;
     };
 

@@ -1,9 +1,9 @@
 #pragma once
 
+#include "base/Url.h"
 #include "check/CheckJob.h"
 #include "diag/Debug_Modul.h"
 #include "ftp/FileDownload.h"
-#include "ftp/FtpModule.h"
 #include "ftp/ListedEntry.h"
 #include "sftp/SftpSession.h"
 
@@ -19,7 +19,8 @@ class StopSignal;
 
 // One file of a watched URL to fetch into a local folder.
 struct DownloadRequest {
-    std::string Url;
+    // The watched URL the file is below.
+    Url Watched;
     // The remote path below the URL's directory: folders first, the file's name
     // last, each exactly as the server listed it.
     std::vector<std::string> Path;
@@ -34,23 +35,13 @@ struct DownloadRequest {
     std::chrono::milliseconds Idle = DownloadIdleLimit;
 };
 
-// How one download ended.
-struct DownloadResult {
-    bool Ok = false;
+// A download that ended with the file in place.
+struct SavedFile {
+    // Where the file is: its full local path.
+    std::string SavedAs;
+    std::uint64_t Length = 0;
     // Not fetched: a local file of that name has the listed size and time.
     bool AlreadyThere = false;
-    // The name was refused, or a link stands in its way: no attempt is made,
-    // now or later.
-    bool Refused = false;
-    // The server sent more than the listed size: not tried again until the
-    // listing's size or time changes.
-    bool Held = false;
-    // Where the file is (its full local path) once Ok.
-    std::string SavedAs;
-    // Why it failed, or was refused.
-    std::string Message;
-    // Bytes in the local (partial) file.
-    std::uint64_t Length = 0;
 };
 
 // A download as a job of the check engine: like a CheckJob it owns copies of
@@ -68,14 +59,16 @@ public:
     const std::string& Login() const { return login_; }
     // Blocking, safe on any thread; stop ends it at once and the partial file
     // stays for the next attempt. progress hears the partial file's length.
-    DownloadResult Run(const StopSignal* stop, KeptLogins& kept,
-                       const DownloadProgress& progress) const;
+    // Invalid: the name was refused, or a link stands in its way, and no
+    // attempt is made, now or later. Overrun: the server sent more than the
+    // listed size, and it is not tried again until the listing's size or time
+    // changes.
+    Result<SavedFile> Run(const StopSignal* stop, KeptLogins& kept,
+                          const DownloadProgress& progress) const;
 
 private:
     LiveObject live_{"DownloadJob"};
     DownloadRequest request_;
-    FtpURL target_;
-    bool sftp_;
     std::string server_;
     std::string login_;
 };

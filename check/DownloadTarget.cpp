@@ -46,12 +46,12 @@ const char* ListedNameFault(std::string_view name) {
     return nullptr;
 }
 
-std::string JudgeRemotePath(const std::vector<std::string>& segments) {
+Result<void> JudgeRemotePath(const std::vector<std::string>& segments) {
     if (segments.empty())
-        return "refused a file without a name";
+        return Error{ErrorKind::Invalid, "refused a file without a name"};
     for (const std::string& segment : segments) {
         if (const char* fault = SegmentFault(segment))
-            return "refused \"" + JoinedPath(segments) + "\": " + fault;
+            return Error{ErrorKind::Invalid, "refused \"" + JoinedPath(segments) + "\": " + fault};
     }
     return {};
 }
@@ -143,7 +143,7 @@ OwnedFd& OwnedFd::operator=(OwnedFd&& other) noexcept {
     return *this;
 }
 
-OwnedFd OpenFolderBelow(int top, const std::vector<std::string>& path, LocalProblem& problem) {
+Result<OwnedFd> OpenFolderBelow(int top, const std::vector<std::string>& path) {
     constexpr int Flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
     OwnedFd folder(::fcntl(top, F_DUPFD_CLOEXEC, 0));
     std::string walked;
@@ -152,10 +152,9 @@ OwnedFd OpenFolderBelow(int top, const std::vector<std::string>& path, LocalProb
         walked += (walked.empty() ? "" : "/") + path[i];
         int fd = ::openat(folder.Get(), part, Flags);
         if (fd < 0 && errno == ENOENT) {
-            if (::mkdirat(folder.Get(), part, 0777) != 0 && errno != EEXIST) {
-                problem = {"cannot make the folder " + walked + ": " + ErrnoText(), false};
-                return {};
-            }
+            if (::mkdirat(folder.Get(), part, 0777) != 0 && errno != EEXIST)
+                return Error{ErrorKind::LocalFile,
+                             "cannot make the folder " + walked + ": " + ErrnoText()};
             fd = ::openat(folder.Get(), part, Flags);
         }
         if (fd < 0) {
@@ -163,23 +162,22 @@ OwnedFd OpenFolderBelow(int top, const std::vector<std::string>& path, LocalProb
             struct stat info {};
             const bool there = ::fstatat(folder.Get(), part, &info, AT_SYMLINK_NOFOLLOW) == 0;
             if (there && S_ISLNK(info.st_mode))
-                problem = {"refused \"" + JoinedPath(path) + "\": \"" + walked + "\" is a link",
-                           true};
-            else if (there && !S_ISDIR(info.st_mode))
-                problem = {"cannot make the folder " + walked + ": a file has its name", false};
-            else
-                problem = {"cannot open the folder " + walked + ": " + ErrnoText(error), false};
-            return {};
+                return Error{ErrorKind::Invalid,
+                             "refused \"" + JoinedPath(path) + "\": \"" + walked + "\" is a link"};
+            if (there && !S_ISDIR(info.st_mode))
+                return Error{ErrorKind::LocalFile,
+                             "cannot make the folder " + walked + ": a file has its name"};
+            return Error{ErrorKind::LocalFile,
+                         "cannot open the folder " + walked + ": " + ErrnoText(error)};
         }
         folder = OwnedFd(fd);
     }
     if (!folder)
-        problem = {"cannot open the download folder: " + ErrnoText(), false};
+        return Error{ErrorKind::LocalFile, "cannot open the download folder: " + ErrnoText()};
     return folder;
 }
 
-OwnedFd OpenPartialFile(int dir, const std::string& name, std::string& partialName,
-                        LocalProblem& problem) {
+Result<PartialFile> OpenPartialFile(int dir, const std::string& name) {
     // Never O_TRUNC and never a write before the checks: a second name may be
     // a file outside the folder, and a device or a pipe is not ours either.
     for (int n = 1; n <= 100; ++n) {
@@ -193,21 +191,19 @@ OwnedFd OpenPartialFile(int dir, const std::string& name, std::string& partialNa
         if (!file) {
             if (errno == ELOOP || errno == EISDIR || errno == ENXIO || errno == EWOULDBLOCK)
                 continue;
-            problem = {"cannot write " + candidate + ": " + ErrnoText(), false};
-            return {};
+            return Error{ErrorKind::LocalFile, "cannot write " + candidate + ": " + ErrnoText()};
         }
         // What stands there may have changed since it was looked at.
         if (::fstat(file.Get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_nlink > 1)
             continue;
-        partialName = candidate;
-        return file;
+        return PartialFile{std::move(file), candidate};
     }
-    problem = {"refused \"" + name + "\": no partial file name of it is free", true};
-    return {};
+    return Error{ErrorKind::Invalid,
+                 "refused \"" + name + "\": no partial file name of it is free"};
 }
 
-std::string PlaceFinishedFile(int dir, const std::string& partial, const std::string& name,
-                              std::string& problem) {
+Result<std::string> PlaceFinishedFile(int dir, const std::string& partial,
+                                      const std::string& name) {
     for (int n = 1; n <= 1000; ++n) {
         const std::string target = n == 1 ? name : NumberedName(name, n);
         // Fails where the name is taken, whatever comes meanwhile: nothing that
@@ -225,14 +221,12 @@ std::string PlaceFinishedFile(int dir, const std::string& partial, const std::st
             if (errno == EEXIST)
                 continue;
         }
-        problem = "cannot name the file " + target + ": " + ErrnoText();
-        return {};
+        return Error{ErrorKind::LocalFile, "cannot name the file " + target + ": " + ErrnoText()};
     }
-    problem = "no free name beside " + name;
-    return {};
+    return Error{ErrorKind::LocalFile, "no free name beside " + name};
 }
 
-std::string SpaceProblem(int dir, std::uint64_t toFetch, const std::string& folder) {
+Result<void> CheckSpace(int dir, std::uint64_t toFetch, const std::string& folder) {
     struct statvfs fs {};
     if (::fstatvfs(dir, &fs) != 0)
         return {}; // unknown: a full disk is told by the write
@@ -242,8 +236,10 @@ std::string SpaceProblem(int dir, std::uint64_t toFetch, const std::string& fold
         static_cast<std::uint64_t>(fs.f_blocks) * unit / 100, 100ull * 1024 * 1024);
     if (free >= keep && free - keep >= toFetch)
         return {};
-    return "not enough space in " + folder + ": " + std::to_string(toFetch) + " bytes to fetch, " +
-           std::to_string(free) + " free, " + std::to_string(keep) + " kept free";
+    return Error{ErrorKind::LocalFile, "not enough space in " + folder + ": " +
+                                           std::to_string(toFetch) + " bytes to fetch, " +
+                                           std::to_string(free) + " free, " + std::to_string(keep) +
+                                           " kept free"};
 }
 
 } // namespace ornbrook

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/Result.h"
 #include "ftp/ListedEntry.h"
 
 #include <cstdint>
@@ -22,11 +23,11 @@ namespace ornbrook {
 // a message) rather than show them.
 const char* ListedNameFault(std::string_view name);
 
-// Why a remote path (its segments, folders first, the file's name last) cannot
-// be written below a download folder; empty when it can. Refused: no segment,
-// what ListedNameFault refuses, "\" inside a segment, control characters. The
-// reason names the file as the server gave it; it is escaped where it is shown.
-std::string JudgeRemotePath(const std::vector<std::string>& segments);
+// Whether a remote path (its segments, folders first, the file's name last) may
+// be written below a download folder. Invalid: no segment, what ListedNameFault
+// refuses, "\" inside a segment, control characters. The reason names the file
+// as the server gave it; it is escaped where it is shown.
+Result<void> JudgeRemotePath(const std::vector<std::string>& segments);
 
 // The path relative to the download folder (and to the URL's directory).
 std::string JoinedPath(const std::vector<std::string>& segments);
@@ -74,34 +75,31 @@ private:
     int fd_ = -1;
 };
 
-// Why a local step failed: Refused when a link (or the like) stands in the
-// way, so that trying again would change nothing.
-struct LocalProblem {
-    std::string Message;
-    bool Refused = false;
-};
+// The local steps fail as LocalFile, or as Invalid where a link (or the like)
+// stands in the way, so that trying again would change nothing.
 
 // The folder the file at path (folders first, its name last) goes into,
 // opened from top one folder at a time (openat with O_NOFOLLOW), each made
 // where missing. A link on the way refuses the file; top itself may be a link.
-OwnedFd OpenFolderBelow(int top, const std::vector<std::string>& path, LocalProblem& problem);
+Result<OwnedFd> OpenFolderBelow(int top, const std::vector<std::string>& path);
 
 // The partial file of `name` in dir, opened for reading and writing (made if
 // missing): the first PartialFileName that is no link and a regular file with
 // one name. Whatever else stands at a partial name is left alone.
-OwnedFd OpenPartialFile(int dir, const std::string& name, std::string& partialName,
-                        LocalProblem& problem);
+struct PartialFile {
+    OwnedFd File;
+    std::string Name;
+};
+Result<PartialFile> OpenPartialFile(int dir, const std::string& name);
 
 // Moves a finished partial file in dir to name or, where something of that
 // name is there already, to the first free "name (n)": never over anything,
-// never through a link. The name it went to; empty with problem set when it
-// could not go anywhere.
-std::string PlaceFinishedFile(int dir, const std::string& partial, const std::string& name,
-                              std::string& problem);
+// never through a link. The name it went to.
+Result<std::string> PlaceFinishedFile(int dir, const std::string& partial, const std::string& name);
 
-// Why `toFetch` more bytes cannot go into the file system of dir: it would
-// leave less free than 1 % of its size or 100 MB, whichever is less. Empty
-// when they fit; folder names the place in the message.
-std::string SpaceProblem(int dir, std::uint64_t toFetch, const std::string& folder);
+// Whether `toFetch` more bytes fit into the file system of dir: not when they
+// would leave less free than 1 % of its size or 100 MB, whichever is less;
+// folder names the place in the message.
+Result<void> CheckSpace(int dir, std::uint64_t toFetch, const std::string& folder);
 
 } // namespace ornbrook

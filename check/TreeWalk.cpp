@@ -45,10 +45,8 @@ std::size_t Fingerprint(const Listing& listing) {
 // A server may list any number of bad names; the first ones are told.
 constexpr std::size_t MaxRefusalsTold = 100;
 
-ListingOutcome Failure(std::string message) {
-    ListingOutcome outcome;
-    outcome.Message = std::move(message);
-    return outcome;
+FolderListing Failure(ErrorKind kind, std::string message) {
+    return {Error{kind, std::move(message)}, std::nullopt};
 }
 
 } // namespace
@@ -63,13 +61,14 @@ void SetTreeLimits(const TreeLimits& newLimits) {
     limits = newLimits;
 }
 
-ListingOutcome WalkTree(int depth, const FolderLister& list, std::chrono::milliseconds checkTime) {
+FolderListing WalkTree(int depth, const FolderLister& list, std::chrono::milliseconds checkTime) {
     using Clock = std::chrono::steady_clock;
     const TreeLimits bounds = CurrentTreeLimits();
     auto deadline = Clock::now() + checkTime;
     const auto perFolder = checkTime / 20;
 
-    ListingOutcome walked;
+    FolderListing walked{Listing{}, std::nullopt};
+    Listing& all = *walked.Listed;
     struct Folder {
         std::string Path;
         int Level;
@@ -87,21 +86,23 @@ ListingOutcome WalkTree(int depth, const FolderLister& list, std::chrono::millis
         if (left.count() <= 0) {
             const auto allowed = std::chrono::duration_cast<std::chrono::seconds>(
                 checkTime + perFolder * (folders - 1));
-            return Failure(InFolder("could not list dir: the whole tree took longer than " +
+            return Failure(ErrorKind::TimedOut,
+                           InFolder("could not list dir: the whole tree took longer than " +
                                         std::to_string(allowed.count()) + " s",
                                     folder.Path));
         }
         // The top has the whole check time, as a check of one folder has.
-        ListingOutcome one =
+        FolderListing listed =
             list(folder.Path, folder.Path.empty() ? checkTime : std::min(left, checkTime));
-        if (!one.Ok) {
-            one.Message = InFolder(one.Message, folder.Path);
-            one.Listed = {};
-            return one;
+        if (!listed.Listed) {
+            Error why = std::move(listed.Listed).error();
+            why.Message = InFolder(why.Message, folder.Path);
+            return {std::move(why), std::move(listed.Certificate)};
         }
+        Listing& one = *listed.Listed;
         if (folder.Path.empty()) {
-            walked.Listed.Source = one.Listed.Source;
-            walked.Certificate = std::move(one.Certificate);
+            all.Source = one.Source;
+            walked.Certificate = std::move(listed.Certificate);
         }
         // Links are not followed, but some servers show a link as the folder
         // it leads to (pyftpdlib's MLSD); a link back up is known by its
@@ -110,9 +111,8 @@ ListingOutcome WalkTree(int depth, const FolderLister& list, std::chrono::millis
         // chain of folders made in one go ("mkdir -p a/a/a") is never taken
         // for a loop. The top alone has nothing above it to compare.
         std::vector<std::size_t> above = folder.Above;
-        if (one.Listed.Source == ListingSource::Machine && one.Listed.Entries.size() > 1 &&
-            depth > 0) {
-            const std::size_t print = Fingerprint(one.Listed);
+        if (one.Source == ListingSource::Machine && one.Entries.size() > 1 && depth > 0) {
+            const std::size_t print = Fingerprint(one);
             if (std::find(above.begin(), above.end(), print) != above.end()) {
                 WriteLog("subfolder " + folder.Path +
                          " is listed exactly as a folder above it: taken for a link back up, "
@@ -121,35 +121,35 @@ ListingOutcome WalkTree(int depth, const FolderLister& list, std::chrono::millis
             }
             above.push_back(print);
         }
-        walked.Listed.Cut = walked.Listed.Cut || one.Listed.Cut;
-        if (walked.Listed.Entries.size() + one.Listed.Entries.size() > bounds.Entries)
-            return Failure("tree too large: more than " + std::to_string(bounds.Entries) +
-                           " entries");
-        for (ListedEntry& entry : one.Listed.Entries) {
+        all.Cut = all.Cut || one.Cut;
+        if (all.Entries.size() + one.Entries.size() > bounds.Entries)
+            return Failure(ErrorKind::Protocol, "tree too large: more than " +
+                                                    std::to_string(bounds.Entries) + " entries");
+        for (ListedEntry& entry : one.Entries) {
             const char* fault = ListedNameFault(entry.Name);
             if (!folder.Path.empty())
                 entry.Name = folder.Path + "/" + entry.Name;
             if (fault) {
                 // Told, never shown: a name with "/" would pose as a path below.
-                if (walked.Listed.Refused.size() < MaxRefusalsTold)
-                    walked.Listed.Refused.push_back("refused \"" + entry.Name + "\": " + fault);
+                if (all.Refused.size() < MaxRefusalsTold)
+                    all.Refused.push_back("refused \"" + entry.Name + "\": " + fault);
                 else
                     ++untold;
                 continue;
             }
             if (entry.Type == EntryType::Folder && folder.Level < depth) {
                 if (++folders > bounds.Folders)
-                    return Failure("tree too large: more than " + std::to_string(bounds.Folders) +
-                                   " folders");
+                    return Failure(ErrorKind::Protocol, "tree too large: more than " +
+                                                            std::to_string(bounds.Folders) +
+                                                            " folders");
                 deadline += perFolder;
                 waiting.push_back({entry.Name, folder.Level + 1, above});
             }
-            walked.Listed.Entries.push_back(std::move(entry));
+            all.Entries.push_back(std::move(entry));
         }
     }
     if (untold > 0)
-        walked.Listed.Refused.push_back("and " + std::to_string(untold) + " more names refused");
-    walked.Ok = true;
+        all.Refused.push_back("and " + std::to_string(untold) + " more names refused");
     return walked;
 }
 

@@ -12,7 +12,7 @@ namespace ornbrook {
 // Lists one folder of a tree, given by its path relative to the top ("" for
 // the top itself), within at most `limit`.
 using FolderLister =
-    std::function<ListingOutcome(const std::string& relative, std::chrono::milliseconds limit)>;
+    std::function<FolderListing(const std::string& relative, std::chrono::milliseconds limit)>;
 
 // Limits of one walk; a tree beyond them fails the check (nothing is gone).
 struct TreeLimits {
@@ -45,6 +45,6 @@ void SetTreeLimits(const TreeLimits& limits);
 // subfolder found (120 s and 6 s per folder by default), and no single
 // folder's listing more than checkTime: a deep tree gets the time it needs,
 // a server that trickles still ends.
-ListingOutcome WalkTree(int depth, const FolderLister& list, std::chrono::milliseconds checkTime);
+FolderListing WalkTree(int depth, const FolderLister& list, std::chrono::milliseconds checkTime);
 
 } // namespace ornbrook

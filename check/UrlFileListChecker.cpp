@@ -14,22 +14,21 @@ UrlFileListChecker::~UrlFileListChecker() {
 }
 
 std::int32_t UrlFileListChecker::GetFilesCount() const {
-    return static_cast<std::int32_t>(outcome_.Listed.Entries.size());
+    return static_cast<std::int32_t>(listing_.Entries.size());
 }
 
 std::string UrlFileListChecker::GetFile(std::int32_t Index) const {
     if (Index < 0 || Index > GetFilesCount())
         throw std::out_of_range("UrlFileListChecker::GetFile: index " + std::to_string(Index));
-    return Index == 0 ? std::string()
-                      : outcome_.Listed.Entries[static_cast<std::size_t>(Index - 1)].Name;
+    return Index == 0 ? std::string() : listing_.Entries[static_cast<std::size_t>(Index - 1)].Name;
 }
 
 void UrlFileListChecker::Clear() {
-    outcome_.Listed = {};
+    listing_ = {};
 }
 
 Listing UrlFileListChecker::TakeListing() {
-    return std::exchange(outcome_.Listed, {});
+    return std::exchange(listing_, {});
 }
 
 void UrlFileListChecker::Cancel() {
@@ -38,10 +37,12 @@ void UrlFileListChecker::Cancel() {
     job_ = 0;
 }
 
-void UrlFileListChecker::CheckURL(const std::string& theURL) {
+void UrlFileListChecker::CheckURL(const Url& theURL) {
     Cancel();
     url_ = theURL;
-    outcome_ = {};
+    Clear();
+    certificate_.reset();
+    hostKey_.reset();
     auto job = std::make_shared<const CheckJob>(url_, confirmEmptyListing_, depth_);
     const auto pool = pool_.lock();
     if (!pool) {
@@ -62,15 +63,16 @@ void UrlFileListChecker::CheckURL(const std::string& theURL) {
 }
 
 void UrlFileListChecker::Finish(CheckOutcome outcome) {
-    outcome_ = std::move(outcome);
-    if (!outcome_.Ok)
-        outcome_.Listed = {};
+    certificate_ = std::move(outcome.Certificate);
+    hostKey_ = std::move(outcome.HostKey);
     // A handler may cancel this checker and drop its owner's reference: nothing
     // of this object is touched after raising.
-    if (outcome_.Ok)
+    if (outcome.Listed) {
+        listing_ = std::move(*outcome.Listed);
         Ready.Raise();
-    else
-        Error.Raise(outcome_.Message);
+    } else {
+        Error.Raise(outcome.Listed.error());
+    }
 }
 
 } // namespace ornbrook

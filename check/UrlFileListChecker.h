@@ -15,10 +15,10 @@ namespace ornbrook {
 class CheckPool;
 
 // One check of one watched URL, as its owner sees it: log in, change to its
-// directory, collect every entry there, log out; then Ready, or Error with
-// "could not connect", "could not change dir" or "could not list dir" and the
-// reason after ": ". A thin face over a CheckJob: it starts the job and raises
-// the event when the job's whole outcome has come back.
+// directory, collect every entry there, log out; then Ready, or Error whose
+// message is "could not connect", "could not change dir" or "could not list
+// dir" and the reason after ": ". A thin face over a CheckJob: it starts the
+// job and raises the event when the job's whole outcome has come back.
 //
 // Without a pool the check runs on the calling thread and its event is raised
 // before CheckURL returns. With a pool, CheckURL only queues the check: Started
@@ -36,9 +36,9 @@ public:
     std::int32_t GetFilesCount() const;
     // Index 0 gives ""; an index outside 0..count throws std::out_of_range.
     std::string GetFile(std::int32_t Index) const;
-    std::string GetURL() const { return url_; }
+    std::string GetURL() const { return url_.Text(); }
     void Clear();
-    void CheckURL(const std::string& theURL);
+    void CheckURL(const Url& theURL);
     void Cancel();
     // The caller knows entries for this URL: an empty listing is then confirmed by
     // a listing by another command in the same session before it is believed.
@@ -50,14 +50,12 @@ public:
     Listing TakeListing();
     // After Error: the server's certificate or host key, when it was what
     // could not be trusted.
-    const std::optional<CertificateFacts>& RejectedCertificate() const {
-        return outcome_.Certificate;
-    }
-    const std::optional<HostKeyFacts>& RejectedHostKey() const { return outcome_.HostKey; }
+    const std::optional<CertificateFacts>& RejectedCertificate() const { return certificate_; }
+    const std::optional<HostKeyFacts>& RejectedHostKey() const { return hostKey_; }
 
     Event<> Started;
     Event<> Ready;
-    Event<const std::string&> Error;
+    Event<const ornbrook::Error&> Error;
 
 private:
     void Finish(CheckOutcome outcome);
@@ -65,10 +63,12 @@ private:
     LiveObject live_{"UrlFileListChecker"};
     std::weak_ptr<CheckPool> pool_;
     std::uint64_t job_ = 0;
-    std::string url_;
+    Url url_;
     bool confirmEmptyListing_ = false;
     int depth_ = 0;
-    CheckOutcome outcome_;
+    Listing listing_;
+    std::optional<CertificateFacts> certificate_;
+    std::optional<HostKeyFacts> hostKey_;
 };
 
 } // namespace ornbrook

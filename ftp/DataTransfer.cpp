@@ -22,9 +22,9 @@ Deadline DataTransfer::StepDeadline(std::chrono::milliseconds step) const {
     return std::min(SteadyClock::now() + step, link_.Overall);
 }
 
-DataTransfer::Step DataTransfer::Lost(std::string reason) {
+DataTransfer::Step DataTransfer::Lost(ErrorKind kind, std::string reason, int code) {
     controlLost_ = true;
-    return FtpResult::Fail(0, std::move(reason));
+    return Error{kind, std::move(reason), code};
 }
 
 bool DataTransfer::Listen() {
@@ -34,19 +34,22 @@ bool DataTransfer::Listen() {
     return listener_.IsOpen();
 }
 
-FtpResult DataTransfer::Connect(std::uint16_t port) {
+Result<void> DataTransfer::Connect(std::uint16_t port) {
     SocketAddress target = link_.Peer;
     target.SetPort(port);
     int error = 0;
     TcpSocket socket = TcpSocket::ConnectTo(
         target, WaitLimit{StepDeadline(link_.Timeouts.DataConnect), link_.StopFd}, error);
-    if (!socket.IsOpen())
-        return *Lost("no data connection: " + ConnectProblem(error, link_.Timeouts.DataConnect));
+    if (!socket.IsOpen()) {
+        controlLost_ = true;
+        return Error{ErrorKind::Connection,
+                     "no data connection: " + ConnectProblem(error, link_.Timeouts.DataConnect)};
+    }
     data_ = FtpStream(std::move(socket));
-    return FtpResult::Pass();
+    return {};
 }
 
-FtpResult DataTransfer::Run(ByteSink* sink, ByteSource* source) {
+Result<FtpReply> DataTransfer::Run(ByteSink* sink, ByteSource* source) {
     sink_ = sink;
     source_ = source;
     chunk_.assign(ChunkSize, '\0');
@@ -57,7 +60,7 @@ FtpResult DataTransfer::Run(ByteSink* sink, ByteSource* source) {
         if (Step end = TakeReplies())
             return *end;
         if (finalSeen_ && dataDone_)
-            return FtpResult::Pass(finalReply_.Code, finalReply_.Text);
+            return finalReply_;
         if (Step end = SecureWhenDue())
             return *end;
         Deadline deadline;
@@ -80,24 +83,26 @@ DataTransfer::Step DataTransfer::TakeReplies() {
     case FtpControl::Status::NeedMore:
         return std::nullopt;
     case FtpControl::Status::Stuck:
-        return Lost(PreliminaryFloodText());
+        return Lost(ErrorKind::Protocol, PreliminaryFloodText());
     case FtpControl::Status::Reply:
         break;
     default:
-        return Lost("malformed reply");
+        return Lost(ErrorKind::Protocol, "malformed reply");
     }
     finalSeen_ = true;
     finalReply_ = reply;
     if (reply.IsPositive())
         return std::nullopt;
     if (reply.Code == 421)
-        return Lost(reply.Summary());
+        return Lost(ErrorKind::Connection, reply.Summary(), reply.Code);
     // 425: the server could not open our active data connection.
     if (reply.Code == 425 && listener_.IsOpen() && !data_.IsOpen() && !dataDone_)
         fallBack_ = Fallback::Refused;
-    FtpResult r = Refusal(reply);
-    r.Refused = preliminary_ == 0 && !moved_;
-    return r;
+    Error refusal = Refusal(reply);
+    // Once the transfer has begun, a negative reply breaks it off.
+    if (preliminary_ > 0 || moved_)
+        refusal.Kind = ErrorKind::Connection;
+    return refusal;
 }
 
 // Under PROT P a data connection speaks TLS as the client, whichever side
@@ -110,7 +115,8 @@ DataTransfer::Step DataTransfer::SecureWhenDue() {
     if (!awaitingTls || (preliminary_ == 0 && !finalSeen_))
         return std::nullopt;
     if (!data_.BeginTls(*link_.Tls, link_.Host, link_.Control.Stream().Session()))
-        return Lost("TLS unavailable on the data connection: " + data_.Problem());
+        return Lost(ErrorKind::Connection,
+                    "TLS unavailable on the data connection: " + data_.Problem());
     return std::nullopt;
 }
 
@@ -120,7 +126,8 @@ DataTransfer::Step DataTransfer::NextDeadline(Deadline& deadline) {
         // The server took PORT but its connection never came (a firewall
         // dropped it). The control connection is out of step now.
         fallBack_ = Fallback::NeverArrived;
-        return Lost("no data connection in " + Seconds(link_.Timeouts.DataConnect));
+        return Lost(ErrorKind::TimedOut,
+                    "no data connection in " + Seconds(link_.Timeouts.DataConnect));
     }
     deadline = dataDone_ ? replyDeadline_ : dataDeadline_;
     const bool awaitingFirstReply = preliminary_ == 0 && !finalSeen_;
@@ -129,8 +136,8 @@ DataTransfer::Step DataTransfer::NextDeadline(Deadline& deadline) {
     if (now < deadline)
         return std::nullopt;
     if (dataDone_ || awaitingFirstReply)
-        return Lost("no reply in " + Seconds(link_.Timeouts.Reply));
-    return Lost("data stalled for " + Seconds(link_.Timeouts.DataIdle));
+        return Lost(ErrorKind::TimedOut, "no reply in " + Seconds(link_.Timeouts.Reply));
+    return Lost(ErrorKind::TimedOut, link_.Stall + Seconds(link_.Timeouts.DataIdle));
 }
 
 // Waits until the control connection, the listener or the data connection can
@@ -160,11 +167,11 @@ DataTransfer::Step DataTransfer::Wait(Deadline deadline, Readiness& ready) {
     const int timeout = controlBuffered || dataBuffered ? 0 : MillisecondsUntil(deadline);
     const int n = ::poll(fds, static_cast<nfds_t>(count), timeout);
     if (n < 0 && errno != EINTR)
-        return Lost("poll failed");
+        return Lost(ErrorKind::Connection, "poll failed");
     if (n <= 0 && !controlBuffered && !dataBuffered)
         return std::nullopt;
     if (stopAt < count && fds[stopAt].revents != 0)
-        return Lost("stopped");
+        return Lost(ErrorKind::Stopped, "stopped");
     ready.Control = controlAt >= 0 && (fds[controlAt].revents != 0 || controlBuffered);
     ready.Listener = listenerAt >= 0 && fds[listenerAt].revents != 0;
     ready.Data = dataAt >= 0 && (fds[dataAt].revents != 0 || dataBuffered);
@@ -175,11 +182,11 @@ DataTransfer::Step DataTransfer::Dispatch(const Readiness& ready) {
     if (ready.Control) {
         const auto status = link_.Control.ReadAvailable();
         if (status == FtpControl::Status::Closed)
-            return Lost("connection closed by the server");
+            return Lost(ErrorKind::Connection, "connection closed by the server");
         if (status == FtpControl::Status::Reset)
-            return Lost("connection reset by the server");
+            return Lost(ErrorKind::Connection, "connection reset by the server");
         if (status == FtpControl::Status::Broken)
-            return Lost("control connection broken");
+            return Lost(ErrorKind::Connection, "control connection broken");
         // Replies first: whether the data connection may end without
         // close_notify depends on whether 226 came before.
         return std::nullopt;
@@ -209,12 +216,13 @@ void DataTransfer::Accept() {
 DataTransfer::Step DataTransfer::Handshake() {
     const auto step = data_.Handshake();
     if (step == FtpStream::Step::Failed)
-        return Lost("TLS handshake on the data connection failed: " + data_.Problem());
+        return Lost(ErrorKind::Connection,
+                    "TLS handshake on the data connection failed: " + data_.Problem());
     if (step == FtpStream::Step::Done) {
         const CertificateFacts* certificate = link_.Certificate;
         if (!data_.Resumed() &&
             !(certificate && data_.PeerFingerprint() == certificate->Fingerprint))
-            return Lost("the data connection showed another certificate");
+            return Lost(ErrorKind::Untrusted, "the data connection showed another certificate");
         dataDeadline_ = StepDeadline(link_.Timeouts.DataIdle);
     }
     return std::nullopt;
@@ -223,18 +231,18 @@ DataTransfer::Step DataTransfer::Handshake() {
 DataTransfer::Step DataTransfer::ReceiveSome() {
     const long got = data_.ReadSome(chunk_.data(), chunk_.size());
     if (got == FtpStream::Reset)
-        return Lost("data connection reset by the server");
+        return Lost(ErrorKind::Connection, "data connection reset by the server");
     if (got == FtpStream::Failed)
-        return Lost("data connection broken");
+        return Lost(ErrorKind::Connection, "data connection broken");
     // Without close_notify the data may have been cut anywhere; only the
     // server's word that all of it was sent (226, read already) makes it whole.
     if (got == FtpStream::Cut && !(finalSeen_ && finalReply_.IsPositive()))
-        return Lost("data connection cut short (no TLS close)");
+        return Lost(ErrorKind::Connection, "data connection cut short (no TLS close)");
     if (got > 0) {
         moved_ = true;
         dataDeadline_ = StepDeadline(link_.Timeouts.DataIdle);
         if (sink_ && !sink_->Take(std::string_view(chunk_.data(), static_cast<std::size_t>(got))))
-            return Lost("transfer stopped by the receiver");
+            return Lost(ErrorKind::LocalFile, "transfer stopped by the receiver");
     } else if (got == 0 || got == FtpStream::Cut) {
         EndOfData();
     }
@@ -245,7 +253,7 @@ DataTransfer::Step DataTransfer::SendSome() {
     if (outStart_ == outEnd_) {
         const long made = source_->Fill(chunk_.data(), chunk_.size());
         if (made < 0)
-            return Lost("could not read the local file");
+            return Lost(ErrorKind::LocalFile, "could not read the local file");
         if (made == 0) {
             // Closing the data connection marks the end of the file (RFC 959
             // 3.3); over TLS, close_notify comes first (RFC 4217 10.2).
@@ -257,7 +265,7 @@ DataTransfer::Step DataTransfer::SendSome() {
     }
     const long sent = data_.WriteSome(chunk_.data() + outStart_, outEnd_ - outStart_);
     if (sent == FtpStream::Failed)
-        return Lost("data connection broken");
+        return Lost(ErrorKind::Connection, "data connection broken");
     if (sent > 0) {
         moved_ = true;
         outStart_ += static_cast<std::size_t>(sent);

@@ -1,8 +1,8 @@
 #pragma once
 
+#include "base/Result.h"
 #include "ftp/CertificateFacts.h"
 #include "ftp/FtpControl.h"
-#include "ftp/FtpResult.h"
 #include "ftp/FtpSettings.h"
 #include "ftp/FtpStream.h"
 #include "ftp/TcpSocket.h"
@@ -46,6 +46,9 @@ struct DataLink {
     const TlsContext* Tls = nullptr;
     std::string Host;
     const CertificateFacts* Certificate = nullptr;
+    // How a transfer that stalls is told: a listing's data "stalled", a
+    // download has "no data".
+    const char* Stall = "data stalled for ";
 };
 
 // One data connection (RFC 959 3.2) from its setup to its end: active (we
@@ -66,11 +69,12 @@ public:
     // The address PORT or EPRT announces.
     SocketAddress ListenAddress() const { return listener_.LocalAddress(); }
     // Passive: connects to port on the control connection's peer.
-    FtpResult Connect(std::uint16_t port);
+    Result<void> Connect(std::uint16_t port);
     // After the transfer command was sent: waits for the data connection
     // (accepted only from the control connection's peer), moves the bytes into
-    // sink, or out of source for an upload, and reads the final reply.
-    FtpResult Run(ByteSink* sink, ByteSource* source);
+    // sink, or out of source for an upload, and reads the final reply. A
+    // negative reply before the transfer began is Refused.
+    Result<FtpReply> Run(ByteSink* sink, ByteSource* source);
 
     // After a failure: the control connection is out of step or gone, and the
     // session must close it.
@@ -86,9 +90,9 @@ private:
         bool Data = false;
     };
     // Each step returns an outcome when the transfer has ended, none to go on.
-    using Step = std::optional<FtpResult>;
+    using Step = std::optional<Result<FtpReply>>;
 
-    Step Lost(std::string reason);
+    Step Lost(ErrorKind kind, std::string reason, int code = 0);
     Step TakeReplies();
     Step SecureWhenDue();
     Step NextDeadline(Deadline& deadline);

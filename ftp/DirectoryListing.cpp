@@ -1,9 +1,7 @@
 #include "ftp/DirectoryListing.h"
 
-#include "base/Text_Code.h"
 #include "ftp/FtpModule.h"
 #include "ftp/FtpSession.h"
-#include "ftp/SimpleFtpClient.h"
 
 #include <exception>
 
@@ -11,12 +9,9 @@ namespace ornbrook {
 
 namespace {
 
-ListingOutcome Failure(const char* step, const SimpleFtpClient& client) {
-    ListingOutcome outcome;
-    outcome.Message = step;
-    if (const std::string& reason = client.LastResult().Message; !reason.empty())
-        outcome.Message += ": " + reason;
-    return outcome;
+Error At(const char* step, Error why) {
+    why.Message = why.Message.empty() ? step : step + (": " + why.Message);
+    return why;
 }
 
 } // namespace
@@ -43,79 +38,65 @@ std::unique_ptr<FtpSession> KeptLogin::Take(const std::string& key) {
     return taken;
 }
 
-std::string LoginKey(const std::string& url) {
-    return LoginKey(ParseURL(url));
+Result<void> EnterDirectory(std::unique_ptr<FtpSession>& session, const Url& url,
+                            const std::string& path, const SessionBounds& bounds) {
+    if (session && session->IsOpen()) {
+        session->Rebind(bounds);
+        auto in = session->ChangeDir(path);
+        if (in)
+            return {};
+        // Refused: the directory is not there for this login either way.
+        if (session->IsOpen())
+            return At("could not change dir", std::move(in).error());
+    }
+    session = std::make_unique<FtpSession>(bounds, TlsModeOf(url));
+    if (auto r = session->Open(url.Host(), url.Port(), url.User(), url.Pass()); !r)
+        return At("could not connect", std::move(r).error());
+    if (auto r = session->ChangeDir(path); !r)
+        return At("could not change dir", std::move(r).error());
+    return {};
 }
 
-std::string LoginKey(const FtpURL& parsed) {
-    // Line breaks never reach a login, so they cannot make two keys alike. The
-    // kind of TLS is part of it: a plain login never serves an encrypted URL.
-    return std::to_string(static_cast<int>(TlsModeOf(parsed.Scheme))) + "\n" +
-           LowerCase(parsed.Host) + "\n" + std::to_string(parsed.Port) + "\n" + parsed.User + "\n" +
-           parsed.Pass;
-}
-
-ListingOutcome ListDirectory(const std::string& url, bool confirmEmpty, const StopSignal* stop,
-                             KeptLogin* kept) {
-    const FtpURL parsed = ParseURL(url);
-    return ListDirectory(parsed, LoginKey(parsed), confirmEmpty, stop, kept);
-}
-
-ListingOutcome ListDirectory(const FtpURL& parsed, const std::string& key, bool confirmEmpty,
-                             const StopSignal* stop, KeptLogin* kept,
-                             std::chrono::milliseconds limit) {
-    SimpleFtpClient client(
-        SessionBounds::For(limit.count() > 0 ? limit : CurrentFtpTimeouts().Check, stop),
-        TlsModeOf(parsed.Scheme));
-    if (kept)
-        if (auto session = kept->Take(key))
-            client.Adopt(std::move(session));
-    ListingOutcome outcome;
+FolderListing ListDirectory(const Url& url, bool confirmEmpty, const StopSignal* stop,
+                            KeptLogin* kept, const std::string& below,
+                            std::chrono::milliseconds limit) {
+    const SessionBounds bounds =
+        SessionBounds::For(limit.count() > 0 ? limit : CurrentFtpTimeouts().Check, stop);
+    const std::string key = url.LoginKey();
+    std::unique_ptr<FtpSession> session = kept ? kept->Take(key) : nullptr;
+    FolderListing outcome{Error{}, std::nullopt};
     try {
-        // A kept login that died meanwhile (the server's idle time is up) is
-        // replaced by a fresh one.
-        bool inDirectory = false;
-        if (client.IsConnected()) {
-            inDirectory = client.ChangeDir(parsed.Path) != 0;
-            if (!inDirectory && client.IsConnected())
-                return Failure("could not change dir", client);
+        if (auto in = EnterDirectory(session, url, url.PathBelow(below), bounds); !in) {
+            outcome.Listed = std::move(in).error();
+            if (outcome.Listed.error().Kind == ErrorKind::Untrusted)
+                outcome.Certificate = session->Certificate();
+        } else if (auto listed = session->List(confirmEmpty); !listed) {
+            outcome.Listed = At("could not list dir", std::move(listed).error());
+        } else {
+            outcome.Listed = std::move(listed);
         }
-        if (!inDirectory) {
-            if (client.Connect(parsed.Host, parsed.Port, parsed.User, parsed.Pass) == 0) {
-                outcome = Failure("could not connect", client);
-                outcome.Certificate = client.RejectedCertificate();
-                return outcome;
-            }
-            if (client.ChangeDir(parsed.Path) == 0)
-                return Failure("could not change dir", client);
-        }
-        if (client.GetListing(outcome.Listed, confirmEmpty) == 0)
-            return Failure("could not list dir", client);
     } catch (const std::exception& error) {
         // Out of memory or the like: the listing cannot be trusted.
-        outcome = ListingOutcome{};
-        outcome.Message = std::string("could not list dir: ") + error.what();
-        return outcome;
+        outcome = {Error{ErrorKind::Protocol, std::string("could not list dir: ") + error.what()},
+                   std::nullopt};
     }
-    if (kept) {
+    if (outcome.Listed && kept && session->IsOpen()) {
         kept->Key = key;
-        kept->Session = client.Release();
+        kept->Session = std::move(session);
+    } else if (session && session->IsOpen()) {
+        session->Quit();
     }
-    client.Disconnect();
-    outcome.Ok = true;
     return outcome;
 }
 
-std::optional<CertificateFacts> FetchCertificate(const std::string& url, std::string& problem) {
-    const FtpURL parsed = ParseURL(url);
-    FtpSession session(SessionBounds::For(CurrentFtpTimeouts().Check, nullptr),
-                       TlsModeOf(parsed.Scheme));
-    const FtpResult r = session.FetchCertificate(parsed.Host, parsed.Port);
-    if (!r.Ok || !session.Certificate()) {
-        problem = "could not connect: " + r.Message;
-        return std::nullopt;
-    }
-    return session.Certificate();
+Result<CertificateFacts> FetchCertificate(const Url& url) {
+    FtpSession session(SessionBounds::For(CurrentFtpTimeouts().Check, nullptr), TlsModeOf(url));
+    const auto r = session.FetchCertificate(url.Host(), url.Port());
+    if (!r)
+        return At("could not connect", r.error());
+    if (!session.Certificate())
+        return Error{ErrorKind::Untrusted, "could not connect"};
+    return *session.Certificate();
 }
 
 } // namespace ornbrook

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/Result.h"
 #include "ftp/CertificateFacts.h"
 #include "ftp/FtpModule.h"
 #include "ftp/ListedEntry.h"
@@ -14,11 +15,12 @@ namespace ornbrook {
 
 class FtpSession;
 class StopSignal;
+struct SessionBounds;
 
 // A login kept open after one check for the next check of the same server with
 // the same user: that check changes directory and lists, and waits for no login.
 struct KeptLogin {
-    // Server, port and login the session belongs to (see LoginKey).
+    // Server, port and login the session belongs to (see Url::LoginKey).
     std::string Key;
     std::unique_ptr<FtpSession> Session;
 
@@ -33,21 +35,11 @@ struct KeptLogin {
     std::unique_ptr<FtpSession> Take(const std::string& key);
 };
 
-// Which logins can serve a URL: host (in any case), port, user and password.
-std::string LoginKey(const std::string& url);
-std::string LoginKey(const FtpURL& url);
-
-// The outcome of one check's network part.
-struct ListingOutcome {
-    bool Ok = false;
-    // In server order, each entry with the facts the listing gives; Cut when
-    // the server said it cut the listing short.
-    Listing Listed;
-    // Why it failed: "could not connect", "could not change dir" or "could not
-    // list dir", then ": " and the reason.
-    std::string Message;
-    // The server's certificate, when the check failed because it could not be
-    // trusted: what the user needs to decide whether to trust it.
+// One folder's listing, or why there is none ("could not connect", "could not
+// change dir" or "could not list dir", then ": " and the reason); with the
+// server's certificate when it was what could not be trusted.
+struct FolderListing {
+    Result<Listing> Listed;
     std::optional<CertificateFacts> Certificate;
 };
 
@@ -59,19 +51,24 @@ struct ListingOutcome {
 // there for this URL's server is used (a dead one is replaced by a fresh
 // login), and the login of a successful check is left there instead of
 // logging out; a kept login changes directory just as a fresh one does, so a
-// check's outcome never depends on which login takes it. Blocking; safe on
-// any thread.
-ListingOutcome ListDirectory(const std::string& url, bool confirmEmpty, const StopSignal* stop,
-                             KeptLogin* kept = nullptr);
-// The same for a URL split already; loginKey is LoginKey(url). limit, when
-// given, replaces the overall check time.
-ListingOutcome ListDirectory(const FtpURL& url, const std::string& loginKey, bool confirmEmpty,
-                             const StopSignal* stop, KeptLogin* kept,
-                             std::chrono::milliseconds limit = {});
+// check's outcome never depends on which login takes it. below names a folder
+// under the URL's ("a/b"); limit, when given, replaces the overall check time.
+// Blocking; safe on any thread.
+FolderListing ListDirectory(const Url& url, bool confirmEmpty, const StopSignal* stop,
+                            KeptLogin* kept = nullptr, const std::string& below = {},
+                            std::chrono::milliseconds limit = {});
+
+// Brings session (one kept from an earlier check, or none) into the directory
+// at path on the URL's server: a kept login changes directory as a fresh one
+// does, and one that died meanwhile is replaced by a fresh login. Fails with
+// "could not connect" or "could not change dir" and the reason; an untrusted
+// certificate is then session's Certificate().
+Result<void> EnterDirectory(std::unique_ptr<FtpSession>& session, const Url& url,
+                            const std::string& path, const SessionBounds& bounds);
 
 // The certificate of an ftpes:// or ftps:// URL's server, fetched without judging
-// it, for a user who wants to decide. None, with the reason ("could not connect:
-// ..."), when there is no TLS or no connection.
-std::optional<CertificateFacts> FetchCertificate(const std::string& url, std::string& problem);
+// it, for a user who wants to decide; "could not connect: ..." when there is no
+// TLS or no connection.
+Result<CertificateFacts> FetchCertificate(const Url& url);
 
 } // namespace ornbrook

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/Result.h"
 #include "ftp/DirectoryListing.h"
 #include "ftp/FtpModule.h"
 
@@ -16,20 +17,12 @@ class StopSignal;
 // Called as a download goes on with the length of the local file so far.
 using DownloadProgress = std::function<void(std::uint64_t length)>;
 
-// The end of one download into a local file, over FTP or SFTP.
-struct DownloadOutcome {
-    bool Ok = false;
-    std::string Message;
-    // Bytes in the local file: the offset it started at plus those written.
+// A download that ended whole, over FTP or SFTP.
+struct Downloaded {
+    // Bytes in the local file.
     std::uint64_t Length = 0;
     // The remote file's size when the download began, if the server said.
     std::optional<std::uint64_t> RemoteSize;
-    // The server's final reply to the transfer (226 and the like); 0 for SFTP.
-    int Code = 0;
-    // The server would not resume, so the file was fetched from its start.
-    bool StartedOver = false;
-    // The server sent more than the listed size; the file holds no more than that.
-    bool Overrun = false;
 };
 
 // The message of a download that went past the listed size.
@@ -44,14 +37,14 @@ inline constexpr std::chrono::milliseconds DownloadIdleLimit = std::chrono::seco
 // change within the check's time, then the transfer, resumed with REST where
 // the server offers REST STREAM, else started over (fd truncated). With a
 // limit (the listed size) the first byte beyond it fails the download, which
-// leaves fd at the limit. With kept, a login kept there for this server is used
-// and the login of a successful download is left there. Blocking; safe on any
-// thread; stop ends it at once.
-DownloadOutcome DownloadFtpFile(const FtpURL& url, const std::string& loginKey,
-                                const std::string& name, int fd, std::uint64_t offset,
-                                std::optional<std::uint64_t> limit,
-                                const DownloadProgress& progress, const StopSignal* stop,
-                                KeptLogin* kept = nullptr,
-                                std::chrono::milliseconds idle = DownloadIdleLimit);
+// leaves fd at the limit (Overrun). With kept, a login kept there for this
+// server is used and the login of a successful download is left there.
+// Blocking; safe on any thread; stop ends it at once. Whatever the outcome, fd
+// holds a whole prefix of the file.
+Result<Downloaded> DownloadFtpFile(const Url& url, const std::string& name, int fd,
+                                   std::uint64_t offset, std::optional<std::uint64_t> limit,
+                                   const DownloadProgress& progress, const StopSignal* stop,
+                                   KeptLogin* kept = nullptr,
+                                   std::chrono::milliseconds idle = DownloadIdleLimit);
 
 } // namespace ornbrook

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "ftp/FtpResult.h"
 #include "ftp/FtpSettings.h"
 #include "ftp/FtpStream.h"
 

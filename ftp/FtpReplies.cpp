@@ -3,7 +3,6 @@
 #include "base/Text_Code.h"
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 
 namespace ornbrook {
@@ -90,10 +89,8 @@ void ReadFeatureReply(std::string_view text, ServerFacts& facts) {
 // 534 is refusal by policy (RFC 4217 12); others say it in their text ("530
 // Non-anonymous sessions must use encryption.", "421 Sorry, cleartext sessions
 // ... are not accepted").
-bool AsksForTls(const FtpResult& refusal) {
-    int code = refusal.Code;
-    if (code == 0 && refusal.Message.size() > 3 && refusal.Message[3] == ' ')
-        code = std::atoi(refusal.Message.substr(0, 3).c_str());
+bool AsksForTls(const Error& refusal) {
+    const int code = refusal.Code;
     if (code == 534)
         return true;
     if (code != 421 && code != 521 && code != 530 && code != 533 && code != 550)
@@ -116,12 +113,12 @@ bool SaysFailed(const FtpReply& reply) {
     return reply.IsPositive() && LowerCase(reply.Text).find("fail") != std::string::npos;
 }
 
-bool IsUnknownCommand(const FtpResult& refusal) {
-    return !refusal.Ok && refusal.Refused && (refusal.Code == 500 || refusal.Code == 502);
+bool IsUnknownCommand(const Error& refusal) {
+    return refusal.Kind == ErrorKind::Refused && (refusal.Code == 500 || refusal.Code == 502);
 }
 
-FtpResult Refusal(const FtpReply& reply) {
-    return FtpResult::Fail(reply.Code, reply.Summary());
+Error Refusal(const FtpReply& reply) {
+    return {ErrorKind::Refused, reply.Summary(), reply.Code};
 }
 
 std::string Seconds(std::chrono::milliseconds length) {

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "base/Result.h"
 #include "ftp/FtpControl.h"
-#include "ftp/FtpResult.h"
 #include "ftp/ServerMemory.h"
 #include "ftp/TcpSocket.h"
 
@@ -33,17 +33,17 @@ std::string PortCommand(const SocketAddress& address);
 void ReadFeatureReply(std::string_view text, ServerFacts& facts);
 
 // A refused login that asks for TLS: 534, or a refusal whose text says so.
-bool AsksForTls(const FtpResult& refusal);
+bool AsksForTls(const Error& refusal);
 // A positive reply to a listing that says the server cut it short.
 bool SaysCut(const FtpReply& reply);
 // A positive reply to a listing that says the listing failed all the same.
 bool SaysFailed(const FtpReply& reply);
 // A refused command that the server does not know or has not implemented (500,
 // 502: RFC 959 4.2), so that asking again is no use.
-bool IsUnknownCommand(const FtpResult& refusal);
+bool IsUnknownCommand(const Error& refusal);
 
-// A failure carrying the server's reply.
-FtpResult Refusal(const FtpReply& reply);
+// The server's negative reply as a refusal.
+Error Refusal(const FtpReply& reply);
 
 // "120 s"; lengths that are no whole seconds (shortened ones) in milliseconds.
 std::string Seconds(std::chrono::milliseconds length);

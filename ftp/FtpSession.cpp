@@ -51,62 +51,61 @@ void FtpSession::Close() {
     type_ = 0;
 }
 
-FtpResult FtpSession::Lost(std::string reason) {
+Error FtpSession::Lost(Error why) {
     Close();
     // A wait that ended because the check was stopped or ran out of time says so,
     // whatever step it was in.
     if (bounds_.Stop && bounds_.Stop->Stopped())
-        reason = "stopped";
+        why = {ErrorKind::Stopped, "stopped"};
     else if (SteadyClock::now() >= bounds_.Overall)
-        reason = "timed out after " + Seconds(bounds_.OverallLength);
-    return FtpResult::Fail(0, std::move(reason));
+        why = {ErrorKind::TimedOut, "timed out after " + Seconds(bounds_.OverallLength)};
+    return why;
 }
 
-FtpResult FtpSession::ReadFinal(FtpReply& reply, Deadline deadline) {
+FtpSession::Step FtpSession::ReadFinal(FtpReply& reply, Deadline deadline) {
     switch (control_->ReadFinalReply(reply, deadline)) {
     case FtpControl::Status::Reply:
         break;
     case FtpControl::Status::NeedMore:
-        return Lost("no reply in " + Seconds(timeouts_.Reply));
+        return Lost({ErrorKind::TimedOut, "no reply in " + Seconds(timeouts_.Reply)});
     case FtpControl::Status::Closed:
-        return Lost("connection closed by the server");
+        return Lost({ErrorKind::Connection, "connection closed by the server"});
     case FtpControl::Status::Reset:
-        return Lost("connection reset by the server");
+        return Lost({ErrorKind::Connection, "connection reset by the server"});
     case FtpControl::Status::Broken:
-        return Lost("malformed reply");
+        return Lost({ErrorKind::Protocol, "malformed reply"});
     case FtpControl::Status::Stuck:
-        return Lost(PreliminaryFloodText());
+        return Lost({ErrorKind::Protocol, PreliminaryFloodText()});
     }
     // 421: the server is closing the control connection (RFC 959 4.2).
     if (reply.Code == 421)
-        return Lost(reply.Summary());
-    return FtpResult::Pass(reply.Code, reply.Text);
+        return Lost({ErrorKind::Connection, reply.Summary(), reply.Code});
+    return reply;
 }
 
-FtpResult FtpSession::Command(const std::string& line, FtpReply& reply) {
+FtpSession::Step FtpSession::Command(const std::string& line, FtpReply& reply) {
     if (!control_)
-        return FtpResult::Fail(0, "not connected");
+        return Error{ErrorKind::Connection, "not connected"};
     if (HasLineBreakOrNul(line))
-        return FtpResult::Fail(0, "line break in a command");
+        return Error{ErrorKind::Invalid, "line break in a command"};
     if (!control_->Send(line, StepDeadline(timeouts_.Reply)))
-        return Lost("could not send");
+        return Lost({ErrorKind::Connection, "could not send"});
     return ReadFinal(reply, StepDeadline(timeouts_.Reply));
 }
 
-FtpResult FtpSession::Prepare(const std::string& host, std::int32_t port, const std::string& user,
-                              const std::string& pass) {
+FtpSession::Step FtpSession::Prepare(const std::string& host, std::int32_t port,
+                                     const std::string& user, const std::string& pass) {
     Close();
     certificate_.reset();
-    certificateRejected_ = false;
     // A line break would end the command early and smuggle in another one.
     if (HasLineBreakOrNul(host) || HasLineBreakOrNul(user) || HasLineBreakOrNul(pass))
-        return FtpResult::Fail(0, "line break in the login");
+        return Error{ErrorKind::Invalid, "line break in the login"};
     if (port == 0)
         port = tlsMode_ == TlsMode::Implicit ? 990 : 21;
     if (port < 1 || port > 65535)
-        return FtpResult::Fail(0, "no such port");
+        return Error{ErrorKind::Connection, "no such port"};
     if (host.empty())
-        return FtpResult::Fail(0, "no host name");
+        return Error{ErrorKind::Connection, "no host name"};
     host_ = host;
     port_ = port;
     user_ = user;
@@ -114,26 +113,26 @@ FtpResult FtpSession::Prepare(const std::string& host, std::int32_t port, const 
     directory_.clear();
     facts_ = RecallServer(host_, port_);
     passive_ = facts_.PassiveOnly;
-    return FtpResult::Pass();
+    return FtpReply{};
 }
 
-FtpResult FtpSession::Open(const std::string& host, std::int32_t port, const std::string& user,
-                           const std::string& pass) {
-    if (auto r = Prepare(host, port, user, pass); !r.Ok)
+FtpSession::Step FtpSession::Open(const std::string& host, std::int32_t port,
+                                  const std::string& user, const std::string& pass) {
+    if (auto r = Prepare(host, port, user, pass); !r)
         return r;
-    if (auto r = Greet(true); !r.Ok)
+    if (auto r = Greet(true); !r)
         return r;
     const bool anonymous = user.empty() && pass.empty();
-    if (auto r = Login(anonymous ? "anonymous" : user, anonymous ? AnonymousPassword : pass);
-        !r.Ok) {
-        if (tlsMode_ == TlsMode::None && AsksForTls(r))
-            r.Message += " (this server wants TLS: try ftpes://)";
+    if (auto r = Login(anonymous ? "anonymous" : user, anonymous ? AnonymousPassword : pass); !r) {
+        Error refusal = std::move(r).error();
+        if (tlsMode_ == TlsMode::None && AsksForTls(refusal))
+            refusal.Message += " (this server wants TLS: try ftpes://)";
         if (IsOpen())
             Quit();
-        return r;
+        return refusal;
     }
     if (tlsMode_ != TlsMode::None) {
-        if (auto r = ProtectData(); !r.Ok) {
+        if (auto r = ProtectData(); !r) {
             if (IsOpen())
                 Quit();
             return r;
@@ -142,25 +141,25 @@ FtpResult FtpSession::Open(const std::string& host, std::int32_t port, const std
     if (!facts_.FeaturesKnown) {
         ReadFeatures();
         if (!IsOpen())
-            return FtpResult::Fail(0, "connection closed by the server");
+            return Error{ErrorKind::Connection, "connection closed by the server"};
         RememberFacts();
     }
     if (facts_.Utf8) {
         // Servers that list UTF8 in FEAT take this option; some send names in
         // their own code page until they get it.
         FtpReply reply;
-        if (auto r = Command("OPTS UTF8 ON", reply); !r.Ok)
+        if (auto r = Command("OPTS UTF8 ON", reply); !r)
             return r;
     }
-    return FtpResult::Pass(230, "logged in");
+    return FtpReply{230, "logged in"};
 }
 
-FtpResult FtpSession::FetchCertificate(const std::string& host, std::int32_t port) {
+FtpSession::Step FtpSession::FetchCertificate(const std::string& host, std::int32_t port) {
     if (tlsMode_ == TlsMode::None)
-        return FtpResult::Fail(0, "no TLS in a plain FTP URL");
-    if (auto r = Prepare(host, port, {}, {}); !r.Ok)
+        return Error{ErrorKind::Untrusted, "no TLS in a plain FTP URL"};
+    if (auto r = Prepare(host, port, {}, {}); !r)
         return r;
-    FtpResult r = Greet(false);
+    Step r = Greet(false);
     if (IsOpen())
         Quit();
     return r;
@@ -168,48 +167,50 @@ FtpResult FtpSession::FetchCertificate(const std::string& host, std::int32_t por
 
 // Connects, reads the greeting and secures the control connection as the mode
 // says: implicit TLS before the greeting, explicit TLS right after it.
-FtpResult FtpSession::Greet(bool judgeCertificate) {
-    if (auto r = Connect(host_, port_); !r.Ok)
+FtpSession::Step FtpSession::Greet(bool judgeCertificate) {
+    if (auto r = Connect(host_, port_); !r)
         return r;
     if (tlsMode_ == TlsMode::Implicit) {
-        if (auto r = SecureControl(judgeCertificate); !r.Ok)
+        if (auto r = SecureControl(judgeCertificate); !r)
             return r;
     }
     FtpReply greeting;
-    if (auto r = ReadFinal(greeting, StepDeadline(timeouts_.Reply)); !r.Ok) {
+    if (auto r = ReadFinal(greeting, StepDeadline(timeouts_.Reply)); !r) {
         // No reply at all, or bytes that are none: a server of implicit TLS
         // waits for our handshake, or answers with a TLS record.
-        if (tlsMode_ == TlsMode::None && greeting.Code == 0 && r.Message != "stopped")
-            r.Message += " (this may be an ftps:// server)";
-        return r;
+        Error why = std::move(r).error();
+        if (tlsMode_ == TlsMode::None && greeting.Code == 0 && why.Kind != ErrorKind::Stopped)
+            why.Message += " (this may be an ftps:// server)";
+        return why;
     }
     if (!greeting.IsPositive())
-        return Lost(greeting.Summary());
+        return Lost(Refusal(greeting));
     if (tlsMode_ != TlsMode::Explicit)
-        return FtpResult::Pass();
+        return greeting;
     FtpReply reply;
-    if (auto r = Command("AUTH TLS", reply); !r.Ok)
+    if (auto r = Command("AUTH TLS", reply); !r)
         return r;
     // 234 accepts (RFC 4217 4.1). Anything else means no TLS here, and a login
     // in the clear is no substitute for it.
     if (reply.Code != 234) {
         Quit();
-        return FtpResult::Fail(reply.Code, "no TLS: " + reply.Summary());
+        return Error{ErrorKind::Refused, "no TLS: " + reply.Summary(), reply.Code};
     }
     // Bytes that came after the reply were not protected by what follows.
     if (control_->HoldsUnread())
-        return Lost("unexpected reply before the TLS handshake");
+        return Lost({ErrorKind::Protocol, "unexpected reply before the TLS handshake"});
     return SecureControl(judgeCertificate);
 }
 
 // The TLS handshake on the control connection, then the certificate's judgement
 // before a single byte of the login goes out.
-FtpResult FtpSession::SecureControl(bool judgeCertificate) {
+FtpSession::Step FtpSession::SecureControl(bool judgeCertificate) {
     if (!tls_)
         tls_ = std::make_unique<TlsContext>();
     FtpStream& stream = control_->Stream();
     if (!tls_->IsValid() || !stream.BeginTls(*tls_, host_, TlsSession()))
-        return Lost("TLS unavailable: " + (tls_->IsValid() ? stream.Problem() : TakeTlsError()));
+        return Lost({ErrorKind::Connection,
+                     "TLS unavailable: " + (tls_->IsValid() ? stream.Problem() : TakeTlsError())});
     const WaitLimit limit = StepLimit(timeouts_.Reply);
     for (bool done = false; !done;) {
         switch (stream.Handshake()) {
@@ -217,51 +218,51 @@ FtpResult FtpSession::SecureControl(bool judgeCertificate) {
             done = true;
             break;
         case FtpStream::Step::Failed:
-            return Lost("TLS handshake failed: " + stream.Problem());
+            return Lost({ErrorKind::Connection, "TLS handshake failed: " + stream.Problem()});
         case FtpStream::Step::WouldBlock:
             if (WaitFor(stream.Fd(), stream.PollEvents(POLLIN), limit) != WaitResult::Ready)
-                return Lost("no TLS handshake in " + Seconds(timeouts_.Reply));
+                return Lost(
+                    {ErrorKind::TimedOut, "no TLS handshake in " + Seconds(timeouts_.Reply)});
             break;
         }
     }
     certificate_ = stream.PeerCertificate(ServerKey(host_, port_));
     if (!certificate_)
-        return Lost("the server showed no certificate");
+        return Lost({ErrorKind::Untrusted, "the server showed no certificate"});
     const std::string trustFile = judgeCertificate ? CurrentCertificateTrustFile() : "";
     // The user's trust settles it; the system's verdict is not needed then.
     if (judgeCertificate &&
         TrustedFingerprint(certificate_->Server, trustFile) == certificate_->Fingerprint)
-        return FtpResult::Pass();
+        return FtpReply{};
     certificate_->Untrusted = stream.SystemDoubts();
     if (!judgeCertificate ||
         JudgeCertificate(*certificate_, trustFile) == CertificateVerdict::Trusted)
-        return FtpResult::Pass();
-    certificateRejected_ = true;
+        return FtpReply{};
     // Nothing has been said over this connection yet, and nothing will be.
     Close();
-    return FtpResult::Fail(0, RejectionMessage(*certificate_));
+    return Error{ErrorKind::Untrusted, RejectionMessage(*certificate_)};
 }
 
 // RFC 4217 9: PBSZ 0 must come before PROT, and PROT P protects every data
 // connection from now on. A server that will not has no clear listing from us.
-FtpResult FtpSession::ProtectData() {
+FtpSession::Step FtpSession::ProtectData() {
+    FtpReply reply;
     for (const char* command : {"PBSZ 0", "PROT P"}) {
-        FtpReply reply;
-        if (auto r = Command(command, reply); !r.Ok)
+        if (auto r = Command(command, reply); !r)
             return r;
         if (!reply.IsPositive())
             return Refusal(reply);
     }
     protectData_ = true;
-    return FtpResult::Pass();
+    return reply;
 }
 
-FtpResult FtpSession::Connect(const std::string& host, std::int32_t port) {
+FtpSession::Step FtpSession::Connect(const std::string& host, std::int32_t port) {
     std::string problem;
     const auto addresses =
         ResolveHost(host, static_cast<std::uint16_t>(port), StepLimit(timeouts_.Connect), problem);
     if (addresses.empty())
-        return Lost(problem);
+        return Lost({ErrorKind::Connection, problem});
     TcpSocket socket;
     int error = 0;
     for (const auto& address : addresses) {
@@ -270,38 +271,37 @@ FtpResult FtpSession::Connect(const std::string& host, std::int32_t port) {
             break;
     }
     if (!socket.IsOpen())
-        return Lost(ConnectProblem(error, timeouts_.Connect));
+        return Lost({error == ETIMEDOUT ? ErrorKind::TimedOut : ErrorKind::Connection,
+                     ConnectProblem(error, timeouts_.Connect)});
     peer_ = socket.PeerAddress();
     control_ = std::make_unique<FtpControl>(FtpStream(std::move(socket)), limits_, StopFd());
-    return FtpResult::Pass();
+    return FtpReply{};
 }
 
-FtpResult FtpSession::Login(const std::string& user, const std::string& pass) {
+FtpSession::Step FtpSession::Login(const std::string& user, const std::string& pass) {
     FtpReply reply;
-    if (auto r = Command("USER " + user, reply); !r.Ok)
+    if (auto r = Command("USER " + user, reply); !r)
         return r;
     if (reply.IsIntermediate()) {
-        if (auto r = Command("PASS " + pass, reply); !r.Ok)
+        if (auto r = Command("PASS " + pass, reply); !r)
             return r;
     }
     // 332 asks for an account, which a URL cannot give.
     if (!reply.IsPositive())
         return Refusal(reply);
-    return FtpResult::Pass(reply.Code, reply.Text);
+    return reply;
 }
 
-FtpResult FtpSession::Reconnect() {
+FtpSession::Step FtpSession::Reconnect() {
     const std::string directory = directory_;
-    if (auto r = Open(host_, port_, user_, pass_); !r.Ok)
+    if (auto r = Open(host_, port_, user_, pass_); !r || directory.empty())
         return r;
-    if (directory.empty())
-        return FtpResult::Pass();
     return ChangeDir(directory);
 }
 
 void FtpSession::ReadFeatures() {
     FtpReply reply;
-    if (!Command("FEAT", reply).Ok)
+    if (!Command("FEAT", reply))
         return;
     facts_.FeaturesKnown = true;
     if (!reply.IsPositive())
@@ -313,45 +313,44 @@ void FtpSession::RememberFacts() const {
     RememberServer(host_, port_, facts_);
 }
 
-FtpResult FtpSession::ChangeDir(const std::string& path) {
+FtpSession::Step FtpSession::ChangeDir(const std::string& path) {
     if (HasLineBreakOrNul(path))
-        return FtpResult::Fail(0, "line break in the path");
+        return Error{ErrorKind::Invalid, "line break in the path"};
     FtpReply reply;
-    if (auto r = Command("CWD " + path, reply); !r.Ok)
+    if (auto r = Command("CWD " + path, reply); !r)
         return r;
     if (!reply.IsPositive())
         return Refusal(reply);
     directory_ = path;
-    return FtpResult::Pass(reply.Code, reply.Text);
+    return reply;
 }
 
-FtpResult FtpSession::SetType(char type) {
+FtpSession::Step FtpSession::SetType(char type) {
     // A new session transfers in ASCII (RFC 959 3.1.1.1), so a listing needs no TYPE.
     if (type_ == type || (type_ == 0 && type == 'A'))
-        return FtpResult::Pass();
+        return FtpReply{};
     FtpReply reply;
-    if (auto r = Command(std::string("TYPE ") + type, reply); !r.Ok)
+    if (auto r = Command(std::string("TYPE ") + type, reply); !r)
         return r;
     if (!reply.IsPositive())
         return Refusal(reply);
     type_ = type;
-    return FtpResult::Pass(reply.Code, reply.Text);
+    return reply;
 }
 
-FtpResult FtpSession::Retrieve(const std::string& remoteFile, const std::string& localFile) {
+FtpSession::Step FtpSession::Retrieve(const std::string& remoteFile, const std::string& localFile) {
     if (HasLineBreakOrNul(remoteFile))
-        return FtpResult::Fail(0, "line break in the file name");
+        return Error{ErrorKind::Invalid, "line break in the file name"};
     FileSink sink(localFile);
-    FtpResult r = Transfer("RETR " + remoteFile, 'I', &sink, nullptr);
-    return sink.Finish(std::move(r));
+    return sink.Finish(Transfer("RETR " + remoteFile, 'I', &sink, nullptr));
 }
 
-FtpResult FtpSession::Store(const std::string& localFile, const std::string& remoteFile) {
+FtpSession::Step FtpSession::Store(const std::string& localFile, const std::string& remoteFile) {
     if (HasLineBreakOrNul(remoteFile))
-        return FtpResult::Fail(0, "line break in the file name");
+        return Error{ErrorKind::Invalid, "line break in the file name"};
     FileSource source(localFile);
     if (!source.IsOpen())
-        return FtpResult::Fail(0, "could not read the local file");
+        return Error{ErrorKind::LocalFile, "could not read the local file"};
     return Transfer("STOR " + remoteFile, 'I', nullptr, &source);
 }
 
@@ -396,7 +395,6 @@ public:
             return true;
         begun_ = true;
         if (!resumed_ && length_ > 0) {
-            startedOver_ = true;
             length_ = 0;
             if (::ftruncate(fd_, 0) != 0) {
                 problem_ = std::strerror(errno);
@@ -406,7 +404,6 @@ public:
         return true;
     }
     std::uint64_t Length() const { return length_; }
-    bool StartedOver() const { return startedOver_; }
     bool Overrun() const { return overrun_; }
     const std::string& Problem() const { return problem_; }
 
@@ -417,23 +414,18 @@ private:
     const bool& resumed_;
     const DownloadProgress& progress_;
     bool begun_ = false;
-    bool startedOver_ = false;
     bool overrun_ = false;
     std::string problem_;
 };
 
 } // namespace
 
-DownloadOutcome FtpSession::Download(const std::string& remoteFile, int fd, std::uint64_t offset,
-                                     std::optional<std::uint64_t> limit,
-                                     const DownloadProgress& progress,
-                                     std::chrono::milliseconds idle) {
-    DownloadOutcome outcome;
-    outcome.Length = offset;
-    if (HasLineBreakOrNul(remoteFile)) {
-        outcome.Message = "line break in the file name";
-        return outcome;
-    }
+Result<Downloaded> FtpSession::Download(const std::string& remoteFile, int fd, std::uint64_t offset,
+                                        std::optional<std::uint64_t> limit,
+                                        const DownloadProgress& progress,
+                                        std::chrono::milliseconds idle) {
+    if (HasLineBreakOrNul(remoteFile))
+        return Error{ErrorKind::Invalid, "line break in the file name"};
     // Only a lack of bytes ends a download in time; the stop signal stays.
     const SessionBounds before = bounds_;
     const FtpTimeouts timeouts = timeouts_;
@@ -441,41 +433,38 @@ DownloadOutcome FtpSession::Download(const std::string& remoteFile, int fd, std:
     timeouts_.DataIdle = idle;
     restAt_ = facts_.RestStream ? offset : 0;
     restTaken_ = false;
+    stall_ = "no data for ";
     DownloadSink sink(fd, offset, limit, restTaken_, progress);
-    FtpResult r = Transfer("RETR " + remoteFile, 'I', &sink, nullptr);
+    Step r = Transfer("RETR " + remoteFile, 'I', &sink, nullptr);
     restAt_ = 0;
+    stall_ = "data stalled for ";
     bounds_ = before;
     timeouts_ = timeouts;
     // A file of no bytes is whole all the same: what a partial one held goes.
-    if (r.Ok)
+    if (r)
         sink.Begin();
     if (sink.Overrun())
-        r = FtpResult::Fail(0, OverrunMessage(*limit));
-    else if (!sink.Problem().empty())
-        r = FtpResult::Fail(0, "cannot write the local file: " + LowerCase(sink.Problem()));
-    else if (!r.Ok && r.Message.rfind("data stalled for ", 0) == 0)
-        r.Message = "no data for " + Seconds(idle);
-    outcome.Ok = r.Ok;
-    outcome.Code = r.Code;
-    outcome.Message = r.Message;
-    outcome.Length = sink.Length();
-    outcome.StartedOver = sink.StartedOver();
-    outcome.Overrun = sink.Overrun();
-    return outcome;
+        return Error{ErrorKind::Overrun, OverrunMessage(*limit)};
+    if (!sink.Problem().empty())
+        return Error{ErrorKind::LocalFile,
+                     "cannot write the local file: " + LowerCase(sink.Problem())};
+    if (!r)
+        return std::move(r).error();
+    return Downloaded{sink.Length(), std::nullopt};
 }
 
-FtpResult FtpSession::SendTransferCommand(const std::string& command) {
+FtpSession::Step FtpSession::SendTransferCommand(const std::string& command) {
+    FtpReply reply;
     if (restAt_ > 0) {
-        FtpReply reply;
-        if (auto r = Command("REST " + std::to_string(restAt_), reply); !r.Ok)
+        if (auto r = Command("REST " + std::to_string(restAt_), reply); !r)
             return r;
         // 350: the server will start at that offset (RFC 3659 5.3); any other
         // answer leaves the transfer at its start.
         restTaken_ = reply.Code == 350;
     }
     if (!control_->Send(command, StepDeadline(timeouts_.Reply)))
-        return Lost("could not send");
-    return FtpResult::Pass();
+        return Lost({ErrorKind::Connection, "could not send"});
+    return reply;
 }
 
 void FtpSession::Quit() {
@@ -486,15 +475,26 @@ void FtpSession::Quit() {
     Close();
 }
 
-FtpResult FtpSession::Transfer(const std::string& command, char type, ByteSink* sink,
-                               ByteSource* source) {
+namespace {
+
+// A refusal of what prepares a transfer is no refusal of its command.
+Error Unprepared(Error why) {
+    if (why.Kind == ErrorKind::Refused)
+        why.Kind = ErrorKind::Protocol;
+    return why;
+}
+
+} // namespace
+
+FtpSession::Step FtpSession::Transfer(const std::string& command, char type, ByteSink* sink,
+                                      ByteSource* source) {
     if (!control_)
-        return FtpResult::Fail(0, "not connected");
-    if (auto r = SetType(type); !r.Ok)
-        return r;
+        return Error{ErrorKind::Connection, "not connected"};
+    if (auto r = SetType(type); !r)
+        return Unprepared(std::move(r).error());
     if (!passive_) {
         DataTransfer::Fallback fallBack = DataTransfer::Fallback::None;
-        FtpResult r = TransferActive(command, sink, source, fallBack);
+        Step r = TransferActive(command, sink, source, fallBack);
         if (fallBack == DataTransfer::Fallback::None)
             return r;
         // The server cannot reach us (NAT, firewall): passive from now on, for
@@ -503,10 +503,10 @@ FtpResult FtpSession::Transfer(const std::string& command, char type, ByteSink* 
         RememberFacts();
         if (!IsOpen()) {
             // The control connection is out of step after a lost data connection.
-            if (auto re = Reconnect(); !re.Ok)
-                return re;
-            if (auto re = SetType(type); !re.Ok)
-                return re;
+            if (auto re = Reconnect(); !re)
+                return Unprepared(std::move(re).error());
+            if (auto re = SetType(type); !re)
+                return Unprepared(std::move(re).error());
         }
         passive_ = true;
     }
@@ -517,60 +517,65 @@ DataLink FtpSession::Link() const {
     return DataLink{*control_, peer_,
                     timeouts_, bounds_.Overall,
                     StopFd(),  protectData_ ? tls_.get() : nullptr,
-                    host_,     certificate_ ? &*certificate_ : nullptr};
+                    host_,     certificate_ ? &*certificate_ : nullptr,
+                    stall_};
 }
 
-FtpResult FtpSession::TransferActive(const std::string& command, ByteSink* sink, ByteSource* source,
-                                     DataTransfer::Fallback& fallBack) {
+FtpSession::Step FtpSession::TransferActive(const std::string& command, ByteSink* sink,
+                                            ByteSource* source, DataTransfer::Fallback& fallBack) {
     DataTransfer transfer(Link());
     if (!transfer.Listen()) {
         fallBack = DataTransfer::Fallback::Refused;
-        return FtpResult::Fail(0, "could not listen");
+        return Error{ErrorKind::Connection, "could not listen"};
     }
     FtpReply reply;
-    if (auto r = Command(PortCommand(transfer.ListenAddress()), reply); !r.Ok)
-        return r;
+    if (auto r = Command(PortCommand(transfer.ListenAddress()), reply); !r)
+        return Unprepared(std::move(r).error());
     if (!reply.IsPositive()) {
         fallBack = DataTransfer::Fallback::Refused;
-        return Refusal(reply);
+        return Unprepared(Refusal(reply));
     }
-    if (auto r = SendTransferCommand(command); !r.Ok)
-        return r;
-    FtpResult r = transfer.Run(sink, source);
+    if (auto r = SendTransferCommand(command); !r)
+        return Unprepared(std::move(r).error());
+    Step r = transfer.Run(sink, source);
     fallBack = transfer.FallBack();
-    return transfer.ControlLost() ? Lost(r.Message) : r;
+    if (!r && transfer.ControlLost())
+        return Lost(std::move(r).error());
+    return r;
 }
 
-FtpResult FtpSession::TransferPassive(const std::string& command, ByteSink* sink,
-                                      ByteSource* source) {
+FtpSession::Step FtpSession::TransferPassive(const std::string& command, ByteSink* sink,
+                                             ByteSource* source) {
     std::uint16_t port = 0;
-    if (auto r = EnterPassive(port); !r.Ok)
-        return r;
+    if (auto r = EnterPassive(port); !r)
+        return Unprepared(std::move(r).error());
     DataTransfer transfer(Link());
-    if (auto r = transfer.Connect(port); !r.Ok)
-        return Lost(r.Message);
-    if (auto r = SendTransferCommand(command); !r.Ok)
-        return r;
-    const FtpResult r = transfer.Run(sink, source);
-    return transfer.ControlLost() ? Lost(r.Message) : r;
+    if (auto r = transfer.Connect(port); !r)
+        return Lost(std::move(r).error());
+    if (auto r = SendTransferCommand(command); !r)
+        return Unprepared(std::move(r).error());
+    Step r = transfer.Run(sink, source);
+    if (!r && transfer.ControlLost())
+        return Lost(std::move(r).error());
+    return r;
 }
 
-FtpResult FtpSession::EnterPassive(std::uint16_t& port) {
+FtpSession::Step FtpSession::EnterPassive(std::uint16_t& port) {
     FtpReply reply;
     if (!epsvRefused_) {
-        if (auto r = Command("EPSV", reply); !r.Ok)
+        if (auto r = Command("EPSV", reply); !r)
             return r;
         if (const auto given = EpsvPort(reply.Text); reply.Code == 229 && given) {
             port = *given;
-            return FtpResult::Pass(reply.Code, reply.Text);
+            return reply;
         }
         epsvRefused_ = true;
     }
-    if (auto r = Command("PASV", reply); !r.Ok)
+    if (auto r = Command("PASV", reply); !r)
         return r;
     if (const auto given = PasvPort(reply.Text); reply.Code == 227 && given) {
         port = *given;
-        return FtpResult::Pass(reply.Code, reply.Text);
+        return reply;
     }
     return Refusal(reply);
 }

@@ -1,11 +1,11 @@
 #pragma once
 
+#include "base/Result.h"
 #include "ftp/CertificateFacts.h"
 #include "ftp/DataTransfer.h"
 #include "ftp/FileDownload.h"
 #include "ftp/FtpControl.h"
 #include "ftp/FtpModule.h"
-#include "ftp/FtpResult.h"
 #include "ftp/FtpSettings.h"
 #include "ftp/ListedEntry.h"
 #include "ftp/ServerMemory.h"
@@ -45,8 +45,9 @@ struct SessionBounds {
 // them. Data connections are active first (PORT/EPRT); when the server refuses
 // that or its connection never arrives, the transfer is retried passive (EPSV,
 // then PASV) and the server is used passive for the rest of the run.
-// Failures carry a reason fit for the user: the server's reply in one line, or
-// what went wrong on our side ("connection refused", "timed out after 120 s").
+// Failures carry their kind and a reason fit for the user: the server's reply
+// in one line, or what went wrong on our side ("connection refused", "timed
+// out after 120 s").
 //
 // With TLS (RFC 4217) the control connection is secured before the login, its
 // certificate judged first (CertificateTrust.h), and every data connection is
@@ -59,34 +60,33 @@ public:
     FtpSession(const FtpSession&) = delete;
     FtpSession& operator=(const FtpSession&) = delete;
 
-    // Connects and logs in; both user and password empty mean anonymous.
-    FtpResult Open(const std::string& host, std::int32_t port, const std::string& user,
-                   const std::string& pass);
+    // Connects and logs in; both user and password empty mean anonymous. A
+    // certificate that cannot be trusted fails it as Untrusted.
+    Result<FtpReply> Open(const std::string& host, std::int32_t port, const std::string& user,
+                          const std::string& pass);
     // Connects as far as the TLS handshake, takes the certificate whatever it is,
     // and says goodbye: for a user who wants to see it and decide.
-    FtpResult FetchCertificate(const std::string& host, std::int32_t port);
+    Result<FtpReply> FetchCertificate(const std::string& host, std::int32_t port);
     // The control connection's certificate, once its handshake is done.
     const std::optional<CertificateFacts>& Certificate() const { return certificate_; }
-    // Open failed because the certificate could not be trusted.
-    bool CertificateRejected() const { return certificateRejected_; }
-    FtpResult ChangeDir(const std::string& path);
+    Result<FtpReply> ChangeDir(const std::string& path);
     // Every entry of the current directory in server order, with the facts
     // the listing gives; a failure is never an empty or partial listing. A
     // listing that the server says it cut short succeeds with Cut set. With
     // confirmEmpty (the caller knows entries here), an empty listing is
     // believed only when another command lists nothing as well, so that one
     // fault of the server cannot confirm itself.
-    FtpResult List(Listing& listing, bool confirmEmpty = false);
-    FtpResult Retrieve(const std::string& remoteFile, const std::string& localFile);
-    FtpResult Store(const std::string& localFile, const std::string& remoteFile);
+    Result<Listing> List(bool confirmEmpty = false);
+    Result<FtpReply> Retrieve(const std::string& remoteFile, const std::string& localFile);
+    Result<FtpReply> Store(const std::string& localFile, const std::string& remoteFile);
     // Fetches remoteFile in binary into fd from offset on (pwrite, the file's
     // own position untouched): with REST where FEAT offers REST STREAM and the
     // server takes it, else from the start with fd truncated first. Never
     // writes past limit: a byte beyond it ends the transfer (Overrun). Bound by
     // `idle` without a byte and by the stop signal, not by the overall limit.
-    DownloadOutcome Download(const std::string& remoteFile, int fd, std::uint64_t offset,
-                             std::optional<std::uint64_t> limit, const DownloadProgress& progress,
-                             std::chrono::milliseconds idle);
+    Result<Downloaded> Download(const std::string& remoteFile, int fd, std::uint64_t offset,
+                                std::optional<std::uint64_t> limit,
+                                const DownloadProgress& progress, std::chrono::milliseconds idle);
     // New bounds for a session kept open for another check.
     void Rebind(SessionBounds bounds);
     // Says goodbye (QUIT) without waiting for the answer, and closes.
@@ -96,34 +96,38 @@ public:
     bool IsOpen() const { return control_ != nullptr; }
 
 private:
-    FtpResult Command(const std::string& line, FtpReply& reply);
-    FtpResult ReadFinal(FtpReply& reply, Deadline deadline);
-    FtpResult Lost(std::string reason);
-    FtpResult Prepare(const std::string& host, std::int32_t port, const std::string& user,
-                      const std::string& pass);
-    FtpResult Connect(const std::string& host, std::int32_t port);
-    FtpResult Greet(bool judgeCertificate);
-    FtpResult SecureControl(bool judgeCertificate);
-    FtpResult ProtectData();
-    FtpResult Login(const std::string& user, const std::string& pass);
-    FtpResult Reconnect();
+    using Step = Result<FtpReply>;
+    Step Command(const std::string& line, FtpReply& reply);
+    Step ReadFinal(FtpReply& reply, Deadline deadline);
+    // Closes the control connection: the session cannot go on. A wait that
+    // ended because the session was stopped or ran out of time says so.
+    Error Lost(Error why);
+    Step Prepare(const std::string& host, std::int32_t port, const std::string& user,
+                 const std::string& pass);
+    Step Connect(const std::string& host, std::int32_t port);
+    Step Greet(bool judgeCertificate);
+    Step SecureControl(bool judgeCertificate);
+    Step ProtectData();
+    Step Login(const std::string& user, const std::string& pass);
+    Step Reconnect();
     void ReadFeatures();
-    FtpResult SetType(char type);
-    FtpResult ListWith(const std::string& command, ListingForm form, ParsedListing& parsed);
-    FtpResult ListByPreference(Listing& listing, bool confirmEmpty);
-    FtpResult ListByMachine(Listing& listing);
-    FtpResult ListByNames(Listing& listing, bool confirmEmpty);
-    FtpResult ListByLong(Listing& listing);
-    FtpResult TryLongListing(Listing& listing);
+    Step SetType(char type);
+    Step ListWith(const std::string& command, ListingForm form, ParsedListing& parsed);
+    Step ListByPreference(Listing& listing, bool confirmEmpty);
+    Step ListByMachine(Listing& listing);
+    Step ListByNames(Listing& listing, bool confirmEmpty);
+    Step ListByLong(Listing& listing);
+    Step TryLongListing(Listing& listing);
     // Runs a transfer command over a data connection: active first, passive
-    // when the server cannot reach us.
-    FtpResult Transfer(const std::string& command, char type, ByteSink* sink, ByteSource* source);
-    FtpResult TransferActive(const std::string& command, ByteSink* sink, ByteSource* source,
-                             DataTransfer::Fallback& fallBack);
-    FtpResult TransferPassive(const std::string& command, ByteSink* sink, ByteSource* source);
-    FtpResult EnterPassive(std::uint16_t& port);
+    // when the server cannot reach us. Only a refusal of the command itself is
+    // Refused: a refused preparation (TYPE, PASV) says nothing of the command.
+    Step Transfer(const std::string& command, char type, ByteSink* sink, ByteSource* source);
+    Step TransferActive(const std::string& command, ByteSink* sink, ByteSource* source,
+                        DataTransfer::Fallback& fallBack);
+    Step TransferPassive(const std::string& command, ByteSink* sink, ByteSource* source);
+    Step EnterPassive(std::uint16_t& port);
     // Sends the transfer command itself, after REST when a download resumes.
-    FtpResult SendTransferCommand(const std::string& command);
+    Step SendTransferCommand(const std::string& command);
     // What a data connection of this session needs of it.
     DataLink Link() const;
     void RememberFacts() const;
@@ -147,13 +151,13 @@ private:
     // PROT P is in force: every data connection speaks TLS.
     bool protectData_ = false;
     std::optional<CertificateFacts> certificate_;
-    bool certificateRejected_ = false;
     bool passive_ = false;
     bool epsvRefused_ = false;
     char type_ = 0;
     // The offset a download asks REST for, and whether the server took it.
     std::uint64_t restAt_ = 0;
     bool restTaken_ = false;
+    const char* stall_ = "data stalled for ";
 };
 
 } // namespace ornbrook

@@ -10,57 +10,55 @@
 
 namespace ornbrook {
 
-FtpResult FtpSession::ListWith(const std::string& command, ListingForm form,
-                               ParsedListing& parsed) {
+FtpSession::Step FtpSession::ListWith(const std::string& command, ListingForm form,
+                                      ParsedListing& parsed) {
     ListingParser parser(form, limits_);
-    FtpResult r = Transfer(command, 'A', &parser, nullptr);
-    if (parser.Full() || (r.Ok && !parser.Finish()))
-        return FtpResult::Fail(0, "listing beyond the caps");
-    if (!r.Ok)
+    Step r = Transfer(command, 'A', &parser, nullptr);
+    if (parser.Full() || (r && !parser.Finish()))
+        return Error{ErrorKind::Protocol, "listing beyond the caps"};
+    if (!r)
         return r;
     // vsftpd, for a directory it may enter but not read: "226 Transfer done
     // (but failed to open directory)." after sending nothing.
-    if (const FtpReply reply{r.Code, r.Message}; SaysFailed(reply))
-        return Refusal(reply);
+    if (SaysFailed(*r))
+        return Error{ErrorKind::Protocol, r->Summary(), r->Code};
     parsed = parser.TakeListing();
     return r;
 }
 
-FtpResult FtpSession::List(Listing& listing, bool confirmEmpty) {
-    listing = Listing{};
-    FtpResult r = ListByPreference(listing, confirmEmpty);
-    if (!r.Ok) {
-        listing = Listing{};
-        return r;
-    }
-    listing.Cut = SaysCut(FtpReply{r.Code, r.Message});
-    return r;
+Result<Listing> FtpSession::List(bool confirmEmpty) {
+    Listing listing;
+    Step r = ListByPreference(listing, confirmEmpty);
+    if (!r)
+        return std::move(r).error();
+    listing.Cut = SaysCut(*r);
+    return listing;
 }
 
 // MLSD where FEAT offers it, then NLST, then LIST. 500 and 502 say that a
 // command is unknown or not implemented (RFC 959 4.2): it is not asked again.
-FtpResult FtpSession::ListByPreference(Listing& listing, bool confirmEmpty) {
+FtpSession::Step FtpSession::ListByPreference(Listing& listing, bool confirmEmpty) {
     if (facts_.MachineListing) {
-        FtpResult r = ListByMachine(listing);
-        if (!IsUnknownCommand(r) || !IsOpen())
+        Step r = ListByMachine(listing);
+        if (r || !IsUnknownCommand(r.error()) || !IsOpen())
             return r;
         facts_.MachineListing = false;
         RememberFacts();
     }
     if (!facts_.NoNameListing) {
         if (facts_.LongListingTrusted) {
-            FtpResult r = ListByLong(listing);
-            if (r.Ok || !IsOpen())
+            Step r = ListByLong(listing);
+            if (r || !IsOpen())
                 return r;
             // A line of no known style (or a refusal): names alone from now on.
             facts_.LongListingTrusted = false;
             RememberFacts();
         }
-        FtpResult r = ListByNames(listing, confirmEmpty);
-        if (r.Ok && listing.Source == ListingSource::Names && !listing.Entries.empty() && IsOpen())
-            if (FtpResult l = TryLongListing(listing); !l.Ok)
+        Step r = ListByNames(listing, confirmEmpty);
+        if (r && listing.Source == ListingSource::Names && !listing.Entries.empty() && IsOpen())
+            if (Step l = TryLongListing(listing); !l)
                 return l;
-        if (!IsUnknownCommand(r) || !IsOpen())
+        if (r || !IsUnknownCommand(r.error()) || !IsOpen())
             return r;
         facts_.NoNameListing = true;
         RememberFacts();
@@ -75,53 +73,54 @@ FtpResult FtpSession::ListByPreference(Listing& listing, bool confirmEmpty) {
 // one: where a LIST line that cannot be read is itself one of NLST's names,
 // the names cannot be told apart from the line breaks, and the check fails
 // rather than invent two files.
-FtpResult FtpSession::TryLongListing(Listing& listing) {
+FtpSession::Step FtpSession::TryLongListing(Listing& listing) {
     ParsedListing parsed;
-    if (!ListWith("LIST", ListingForm::Long, parsed).Ok)
-        return FtpResult::Pass();
+    if (!ListWith("LIST", ListingForm::Long, parsed))
+        return FtpReply{};
     if (parsed.Unrecognised > 0) {
         const std::vector<std::string> names = listing.Names();
         for (const std::string& line : parsed.UnrecognisedLines)
             if (std::find(names.begin(), names.end(), line) != names.end())
-                return FtpResult::Fail(0, "a name holds a line break: NLST and LIST cannot "
-                                          "tell its parts from two names");
-        return FtpResult::Pass();
+                return Error{ErrorKind::Protocol, "a name holds a line break: NLST and LIST "
+                                                  "cannot tell its parts from two names"};
+        return FtpReply{};
     }
     std::vector<std::string> names = listing.Names(), longNames = Listing{parsed.Entries}.Names();
     std::sort(names.begin(), names.end());
     std::sort(longNames.begin(), longNames.end());
     if (names != longNames)
-        return FtpResult::Pass();
+        return FtpReply{};
     listing.Entries = std::move(parsed.Entries);
     listing.Source = ListingSource::Long;
     facts_.LongListingTrusted = true;
     RememberFacts();
-    return FtpResult::Pass();
+    return FtpReply{};
 }
 
 // An empty MLSD stands: MLSD lists an empty directory as empty. Lines whose
 // facts may end at more than one "; " are named by NLST of the same directory.
-FtpResult FtpSession::ListByMachine(Listing& listing) {
+FtpSession::Step FtpSession::ListByMachine(Listing& listing) {
     ParsedListing parsed;
-    FtpResult r = ListWith("MLSD", ListingForm::Machine, parsed);
-    if (!r.Ok)
+    Step r = ListWith("MLSD", ListingForm::Machine, parsed);
+    if (!r)
         return r;
     if (parsed.Unrecognised > 0)
-        return FtpResult::Fail(0, "malformed MLSD line");
+        return Error{ErrorKind::Protocol, "malformed MLSD line"};
     if (!parsed.AmbiguousAt.empty()) {
+        const Error ambiguous{ErrorKind::Protocol, "ambiguous MLSD line"};
         ParsedListing names;
-        FtpResult n = FtpResult::Fail(0, "ambiguous MLSD line");
+        Step n = ambiguous;
         if (!facts_.NoNameListing)
             n = ListWith("NLST", ListingForm::Names, names);
-        if (IsUnknownCommand(n) && IsOpen()) {
+        if (!n && IsUnknownCommand(n.error()) && IsOpen()) {
             facts_.NoNameListing = true;
             RememberFacts();
-        } else if (!n.Ok) {
+        } else if (!n) {
             return n;
         }
-        if (!n.Ok || !NameAmbiguousLines(parsed.Entries, parsed.AmbiguousAt, parsed.AmbiguousLines,
-                                         Listing{names.Entries}.Names()))
-            return FtpResult::Fail(0, "ambiguous MLSD line");
+        if (!n || !NameAmbiguousLines(parsed.Entries, parsed.AmbiguousAt, parsed.AmbiguousLines,
+                                      Listing{names.Entries}.Names()))
+            return ambiguous;
     }
     listing.Entries = std::move(parsed.Entries);
     listing.Source = ListingSource::Machine;
@@ -131,29 +130,30 @@ FtpResult FtpSession::ListByMachine(Listing& listing) {
 // An empty NLST, or the 450 or 550 with which old servers answer NLST of an
 // empty directory ("No files found", the codes that also refuse a listing), is
 // believed only when LIST shows no entry either.
-FtpResult FtpSession::ListByNames(Listing& listing, bool confirmEmpty) {
+FtpSession::Step FtpSession::ListByNames(Listing& listing, bool confirmEmpty) {
     ParsedListing parsed;
-    const FtpResult r = ListWith("NLST", ListingForm::Names, parsed);
-    const bool mayBeEmpty = !r.Ok && r.Refused && (r.Code == 450 || r.Code == 550) && IsOpen();
-    if (!r.Ok && !mayBeEmpty)
+    const Step r = ListWith("NLST", ListingForm::Names, parsed);
+    const bool mayBeEmpty = !r && r.error().Kind == ErrorKind::Refused &&
+                            (r.error().Code == 450 || r.error().Code == 550) && IsOpen();
+    if (!r && !mayBeEmpty)
         return r;
-    if (r.Ok && (!parsed.Entries.empty() || !confirmEmpty)) {
+    if (r && (!parsed.Entries.empty() || !confirmEmpty)) {
         listing.Entries = std::move(parsed.Entries);
         return r;
     }
     ParsedListing other;
-    const FtpResult l = ListWith("LIST", ListingForm::Long, other);
-    const bool listsNothing = l.Ok && other.Entries.empty() && other.Unrecognised == 0;
+    const Step l = ListWith("LIST", ListingForm::Long, other);
+    const bool listsNothing = l && other.Entries.empty() && other.Unrecognised == 0;
     if (mayBeEmpty)
         return listsNothing ? l : r;
     // Without LIST there is nothing to confirm by, and the empty NLST stands.
-    if (IsUnknownCommand(l) && IsOpen())
+    if (!l && IsUnknownCommand(l.error()) && IsOpen())
         return r;
-    if (!l.Ok || listsNothing)
+    if (!l || listsNothing)
         return l;
     // LIST shows what NLST left out; its names are the server's own.
     if (other.Unrecognised > 0)
-        return FtpResult::Fail(0, "unrecognised listing");
+        return Error{ErrorKind::Protocol, "unrecognised listing"};
     listing.Entries = std::move(other.Entries);
     listing.Source = ListingSource::Long;
     return l;
@@ -162,13 +162,13 @@ FtpResult FtpSession::ListByNames(Listing& listing, bool confirmEmpty) {
 // LIST is asked only where the server has no NLST, so a line of no known style
 // leaves no other way to a name: the check fails rather than guess one, and
 // an empty listing stands.
-FtpResult FtpSession::ListByLong(Listing& listing) {
+FtpSession::Step FtpSession::ListByLong(Listing& listing) {
     ParsedListing parsed;
-    FtpResult r = ListWith("LIST", ListingForm::Long, parsed);
-    if (!r.Ok)
+    Step r = ListWith("LIST", ListingForm::Long, parsed);
+    if (!r)
         return r;
     if (parsed.Unrecognised > 0)
-        return FtpResult::Fail(0, "unrecognised listing");
+        return Error{ErrorKind::Protocol, "unrecognised listing"};
     listing.Entries = std::move(parsed.Entries);
     listing.Source = ListingSource::Long;
     return r;

@@ -40,16 +40,16 @@ bool FileSink::Take(std::string_view bytes) {
     return !failed_;
 }
 
-FtpResult FileSink::Finish(FtpResult r) {
-    if (r.Ok && !opened_)
+Result<FtpReply> FileSink::Finish(Result<FtpReply> r) {
+    if (r && !opened_)
         Open();
     if (fd_ >= 0 && ::close(fd_) != 0)
         failed_ = true;
     fd_ = -1;
-    if (r.Ok && failed_)
-        r = FtpResult::Fail(0, "could not write the local file");
+    if (r && failed_)
+        r = Error{ErrorKind::LocalFile, "could not write the local file"};
     // Only a file that this download wrote goes; one refused is left alone.
-    if (!r.Ok && ours_)
+    if (!r && ours_)
         std::remove(fileName_.c_str());
     return r;
 }

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "base/Result.h"
 #include "ftp/DataTransfer.h"
-#include "ftp/FtpResult.h"
 
 #include <fstream>
 #include <string>
@@ -21,7 +21,7 @@ public:
     bool Take(std::string_view bytes) override;
     // The transfer's outcome once the file is complete (an empty one is made
     // now), or with a partial file removed.
-    FtpResult Finish(FtpResult r);
+    Result<FtpReply> Finish(Result<FtpReply> r);
 
 private:
     bool Open();

@@ -1,20 +1,19 @@
 #pragma once
 
+#include "base/Result.h"
 #include "diag/Debug_Modul.h"
-#include "ftp/FtpResult.h"
 #include "ftp/FtpSession.h"
 
 #include <cstdint>
 #include <memory>
-#include <optional>
 #include <string>
-#include <vector>
 
 namespace ornbrook {
 
 // One FTP login: connect, change directory, enumerate the names of the current
 // directory, get and put single files. Every operation blocks until the server
-// has answered or its deadline has passed; 0 means failure, never an exception.
+// has answered or its deadline has passed; 0 means failure, never an exception,
+// and LastResult says why.
 class SimpleFtpClient final {
 public:
     // The bounds limit every session this client opens (a check's overall time
@@ -37,47 +36,29 @@ public:
     std::int32_t GetFile(const std::string& RemoteFile, const std::string& LocalFile);
     std::int32_t ChangeDir(const std::string& Path);
     // Lists the whole directory, then hands out its first name: an enumeration
-    // handle, 0 when the directory is empty or the listing failed (ListingFailed).
+    // handle, 0 when the directory is empty or the listing failed (LastResult
+    // tells them apart).
     std::int32_t GetFirstFile(std::string& FileName);
     // The next name of the enumeration; 0 when there are no more.
     std::int32_t GetNextFile(std::int32_t hFind, std::string& FileName);
-    // The whole listing of the current directory, each entry with the facts the
-    // listing gives; 0 when it failed. confirmEmpty: see FtpSession::List.
-    std::int32_t GetListing(Listing& Entries, bool ConfirmEmpty);
 
-    // Takes over an open login kept from an earlier check (bound anew to this
-    // client's bounds); a login this client had is closed first.
-    void Adopt(std::unique_ptr<FtpSession> session);
-    // Hands the open login back instead of logging out, for a later check of
-    // the same server; none when not connected.
-    std::unique_ptr<FtpSession> Release();
-
-    // Whether the last GetFirstFile or GetListing could not complete the
-    // listing, as opposed to finding the directory empty.
-    bool ListingFailed() const { return listingFailed_; }
-    // Whether the server said it cut the last listing short.
-    bool ListingCut() const { return listingCut_; }
-    // The outcome of the last request, for diagnostics.
-    const FtpResult& LastResult() const { return lastResult_; }
-    // After a failed Connect: the certificate the server showed, when that was
-    // what could not be trusted.
-    const std::optional<CertificateFacts>& RejectedCertificate() const { return rejected_; }
+    // How the last request went.
+    const Result<void>& LastResult() const { return lastResult_; }
 
 private:
-    std::int32_t Track(FtpResult result);
+    template <typename T> std::int32_t Track(const Result<T>& result) {
+        lastResult_ = result ? Result<void>() : Result<void>(result.error());
+        return result ? 1 : 0;
+    }
     std::int32_t NextHandle();
-    FtpResult ListInto(Listing& listing, bool confirmEmpty);
 
     LiveObject live_{"SimpleFtpClient"};
     SessionBounds bounds_;
     TlsMode tls_;
     std::unique_ptr<FtpSession> session_;
-    std::optional<CertificateFacts> rejected_;
     std::int32_t connectionHandle_ = 0;
     std::int32_t lastHandle_ = 0;
-    FtpResult lastResult_;
-    bool listingFailed_ = false;
-    bool listingCut_ = false;
+    Result<void> lastResult_;
     Listing listing_;
     std::size_t nextName_ = 0;
     std::int32_t findHandle_ = 0;

@@ -2,7 +2,6 @@
 
 #include "check/CheckPool.h"
 #include "check/DownloadTarget.h"
-#include "ftp/FtpModule.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -33,17 +32,16 @@ bool SameFacts(const StoredDownload& record, const FileFacts& facts) {
     return record.Size == facts.Size && record.Modified == facts.Modified;
 }
 
-bool MakeFolder(const std::string& folder, std::string& problem) {
+Result<void> MakeFolder(const std::string& folder) {
     std::string path;
     for (const std::string& segment : Segments(folder)) {
         path += segment;
-        if (!path.empty() && ::mkdir(path.c_str(), 0777) != 0 && errno != EEXIST) {
-            problem = "cannot make the folder " + path + ": " + std::strerror(errno);
-            return false;
-        }
+        if (!path.empty() && ::mkdir(path.c_str(), 0777) != 0 && errno != EEXIST)
+            return Error{ErrorKind::LocalFile,
+                         "cannot make the folder " + path + ": " + std::strerror(errno)};
         path += "/";
     }
-    return true;
+    return {};
 }
 
 } // namespace
@@ -61,26 +59,22 @@ void DownloadQueue::Load(const std::vector<std::string>& urls) {
     FileStore* store = store_();
     if (!store)
         return;
-    try {
-        auto stored = store->LoadDownloads();
-        for (const std::string& url : urls) {
-            for (StoredDownload& download : stored[storeName_(url)])
-                records_[url][download.Name] = std::move(download);
-        }
-    } catch (const StoreError& error) {
-        WriteLog(std::string("downloads not loaded: ") + error.what());
+    auto stored = store->LoadDownloads();
+    if (!stored) {
+        WriteLog("downloads not loaded: " + stored.error().Message);
+        return;
+    }
+    for (const std::string& url : urls) {
+        for (StoredDownload& download : (*stored)[storeName_(url)])
+            records_[url][download.Name] = std::move(download);
     }
 }
 
 void DownloadQueue::Record(const std::string& url, const StoredDownload& record) {
     records_[url][record.Name] = record;
-    if (FileStore* store = store_()) {
-        try {
-            store->PutDownload(storeName_(url), record);
-        } catch (const StoreError& error) {
-            WriteLog(std::string("download not recorded: ") + error.what());
-        }
-    }
+    if (FileStore* store = store_())
+        if (auto put = store->PutDownload(storeName_(url), record); !put)
+            WriteLog("download not recorded: " + put.error().Message);
 }
 
 void DownloadQueue::Forget(const std::string& url, const std::optional<std::string>& name) {
@@ -90,22 +84,23 @@ void DownloadQueue::Forget(const std::string& url, const std::optional<std::stri
         if (!name || it->second.empty())
             records_.erase(it);
     }
-    if (FileStore* store = store_()) {
-        try {
-            store->RemoveDownload(storeName_(url), name);
-        } catch (const StoreError& error) {
-            WriteLog(std::string("download not forgotten: ") + error.what());
-        }
-    }
+    if (FileStore* store = store_())
+        if (auto removed = store->RemoveDownload(storeName_(url), name); !removed)
+            WriteLog("download not forgotten: " + removed.error().Message);
 }
 
-std::size_t DownloadQueue::Download(const std::string& url, const std::vector<FileEntry>& files,
+std::size_t DownloadQueue::Download(const Url& watched, const std::vector<FileEntry>& files,
                                     const std::string& folder) {
-    std::string problem;
-    if (!MakeFolder(folder, problem)) {
+    const std::string& url = watched.Text();
+    if (auto made = MakeFolder(folder); !made) {
         for (const FileEntry& file : files)
-            News.Raise(DownloadNews{
-                DownloadNews::Stage::Failed, url, file.Name, file.Facts.Size, 0, {}, problem});
+            News.Raise(DownloadNews{DownloadNews::Stage::Failed,
+                                    url,
+                                    file.Name,
+                                    file.Facts.Size,
+                                    0,
+                                    {},
+                                    made.error().Message});
         return 0;
     }
     std::size_t started = 0;
@@ -135,20 +130,21 @@ std::size_t DownloadQueue::Download(const std::string& url, const std::vector<Fi
         const bool resume =
             before && !before->Done && before->Folder == folder && SameFacts(*before, file.Facts);
         const bool inFlight = std::any_of(running_.begin(), running_.end(), [&](const auto& r) {
-            return r.second.Url == url && r.second.Record.Name == file.Name;
+            return r.second.Watched.Text() == url && r.second.Record.Name == file.Name;
         });
         if (inFlight)
             continue;
         Record(url, record);
-        Start(url, record, resume);
+        Start(watched, record, resume);
         ++started;
     }
     return started;
 }
 
-void DownloadQueue::Start(const std::string& url, const StoredDownload& record, bool resume) {
-    DownloadRequest request{
-        url, Segments(record.Name), record.Size, record.Modified, record.Folder, resume};
+void DownloadQueue::Start(const Url& watched, const StoredDownload& record, bool resume) {
+    const std::string& url = watched.Text();
+    DownloadRequest request{watched,         Segments(record.Name), record.Size,
+                            record.Modified, record.Folder,         resume};
     auto job = std::make_shared<const DownloadJob>(std::move(request));
     const std::string name = record.Name;
     const std::optional<std::uint64_t> size = record.Size;
@@ -162,47 +158,48 @@ void DownloadQueue::Start(const std::string& url, const StoredDownload& record, 
     };
     // The id is known once Start returns; the callback runs later, on this thread.
     auto idHolder = std::make_shared<std::uint64_t>(0);
-    callbacks.Finished = [this, idHolder](DownloadResult result) {
+    callbacks.Finished = [this, idHolder](Result<SavedFile> result) {
         Finished(*idHolder, std::move(result));
     };
     id = pool_->StartDownload(std::move(job), std::move(callbacks));
     *idHolder = id;
-    running_[id] = Running{url, record};
+    running_[id] = Running{watched, record};
 }
 
-void DownloadQueue::Finished(std::uint64_t id, DownloadResult result) {
+void DownloadQueue::Finished(std::uint64_t id, Result<SavedFile> result) {
     const auto it = running_.find(id);
     if (it == running_.end())
         return;
     const Running done = std::move(it->second);
     running_.erase(it);
-    DownloadNews news{DownloadNews::Stage::Failed,
-                      done.Url,
-                      done.Record.Name,
-                      done.Record.Size,
-                      result.Length,
-                      result.SavedAs,
-                      result.Message};
-    if (result.Refused) {
-        news.What = DownloadNews::Stage::Refused;
-        WriteLog(MaskedURL(done.Url) + ": " + result.Message);
-        Forget(done.Url, done.Record.Name);
-    } else if (result.Held) {
-        StoredDownload record = done.Record;
-        record.Failure = result.Message;
-        Record(done.Url, record);
-    } else if (result.Ok) {
+    const std::string& url = done.Watched.Text();
+    DownloadNews news{DownloadNews::Stage::Failed, url, done.Record.Name, done.Record.Size};
+    if (result) {
         news.What =
-            result.AlreadyThere ? DownloadNews::Stage::AlreadyThere : DownloadNews::Stage::Saved;
+            result->AlreadyThere ? DownloadNews::Stage::AlreadyThere : DownloadNews::Stage::Saved;
+        news.Length = result->Length;
+        news.SavedAs = result->SavedAs;
         StoredDownload record = done.Record;
         record.Done = true;
-        record.SavedAs = result.SavedAs;
-        Record(done.Url, record);
+        record.SavedAs = result->SavedAs;
+        Record(url, record);
+    } else {
+        news.Message = result.error().Message;
+        if (result.error().Kind == ErrorKind::Invalid) {
+            news.What = DownloadNews::Stage::Refused;
+            WriteLog(done.Watched.Masked() + ": " + news.Message);
+            Forget(url, done.Record.Name);
+        } else if (result.error().Kind == ErrorKind::Overrun) {
+            StoredDownload record = done.Record;
+            record.Failure = news.Message;
+            Record(url, record);
+        }
     }
     News.Raise(news);
 }
 
-void DownloadQueue::ResumePending(const std::string& url, const std::vector<FileEntry>& listed) {
+void DownloadQueue::ResumePending(const Url& watched, const std::vector<FileEntry>& listed) {
+    const std::string& url = watched.Text();
     const auto known = records_.find(url);
     if (known == records_.end())
         return;
@@ -213,7 +210,7 @@ void DownloadQueue::ResumePending(const std::string& url, const std::vector<File
             present.emplace(entry.Name, &entry);
     std::unordered_set<std::string_view> inFlight;
     for (const auto& [id, running] : running_)
-        if (running.Url == url)
+        if (running.Watched.Text() == url)
             inFlight.insert(running.Record.Name);
     std::vector<std::string> gone;
     std::vector<std::pair<StoredDownload, bool>> again;
@@ -255,13 +252,13 @@ void DownloadQueue::ResumePending(const std::string& url, const std::vector<File
     for (const auto& [record, resume] : again) {
         if (!resume)
             Record(url, record);
-        Start(url, record, resume);
+        Start(watched, record, resume);
     }
 }
 
 void DownloadQueue::Stop(const std::string& url, bool forget) {
     for (auto it = running_.begin(); it != running_.end();) {
-        if (it->second.Url == url) {
+        if (it->second.Watched.Text() == url) {
             pool_->Cancel(it->first);
             it = running_.erase(it);
         } else {
@@ -275,7 +272,7 @@ void DownloadQueue::Stop(const std::string& url, bool forget) {
 void DownloadQueue::Cancel(const std::string& url, const std::vector<std::string>& names) {
     for (const std::string& name : names) {
         for (auto it = running_.begin(); it != running_.end();) {
-            if (it->second.Url == url && it->second.Record.Name == name) {
+            if (it->second.Watched.Text() == url && it->second.Record.Name == name) {
                 pool_->Cancel(it->first);
                 it = running_.erase(it);
             } else {

@@ -71,14 +71,14 @@ public:
     // of a name with "/" as relative paths. Folders and links are passed over;
     // a file downloaded before into that folder with the same size and time is
     // not fetched again. Returns how many downloads were started or queued.
-    std::size_t Download(const std::string& url, const std::vector<FileEntry>& files,
+    std::size_t Download(const Url& url, const std::vector<FileEntry>& files,
                          const std::string& folder);
     // After a check of url: its pending downloads start again where the
     // listing still shows the file (resuming only where the facts are as they
     // were); those whose file went are forgotten. One held back (the server
     // sent more than it listed) stays failed with its reason until the file
     // is listed with another size or time.
-    void ResumePending(const std::string& url, const std::vector<FileEntry>& listed);
+    void ResumePending(const Url& url, const std::vector<FileEntry>& listed);
     // Stops url's downloads; their partial files stay. With forget the pending
     // and done records go as well (the URL was deleted, or downloading switched off).
     void Stop(const std::string& url, bool forget);
@@ -94,13 +94,13 @@ public:
 
 private:
     struct Running {
-        std::string Url;
+        Url Watched;
         StoredDownload Record;
     };
-    void Start(const std::string& url, const StoredDownload& record, bool resume);
+    void Start(const Url& url, const StoredDownload& record, bool resume);
     void Record(const std::string& url, const StoredDownload& record);
     void Forget(const std::string& url, const std::optional<std::string>& name);
-    void Finished(std::uint64_t id, DownloadResult result);
+    void Finished(std::uint64_t id, Result<SavedFile> result);
 
     LiveObject live_{"DownloadQueue"};
     std::shared_ptr<CheckPool> pool_;

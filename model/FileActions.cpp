@@ -1,6 +1,5 @@
 #include "model/FileActions.h"
 
-#include "ftp/FtpModule.h"
 #include "model/DownloadQueue.h"
 #include "model/UrlFileList.h"
 #include "model/UrlSettings.h"
@@ -36,27 +35,28 @@ void FileActions::CheckEnded(const UrlFileList& list) {
             files.push_back(entry);
     }
     if (!settings->Download.empty()) {
-        downloads_.Download(list.URL(), files, settings->Download);
+        downloads_.Download(list.ParsedURL(), files, settings->Download);
         return; // programs run as each download is saved
     }
     for (const FileEntry& file : files)
-        Run(list.URL(), settings->Run, file.Name, {});
+        Run(list.ParsedURL(), settings->Run, file.Name, {});
 }
 
 void FileActions::Heard(const DownloadNews& news) {
     if (news.What != DownloadNews::Stage::Saved)
         return;
     if (const UrlSettings* settings = settingsOf_(news.Url); settings && !settings->Run.empty())
-        Run(news.Url, settings->Run, news.Name, news.SavedAs);
+        Run(Url(news.Url), settings->Run, news.Name, news.SavedAs);
 }
 
-void FileActions::Run(const std::string& url, const std::string& command, const std::string& name,
+void FileActions::Run(const Url& watched, const std::string& command, const std::string& name,
                       const std::string& path) {
-    const ProgramCommand program = ProgramCommand::Parse(command);
-    if (!program.Ok())
+    const Result<ProgramCommand> program = ProgramCommand::Parse(command);
+    if (!program)
         return; // refused where it was set
-    const std::string shown = MaskedURL(url);
-    auto arguments = program.Arguments({path, MaskedFileURL(url, name), name});
+    const std::string& url = watched.Text();
+    const std::string shown = watched.Masked();
+    auto arguments = program->Arguments({path, watched.FileUrl(name), name});
     runner_.Start(url, std::move(arguments), [this, url, shown, name](ProgramOutcome outcome) {
         if (outcome.How == ProgramOutcome::Ending::NotStarted) {
             // Said once, until a program of the URL starts again.

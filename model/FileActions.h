@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/Event.h"
+#include "base/Url.h"
 #include "diag/Debug_Modul.h"
 #include "platform/ProgramRunner.h"
 
@@ -44,7 +45,7 @@ public:
     FileActions(const FileActions&) = delete;
     FileActions& operator=(const FileActions&) = delete;
 
-    // After a successful check of list: acts on the files it reported.
+    // After a check of list: acts on the files it reported (none when it failed).
     void CheckEnded(const UrlFileList& list);
 
     // The programs' news, on the owner's thread (see ProgramRunner).
@@ -63,7 +64,7 @@ public:
 
 private:
     void Heard(const DownloadNews& news);
-    void Run(const std::string& url, const std::string& command, const std::string& name,
+    void Run(const Url& url, const std::string& command, const std::string& name,
              const std::string& path);
 
     LiveObject live_{"FileActions"};

@@ -10,13 +10,36 @@
 #include <cstring>
 #include <fcntl.h>
 #include <optional>
+#include <stdexcept>
 #include <sys/stat.h>
+#include <type_traits>
 #include <unistd.h>
 #include <unordered_map>
 
 namespace ornbrook {
 
 namespace {
+
+// A store that failed while in use (the disk is full, the file was damaged
+// under us): thrown within the store's own code, and handed to its callers as
+// a LocalFile error by Guarded.
+class StoreError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+template <typename Body> auto Guarded(Body&& body) -> Result<decltype(body())> {
+    try {
+        if constexpr (std::is_void_v<decltype(body())>) {
+            body();
+            return {};
+        } else {
+            return body();
+        }
+    } catch (const StoreError& failure) {
+        return Error{ErrorKind::LocalFile, failure.what()};
+    }
+}
 
 // "ORNB" in the database header: tells our store from any other SQLite file.
 constexpr int ApplicationId = 0x4F524E42;
@@ -474,281 +497,303 @@ struct FileStore::Database {
     }
 };
 
-std::unique_ptr<FileStore> FileStore::Open(const std::string& path, std::string& notice,
-                                           const UrlNaming& nameOf) {
-    notice.clear();
-    struct stat info {};
-    if (::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode))
-        throw StoreError(path + ": cannot open the store: not a regular file");
-    CreateOwnerOnly(path);
-    NarrowToOwner(path);
-    for (const char* companion : Companions)
-        NarrowToOwner(path + companion);
-
-    Connection db = Connect(path);
-    Inspection found = Inspect(db.get(), path);
-    auto store = std::make_unique<Database>(path, std::move(db));
-    if (found.Found == Verdict::Ours) {
-        try {
-            // Version 1 knew no downloads, version 2 no held ones: what is
-            // missing is added, every row kept.
-            if (found.Version < FileStore::SchemaVersion)
-                Execute(store->Db.get(), path,
-                        (std::string("BEGIN IMMEDIATE;") +
-                         (found.Version < 2 ? DownloadsSchema : DownloadsFailure) +
-                         "PRAGMA user_version = " + std::to_string(FileStore::SchemaVersion) +
-                         "; COMMIT;")
-                            .c_str(),
-                        "cannot bring the store up to date");
-            // Our version, but not our tables: damaged as well.
-            store->PrepareAll();
-        } catch (const SqliteFailure& failure) {
-            if (!failure.ContentFault())
-                throw;
-            found = {Verdict::Damaged, sqlite3_errmsg(store->Db.get()), 0};
-        }
-    }
-    if (found.Found == Verdict::Damaged || found.Found == Verdict::Foreign ||
-        found.Found == Verdict::Newer) {
-        store.reset();
-        std::string keptAs;
-        try {
-            // A log left behind would be replayed into the new store: it goes along.
-            keptAs = SetAside(path, SuffixOf(found.Found), Companions);
-        } catch (const FileError& error) {
-            throw StoreError(std::string(error.what()));
-        }
-        notice = Notice(path, found, keptAs);
+Result<std::unique_ptr<FileStore>> FileStore::Open(const std::string& path, std::string& notice,
+                                                   const UrlNaming& nameOf) {
+    return Guarded([&] {
+        notice.clear();
+        struct stat info {};
+        if (::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode))
+            throw StoreError(path + ": cannot open the store: not a regular file");
         CreateOwnerOnly(path);
-        store = std::make_unique<Database>(path, Connect(path));
-        found.Found = Verdict::Empty;
-    }
+        NarrowToOwner(path);
+        for (const char* companion : Companions)
+            NarrowToOwner(path + companion);
 
-    sqlite3* raw = store->Db.get();
-    Execute(raw, path, "PRAGMA journal_mode = WAL", "cannot open");
+        Connection db = Connect(path);
+        Inspection found = Inspect(db.get(), path);
+        auto store = std::make_unique<Database>(path, std::move(db));
+        if (found.Found == Verdict::Ours) {
+            try {
+                // Version 1 knew no downloads, version 2 no held ones: what is
+                // missing is added, every row kept.
+                if (found.Version < FileStore::SchemaVersion)
+                    Execute(store->Db.get(), path,
+                            (std::string("BEGIN IMMEDIATE;") +
+                             (found.Version < 2 ? DownloadsSchema : DownloadsFailure) +
+                             "PRAGMA user_version = " + std::to_string(FileStore::SchemaVersion) +
+                             "; COMMIT;")
+                                .c_str(),
+                            "cannot bring the store up to date");
+                // Our version, but not our tables: damaged as well.
+                store->PrepareAll();
+            } catch (const SqliteFailure& failure) {
+                if (!failure.ContentFault())
+                    throw;
+                found = {Verdict::Damaged, sqlite3_errmsg(store->Db.get()), 0};
+            }
+        }
+        if (found.Found == Verdict::Damaged || found.Found == Verdict::Foreign ||
+            found.Found == Verdict::Newer) {
+            store.reset();
+            std::string keptAs;
+            try {
+                // A log left behind would be replayed into the new store: it goes along.
+                keptAs = SetAside(path, SuffixOf(found.Found), Companions);
+            } catch (const FileError& error) {
+                throw StoreError(std::string(error.what()));
+            }
+            notice = Notice(path, found, keptAs);
+            CreateOwnerOnly(path);
+            store = std::make_unique<Database>(path, Connect(path));
+            found.Found = Verdict::Empty;
+        }
 
-    // Each save is on the disk when Save returns, before the data file it
-    // goes with is written.
-    Execute(raw, path, "PRAGMA synchronous = FULL", "cannot open");
-    // A save of every row leaves a long log; it shrinks back once checkpointed.
-    Execute(raw, path, "PRAGMA journal_size_limit = 4194304", "cannot open");
-    Execute(raw, path, "PRAGMA cache_size = -32768", "cannot open");
-    if (found.Found == Verdict::Ours && found.Version < 3)
-        store->NameUrls(nameOf);
-    if (found.Found == Verdict::Empty) {
-        Execute(raw, path,
-                (std::string("BEGIN IMMEDIATE; PRAGMA application_id = ") +
-                 std::to_string(ApplicationId) + "; PRAGMA user_version = " +
-                 std::to_string(SchemaVersion) + ";" + Schema + DownloadsSchema + "COMMIT;")
-                    .c_str(),
-                "cannot create the store");
-        store->PrepareAll();
-    }
-    // Ours now: a clean close folds the log back into the file.
-    sqlite3_db_config(raw, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 0, nullptr);
-    for (const char* companion : Companions)
-        NarrowToOwner(path + companion);
-    return std::unique_ptr<FileStore>(new FileStore(std::move(store)));
+        sqlite3* raw = store->Db.get();
+        Execute(raw, path, "PRAGMA journal_mode = WAL", "cannot open");
+
+        // Each save is on the disk when Save returns, before the data file it
+        // goes with is written.
+        Execute(raw, path, "PRAGMA synchronous = FULL", "cannot open");
+        // A save of every row leaves a long log; it shrinks back once checkpointed.
+        Execute(raw, path, "PRAGMA journal_size_limit = 4194304", "cannot open");
+        Execute(raw, path, "PRAGMA cache_size = -32768", "cannot open");
+        if (found.Found == Verdict::Ours && found.Version < 3)
+            store->NameUrls(nameOf);
+        if (found.Found == Verdict::Empty) {
+            Execute(raw, path,
+                    (std::string("BEGIN IMMEDIATE; PRAGMA application_id = ") +
+                     std::to_string(ApplicationId) + "; PRAGMA user_version = " +
+                     std::to_string(SchemaVersion) + ";" + Schema + DownloadsSchema + "COMMIT;")
+                        .c_str(),
+                    "cannot create the store");
+            store->PrepareAll();
+        }
+        // Ours now: a clean close folds the log back into the file.
+        sqlite3_db_config(raw, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 0, nullptr);
+        for (const char* companion : Companions)
+            NarrowToOwner(path + companion);
+        return std::unique_ptr<FileStore>(new FileStore(std::move(store)));
+    });
 }
 
 FileStore::FileStore(std::unique_ptr<Database> database) : db_(std::move(database)) {}
 
 FileStore::~FileStore() = default;
 
-std::map<std::string, std::vector<StoredFile>> FileStore::LoadAll() {
-    Database& d = *db_;
-    std::map<std::string, std::vector<StoredFile>> all;
-    std::unordered_map<std::int64_t, std::vector<StoredFile>*> byId;
-    {
+Result<std::map<std::string, std::vector<StoredFile>>> FileStore::LoadAll() {
+    return Guarded([&] {
+        Database& d = *db_;
+        std::map<std::string, std::vector<StoredFile>> all;
+        std::unordered_map<std::int64_t, std::vector<StoredFile>*> byId;
+        {
+            sqlite3_stmt* s = d.LoadUrls.get();
+            const Resetting reset(s);
+            ++d.Statements;
+            int result;
+            while ((result = sqlite3_step(s)) == SQLITE_ROW)
+                byId[sqlite3_column_int64(s, 0)] = &all[Blob(s, 1)];
+            if (result != SQLITE_DONE)
+                Fail(d.Db.get(), d.Path, "cannot read the store");
+        }
+        sqlite3_stmt* s = d.LoadFiles.get();
+        const Resetting reset(s);
+        ++d.Statements;
+        std::int64_t lastId = 0;
+        std::vector<StoredFile>* files = nullptr;
+        int result;
+        while ((result = sqlite3_step(s)) == SQLITE_ROW) {
+            const std::int64_t id = sqlite3_column_int64(s, 0);
+            if (!files || id != lastId) {
+                const auto found = byId.find(id);
+                // A row of no URL cannot be given to anyone.
+                files = found == byId.end() ? nullptr : found->second;
+                lastId = id;
+                if (!files)
+                    continue;
+            }
+            StoredFile& file = files->emplace_back();
+            file.Name = Blob(s, 1);
+            file.Facts.Source = static_cast<ListingSource>(sqlite3_column_int(s, 2));
+            file.Facts.Type = static_cast<EntryType>(sqlite3_column_int(s, 3));
+            if (sqlite3_column_type(s, 4) != SQLITE_NULL)
+                file.Facts.Size = static_cast<std::uint64_t>(sqlite3_column_int64(s, 4));
+            ListedTime& time = file.Facts.Modified;
+            time.Precision = static_cast<ListedTime::Resolution>(sqlite3_column_int(s, 5));
+            time.Year = sqlite3_column_int(s, 6);
+            time.Month = sqlite3_column_int(s, 7);
+            time.Day = sqlite3_column_int(s, 8);
+            time.Hour = sqlite3_column_int(s, 9);
+            time.Minute = sqlite3_column_int(s, 10);
+            time.Second = sqlite3_column_int(s, 11);
+            time.Utc = sqlite3_column_int(s, 12) != 0;
+            file.Changed = sqlite3_column_int(s, 13) != 0;
+            file.Arriving = sqlite3_column_int(s, 14) != 0;
+            file.Settled = sqlite3_column_int(s, 15) != 0;
+            file.SteadySince = sqlite3_column_int64(s, 16);
+            file.BeforeGone = static_cast<FileMark>(sqlite3_column_int(s, 17));
+            file.DataState = sqlite3_column_int(s, 18);
+        }
+        if (result != SQLITE_DONE)
+            Fail(d.Db.get(), d.Path, "cannot read the store");
+        std::erase_if(all, [](const auto& url) { return url.second.empty(); });
+        return all;
+    });
+}
+
+Result<std::vector<std::string>> FileStore::Urls() {
+    return Guarded([&] {
+        Database& d = *db_;
         sqlite3_stmt* s = d.LoadUrls.get();
         const Resetting reset(s);
         ++d.Statements;
+        std::vector<std::string> urls;
         int result;
         while ((result = sqlite3_step(s)) == SQLITE_ROW)
-            byId[sqlite3_column_int64(s, 0)] = &all[Blob(s, 1)];
+            urls.push_back(Blob(s, 1));
         if (result != SQLITE_DONE)
             Fail(d.Db.get(), d.Path, "cannot read the store");
-    }
-    sqlite3_stmt* s = d.LoadFiles.get();
-    const Resetting reset(s);
-    ++d.Statements;
-    std::int64_t lastId = 0;
-    std::vector<StoredFile>* files = nullptr;
-    int result;
-    while ((result = sqlite3_step(s)) == SQLITE_ROW) {
-        const std::int64_t id = sqlite3_column_int64(s, 0);
-        if (!files || id != lastId) {
-            const auto found = byId.find(id);
-            // A row of no URL cannot be given to anyone.
-            files = found == byId.end() ? nullptr : found->second;
-            lastId = id;
-            if (!files)
-                continue;
+        return urls;
+    });
+}
+
+Result<void> FileStore::RenameUrls(const std::map<std::string, std::string>& renamed) {
+    return Guarded([&] {
+        Database& d = *db_;
+        const Statement rename =
+            Prepare(d.Db.get(), d.Path, "UPDATE urls SET url = ?2 WHERE url = ?1");
+        d.Atomically([&] {
+            for (const auto& [from, to] : renamed) {
+                BindBlob(rename.get(), 1, from);
+                BindBlob(rename.get(), 2, to);
+                d.Run(rename.get(), "cannot save");
+            }
+        });
+    });
+}
+
+Result<void> FileStore::Save(const std::vector<StoreChange>& changes) {
+    return Guarded([&] {
+        const bool nothing = std::all_of(changes.begin(), changes.end(), [](const StoreChange& c) {
+            return c.Put.empty() && c.Remove.empty() && !c.RemoveAll && !c.StartingPoint;
+        });
+        if (nothing)
+            return;
+        Database& d = *db_;
+        d.Atomically([&] {
+            for (const StoreChange& change : changes)
+                d.Apply(change);
+        });
+    });
+}
+
+Result<std::map<std::string, FileStore::MarkCounts>> FileStore::CountMarks() {
+    return Guarded([&] {
+        Database& d = *db_;
+        sqlite3_stmt* s = d.CountMarks.get();
+        const Resetting reset(s);
+        ++d.Statements;
+        std::map<std::string, MarkCounts> counts;
+        int result;
+        while ((result = sqlite3_step(s)) == SQLITE_ROW)
+            counts[Blob(s, 0)] = {sqlite3_column_int(s, 1), sqlite3_column_int(s, 2),
+                                  sqlite3_column_int(s, 3), sqlite3_column_int(s, 4)};
+        if (result != SQLITE_DONE)
+            Fail(d.Db.get(), d.Path, "cannot read the store");
+        return counts;
+    });
+}
+
+Result<std::set<std::string>> FileStore::StartingPoints() {
+    return Guarded([&] {
+        Database& d = *db_;
+        sqlite3_stmt* s = d.LoadStarting.get();
+        const Resetting reset(s);
+        ++d.Statements;
+        std::set<std::string> urls;
+        int result;
+        while ((result = sqlite3_step(s)) == SQLITE_ROW)
+            urls.insert(Blob(s, 0));
+        if (result != SQLITE_DONE)
+            Fail(d.Db.get(), d.Path, "cannot read the store");
+        return urls;
+    });
+}
+
+Result<std::map<std::string, std::vector<StoredDownload>>> FileStore::LoadDownloads() {
+    return Guarded([&] {
+        Database& d = *db_;
+        sqlite3_stmt* s = d.LoadDownloads.get();
+        const Resetting reset(s);
+        ++d.Statements;
+        std::map<std::string, std::vector<StoredDownload>> all;
+        int result;
+        while ((result = sqlite3_step(s)) == SQLITE_ROW) {
+            StoredDownload& download = all[Blob(s, 0)].emplace_back();
+            download.Name = Blob(s, 1);
+            download.Folder = Blob(s, 2);
+            if (sqlite3_column_type(s, 3) != SQLITE_NULL)
+                download.Size = static_cast<std::uint64_t>(sqlite3_column_int64(s, 3));
+            ListedTime& time = download.Modified;
+            time.Precision = static_cast<ListedTime::Resolution>(sqlite3_column_int(s, 4));
+            time.Year = static_cast<std::int16_t>(sqlite3_column_int(s, 5));
+            time.Month = static_cast<std::uint8_t>(sqlite3_column_int(s, 6));
+            time.Day = static_cast<std::uint8_t>(sqlite3_column_int(s, 7));
+            time.Hour = static_cast<std::uint8_t>(sqlite3_column_int(s, 8));
+            time.Minute = static_cast<std::uint8_t>(sqlite3_column_int(s, 9));
+            time.Second = static_cast<std::uint8_t>(sqlite3_column_int(s, 10));
+            time.Utc = sqlite3_column_int(s, 11) != 0;
+            download.Done = sqlite3_column_int(s, 12) != 0;
+            download.SavedAs = Blob(s, 13);
+            download.Failure = Blob(s, 14);
         }
-        StoredFile& file = files->emplace_back();
-        file.Name = Blob(s, 1);
-        file.Facts.Source = static_cast<ListingSource>(sqlite3_column_int(s, 2));
-        file.Facts.Type = static_cast<EntryType>(sqlite3_column_int(s, 3));
-        if (sqlite3_column_type(s, 4) != SQLITE_NULL)
-            file.Facts.Size = static_cast<std::uint64_t>(sqlite3_column_int64(s, 4));
-        ListedTime& time = file.Facts.Modified;
-        time.Precision = static_cast<ListedTime::Resolution>(sqlite3_column_int(s, 5));
-        time.Year = sqlite3_column_int(s, 6);
-        time.Month = sqlite3_column_int(s, 7);
-        time.Day = sqlite3_column_int(s, 8);
-        time.Hour = sqlite3_column_int(s, 9);
-        time.Minute = sqlite3_column_int(s, 10);
-        time.Second = sqlite3_column_int(s, 11);
-        time.Utc = sqlite3_column_int(s, 12) != 0;
-        file.Changed = sqlite3_column_int(s, 13) != 0;
-        file.Arriving = sqlite3_column_int(s, 14) != 0;
-        file.Settled = sqlite3_column_int(s, 15) != 0;
-        file.SteadySince = sqlite3_column_int64(s, 16);
-        file.BeforeGone = static_cast<FileMark>(sqlite3_column_int(s, 17));
-        file.DataState = sqlite3_column_int(s, 18);
-    }
-    if (result != SQLITE_DONE)
-        Fail(d.Db.get(), d.Path, "cannot read the store");
-    std::erase_if(all, [](const auto& url) { return url.second.empty(); });
-    return all;
-}
-
-std::vector<std::string> FileStore::Urls() {
-    Database& d = *db_;
-    sqlite3_stmt* s = d.LoadUrls.get();
-    const Resetting reset(s);
-    ++d.Statements;
-    std::vector<std::string> urls;
-    int result;
-    while ((result = sqlite3_step(s)) == SQLITE_ROW)
-        urls.push_back(Blob(s, 1));
-    if (result != SQLITE_DONE)
-        Fail(d.Db.get(), d.Path, "cannot read the store");
-    return urls;
-}
-
-void FileStore::RenameUrls(const std::map<std::string, std::string>& renamed) {
-    Database& d = *db_;
-    const Statement rename = Prepare(d.Db.get(), d.Path, "UPDATE urls SET url = ?2 WHERE url = ?1");
-    d.Atomically([&] {
-        for (const auto& [from, to] : renamed) {
-            BindBlob(rename.get(), 1, from);
-            BindBlob(rename.get(), 2, to);
-            d.Run(rename.get(), "cannot save");
-        }
+        if (result != SQLITE_DONE)
+            Fail(d.Db.get(), d.Path, "cannot read the store");
+        return all;
     });
 }
 
-void FileStore::Save(const std::vector<StoreChange>& changes) {
-    const bool nothing = std::all_of(changes.begin(), changes.end(), [](const StoreChange& c) {
-        return c.Put.empty() && c.Remove.empty() && !c.RemoveAll && !c.StartingPoint;
+Result<void> FileStore::PutDownload(const std::string& url, const StoredDownload& download) {
+    return Guarded([&] {
+        Database& d = *db_;
+        d.Atomically([&] {
+            const std::int64_t id = d.UrlId(url).value_or(0);
+            sqlite3_stmt* s = d.PutDownload.get();
+            sqlite3_bind_int64(s, 1, id != 0 ? id : d.NewUrlId(url));
+            BindBlob(s, 2, download.Name);
+            BindBlob(s, 3, download.Folder);
+            if (download.Size)
+                sqlite3_bind_int64(s, 4, static_cast<sqlite3_int64>(*download.Size));
+            else
+                sqlite3_bind_null(s, 4);
+            const ListedTime& time = download.Modified;
+            sqlite3_bind_int(s, 5, static_cast<int>(time.Precision));
+            sqlite3_bind_int(s, 6, time.Year);
+            sqlite3_bind_int(s, 7, time.Month);
+            sqlite3_bind_int(s, 8, time.Day);
+            sqlite3_bind_int(s, 9, time.Hour);
+            sqlite3_bind_int(s, 10, time.Minute);
+            sqlite3_bind_int(s, 11, time.Second);
+            sqlite3_bind_int(s, 12, time.Utc);
+            sqlite3_bind_int(s, 13, download.Done);
+            BindBlob(s, 14, download.SavedAs);
+            BindBlob(s, 15, download.Failure);
+            d.Run(s, "cannot save");
+        });
     });
-    if (nothing)
-        return;
-    Database& d = *db_;
-    d.Atomically([&] {
-        for (const StoreChange& change : changes)
-            d.Apply(change);
-    });
 }
 
-std::map<std::string, FileStore::MarkCounts> FileStore::CountMarks() {
-    Database& d = *db_;
-    sqlite3_stmt* s = d.CountMarks.get();
-    const Resetting reset(s);
-    ++d.Statements;
-    std::map<std::string, MarkCounts> counts;
-    int result;
-    while ((result = sqlite3_step(s)) == SQLITE_ROW)
-        counts[Blob(s, 0)] = {sqlite3_column_int(s, 1), sqlite3_column_int(s, 2),
-                              sqlite3_column_int(s, 3), sqlite3_column_int(s, 4)};
-    if (result != SQLITE_DONE)
-        Fail(d.Db.get(), d.Path, "cannot read the store");
-    return counts;
-}
-
-std::set<std::string> FileStore::StartingPoints() {
-    Database& d = *db_;
-    sqlite3_stmt* s = d.LoadStarting.get();
-    const Resetting reset(s);
-    ++d.Statements;
-    std::set<std::string> urls;
-    int result;
-    while ((result = sqlite3_step(s)) == SQLITE_ROW)
-        urls.insert(Blob(s, 0));
-    if (result != SQLITE_DONE)
-        Fail(d.Db.get(), d.Path, "cannot read the store");
-    return urls;
-}
-
-std::map<std::string, std::vector<StoredDownload>> FileStore::LoadDownloads() {
-    Database& d = *db_;
-    sqlite3_stmt* s = d.LoadDownloads.get();
-    const Resetting reset(s);
-    ++d.Statements;
-    std::map<std::string, std::vector<StoredDownload>> all;
-    int result;
-    while ((result = sqlite3_step(s)) == SQLITE_ROW) {
-        StoredDownload& download = all[Blob(s, 0)].emplace_back();
-        download.Name = Blob(s, 1);
-        download.Folder = Blob(s, 2);
-        if (sqlite3_column_type(s, 3) != SQLITE_NULL)
-            download.Size = static_cast<std::uint64_t>(sqlite3_column_int64(s, 3));
-        ListedTime& time = download.Modified;
-        time.Precision = static_cast<ListedTime::Resolution>(sqlite3_column_int(s, 4));
-        time.Year = static_cast<std::int16_t>(sqlite3_column_int(s, 5));
-        time.Month = static_cast<std::uint8_t>(sqlite3_column_int(s, 6));
-        time.Day = static_cast<std::uint8_t>(sqlite3_column_int(s, 7));
-        time.Hour = static_cast<std::uint8_t>(sqlite3_column_int(s, 8));
-        time.Minute = static_cast<std::uint8_t>(sqlite3_column_int(s, 9));
-        time.Second = static_cast<std::uint8_t>(sqlite3_column_int(s, 10));
-        time.Utc = sqlite3_column_int(s, 11) != 0;
-        download.Done = sqlite3_column_int(s, 12) != 0;
-        download.SavedAs = Blob(s, 13);
-        download.Failure = Blob(s, 14);
-    }
-    if (result != SQLITE_DONE)
-        Fail(d.Db.get(), d.Path, "cannot read the store");
-    return all;
-}
-
-void FileStore::PutDownload(const std::string& url, const StoredDownload& download) {
-    Database& d = *db_;
-    d.Atomically([&] {
-        const std::int64_t id = d.UrlId(url).value_or(0);
-        sqlite3_stmt* s = d.PutDownload.get();
-        sqlite3_bind_int64(s, 1, id != 0 ? id : d.NewUrlId(url));
-        BindBlob(s, 2, download.Name);
-        BindBlob(s, 3, download.Folder);
-        if (download.Size)
-            sqlite3_bind_int64(s, 4, static_cast<sqlite3_int64>(*download.Size));
+Result<void> FileStore::RemoveDownload(const std::string& url,
+                                       const std::optional<std::string>& name) {
+    return Guarded([&] {
+        Database& d = *db_;
+        const std::optional<std::int64_t> id = d.UrlId(url);
+        if (!id)
+            return;
+        if (name)
+            d.Forget(d.RemoveDownload.get(), *id, &*name);
         else
-            sqlite3_bind_null(s, 4);
-        const ListedTime& time = download.Modified;
-        sqlite3_bind_int(s, 5, static_cast<int>(time.Precision));
-        sqlite3_bind_int(s, 6, time.Year);
-        sqlite3_bind_int(s, 7, time.Month);
-        sqlite3_bind_int(s, 8, time.Day);
-        sqlite3_bind_int(s, 9, time.Hour);
-        sqlite3_bind_int(s, 10, time.Minute);
-        sqlite3_bind_int(s, 11, time.Second);
-        sqlite3_bind_int(s, 12, time.Utc);
-        sqlite3_bind_int(s, 13, download.Done);
-        BindBlob(s, 14, download.SavedAs);
-        BindBlob(s, 15, download.Failure);
-        d.Run(s, "cannot save");
+            d.Forget(d.RemoveDownloads.get(), *id, nullptr);
     });
-}
-
-void FileStore::RemoveDownload(const std::string& url, const std::optional<std::string>& name) {
-    Database& d = *db_;
-    const std::optional<std::int64_t> id = d.UrlId(url);
-    if (!id)
-        return;
-    if (name)
-        d.Forget(d.RemoveDownload.get(), *id, &*name);
-    else
-        d.Forget(d.RemoveDownloads.get(), *id, nullptr);
 }
 
 std::uint64_t FileStore::StatementsRun() const {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/Result.h"
 #include "diag/Debug_Modul.h"
 #include "model/FileEntry.h"
 
@@ -9,7 +10,6 @@
 #include <memory>
 #include <optional>
 #include <set>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -66,18 +66,13 @@ struct StoredDownload {
     bool operator==(const StoredDownload&) const = default;
 };
 
-// A store that failed while in use (the disk is full, the file was damaged
-// under us); the caller starts a new one.
-class StoreError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
-
 // ornbrook.sqlite: what the design's data file cannot hold, in an embedded
 // SQLite database beside it (owner-only, WAL), updated by what changed, one
 // transaction per save. It is advisory: if it is lost, damaged or of a newer
 // version, the program says so once and starts it afresh, and loses only marks
-// the next check restores. One thread at a time may use a store.
+// the next check restores. One thread at a time may use a store. A store that
+// fails while in use (the disk is full, the file was damaged under us) says so
+// as a LocalFile error, and the caller starts a new one.
 //
 // A URL is known here by its name (model/UrlNames), never by its text: the
 // store holds no password. Where this class says "url", it means that name.
@@ -98,24 +93,23 @@ public:
     // new one made; notice then says so in one sentence for the user, naming
     // where the old one went, and is emptied otherwise. A store that kept URLs
     // by their text has them named by nameOf, and is rewritten with its log so
-    // that no old text stays in the files. Throws StoreError only
+    // that no old text stays in the files. Fails only
     // when no store can be made at all (the directory cannot be written, or the
     // file cannot be used for a cause other than its content: a lock held past
     // the bounded wait, a failing disk), and never sets a store aside then.
-    static std::unique_ptr<FileStore> Open(const std::string& path, std::string& notice,
-                                           const UrlNaming& nameOf);
+    static Result<std::unique_ptr<FileStore>> Open(const std::string& path, std::string& notice,
+                                                   const UrlNaming& nameOf);
     ~FileStore();
     FileStore(const FileStore&) = delete;
     FileStore& operator=(const FileStore&) = delete;
 
     // Every row, by URL (exact bytes), in no particular order within a URL.
-    // Throws StoreError.
-    std::map<std::string, std::vector<StoredFile>> LoadAll();
+    Result<std::map<std::string, std::vector<StoredFile>>> LoadAll();
     // Every URL the store knows, with rows or without.
-    std::vector<std::string> Urls();
+    Result<std::vector<std::string>> Urls();
     // Gives URLs new names (old to new), in one transaction; a new name must
-    // not be in the store yet. Throws StoreError.
-    void RenameUrls(const std::map<std::string, std::string>& renamed);
+    // not be in the store yet.
+    Result<void> RenameUrls(const std::map<std::string, std::string>& renamed);
     // How many entries of each URL carry a mark beyond the design's states, by
     // the state they have in the data file: what --list needs without loading
     // every row.
@@ -126,19 +120,19 @@ public:
         std::int32_t ArrivingOld = 0;
         std::int32_t ArrivingNew = 0;
     };
-    std::map<std::string, MarkCounts> CountMarks();
+    Result<std::map<std::string, MarkCounts>> CountMarks();
     // The URLs whose next successful check is their starting point.
-    std::set<std::string> StartingPoints();
-    // Writes the changes in one transaction: all or nothing. Throws StoreError.
-    void Save(const std::vector<StoreChange>& changes);
+    Result<std::set<std::string>> StartingPoints();
+    // Writes the changes in one transaction: all or nothing.
+    Result<void> Save(const std::vector<StoreChange>& changes);
     // The downloads of every URL (exact bytes), in no particular order within one.
-    std::map<std::string, std::vector<StoredDownload>> LoadDownloads();
+    Result<std::map<std::string, std::vector<StoredDownload>>> LoadDownloads();
     // Records a download (pending or done), replacing one of the same URL and name.
-    void PutDownload(const std::string& url, const StoredDownload& download);
+    Result<void> PutDownload(const std::string& url, const StoredDownload& download);
     // Forgets one download of a URL, or all of them (name none): the file
     // went, or downloading was switched off. Forgetting a URL in Save forgets
     // its downloads as well.
-    void RemoveDownload(const std::string& url, const std::optional<std::string>& name);
+    Result<void> RemoveDownload(const std::string& url, const std::optional<std::string>& name);
 
     // Statements run so far, for tests and benchmarks that check a save writes
     // what changed rather than everything.

@@ -2,9 +2,9 @@
 
 #include "base/FileIO_Code.h"
 #include "base/Text_Code.h"
+#include "base/Url.h"
 #include "ftp/CertificateTrust.h"
 #include "ftp/DirectoryListing.h"
-#include "ftp/FtpModule.h"
 #include "ftp/FtpSettings.h"
 #include "model/CheckSettings.h"
 #include "model/DataFileFormat.h"
@@ -66,8 +66,8 @@ struct MarkCounts {
 };
 
 // One line of --list: the URL, its counts, and its error if it has one.
-std::string ListLine(const std::string& url, const MarkCounts& c, const std::string& error) {
-    std::string line = Shown(MaskedURL(url)) + '\t' + std::to_string(c.New) + " new\t" +
+std::string ListLine(const Url& url, const MarkCounts& c, const std::string& error) {
+    std::string line = Shown(url.Masked()) + '\t' + std::to_string(c.New) + " new\t" +
                        std::to_string(c.Changed) + " changed\t" + std::to_string(c.Arriving) +
                        " arriving\t" + std::to_string(c.Gone) + " gone\t" + std::to_string(c.Old) +
                        " old";
@@ -102,19 +102,19 @@ CommandResult ListDataFile(std::string& notice) {
     const UrlNames names = UrlNames::Load(MainInterface::KeyFileName(), keyNotice);
     const auto nameOf = [&names](const std::string& url) { return names.Of(url); };
     if (FileExists(MainInterface::StoreFileName())) {
-        try {
-            marks =
-                FileStore::Open(MainInterface::StoreFileName(), storeNotice, nameOf)->CountMarks();
-        } catch (const StoreError& error) {
-            storeNotice = error.what();
-        }
+        auto store = FileStore::Open(MainInterface::StoreFileName(), storeNotice, nameOf);
+        auto counted = store ? (*store)->CountMarks() : std::move(store).error();
+        if (counted)
+            marks = std::move(*counted);
+        else
+            storeNotice = counted.error().Message;
     }
     std::string out;
     const DataFileLoad load =
         LoadDataFile(MainInterface::DataFileName(), [&](const UrlRecord& record) {
             const auto found = marks.find(names.Of(record.URL));
             out += ListLine(
-                record.URL,
+                Url(record.URL),
                 CountsOf(record, found == marks.end() ? FileStore::MarkCounts{} : found->second),
                 record.ErrorMsg);
         });
@@ -130,7 +130,7 @@ CommandResult ListDataFile(std::string& notice) {
 // changed "* ", arriving "~ ", gone "- "; a blank line.
 void PrintBlock(std::ostream& out, const UrlFileList& list,
                 const std::vector<std::string>& saved = {}) {
-    out << Shown(MaskedURL(list.URL())) << '\n'
+    out << Shown(list.ParsedURL().Masked()) << '\n'
         << (list.IsError() ? Shown(list.GetErrorMsg()) : "ok") << '\n';
     constexpr std::pair<FileMark, const char*> Marks[] = {{FileMark::New, "+ "},
                                                           {FileMark::Changed, "* "},
@@ -147,22 +147,6 @@ void PrintBlock(std::ostream& out, const UrlFileList& list,
     for (const std::string& line : saved)
         out << line << '\n';
     out << '\n';
-}
-
-// Where url's user information ends: its last "@" before the host part ends
-// (the cuts of ParseURL); npos when there is none. start is where it begins.
-std::size_t UserInfoEnd(const std::string& url, std::size_t& start) {
-    start = 0;
-    if (const auto colon = url.find(':'); colon != std::string::npos) {
-        start = colon + 1;
-        if (url.compare(start, 2, "//") == 0)
-            start += 2;
-    }
-    const std::size_t hostEnd = std::min(url.find('/', start), url.size());
-    if (hostEnd == start)
-        return std::string::npos;
-    const auto at = url.rfind('@', hostEnd - 1);
-    return at == std::string::npos || at < start ? std::string::npos : at;
 }
 
 // A password as the URL carries it. The login ends at the last "@" and the
@@ -221,8 +205,9 @@ public:
                 return;
             UrlSettings settings = watchList_.GetURLSettings(named);
             if (name_ == "--set") {
-                if (const auto problem = ApplyAssignments(settings, assignments_))
-                    return Answer(CommandUsage, {}, "ornbrook: " + Shown(*problem) + "\n");
+                if (const auto taken = ApplyAssignments(settings, assignments_); !taken)
+                    return Answer(CommandUsage, {},
+                                  "ornbrook: " + Shown(taken.error().Message) + "\n");
                 watchList_.SetURLSettings(named, settings);
                 watchList_.RaiseEvent_Change();
             }
@@ -285,7 +270,7 @@ private:
         const std::vector<std::int32_t> fits = NamedURLs(watchList_, url_);
         if (fits.empty())
             Answer(CommandFailed, {},
-                   "ornbrook: not in the watch list: " + Shown(MaskedURL(url_)) + "\n");
+                   "ornbrook: not in the watch list: " + Shown(Url(url_).Masked()) + "\n");
         else if (fits.size() > 1)
             Answer(CommandUsage, {}, Ambiguous(url_, fits));
         return fits.size() == 1 ? fits[0] : 0;
@@ -298,7 +283,7 @@ private:
             const MarkCounts c{list->CountMark(FileMark::New), list->CountMark(FileMark::Changed),
                                list->CountMark(FileMark::Arriving), list->CountMark(FileMark::Gone),
                                list->CountMark(FileMark::Old)};
-            out += ListLine(list->URL(), c, list->GetErrorMsg());
+            out += ListLine(list->ParsedURL(), c, list->GetErrorMsg());
         }
         return out;
     }
@@ -307,8 +292,9 @@ private:
         std::string positions;
         for (const std::int32_t i : fits)
             positions += (positions.empty() ? "" : ", ") + std::to_string(i);
-        return "ornbrook: " + Shown(MaskedURL(text)) + " fits the URLs at positions " + positions +
-               ": name one by its position (--remove " + std::to_string(fits[0]) + ")\n";
+        return "ornbrook: " + Shown(Url(text).Masked()) + " fits the URLs at positions " +
+               positions + ": name one by its position (--remove " + std::to_string(fits[0]) +
+               ")\n";
     }
 
     // Answers once every awaited URL's check has ended or the URL has gone.
@@ -331,7 +317,7 @@ private:
                                                [&](const auto& a) { return a.lock() == list; });
             if (!isAwaited) {
                 if (name_ == "--check" && list->Settings().Paused)
-                    out << Shown(MaskedURL(list->URL())) << "\npaused: not checked\n\n";
+                    out << Shown(list->ParsedURL().Masked()) << "\npaused: not checked\n\n";
                 continue;
             }
             PrintBlock(out, *list, saved_[list->URL()]);
@@ -377,7 +363,7 @@ std::vector<std::int32_t> NamedURLs(const MainInterface& watchList, const std::s
     }
     std::vector<std::int32_t> fits;
     for (std::int32_t i = 1; i <= count; ++i) {
-        if (MaskedURL(watchList.GetURL(i)->URL()) == text)
+        if (watchList.GetURL(i)->ParsedURL().Masked() == text)
             fits.push_back(i);
     }
     return fits;
@@ -394,12 +380,12 @@ std::optional<CommandResult> TakePasswordFromStdin(std::vector<std::string>& arg
     if (auto answer = AnswerWithoutWatchList(args))
         return answer;
     std::string& url = args[1];
-    std::size_t start = 0;
-    const std::size_t at = UserInfoEnd(url, start);
-    if (at == std::string::npos || at == start)
+    const Url parsed(url);
+    const std::size_t at = parsed.UserInfoEnd();
+    if (parsed.UserInfo().empty())
         return UsageError(std::string(PasswordStdin) + " needs a URL with a user name, " +
                           "ftp://user@host/path/");
-    if (url.substr(start, at - start).find(':') != std::string::npos)
+    if (parsed.UserInfo().find(':') != std::string_view::npos)
         return UsageError("the URL holds a password already: leave it out with " +
                           std::string(PasswordStdin));
     std::string password;
@@ -452,27 +438,27 @@ std::optional<CommandResult> AnswerWithoutWatchList(const std::vector<std::strin
         // Refused before the watch list is touched; the URL's own values are
         // not needed to judge them.
         UrlSettings judged;
-        if (const auto problem =
-                ApplyAssignments(judged, std::vector<std::string>(args.begin() + 2, args.end())))
-            return CommandResult{CommandUsage, {}, "ornbrook: " + Shown(*problem) + "\n"};
+        if (const auto taken =
+                ApplyAssignments(judged, std::vector<std::string>(args.begin() + 2, args.end()));
+            !taken)
+            return CommandResult{
+                CommandUsage, {}, "ornbrook: " + Shown(taken.error().Message) + "\n"};
         return std::nullopt;
     }
     if (args.size() > expected)
         return UsageError(args[expected] == PasswordStdin
                               ? std::string(PasswordStdin) + " is read by the command line itself"
-                              : "unexpected argument " + Shown(MaskedURL(args[expected])));
+                              : "unexpected argument " + Shown(Url(args[expected]).Masked()));
     if (std::string(command->name) == "--help")
         return CommandResult{CommandDone, HeadlessUsage(), {}};
     if (std::string(command->name) == "--add") {
-        if (const NewURLJudgement judged = JudgeNewURL(args[1]); !judged.Accepted())
+        if (const Result<Url> judged = JudgeNewURL(args[1]); !judged)
             return CommandResult{CommandUsage,
                                  {},
-                                 "ornbrook: cannot add " + Shown(MaskedURL(args[1])) + ": " +
-                                     Shown(judged.Refusal) + "\n"};
+                                 "ornbrook: cannot add " + Shown(Url(args[1]).Masked()) + ": " +
+                                     Shown(judged.error().Message) + "\n"};
     }
-    if (std::string(command->name) == "--trust" &&
-        TlsModeOf(ParseURL(args[1]).Scheme) == TlsMode::None &&
-        !IsSftpScheme(ParseURL(args[1]).Scheme))
+    if (std::string(command->name) == "--trust" && Url(args[1]).Speaks() == Url::Protocol::Ftp)
         return UsageError("--trust needs an ftpes://, ftps:// or sftp:// URL");
     return std::nullopt;
 }
@@ -482,13 +468,11 @@ bool WorksWithoutWatchList(const std::vector<std::string>& args) {
 }
 
 namespace {
-CommandResult TrustSftpHostKey(const std::string& url) {
-    std::string problem;
+CommandResult TrustSftpHostKey(const Url& url) {
     SetHostKeyTrustFile(KnownHostsFileName());
-    const auto facts =
-        FetchSftpHostKey(SftpTargetOf(ParseURL(url)), CurrentFtpTimeouts().Check, nullptr, problem);
+    const auto facts = FetchSftpHostKey(SftpTargetOf(url), CurrentFtpTimeouts().Check, nullptr);
     if (!facts)
-        return {CommandFailed, {}, "ornbrook: " + Shown(problem) + "\n"};
+        return {CommandFailed, {}, "ornbrook: " + Shown(facts.error().Message) + "\n"};
     std::ostringstream out;
     out << "Server      " << Shown(facts->Server) << "\nKey type    " << Shown(facts->KeyType)
         << "\nFingerprint " << facts->Fingerprint << '\n';
@@ -504,13 +488,13 @@ CommandResult TrustSftpHostKey(const std::string& url) {
 }
 } // namespace
 
-CommandResult TrustServerCertificate(const std::string& url) {
-    if (IsSftpScheme(ParseURL(url).Scheme))
+CommandResult TrustServerCertificate(const std::string& text) {
+    const Url url(text);
+    if (url.IsSftp())
         return TrustSftpHostKey(url);
-    std::string problem;
-    auto facts = FetchCertificate(url, problem);
+    auto facts = FetchCertificate(url);
     if (!facts)
-        return {CommandFailed, {}, "ornbrook: " + Shown(problem) + "\n"};
+        return {CommandFailed, {}, "ornbrook: " + Shown(facts.error().Message) + "\n"};
     JudgeCertificate(*facts, TrustedCertificatesFileName());
     std::ostringstream out;
     for (const auto& [label, value] : DescribeCertificate(*facts))
@@ -542,7 +526,7 @@ void StartCommand(MainInterface& watchList, const std::vector<std::string>& args
     }
     std::string url = command->takesUrl ? args[1] : std::string();
     if (args[0] == "--add")
-        url = JudgeNewURL(url).URL;
+        url = JudgeNewURL(url)->Text();
     std::vector<std::string> assignments;
     if (command->takesAssignments)
         assignments.assign(args.begin() + 2, args.end());

@@ -4,7 +4,6 @@
 #include "base/FileIO_Code.h"
 #include "base/ProgramGlobals.h"
 #include "check/CheckPool.h"
-#include "ftp/FtpModule.h"
 #include "ftp/FtpSettings.h"
 #include "model/CheckSettings.h"
 #include "model/DamagedFile.h"
@@ -71,15 +70,26 @@ void MainInterface::Tell(const std::string& notice) {
 
 void MainInterface::OpenStore() {
     std::string notice;
-    try {
-        store_ = FileStore::Open(StoreFileName(), notice,
-                                 [this](const std::string& url) { return names_->Of(url); });
+    const Result<void> loaded = [&]() -> Result<void> {
+        auto opened = FileStore::Open(StoreFileName(), notice,
+                                      [this](const std::string& url) { return names_->Of(url); });
+        if (!opened)
+            return std::move(opened).error();
+        store_ = std::move(*opened);
         // Rows whose names no URL has any more follow their URL where that is
         // unambiguous (a new key, a password changed outside the program).
-        if (const auto matches = names_->Rematch(store_->Urls(), Urls()); !matches.Renamed.empty())
-            store_->RenameUrls(matches.Renamed);
-        std::map<std::string, std::vector<StoredFile>> rows = store_->LoadAll();
-        const std::set<std::string> starting = store_->StartingPoints();
+        const auto urls = store_->Urls();
+        if (!urls)
+            return urls.error();
+        if (const auto matches = names_->Rematch(*urls, Urls()); !matches.Renamed.empty())
+            if (auto renamed = store_->RenameUrls(matches.Renamed); !renamed)
+                return renamed;
+        auto loadedRows = store_->LoadAll();
+        const auto loadedStarting = store_->StartingPoints();
+        if (!loadedRows || !loadedStarting)
+            return loadedRows ? loadedStarting.error() : loadedRows.error();
+        std::map<std::string, std::vector<StoredFile>>& rows = *loadedRows;
+        const std::set<std::string>& starting = *loadedStarting;
         std::set<std::string> watched;
         for (std::size_t i = 1; i < Lists.size(); ++i) {
             const std::string name = names_->Of(Lists[i]->URL());
@@ -98,9 +108,11 @@ void MainInterface::OpenStore() {
             if (watched.count(name) == 0 && rows.count(name) == 0)
                 forgottenUrls_.push_back(name);
         }
-    } catch (const StoreError& error) {
+        return {};
+    }();
+    if (!loaded) {
         store_.reset();
-        notice = std::string(error.what()) +
+        notice = loaded.error().Message +
                  "; file sizes, times and the changed and arriving marks are not kept this time.";
     }
     Tell(notice);
@@ -123,13 +135,11 @@ void MainInterface::SaveStore() {
             changes.back().Url = names_->Of(changes.back().Url);
         }
     }
-    try {
-        store_->Save(changes);
-    } catch (const StoreError& error) {
+    if (const Result<void> saved = store_->Save(changes); !saved) {
         // Advisory: the watch list goes on without it; the next start begins
         // it afresh.
         store_.reset();
-        Tell(std::string(error.what()) +
+        Tell(saved.error().Message +
              "; file sizes, times and the changed and arriving marks are not kept this time.");
     }
 }
@@ -244,7 +254,7 @@ void MainInterface::ChangeURL(std::int32_t index, const std::string& newURL) {
         return;
     // Another directory starts afresh: nothing of the old one is shown as
     // gone, and what the new one holds is its starting point.
-    if (!SameDirectory(list->URL(), newURL)) {
+    if (!list->ParsedURL().SameDirectory(Url(newURL))) {
         list->Clear(false);
         list->SetStartingPoint();
     }
@@ -471,14 +481,17 @@ void MainInterface::RaiseEvent_CheckBegins(const UrlFileList& list) {
 }
 
 void MainInterface::RaiseEvent_CheckEnded(const UrlFileList& list) {
-    // A pending download goes on while its file is listed.
-    if (downloads_ && list.GetErrorMsg().empty() && !downloads_->Pending(list.URL()).empty()) {
+    // A pending download goes on while its file is listed: only a whole
+    // listing says that a file went.
+    if (downloads_ && !list.IsError() && !downloads_->Pending(list.URL()).empty()) {
         std::vector<FileEntry> entries;
         for (std::int32_t i = 1; i <= list.GetFilesCount(); ++i)
             entries.push_back(list.GetEntry(i));
-        downloads_->ResumePending(list.URL(), entries);
+        downloads_->ResumePending(list.ParsedURL(), entries);
     }
-    if (actions_ && list.GetErrorMsg().empty())
+    // What the check reported is acted on, also when the server cut the
+    // listing: those files are told as new, and are not new again later.
+    if (actions_)
         actions_->CheckEnded(list);
     CheckEnded.Raise(list);
 }

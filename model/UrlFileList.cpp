@@ -3,7 +3,6 @@
 #include "base/Clock.h"
 #include "check/CheckPool.h"
 #include "check/UrlFileListChecker.h"
-#include "ftp/FtpModule.h"
 #include "model/DataFileFormat.h"
 #include "model/ListingMerge.h"
 #include "model/MainInterface.h"
@@ -30,8 +29,9 @@ bool UrlFileList::IsCheckPending() const {
     return myChecker != nullptr;
 }
 
-bool UrlFileList::IsError() const {
-    return !ErrorMsg.empty();
+const std::string& UrlFileList::GetErrorMsg() const {
+    static const std::string none;
+    return failure_ ? failure_->Message : none;
 }
 
 std::int32_t UrlFileList::GetFilesCount() const {
@@ -117,7 +117,7 @@ void UrlFileList::CheckFiles() {
     checkerEvents_ += checker->Started.Connect([this] { myChecker_Started(); });
     checkerEvents_ += checker->Ready.Connect([this] { myChecker_Ready(); });
     checkerEvents_ +=
-        checker->Error.Connect([this](const std::string& msg) { myChecker_Error(msg); });
+        checker->Error.Connect([this](const Error& failure) { myChecker_Error(failure); });
     // A listing that comes back empty is confirmed before every known entry goes.
     checker->SetConfirmEmptyListing(GetFilesCount() > 0);
     checker->SetDepth(settings_.Depth);
@@ -136,7 +136,7 @@ void UrlFileList::myChecker_Ready() {
     Listing listing = myChecker->TakeListing();
     for (const std::string& refusal : listing.Refused) {
         if (std::find(refused_.begin(), refused_.end(), refusal) == refused_.end())
-            WriteLog(MaskedURL(url_) + ": " + refusal);
+            WriteLog(url_.Masked() + ": " + refusal);
     }
     refused_ = std::move(listing.Refused);
     const bool changed = MergeFreshListing(std::move(listing));
@@ -169,14 +169,15 @@ bool UrlFileList::MergeFreshListing(const std::vector<std::string>& names, Listi
     lastNews_ = {};
     // A cut listing is shown as a failure until a complete one comes: the user
     // must know that the directory holds more than we could see.
-    const std::string message =
-        extent == ListingExtent::Partial
-            ? "listing cut by the server at " + std::to_string(names.size()) + " names"
-            : std::string();
+    std::optional<Error> cut;
+    if (extent == ListingExtent::Partial)
+        cut = Error{ErrorKind::Cut,
+                    "listing cut by the server at " + std::to_string(names.size()) + " names"};
+    const std::string message = cut ? cut->Message : std::string();
     // A record longer than its 3-byte length cannot be saved. When the merged
     // entries might not fit, merge a copy first and keep it only if it fits;
     // otherwise the check fails and the entries stay as they were.
-    std::size_t bound = RecordBytes(url_, message, Entries);
+    std::size_t bound = RecordBytes(url_.Text(), message, Entries);
     for (const auto& name : names)
         bound += EntryBytes(name);
     bool changed = false;
@@ -185,11 +186,11 @@ bool UrlFileList::MergeFreshListing(const std::vector<std::string>& names, Listi
     } else {
         std::vector<FileEntry> merged = Entries;
         changed = MergeListing(merged, names, extent);
-        if (!RecordFits(RecordBytes(url_, message, merged)))
-            return SetErrorMsg(TooLargeMessage);
+        if (!RecordFits(RecordBytes(url_.Text(), message, merged)))
+            return SetFailure(Error{ErrorKind::LocalFile, TooLargeMessage});
         Entries = std::move(merged);
     }
-    return SetErrorMsg(message) || changed;
+    return SetFailure(std::move(cut)) || changed;
 }
 
 bool UrlFileList::MergeFreshListing(Listing&& listing) {
@@ -206,9 +207,11 @@ bool UrlFileList::MergeFreshListing(Listing&& listing) {
         earlierViews_.clear();
     }
     lastNews_ = CheckNews{0, 0, startingPoint_, {}};
-    const std::string message = listing.Cut ? "listing cut by the server at " +
-                                                  std::to_string(listing.Entries.size()) + " names"
-                                            : std::string();
+    std::optional<Error> cut;
+    if (listing.Cut)
+        cut = Error{ErrorKind::Cut, "listing cut by the server at " +
+                                        std::to_string(listing.Entries.size()) + " names"};
+    const std::string message = cut ? cut->Message : std::string();
     // Files that do not count are neither shown, kept nor told of.
     if (!settings_.IsDefault())
         std::erase_if(listing.Entries, [view = UrlView(settings_)](const ListedEntry& e) {
@@ -216,7 +219,7 @@ bool UrlFileList::MergeFreshListing(Listing&& listing) {
         });
     // As with names alone: a merge that might not fit the data file is tried
     // on a copy first.
-    std::size_t bound = RecordBytes(url_, message, Entries);
+    std::size_t bound = RecordBytes(url_.Text(), message, Entries);
     for (const auto& entry : listing.Entries)
         bound += EntryBytes(entry.Name);
     MergeNews news;
@@ -225,8 +228,8 @@ bool UrlFileList::MergeFreshListing(Listing&& listing) {
     } else {
         std::vector<FileEntry> merged = Entries;
         news = MergeListing(merged, std::move(listing), rules);
-        if (!RecordFits(RecordBytes(url_, message, merged)))
-            return SetErrorMsg(TooLargeMessage);
+        if (!RecordFits(RecordBytes(url_.Text(), message, merged)))
+            return SetFailure(Error{ErrorKind::LocalFile, TooLargeMessage});
         Entries = std::move(merged);
     }
     lastNews_.NewFiles = news.NewFiles;
@@ -241,21 +244,20 @@ bool UrlFileList::MergeFreshListing(Listing&& listing) {
         startingPoint_ = false;
         startingPointUnstored_ = true;
     }
-    return SetErrorMsg(message) || news.DataChanged;
+    return SetFailure(std::move(cut)) || news.DataChanged;
 }
 
-bool UrlFileList::SetErrorMsg(const std::string& message) {
-    if (ErrorMsg == message)
-        return false;
-    ErrorMsg = message;
-    return true;
+bool UrlFileList::SetFailure(std::optional<Error> failure) {
+    const bool changed = GetErrorMsg() != (failure ? failure->Message : std::string());
+    failure_ = std::move(failure);
+    return changed;
 }
 
-void UrlFileList::myChecker_Error(const std::string& Msg) {
+void UrlFileList::myChecker_Error(const Error& failure) {
     rejected_ = myChecker->RejectedCertificate();
     rejectedKey_ = myChecker->RejectedHostKey();
     lastNews_ = {};
-    CheckEnded(SetErrorMsg(Msg));
+    CheckEnded(SetFailure(failure));
 }
 
 void UrlFileList::RefreshList() {
@@ -300,13 +302,13 @@ void UrlFileList::Clear(bool SaveIt) {
 }
 
 std::string UrlFileList::GetDataToSave() const {
-    return EncodeRecord(url_, ErrorMsg, Entries);
+    return EncodeRecord(url_.Text(), GetErrorMsg(), Entries);
 }
 
 void UrlFileList::AppendFrameTo(std::string& out) const {
-    const std::size_t omitted = AppendFrame(out, url_, ErrorMsg, Entries);
+    const std::size_t omitted = AppendFrame(out, url_.Text(), GetErrorMsg(), Entries);
     if (omitted > 0)
-        WriteLog("maindata.dat: " + std::to_string(omitted) + " entries of " + MaskedURL(url_) +
+        WriteLog("maindata.dat: " + std::to_string(omitted) + " entries of " + url_.Masked() +
                  " left out, the record is full");
 }
 
@@ -320,8 +322,10 @@ void UrlFileList::SetBySavedData(std::string_view Data, bool ClearMe) {
 }
 
 void UrlFileList::SetByRecord(UrlRecord record) {
-    url_ = std::move(record.URL);
-    ErrorMsg = std::move(record.ErrorMsg);
+    url_ = Url(std::move(record.URL));
+    failure_.reset();
+    if (!record.ErrorMsg.empty())
+        failure_ = Error{ErrorKind::Earlier, std::move(record.ErrorMsg)};
     Entries = std::move(record.Entries);
     if (Entries.empty())
         Entries.emplace_back();
@@ -364,7 +368,7 @@ bool UrlFileList::HasStoreChanges() const {
 
 StoreChange UrlFileList::TakeStoreChange() {
     StoreChange change;
-    change.Url = url_;
+    change.Url = url_.Text();
     change.RemoveAll = std::exchange(forgetStored_, false);
     change.Remove = std::exchange(unstoredNames_, {});
     if (std::exchange(startingPointUnstored_, false))

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "base/Event.h"
+#include "base/Result.h"
+#include "base/Url.h"
 #include "diag/Debug_Modul.h"
 #include "ftp/CertificateFacts.h"
 #include "model/DataFileFormat.h"
@@ -34,16 +36,23 @@ public:
     UrlFileList& operator=(const UrlFileList&) = delete;
 
     // The watched URL exactly as entered; setting it starts no check.
-    const std::string& URL() const { return url_; }
-    void SetURL(const std::string& theURL) { url_ = theURL; }
+    const std::string& URL() const { return url_.Text(); }
+    void SetURL(const std::string& theURL) { url_ = Url(theURL); }
+    // The same, split into its parts.
+    const Url& ParsedURL() const { return url_; }
 
     void SetParent(MainInterface* theParent);
     // The check's network part is under way (the URL shows as being checked).
     bool IsChecking() const;
     // A check has been asked for and has not ended: queued or under way.
     bool IsCheckPending() const;
-    bool IsError() const;
-    const std::string& GetErrorMsg() const { return ErrorMsg; }
+    // Whether the last check failed, or gave less than the whole listing (a
+    // cut one): the one answer to whether this URL's check succeeded.
+    bool IsError() const { return failure_.has_value(); }
+    const std::string& GetErrorMsg() const;
+    // Why the last check failed, when it did; loaded from the data file it is
+    // of kind Earlier.
+    const std::optional<Error>& LastFailure() const { return failure_; }
     // The server's certificate when the last check of this run failed because
     // it could not be trusted; not kept in the data file.
     const std::optional<CertificateFacts>& RejectedCertificate() const { return rejected_; }
@@ -147,15 +156,16 @@ private:
     void myChecker_Started();
     void myChecker_Ready();
     void CheckEnded(bool changed);
-    void myChecker_Error(const std::string& Msg);
+    void myChecker_Error(const Error& failure);
     std::int32_t AddFile(std::string name, std::int32_t state);
     // Returns whether the message changed.
-    bool SetErrorMsg(const std::string& message);
+    bool SetFailure(std::optional<Error> failure);
     const FileEntry& Entry(std::int32_t Index) const;
 
     LiveObject live_{"UrlFileList"};
-    std::string url_;
-    std::string ErrorMsg;
+    Url url_;
+    // The design's ErrorMsg, with its kind.
+    std::optional<Error> failure_;
     std::vector<FileEntry> Entries{FileEntry{}};
     MainInterface* Parent = nullptr;
     std::shared_ptr<UrlFileListChecker> myChecker;

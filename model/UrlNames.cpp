@@ -1,7 +1,7 @@
 #include "model/UrlNames.h"
 
 #include "base/FileIO_Code.h"
-#include "ftp/FtpModule.h"
+#include "base/Url.h"
 #include "ftp/KeyedHash.h"
 #include "model/DamagedFile.h"
 
@@ -110,7 +110,7 @@ UrlNames UrlNames::Load(const std::string& keyFile, std::string& notice) {
 }
 
 std::string UrlNames::Of(std::string_view url) const {
-    return Join(MaskedURL(std::string(url)), Hex(HmacSha256(key_, url).substr(0, TagBytes)));
+    return Join(Url(std::string(url)).Masked(), Hex(HmacSha256(key_, url).substr(0, TagBytes)));
 }
 
 std::string_view UrlNames::MaskedPart(std::string_view name) {

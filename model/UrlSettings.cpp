@@ -37,22 +37,29 @@ constexpr std::size_t MaxPattern = 1024;
 // How a key's value is written in urlsettings.json.
 enum class ValueKind { Number, Flag, Patterns, Text };
 
-bool ParseNumber(std::string_view text, std::int64_t low, std::int64_t high, std::int64_t& value,
-                 std::string& why) {
-    why = "a whole number from " + std::to_string(low) + " to " + std::to_string(high);
-    if (text.empty() || text.size() > 12 ||
-        !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
-        return false;
-    value = std::stoll(std::string(text));
-    return value >= low && value <= high;
+// What a key's value must be, when it is not.
+Error Expected(std::string what) {
+    return {ErrorKind::Invalid, std::move(what)};
 }
 
-bool ParseFlag(std::string_view text, bool& value, std::string& why) {
-    why = "0 or 1";
+Result<void> ParseNumber(std::string_view text, std::int64_t low, std::int64_t high,
+                         std::int64_t& value) {
+    const bool digits =
+        !text.empty() && text.size() <= 12 &&
+        std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+    const std::int64_t number = digits ? std::stoll(std::string(text)) : low - 1;
+    if (number < low || number > high)
+        return Expected("a whole number from " + std::to_string(low) + " to " +
+                        std::to_string(high));
+    value = number;
+    return {};
+}
+
+Result<void> ParseFlag(std::string_view text, bool& value) {
     if (text != "0" && text != "1")
-        return false;
+        return Expected("0 or 1");
     value = text == "1";
-    return true;
+    return {};
 }
 
 bool HasControl(std::string_view text) {
@@ -60,32 +67,30 @@ bool HasControl(std::string_view text) {
                        [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
 }
 
-bool ParsePattern(std::string_view text, std::vector<std::string>& into, std::string& why) {
-    why = "a glob without control characters, at most " + std::to_string(MaxPattern) + " bytes";
+Result<void> ParsePattern(std::string_view text, std::vector<std::string>& into) {
     if (text.size() > MaxPattern || HasControl(text))
-        return false;
-    why = GlobProblem(text);
-    if (!why.empty())
-        return false;
+        return Expected("a glob without control characters, at most " + std::to_string(MaxPattern) +
+                        " bytes");
+    if (std::string why = GlobProblem(text); !why.empty())
+        return Expected(std::move(why));
     into.emplace_back(text);
-    return true;
+    return {};
 }
 
-bool ParseFolder(std::string_view text, std::string& into, std::string& why) {
-    why = "an absolute folder path without control characters";
+Result<void> ParseFolder(std::string_view text, std::string& into) {
     if (!text.starts_with('/') || HasControl(text))
-        return false;
+        return Expected("an absolute folder path without control characters");
     into = text;
-    return true;
+    return {};
 }
 
-bool ParseProgram(std::string_view text, std::string& into, std::string& why) {
-    const ProgramCommand command = ProgramCommand::Parse(std::string(text));
-    why = command.Ok() ? "no control characters" : command.Error();
-    if (!command.Ok() || HasControl(text))
-        return false;
+Result<void> ParseProgram(std::string_view text, std::string& into) {
+    if (auto command = ProgramCommand::Parse(std::string(text)); !command)
+        return std::move(command).error();
+    if (HasControl(text))
+        return Expected("no control characters");
     into = text;
-    return true;
+    return {};
 }
 
 // One key: how a value text sets it (lists grow by one pattern), how it goes
@@ -93,60 +98,46 @@ bool ParseProgram(std::string_view text, std::string& into, std::string& why) {
 struct Key {
     const char* Name;
     ValueKind Kind;
-    bool (*Set)(UrlSettings&, std::string_view, std::string& why);
+    Result<void> (*Set)(UrlSettings&, std::string_view);
     void (*Reset)(UrlSettings&);
     std::vector<std::string> (*Values)(const UrlSettings&);
 };
 
 const Key Keys[] = {
     {"depth", ValueKind::Number,
-     [](UrlSettings& s, std::string_view v, std::string& why) {
+     [](UrlSettings& s, std::string_view v) {
          std::int64_t n = 0;
-         if (!ParseNumber(v, 0, MaxDepth, n, why))
-             return false;
-         s.Depth = static_cast<std::int32_t>(n);
-         return true;
+         auto parsed = ParseNumber(v, 0, MaxDepth, n);
+         if (parsed)
+             s.Depth = static_cast<std::int32_t>(n);
+         return parsed;
      },
      [](UrlSettings& s) { s.Depth = 0; },
      [](const UrlSettings& s) { return std::vector<std::string>{std::to_string(s.Depth)}; }},
     {"include", ValueKind::Patterns,
-     [](UrlSettings& s, std::string_view v, std::string& why) {
-         return ParsePattern(v, s.Include, why);
-     },
+     [](UrlSettings& s, std::string_view v) { return ParsePattern(v, s.Include); },
      [](UrlSettings& s) { s.Include.clear(); }, [](const UrlSettings& s) { return s.Include; }},
     {"exclude", ValueKind::Patterns,
-     [](UrlSettings& s, std::string_view v, std::string& why) {
-         return ParsePattern(v, s.Exclude, why);
-     },
+     [](UrlSettings& s, std::string_view v) { return ParsePattern(v, s.Exclude); },
      [](UrlSettings& s) { s.Exclude.clear(); }, [](const UrlSettings& s) { return s.Exclude; }},
     {"nocase", ValueKind::Flag,
-     [](UrlSettings& s, std::string_view v, std::string& why) {
-         return ParseFlag(v, s.NoCase, why);
-     },
+     [](UrlSettings& s, std::string_view v) { return ParseFlag(v, s.NoCase); },
      [](UrlSettings& s) { s.NoCase = false; },
      [](const UrlSettings& s) { return std::vector<std::string>{s.NoCase ? "1" : "0"}; }},
     {"interval", ValueKind::Number,
-     [](UrlSettings& s, std::string_view v, std::string& why) {
-         return ParseNumber(v, 0, MaxInterval, s.Interval, why);
-     },
+     [](UrlSettings& s, std::string_view v) { return ParseNumber(v, 0, MaxInterval, s.Interval); },
      [](UrlSettings& s) { s.Interval = 0; },
      [](const UrlSettings& s) { return std::vector<std::string>{std::to_string(s.Interval)}; }},
     {"paused", ValueKind::Flag,
-     [](UrlSettings& s, std::string_view v, std::string& why) {
-         return ParseFlag(v, s.Paused, why);
-     },
+     [](UrlSettings& s, std::string_view v) { return ParseFlag(v, s.Paused); },
      [](UrlSettings& s) { s.Paused = false; },
      [](const UrlSettings& s) { return std::vector<std::string>{s.Paused ? "1" : "0"}; }},
     {"download", ValueKind::Text,
-     [](UrlSettings& s, std::string_view v, std::string& why) {
-         return ParseFolder(v, s.Download, why);
-     },
+     [](UrlSettings& s, std::string_view v) { return ParseFolder(v, s.Download); },
      [](UrlSettings& s) { s.Download.clear(); },
      [](const UrlSettings& s) { return std::vector<std::string>{s.Download}; }},
     {"run", ValueKind::Text,
-     [](UrlSettings& s, std::string_view v, std::string& why) {
-         return ParseProgram(v, s.Run, why);
-     },
+     [](UrlSettings& s, std::string_view v) { return ParseProgram(v, s.Run); },
      [](UrlSettings& s) { s.Run.clear(); },
      [](const UrlSettings& s) { return std::vector<std::string>{s.Run}; }},
 };
@@ -166,38 +157,37 @@ bool IsDefaultValue(const Key& key, const UrlSettings& s) {
 
 } // namespace
 
-std::optional<std::string> ApplyAssignments(UrlSettings& settings,
-                                            const std::vector<std::string>& assignments) {
+Result<void> ApplyAssignments(UrlSettings& settings, const std::vector<std::string>& assignments) {
     UrlSettings changed = settings;
     std::vector<const Key*> given;
     for (const std::string& assignment : assignments) {
         const std::size_t equals = assignment.find('=');
         if (equals == std::string::npos)
-            return "not KEY=VALUE: " + assignment;
+            return Expected("not KEY=VALUE: " + assignment);
         const std::string name = assignment.substr(0, equals);
         const Key* key = FindKey(name);
         if (!key)
-            return "unknown key " + name;
+            return Expected("unknown key " + name);
         const std::string_view value = std::string_view(assignment).substr(equals + 1);
         // The first occurrence replaces the whole value; later ones of a list add to it.
         if (std::find(given.begin(), given.end(), key) == given.end()) {
             key->Reset(changed);
             given.push_back(key);
         } else if (key->Kind != ValueKind::Patterns) {
-            return name + " given twice";
+            return Expected(name + " given twice");
         }
         if (value.empty())
             continue;
-        std::string why;
-        if (!key->Set(changed, value, why))
-            return "bad value for " + name + ": " + std::string(value) + " (" + why + ")";
+        if (auto set = key->Set(changed, value); !set)
+            return Expected("bad value for " + name + ": " + std::string(value) + " (" +
+                            set.error().Message + ")");
     }
     // {path} is the downloaded file: without a download there is none.
     if (!changed.Run.empty() && changed.Download.empty() &&
-        (ProgramCommand::Parse(changed.Run).Placeholders() & ProgramCommand::PathPlaceholder))
-        return std::string("run uses {path}, which needs download=FOLDER");
+        (ProgramCommand::Parse(changed.Run)->Placeholders() & ProgramCommand::PathPlaceholder))
+        return Expected("run uses {path}, which needs download=FOLDER");
     settings = std::move(changed);
-    return std::nullopt;
+    return {};
 }
 
 std::vector<std::string> AssignmentLines(const UrlSettings& settings) {
@@ -460,15 +450,15 @@ bool ReadUrlObject(JsonReader& json, const UrlNames& names, SettingsFile& into) 
             const bool globs = key->Kind == ValueKind::Patterns && isList;
             std::erase_if(assignments, [&](const std::string& one) {
                 UrlSettings alone;
-                const auto problem = globs ? ApplyAssignments(alone, {one}) : std::nullopt;
-                if (problem)
-                    Note(problems, *problem + " left out");
-                return problem.has_value();
+                const Result<void> taken = globs ? ApplyAssignments(alone, {one}) : Result<void>();
+                if (!taken)
+                    Note(problems, taken.error().Message + " left out");
+                return !taken;
             });
             if ((key->Kind == ValueKind::Patterns) != isList) {
                 Note(problems, "bad value for " + name + " left out");
-            } else if (auto problem = ApplyAssignments(settings, assignments)) {
-                Note(problems, *problem + " left out");
+            } else if (auto taken = ApplyAssignments(settings, assignments); !taken) {
+                Note(problems, taken.error().Message + " left out");
             }
         } while (json.Take(','));
         if (!json.Expect('}'))

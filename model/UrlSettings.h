@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/Result.h"
 #include "model/NameFilter.h"
 #include "model/UrlNames.h"
 
@@ -58,11 +59,10 @@ private:
 constexpr std::int32_t MaxDepth = 10;
 
 // Applies "KEY=VALUE" assignments, all or nothing: on any unknown key or bad
-// value, settings stay as they were and the problem comes back. A key given
-// replaces its whole value (the include and exclude lists are made of every
-// occurrence in this call); "KEY=" returns it to its default.
-std::optional<std::string> ApplyAssignments(UrlSettings& settings,
-                                            const std::vector<std::string>& assignments);
+// value, settings stay as they were and the problem comes back (Invalid). A
+// key given replaces its whole value (the include and exclude lists are made of
+// every occurrence in this call); "KEY=" returns it to its default.
+Result<void> ApplyAssignments(UrlSettings& settings, const std::vector<std::string>& assignments);
 
 // Every key as "KEY=VALUE" lines, one per pattern for the lists (none when a
 // list is empty), in the order of the key table.

@@ -44,13 +44,9 @@ bool EscapableInDoubleQuotes(char c) {
 
 } // namespace
 
-ProgramCommand ProgramCommand::Parse(const std::string& text) {
+Result<ProgramCommand> ProgramCommand::Parse(const std::string& text) {
     ProgramCommand command;
-    const auto fail = [](std::string why) {
-        ProgramCommand failed;
-        failed.error_ = std::move(why);
-        return failed;
-    };
+    const auto fail = [](std::string why) { return Error{ErrorKind::Invalid, std::move(why)}; };
     std::string word;
     bool inWord = false;
     std::size_t i = 0;
@@ -173,20 +169,23 @@ Candidate Judge(const std::string& path) {
 
 } // namespace
 
-FoundProgram FindProgram(const std::string& name, const char* pathVariable) {
+Result<std::string> FindProgram(const std::string& name, const char* pathVariable) {
+    const auto missing = [](std::string why) {
+        return Error{ErrorKind::LocalFile, std::move(why)};
+    };
     if (name.empty())
-        return {{}, "no program is named"};
+        return missing("no program is named");
     if (name.find('/') != std::string::npos) {
         switch (Judge(name)) {
         case Candidate::Program:
-            return {name, {}};
+            return name;
         case Candidate::NotAFile:
         case Candidate::NotExecutable:
-            return {{}, "not executable: " + name};
+            return missing("not executable: " + name);
         case Candidate::Missing:
             break;
         }
-        return {{}, "program not found: " + name};
+        return missing("program not found: " + name);
     }
 
     std::string path;
@@ -212,7 +211,7 @@ FoundProgram FindProgram(const std::string& name, const char* pathVariable) {
         const std::string candidate = dir + (dir.back() == '/' ? "" : "/") + name;
         const Candidate judged = Judge(candidate);
         if (judged == Candidate::Program)
-            return {candidate, {}};
+            return candidate;
         if (judged == Candidate::NotExecutable && notExecutable.empty())
             notExecutable = candidate;
         if (end == std::string::npos)
@@ -220,8 +219,8 @@ FoundProgram FindProgram(const std::string& name, const char* pathVariable) {
         begin = end + 1;
     }
     if (!notExecutable.empty())
-        return {{}, "not executable: " + notExecutable};
-    return {{}, "program not found: " + name};
+        return missing("not executable: " + notExecutable);
+    return missing("program not found: " + name);
 }
 
 } // namespace ornbrook

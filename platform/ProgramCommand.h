@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/Result.h"
+
 #include <string>
 #include <vector>
 
@@ -23,12 +25,10 @@ class ProgramCommand final {
 public:
     enum Placeholder : unsigned { PathPlaceholder = 1, UrlPlaceholder = 2, NamePlaceholder = 4 };
 
-    // On failure Error says why (an unclosed quote, no program, a placeholder
-    // as the program) and there are no words.
-    static ProgramCommand Parse(const std::string& text);
+    // Invalid, with the reason, for an unclosed quote, no program, a
+    // placeholder as the program.
+    static Result<ProgramCommand> Parse(const std::string& text);
 
-    bool Ok() const { return error_.empty(); }
-    const std::string& Error() const { return error_; }
     const std::vector<std::string>& Words() const { return words_; }
 
     // The placeholders the arguments use, as a set of Placeholder bits: which
@@ -43,18 +43,13 @@ public:
 
 private:
     std::vector<std::string> words_;
-    std::string error_;
 };
 
 // Where a program lies, found as a shell finds it: a name holding a "/" is
 // used as it is; any other is looked for in each entry of pathVariable in
 // order (an empty entry is the current directory; nullptr, an unset PATH,
 // means the system's default path), the first regular, executable file.
-// Otherwise Error says why: "program not found: NAME" or "not executable: PATH".
-struct FoundProgram {
-    std::string Path;
-    std::string Error;
-};
-FoundProgram FindProgram(const std::string& name, const char* pathVariable);
+// Otherwise LocalFile: "program not found: NAME" or "not executable: PATH".
+Result<std::string> FindProgram(const std::string& name, const char* pathVariable);
 
 } // namespace ornbrook

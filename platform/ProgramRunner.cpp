@@ -306,21 +306,22 @@ ProgramOutcome RunProgram(const std::vector<std::string>& arguments,
         if (argument.find('\0') != std::string::npos)
             return notStarted("an argument holds a NUL byte, which no program can receive");
     }
-    const FoundProgram found =
+    const Result<std::string> found =
         FindProgram(arguments.front(), pathVariable ? pathVariable->c_str() : nullptr);
-    if (!found.Error.empty())
-        return notStarted(found.Error);
+    if (!found)
+        return notStarted(found.error().Message);
+    const std::string& path = *found;
 
     int ends[2];
     if (::pipe2(ends, O_CLOEXEC) != 0)
-        return notStarted("cannot start " + found.Path + ": " + ErrorText(errno));
+        return notStarted("cannot start " + path + ": " + ErrorText(errno));
     Descriptor readEnd(ends[0]);
     Descriptor writeEnd(ends[1]);
     int error = 0;
-    const pid_t pid = Spawn(found.Path, arguments, writeEnd.Get(), error);
+    const pid_t pid = Spawn(path, arguments, writeEnd.Get(), error);
     writeEnd.Reset();
     if (pid < 0) {
-        std::string why = "cannot start " + found.Path + ": " + ErrorText(error);
+        std::string why = "cannot start " + path + ": " + ErrorText(error);
         // The kernel runs only binaries and "#!" scripts; no shell is tried instead.
         if (error == ENOEXEC)
             why += " (a script needs a #! line)";

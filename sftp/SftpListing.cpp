@@ -32,12 +32,12 @@ std::unique_ptr<SftpSession> KeptSftpLogin::Take(const std::string& key) {
     return taken;
 }
 
-SftpTarget SftpTargetOf(const FtpURL& url) {
+SftpTarget SftpTargetOf(const Url& url) {
     SftpTarget target;
-    target.Host = url.Host;
-    target.Port = url.Port;
-    target.User = url.User;
-    target.Password = url.Pass;
+    target.Host = url.Host();
+    target.Port = url.Port();
+    target.User = url.User();
+    target.Password = url.Pass();
     target.TrustFile = CurrentHostKeyTrustFile();
     return target;
 }
@@ -52,85 +52,65 @@ std::string SftpLoginKey(const SftpTarget& target) {
            target.TrustFile;
 }
 
-SftpListingOutcome ListSftpDirectory(const SftpTarget& target, const std::string& path,
-                                     std::chrono::milliseconds limit, const StopSignal* stop,
-                                     KeptSftpLogin* kept) {
+SftpFolder ListSftpDirectory(const SftpTarget& target, const std::string& path,
+                             std::chrono::milliseconds limit, const StopSignal* stop,
+                             KeptSftpLogin* kept) {
     const SftpBounds bounds = SftpBounds::For(limit, stop);
     const std::string key = SftpLoginKey(target);
     std::unique_ptr<SftpSession> session = kept ? kept->Take(key) : nullptr;
-    SftpListingOutcome outcome;
+    SftpFolder outcome{Error{}, std::nullopt, {}};
     try {
-        SftpResult r;
         bool listed = false;
         if (session && session->IsOpen()) {
             session->Rebind(bounds);
-            r = session->List(path, outcome.Entries);
+            outcome.Entries = session->List(path);
             const bool timeLeft = std::chrono::steady_clock::now() < bounds.Overall;
             // A kept login the server has let go meanwhile (its idle time is
             // up) is no failure of this check: a fresh one follows.
-            listed = r.Ok || !r.Lost || (stop && stop->Stopped()) || !timeLeft;
+            listed = outcome.Entries || session->IsOpen() || (stop && stop->Stopped()) || !timeLeft;
         }
         if (!listed) {
             session = std::make_unique<SftpSession>(bounds);
-            r = session->Open(target);
+            auto opened = session->Open(target);
             outcome.Notes = session->Notes();
-            if (!r.Ok) {
-                outcome.Message = r.Message;
+            if (!opened) {
+                outcome.Entries = std::move(opened).error();
                 if (session->HostKey() && session->HostKey()->Verdict != HostKeyVerdict::Trusted)
                     outcome.HostKey = session->HostKey();
                 return outcome;
             }
-            r = session->List(path, outcome.Entries);
-        }
-        if (!r.Ok) {
-            outcome.Entries.clear();
-            outcome.Message = r.Message;
-            // A refusal leaves the login fit for the next check.
-            if (kept && session->IsOpen()) {
-                kept->Key = key;
-                kept->Session = std::move(session);
-            }
-            return outcome;
+            outcome.Entries = session->List(path);
         }
     } catch (const std::exception& error) {
         // Out of memory or the like: the listing cannot be trusted.
-        outcome = SftpListingOutcome{};
-        outcome.Message = std::string("could not list dir: ") + error.what();
-        return outcome;
+        return {Error{ErrorKind::Protocol, std::string("could not list dir: ") + error.what()},
+                std::nullopt,
+                {}};
     }
+    // A refusal leaves the login fit for the next check.
     if (kept && session->IsOpen()) {
         kept->Key = key;
         kept->Session = std::move(session);
     }
-    outcome.Ok = true;
     return outcome;
 }
 
-std::optional<HostKeyFacts> FetchSftpHostKey(const SftpTarget& target,
-                                             std::chrono::milliseconds limit,
-                                             const StopSignal* stop, std::string& problem) {
+Result<HostKeyFacts> FetchSftpHostKey(const SftpTarget& target, std::chrono::milliseconds limit,
+                                      const StopSignal* stop) {
     SftpSession session(SftpBounds::For(limit, stop));
-    const SftpResult r = session.FetchHostKey(target);
-    if (!r.Ok) {
-        problem = r.Message;
-        return std::nullopt;
-    }
-    return session.HostKey();
+    if (auto r = session.FetchHostKey(target); !r)
+        return std::move(r).error();
+    return *session.HostKey();
 }
 
-DownloadOutcome DownloadSftpFile(const SftpTarget& target, const std::string& path, int fd,
-                                 std::uint64_t offset, std::optional<std::uint64_t> limit,
-                                 const DownloadProgress& progress, const StopSignal* stop,
-                                 std::chrono::milliseconds idle) {
+Result<Downloaded> DownloadSftpFile(const SftpTarget& target, const std::string& path, int fd,
+                                    std::uint64_t offset, std::optional<std::uint64_t> limit,
+                                    const DownloadProgress& progress, const StopSignal* stop,
+                                    std::chrono::milliseconds idle) {
     SftpSession session(SftpBounds::For(CurrentFtpTimeouts().Check, stop));
-    const SftpResult r = session.Open(target);
-    if (!r.Ok) {
-        DownloadOutcome outcome;
-        outcome.Length = offset;
-        outcome.Message = r.Message;
-        return outcome;
-    }
-    DownloadOutcome outcome = session.Download(path, fd, offset, limit, progress, idle);
+    if (auto r = session.Open(target); !r)
+        return std::move(r).error();
+    Result<Downloaded> outcome = session.Download(path, fd, offset, limit, progress, idle);
     session.Close();
     return outcome;
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ftp/FtpModule.h"
+#include "base/Url.h"
 #include "sftp/SftpSession.h"
 
 #include <chrono>
@@ -33,20 +33,18 @@ struct KeptSftpLogin {
 
 // Where an sftp:// URL logs in, trusting the host keys of the trust file in
 // force (see SetHostKeyTrustFile).
-SftpTarget SftpTargetOf(const FtpURL& url);
+SftpTarget SftpTargetOf(const Url& url);
 
 // Which logins can serve a target: host (in any case, brackets or none), port
 // (0 is 22), user (the local name when none is given), password and trust file.
 std::string SftpLoginKey(const SftpTarget& target);
 
 // The outcome of one check's network part.
-struct SftpListingOutcome {
-    bool Ok = false;
-    // In server order, "." and ".." left out.
-    std::vector<RemoteEntry> Entries;
-    // Why it failed: "could not connect", "could not change dir" or "could not
-    // list dir", then ": " and the reason.
-    std::string Message;
+struct SftpFolder {
+    // In server order, "." and ".." left out; or why not: "could not
+    // connect", "could not change dir" or "could not list dir", then ": " and
+    // the reason.
+    Result<std::vector<RemoteEntry>> Entries;
     // The server's host key when the check failed because it is not trusted
     // (unknown or changed): what the user needs to decide.
     std::optional<HostKeyFacts> HostKey;
@@ -60,24 +58,23 @@ struct SftpListingOutcome {
 // target is used (a dead one is replaced by a fresh login), and the login of a
 // successful check is left there instead of logging out. Blocking; safe on any
 // thread.
-SftpListingOutcome ListSftpDirectory(const SftpTarget& target, const std::string& path,
-                                     std::chrono::milliseconds limit, const StopSignal* stop,
-                                     KeptSftpLogin* kept = nullptr);
+SftpFolder ListSftpDirectory(const SftpTarget& target, const std::string& path,
+                             std::chrono::milliseconds limit, const StopSignal* stop,
+                             KeptSftpLogin* kept = nullptr);
 
 // The server's host key, judged but not refused, for a user who wants to see
 // it and decide (the window's question, `--trust sftp://...`); then
-// StoreHostKeyTrust trusts it. None with the reason ("could not connect: ...")
-// when no key exchange took place.
-std::optional<HostKeyFacts> FetchSftpHostKey(const SftpTarget& target,
-                                             std::chrono::milliseconds limit,
-                                             const StopSignal* stop, std::string& problem);
+// StoreHostKeyTrust trusts it. "could not connect: ..." when no key exchange
+// took place.
+Result<HostKeyFacts> FetchSftpHostKey(const SftpTarget& target, std::chrono::milliseconds limit,
+                                      const StopSignal* stop);
 
 // A download job: logs in within FtpTimeouts::Check, then copies the remote
 // file at path into fd from offset on, never past limit (see
 // SftpSession::Download), bound only by `idle` and the stop signal.
-DownloadOutcome DownloadSftpFile(const SftpTarget& target, const std::string& path, int fd,
-                                 std::uint64_t offset, std::optional<std::uint64_t> limit,
-                                 const DownloadProgress& progress, const StopSignal* stop,
-                                 std::chrono::milliseconds idle = std::chrono::seconds(60));
+Result<Downloaded> DownloadSftpFile(const SftpTarget& target, const std::string& path, int fd,
+                                    std::uint64_t offset, std::optional<std::uint64_t> limit,
+                                    const DownloadProgress& progress, const StopSignal* stop,
+                                    std::chrono::milliseconds idle = std::chrono::seconds(60));
 
 } // namespace ornbrook

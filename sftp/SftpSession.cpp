@@ -165,96 +165,107 @@ Clock::time_point SftpSession::StepDeadline() const {
     return std::min(Clock::now() + timeouts_.Reply, bounds_.Overall);
 }
 
-std::string SftpSession::Reason(SocketWatch::End end, bool bounded) const {
+Error SftpSession::Reason(SocketWatch::End end, bool bounded) const {
     if (Stopped() || end == SocketWatch::End::Stopped)
-        return "stopped";
+        return {ErrorKind::Stopped, "stopped"};
     if (bounded && Clock::now() >= bounds_.Overall)
-        return "timed out after " + LengthText(bounds_.OverallLength);
+        return {ErrorKind::TimedOut, "timed out after " + LengthText(bounds_.OverallLength)};
     if (end == SocketWatch::End::TimedOut)
-        return "no reply in " + LengthText(timeouts_.Reply);
+        return {ErrorKind::TimedOut, "no reply in " + LengthText(timeouts_.Reply)};
     if (!ssh_)
-        return "connection lost";
+        return {ErrorKind::Connection, "connection lost"};
     std::string text = ssh_get_error(ssh_);
+    // libssh's own words for a connection the server ended.
     if (!ssh_is_connected(ssh_) || text.find("disconnected") != std::string::npos ||
         text.find("EOF") != std::string::npos)
-        return "connection closed by the server";
+        return {ErrorKind::Connection, "connection closed by the server"};
     if (text.rfind("SFTP server: ", 0) == 0)
         text.erase(0, 13);
     // libssh's sentences ("Invalid sftp packet size!") as a reason after ": ".
     while (!text.empty() && (text.back() == '!' || text.back() == '.'))
         text.pop_back();
     if (text.empty())
-        return "connection lost";
+        return {ErrorKind::Connection, "connection lost"};
     if (text.size() > 1 && std::isupper(static_cast<unsigned char>(text[0])) &&
         std::islower(static_cast<unsigned char>(text[1])))
         text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
-    return text;
+    return {ErrorKind::Connection, text};
 }
 
-SftpResult SftpSession::Fail(const std::string& step, std::string reason, bool lost) {
+Error SftpSession::Fail(const std::string& step, Error why, bool lost) {
     if (lost)
         Release();
-    return {false, step + ": " + reason, lost};
+    why.Message = step + ": " + why.Message;
+    return why;
 }
 
-SftpResult SftpSession::Fail(const std::string& step, SocketWatch::End end, bool bounded) {
-    SftpResult r = Judge(step, end, bounded);
-    if (r.Lost)
+Error SftpSession::Fail(const std::string& step, SocketWatch::End end, bool bounded) {
+    Error why = Judge(step, end, bounded);
+    if (why.Kind != ErrorKind::Refused)
         Release();
-    return r;
+    return why;
 }
 
-SftpResult SftpSession::Judge(const std::string& step, SocketWatch::End end, bool bounded) const {
-    std::string reason = Reason(end, bounded);
+Error SftpSession::Judge(const std::string& step, SocketWatch::End end, bool bounded) const {
+    Error why = Reason(end, bounded);
     // A status reply of the server refuses one request; the session goes on.
     const bool refused = end == SocketWatch::End::None && !watch_.WasCut() && ssh_ && sftp_ &&
                          ssh_get_error_code(ssh_) == SSH_REQUEST_DENIED && ssh_is_connected(ssh_);
     if (refused) {
+        why.Kind = ErrorKind::Refused;
         switch (sftp_get_error(sftp_)) {
         case SSH_FX_NO_SUCH_FILE:
         case SSH_FX_NO_SUCH_PATH:
-            reason = "no such file or folder";
+            why.Message = "no such file or folder";
             break;
         case SSH_FX_PERMISSION_DENIED:
-            reason = "permission denied";
+            why.Message = "permission denied";
             break;
         default:
             break;
         }
     }
-    return {false, step + ": " + reason, !refused};
+    why.Message = step + ": " + why.Message;
+    return why;
 }
 
-SftpResult SftpSession::Connect(const SftpTarget& target) {
+Result<void> SftpSession::Connect(const SftpTarget& target) {
     Release();
     notes_.clear();
     hostKey_.reset();
     const std::string step = "could not connect";
+    const auto failed = [&](std::string reason) {
+        return Fail(step, {ErrorKind::Connection, std::move(reason)}, true);
+    };
     if (Stopped())
-        return Fail(step, "stopped", true);
+        return Fail(step, {ErrorKind::Stopped, "stopped"}, true);
     bool ipv6 = false;
     const std::string host = BareHost(target.Host, ipv6);
     if (!PlausibleHost(host))
-        return Fail(step, host.empty() ? "no host" : "invalid host name", true);
+        return failed(host.empty() ? "no host" : "invalid host name");
     const std::int32_t port = target.Port == 0 ? 22 : target.Port;
     if (port < 1 || port > 65535)
-        return Fail(step, "invalid port " + std::to_string(target.Port), true);
+        return failed("invalid port " + std::to_string(target.Port));
     const std::string user = target.User.empty() ? LocalUserName() : target.User;
     if (user.empty())
-        return Fail(step, "no user name", true);
+        return failed("no user name");
 
     std::string problem;
     const auto until = std::min(Clock::now() + timeouts_.Connect, bounds_.Overall);
     socket_ = ConnectTcp(host, static_cast<std::uint16_t>(port), until, StopFd(), timeouts_.Connect,
                          problem);
     if (socket_ < 0)
-        return Fail(step, Stopped() || Clock::now() < bounds_.Overall ? problem : Reason({}), true);
+        return Fail(step,
+                    Stopped() || Clock::now() < bounds_.Overall
+                        ? Error{Stopped() ? ErrorKind::Stopped : ErrorKind::Connection, problem}
+                        : Reason({}),
+                    true);
     if (!watch_.Start(socket_, StopFd()))
-        return Fail(step, LowerCase(std::strerror(errno)), true);
+        return failed(LowerCase(std::strerror(errno)));
 
     ssh_ = ssh_new();
     if (!ssh_)
-        return Fail(step, "out of memory", true);
+        return failed("out of memory");
     const std::string libsshHost = ipv6 ? "[" + host + "]" : host;
     const int portNumber = port;
     const int fd = socket_;
@@ -267,7 +278,7 @@ SftpResult SftpSession::Connect(const SftpTarget& target) {
     // connects where its URL says, with no proxy command.
     const std::string sshDir = UserSshDirectory();
     if (ssh_options_set(ssh_, SSH_OPTIONS_HOST, libsshHost.c_str()) != SSH_OK)
-        return Fail(step, "invalid host name", true);
+        return failed("invalid host name");
     if (ssh_options_set(ssh_, SSH_OPTIONS_PORT, &portNumber) != SSH_OK ||
         ssh_options_set(ssh_, SSH_OPTIONS_USER, user.c_str()) != SSH_OK ||
         ssh_options_set(ssh_, SSH_OPTIONS_SSH_DIR,
@@ -281,7 +292,7 @@ SftpResult SftpSession::Connect(const SftpTarget& target) {
         ssh_options_set(ssh_, SSH_OPTIONS_PROCESS_CONFIG, &no) != SSH_OK ||
         ssh_options_set(ssh_, SSH_OPTIONS_TIMEOUT, &seconds) != SSH_OK ||
         ssh_options_set(ssh_, SSH_OPTIONS_FD, &fd) != SSH_OK)
-        return Fail(step, ssh_get_error(ssh_), true);
+        return failed(ssh_get_error(ssh_));
 
     int rc = SSH_ERROR;
     SocketWatch::End end{};
@@ -295,34 +306,32 @@ SftpResult SftpSession::Connect(const SftpTarget& target) {
     const std::string server = (ipv6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
     hostKey_ = JudgeHostKey(ssh_, server, target.TrustFile, UserKnownHostsFile());
     if (hostKey_->Verdict != HostKeyVerdict::Trusted)
-        return Fail(step, HostKeyProblem(*hostKey_), true);
-    return {true, {}, false};
+        return Fail(step, {ErrorKind::Untrusted, HostKeyProblem(*hostKey_)}, true);
+    return {};
 }
 
-SftpResult SftpSession::FetchHostKey(const SftpTarget& target) {
-    const SftpResult connected = Connect(target);
+Result<void> SftpSession::FetchHostKey(const SftpTarget& target) {
+    Result<void> connected = Connect(target);
     const bool judged = hostKey_ && !hostKey_->Fingerprint.empty();
     Release();
-    if (!connected.Ok && !judged)
-        return connected;
-    return {true, {}, false};
+    if (judged)
+        return {};
+    return connected;
 }
 
-SftpResult SftpSession::Open(const SftpTarget& target) {
-    SftpResult r = Connect(target);
-    if (!r.Ok)
+Result<void> SftpSession::Open(const SftpTarget& target) {
+    if (auto r = Connect(target); !r)
         return r;
     const std::string user = target.User.empty() ? LocalUserName() : target.User;
-    r = Authenticate(user, target.Password);
-    if (!r.Ok)
+    if (auto r = Authenticate(user, target.Password); !r)
         return r;
     return StartSftp();
 }
 
-SftpResult SftpSession::TryKeys(std::vector<std::string>& tried, int& methods) {
+Result<bool> SftpSession::TryKeys(std::vector<std::string>& tried, int& methods) {
     const std::string dir = UserSshDirectory();
     if (dir.empty())
-        return {false, {}, false};
+        return false;
     for (const char* name : {"id_ed25519", "id_ecdsa", "id_rsa"}) {
         if (!(methods & SSH_AUTH_METHOD_PUBLICKEY))
             break;
@@ -347,26 +356,26 @@ SftpResult SftpSession::TryKeys(std::vector<std::string>& tried, int& methods) {
         const bool watched = Watched([&] { rc = ssh_userauth_publickey(ssh_, nullptr, key); }, end);
         ssh_key_free(key);
         if (watched && rc == SSH_AUTH_SUCCESS)
-            return {true, {}, false};
+            return true;
         if (!watched || rc == SSH_AUTH_ERROR)
             return Fail("could not connect", end);
         if (rc == SSH_AUTH_PARTIAL)
             methods = ssh_userauth_list(ssh_, nullptr);
     }
-    return {false, {}, false};
+    return false;
 }
 
-SftpResult SftpSession::Authenticate(const std::string& user, const std::string& password) {
+Result<void> SftpSession::Authenticate(const std::string& user, const std::string& password) {
     const std::string step = "could not connect";
     if (Stopped())
-        return Fail(step, "stopped", true);
+        return Fail(step, {ErrorKind::Stopped, "stopped"}, true);
     // "none" first (RFC 4252 5.2): it tells which methods the server takes.
     int rc = SSH_AUTH_ERROR;
     SocketWatch::End end{};
     if (!Watched([&] { rc = ssh_userauth_none(ssh_, nullptr); }, end) || rc == SSH_AUTH_ERROR)
         return Fail(step, end);
     if (rc == SSH_AUTH_SUCCESS)
-        return {true, {}, false};
+        return {};
     int methods = ssh_userauth_list(ssh_, nullptr);
     const int offered = methods;
     std::vector<std::string> tried;
@@ -384,13 +393,16 @@ SftpResult SftpSession::Authenticate(const std::string& user, const std::string&
             (rc == SSH_AUTH_ERROR && !ssh_is_connected(ssh_)))
             return Fail(step, end);
         if (rc == SSH_AUTH_SUCCESS)
-            return {true, {}, false};
+            return {};
         if (rc == SSH_AUTH_PARTIAL)
             methods = ssh_userauth_list(ssh_, nullptr);
     }
 
-    if (SftpResult r = TryKeys(tried, methods); r.Ok || !r.Message.empty())
-        return r;
+    Result<bool> keys = TryKeys(tried, methods);
+    if (!keys)
+        return std::move(keys).error();
+    if (*keys)
+        return {};
 
     if (!password.empty() && (methods & SSH_AUTH_METHOD_PASSWORD)) {
         tried.emplace_back("password");
@@ -398,7 +410,7 @@ SftpResult SftpSession::Authenticate(const std::string& user, const std::string&
             rc == SSH_AUTH_ERROR)
             return Fail(step, end);
         if (rc == SSH_AUTH_SUCCESS)
-            return {true, {}, false};
+            return {};
     } else if (!password.empty() && (methods & SSH_AUTH_METHOD_INTERACTIVE)) {
         tried.emplace_back("keyboard-interactive");
         const auto answer = [&] {
@@ -420,7 +432,7 @@ SftpResult SftpSession::Authenticate(const std::string& user, const std::string&
         if (!Watched(answer, end) || rc == SSH_AUTH_ERROR)
             return Fail(step, end);
         if (rc == SSH_AUTH_SUCCESS)
-            return {true, {}, false};
+            return {};
     }
 
     std::string reason = tried.empty()
@@ -429,10 +441,10 @@ SftpResult SftpSession::Authenticate(const std::string& user, const std::string&
                              : "authentication failed (" + Joined(tried) + ")";
     for (const std::string& note : notes_)
         reason += "; " + note;
-    return Fail(step, reason, true);
+    return Fail(step, {ErrorKind::Refused, reason}, true);
 }
 
-SftpResult SftpSession::StartSftp() {
+Result<void> SftpSession::StartSftp() {
     const std::string step = "could not connect";
     SocketWatch::End end{};
     if (!Watched([&] { sftp_ = sftp_new(ssh_); }, end) || !sftp_)
@@ -440,26 +452,25 @@ SftpResult SftpSession::StartSftp() {
     int rc = SSH_ERROR;
     if (!Watched([&] { rc = sftp_init(sftp_); }, end) || rc != SSH_OK)
         return Fail(step, end);
-    return {true, {}, false};
+    return {};
 }
 
-SftpResult SftpSession::List(const std::string& path, std::vector<RemoteEntry>& entries) {
-    entries.clear();
+Result<std::vector<RemoteEntry>> SftpSession::List(const std::string& path) {
     if (!IsOpen())
-        return Fail("could not list dir", "not connected", true);
+        return Fail("could not list dir", {ErrorKind::Connection, "not connected"}, true);
     if (Stopped())
-        return Fail("could not change dir", "stopped", true);
+        return Fail("could not change dir", {ErrorKind::Stopped, "stopped"}, true);
 
     sftp_dir dir = nullptr;
     SocketWatch::End end{};
     const std::string remote = SftpRemotePath(path);
     if (!Watched([&] { dir = sftp_opendir(sftp_, remote.c_str()); }, end) || !dir) {
-        const SftpResult r = Judge("could not change dir", end);
+        Error why = Judge("could not change dir", end);
         if (dir)
             CloseHandle(dir);
-        if (r.Lost)
+        if (why.Kind != ErrorKind::Refused)
             Release();
-        return r;
+        return why;
     }
 
     std::vector<RemoteEntry> found;
@@ -474,11 +485,11 @@ SftpResult SftpSession::List(const std::string& path, std::vector<RemoteEntry>& 
                 break;
             if (a)
                 sftp_attributes_free(a);
-            const SftpResult r = Judge("could not list dir", end);
+            Error why = Judge("could not list dir", end);
             CloseHandle(dir);
-            if (r.Lost)
+            if (why.Kind != ErrorKind::Refused)
                 Release();
-            return r;
+            return why;
         }
         // A directory read gives the folder itself and its parent once each;
         // another entry of such a name is the server's doing, and is judged
@@ -497,7 +508,8 @@ SftpResult SftpSession::List(const std::string& path, std::vector<RemoteEntry>& 
             name.size() > limits_.ListingLine) {
             sftp_attributes_free(a);
             CloseHandle(dir);
-            return Fail("could not list dir", "listing beyond the caps", false);
+            return Fail("could not list dir", {ErrorKind::Protocol, "listing beyond the caps"},
+                        false);
         }
         RemoteEntry entry;
         entry.Name = name;
@@ -511,31 +523,25 @@ SftpResult SftpSession::List(const std::string& path, std::vector<RemoteEntry>& 
     }
     // The listing is whole; a failed close only costs the session.
     CloseHandle(dir);
-    entries = std::move(found);
-    return {true, {}, false};
+    return found;
 }
 
-DownloadOutcome SftpSession::Download(const std::string& path, int fd, std::uint64_t offset,
-                                      std::optional<std::uint64_t> limit,
-                                      const DownloadProgress& progress,
-                                      std::chrono::milliseconds idle) {
+Result<Downloaded> SftpSession::Download(const std::string& path, int fd, std::uint64_t offset,
+                                         std::optional<std::uint64_t> limit,
+                                         const DownloadProgress& progress,
+                                         std::chrono::milliseconds idle) {
     const std::string step = "could not download";
-    DownloadOutcome outcome;
-    outcome.Length = offset;
-    const auto failed = [&](SftpResult r) {
-        outcome.Message = std::move(r.Message);
-        return outcome;
-    };
+    Downloaded outcome{offset, std::nullopt};
     if (!IsOpen())
-        return failed(Fail(step, "not connected", true));
+        return Fail(step, {ErrorKind::Connection, "not connected"}, true);
     if (Stopped())
-        return failed(Fail(step, "stopped", true));
+        return Fail(step, {ErrorKind::Stopped, "stopped"}, true);
     // Only a lack of bytes ends a download in time: large files take theirs.
     // The watch's limit is the idle one, not the check's.
     const auto untilIdle = [idle] { return Clock::now() + idle; };
     const auto judged = [&](SocketWatch::End end) {
         if (end == SocketWatch::End::TimedOut && !Stopped())
-            return SftpResult{false, step + ": no data for " + LengthText(idle), true};
+            return Error{ErrorKind::TimedOut, step + ": no data for " + LengthText(idle)};
         return Judge(step, end, false);
     };
 
@@ -544,12 +550,12 @@ DownloadOutcome SftpSession::Download(const std::string& path, int fd, std::uint
     const std::string remote = SftpRemotePath(path);
     if (!Watched([&] { file = sftp_open(sftp_, remote.c_str(), O_RDONLY, 0); }, end, untilIdle()) ||
         !file) {
-        const SftpResult r = judged(end);
+        Error why = judged(end);
         if (file)
             CloseHandle(file);
-        if (r.Lost)
+        if (why.Kind != ErrorKind::Refused)
             Release();
-        return failed(r);
+        return why;
     }
     sftp_attributes a = nullptr;
     Watched([&] { a = sftp_fstat(file); }, end, untilIdle());
@@ -560,7 +566,8 @@ DownloadOutcome SftpSession::Download(const std::string& path, int fd, std::uint
     }
     if (outcome.RemoteSize && offset > *outcome.RemoteSize) {
         CloseHandle(file);
-        return failed(Fail(step, "the partial file is longer than the remote file", false));
+        return Fail(step, {ErrorKind::LocalFile, "the partial file is longer than the remote file"},
+                    false);
     }
 
     // Several reads in flight, as OpenSSH's sftp does: one request per round
@@ -580,13 +587,20 @@ DownloadOutcome SftpSession::Download(const std::string& path, int fd, std::uint
     // After a short read the replies in flight lie beyond a gap: they are taken
     // and dropped, and reading starts again at the gap.
     bool dropping = false;
-    std::optional<SftpResult> failure;
+    std::optional<Error> failure;
+    // The connection cannot go on after the failure.
+    bool lost = false;
+    const auto fail = [&](Error why, bool losing) {
+        failure = std::move(why);
+        lost = losing;
+    };
     while (!failure) {
         while (!atEnd && !dropping && pending.size() < InFlight) {
             sftp_seek64(file, next);
             const int id = sftp_async_read_begin(file, Chunk);
             if (id < 0) {
-                failure = Judge(step, SocketWatch::End::None, false);
+                Error why = Judge(step, SocketWatch::End::None, false);
+                fail(why, why.Kind != ErrorKind::Refused);
                 break;
             }
             pending.push_back({static_cast<std::uint32_t>(id), Chunk});
@@ -603,7 +617,8 @@ DownloadOutcome SftpSession::Download(const std::string& path, int fd, std::uint
         if (!Watched([&] { n = sftp_async_read(file, buffer.data(), request.Length, request.Id); },
                      end, untilIdle()) ||
             n < 0) {
-            failure = judged(end);
+            Error why = judged(end);
+            fail(why, why.Kind != ErrorKind::Refused);
             break;
         }
         if (dropping || atEnd) {
@@ -615,15 +630,14 @@ DownloadOutcome SftpSession::Download(const std::string& path, int fd, std::uint
         }
         if (n == 0) {
             if (!file->eof)
-                failure = SftpResult{false, step + ": empty reply to a read", true};
+                fail({ErrorKind::Protocol, step + ": empty reply to a read"}, true);
             atEnd = true;
             continue;
         }
         // A file that grew since it was listed is not followed past the listed size.
         if (limit && static_cast<std::uint64_t>(n) > *limit - std::min(outcome.Length, *limit)) {
             n = static_cast<int>(*limit - std::min(outcome.Length, *limit));
-            outcome.Overrun = true;
-            failure = SftpResult{false, step + ": " + OverrunMessage(*limit), false};
+            fail({ErrorKind::Overrun, step + ": " + OverrunMessage(*limit)}, false);
         }
         for (std::size_t done = 0; done < static_cast<std::size_t>(n);) {
             const ssize_t w = ::pwrite(fd, buffer.data() + done, static_cast<std::size_t>(n) - done,
@@ -631,10 +645,9 @@ DownloadOutcome SftpSession::Download(const std::string& path, int fd, std::uint
             if (w < 0 && errno == EINTR)
                 continue;
             if (w <= 0) {
-                failure = SftpResult{
-                    false,
-                    step + ": cannot write the local file: " + LowerCase(std::strerror(errno)),
-                    false};
+                fail({ErrorKind::LocalFile,
+                      step + ": cannot write the local file: " + LowerCase(std::strerror(errno))},
+                     false);
                 break;
             }
             done += static_cast<std::size_t>(w);
@@ -651,7 +664,7 @@ DownloadOutcome SftpSession::Download(const std::string& path, int fd, std::uint
     }
     // Replies still in flight are taken, so that the session is left clean for
     // the next request.
-    while (!pending.empty() && !watch_.WasCut() && (!failure || !failure->Lost)) {
+    while (!pending.empty() && !watch_.WasCut() && !lost) {
         file->eof = 0;
         int n = SSH_ERROR;
         if (!Watched(
@@ -665,12 +678,10 @@ DownloadOutcome SftpSession::Download(const std::string& path, int fd, std::uint
         pending.pop_front();
     }
     CloseHandle(file);
-    if (failure) {
-        if (failure->Lost)
-            Release();
-        return failed(*failure);
-    }
-    outcome.Ok = true;
+    if (lost)
+        Release();
+    if (failure)
+        return std::move(*failure);
     return outcome;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/Result.h"
 #include "diag/Debug_Modul.h"
 #include "ftp/FileDownload.h"
 #include "ftp/FtpSettings.h"
@@ -62,16 +63,6 @@ struct SftpBounds {
     static SftpBounds For(std::chrono::milliseconds length, const StopSignal* stop);
 };
 
-// The outcome of one step. Message is what the user reads: "could not
-// connect: ...", "could not change dir: ...", "could not list dir: ...".
-struct SftpResult {
-    bool Ok = false;
-    std::string Message;
-    // The connection is gone or cannot be trusted to continue; a refusal of the
-    // server (a missing or forbidden folder) leaves it usable.
-    bool Lost = false;
-};
-
 // One SSH connection with its SFTP channel, over libssh, blocking. Every wait
 // (connect, key exchange, each SFTP request) has a limit from FtpTimeouts and
 // lies inside the session's bounds; a stop ends it at once. The host key is
@@ -80,6 +71,11 @@ struct SftpResult {
 // keys in $HOME/.ssh (id_ed25519, id_ecdsa, id_rsa), then the password, by the
 // "password" method or else by "keyboard-interactive". One session can serve
 // several listings one after another. Not for use from two threads at once.
+//
+// A failure's message is what the user reads: "could not connect: ...", "could
+// not change dir: ...", "could not list dir: ...". A connection that is gone or
+// cannot be trusted to continue is closed (IsOpen says so); a refusal of the
+// server (a missing or forbidden folder) leaves it usable.
 class SftpSession final {
 public:
     explicit SftpSession(SftpBounds bounds = {});
@@ -87,26 +83,26 @@ public:
     SftpSession(const SftpSession&) = delete;
     SftpSession& operator=(const SftpSession&) = delete;
 
-    // Connects, judges the host key, logs in and starts SFTP.
-    SftpResult Open(const SftpTarget& target);
+    // Connects, judges the host key (Untrusted when it is not), logs in and
+    // starts SFTP.
+    Result<void> Open(const SftpTarget& target);
     // Connects as far as the key exchange, judges the key and says goodbye:
     // for a user who wants to see it and decide. HostKey() holds it after.
-    SftpResult FetchHostKey(const SftpTarget& target);
+    Result<void> FetchHostKey(const SftpTarget& target);
     // Every entry of the folder at path in the server's order, the folder's
     // own "." and ".." left out (another entry of such a name stays). The
     // path is absolute from the server's root; "/~" and "/~/..." are the
-    // login's home directory. A failure never leaves a partial listing in
-    // entries.
-    SftpResult List(const std::string& path, std::vector<RemoteEntry>& entries);
+    // login's home directory.
+    Result<std::vector<RemoteEntry>> List(const std::string& path);
     // Copies the remote file into fd (a regular file, written with pwrite) from
     // offset on: a partial file resumes at its length. Never writes past limit:
     // a byte beyond it fails the download (Overrun). Not bound by the overall
     // limit but by `idle`: it fails when no byte has come for that long. The
     // stop signal ends it; what was written stays.
-    DownloadOutcome Download(const std::string& path, int fd, std::uint64_t offset,
-                             std::optional<std::uint64_t> limit = std::nullopt,
-                             const DownloadProgress& progress = {},
-                             std::chrono::milliseconds idle = std::chrono::seconds(60));
+    Result<Downloaded> Download(const std::string& path, int fd, std::uint64_t offset,
+                                std::optional<std::uint64_t> limit = std::nullopt,
+                                const DownloadProgress& progress = {},
+                                std::chrono::milliseconds idle = std::chrono::seconds(60));
 
     // New bounds for the next check that uses this kept session, which also
     // takes the timeouts and caps in force now.
@@ -121,10 +117,11 @@ public:
     const std::vector<std::string>& Notes() const { return notes_; }
 
 private:
-    SftpResult Connect(const SftpTarget& target);
-    SftpResult Authenticate(const std::string& user, const std::string& password);
-    SftpResult TryKeys(std::vector<std::string>& tried, int& methods);
-    SftpResult StartSftp();
+    Result<void> Connect(const SftpTarget& target);
+    Result<void> Authenticate(const std::string& user, const std::string& password);
+    // Whether one of the user's keys logged in.
+    Result<bool> TryKeys(std::vector<std::string>& tried, int& methods);
+    Result<void> StartSftp();
     void Release();
 
     std::chrono::steady_clock::time_point StepDeadline() const;
@@ -146,14 +143,15 @@ private:
     // Why a call failed: stopped, out of time, the step's limit, or the reason
     // libssh or the server gave.
     // Out of time only counts when bounded by the overall limit (a download is not).
-    std::string Reason(SocketWatch::End end, bool bounded = true) const;
-    // The result of a failed call; Fail also lets a lost connection go.
-    SftpResult Judge(const std::string& step, SocketWatch::End end, bool bounded = true) const;
-    SftpResult Fail(const std::string& step, SocketWatch::End end, bool bounded = true);
+    Error Reason(SocketWatch::End end, bool bounded = true) const;
+    // The error of a failed call: Refused when the server refused the request
+    // and the connection stands. Fail also lets a lost connection go.
+    Error Judge(const std::string& step, SocketWatch::End end, bool bounded = true) const;
+    Error Fail(const std::string& step, SocketWatch::End end, bool bounded = true);
     // Closes a remote handle; after a cut only frees it.
     void CloseHandle(sftp_dir_struct* dir);
     void CloseHandle(sftp_file_struct* file);
-    SftpResult Fail(const std::string& step, std::string reason, bool lost);
+    Error Fail(const std::string& step, Error why, bool lost);
 
     LiveObject live_{"SftpSession"};
     SftpBounds bounds_;

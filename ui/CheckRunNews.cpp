@@ -1,6 +1,6 @@
 #include "ui/CheckRunNews.h"
 
-#include "ftp/FtpModule.h"
+#include "base/Url.h"
 #include "model/MainInterface.h"
 #include "model/UrlFileList.h"
 #include "ui/DisplayText.h"
@@ -87,7 +87,7 @@ RunNotice CheckRunNews::Notice() const {
         newFiles += finding.NewFiles;
         changedFiles += finding.ChangedFiles;
         failed += finding.Error.empty() ? 0 : 1;
-        const QString shown = ShownText(MaskedURL(url));
+        const QString shown = ShownText(Url(url).Masked());
         QStringList counts;
         if (finding.NewFiles > 0)
             counts << QString("%1 new").arg(finding.NewFiles);

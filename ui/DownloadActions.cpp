@@ -2,7 +2,6 @@
 
 #include "base/FileIO_Code.h"
 #include "base/ProgramGlobals.h"
-#include "ftp/FtpModule.h"
 #include "model/DownloadQueue.h"
 #include "model/MainInterface.h"
 #include "model/UrlFileList.h"
@@ -120,7 +119,7 @@ void DownloadActions::DownloadSelected() {
         asked[file.Name] = Asked{file.Facts.Size.value_or(0), 0, false};
         notes[file.Name] = {"queued", "waiting to download"};
     }
-    watchList->Downloads().Download(list->URL(), files, folder.toStdString());
+    watchList->Downloads().Download(list->ParsedURL(), files, folder.toStdString());
     if (model_)
         model_->DownloadNotesChanged();
     ShowProgress();
@@ -132,7 +131,7 @@ void DownloadActions::CopySelectedURLs() {
         return;
     QStringList urls;
     for (const QModelIndex& row : parts_.Files->selectionModel()->selectedRows())
-        urls << DisplayText(MaskedFileURL(list->URL(), parts_.Model->NameAt(row.row())));
+        urls << DisplayText(list->ParsedURL().FileUrl(parts_.Model->NameAt(row.row())));
     if (urls.isEmpty())
         return;
     QApplication::clipboard()->setText(urls.join('\n'));

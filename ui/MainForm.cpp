@@ -4,7 +4,7 @@
 #include "base/NumberText.h"
 #include "base/ProgramGlobals.h"
 #include "base/Text_Code.h"
-#include "ftp/FtpModule.h"
+#include "base/Url.h"
 #include "model/CheckSettings.h"
 #include "model/DataFileFormat.h"
 #include "model/MainInterface.h"
@@ -475,7 +475,7 @@ void MainForm::DeleteSelectedURL() {
         ClearSelection();
     }
     ShowFiles();
-    ShowMessage("Deleted " + ShownText(MaskedURL(url)) + ". Ctrl+Z brings it back.");
+    ShowMessage("Deleted " + ShownText(Url(url).Masked()) + ". Ctrl+Z brings it back.");
 }
 
 void MainForm::UndoDelete() {
@@ -487,7 +487,7 @@ void MainForm::UndoDelete() {
     const std::string url = myMainInterface->GetURL(index)->URL();
     myMainInterface_Change();
     SelectURL(url);
-    ShowMessage("Restored " + ShownText(MaskedURL(url)) + ".");
+    ShowMessage("Restored " + ShownText(Url(url).Masked()) + ".");
 }
 
 void MainForm::BringToFront() {

@@ -2,7 +2,6 @@
 
 #include "base/FileIO_Code.h"
 #include "base/ProgramGlobals.h"
-#include "ftp/FtpModule.h"
 #include "model/UrlFileList.h"
 #include "ui/UrlsModel.h"
 
@@ -13,7 +12,7 @@ std::string SelectionFileName() {
 }
 
 void StoreSelection(const UrlFileList* selected) {
-    WriteText(SelectionFileName(), selected ? MaskedURL(selected->URL()) : std::string());
+    WriteText(SelectionFileName(), selected ? selected->ParsedURL().Masked() : std::string());
 }
 
 int StoredSelectionRow(const UrlsModel& rows) {
@@ -23,7 +22,7 @@ int StoredSelectionRow(const UrlsModel& rows) {
     if (shown.empty())
         return -1;
     for (int row = 0; row < rows.rowCount(); ++row) {
-        if (const auto entry = rows.EntryAt(row); entry && MaskedURL(entry->URL()) == shown)
+        if (const auto entry = rows.EntryAt(row); entry && entry->ParsedURL().Masked() == shown)
             return row;
     }
     return -1;

@@ -1,6 +1,5 @@
 #include "ui/UrlBanner.h"
 
-#include "ftp/FtpModule.h"
 #include "model/UrlFileList.h"
 #include "ui/DisplayText.h"
 #include "ui/MainFormColours.h"
@@ -92,7 +91,7 @@ void UrlBanner::Show(const UrlFileList* selected, int urlCount) {
         return;
     }
     if (pending)
-        Say("Checking " + ShownText(MaskedURL(list.URL())) + "...", false, false, false);
+        Say("Checking " + ShownText(list.ParsedURL().Masked()) + "...", false, false, false);
     else if (!list.LastChecked())
         Say("Not checked yet since Ornbrook started: its files show after its first check.", false,
             true, false);

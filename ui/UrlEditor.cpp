@@ -1,7 +1,7 @@
 #include "ui/UrlEditor.h"
 
 #include "base/Text_Code.h"
-#include "ftp/FtpModule.h"
+#include "base/Url.h"
 #include "model/DataFileFormat.h"
 #include "model/MainInterface.h"
 #include "model/UrlFileList.h"
@@ -87,10 +87,10 @@ QString UrlEditor::RefusalOf(const QPersistentModelIndex& index, const QString& 
     // A URL kept unchanged is not judged again: what is watched stays watched.
     if (entry && entry->URL() == url)
         return {};
-    const NewURLJudgement judged = JudgeNewURL(url);
-    if (!judged.Accepted())
-        return QString::fromStdString(judged.Refusal);
-    const std::int32_t found = watchList_->FindURL(judged.URL);
+    const Result<Url> judged = JudgeNewURL(url);
+    if (!judged)
+        return QString::fromStdString(judged.error().Message);
+    const std::int32_t found = watchList_->FindURL(judged->Text());
     if (found != 0 && watchList_->GetURL(found) != entry)
         return "This URL is watched already.";
     return {};
@@ -125,9 +125,9 @@ void UrlEditor::EditEnded(const QPersistentModelIndex& index, const QString& tex
     // with the URL as it is kept ("ftp://" in front of host/path, "/" for no path).
     std::string newText = ToBytes(text);
     const auto entry = index.isValid() ? model_->EntryAt(index.row()) : nullptr;
-    NewURLJudgement judged = JudgeNewURL(newText);
-    if (judged.Accepted() && !(entry && entry->URL() == newText))
-        newText = std::move(judged.URL);
+    if (const Result<Url> judged = JudgeNewURL(newText);
+        judged && !(entry && entry->URL() == newText))
+        newText = judged->Text();
     QMetaObject::invokeMethod(
         this,
         [this, index, newText] {

@@ -1,6 +1,5 @@
 #include "ui/UrlSettingsForm.h"
 
-#include "ftp/FtpModule.h"
 #include "model/MainInterface.h"
 #include "model/UrlFileList.h"
 #include "ui/DisplayText.h"
@@ -139,8 +138,8 @@ std::optional<UrlSettings> UrlSettingsForm::Judge() {
         }
     }
     UrlSettings settings;
-    if (const auto problem = ApplyAssignments(settings, assignments)) {
-        problem_->setText(QString::fromStdString(*problem));
+    if (const auto taken = ApplyAssignments(settings, assignments); !taken) {
+        problem_->setText(QString::fromStdString(taken.error().Message));
         problem_->show();
         return std::nullopt;
     }
@@ -150,7 +149,7 @@ std::optional<UrlSettings> UrlSettingsForm::Judge() {
 
 bool UrlSettingsForm::Edit(QWidget* owner, MainInterface& watchList, const UrlFileList& list) {
     const std::string url = list.URL();
-    UrlSettingsForm form(owner, ShownText(MaskedURL(url)), list.Settings());
+    UrlSettingsForm form(owner, ShownText(list.ParsedURL().Masked()), list.Settings());
     if (form.exec() != QDialog::Accepted)
         return false;
     // The dialog may have outlived its URL (a command from the command line).

@@ -1,7 +1,6 @@
 #include "ui/UrlsModel.h"
 
 #include "base/Text_Code.h"
-#include "ftp/FtpModule.h"
 #include "model/FileEntry.h"
 #include "model/MainInterface.h"
 #include "model/UrlFileList.h"
@@ -25,7 +24,7 @@ QString LocalTime(std::int64_t secondsSinceEpoch) {
 
 // The tooltip of a URL row: the whole URL, how its last check went and when.
 QString UrlToolTip(const UrlFileList& list) {
-    QString tip = ShownText(MaskedURL(list.URL()));
+    QString tip = ShownText(list.ParsedURL().Masked());
     if (list.IsChecking())
         tip += "\nbeing checked now";
     if (list.IsError())
@@ -91,7 +90,7 @@ void UrlsModel::SetFont(const QFont& font) {
 UrlsModel::Row UrlsModel::MakeRow(std::shared_ptr<UrlFileList> entry) const {
     Row row;
     const UrlFileList& list = *entry;
-    row.Text = ShownText(MaskedURL(list.URL()));
+    row.Text = ShownText(list.ParsedURL().Masked());
     if (list.Settings().Paused)
         row.Text += " (paused)";
     row.Edit = DisplayText(list.URL());

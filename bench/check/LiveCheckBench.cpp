@@ -125,10 +125,10 @@ int CurlReplies(const std::string& transcript) {
 std::pair<std::uint64_t, std::uint64_t> OurReplies(const std::string& url) {
     ForgetServers();
     const std::uint64_t before = FtpControl::RepliesReadInProcess();
-    if (!ListDirectory(url, false, nullptr).Ok)
+    if (!ListDirectory(Url(url), false, nullptr).Listed)
         Fail("our check failed");
     const std::uint64_t middle = FtpControl::RepliesReadInProcess();
-    if (!ListDirectory(url, false, nullptr).Ok)
+    if (!ListDirectory(Url(url), false, nullptr).Listed)
         Fail("our check failed");
     return {middle - before, FtpControl::RepliesReadInProcess() - middle};
 }

@@ -79,14 +79,14 @@ int main() {
         // With facts, then the store told what changed.
         std::string notice;
         std::filesystem::remove(dir.File("ornbrook.sqlite"));
-        auto store = FileStore::Open(dir.File("ornbrook.sqlite"), notice,
-                                     [](const std::string& url) { return url; });
+        auto store = *FileStore::Open(dir.File("ornbrook.sqlite"), notice,
+                                      [](const std::string& url) { return url; });
         UrlFileList list;
         list.SetURL("ftp://example/");
         Listing first{scene.first, false, ListingSource::Machine};
         list.SetStartingPoint();
         list.MergeFreshListing(std::move(first));
-        store->Save({list.TakeStoreChange()});
+        (void)store->Save({list.TakeStoreChange()});
         Listing second{scene.second, false, ListingSource::Machine};
         double m = 0, t = 0, v = 0;
         StoreChange change;
@@ -96,7 +96,7 @@ int main() {
             rows = change.Put.size() + change.Remove.size();
             std::vector<StoreChange> changes;
             changes.push_back(std::move(change));
-            v = Milliseconds([&] { store->Save(changes); });
+            v = Milliseconds([&] { (void)store->Save(changes); });
         }));
         merged.push_back(m);
         stored.push_back(t + v);
@@ -113,20 +113,20 @@ int main() {
     // A check run that changes 10 files of 100,000: only their rows are written.
     std::string notice;
     std::filesystem::remove(dir.File("ornbrook.sqlite"));
-    auto store = FileStore::Open(dir.File("ornbrook.sqlite"), notice,
-                                 [](const std::string& url) { return url; });
+    auto store = *FileStore::Open(dir.File("ornbrook.sqlite"), notice,
+                                  [](const std::string& url) { return url; });
     UrlFileList list;
     list.SetURL("ftp://example/");
     list.SetStartingPoint();
     list.MergeFreshListing(Listing{scene.first, false, ListingSource::Machine});
-    store->Save({list.TakeStoreChange()});
+    (void)store->Save({list.TakeStoreChange()});
     std::vector<ListedEntry> ten = scene.first;
     for (std::size_t i = 0; i < 10; ++i)
         *ten[i * 9973].Size += 1;
     const std::uint64_t before = store->StatementsRun();
     list.MergeFreshListing(Listing{ten, false, ListingSource::Machine});
     const StoreChange change = list.TakeStoreChange();
-    store->Save({change});
+    (void)store->Save({change});
     std::printf("check run changing 10 of 100,000 files: %zu rows written, %llu statements\n",
                 change.Put.size(),
                 static_cast<unsigned long long>(store->StatementsRun() - before));

@@ -86,7 +86,7 @@ void Measure(FileStore& store, const std::vector<StoreChange>& changes, SaveCost
     std::fflush(stdout);
     const std::uint64_t statements = store.StatementsRun();
     const std::uint64_t bytes = BytesWritten();
-    cost.Best = std::min(cost.Best, Seconds([&] { store.Save(changes); }));
+    cost.Best = std::min(cost.Best, Seconds([&] { (void)store.Save(changes); }));
     cost.Statements = store.StatementsRun() - statements;
     cost.Bytes = BytesWritten() - bytes;
 }
@@ -102,13 +102,15 @@ int main() {
     double firstSave = 1e9;
     for (int i = 0; i < 3; ++i) {
         const std::string path = dir.File("first" + std::to_string(i) + ".sqlite");
-        auto store = FileStore::Open(path, notice, [](const std::string& url) { return url; });
-        firstSave = std::min(firstSave, Seconds([&] { store->Save({{Url, rows, {}, false}}); }));
+        auto store = *FileStore::Open(path, notice, [](const std::string& url) { return url; });
+        firstSave = std::min(firstSave, Seconds([&] {
+                                 (void)store->Save({{Url, rows, {}, false}});
+                             }));
     }
 
     const std::string path = dir.File("ornbrook.sqlite");
-    auto store = FileStore::Open(path, notice, [](const std::string& url) { return url; });
-    store->Save({{Url, rows, {}, false}});
+    auto store = *FileStore::Open(path, notice, [](const std::string& url) { return url; });
+    (void)store->Save({{Url, rows, {}, false}});
 
     // 2. Ten rows changed against all rows written, in turns; each save
     // changes what it writes, so that no save writes what is there already.
@@ -129,19 +131,19 @@ int main() {
 
     // 3. Loading against reading the file's bytes.
     store.reset();
-    store = FileStore::Open(path, notice, [](const std::string& url) { return url; });
+    store = *FileStore::Open(path, notice, [](const std::string& url) { return url; });
     const auto fileSize = std::filesystem::file_size(path);
     double load = 1e9, read = 1e9, open = 1e9;
     std::size_t loaded = 0;
     for (int run = 0; run < 5; ++run) {
-        load = std::min(load, Seconds([&] { loaded = store->LoadAll().at(Url).size(); }));
+        load = std::min(load, Seconds([&] { loaded = store->LoadAll()->at(Url).size(); }));
         read = std::min(read, Seconds([&] { PlainRead(path); }));
     }
     store.reset();
     for (int run = 0; run < 3; ++run) {
         open = std::min(open, Seconds([&] {
-                            store = FileStore::Open(path, notice,
-                                                    [](const std::string& url) { return url; });
+                            store = *FileStore::Open(path, notice,
+                                                     [](const std::string& url) { return url; });
                         }));
         store.reset();
     }

@@ -35,6 +35,14 @@ namespace fs = std::filesystem;
 
 namespace {
 
+template <typename T> std::string Why(const Result<T>& result) {
+    return result ? std::string() : result.error().Message;
+}
+
+std::optional<ErrorKind> KindOf(const Result<SavedFile>& result) {
+    return result ? std::nullopt : std::optional(result.error().Kind);
+}
+
 std::string Bytes(std::size_t size, unsigned seed) {
     std::mt19937 random(seed);
     std::string bytes(size, '\0');
@@ -72,11 +80,11 @@ protected:
 
     // The request for a file as the server lists it now.
     DownloadRequest Listed(const std::string& url, const std::string& name) const {
-        DownloadRequest request{url, {name}};
+        DownloadRequest request{Url(url), {name}};
         request.Folder = folder_;
-        const ListingOutcome listed = ListDirectory(url, false, nullptr);
-        EXPECT_TRUE(listed.Ok) << listed.Message;
-        for (const ListedEntry& entry : listed.Listed.Entries) {
+        const FolderListing listed = ListDirectory(Url(url), false, nullptr);
+        EXPECT_EQ(Why(listed.Listed), "");
+        for (const ListedEntry& entry : listed.Listed.value().Entries) {
             if (entry.Name == name) {
                 request.Size = entry.Size;
                 request.Modified = entry.Modified;
@@ -85,7 +93,7 @@ protected:
         return request;
     }
 
-    DownloadResult Run(const DownloadRequest& request) {
+    Result<SavedFile> Run(const DownloadRequest& request) {
         return DownloadJob(request).Run(nullptr, kept_, {});
     }
 
@@ -115,7 +123,7 @@ TEST(DownloadTarget, NamesFromTheServerAreJudgedSegmentBySegment) {
         {{"del\x7f"}, "refused \"del\x7f\": a name with a control character in it"},
     };
     for (const auto& row : rows)
-        EXPECT_EQ(JudgeRemotePath(row.path), row.refusal) << JoinedPath(row.path);
+        EXPECT_EQ(Why(JudgeRemotePath(row.path)), row.refusal) << JoinedPath(row.path);
 }
 
 TEST(DownloadTarget, PartialAndNumberedNames) {
@@ -142,34 +150,35 @@ TEST_F(Download, IsExactTakesTheListedTimeAndIsNotFetchedTwice) {
     const DownloadRequest request = Listed(server.Url("/sub"), "data.bin");
     ASSERT_EQ(request.Size, content.size());
 
-    const DownloadResult first = Run(request);
-    ASSERT_TRUE(first.Ok) << first.Message;
-    EXPECT_FALSE(first.AlreadyThere);
-    EXPECT_EQ(first.SavedAs, folder_ + "/data.bin");
-    EXPECT_EQ(ReadAll(first.SavedAs), content);
+    const Result<SavedFile> first = Run(request);
+    ASSERT_TRUE(first) << Why(first);
+    EXPECT_FALSE(first->AlreadyThere);
+    EXPECT_EQ(first->SavedAs, folder_ + "/data.bin");
+    EXPECT_EQ(ReadAll(first->SavedAs), content);
     EXPECT_FALSE(fs::exists(folder_ + "/.data.bin.ornbrook-part"));
-    const auto local = LocalFileFacts(first.SavedAs);
+    const auto local = LocalFileFacts(first->SavedAs);
     ASSERT_TRUE(local);
     EXPECT_TRUE(SameListedTime(request.Modified, local->Modified, std::time(nullptr)));
 
-    const DownloadResult again = Run(request);
-    EXPECT_TRUE(again.Ok && again.AlreadyThere) << again.Message;
-    EXPECT_EQ(again.SavedAs, first.SavedAs);
+    const Result<SavedFile> again = Run(request);
+    ASSERT_TRUE(again) << Why(again);
+    EXPECT_TRUE(again->AlreadyThere);
+    EXPECT_EQ(again->SavedAs, first->SavedAs);
 
     // A different file of the same name stays as it is.
     WriteAll(folder_ + "/other.txt", "mine");
     server.AddFile("sub/other.txt", "theirs");
-    const DownloadResult beside = Run(Listed(server.Url("/sub"), "other.txt"));
-    ASSERT_TRUE(beside.Ok) << beside.Message;
-    EXPECT_EQ(beside.SavedAs, folder_ + "/other (2).txt");
+    const Result<SavedFile> beside = Run(Listed(server.Url("/sub"), "other.txt"));
+    ASSERT_TRUE(beside) << Why(beside);
+    EXPECT_EQ(beside->SavedAs, folder_ + "/other (2).txt");
     EXPECT_EQ(ReadAll(folder_ + "/other.txt"), "mine");
-    EXPECT_EQ(ReadAll(beside.SavedAs), "theirs");
+    EXPECT_EQ(ReadAll(beside->SavedAs), "theirs");
 
     // A hostile name is refused before anything is asked of the server.
     DownloadRequest hostile = request;
     hostile.Path = {"..", "escaped.bin"};
-    const DownloadResult refused = Run(hostile);
-    EXPECT_TRUE(refused.Refused);
+    const Result<SavedFile> refused = Run(hostile);
+    EXPECT_EQ(KindOf(refused), ErrorKind::Invalid);
     EXPECT_FALSE(fs::exists(fs::path(folder_).parent_path() / "escaped.bin"));
 }
 
@@ -182,17 +191,17 @@ TEST_F(Download, ResumesWithRestWhereThePartialFileEnds) {
     const std::string partial(70'000, 'x');
     WriteAll(folder_ + "/.big.bin.ornbrook-part", partial);
 
-    const DownloadResult resumed = Run(request);
-    ASSERT_TRUE(resumed.Ok) << resumed.Message;
-    EXPECT_EQ(ReadAll(resumed.SavedAs), partial + content.substr(partial.size()));
+    const Result<SavedFile> resumed = Run(request);
+    ASSERT_TRUE(resumed) << Why(resumed);
+    EXPECT_EQ(ReadAll(resumed->SavedAs), partial + content.substr(partial.size()));
 
     // A partial file of another file (or none to resume) starts over.
     WriteAll(folder_ + "/.big.bin.ornbrook-part", partial);
-    fs::remove(resumed.SavedAs);
+    fs::remove(resumed->SavedAs);
     request.Resume = false;
-    const DownloadResult over = Run(request);
-    ASSERT_TRUE(over.Ok) << over.Message;
-    EXPECT_EQ(ReadAll(over.SavedAs), content);
+    const Result<SavedFile> over = Run(request);
+    ASSERT_TRUE(over) << Why(over);
+    EXPECT_EQ(ReadAll(over->SavedAs), content);
 }
 
 TEST_F(Download, OverTlsWithTheSameTrust) {
@@ -203,10 +212,10 @@ TEST_F(Download, OverTlsWithTheSameTrust) {
         ServerTls{ServerTls::Mode::Explicit, issued.CertificateFile, issued.KeyFile});
     const std::string content = Bytes(100'000, 3);
     server.AddFile("secret.bin", content);
-    const DownloadResult result = Run(Listed(server.UserUrl(), "secret.bin"));
+    const Result<SavedFile> result = Run(Listed(server.UserUrl(), "secret.bin"));
     ::unsetenv("SSL_CERT_FILE");
-    ASSERT_TRUE(result.Ok) << result.Message;
-    EXPECT_EQ(ReadAll(result.SavedAs), content);
+    ASSERT_TRUE(result) << Why(result);
+    EXPECT_EQ(ReadAll(result->SavedAs), content);
 }
 
 // The scripted server: RETR serves `content` from the last REST offset, cut
@@ -240,28 +249,27 @@ TEST_F(Download, CutShortFailsThenResumesOrStartsOverAsTheServerAllows) {
     for (const bool rest : {true, false}) {
         SCOPED_TRACE(rest ? "REST STREAM" : "no REST");
         ForgetServers();
-        DownloadRequest request{"", {"file.bin"}, content.size()};
+        DownloadRequest request{Url(), {"file.bin"}, content.size()};
         request.Folder = folder_;
         {
             FaultFtpServer cut(Serving(content, rest, 20'000));
-            request.Url = cut.Url();
-            const DownloadResult first = Run(request);
-            EXPECT_FALSE(first.Ok);
-            EXPECT_EQ(first.Message, "could not download: the server sent 20000 bytes of 50000");
+            request.Watched = Url(cut.Url());
+            const Result<SavedFile> first = Run(request);
+            EXPECT_EQ(Why(first), "could not download: the server sent 20000 bytes of 50000");
             EXPECT_FALSE(fs::exists(folder_ + "/file.bin"));
             kept_.Drop();
         }
         ForgetServers();
         FaultFtpServer whole(Serving(content, rest));
-        request.Url = whole.Url();
-        const DownloadResult second = Run(request);
-        ASSERT_TRUE(second.Ok) << second.Message;
-        EXPECT_EQ(ReadAll(second.SavedAs), content);
+        request.Watched = Url(whole.Url());
+        const Result<SavedFile> second = Run(request);
+        ASSERT_TRUE(second) << Why(second);
+        EXPECT_EQ(ReadAll(second->SavedAs), content);
         bool restSent = false;
         for (const std::string& line : whole.Transcript())
             restSent = restSent || line == "REST 20000";
         EXPECT_EQ(restSent, rest);
-        EXPECT_TRUE(fs::remove(second.SavedAs));
+        EXPECT_TRUE(fs::remove(second->SavedAs));
         kept_.Drop();
     }
 }
@@ -275,20 +283,19 @@ TEST_F(Download, EndsWhenNoByteComesForTheIdleLimitOrWhenStopped) {
         s.ClientLeft(3000);
     };
     FaultFtpServer server(script);
-    DownloadRequest request{server.Url(), {"slow.bin"}, 1000};
+    DownloadRequest request{Url(server.Url()), {"slow.bin"}, 1000};
     request.Folder = folder_;
     request.Idle = 200ms;
-    const DownloadResult idle = Run(request);
-    EXPECT_EQ(idle.Message, "could not download: no data for 200 ms");
+    const Result<SavedFile> idle = Run(request);
+    EXPECT_EQ(Why(idle), "could not download: no data for 200 ms");
     // What came stays for the next attempt.
     EXPECT_EQ(ReadAll(folder_ + "/.slow.bin.ornbrook-part"), "a beginning");
 
     request.Idle = 60s;
     StopSignal stop;
     stop.Stop();
-    const DownloadResult stopped = DownloadJob(request).Run(&stop, kept_, {});
-    EXPECT_FALSE(stopped.Ok);
-    EXPECT_NE(stopped.Message.find("stopped"), std::string::npos) << stopped.Message;
+    const Result<SavedFile> stopped = DownloadJob(request).Run(&stop, kept_, {});
+    EXPECT_EQ(KindOf(stopped), ErrorKind::Stopped) << Why(stopped);
 }
 
 // Links planted in the download folder: nothing outside it is written, a
@@ -333,17 +340,17 @@ TEST_F(Download, NeverWritesThroughALinkPlantedInTheFolder) {
         fs::create_directories(outside);
         WriteAll(secret, "precious");
         row.plant();
-        DownloadRequest request{server.Url(), row.path, content.size()};
+        DownloadRequest request{Url(server.Url()), row.path, content.size()};
         request.Folder = fs::exists(link) ? link : folder_;
-        const DownloadResult result = Run(request);
-        EXPECT_EQ(result.Message, row.refusal);
-        EXPECT_EQ(result.Refused, *row.refusal != 0);
+        const Result<SavedFile> result = Run(request);
+        EXPECT_EQ(Why(result), row.refusal);
+        EXPECT_EQ(KindOf(result) == ErrorKind::Invalid, *row.refusal != 0);
         EXPECT_EQ(ReadAll(secret), "precious");
         EXPECT_EQ(std::distance(fs::directory_iterator(outside), fs::directory_iterator()), 1);
         if (*row.refusal == 0) {
-            EXPECT_EQ(result.SavedAs, request.Folder + "/" + JoinedPath(row.path));
-            EXPECT_EQ(ReadAll(result.SavedAs), content);
-            EXPECT_EQ(fs::hard_link_count(result.SavedAs), 1u);
+            EXPECT_EQ(result->SavedAs, request.Folder + "/" + JoinedPath(row.path));
+            EXPECT_EQ(ReadAll(result->SavedAs), content);
+            EXPECT_EQ(fs::hard_link_count(result->SavedAs), 1u);
         }
     }
     fs::remove_all(outside);
@@ -364,12 +371,11 @@ TEST_F(Download, StopsAtTheListedSize) {
                               }}});
     for (const auto& [url, name] :
          {std::pair{real.Url(), "grown.bin"}, {flooding.Url(), "flood"}}) {
-        DownloadRequest request{url, {name}, 10};
+        DownloadRequest request{Url(url), {name}, 10};
         request.Folder = folder_;
-        const DownloadResult result = Run(request);
-        EXPECT_TRUE(result.Held);
-        EXPECT_EQ(result.Message,
-                  "could not download: the server sent more than the listed 10 bytes");
+        const Result<SavedFile> result = Run(request);
+        EXPECT_EQ(KindOf(result), ErrorKind::Overrun);
+        EXPECT_EQ(Why(result), "could not download: the server sent more than the listed 10 bytes");
         EXPECT_EQ(fs::file_size(folder_ + "/." + name + ".ornbrook-part"), 10u);
         EXPECT_FALSE(fs::exists(folder_ + "/" + name));
         kept_.Drop();
@@ -427,11 +433,11 @@ TEST_F(Download, ASmallFileSystemIsNeverFilled) {
     FaultFtpServer server(Serving(content, true));
     const auto said = InSmallFileSystem(folder_, 1024 * 1024, [&] {
         std::string lines;
-        DownloadRequest big{server.Url(), {"big.bin"}, 2'000'000};
+        DownloadRequest big{Url(server.Url()), {"big.bin"}, 2'000'000};
         big.Folder = folder_;
-        lines += Run(big).Message + "\n";
+        lines += Why(Run(big)) + "\n";
         lines += fs::exists(folder_ + "/.big.bin.ornbrook-part") ? "a partial file\n" : "none\n";
-        DownloadRequest request{server.Url(), {"file.bin"}, content.size()};
+        DownloadRequest request{Url(server.Url()), {"file.bin"}, content.size()};
         request.Folder = folder_;
         bool filled = false;
         const auto fill = [&](std::uint64_t) {
@@ -441,12 +447,12 @@ TEST_F(Download, ASmallFileSystemIsNeverFilled) {
                 }
             }
         };
-        lines += DownloadJob(request).Run(nullptr, kept_, fill).Message + "\n";
-        const std::string full = Run(request).Message;
+        lines += Why(DownloadJob(request).Run(nullptr, kept_, fill)) + "\n";
+        const std::string full = Why(Run(request));
         lines += full.substr(0, full.find(':', 12)) + "\n";
         fs::remove(folder_ + "/filler");
-        const DownloadResult resumed = Run(request);
-        lines += resumed.Ok && ReadAll(resumed.SavedAs) == content ? "saved" : resumed.Message;
+        const Result<SavedFile> resumed = Run(request);
+        lines += resumed && ReadAll(resumed->SavedAs) == content ? "saved" : Why(resumed);
         return lines;
     });
     if (!said)

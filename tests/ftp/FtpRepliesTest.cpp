@@ -92,15 +92,15 @@ TEST(FtpReplies, FeaturesAreReadFromTheirOwnLines) {
 
 TEST(FtpReplies, WhatRefusalsAndListingRepliesSay) {
     const struct {
-        FtpResult refusal;
+        Error refusal;
         bool asksForTls;
     } tls[] = {
-        {FtpResult::Fail(534, "534 Policy requires SSL."), true},
-        {FtpResult::Fail(530, "530 Non-anonymous sessions must use encryption."), true},
-        {FtpResult::Fail(0, "421 Sorry, cleartext sessions are not accepted"), true},
-        {FtpResult::Fail(530, "530 Login incorrect."), false},
-        {FtpResult::Fail(500, "500 TLS? Never heard of it"), false},
-        {FtpResult::Fail(0, "connection refused"), false},
+        {{ErrorKind::Refused, "534 Policy requires SSL.", 534}, true},
+        {{ErrorKind::Refused, "530 Non-anonymous sessions must use encryption.", 530}, true},
+        {{ErrorKind::Connection, "421 Sorry, cleartext sessions are not accepted", 421}, true},
+        {{ErrorKind::Refused, "530 Login incorrect.", 530}, false},
+        {{ErrorKind::Refused, "500 TLS? Never heard of it", 500}, false},
+        {{ErrorKind::Connection, "connection refused"}, false},
     };
     for (const auto& row : tls)
         EXPECT_EQ(AsksForTls(row.refusal), row.asksForTls) << row.refusal.Message;

@@ -39,10 +39,12 @@ struct Outcome {
 };
 
 Outcome Check(const std::string& url) {
-    ListingOutcome listed = ListDirectory(url, false, nullptr);
-    Outcome outcome{std::nullopt, listed.Listed.Names(), std::move(listed.Certificate)};
-    if (!listed.Ok)
-        outcome.error = listed.Message;
+    FolderListing listed = ListDirectory(Url(url), false, nullptr);
+    Outcome outcome{std::nullopt, {}, std::move(listed.Certificate)};
+    if (listed.Listed)
+        outcome.names = listed.Listed->Names();
+    else
+        outcome.error = listed.Listed.error().Message;
     std::sort(outcome.names.begin(), outcome.names.end());
     return outcome;
 }
@@ -171,8 +173,7 @@ TEST_F(Tls, AnUntrustedCertificateFailsUntilTheUserTrustsIt) {
     EXPECT_EQ(facts.ValidFrom.size(), std::string("2025-01-31 12:00:00 UTC").size());
     EXPECT_FALSE(facts.Changed);
     // What --trust shows is the same certificate, fetched without judging it.
-    std::string problem;
-    EXPECT_EQ(FetchCertificate(url, problem), facts);
+    EXPECT_EQ(*FetchCertificate(Url(url)), facts);
 
     std::string writeProblem;
     ASSERT_TRUE(StoreCertificateTrust(facts, trustFile_, writeProblem)) << writeProblem;

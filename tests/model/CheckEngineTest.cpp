@@ -354,11 +354,11 @@ TEST_F(CheckEngine, ShutDownWhileACheckRunsFreezesTheCounts) {
         MainInterface watchList;
         watchList.AddURL(server.Url("/slow/"));
         ASSERT_TRUE(Eventually([&] { return server.MostAtOnce() == 1; }));
-        EXPECT_EQ(LiveCount("SimpleFtpClient"), 1);
+        EXPECT_EQ(LiveCount("CheckJob"), 1);
         Unloading = true;
         ASSERT_TRUE(
             DeliverUntil(watchList, [&] { return !watchList.GetURL(1)->IsCheckPending(); }));
-        EXPECT_EQ(LiveCount("SimpleFtpClient"), 1);
+        EXPECT_EQ(LiveCount("CheckJob"), 1);
     }
     Unloading = false;
     InitDebug();

@@ -8,6 +8,7 @@
 #include "ftp/ServerMemory.h"
 #include "model/DataFileFormat.h"
 #include "model/HeadlessCommands.h"
+#include "model/UrlSettings.h"
 #include "tests/fixtures/FaultFtpServer.h"
 #include "tests/fixtures/PyFtpServer.h"
 #include "tests/fixtures/TestCertificates.h"
@@ -278,8 +279,7 @@ TEST(Check, NamesAndRepliesArePrintedOneToALine) {
     FaultFtpServer good(
         {{"FEAT", [](Session& s, auto&) { s.Reply("211-x\r\n MLST type*;\r\n211 end"); }},
          {"MLSD", [](Session& s, auto&) {
-              s.ServeListing({"type=file;size=1; x\rsaved passwd",
-                              "type=file;size=1; \x1b[2Jclear",
+              s.ServeListing({"type=file;size=1; x\rsaved passwd", "type=file;size=1; \x1b[2Jclear",
                               "type=file;size=1; back\\slash \xe9t\xe9"});
           }}});
     FaultFtpServer bad({{"CWD", [](Session& s, auto&) { s.Reply("550 no\\such \xff"); }}});
@@ -294,26 +294,37 @@ TEST(Check, NamesAndRepliesArePrintedOneToALine) {
                              "\ncould not change dir: 550 no\\\\such \\xff\n\n");
 }
 
-// The message of a cut listing stays until a whole listing comes.
+// The message of a cut listing stays until a whole listing comes; the new
+// files a cut listing reports are acted on all the same (they are new only once).
 TEST(Check, AWholeListingClearsTheCutMessage) {
     TempProgramDir programDir;
-    std::atomic<bool> cut = true;
+    std::atomic<int> stage = 0;
     FaultFtpServer server({{"NLST", [&](FaultFtpServer::Session& s, const std::string&) {
-                                if (cut)
+                                if (stage == 0)
                                     StartAndCut(s, {"a"}, "226 Output truncated to 1 matches");
+                                else if (stage == 1)
+                                    StartAndCut(s, {"a", "c"}, "226 Output truncated to 2 matches");
                                 else
-                                    s.ServeListing({"a", "b"});
+                                    s.ServeListing({"a", "b", "c"});
                             }}});
     MainInterface watchList;
     const auto list = watchList.GetURL(watchList.AddURL(server.Url()));
     watchList.WaitForChecks();
     EXPECT_EQ(list->GetErrorMsg(), "listing cut by the server at 1 names");
     EXPECT_TRUE(list->IsError());
-    cut = false;
+    UrlSettings settings;
+    ASSERT_TRUE(ApplyAssignments(settings, {"run=no-such-program-here {name}"}));
+    watchList.SetURLSettings(1, settings);
+    stage = 1;
+    list->CheckFiles();
+    watchList.WaitForChecks();
+    EXPECT_EQ(list->GetErrorMsg(), "listing cut by the server at 2 names");
+    EXPECT_EQ(watchList.ProgramProblem(server.Url()), "program not found: no-such-program-here");
+    stage = 2;
     list->CheckFiles();
     watchList.WaitForChecks();
     EXPECT_FALSE(list->IsError());
-    EXPECT_EQ(Files(*list), (FileList{{"a", 1}, {"b", 1}}));
+    EXPECT_EQ(Files(*list), (FileList{{"a", 1}, {"c", 1}, {"b", 1}}));
 }
 
 // A server whose certificate nobody vouches for: refused until the user trusts

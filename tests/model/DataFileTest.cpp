@@ -487,16 +487,16 @@ TEST_F(WatchListFile, TheStoreNeverMakesUpAMark) {
     {
         std::string notice;
         const std::string u = UrlNames::Load(MainInterface::KeyFileName(), notice).Of("u");
-        FileStore::Open(MainInterface::StoreFileName(), notice, {})
-            ->Save({StoreChange{u,
-                                // a: saved with the file; c: the store was saved
-                                // before the file, which then moved on.
-                                {stored("a", 1, true), stored("c", 0, true),
-                                 stored("up", -1, false, true, false),
-                                 stored("gone-from-file", 0, false)},
-                                {},
-                                false,
-                                {}}});
+        EXPECT_TRUE((*FileStore::Open(MainInterface::StoreFileName(), notice, {}))
+                        ->Save({StoreChange{u,
+                                            // a: saved with the file; c: the store was saved
+                                            // before the file, which then moved on.
+                                            {stored("a", 1, true), stored("c", 0, true),
+                                             stored("up", -1, false, true, false),
+                                             stored("gone-from-file", 0, false)},
+                                            {},
+                                            false,
+                                            {}}}));
     }
     const auto marks = [](const MainInterface& watchList) {
         std::vector<std::pair<std::string, FileMark>> shown;

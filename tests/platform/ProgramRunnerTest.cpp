@@ -75,9 +75,9 @@ TEST(ProgramRunner, ArgumentsArriveExactly) {
     ProgramRunner runner;
     for (const auto& [setting, expected] : table) {
         SCOPED_TRACE(setting);
-        const ProgramCommand command = ProgramCommand::Parse(program + setting);
-        ASSERT_TRUE(command.Ok()) << command.Error();
-        const auto outcomes = RunAll(runner, {{"k", command.Arguments(values)}});
+        const auto command = ProgramCommand::Parse(program + setting);
+        ASSERT_TRUE(command) << command.error().Message;
+        const auto outcomes = RunAll(runner, {{"k", command->Arguments(values)}});
         ASSERT_TRUE(outcomes[0].Succeeded()) << outcomes[0].Describe();
         const std::string written = test::ReadBytes(report);
         const std::size_t facts = written.find('\n', written.find('\n') + 1) + 1;
@@ -89,10 +89,10 @@ TEST(ProgramRunner, ArgumentsArriveExactly) {
     }
     ::close(stray);
 
-    EXPECT_EQ(ProgramCommand::Parse("a {url} x{name}").Placeholders(),
+    EXPECT_EQ(ProgramCommand::Parse("a {url} x{name}")->Placeholders(),
               ProgramCommand::UrlPlaceholder | ProgramCommand::NamePlaceholder);
-    EXPECT_EQ(ProgramCommand::Parse("a '{path}'").Placeholders(), ProgramCommand::PathPlaceholder);
-    EXPECT_EQ(ProgramCommand::Parse("a {nope} {path").Placeholders(), 0u);
+    EXPECT_EQ(ProgramCommand::Parse("a '{path}'")->Placeholders(), ProgramCommand::PathPlaceholder);
+    EXPECT_EQ(ProgramCommand::Parse("a {nope} {path")->Placeholders(), 0u);
 }
 
 TEST(ProgramCommand, SettingsThatCannotBeSplitSayWhy) {
@@ -107,9 +107,9 @@ TEST(ProgramCommand, SettingsThatCannotBeSplitSayWhy) {
         {"\"/bin/{path}\"", "the program must be named, not given by a placeholder"},
     };
     for (const auto& [setting, error] : table) {
-        const ProgramCommand command = ProgramCommand::Parse(setting);
-        EXPECT_EQ(command.Error(), error) << setting;
-        EXPECT_TRUE(command.Words().empty()) << setting;
+        const auto command = ProgramCommand::Parse(setting);
+        ASSERT_FALSE(command) << setting;
+        EXPECT_EQ(command.error().Message, error) << setting;
     }
 }
 
@@ -139,19 +139,19 @@ TEST(FindProgram, AsAShellFindsIt) {
         {"missing/tool", b, "", "program not found: missing/tool"},
     };
     for (const auto& row : table) {
-        const FoundProgram found = FindProgram(row.Name, row.Path.c_str());
-        EXPECT_EQ(found.Path, row.Found) << row.Name << " in " << row.Path;
-        EXPECT_EQ(found.Error, row.Error) << row.Name << " in " << row.Path;
+        const auto found = FindProgram(row.Name, row.Path.c_str());
+        EXPECT_EQ(found ? *found : found.error().Message, found ? row.Found : row.Error)
+            << row.Name << " in " << row.Path;
     }
 
     // An empty entry is the current directory, wherever it stands.
     const auto previous = std::filesystem::current_path();
     std::filesystem::current_path(b);
-    EXPECT_EQ(FindProgram("tool", (a + ":").c_str()).Path, "./tool");
-    EXPECT_EQ(FindProgram("tool", "").Path, "./tool");
+    EXPECT_EQ(FindProgram("tool", (a + ":").c_str()), "./tool");
+    EXPECT_EQ(FindProgram("tool", ""), "./tool");
     std::filesystem::current_path(previous);
     // Without PATH, the system's default path.
-    EXPECT_NE(FindProgram("sh", nullptr).Path, "");
+    EXPECT_TRUE(FindProgram("sh", nullptr));
 }
 
 // Each way a program can end is reported for the log, and none keeps the next

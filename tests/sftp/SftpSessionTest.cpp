@@ -34,6 +34,10 @@ namespace {
 
 using namespace std::chrono_literals;
 using test::SftpTestServer;
+
+template <typename T> std::string Why(const Result<T>& result) {
+    return result ? std::string() : result.error().Message;
+}
 namespace fs = std::filesystem;
 
 constexpr auto Limit = 30s;
@@ -193,11 +197,10 @@ TEST_F(SftpTest, LogsInByAgentKeyOrPasswordAndSaysWhatItTriedWhenAllFail) {
         const auto outcome =
             ListSftpDirectory(Target(server, row.User, row.Password), "/", Limit, nullptr);
         if (row.Failure.empty()) {
-            EXPECT_TRUE(outcome.Ok) << outcome.Message;
-            EXPECT_EQ(outcome.Entries.size(), 1u);
+            EXPECT_TRUE(outcome.Entries.has_value()) << Why(outcome.Entries);
+            EXPECT_EQ(outcome.Entries->size(), 1u);
         } else {
-            EXPECT_FALSE(outcome.Ok);
-            EXPECT_EQ(outcome.Message, row.Failure);
+            EXPECT_EQ(Why(outcome.Entries), row.Failure);
         }
         const bool noted = std::any_of(outcome.Notes.begin(), outcome.Notes.end(), [&](auto& n) {
             return n.rfind(row.Note, 0) == 0 && n.find("/.ssh/id_ed25519") != std::string::npos;
@@ -219,8 +222,8 @@ TEST_F(SftpTest, ListsEveryNameWithItsFactsOverIpv4AndIpv6) {
         std::string problem;
         SftpTarget target = Target(server);
         target.Host = host;
-        const auto key = FetchSftpHostKey(target, Limit, nullptr, problem);
-        ASSERT_TRUE(key) << problem;
+        const auto key = FetchSftpHostKey(target, Limit, nullptr);
+        ASSERT_TRUE(key) << Why(key);
         ASSERT_TRUE(StoreHostKeyTrust(*key, trustFile_, problem)) << problem;
     }
     struct stat st {};
@@ -233,12 +236,12 @@ TEST_F(SftpTest, ListsEveryNameWithItsFactsOverIpv4AndIpv6) {
             SftpTarget target = Target(server);
             target.Host = host;
             const auto outcome = ListSftpDirectory(target, path, Limit, nullptr);
-            ASSERT_TRUE(outcome.Ok) << outcome.Message;
+            ASSERT_TRUE(outcome.Entries.has_value()) << Why(outcome.Entries);
             std::map<std::string, RemoteEntry> byName;
-            for (const RemoteEntry& e : outcome.Entries)
+            for (const RemoteEntry& e : *outcome.Entries)
                 byName[e.Name] = e;
             ASSERT_EQ(byName.size(), 5u);
-            EXPECT_EQ(outcome.Entries.size(), 5u);
+            EXPECT_EQ(outcome.Entries->size(), 5u);
             EXPECT_EQ(byName["a.txt"].Type, RemoteType::File);
             EXPECT_EQ(byName["a.txt"].Size, 5u);
             EXPECT_EQ(byName["a.txt"].Modified, 1700000000);
@@ -249,11 +252,11 @@ TEST_F(SftpTest, ListsEveryNameWithItsFactsOverIpv4AndIpv6) {
         }
     }
     const auto sub = ListSftpDirectory(Target(server), "/~/sub/", Limit, nullptr);
-    ASSERT_TRUE(sub.Ok) << sub.Message;
-    ASSERT_EQ(sub.Entries.size(), 1u);
-    EXPECT_EQ(sub.Entries[0].Name, "inner.bin");
-    EXPECT_EQ(sub.Entries[0].Size, 70000u);
-    EXPECT_EQ(sub.Entries[0].Modified, 1500000000);
+    ASSERT_TRUE(sub.Entries.has_value()) << Why(sub.Entries);
+    ASSERT_EQ(sub.Entries->size(), 1u);
+    EXPECT_EQ((*sub.Entries)[0].Name, "inner.bin");
+    EXPECT_EQ((*sub.Entries)[0].Size, 70000u);
+    EXPECT_EQ((*sub.Entries)[0].Modified, 1500000000);
 }
 
 TEST_F(SftpTest, AKeptLoginServesListingAfterListingAndOutlivesARefusal) {
@@ -265,12 +268,13 @@ TEST_F(SftpTest, AKeptLoginServesListingAfterListingAndOutlivesARefusal) {
     KeptSftpLogin kept;
     for (const std::string path : {"/", "/sub", "/refused", "/"}) {
         const auto outcome = ListSftpDirectory(Target(server), path, Limit, nullptr, &kept);
-        EXPECT_EQ(outcome.Ok, path != "/refused") << path << ": " << outcome.Message;
+        EXPECT_EQ(outcome.Entries.has_value(), path != "/refused")
+            << path << ": " << Why(outcome.Entries);
     }
     EXPECT_EQ(server.ConnectionCount(), 1);
     // Another user's check never takes it.
     const auto other = ListSftpDirectory(Target(server, "someone"), "/", Limit, nullptr, &kept);
-    EXPECT_FALSE(other.Ok);
+    EXPECT_FALSE(other.Entries.has_value());
     EXPECT_EQ(server.ConnectionCount(), 2);
 }
 
@@ -303,7 +307,7 @@ TEST_F(SftpTest, AFolderThatFailsGivesAReasonAndNoListing) {
     // the folder's own wait, never on the login.
     KeptSftpLogin kept;
     const auto warmUp = [&] {
-        ASSERT_TRUE(ListSftpDirectory(Target(server), "/", Limit, nullptr, &kept).Ok);
+        ASSERT_TRUE(ListSftpDirectory(Target(server), "/", Limit, nullptr, &kept).Entries);
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.Path);
@@ -313,9 +317,7 @@ TEST_F(SftpTest, AFolderThatFailsGivesAReasonAndNoListing) {
         SetFtpLimits(small);
         const auto outcome = ListSftpDirectory(Target(server), row.Path, row.Limit, nullptr, &kept);
         SetFtpLimits(limits);
-        EXPECT_FALSE(outcome.Ok);
-        EXPECT_TRUE(outcome.Entries.empty());
-        EXPECT_EQ(outcome.Message.rfind(row.Message, 0), 0u) << outcome.Message;
+        EXPECT_EQ(Why(outcome.Entries).rfind(row.Message, 0), 0u) << Why(outcome.Entries);
     }
 
     // A server that takes the connection and never speaks: the key exchange waits
@@ -332,7 +334,7 @@ TEST_F(SftpTest, AFolderThatFailsGivesAReasonAndNoListing) {
     mute.Port = ntohs(address.sin_port);
     const auto unanswered = ListSftpDirectory(mute, "/", 1500ms, nullptr);
     ::close(silent);
-    EXPECT_EQ(unanswered.Message, "could not connect: timed out after 1500 ms");
+    EXPECT_EQ(Why(unanswered.Entries), "could not connect: timed out after 1500 ms");
 
     // An agent that takes the request and never answers holds the login no
     // longer either.
@@ -348,7 +350,7 @@ TEST_F(SftpTest, AFolderThatFailsGivesAReasonAndNoListing) {
     const auto agentless = ListSftpDirectory(Target(server), "/", 1500ms, nullptr);
     ::unsetenv("SSH_AUTH_SOCK");
     ::close(muteAgent);
-    EXPECT_EQ(agentless.Message, "could not connect: timed out after 1500 ms");
+    EXPECT_EQ(Why(agentless.Entries), "could not connect: timed out after 1500 ms");
 
     // A stop from another thread ends the wait at once, whatever the limit.
     warmUp();
@@ -359,7 +361,7 @@ TEST_F(SftpTest, AFolderThatFailsGivesAReasonAndNoListing) {
     });
     const auto stopped = ListSftpDirectory(Target(server), "/stall", 10min, &stop, &kept);
     stopper.join();
-    EXPECT_EQ(stopped.Message, "could not change dir: stopped");
+    EXPECT_EQ(Why(stopped.Entries), "could not change dir: stopped");
 }
 
 TEST_F(SftpTest, HostKeysAreJudgedBeforeAnyLoginAndOurFileWins) {
@@ -401,19 +403,18 @@ TEST_F(SftpTest, HostKeysAreJudgedBeforeAnyLoginAndOurFileWins) {
         const int logins = server.LoginCount();
         const auto outcome = ListSftpDirectory(Target(server), "/", Limit, nullptr);
         if (row.Failure.empty()) {
-            EXPECT_TRUE(outcome.Ok) << outcome.Message;
+            EXPECT_TRUE(outcome.Entries.has_value()) << Why(outcome.Entries);
             continue;
         }
-        EXPECT_FALSE(outcome.Ok);
         EXPECT_EQ(server.LoginCount(), logins) << "a login began before the key was judged";
-        EXPECT_EQ(outcome.Message.rfind(row.Failure, 0), 0u) << outcome.Message;
+        EXPECT_EQ(Why(outcome.Entries).rfind(row.Failure, 0), 0u) << Why(outcome.Entries);
         ASSERT_TRUE(outcome.HostKey);
         EXPECT_EQ(outcome.HostKey->Fingerprint + "\n", fingerprint);
         EXPECT_EQ(outcome.HostKey->Server, "127.0.0.1:" + std::to_string(server.Port()));
         const std::string oldFile = row.Ours.empty() ? knownHosts : trustFile_;
         if (outcome.HostKey->Verdict == HostKeyVerdict::Changed) {
             EXPECT_EQ(outcome.HostKey->OldKeyFile, oldFile);
-            EXPECT_NE(outcome.Message.find("not the key in " + oldFile), std::string::npos);
+            EXPECT_NE(Why(outcome.Entries).find("not the key in " + oldFile), std::string::npos);
         }
         // Trusting it (the window's question, --trust) lets the next check in and
         // keeps the lines of other servers.
@@ -421,7 +422,7 @@ TEST_F(SftpTest, HostKeysAreJudgedBeforeAnyLoginAndOurFileWins) {
                                  ReadAll(server.HostPublicKeyFile()));
         std::string problem;
         ASSERT_TRUE(StoreHostKeyTrust(*outcome.HostKey, trustFile_, problem)) << problem;
-        EXPECT_TRUE(ListSftpDirectory(Target(server), "/", Limit, nullptr).Ok);
+        EXPECT_TRUE(ListSftpDirectory(Target(server), "/", Limit, nullptr).Entries);
         EXPECT_NE(ReadAll(trustFile_).find("[other.example]:2222 "), std::string::npos);
     }
 }
@@ -444,9 +445,9 @@ TEST_F(SftpTest, DownloadsWholeOrResumesAtThePartialFilesLength) {
             Target(server), "/data.bin", fd, already, content.size(),
             [&](std::uint64_t n) { lastProgress = n; }, nullptr);
         ::close(fd);
-        EXPECT_TRUE(outcome.Ok) << outcome.Message;
-        EXPECT_EQ(outcome.Length, content.size());
-        EXPECT_EQ(outcome.RemoteSize, content.size());
+        ASSERT_TRUE(outcome) << Why(outcome);
+        EXPECT_EQ(outcome->Length, content.size());
+        EXPECT_EQ(outcome->RemoteSize, content.size());
         EXPECT_EQ(lastProgress, content.size());
         EXPECT_TRUE(ReadAll(local) == content);
     }
@@ -455,15 +456,12 @@ TEST_F(SftpTest, DownloadsWholeOrResumesAtThePartialFilesLength) {
     const int fd = ::open(local.c_str(), O_WRONLY | O_CLOEXEC);
     const auto longer = DownloadSftpFile(Target(server), "/data.bin", fd, content.size() + 1,
                                          std::nullopt, {}, nullptr);
-    EXPECT_FALSE(longer.Ok);
-    EXPECT_EQ(longer.Message,
-              "could not download: the partial file is longer than the remote file");
+    EXPECT_EQ(Why(longer), "could not download: the partial file is longer than the remote file");
     ASSERT_EQ(::ftruncate(fd, 0), 0);
     const auto grown = DownloadSftpFile(Target(server), "/data.bin", fd, 0, 100000, {}, nullptr);
     ::close(fd);
-    EXPECT_TRUE(grown.Overrun);
-    EXPECT_EQ(grown.Message,
-              "could not download: the server sent more than the listed 100000 bytes");
+    EXPECT_EQ(grown.error().Kind, ErrorKind::Overrun);
+    EXPECT_EQ(Why(grown), "could not download: the server sent more than the listed 100000 bytes");
     EXPECT_TRUE(ReadAll(local) == content.substr(0, 100000));
 
     // No overall limit, but one on silence.
@@ -472,8 +470,8 @@ TEST_F(SftpTest, DownloadsWholeOrResumesAtThePartialFilesLength) {
     const auto idle =
         DownloadSftpFile(Target(server), "/stall.bin", stalled, 0, std::nullopt, {}, nullptr, 1s);
     ::close(stalled);
-    EXPECT_EQ(idle.Message, "could not download: no data for 1 s");
-    EXPECT_EQ(idle.Length, 0u);
+    EXPECT_EQ(Why(idle), "could not download: no data for 1 s");
+    EXPECT_EQ(ReadAll(local), "");
 }
 
 } // namespace
