@@ -258,19 +258,11 @@ FtpResult FtpSession::ProtectData() {
 
 FtpResult FtpSession::Connect(const std::string& host, std::int32_t port) {
     std::string problem;
-    const auto addresses =
-        ResolveHost(host, static_cast<std::uint16_t>(port), StepLimit(timeouts_.Connect), problem);
-    if (addresses.empty())
-        return Lost(problem);
-    TcpSocket socket;
-    int error = 0;
-    for (const auto& address : addresses) {
-        socket = TcpSocket::ConnectTo(address, StepLimit(timeouts_.Connect), error);
-        if (socket.IsOpen() || error == ECANCELED || SteadyClock::now() >= bounds_.Overall)
-            break;
-    }
+    TcpSocket socket =
+        TcpSocket::ConnectToHost(host, static_cast<std::uint16_t>(port), timeouts_.Connect,
+                                 bounds_.Overall, StopFd(), problem);
     if (!socket.IsOpen())
-        return Lost(ConnectProblem(error, timeouts_.Connect));
+        return Lost(problem);
     peer_ = socket.PeerAddress();
     control_ = std::make_unique<FtpControl>(FtpStream(std::move(socket)), limits_, StopFd());
     return FtpResult::Pass();

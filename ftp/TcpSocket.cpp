@@ -1,5 +1,7 @@
 #include "ftp/TcpSocket.h"
 
+#include "ftp/FtpReplies.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -123,8 +125,6 @@ struct PendingLookup {
     }
 };
 
-} // namespace
-
 std::vector<SocketAddress> ResolveHost(const std::string& host, std::uint16_t port, WaitLimit limit,
                                        std::string& problem) {
     std::vector<SocketAddress> result;
@@ -164,6 +164,8 @@ std::vector<SocketAddress> ResolveHost(const std::string& host, std::uint16_t po
     return std::move(pending->addresses);
 }
 
+} // namespace
+
 int MillisecondsUntil(Deadline deadline) {
     if (deadline == Deadline::max())
         return -1;
@@ -192,6 +194,32 @@ TcpSocket& TcpSocket::operator=(TcpSocket&& other) noexcept {
         other.fd_ = -1;
     }
     return *this;
+}
+
+int TcpSocket::Release() {
+    const int fd = fd_;
+    fd_ = -1;
+    return fd;
+}
+
+TcpSocket TcpSocket::ConnectToHost(const std::string& host, std::uint16_t port,
+                                   std::chrono::milliseconds step, Deadline until, int stopFd,
+                                   std::string& problem) {
+    const auto stepLimit = [&] {
+        return WaitLimit{std::min(SteadyClock::now() + step, until), stopFd};
+    };
+    const std::vector<SocketAddress> addresses = ResolveHost(host, port, stepLimit(), problem);
+    int error = 0;
+    for (const SocketAddress& address : addresses) {
+        TcpSocket socket = ConnectTo(address, stepLimit(), error);
+        if (socket.IsOpen())
+            return socket;
+        if (error == ECANCELED || SteadyClock::now() >= until)
+            break;
+    }
+    if (!addresses.empty())
+        problem = error == ECANCELED ? "stopped" : ConnectProblem(error, step);
+    return {};
 }
 
 void TcpSocket::Close() {

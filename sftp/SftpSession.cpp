@@ -1,8 +1,9 @@
 #include "sftp/SftpSession.h"
 
 #include "base/Text_Code.h"
+#include "ftp/FtpReplies.h"
 #include "ftp/StopSignal.h"
-#include "sftp/SshConnect.h"
+#include "ftp/TcpSocket.h"
 #include "sftp/SshHome.h"
 
 #include <algorithm>
@@ -169,9 +170,9 @@ std::string SftpSession::Reason(SocketWatch::End end, bool bounded) const {
     if (Stopped() || end == SocketWatch::End::Stopped)
         return "stopped";
     if (bounded && Clock::now() >= bounds_.Overall)
-        return "timed out after " + LengthText(bounds_.OverallLength);
+        return "timed out after " + Seconds(bounds_.OverallLength);
     if (end == SocketWatch::End::TimedOut)
-        return "no reply in " + LengthText(timeouts_.Reply);
+        return "no reply in " + Seconds(timeouts_.Reply);
     if (!ssh_)
         return "connection lost";
     std::string text = ssh_get_error(ssh_);
@@ -244,9 +245,9 @@ SftpResult SftpSession::Connect(const SftpTarget& target) {
         return Fail(step, "no user name", true);
 
     std::string problem;
-    const auto until = std::min(Clock::now() + timeouts_.Connect, bounds_.Overall);
-    socket_ = ConnectTcp(host, static_cast<std::uint16_t>(port), until, StopFd(), timeouts_.Connect,
-                         problem);
+    socket_ = TcpSocket::ConnectToHost(host, static_cast<std::uint16_t>(port), timeouts_.Connect,
+                                       bounds_.Overall, StopFd(), problem)
+                  .Release();
     if (socket_ < 0)
         return Fail(step, Stopped() || Clock::now() < bounds_.Overall ? problem : Reason({}), true);
     if (!watch_.Start(socket_, StopFd()))
@@ -535,7 +536,7 @@ DownloadOutcome SftpSession::Download(const std::string& path, int fd, std::uint
     const auto untilIdle = [idle] { return Clock::now() + idle; };
     const auto judged = [&](SocketWatch::End end) {
         if (end == SocketWatch::End::TimedOut && !Stopped())
-            return SftpResult{false, step + ": no data for " + LengthText(idle), true};
+            return SftpResult{false, step + ": no data for " + Seconds(idle), true};
         return Judge(step, end, false);
     };
 
