@@ -48,39 +48,27 @@ bool MakeFolder(const std::string& folder, std::string& problem) {
 
 } // namespace
 
-DownloadQueue::DownloadQueue(std::shared_ptr<CheckPool> pool, std::function<FileStore*()> store,
+DownloadQueue::DownloadQueue(std::shared_ptr<CheckPool> pool, StoreWork storeWork,
                              std::function<std::string(const std::string&)> storeName)
-    : pool_(std::move(pool)), store_(std::move(store)), storeName_(std::move(storeName)) {}
+    : pool_(std::move(pool)), storeWork_(std::move(storeWork)), storeName_(std::move(storeName)) {}
 
 DownloadQueue::~DownloadQueue() {
     for (const auto& [id, running] : running_)
         pool_->Cancel(id);
 }
 
-void DownloadQueue::Load(const std::vector<std::string>& urls) {
-    FileStore* store = store_();
-    if (!store)
-        return;
-    try {
-        auto stored = store->LoadDownloads();
-        for (const std::string& url : urls) {
-            for (StoredDownload& download : stored[storeName_(url)])
-                records_[url][download.Name] = std::move(download);
-        }
-    } catch (const StoreError& error) {
-        WriteLog(std::string("downloads not loaded: ") + error.what());
+void DownloadQueue::Load(const std::vector<std::string>& urls,
+                         std::map<std::string, std::vector<StoredDownload>> stored) {
+    for (const std::string& url : urls) {
+        for (StoredDownload& download : stored[storeName_(url)])
+            records_[url][download.Name] = std::move(download);
     }
 }
 
 void DownloadQueue::Record(const std::string& url, const StoredDownload& record) {
     records_[url][record.Name] = record;
-    if (FileStore* store = store_()) {
-        try {
-            store->PutDownload(storeName_(url), record);
-        } catch (const StoreError& error) {
-            WriteLog(std::string("download not recorded: ") + error.what());
-        }
-    }
+    storeWork_(
+        [name = storeName_(url), record](FileStore& store) { store.PutDownload(name, record); });
 }
 
 void DownloadQueue::Forget(const std::string& url, const std::optional<std::string>& name) {
@@ -90,13 +78,8 @@ void DownloadQueue::Forget(const std::string& url, const std::optional<std::stri
         if (!name || it->second.empty())
             records_.erase(it);
     }
-    if (FileStore* store = store_()) {
-        try {
-            store->RemoveDownload(storeName_(url), name);
-        } catch (const StoreError& error) {
-            WriteLog(std::string("download not forgotten: ") + error.what());
-        }
-    }
+    storeWork_(
+        [url = storeName_(url), name](FileStore& store) { store.RemoveDownload(url, name); });
 }
 
 std::size_t DownloadQueue::Download(const std::string& url, const std::vector<FileEntry>& files,

@@ -4,7 +4,6 @@
 #include "model/DownloadQueue.h"
 #include "model/UrlFileList.h"
 #include "model/UrlSettings.h"
-#include "platform/ProgramCommand.h"
 
 #include <string_view>
 #include <unordered_set>
@@ -23,7 +22,7 @@ FileActions::~FileActions() {
 void FileActions::CheckEnded(const UrlFileList& list) {
     const UrlSettings* settings = settingsOf_(list.URL());
     const auto& reported = list.LastCheckNews().Reported;
-    if (!settings || reported.empty() || (settings->Download.empty() && settings->Run.empty()))
+    if (!settings || reported.empty() || (settings->Download.empty() && settings->Run.Empty()))
         return;
     // A whole upload may be reported at once: look names up, do not scan.
     const std::unordered_set<std::string_view> names(reported.begin(), reported.end());
@@ -46,13 +45,12 @@ void FileActions::CheckEnded(const UrlFileList& list) {
 void FileActions::Heard(const DownloadNews& news) {
     if (news.What != DownloadNews::Stage::Saved)
         return;
-    if (const UrlSettings* settings = settingsOf_(news.Url); settings && !settings->Run.empty())
+    if (const UrlSettings* settings = settingsOf_(news.Url); settings && !settings->Run.Empty())
         Run(news.Url, settings->Run, news.Name, news.SavedAs);
 }
 
-void FileActions::Run(const std::string& url, const std::string& command, const std::string& name,
-                      const std::string& path) {
-    const ProgramCommand program = ProgramCommand::Parse(command);
+void FileActions::Run(const std::string& url, const ProgramCommand& program,
+                      const std::string& name, const std::string& path) {
     if (!program.Ok())
         return; // refused where it was set
     const std::string shown = MaskedURL(url);

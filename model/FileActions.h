@@ -14,6 +14,7 @@
 namespace ornbrook {
 
 class DownloadQueue;
+class ProgramCommand;
 class UrlFileList;
 struct DownloadNews;
 struct UrlSettings;
@@ -63,7 +64,7 @@ public:
 
 private:
     void Heard(const DownloadNews& news);
-    void Run(const std::string& url, const std::string& command, const std::string& name,
+    void Run(const std::string& url, const ProgramCommand& program, const std::string& name,
              const std::string& path);
 
     LiveObject live_{"FileActions"};

@@ -2,22 +2,24 @@
 
 #include "base/Clock.h"
 #include "base/FileIO_Code.h"
+#include "base/FileReplacement.h"
 #include "base/ProgramGlobals.h"
 #include "check/CheckPool.h"
 #include "ftp/FtpModule.h"
 #include "ftp/FtpSettings.h"
-#include "model/CheckSettings.h"
 #include "model/DamagedFile.h"
 #include "model/DataFileFormat.h"
 #include "model/DataFileLoad.h"
+#include "model/DiskWriter.h"
 #include "model/DownloadQueue.h"
 #include "model/FileActions.h"
-#include "model/FileReplacement.h"
 #include "model/FileStore.h"
 #include "model/TrustedCertificates.h"
 #include "model/UrlFileList.h"
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <map>
 #include <set>
 #include <stdexcept>
@@ -27,7 +29,8 @@
 namespace ornbrook {
 
 MainInterface::MainInterface()
-    : pool_(std::make_shared<CheckPool>()), settleSeconds_(ReadSettleSeconds()) {
+    : prefs_(Preferences::Load()), pool_(std::make_shared<CheckPool>()),
+      settleSeconds_(prefs_.SettleSeconds()) {
     // Checks of this watch list trust what the user trusted beside its data file.
     SetCertificateTrustFile(TrustedCertificatesFileName());
     SetHostKeyTrustFile(KnownHostsFileName());
@@ -39,8 +42,15 @@ MainInterface::MainInterface()
     OpenStore();
     const auto nameOf = [this](const std::string& url) { return names_->Of(url); };
     downloads_ = std::make_unique<DownloadQueue>(
-        pool_, [this] { return store_.get(); }, nameOf);
-    downloads_->Load(Urls());
+        pool_, [this](StoreWork work) { OnStore(std::move(work)); }, nameOf);
+    if (store_) {
+        try {
+            downloads_->Load(Urls(), store_->LoadDownloads());
+        } catch (const StoreError& error) {
+            WriteLog(std::string("downloads not loaded: ") + error.what());
+        }
+    }
+    writer_.SetNoticeTaker([this](const std::string& told) { Tell(told); });
     actions_ = std::make_unique<FileActions>(*downloads_, [this](const std::string& url) {
         const std::int32_t index = GetURLIndex(url);
         return index != 0 ? &Lists[static_cast<std::size_t>(index)]->Settings() : nullptr;
@@ -106,9 +116,7 @@ void MainInterface::OpenStore() {
     Tell(notice);
 }
 
-void MainInterface::SaveStore() {
-    if (!store_)
-        return;
+std::vector<StoreChange> MainInterface::TakeStoreChanges() {
     std::vector<StoreChange> changes;
     for (std::string& url : forgottenUrls_) {
         StoreChange& change = changes.emplace_back();
@@ -123,15 +131,30 @@ void MainInterface::SaveStore() {
             changes.back().Url = names_->Of(changes.back().Url);
         }
     }
-    try {
-        store_->Save(changes);
-    } catch (const StoreError& error) {
-        // Advisory: the watch list goes on without it; the next start begins
-        // it afresh.
-        store_.reset();
-        Tell(std::string(error.what()) +
-             "; file sizes, times and the changed and arriving marks are not kept this time.");
-    }
+    return changes;
+}
+
+void MainInterface::OnStore(StoreWork work) {
+    // From here on the store is the writer's: only its tasks touch it.
+    writer_.Post([this, work = std::move(work)] {
+        if (!store_)
+            return;
+        try {
+            work(*store_);
+        } catch (const StoreError& error) {
+            // Advisory: the watch list goes on without it; the next start
+            // begins it afresh.
+            store_.reset();
+            writer_.Tell(std::string(error.what()) + "; file sizes, times and the changed and "
+                                                     "arriving marks are not kept this time.");
+        }
+    });
+}
+
+void MainInterface::SaveStore() {
+    std::vector<StoreChange> changes = TakeStoreChanges();
+    if (!changes.empty())
+        OnStore([changes = std::move(changes)](FileStore& store) { store.Save(changes); });
 }
 
 MainInterface::~MainInterface() {
@@ -337,12 +360,14 @@ void MainInterface::SetChecksAtOnce(int count) {
 
 void MainInterface::SetCheckWakeUp(std::function<void()> wakeUp) {
     actions_->SetWakeUp(wakeUp);
+    writer_.SetWakeUp(wakeUp);
     pool_->SetWakeUp(std::move(wakeUp));
 }
 
 void MainInterface::DeliverCheckResults() {
     pool_->Deliver();
     actions_->Deliver();
+    DeliverSaves();
 }
 
 void MainInterface::WaitForChecks() {
@@ -355,6 +380,7 @@ void MainInterface::WaitForChecks() {
             actions_->WaitForNews(std::chrono::milliseconds(200));
         DeliverCheckResults();
     }
+    FinishSaves();
 }
 
 void MainInterface::StopPrograms() {
@@ -378,28 +404,39 @@ void MainInterface::SaveData() {
     unsaved_ = true;
     if (saveHolds_ > 0)
         return;
-    // Frames go out in pieces through one buffer kept between saves, so a large
-    // watch list needs neither a second copy of itself in memory nor fresh pages
-    // for every save.
-    constexpr std::size_t Piece = 1 << 20;
-    FileReplacement file(DataFileName());
-    saveBuffer_.clear();
-    for (std::size_t i = 1; i < Lists.size(); ++i) {
-        Lists[i]->AppendFrameTo(saveBuffer_);
-        if (saveBuffer_.size() >= Piece) {
-            file.Write(saveBuffer_);
-            saveBuffer_.clear();
-        }
-    }
-    file.Write(saveBuffer_);
-    file.Commit();
-    if (settingsUnsaved_)
-        SaveSettings();
+    // The writer gets what is to be written as it is now: the data file's
+    // bytes, the settings, the store's changes.
+    std::string bytes;
+    for (std::size_t i = 1; i < Lists.size(); ++i)
+        Lists[i]->AppendFrameTo(bytes);
+    std::optional<SettingsByUrl> settings;
+    if (std::exchange(settingsUnsaved_, false))
+        settings = CurrentSettings();
+    ++dataSaves_;
+    writer_.Post([this, file = DataFileName(), bytes = std::move(bytes),
+                  settingsFile = SettingsFileName(), settings = std::move(settings)] {
+        struct Done {
+            std::atomic<int>& Count;
+            ~Done() { --Count; }
+        } done{dataSaves_};
+        const auto begun = std::chrono::steady_clock::now();
+        ReplaceFile(file, bytes);
+        RecordProzessRun(ReplacementProzess(file),
+                         std::chrono::duration_cast<std::chrono::milliseconds>(
+                             std::chrono::steady_clock::now() - begun)
+                             .count());
+        NoteDataFile();
+        if (settings)
+            SaveUrlSettings(settingsFile, *settings);
+    });
     unsaved_ = false;
-    NoteDataFile();
     // After the data file: a crash between the two leaves the store behind,
     // and what it says of an entry is taken only where the two agree.
     SaveStore();
+}
+
+std::string MainInterface::ReplacementProzess(const std::string& fileName) {
+    return "replace " + fileName.substr(fileName.rfind('/') + 1);
 }
 
 void MainInterface::SaveIfChanged() {
@@ -408,13 +445,32 @@ void MainInterface::SaveIfChanged() {
         return;
     }
     const int holds = std::exchange(saveHolds_, 0);
+    SaveData();
+    saveHolds_ = holds;
+}
+
+void MainInterface::FinishSaves() {
     try {
-        SaveData();
+        writer_.Finish();
     } catch (...) {
-        saveHolds_ = holds;
+        SaveFailed();
         throw;
     }
-    saveHolds_ = holds;
+}
+
+void MainInterface::DeliverSaves() {
+    try {
+        writer_.Deliver();
+    } catch (...) {
+        SaveFailed();
+        throw;
+    }
+}
+
+void MainInterface::SaveFailed() {
+    // Written again at the next save point, settings and all.
+    unsaved_ = true;
+    settingsUnsaved_ = true;
 }
 
 void MainInterface::DeferSaves() {
@@ -444,6 +500,7 @@ std::optional<struct stat> StatOf(const std::string& fileName) {
 
 void MainInterface::NoteDataFile() {
     const auto info = StatOf(DataFileName());
+    const std::lock_guard lock(dataFileMutex_);
     if (!info) {
         dataFile_.reset();
         return;
@@ -454,7 +511,14 @@ void MainInterface::NoteDataFile() {
 }
 
 bool MainInterface::DataFileIsOurs() const {
-    const std::optional<FileIdentity> written = dataFile_;
+    // A save under way writes what the list holds now.
+    if (dataSaves_ > 0)
+        return true;
+    std::optional<FileIdentity> written;
+    {
+        const std::lock_guard lock(dataFileMutex_);
+        written = dataFile_;
+    }
     const auto info = StatOf(DataFileName());
     return written && info &&
            *written == FileIdentity{info->st_dev, info->st_ino,
@@ -542,7 +606,9 @@ void MainInterface::LoadSettings() {
     if (!file.Problems.empty() || file.OldEntries > 0 || !matches.Renamed.empty() ||
         !matches.Ambiguous.empty()) {
         try {
-            SaveSettings();
+            // At start, before any save is asked for: written here, so that a
+            // failure is only logged and tried again at the next save.
+            SaveUrlSettings(SettingsFileName(), CurrentSettings());
         } catch (const FileError& error) {
             WriteLog(error.what());
             settingsUnsaved_ = true;
@@ -551,14 +617,13 @@ void MainInterface::LoadSettings() {
     }
 }
 
-void MainInterface::SaveSettings() {
+SettingsByUrl MainInterface::CurrentSettings() const {
     SettingsByUrl settings;
     for (std::size_t i = 1; i < Lists.size(); ++i) {
         if (!Lists[i]->Settings().IsDefault())
             settings[names_->Of(Lists[i]->URL())] = Lists[i]->Settings();
     }
-    SaveUrlSettings(SettingsFileName(), settings);
-    settingsUnsaved_ = false;
+    return settings;
 }
 
 } // namespace ornbrook

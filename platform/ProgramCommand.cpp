@@ -46,8 +46,10 @@ bool EscapableInDoubleQuotes(char c) {
 
 ProgramCommand ProgramCommand::Parse(const std::string& text) {
     ProgramCommand command;
-    const auto fail = [](std::string why) {
+    command.text_ = text;
+    const auto fail = [&text](std::string why) {
         ProgramCommand failed;
+        failed.text_ = text;
         failed.error_ = std::move(why);
         return failed;
     };

@@ -24,8 +24,14 @@ public:
     enum Placeholder : unsigned { PathPlaceholder = 1, UrlPlaceholder = 2, NamePlaceholder = 4 };
 
     // On failure Error says why (an unclosed quote, no program, a placeholder
-    // as the program) and there are no words.
+    // as the program) and there are no words. A setting is parsed once, where
+    // it is taken, and kept parsed with its text.
     static ProgramCommand Parse(const std::string& text);
+
+    // The setting as the user wrote it; empty for none.
+    const std::string& Text() const { return text_; }
+    bool Empty() const { return text_.empty(); }
+    bool operator==(const ProgramCommand& other) const { return text_ == other.text_; }
 
     bool Ok() const { return error_.empty(); }
     const std::string& Error() const { return error_; }
@@ -42,6 +48,7 @@ public:
     std::vector<std::string> Arguments(const ProgramValues& values) const;
 
 private:
+    std::string text_;
     std::vector<std::string> words_;
     std::string error_;
 };

@@ -235,7 +235,8 @@ std::vector<double> SteadyInputLatencies(const std::string& programDir) {
         form.myMainInterface->CheckFiles();
         QTimer watcher;
         QObject::connect(&watcher, &QTimer::timeout, [&] {
-            if (form.myMainInterface->CheckProgressText().empty())
+            if (form.myMainInterface->CheckProgressText().empty() &&
+                !form.myMainInterface->IsSaving())
                 QApplication::quit();
         });
         watcher.start(50);

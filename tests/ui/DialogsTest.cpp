@@ -2,7 +2,7 @@
 #include "ui/OptionsForm.h"
 
 #include "base/FileIO_Code.h"
-#include "model/CheckSettings.h"
+#include "model/Preferences.h"
 #include "platform/windows_Interface.h"
 #include "tests/support/TempProgramDir.h"
 
@@ -29,7 +29,7 @@ namespace {
 
 TEST(OptionsForm, StoresOnlyAnIntervalItCanTakeAndOnlyOnOk) {
     test::TempProgramDir dir;
-    const std::string file = OptionsForm::IntervalFileName();
+    const std::string file = Preferences::FileName(Preferences::Key::Interval);
     using End = std::function<void(OptionsForm&)>;
     const End ok = [](OptionsForm& o) { o.Command1()->click(); };
     const End cancel = [](OptionsForm& o) { o.Command2()->click(); };
@@ -70,7 +70,8 @@ TEST(OptionsForm, StoresOnlyAnIntervalItCanTakeAndOnlyOnOk) {
         if (c.before)
             WriteText(file, c.before);
         const std::string before = c.before ? test::ReadBytes(file) : " 300\r\n";
-        OptionsForm options(nullptr);
+        Preferences preferences = Preferences::Load();
+        OptionsForm options(nullptr, preferences);
         options.show();
         // The label keeps its whole text in any font.
         EXPECT_GE(options.Label1()->width(), options.Label1()->sizeHint().width());
@@ -95,7 +96,7 @@ TEST(OptionsForm, StoresOnlyAnIntervalItCanTakeAndOnlyOnOk) {
 
 TEST(OptionsForm, StoresTheWaitForUploadsOnlyWhenItCanTakeIt) {
     test::TempProgramDir dir;
-    const std::string file = SettleFileName();
+    const std::string file = Preferences::FileName(Preferences::Key::Settle);
     const struct {
         const char* before; // nullptr: no file
         const char* shown;
@@ -115,7 +116,8 @@ TEST(OptionsForm, StoresTheWaitForUploadsOnlyWhenItCanTakeIt) {
         DeleteFileIfExists(file);
         if (c.before)
             WriteText(file, c.before);
-        OptionsForm options(nullptr);
+        Preferences preferences = Preferences::Load();
+        OptionsForm options(nullptr, preferences);
         options.show();
         EXPECT_EQ(options.Text3()->text(), c.shown);
         options.Text3()->setText(c.typed);
