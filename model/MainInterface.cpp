@@ -103,10 +103,10 @@ void MainInterface::OpenStore() {
         }
         // What the store kept of URLs no longer watched goes at the next save.
         for (const auto& [name, files] : rows)
-            forgottenUrls_.push_back(name);
+            Forget(name);
         for (const std::string& name : starting) {
             if (watched.count(name) == 0 && rows.count(name) == 0)
-                forgottenUrls_.push_back(name);
+                Forget(name);
         }
     } catch (const StoreError& error) {
         store_.reset();
@@ -116,22 +116,25 @@ void MainInterface::OpenStore() {
     Tell(notice);
 }
 
-std::vector<StoreChange> MainInterface::TakeStoreChanges() {
-    std::vector<StoreChange> changes;
-    for (std::string& url : forgottenUrls_) {
-        StoreChange& change = changes.emplace_back();
-        change.Url = std::move(url);
-        change.RemoveAll = true;
-        change.StartingPoint = false;
-    }
-    forgottenUrls_.clear();
+void MainInterface::Forget(const std::string& name) {
+    StoreChange& change = storeChanges_.emplace_back();
+    change.Url = name;
+    change.RemoveAll = true;
+    change.StartingPoint = false;
+}
+
+void MainInterface::CollectStoreChanges() {
     for (std::size_t i = 1; i < Lists.size(); ++i) {
         if (Lists[i]->HasStoreChanges()) {
-            changes.push_back(Lists[i]->TakeStoreChange());
-            changes.back().Url = names_->Of(changes.back().Url);
+            storeChanges_.push_back(Lists[i]->TakeStoreChange());
+            storeChanges_.back().Url = names_->Of(storeChanges_.back().Url);
         }
     }
-    return changes;
+}
+
+std::vector<StoreChange> MainInterface::TakeStoreChanges() {
+    CollectStoreChanges();
+    return std::exchange(storeChanges_, {});
 }
 
 void MainInterface::OnStore(StoreWork work) {
@@ -221,7 +224,7 @@ void MainInterface::RemoveURL(const std::string& theURL) {
         Lists[static_cast<std::size_t>(i)]->Cancel();
         downloads_->Stop(theURL, true);
         Lists.erase(Lists.begin() + i);
-        forgottenUrls_.push_back(names_->Of(theURL));
+        Forget(names_->Of(theURL));
     }
     SaveData();
     ListChanged.Raise();
@@ -274,7 +277,7 @@ void MainInterface::ChangeURL(std::int32_t index, const std::string& newURL) {
     // The store keeps rows by URL name: the old name's go, the new name's come.
     if (newURL != list->URL()) {
         downloads_->Stop(list->URL(), true);
-        forgottenUrls_.push_back(names_->Of(list->URL()));
+        Forget(names_->Of(list->URL()));
         list->MarkAllUnstored();
         // The settings go with the list, kept under its new text.
         settingsUnsaved_ = settingsUnsaved_ || !list->Settings().IsDefault();
@@ -405,10 +408,11 @@ void MainInterface::SaveData() {
     if (saveHolds_ > 0)
         return;
     // The writer gets what is to be written as it is now: the data file's
-    // bytes, the settings, the store's changes.
-    std::string bytes;
+    // bytes (a piece per URL, never copied into one), the settings, the
+    // store's changes.
+    std::vector<std::string> bytes(Lists.size() - 1);
     for (std::size_t i = 1; i < Lists.size(); ++i)
-        Lists[i]->AppendFrameTo(bytes);
+        Lists[i]->AppendFrameTo(bytes[i - 1]);
     std::optional<SettingsByUrl> settings;
     if (std::exchange(settingsUnsaved_, false))
         settings = CurrentSettings();
@@ -420,7 +424,10 @@ void MainInterface::SaveData() {
             ~Done() { --Count; }
         } done{dataSaves_};
         const auto begun = std::chrono::steady_clock::now();
-        ReplaceFile(file, bytes);
+        FileReplacement replacement(file);
+        for (const std::string& piece : bytes)
+            replacement.Write(piece);
+        replacement.Commit();
         RecordProzessRun(ReplacementProzess(file),
                          std::chrono::duration_cast<std::chrono::milliseconds>(
                              std::chrono::steady_clock::now() - begun)
@@ -479,6 +486,9 @@ void MainInterface::DeferSaves() {
 
 void MainInterface::CheckResultMerged(bool changed) {
     unsaved_ = unsaved_ || changed;
+    // Taken as each result comes, in the order things happened, so that the
+    // save at the run's end does not take a whole run's rows at once.
+    CollectStoreChanges();
     if (saveHolds_ == 0 && pool_->Outstanding() == 0)
         SaveIfChanged();
 }

@@ -197,6 +197,8 @@ private:
     SettingsByUrl CurrentSettings() const;
     void OpenStore();
     void SaveStore();
+    void Forget(const std::string& name);
+    void CollectStoreChanges();
     std::vector<StoreChange> TakeStoreChanges();
     void DeliverSaves();
     void SaveFailed();
@@ -227,8 +229,9 @@ private:
     // opened or failed (the watch list goes on without it). The owner's while
     // the watch list is made, the writer's tasks' (OnStore) from then on.
     std::unique_ptr<FileStore> store_;
-    // URL names whose rows the store must forget at the next save.
-    std::vector<std::string> forgottenUrls_;
+    // What the store is to hear at the next save, in the order it happened:
+    // URL names whose rows it must forget, and the lists' changes taken so far.
+    std::vector<StoreChange> storeChanges_;
     // Identity of the data file as last written or read: device, inode, size,
     // time. Noted by the writer, compared by the owner.
     struct FileIdentity {

@@ -104,6 +104,7 @@ TEST(OptionsForm, StoresOnlyWhatItCanTakeAndOnlyOnOk) {
         }
     };
     run(Preferences::Key::Interval, "Text1", "Problem1", " 300\r\n", interval);
+    DeleteFileIfExists(Preferences::FileName(Preferences::Key::Interval)); // the default
     run(Preferences::Key::Settle, "Text3", "Problem3", "", settle);
     // The label keeps its whole text in any font.
     Preferences preferences = Preferences::Load();
