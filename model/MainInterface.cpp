@@ -432,7 +432,7 @@ void MainInterface::SaveData() {
                          std::chrono::duration_cast<std::chrono::milliseconds>(
                              std::chrono::steady_clock::now() - begun)
                              .count());
-        NoteDataFile();
+        NoteDataFile(file);
         if (settings)
             SaveUrlSettings(settingsFile, *settings);
     });
@@ -508,8 +508,8 @@ std::optional<struct stat> StatOf(const std::string& fileName) {
 
 } // namespace
 
-void MainInterface::NoteDataFile() {
-    const auto info = StatOf(DataFileName());
+void MainInterface::NoteDataFile(const std::string& file) {
+    const auto info = StatOf(file);
     const std::lock_guard lock(dataFileMutex_);
     if (!info) {
         dataFile_.reset();
@@ -565,7 +565,7 @@ void MainInterface::LoadData() {
         list->SetParent(this);
         list->SetByRecord(std::move(record));
     });
-    NoteDataFile();
+    NoteDataFile(DataFileName());
     Tell(DamageNotice(load));
     LoadSettings();
 }

@@ -206,7 +206,7 @@ private:
     std::vector<std::string> Urls() const;
 
     bool DataFileIsOurs() const;
-    void NoteDataFile();
+    void NoteDataFile(const std::string& file);
 
     LiveObject live_{"MainInterface"};
     Preferences prefs_;
