@@ -18,7 +18,6 @@
 #include <optional>
 #include <thread>
 
-
 using namespace ornbrook;
 using ornbrook::test::FaultFtpServer;
 using ornbrook::test::PyFtpServer;
