@@ -108,7 +108,8 @@ bool ProcessRuns(pid_t pid) {
 } // namespace
 
 FileError::FileError(const std::string& fileName, const std::string& cause)
-    : std::runtime_error("File \"" + fileName + "\": " + cause), fileName_(fileName) {}
+    : std::runtime_error("File \"" + fileName + "\": " + cause), fileName_(fileName),
+      cause_(cause) {}
 
 bool FileExists(const std::string& fileName) {
     struct stat info {};

@@ -11,9 +11,12 @@ class FileError : public std::runtime_error {
 public:
     FileError(const std::string& fileName, const std::string& cause);
     const std::string& FileName() const { return fileName_; }
+    // What went wrong, without the file's name ("cannot write: No space left on device").
+    const std::string& Cause() const { return cause_; }
 
 private:
     std::string fileName_;
+    std::string cause_;
 };
 
 // One-line settings files and small file chores. Each call opens, works and

@@ -41,7 +41,7 @@ CheckPool::~CheckPool() {
             job->Cancelled = true;
             job->Stop.Stop();
         }
-        news_.clear();
+        news_.Clear();
     }
     workAvailable_.notify_all();
     for (auto& worker : workers_)
@@ -121,9 +121,7 @@ void CheckPool::Cancel(Id id) {
         running->second->Cancelled = true;
         running->second->Stop.Stop();
     }
-    news_.erase(std::remove_if(news_.begin(), news_.end(),
-                               [id](const News& news) { return news.JobId == id; }),
-                news_.end());
+    news_.Drop([id](const News& news) { return news.JobId == id; });
 }
 
 void CheckPool::CancelAll() {
@@ -137,8 +135,7 @@ void CheckPool::CancelAll() {
 }
 
 void CheckPool::SetWakeUp(std::function<void()> wakeUp) {
-    const std::lock_guard lock(wakeMutex_);
-    wakeUp_ = std::move(wakeUp);
+    news_.SetWakeUp(std::move(wakeUp));
 }
 
 void CheckPool::AddWorkersAsNeeded() {
@@ -185,18 +182,6 @@ std::shared_ptr<CheckPool::Job> CheckPool::TakeStartable(const std::string& kept
     return job;
 }
 
-void CheckPool::Post(News news, std::unique_lock<std::mutex>& lock) {
-    news_.push_back(std::move(news));
-    lock.unlock();
-    newsAvailable_.notify_all();
-    {
-        const std::lock_guard wakeLock(wakeMutex_);
-        if (wakeUp_)
-            wakeUp_();
-    }
-    lock.lock();
-}
-
 void CheckPool::Work() {
     // The login of this worker's last check, while a check it can serve may come.
     KeptLogins kept;
@@ -216,7 +201,7 @@ void CheckPool::Work() {
         }
         running_[job->JobId] = job;
         ++runningPerServer_[job->Server()];
-        Post(News{job->JobId, NewsKind::Started, {}}, lock);
+        news_.Post(News{job->JobId, NewsKind::Started, {}});
 
         const auto begin = std::chrono::steady_clock::now();
         lock.unlock();
@@ -235,7 +220,7 @@ void CheckPool::Work() {
                 if (!job->Cancelled && !shuttingDown_) {
                     News news{job->JobId, NewsKind::Progressed, {}};
                     news.Length = length;
-                    Post(std::move(news), progressLock);
+                    news_.Post(std::move(news));
                 }
             };
             downloaded = job->Download->Run(&job->Stop, kept, progress);
@@ -252,18 +237,13 @@ void CheckPool::Work() {
         if (!job->Cancelled && !shuttingDown_) {
             News news{job->JobId, NewsKind::Finished, std::move(outcome), took.count()};
             news.Downloaded = std::move(downloaded);
-            Post(std::move(news), lock);
+            news_.Post(std::move(news));
         }
     }
 }
 
 void CheckPool::Deliver() {
-    std::deque<News> news;
-    {
-        const std::lock_guard lock(mutex_);
-        news.swap(news_);
-    }
-    for (News& item : news) {
+    for (News& item : news_.TakeAll()) {
         if (downloads_.count(item.JobId) > 0) {
             DeliverDownload(item);
             continue;
@@ -289,8 +269,7 @@ void CheckPool::Deliver() {
 }
 
 bool CheckPool::WaitForNews(std::chrono::milliseconds timeout) {
-    std::unique_lock lock(mutex_);
-    return newsAvailable_.wait_for(lock, timeout, [this] { return !news_.empty(); });
+    return news_.WaitFor(timeout);
 }
 
 void CheckPool::DeliverDownload(News& item) {

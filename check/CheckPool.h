@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/HandOff.h"
 #include "check/CheckJob.h"
 #include "check/DownloadJob.h"
 #include "diag/Debug_Modul.h"
@@ -118,18 +119,17 @@ private:
     void AddWorkersAsNeeded();
     void Work();
     std::shared_ptr<Job> TakeStartable(const std::string& keptLogin);
-    void Post(News news, std::unique_lock<std::mutex>& lock);
     void Queue(const std::shared_ptr<Job>& job);
     void DeliverDownload(News& news);
 
     LiveObject live_{"CheckPool"};
     mutable std::mutex mutex_;
     std::condition_variable workAvailable_;
-    std::condition_variable newsAvailable_;
     std::deque<std::shared_ptr<Job>> queue_;
     std::map<Id, std::shared_ptr<Job>> running_;
     std::map<std::string, int> runningPerServer_;
-    std::deque<News> news_;
+    // Posted under mutex_, so that no news of a job comes after its Cancel.
+    HandOff<News> news_;
     // Owner's thread only: the checks not yet delivered or cancelled, and which
     // of them the owner has heard start.
     std::map<Id, Callbacks> callbacks_;
@@ -142,9 +142,6 @@ private:
     int batches_ = 0;
     Id lastId_ = 0;
     bool shuttingDown_ = false;
-
-    std::mutex wakeMutex_;
-    std::function<void()> wakeUp_;
 };
 
 } // namespace ornbrook

@@ -1,16 +1,16 @@
 #include "ftp/CertificateTrust.h"
 
+#include "base/FileIO_Code.h"
+#include "base/FileReplacement.h"
 #include "base/Text_Code.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <vector>
 
-#include <fcntl.h>
 #include <unistd.h>
 
 namespace ornbrook {
@@ -41,19 +41,6 @@ std::vector<TrustLine> ReadLines(const std::string& trustFile) {
         lines.push_back(std::move(line));
     }
     return lines;
-}
-
-bool WriteAll(int fd, const std::string& bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
 }
 
 } // namespace
@@ -131,22 +118,11 @@ bool StoreCertificateTrust(const CertificateFacts& facts, const std::string& tru
     if (!facts.Untrusted.empty())
         text += key + " " + facts.Fingerprint + "\r\n";
 
-    // A temporary file beside it, owner-only from the start (mkostemp), then
-    // renamed over the old one.
-    std::string temporary = trustFile + ".XXXXXX";
-    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
-    if (fd < 0)
-        return fail(errno);
-    const bool written = WriteAll(fd, text) && ::fsync(fd) == 0;
-    int error = errno;
-    const bool closed = ::close(fd) == 0;
-    if (written && !closed)
-        error = errno;
-    if (!written || !closed || ::rename(temporary.c_str(), trustFile.c_str()) != 0) {
-        if (written && closed)
-            error = errno;
-        ::unlink(temporary.c_str());
-        return fail(error);
+    try {
+        ReplaceFile(trustFile, text);
+    } catch (const FileError& error) {
+        problem = error.Cause();
+        return false;
     }
     return true;
 }

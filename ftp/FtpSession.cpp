@@ -258,23 +258,12 @@ FtpSession::Step FtpSession::ProtectData() {
 }
 
 FtpSession::Step FtpSession::Connect(const std::string& host, std::int32_t port) {
-    std::string problem;
-    const auto addresses =
-        ResolveHost(host, static_cast<std::uint16_t>(port), StepLimit(timeouts_.Connect), problem);
-    if (addresses.empty())
-        return Lost({ErrorKind::Connection, problem});
-    TcpSocket socket;
-    int error = 0;
-    for (const auto& address : addresses) {
-        socket = TcpSocket::ConnectTo(address, StepLimit(timeouts_.Connect), error);
-        if (socket.IsOpen() || error == ECANCELED || SteadyClock::now() >= bounds_.Overall)
-            break;
-    }
-    if (!socket.IsOpen())
-        return Lost({error == ETIMEDOUT ? ErrorKind::TimedOut : ErrorKind::Connection,
-                     ConnectProblem(error, timeouts_.Connect)});
-    peer_ = socket.PeerAddress();
-    control_ = std::make_unique<FtpControl>(FtpStream(std::move(socket)), limits_, StopFd());
+    auto socket = TcpSocket::ConnectToHost(host, static_cast<std::uint16_t>(port), timeouts_.Connect,
+                                           bounds_.Overall, StopFd());
+    if (!socket)
+        return Lost(std::move(socket).error());
+    peer_ = socket->PeerAddress();
+    control_ = std::make_unique<FtpControl>(FtpStream(std::move(*socket)), limits_, StopFd());
     return FtpReply{};
 }
 

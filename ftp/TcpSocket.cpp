@@ -1,5 +1,7 @@
 #include "ftp/TcpSocket.h"
 
+#include "ftp/FtpReplies.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -123,20 +125,16 @@ struct PendingLookup {
     }
 };
 
-} // namespace
-
-std::vector<SocketAddress> ResolveHost(const std::string& host, std::uint16_t port, WaitLimit limit,
-                                       std::string& problem) {
+Result<std::vector<SocketAddress>> ResolveHost(const std::string& host, std::uint16_t port,
+                                               WaitLimit limit) {
     std::vector<SocketAddress> result;
     const std::string service = std::to_string(port);
     // An address written as such needs no resolver and no thread.
     if (Lookup(host, service, AI_NUMERICHOST, result) == 0 && !result.empty())
         return result;
     auto pending = std::make_shared<PendingLookup>();
-    if (pending->doneFd < 0) {
-        problem = "unknown host";
-        return {};
-    }
+    if (pending->doneFd < 0)
+        return Error{ErrorKind::Connection, "unknown host"};
     std::thread([pending, host, service] {
         std::vector<SocketAddress> found;
         const int rc = Lookup(host, service, 0, found);
@@ -148,21 +146,20 @@ std::vector<SocketAddress> ResolveHost(const std::string& host, std::uint16_t po
     }).detach();
     switch (WaitFor(pending->doneFd, POLLIN, limit)) {
     case WaitResult::TimedOut:
-        problem = "name lookup timed out";
-        return {};
+        return Error{ErrorKind::TimedOut, "name lookup timed out"};
     case WaitResult::Stopped:
-        problem = "stopped";
-        return {};
+        return Error{ErrorKind::Stopped, "stopped"};
     case WaitResult::Ready:
         break;
     }
     const std::lock_guard lock(pending->mutex);
-    if (pending->rc != 0 || pending->addresses.empty()) {
-        problem = pending->rc == EAI_AGAIN ? "name lookup failed, try later" : "unknown host";
-        return {};
-    }
+    if (pending->rc != 0 || pending->addresses.empty())
+        return Error{ErrorKind::Connection,
+                     pending->rc == EAI_AGAIN ? "name lookup failed, try later" : "unknown host"};
     return std::move(pending->addresses);
 }
+
+} // namespace
 
 int MillisecondsUntil(Deadline deadline) {
     if (deadline == Deadline::max())
@@ -192,6 +189,35 @@ TcpSocket& TcpSocket::operator=(TcpSocket&& other) noexcept {
         other.fd_ = -1;
     }
     return *this;
+}
+
+int TcpSocket::Release() {
+    const int fd = fd_;
+    fd_ = -1;
+    return fd;
+}
+
+Result<TcpSocket> TcpSocket::ConnectToHost(const std::string& host, std::uint16_t port,
+                                           std::chrono::milliseconds step, Deadline until,
+                                           int stopFd) {
+    const auto stepLimit = [&] {
+        return WaitLimit{std::min(SteadyClock::now() + step, until), stopFd};
+    };
+    auto addresses = ResolveHost(host, port, stepLimit());
+    if (!addresses)
+        return std::move(addresses).error();
+    int error = 0;
+    for (const SocketAddress& address : *addresses) {
+        TcpSocket socket = ConnectTo(address, stepLimit(), error);
+        if (socket.IsOpen())
+            return socket;
+        if (error == ECANCELED || SteadyClock::now() >= until)
+            break;
+    }
+    if (error == ECANCELED)
+        return Error{ErrorKind::Stopped, "stopped"};
+    return Error{error == ETIMEDOUT ? ErrorKind::TimedOut : ErrorKind::Connection,
+                 ConnectProblem(error, step)};
 }
 
 void TcpSocket::Close() {

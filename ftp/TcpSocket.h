@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/Result.h"
+
 #include <netinet/in.h>
 #include <sys/socket.h>
 
@@ -38,13 +40,6 @@ struct WaitLimit {
     int StopFd = -1;
 };
 
-// The addresses of host and port through getaddrinfo, IPv4 and IPv6. A name
-// lookup runs apart from the caller, so a resolver that outlasts the limit is
-// abandoned, not waited for. Empty with a reason ("unknown host", "timed out",
-// "stopped") when there is no address.
-std::vector<SocketAddress> ResolveHost(const std::string& host, std::uint16_t port, WaitLimit limit,
-                                       std::string& problem);
-
 // Milliseconds left until the deadline, for poll (0 when it has passed).
 int MillisecondsUntil(Deadline deadline);
 
@@ -65,11 +60,25 @@ public:
     // A closed socket when the connection fails or the wait ends; error is then
     // the errno value (ETIMEDOUT at the deadline, ECANCELED when stopped).
     static TcpSocket ConnectTo(const SocketAddress& address, WaitLimit limit, int& error);
+    // The program's one lookup and connect, for FTP and SFTP alike: the
+    // addresses of host and port (IPv4 and IPv6; one written as such needs no
+    // resolver), then each in the resolver's order until one answers. The
+    // lookup and each connect may take step, all of it ends by until, and at
+    // once when stopFd (-1 for none) becomes readable. A lookup runs apart from
+    // the caller, so a resolver that outlasts its wait is abandoned, not waited
+    // for. The error says why when none answers ("unknown host",
+    // "name lookup timed out", "connection refused", "no answer in 10 s",
+    // "stopped").
+    static Result<TcpSocket> ConnectToHost(const std::string& host, std::uint16_t port,
+                                           std::chrono::milliseconds step, Deadline until,
+                                           int stopFd);
     // Listens on the address (port 0 picks a free one); closed on failure.
     static TcpSocket ListenOn(const SocketAddress& address);
 
     bool IsOpen() const { return fd_ >= 0; }
     int Fd() const { return fd_; }
+    // Hands the descriptor over: the socket no longer closes it.
+    int Release();
     void Close();
 
     TcpSocket Accept(SocketAddress& peer) const;

@@ -46,35 +46,28 @@ Result<void> MakeFolder(const std::string& folder) {
 
 } // namespace
 
-DownloadQueue::DownloadQueue(std::shared_ptr<CheckPool> pool, std::function<FileStore*()> store,
+DownloadQueue::DownloadQueue(std::shared_ptr<CheckPool> pool, StoreWork storeWork,
                              std::function<std::string(const std::string&)> storeName)
-    : pool_(std::move(pool)), store_(std::move(store)), storeName_(std::move(storeName)) {}
+    : pool_(std::move(pool)), storeWork_(std::move(storeWork)), storeName_(std::move(storeName)) {}
 
 DownloadQueue::~DownloadQueue() {
     for (const auto& [id, running] : running_)
         pool_->Cancel(id);
 }
 
-void DownloadQueue::Load(const std::vector<std::string>& urls) {
-    FileStore* store = store_();
-    if (!store)
-        return;
-    auto stored = store->LoadDownloads();
-    if (!stored) {
-        WriteLog("downloads not loaded: " + stored.error().Message);
-        return;
-    }
+void DownloadQueue::Load(const std::vector<std::string>& urls,
+                         std::map<std::string, std::vector<StoredDownload>> stored) {
     for (const std::string& url : urls) {
-        for (StoredDownload& download : (*stored)[storeName_(url)])
+        for (StoredDownload& download : stored[storeName_(url)])
             records_[url][download.Name] = std::move(download);
     }
 }
 
 void DownloadQueue::Record(const std::string& url, const StoredDownload& record) {
     records_[url][record.Name] = record;
-    if (FileStore* store = store_())
-        if (auto put = store->PutDownload(storeName_(url), record); !put)
-            WriteLog("download not recorded: " + put.error().Message);
+    storeWork_([name = storeName_(url), record](FileStore& store) {
+        return store.PutDownload(name, record);
+    });
 }
 
 void DownloadQueue::Forget(const std::string& url, const std::optional<std::string>& name) {
@@ -84,9 +77,9 @@ void DownloadQueue::Forget(const std::string& url, const std::optional<std::stri
         if (!name || it->second.empty())
             records_.erase(it);
     }
-    if (FileStore* store = store_())
-        if (auto removed = store->RemoveDownload(storeName_(url), name); !removed)
-            WriteLog("download not forgotten: " + removed.error().Message);
+    storeWork_([url = storeName_(url), name](FileStore& store) {
+        return store.RemoveDownload(url, name);
+    });
 }
 
 std::size_t DownloadQueue::Download(const Url& watched, const std::vector<FileEntry>& files,

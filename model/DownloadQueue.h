@@ -52,20 +52,24 @@ struct DownloadNews {
 // recorded in the store as pending until it has succeeded, so that it is tried
 // again after a failure, a stop or a restart, at the URL's next check, for as
 // long as the file is listed with the same facts. Lives on the watch list's
-// thread; the store it is given may go at any time (then nothing is recorded).
+// thread; records reach the store through the watch list's writer (storeWork
+// runs a piece of work on the store there, in order, or not at all once the
+// store has gone).
 class DownloadQueue final {
 public:
     // storeName gives the name by which the store knows a URL.
-    DownloadQueue(std::shared_ptr<CheckPool> pool, std::function<FileStore*()> store,
+    using StoreWork = std::function<void(std::function<Result<void>(FileStore&)>)>;
+    DownloadQueue(std::shared_ptr<CheckPool> pool, StoreWork storeWork,
                   std::function<std::string(const std::string&)> storeName);
     // Stops every download; partial files stay for the next run.
     ~DownloadQueue();
     DownloadQueue(const DownloadQueue&) = delete;
     DownloadQueue& operator=(const DownloadQueue&) = delete;
 
-    // Takes the downloads the store kept for these URLs (pending ones wait
-    // for their URL's next check).
-    void Load(const std::vector<std::string>& urls);
+    // Takes the downloads the store kept (by URL name) for these URLs
+    // (pending ones wait for their URL's next check).
+    void Load(const std::vector<std::string>& urls,
+              std::map<std::string, std::vector<StoredDownload>> stored);
 
     // Downloads these entries of url into folder (made if missing), subfolders
     // of a name with "/" as relative paths. Folders and links are passed over;
@@ -104,7 +108,7 @@ private:
 
     LiveObject live_{"DownloadQueue"};
     std::shared_ptr<CheckPool> pool_;
-    std::function<FileStore*()> store_;
+    StoreWork storeWork_;
     std::function<std::string(const std::string&)> storeName_;
     // Every recorded download, by URL and name.
     std::map<std::string, std::map<std::string, StoredDownload>> records_;

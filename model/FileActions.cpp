@@ -3,7 +3,6 @@
 #include "model/DownloadQueue.h"
 #include "model/UrlFileList.h"
 #include "model/UrlSettings.h"
-#include "platform/ProgramCommand.h"
 
 #include <string_view>
 #include <unordered_set>
@@ -22,7 +21,7 @@ FileActions::~FileActions() {
 void FileActions::CheckEnded(const UrlFileList& list) {
     const UrlSettings* settings = settingsOf_(list.URL());
     const auto& reported = list.LastCheckNews().Reported;
-    if (!settings || reported.empty() || (settings->Download.empty() && settings->Run.empty()))
+    if (!settings || reported.empty() || (settings->Download.empty() && settings->Run.Empty()))
         return;
     // A whole upload may be reported at once: look names up, do not scan.
     const std::unordered_set<std::string_view> names(reported.begin(), reported.end());
@@ -45,18 +44,17 @@ void FileActions::CheckEnded(const UrlFileList& list) {
 void FileActions::Heard(const DownloadNews& news) {
     if (news.What != DownloadNews::Stage::Saved)
         return;
-    if (const UrlSettings* settings = settingsOf_(news.Url); settings && !settings->Run.empty())
+    if (const UrlSettings* settings = settingsOf_(news.Url); settings && !settings->Run.Empty())
         Run(Url(news.Url), settings->Run, news.Name, news.SavedAs);
 }
 
-void FileActions::Run(const Url& watched, const std::string& command, const std::string& name,
+void FileActions::Run(const Url& watched, const ProgramCommand& program, const std::string& name,
                       const std::string& path) {
-    const Result<ProgramCommand> program = ProgramCommand::Parse(command);
-    if (!program)
+    if (program.Empty())
         return; // refused where it was set
     const std::string& url = watched.Text();
     const std::string shown = watched.Masked();
-    auto arguments = program->Arguments({path, watched.FileUrl(name), name});
+    auto arguments = program.Arguments({path, watched.FileUrl(name), name});
     runner_.Start(url, std::move(arguments), [this, url, shown, name](ProgramOutcome outcome) {
         if (outcome.How == ProgramOutcome::Ending::NotStarted) {
             // Said once, until a program of the URL starts again.

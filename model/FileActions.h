@@ -15,6 +15,7 @@
 namespace ornbrook {
 
 class DownloadQueue;
+class ProgramCommand;
 class UrlFileList;
 struct DownloadNews;
 struct UrlSettings;
@@ -64,7 +65,7 @@ public:
 
 private:
     void Heard(const DownloadNews& news);
-    void Run(const Url& url, const std::string& command, const std::string& name,
+    void Run(const Url& url, const ProgramCommand& program, const std::string& name,
              const std::string& path);
 
     LiveObject live_{"FileActions"};

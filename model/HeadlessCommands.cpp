@@ -6,7 +6,6 @@
 #include "ftp/CertificateTrust.h"
 #include "ftp/DirectoryListing.h"
 #include "ftp/FtpSettings.h"
-#include "model/CheckSettings.h"
 #include "model/DataFileFormat.h"
 #include "model/DataFileLoad.h"
 #include "model/DownloadQueue.h"
@@ -548,10 +547,11 @@ int RunHeadless(const std::vector<std::string>& args, std::ostream& out, std::os
             notice = watchList.TakeDamageNotice();
             // One save for the whole run, at its end.
             watchList.DeferSaves();
-            watchList.SetChecksAtOnce(ReadChecksAtOnce());
+            watchList.SetChecksAtOnce(watchList.Prefs().ChecksAtOnce());
             StartCommand(watchList, args, [&result](CommandResult r) { result = std::move(r); });
             watchList.WaitForChecks();
             watchList.SaveIfChanged();
+            watchList.FinishSaves();
         }
     } catch (const std::exception& error) {
         // What the checks found is still printed; the status says the file failed.

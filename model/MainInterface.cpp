@@ -2,21 +2,23 @@
 
 #include "base/Clock.h"
 #include "base/FileIO_Code.h"
+#include "base/FileReplacement.h"
 #include "base/ProgramGlobals.h"
 #include "check/CheckPool.h"
 #include "ftp/FtpSettings.h"
-#include "model/CheckSettings.h"
 #include "model/DamagedFile.h"
 #include "model/DataFileFormat.h"
 #include "model/DataFileLoad.h"
+#include "model/DiskWriter.h"
 #include "model/DownloadQueue.h"
 #include "model/FileActions.h"
-#include "model/FileReplacement.h"
 #include "model/FileStore.h"
 #include "model/TrustedCertificates.h"
 #include "model/UrlFileList.h"
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <map>
 #include <set>
 #include <stdexcept>
@@ -26,7 +28,8 @@
 namespace ornbrook {
 
 MainInterface::MainInterface()
-    : pool_(std::make_shared<CheckPool>()), settleSeconds_(ReadSettleSeconds()) {
+    : prefs_(Preferences::Load()), pool_(std::make_shared<CheckPool>()),
+      settleSeconds_(prefs_.SettleSeconds()) {
     // Checks of this watch list trust what the user trusted beside its data file.
     SetCertificateTrustFile(TrustedCertificatesFileName());
     SetHostKeyTrustFile(KnownHostsFileName());
@@ -38,8 +41,14 @@ MainInterface::MainInterface()
     OpenStore();
     const auto nameOf = [this](const std::string& url) { return names_->Of(url); };
     downloads_ = std::make_unique<DownloadQueue>(
-        pool_, [this] { return store_.get(); }, nameOf);
-    downloads_->Load(Urls());
+        pool_, [this](StoreWork work) { OnStore(std::move(work)); }, nameOf);
+    if (store_) {
+        if (auto stored = store_->LoadDownloads())
+            downloads_->Load(Urls(), std::move(*stored));
+        else
+            WriteLog("downloads not loaded: " + stored.error().Message);
+    }
+    writer_.SetNoticeTaker([this](const std::string& told) { Tell(told); });
     actions_ = std::make_unique<FileActions>(*downloads_, [this](const std::string& url) {
         const std::int32_t index = GetURLIndex(url);
         return index != 0 ? &Lists[static_cast<std::size_t>(index)]->Settings() : nullptr;
@@ -103,10 +112,10 @@ void MainInterface::OpenStore() {
         }
         // What the store kept of URLs no longer watched goes at the next save.
         for (const auto& [name, files] : rows)
-            forgottenUrls_.push_back(name);
+            Forget(name);
         for (const std::string& name : starting) {
             if (watched.count(name) == 0 && rows.count(name) == 0)
-                forgottenUrls_.push_back(name);
+                Forget(name);
         }
         return {};
     }();
@@ -118,30 +127,46 @@ void MainInterface::OpenStore() {
     Tell(notice);
 }
 
-void MainInterface::SaveStore() {
-    if (!store_)
-        return;
-    std::vector<StoreChange> changes;
-    for (std::string& url : forgottenUrls_) {
-        StoreChange& change = changes.emplace_back();
-        change.Url = std::move(url);
-        change.RemoveAll = true;
-        change.StartingPoint = false;
-    }
-    forgottenUrls_.clear();
+void MainInterface::Forget(const std::string& name) {
+    StoreChange& change = storeChanges_.emplace_back();
+    change.Url = name;
+    change.RemoveAll = true;
+    change.StartingPoint = false;
+}
+
+void MainInterface::CollectStoreChanges() {
     for (std::size_t i = 1; i < Lists.size(); ++i) {
         if (Lists[i]->HasStoreChanges()) {
-            changes.push_back(Lists[i]->TakeStoreChange());
-            changes.back().Url = names_->Of(changes.back().Url);
+            storeChanges_.push_back(Lists[i]->TakeStoreChange());
+            storeChanges_.back().Url = names_->Of(storeChanges_.back().Url);
         }
     }
-    if (const Result<void> saved = store_->Save(changes); !saved) {
-        // Advisory: the watch list goes on without it; the next start begins
-        // it afresh.
-        store_.reset();
-        Tell(saved.error().Message +
-             "; file sizes, times and the changed and arriving marks are not kept this time.");
-    }
+}
+
+std::vector<StoreChange> MainInterface::TakeStoreChanges() {
+    CollectStoreChanges();
+    return std::exchange(storeChanges_, {});
+}
+
+void MainInterface::OnStore(StoreWork work) {
+    // From here on the store is the writer's: only its tasks touch it.
+    writer_.Post([this, work = std::move(work)] {
+        if (!store_)
+            return;
+        if (const Result<void> done = work(*store_); !done) {
+            // Advisory: the watch list goes on without it; the next start
+            // begins it afresh.
+            store_.reset();
+            writer_.Tell(done.error().Message + "; file sizes, times and the changed and "
+                                                "arriving marks are not kept this time.");
+        }
+    });
+}
+
+void MainInterface::SaveStore() {
+    std::vector<StoreChange> changes = TakeStoreChanges();
+    if (!changes.empty())
+        OnStore([changes = std::move(changes)](FileStore& store) { return store.Save(changes); });
 }
 
 MainInterface::~MainInterface() {
@@ -208,7 +233,7 @@ void MainInterface::RemoveURL(const std::string& theURL) {
         Lists[static_cast<std::size_t>(i)]->Cancel();
         downloads_->Stop(theURL, true);
         Lists.erase(Lists.begin() + i);
-        forgottenUrls_.push_back(names_->Of(theURL));
+        Forget(names_->Of(theURL));
     }
     SaveData();
     ListChanged.Raise();
@@ -261,7 +286,7 @@ void MainInterface::ChangeURL(std::int32_t index, const std::string& newURL) {
     // The store keeps rows by URL name: the old name's go, the new name's come.
     if (newURL != list->URL()) {
         downloads_->Stop(list->URL(), true);
-        forgottenUrls_.push_back(names_->Of(list->URL()));
+        Forget(names_->Of(list->URL()));
         list->MarkAllUnstored();
         // The settings go with the list, kept under its new text.
         settingsUnsaved_ = settingsUnsaved_ || !list->Settings().IsDefault();
@@ -347,12 +372,14 @@ void MainInterface::SetChecksAtOnce(int count) {
 
 void MainInterface::SetCheckWakeUp(std::function<void()> wakeUp) {
     actions_->SetWakeUp(wakeUp);
+    writer_.SetWakeUp(wakeUp);
     pool_->SetWakeUp(std::move(wakeUp));
 }
 
 void MainInterface::DeliverCheckResults() {
     pool_->Deliver();
     actions_->Deliver();
+    DeliverSaves();
 }
 
 void MainInterface::WaitForChecks() {
@@ -365,6 +392,7 @@ void MainInterface::WaitForChecks() {
             actions_->WaitForNews(std::chrono::milliseconds(200));
         DeliverCheckResults();
     }
+    FinishSaves();
 }
 
 void MainInterface::StopPrograms() {
@@ -388,28 +416,43 @@ void MainInterface::SaveData() {
     unsaved_ = true;
     if (saveHolds_ > 0)
         return;
-    // Frames go out in pieces through one buffer kept between saves, so a large
-    // watch list needs neither a second copy of itself in memory nor fresh pages
-    // for every save.
-    constexpr std::size_t Piece = 1 << 20;
-    FileReplacement file(DataFileName());
-    saveBuffer_.clear();
-    for (std::size_t i = 1; i < Lists.size(); ++i) {
-        Lists[i]->AppendFrameTo(saveBuffer_);
-        if (saveBuffer_.size() >= Piece) {
-            file.Write(saveBuffer_);
-            saveBuffer_.clear();
-        }
-    }
-    file.Write(saveBuffer_);
-    file.Commit();
-    if (settingsUnsaved_)
-        SaveSettings();
+    // The writer gets what is to be written as it is now: the data file's
+    // bytes (a piece per URL, never copied into one), the settings, the
+    // store's changes.
+    std::vector<std::string> bytes(Lists.size() - 1);
+    for (std::size_t i = 1; i < Lists.size(); ++i)
+        Lists[i]->AppendFrameTo(bytes[i - 1]);
+    std::optional<SettingsByUrl> settings;
+    if (std::exchange(settingsUnsaved_, false))
+        settings = CurrentSettings();
+    ++dataSaves_;
+    writer_.Post([this, file = DataFileName(), bytes = std::move(bytes),
+                  settingsFile = SettingsFileName(), settings = std::move(settings)] {
+        struct Done {
+            std::atomic<int>& Count;
+            ~Done() { --Count; }
+        } done{dataSaves_};
+        const auto begun = std::chrono::steady_clock::now();
+        FileReplacement replacement(file);
+        for (const std::string& piece : bytes)
+            replacement.Write(piece);
+        replacement.Commit();
+        RecordProzessRun(ReplacementProzess(file),
+                         std::chrono::duration_cast<std::chrono::milliseconds>(
+                             std::chrono::steady_clock::now() - begun)
+                             .count());
+        NoteDataFile(file);
+        if (settings)
+            SaveUrlSettings(settingsFile, *settings);
+    });
     unsaved_ = false;
-    NoteDataFile();
     // After the data file: a crash between the two leaves the store behind,
     // and what it says of an entry is taken only where the two agree.
     SaveStore();
+}
+
+std::string MainInterface::ReplacementProzess(const std::string& fileName) {
+    return "replace " + fileName.substr(fileName.rfind('/') + 1);
 }
 
 void MainInterface::SaveIfChanged() {
@@ -418,13 +461,32 @@ void MainInterface::SaveIfChanged() {
         return;
     }
     const int holds = std::exchange(saveHolds_, 0);
+    SaveData();
+    saveHolds_ = holds;
+}
+
+void MainInterface::FinishSaves() {
     try {
-        SaveData();
+        writer_.Finish();
     } catch (...) {
-        saveHolds_ = holds;
+        SaveFailed();
         throw;
     }
-    saveHolds_ = holds;
+}
+
+void MainInterface::DeliverSaves() {
+    try {
+        writer_.Deliver();
+    } catch (...) {
+        SaveFailed();
+        throw;
+    }
+}
+
+void MainInterface::SaveFailed() {
+    // Written again at the next save point, settings and all.
+    unsaved_ = true;
+    settingsUnsaved_ = true;
 }
 
 void MainInterface::DeferSaves() {
@@ -433,6 +495,9 @@ void MainInterface::DeferSaves() {
 
 void MainInterface::CheckResultMerged(bool changed) {
     unsaved_ = unsaved_ || changed;
+    // Taken as each result comes, in the order things happened, so that the
+    // save at the run's end does not take a whole run's rows at once.
+    CollectStoreChanges();
     if (saveHolds_ == 0 && pool_->Outstanding() == 0)
         SaveIfChanged();
 }
@@ -452,8 +517,9 @@ std::optional<struct stat> StatOf(const std::string& fileName) {
 
 } // namespace
 
-void MainInterface::NoteDataFile() {
-    const auto info = StatOf(DataFileName());
+void MainInterface::NoteDataFile(const std::string& file) {
+    const auto info = StatOf(file);
+    const std::lock_guard lock(dataFileMutex_);
     if (!info) {
         dataFile_.reset();
         return;
@@ -464,7 +530,14 @@ void MainInterface::NoteDataFile() {
 }
 
 bool MainInterface::DataFileIsOurs() const {
-    const std::optional<FileIdentity> written = dataFile_;
+    // A save under way writes what the list holds now.
+    if (dataSaves_ > 0)
+        return true;
+    std::optional<FileIdentity> written;
+    {
+        const std::lock_guard lock(dataFileMutex_);
+        written = dataFile_;
+    }
     const auto info = StatOf(DataFileName());
     return written && info &&
            *written == FileIdentity{info->st_dev, info->st_ino,
@@ -504,7 +577,7 @@ void MainInterface::LoadData() {
         list->SetParent(this);
         list->SetByRecord(std::move(record));
     });
-    NoteDataFile();
+    NoteDataFile(DataFileName());
     Tell(DamageNotice(load));
     LoadSettings();
 }
@@ -555,7 +628,9 @@ void MainInterface::LoadSettings() {
     if (!file.Problems.empty() || file.OldEntries > 0 || !matches.Renamed.empty() ||
         !matches.Ambiguous.empty()) {
         try {
-            SaveSettings();
+            // At start, before any save is asked for: written here, so that a
+            // failure is only logged and tried again at the next save.
+            SaveUrlSettings(SettingsFileName(), CurrentSettings());
         } catch (const FileError& error) {
             WriteLog(error.what());
             settingsUnsaved_ = true;
@@ -564,14 +639,13 @@ void MainInterface::LoadSettings() {
     }
 }
 
-void MainInterface::SaveSettings() {
+SettingsByUrl MainInterface::CurrentSettings() const {
     SettingsByUrl settings;
     for (std::size_t i = 1; i < Lists.size(); ++i) {
         if (!Lists[i]->Settings().IsDefault())
             settings[names_->Of(Lists[i]->URL())] = Lists[i]->Settings();
     }
-    SaveUrlSettings(SettingsFileName(), settings);
-    settingsUnsaved_ = false;
+    return settings;
 }
 
 } // namespace ornbrook

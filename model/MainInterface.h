@@ -2,13 +2,17 @@
 
 #include "base/Event.h"
 #include "diag/Debug_Modul.h"
+#include "model/DiskWriter.h"
+#include "model/Preferences.h"
 #include "model/UrlNames.h"
 #include "model/UrlSettings.h"
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -20,6 +24,7 @@ class CheckPool;
 class DownloadQueue;
 class FileActions;
 class FileStore;
+struct StoreChange;
 class UrlFileList;
 
 // The watch list: the watched URLs in order, each with its UrlFileList. Loads
@@ -33,6 +38,14 @@ class UrlFileList;
 // merge, so that runs following each other cannot hold merges back, and at
 // close). A run that changes nothing writes nothing. A crash loses at most the
 // merges not yet written, which the next check finds again.
+//
+// The writing itself runs on the watch list's DiskWriter (see its thread
+// contract): a save takes what is to be written (the data file's bytes, the
+// settings, the store's changes) as it stands and hands it over; the files
+// are written one save after another, in order, while the owner goes on. A
+// save's failure comes back on the owner's thread (DeliverCheckResults,
+// FinishSaves) and throws there. The watch list waits for its writer when it
+// goes, so no save asked for is lost.
 //
 // Checks run in the background, several at once, in the watch list's own check
 // pool; their results are merged on the thread that owns the watch list, when it
@@ -83,8 +96,8 @@ public:
     void SetURLSettings(std::int32_t index, const UrlSettings& settings);
     // The file of the URLs' settings, beside the data file.
     static std::string SettingsFileName();
-    // Rewrites maindata.dat; never leaves the user without one. While saves are
-    // deferred it only marks the list unsaved.
+    // Rewrites maindata.dat (on the writer); never leaves the user without
+    // one. While saves are deferred it only marks the list unsaved.
     void SaveData();
     // The save point: rewrites maindata.dat when the list has changed since it
     // was last written, or when the file on disk is not the one this watch list
@@ -94,6 +107,11 @@ public:
     // From now on every save waits for the owner's SaveIfChanged: a command-line
     // run writes the file once, at its end.
     void DeferSaves();
+    // Waits until every save asked for is written; throws the first failure
+    // not yet told (FileError, as a save always did).
+    void FinishSaves();
+    // Whether saves asked for are still being written.
+    bool IsSaving() const { return writer_.Pending() > 0; }
     // A check's result has been merged (changed: entries or message differ);
     // called by the URL's UrlFileList. The results of a run are written
     // together, once no check is pending.
@@ -125,12 +143,15 @@ public:
     // What the URLs' settings have done with the files reported: programs run.
     FileActions& Actions() { return *actions_; }
 
+    // The program's own settings, loaded with the watch list.
+    Preferences& Prefs() { return prefs_; }
+
     // The pool the URLs' checks run in.
     std::weak_ptr<CheckPool> Checks() const { return pool_; }
     // How many checks may run at once (1 to 16; 1 checks strictly in list order).
     void SetChecksAtOnce(int count);
     // How long a new or changed file's size and time must hold still before it
-    // is reported (seconds; 0 reports at once). Read from settle.dat when the
+    // is reported (seconds; 0 reports at once). From the preferences when the
     // watch list is made.
     void SetSettleSeconds(std::int64_t seconds) { settleSeconds_ = seconds; }
     std::int64_t SettleSeconds() const { return settleSeconds_; }
@@ -141,10 +162,11 @@ public:
     // Called on a worker thread when results wait; it must only post to the
     // watch list's thread, which then calls DeliverCheckResults.
     void SetCheckWakeUp(std::function<void()> wakeUp);
-    // Merges the results that arrived, on the watch list's thread.
+    // Merges the results that arrived, on the watch list's thread, and throws
+    // the failure of a save that has failed meanwhile.
     void DeliverCheckResults();
-    // Merges results as they arrive until no check is pending; for callers
-    // without an event loop.
+    // Merges results as they arrive until no check is pending, and waits
+    // until what they saved is written; for callers without an event loop.
     void WaitForChecks();
     // Ends the programs run for files and runs none from now on.
     void StopPrograms();
@@ -161,19 +183,33 @@ public:
     // URL (urlkey.dat, see UrlNames).
     static std::string KeyFileName();
 
+    // Work on the store, run on the writer in order with the saves; none once
+    // the store has failed.
+    using StoreWork = std::function<Result<void>(FileStore&)>;
+    void OnStore(StoreWork work);
+
+    // The timing statistics' process of a file's replacements ("replace NAME").
+    static std::string ReplacementProzess(const std::string& fileName);
+
 private:
     void LoadData();
     void LoadSettings();
-    void SaveSettings();
+    SettingsByUrl CurrentSettings() const;
     void OpenStore();
     void SaveStore();
+    void Forget(const std::string& name);
+    void CollectStoreChanges();
+    std::vector<StoreChange> TakeStoreChanges();
+    void DeliverSaves();
+    void SaveFailed();
     void Tell(const std::string& notice);
     std::vector<std::string> Urls() const;
 
     bool DataFileIsOurs() const;
-    void NoteDataFile();
+    void NoteDataFile(const std::string& file);
 
     LiveObject live_{"MainInterface"};
+    Preferences prefs_;
     // Before the lists: their checkers cancel into it as they go.
     std::shared_ptr<CheckPool> pool_;
     std::unique_ptr<DownloadQueue> downloads_;
@@ -182,7 +218,6 @@ private:
     std::int64_t settleSeconds_ = 0;
     // Slot 0 is always present and empty.
     std::vector<std::shared_ptr<UrlFileList>> Lists{nullptr};
-    std::string saveBuffer_;
     bool unsaved_ = false;
     // Saves held back: by DeferSaves for good, by Refresh while it runs.
     int saveHolds_ = 0;
@@ -191,22 +226,31 @@ private:
     // by its name.
     std::optional<UrlNames> names_;
     // The store of what the data file cannot hold; none when it could not be
-    // opened or failed (the watch list goes on without it).
+    // opened or failed (the watch list goes on without it). The owner's while
+    // the watch list is made, the writer's tasks' (OnStore) from then on.
     std::unique_ptr<FileStore> store_;
-    // URL names whose rows the store must forget at the next save.
-    std::vector<std::string> forgottenUrls_;
-    // Identity of the data file as last written or read: device, inode, size, time.
+    // What the store is to hear at the next save, in the order it happened:
+    // URL names whose rows it must forget, and the lists' changes taken so far.
+    std::vector<StoreChange> storeChanges_;
+    // Identity of the data file as last written or read: device, inode, size,
+    // time. Noted by the writer, compared by the owner.
     struct FileIdentity {
         unsigned long long Device = 0, Inode = 0, Size = 0;
         long long Seconds = 0, Nanoseconds = 0;
         bool operator==(const FileIdentity&) const = default;
     };
+    mutable std::mutex dataFileMutex_;
     std::optional<FileIdentity> dataFile_;
+    // Saves of the data file handed to the writer and not yet noted.
+    std::atomic<int> dataSaves_ = 0;
     // urlsettings.json must be written at the next save.
     bool settingsUnsaved_ = false;
     // The settings of URLs removed in this run, for an undo to bring back;
     // never written: a URL deleted for good takes its settings along.
     std::map<std::string, UrlSettings> removedSettings_;
+    // Last: it goes first, after running what it was given, while everything
+    // its tasks use is still there.
+    DiskWriter writer_;
 };
 
 } // namespace ornbrook

@@ -19,6 +19,8 @@ void DestroyMainInterface() {
         TheMainInterface->DeliverCheckResults();
         TheMainInterface->SaveIfChanged();
         TheMainInterface->Cancel();
+        // Nothing asked for is lost, and a failure is told, as at any save.
+        TheMainInterface->FinishSaves();
     }
     TheMainInterface.reset();
 }

@@ -1,10 +1,10 @@
 #include "model/TrustedCertificates.h"
 
 #include "base/FileIO_Code.h"
+#include "base/FileReplacement.h"
 #include "base/ProgramGlobals.h"
 #include "ftp/CertificateTrust.h"
 #include "model/DamagedFile.h"
-#include "model/FileReplacement.h"
 
 #include <algorithm>
 #include <fstream>

@@ -1,6 +1,7 @@
 #include "model/UrlNames.h"
 
 #include "base/FileIO_Code.h"
+#include "base/FileReplacement.h"
 #include "base/Url.h"
 #include "ftp/KeyedHash.h"
 #include "model/DamagedFile.h"
@@ -57,21 +58,12 @@ std::string NewKey(const std::string& keyFile) {
 // Writes key to a new owner-only file and puts it at keyFile: over what is
 // there with replace, else only where nothing is (false when something was).
 bool PutKey(const std::string& keyFile, const std::string& key, bool replace) {
-    std::string temp;
-    const int fd = CreateTemporaryFile(keyFile, temp);
-    const std::string line = key + "\n";
-    const bool written =
-        ::write(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size()) &&
-        ::fsync(fd) == 0;
-    const bool closed = ::close(fd) == 0;
-    const bool put = written && closed &&
-                     (replace ? ::rename(temp.c_str(), keyFile.c_str()) == 0
-                              : ::link(temp.c_str(), keyFile.c_str()) == 0);
-    const int cause = errno;
-    ::unlink(temp.c_str());
-    if (!put && !(cause == EEXIST && !replace))
-        throw FileError(keyFile, std::string("cannot write: ") + std::strerror(cause));
-    return put;
+    FileReplacement file(keyFile);
+    file.Write(key + "\n");
+    if (!replace)
+        return file.CommitNew();
+    file.Commit();
+    return true;
 }
 
 } // namespace

@@ -1,14 +1,14 @@
 #include "model/UrlSettings.h"
 
 #include "base/FileIO_Code.h"
+#include "base/FileReplacement.h"
 #include "model/DamagedFile.h"
-#include "model/FileReplacement.h"
-#include "platform/ProgramCommand.h"
 
 #include <algorithm>
-#include <cstring>
 #include <fstream>
 #include <iterator>
+
+#include <nlohmann/json.hpp>
 
 namespace ornbrook {
 
@@ -84,12 +84,13 @@ Result<void> ParseFolder(std::string_view text, std::string& into) {
     return {};
 }
 
-Result<void> ParseProgram(std::string_view text, std::string& into) {
-    if (auto command = ProgramCommand::Parse(std::string(text)); !command)
+Result<void> ParseProgram(std::string_view text, ProgramCommand& into) {
+    auto command = ProgramCommand::Parse(std::string(text));
+    if (!command)
         return std::move(command).error();
     if (HasControl(text))
         return Expected("no control characters");
-    into = text;
+    into = std::move(*command);
     return {};
 }
 
@@ -138,8 +139,8 @@ const Key Keys[] = {
      [](const UrlSettings& s) { return std::vector<std::string>{s.Download}; }},
     {"run", ValueKind::Text,
      [](UrlSettings& s, std::string_view v) { return ParseProgram(v, s.Run); },
-     [](UrlSettings& s) { s.Run.clear(); },
-     [](const UrlSettings& s) { return std::vector<std::string>{s.Run}; }},
+     [](UrlSettings& s) { s.Run = {}; },
+     [](const UrlSettings& s) { return std::vector<std::string>{s.Run.Text()}; }},
 };
 
 const Key* FindKey(std::string_view name) {
@@ -183,8 +184,7 @@ Result<void> ApplyAssignments(UrlSettings& settings, const std::vector<std::stri
                             set.error().Message + ")");
     }
     // {path} is the downloaded file: without a download there is none.
-    if (!changed.Run.empty() && changed.Download.empty() &&
-        (ProgramCommand::Parse(changed.Run)->Placeholders() & ProgramCommand::PathPlaceholder))
+    if (changed.Download.empty() && (changed.Run.Placeholders() & ProgramCommand::PathPlaceholder))
         return Expected("run uses {path}, which needs download=FOLDER");
     settings = std::move(changed);
     return {};
@@ -221,8 +221,8 @@ std::string DescribeSettings(const UrlSettings& s) {
         parts.push_back("paused");
     if (!s.Download.empty())
         parts.push_back("downloads to " + s.Download);
-    if (!s.Run.empty())
-        parts.push_back("runs " + s.Run);
+    if (!s.Run.Empty())
+        parts.push_back("runs " + s.Run.Text());
     std::string text;
     for (const std::string& part : parts)
         text += (text.empty() ? "" : ", ") + part;
@@ -231,178 +231,8 @@ std::string DescribeSettings(const UrlSettings& s) {
 
 namespace {
 
-void AppendJsonString(std::string& out, std::string_view text) {
-    static constexpr char Hex[] = "0123456789abcdef";
-    out += '"';
-    for (const char c : text) {
-        const auto code = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (code < 0x20) {
-            out += "\\u00";
-            out += Hex[code >> 4];
-            out += Hex[code & 0xF];
-        } else {
-            out += c;
-        }
-    }
-    out += '"';
-}
-
-// Just enough JSON for this file: objects, arrays, strings, whole numbers,
-// true and false. Any fault ends the reading where it is.
-class JsonReader {
-public:
-    explicit JsonReader(std::string_view text) : text_(text) {}
-
-    bool Failed() const { return failed_; }
-    void Fail() { failed_ = true; }
-    std::size_t Offset() const { return at_; }
-
-    bool Take(char c) {
-        Blanks();
-        if (at_ < text_.size() && text_[at_] == c) {
-            ++at_;
-            return true;
-        }
-        return false;
-    }
-    bool Expect(char c) {
-        if (!Take(c))
-            failed_ = true;
-        return !failed_;
-    }
-    bool Peek(char c) {
-        Blanks();
-        return at_ < text_.size() && text_[at_] == c;
-    }
-    bool AtEnd() {
-        Blanks();
-        return at_ == text_.size();
-    }
-
-    bool String(std::string& out) {
-        out.clear();
-        if (!Expect('"'))
-            return false;
-        while (at_ < text_.size()) {
-            const char c = text_[at_++];
-            if (c == '"')
-                return true;
-            if (static_cast<unsigned char>(c) < 0x20)
-                break;
-            if (c != '\\') {
-                out += c;
-                continue;
-            }
-            if (at_ >= text_.size())
-                break;
-            const char e = text_[at_++];
-            static constexpr std::string_view Plain = "\"\\/", From = "bfnrt", To = "\b\f\n\r\t";
-            if (Plain.find(e) != std::string_view::npos) {
-                out += e;
-            } else if (const auto k = From.find(e); k != std::string_view::npos) {
-                out += To[k];
-            } else if (e == 'u' && at_ + 4 <= text_.size()) {
-                unsigned code = 0;
-                for (int i = 0; i < 4; ++i) {
-                    const char h = text_[at_++];
-                    code <<= 4;
-                    if (h >= '0' && h <= '9')
-                        code |= static_cast<unsigned>(h - '0');
-                    else if ((h | 0x20) >= 'a' && (h | 0x20) <= 'f')
-                        code |= static_cast<unsigned>((h | 0x20) - 'a' + 10);
-                    else
-                        return failed_ = true, false;
-                }
-                // We write escapes only for control characters; others are kept as UTF-8.
-                if (code < 0x80) {
-                    out += static_cast<char>(code);
-                } else if (code < 0x800) {
-                    out += static_cast<char>(0xC0 | (code >> 6));
-                    out += static_cast<char>(0x80 | (code & 0x3F));
-                } else {
-                    out += static_cast<char>(0xE0 | (code >> 12));
-                    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-                    out += static_cast<char>(0x80 | (code & 0x3F));
-                }
-            } else {
-                break;
-            }
-        }
-        failed_ = true;
-        return false;
-    }
-
-    // A scalar as the text a "KEY=VALUE" would give, or a list of strings.
-    bool Value(std::vector<std::string>& values, bool& isList) {
-        values.clear();
-        isList = false;
-        Blanks();
-        if (Peek('"')) {
-            std::string s;
-            if (!String(s))
-                return false;
-            values.push_back(std::move(s));
-            return true;
-        }
-        if (Take('[')) {
-            isList = true;
-            if (Take(']'))
-                return true;
-            do {
-                std::string s;
-                if (!String(s))
-                    return false;
-                values.push_back(std::move(s));
-            } while (Take(','));
-            return Expect(']');
-        }
-        for (const auto& [word, text] : {std::pair{"true", "1"}, std::pair{"false", "0"}}) {
-            if (text_.substr(at_).starts_with(word)) {
-                at_ += std::strlen(word);
-                values.emplace_back(text);
-                return true;
-            }
-        }
-        const std::size_t start = at_;
-        while (at_ < text_.size() && text_[at_] >= '0' && text_[at_] <= '9')
-            ++at_;
-        if (at_ == start)
-            return failed_ = true, false;
-        values.emplace_back(text_.substr(start, at_ - start));
-        return true;
-    }
-
-    // Skips any value (for keys this file does not know).
-    bool Skip() {
-        if (Take('{')) {
-            if (Take('}'))
-                return true;
-            do {
-                std::string name;
-                if (!String(name) || !Expect(':') || !Skip())
-                    return false;
-            } while (Take(','));
-            return Expect('}');
-        }
-        std::vector<std::string> ignored;
-        bool isList = false;
-        return Value(ignored, isList);
-    }
-
-private:
-    void Blanks() {
-        while (at_ < text_.size() && (text_[at_] == ' ' || text_[at_] == '\n' ||
-                                      text_[at_] == '\r' || text_[at_] == '\t'))
-            ++at_;
-    }
-
-    std::string_view text_;
-    std::size_t at_ = 0;
-    bool failed_ = false;
-};
+// Keys are written in the order of the key table, as a reader expects them.
+using Json = nlohmann::ordered_json;
 
 // Version 2 names URLs by their names (UrlNames) where version 1 gave their
 // text; a file of version 1 is read all the same.
@@ -412,158 +242,148 @@ void Note(std::string& problems, const std::string& problem) {
     problems += (problems.empty() ? "" : "\n") + problem;
 }
 
+// A scalar as the text a "KEY=VALUE" would give; none for anything else.
+std::optional<std::string> ScalarText(const Json& value) {
+    if (value.is_string())
+        return value.get<std::string>();
+    if (value.is_boolean())
+        return value.get<bool>() ? "1" : "0";
+    if (value.is_number_integer())
+        return value.dump();
+    return std::nullopt;
+}
+
 // One URL's object: {"url": "...", "tag": "...", "depth": 2, ...}. Keys that
 // do not check out are left at their defaults and noted; the rest are taken.
-bool ReadUrlObject(JsonReader& json, const UrlNames& names, SettingsFile& into) {
+void ReadUrlObject(const Json& object, const UrlNames& names, SettingsFile& into) {
     std::string& problems = into.Problems;
-    if (!json.Expect('{'))
-        return false;
     std::string url, tag;
     UrlSettings settings;
-    if (!json.Take('}')) {
-        do {
-            std::string name;
-            if (!json.String(name) || !json.Expect(':'))
-                return false;
-            if (name == "url" || name == "tag") {
-                if (!json.String(name == "url" ? url : tag))
-                    return false;
-                continue;
-            }
-            const Key* key = FindKey(name);
-            if (!key) {
-                if (!json.Skip())
-                    return false;
-                Note(problems, "unknown key " + name + " left out");
-                continue;
-            }
-            std::vector<std::string> values;
-            bool isList = false;
-            if (!json.Value(values, isList))
-                return false;
-            std::vector<std::string> assignments;
-            for (const std::string& value : values)
-                assignments.push_back(name + "=" + value);
-            // A glob that cannot be taken is left out alone: the others still
-            // filter (an exclude list that lost all its globs would let in
-            // what it kept out).
-            const bool globs = key->Kind == ValueKind::Patterns && isList;
-            std::erase_if(assignments, [&](const std::string& one) {
-                UrlSettings alone;
-                const Result<void> taken = globs ? ApplyAssignments(alone, {one}) : Result<void>();
-                if (!taken)
-                    Note(problems, taken.error().Message + " left out");
-                return !taken;
-            });
-            if ((key->Kind == ValueKind::Patterns) != isList) {
+    for (const auto& [name, value] : object.items()) {
+        if (name == "url" || name == "tag") {
+            if (value.is_string())
+                (name == "url" ? url : tag) = value.get<std::string>();
+            else
                 Note(problems, "bad value for " + name + " left out");
-            } else if (auto taken = ApplyAssignments(settings, assignments); !taken) {
+            continue;
+        }
+        const Key* key = FindKey(name);
+        if (!key) {
+            Note(problems, "unknown key " + name + " left out");
+            continue;
+        }
+        const bool isList = value.is_array();
+        std::vector<std::string> assignments;
+        bool readable = true;
+        for (const Json& one : isList ? value : Json::array({value})) {
+            const auto text = ScalarText(one);
+            readable = readable && text && (!isList || one.is_string());
+            if (text)
+                assignments.push_back(name + "=" + *text);
+        }
+        // A glob that cannot be taken is left out alone: the others still
+        // filter (an exclude list that lost all its globs would let in what
+        // it kept out).
+        const bool globs = key->Kind == ValueKind::Patterns && isList;
+        std::erase_if(assignments, [&](const std::string& one) {
+            UrlSettings alone;
+            const Result<void> taken = globs ? ApplyAssignments(alone, {one}) : Result<void>();
+            if (!taken)
                 Note(problems, taken.error().Message + " left out");
-            }
-        } while (json.Take(','));
-        if (!json.Expect('}'))
-            return false;
+            return !taken;
+        });
+        if (!readable || (key->Kind == ValueKind::Patterns) != isList) {
+            Note(problems, "bad value for " + name + " left out");
+        } else if (auto taken = ApplyAssignments(settings, assignments); !taken) {
+            Note(problems, taken.error().Message + " left out");
+        }
     }
     if (url.empty()) {
         Note(problems, "settings without a URL left out");
-        return true;
+        return;
     }
     // Without a tag, the URL's whole text, as version 1 wrote it.
     into.OldEntries += tag.empty() ? 1 : 0;
     if (!into.Settings.emplace(tag.empty() ? names.Of(url) : UrlNames::Join(url, tag), settings)
              .second)
         Note(problems, "a second entry for one URL left out");
-    return true;
 }
 
 } // namespace
 
 std::string UrlSettingsText(const SettingsByUrl& settings) {
-    std::string out = "{\n  \"version\": " + std::to_string(FileVersion) + ",\n  \"urls\": [";
-    bool first = true;
+    Json urls = Json::array();
     for (const auto& [name, s] : settings) {
         if (s.IsDefault())
             continue;
-        out += first ? "\n    {\"url\": " : ",\n    {\"url\": ";
-        first = false;
-        AppendJsonString(out, UrlNames::MaskedPart(name));
-        if (const std::string_view tag = UrlNames::TagPart(name); !tag.empty()) {
-            out += ", \"tag\": ";
-            AppendJsonString(out, tag);
-        }
+        Json entry = Json::object();
+        entry["url"] = UrlNames::MaskedPart(name);
+        if (const std::string_view tag = UrlNames::TagPart(name); !tag.empty())
+            entry["tag"] = tag;
         for (const Key& key : Keys) {
             if (IsDefaultValue(key, s))
                 continue;
-            out += ", ";
-            AppendJsonString(out, key.Name);
-            out += ": ";
             const std::vector<std::string> values = key.Values(s);
-            if (key.Kind == ValueKind::Patterns) {
-                out += '[';
-                for (std::size_t i = 0; i < values.size(); ++i) {
-                    if (i > 0)
-                        out += ", ";
-                    AppendJsonString(out, values[i]);
-                }
-                out += ']';
-            } else if (key.Kind == ValueKind::Flag) {
-                out += values.front() == "1" ? "true" : "false";
-            } else if (key.Kind == ValueKind::Text) {
-                AppendJsonString(out, values.front());
-            } else {
-                out += values.front();
-            }
+            Json& value = entry[key.Name];
+            if (key.Kind == ValueKind::Patterns)
+                value = values;
+            else if (key.Kind == ValueKind::Flag)
+                value = values.front() == "1";
+            else if (key.Kind == ValueKind::Text)
+                value = values.front();
+            else
+                value = std::stoll(values.front());
         }
-        out += '}';
+        urls.push_back(std::move(entry));
     }
-    out += first ? "]\n}\n" : "\n  ]\n}\n";
-    return out;
+    const Json file = {{"version", FileVersion}, {"urls", std::move(urls)}};
+    // Bytes that are no UTF-8 (a URL typed so) cannot stand in JSON: they are
+    // written as U+FFFD rather than refused.
+    return file.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
 }
 
 SettingsFile ParseUrlSettings(std::string_view text, const UrlNames& names) {
     SettingsFile file;
     std::string& problems = file.Problems;
-    JsonReader json(text);
-    bool sawUrls = false;
-    if (json.Expect('{') && !json.Take('}')) {
-        do {
-            std::string name;
-            if (!json.String(name) || !json.Expect(':'))
-                break;
-            if (name == "version") {
-                std::vector<std::string> values;
-                bool isList = false;
-                if (!json.Value(values, isList))
-                    break;
-                if (isList || values.size() != 1 ||
-                    (values[0] != "1" && values[0] != std::to_string(FileVersion)))
-                    Note(problems, "version " + (values.empty() ? "?" : values[0]) +
-                                       " read as version " + std::to_string(FileVersion));
-            } else if (name == "urls") {
-                sawUrls = true;
-                if (!json.Expect('['))
-                    break;
-                if (json.Take(']'))
-                    continue;
-                do {
-                    if (!ReadUrlObject(json, names, file))
-                        break;
-                } while (json.Take(','));
-                if (!json.Failed())
-                    json.Expect(']');
-            } else if (!json.Skip()) {
-                break;
-            }
-        } while (!json.Failed() && json.Take(','));
-        if (!json.Failed())
-            json.Expect('}');
+    // Each URL's object is taken as soon as it is whole, so that a file cut
+    // short or garbled later still gives the URLs before the damage.
+    std::string topKey;
+    bool object = false, inUrls = false, sawUrls = false;
+    const Json::parser_callback_t take = [&](int depth, Json::parse_event_t event, Json& parsed) {
+        using Event = Json::parse_event_t;
+        if (depth == 0 && event == Event::object_start)
+            object = true;
+        if (depth == 1 && event == Event::key)
+            topKey = parsed.get<std::string>();
+        if (depth == 1 && topKey == "urls" && event == Event::array_start)
+            inUrls = sawUrls = true;
+        if (depth == 1 && topKey == "urls" && event == Event::array_end)
+            inUrls = false;
+        if (depth == 1 && topKey == "version" && event == Event::value) {
+            const std::string version = ScalarText(parsed).value_or("?");
+            if (version != "1" && version != std::to_string(FileVersion))
+                Note(problems,
+                     "version " + version + " read as version " + std::to_string(FileVersion));
+        }
+        if (inUrls && depth == 2 && event == Event::object_end) {
+            ReadUrlObject(parsed, names, file);
+            return false;
+        }
+        if (inUrls && depth == 2 && event == Event::value) {
+            Note(problems, "a URL entry that is not an object left out");
+            return false;
+        }
+        return true;
+    };
+    try {
+        [[maybe_unused]] const Json kept = Json::parse(text.begin(), text.end(), take);
+        if (!object)
+            Note(problems, "not an object of settings");
+        else if (!sawUrls)
+            Note(problems, "no list of URLs");
+    } catch (const Json::parse_error& error) {
+        Note(problems, "cut or garbled at byte " + std::to_string(error.byte));
     }
-    if (!json.Failed() && !json.AtEnd())
-        json.Fail();
-    if (json.Failed())
-        Note(problems, "cut or garbled at byte " + std::to_string(json.Offset()));
-    else if (!sawUrls)
-        Note(problems, "no list of URLs");
     return file;
 }
 
@@ -595,9 +415,7 @@ void SaveUrlSettings(const std::string& fileName, const SettingsByUrl& settings)
         DeleteFileIfExists(fileName);
         return;
     }
-    FileReplacement file(fileName);
-    file.Write(UrlSettingsText(settings));
-    file.Commit();
+    ReplaceFile(fileName, UrlSettingsText(settings));
 }
 
 } // namespace ornbrook

@@ -3,6 +3,7 @@
 #include "base/Result.h"
 #include "model/NameFilter.h"
 #include "model/UrlNames.h"
+#include "platform/ProgramCommand.h"
 
 #include <cstdint>
 #include <map>
@@ -32,9 +33,9 @@ struct UrlSettings {
     // for none.
     std::string Download;
     // A program run for every file reported (after its download, with
-    // Download): "PROGRAM ARG...", split as a shell quotes, with {path},
-    // {url} and {name} put in; empty for none.
-    std::string Run;
+    // Download): "PROGRAM ARG...", split as a shell quotes when it is set, with
+    // {path}, {url} and {name} put in for each file; empty for none.
+    ProgramCommand Run;
 
     bool operator==(const UrlSettings&) const = default;
     bool IsDefault() const { return *this == UrlSettings{}; }

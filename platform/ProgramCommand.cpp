@@ -46,6 +46,7 @@ bool EscapableInDoubleQuotes(char c) {
 
 Result<ProgramCommand> ProgramCommand::Parse(const std::string& text) {
     ProgramCommand command;
+    command.text_ = text;
     const auto fail = [](std::string why) { return Error{ErrorKind::Invalid, std::move(why)}; };
     std::string word;
     bool inWord = false;

@@ -26,8 +26,14 @@ public:
     enum Placeholder : unsigned { PathPlaceholder = 1, UrlPlaceholder = 2, NamePlaceholder = 4 };
 
     // Invalid, with the reason, for an unclosed quote, no program, a
-    // placeholder as the program.
+    // placeholder as the program. A setting is parsed once, where it is taken,
+    // and kept parsed with its text.
     static Result<ProgramCommand> Parse(const std::string& text);
+
+    // The setting as the user wrote it; empty for none.
+    const std::string& Text() const { return text_; }
+    bool Empty() const { return text_.empty(); }
+    bool operator==(const ProgramCommand& other) const { return text_ == other.text_; }
 
     const std::vector<std::string>& Words() const { return words_; }
 
@@ -42,6 +48,7 @@ public:
     std::vector<std::string> Arguments(const ProgramValues& values) const;
 
 private:
+    std::string text_;
     std::vector<std::string> words_;
 };
 

@@ -443,15 +443,7 @@ void ProgramRunner::Work(std::uint64_t worker, const std::string& key) {
         lock.lock();
         if (closed_)
             continue;
-        news_.push_back(News{job.JobId, std::move(outcome)});
-        lock.unlock();
-        newsAvailable_.notify_all();
-        {
-            const std::lock_guard wakeLock(wakeMutex_);
-            if (wakeUp_)
-                wakeUp_();
-        }
-        lock.lock();
+        news_.Post(News{job.JobId, std::move(outcome)});
     }
 }
 
@@ -471,18 +463,12 @@ void ProgramRunner::JoinFinishedWorkers() {
 }
 
 void ProgramRunner::SetWakeUp(std::function<void()> wakeUp) {
-    const std::lock_guard lock(wakeMutex_);
-    wakeUp_ = std::move(wakeUp);
+    news_.SetWakeUp(std::move(wakeUp));
 }
 
 void ProgramRunner::Deliver() {
     JoinFinishedWorkers();
-    std::deque<News> news;
-    {
-        const std::lock_guard lock(mutex_);
-        news.swap(news_);
-    }
-    for (News& item : news) {
+    for (News& item : news_.TakeAll()) {
         // A callback earlier in this batch may have closed the runner.
         const auto it = callbacks_.find(item.JobId);
         if (it == callbacks_.end())
@@ -495,8 +481,7 @@ void ProgramRunner::Deliver() {
 }
 
 bool ProgramRunner::WaitForNews(milliseconds timeout) {
-    std::unique_lock lock(mutex_);
-    return newsAvailable_.wait_for(lock, timeout, [this] { return !news_.empty(); });
+    return news_.WaitFor(timeout);
 }
 
 bool ProgramRunner::WaitAll(Clock::time_point deadline) {
@@ -504,8 +489,7 @@ bool ProgramRunner::WaitAll(Clock::time_point deadline) {
         Deliver();
         if (callbacks_.empty())
             return true;
-        std::unique_lock lock(mutex_);
-        if (!newsAvailable_.wait_until(lock, deadline, [this] { return !news_.empty(); }))
+        if (!news_.WaitUntil(deadline))
             return false;
     }
 }
@@ -517,7 +501,7 @@ void ProgramRunner::Close() {
         closed_ = true;
         for (auto& entry : queues_)
             entry.second.clear();
-        news_.clear();
+        news_.Clear();
         workers.swap(workers_);
         finishedWorkers_.clear();
     }

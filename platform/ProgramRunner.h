@@ -1,9 +1,9 @@
 #pragma once
 
+#include "base/HandOff.h"
 #include "diag/Debug_Modul.h"
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -119,10 +119,10 @@ private:
     int closing_ = -1;
 
     mutable std::mutex mutex_;
-    std::condition_variable newsAvailable_;
     // The keys that have a worker, with their programs still to run.
     std::map<std::string, std::deque<Job>> queues_;
-    std::deque<News> news_;
+    // Posted under mutex_, so that nothing is heard once closed.
+    HandOff<News> news_;
     std::map<std::uint64_t, std::thread> workers_;
     std::vector<std::uint64_t> finishedWorkers_;
     std::uint64_t lastWorker_ = 0;
@@ -131,9 +131,6 @@ private:
     // Owner's thread only: the programs not yet delivered.
     std::map<Id, Finished> callbacks_;
     Id lastId_ = 0;
-
-    std::mutex wakeMutex_;
-    std::function<void()> wakeUp_;
 };
 
 } // namespace ornbrook

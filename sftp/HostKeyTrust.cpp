@@ -1,12 +1,14 @@
 #include "sftp/HostKeyTrust.h"
 
+#include "base/FileIO_Code.h"
+#include "base/FileReplacement.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
 #include <vector>
 
-#include <fcntl.h>
 #include <libssh/libssh.h>
 #include <unistd.h>
 
@@ -54,19 +56,6 @@ std::string Sha256Fingerprint(ssh_key key) {
 // The host field of a known_hosts line: whose key it is.
 std::string HostField(const std::string& line) {
     return line.substr(0, line.find_first_of(" \t"));
-}
-
-bool WriteAll(int fd, const std::string& bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
 }
 
 } // namespace
@@ -135,22 +124,11 @@ bool StoreHostKeyTrust(const HostKeyFacts& facts, const std::string& trustFile,
     }
     text += facts.KnownHostsLine + "\n";
 
-    // A temporary file beside it, owner-only from the start (mkostemp), then
-    // renamed over the old one.
-    std::string temporary = trustFile + ".XXXXXX";
-    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
-    if (fd < 0)
-        return fail(errno);
-    const bool written = WriteAll(fd, text) && ::fsync(fd) == 0;
-    int error = errno;
-    const bool closed = ::close(fd) == 0;
-    if (written && !closed)
-        error = errno;
-    if (!written || !closed || ::rename(temporary.c_str(), trustFile.c_str()) != 0) {
-        if (written && closed)
-            error = errno;
-        ::unlink(temporary.c_str());
-        return fail(error);
+    try {
+        ReplaceFile(trustFile, text);
+    } catch (const FileError& error) {
+        problem = error.Cause();
+        return false;
     }
     return true;
 }

@@ -1,8 +1,9 @@
 #include "sftp/SftpSession.h"
 
 #include "base/Text_Code.h"
+#include "ftp/FtpReplies.h"
 #include "ftp/StopSignal.h"
-#include "sftp/SshConnect.h"
+#include "ftp/TcpSocket.h"
 #include "sftp/SshHome.h"
 
 #include <algorithm>
@@ -169,9 +170,9 @@ Error SftpSession::Reason(SocketWatch::End end, bool bounded) const {
     if (Stopped() || end == SocketWatch::End::Stopped)
         return {ErrorKind::Stopped, "stopped"};
     if (bounded && Clock::now() >= bounds_.Overall)
-        return {ErrorKind::TimedOut, "timed out after " + LengthText(bounds_.OverallLength)};
+        return {ErrorKind::TimedOut, "timed out after " + Seconds(bounds_.OverallLength)};
     if (end == SocketWatch::End::TimedOut)
-        return {ErrorKind::TimedOut, "no reply in " + LengthText(timeouts_.Reply)};
+        return {ErrorKind::TimedOut, "no reply in " + Seconds(timeouts_.Reply)};
     if (!ssh_)
         return {ErrorKind::Connection, "connection lost"};
     std::string text = ssh_get_error(ssh_);
@@ -250,16 +251,14 @@ Result<void> SftpSession::Connect(const SftpTarget& target) {
     if (user.empty())
         return failed("no user name");
 
-    std::string problem;
-    const auto until = std::min(Clock::now() + timeouts_.Connect, bounds_.Overall);
-    socket_ = ConnectTcp(host, static_cast<std::uint16_t>(port), until, StopFd(), timeouts_.Connect,
-                         problem);
-    if (socket_ < 0)
+    auto socket = TcpSocket::ConnectToHost(host, static_cast<std::uint16_t>(port), timeouts_.Connect,
+                                           bounds_.Overall, StopFd());
+    if (!socket)
         return Fail(step,
-                    Stopped() || Clock::now() < bounds_.Overall
-                        ? Error{Stopped() ? ErrorKind::Stopped : ErrorKind::Connection, problem}
-                        : Reason({}),
+                    Stopped() || Clock::now() < bounds_.Overall ? std::move(socket).error()
+                                                                : Reason({}),
                     true);
+    socket_ = socket->Release();
     if (!watch_.Start(socket_, StopFd()))
         return failed(LowerCase(std::strerror(errno)));
 
@@ -541,7 +540,7 @@ Result<Downloaded> SftpSession::Download(const std::string& path, int fd, std::u
     const auto untilIdle = [idle] { return Clock::now() + idle; };
     const auto judged = [&](SocketWatch::End end) {
         if (end == SocketWatch::End::TimedOut && !Stopped())
-            return Error{ErrorKind::TimedOut, step + ": no data for " + LengthText(idle)};
+            return Error{ErrorKind::TimedOut, step + ": no data for " + Seconds(idle)};
         return Judge(step, end, false);
     };
 

@@ -4,7 +4,6 @@
 #include "ui/AppIcon.h"
 #include "ui/DesktopNotifier.h"
 #include "ui/MainForm.h"
-#include "ui/NotifySetting.h"
 
 #include <QDBusConnection>
 #include <QMenu>
@@ -79,7 +78,8 @@ void DesktopPresence::myMainInterface_CheckBegins(const UrlFileList&) {
 
 void DesktopPresence::myMainInterface_CheckEnded(const UrlFileList& list) {
     const bool runEnded = watchList_->CheckProgressText().empty();
-    if (const auto notice = news_.CheckEnded(list, runEnded); notice && ReadNotifyNewFiles())
+    if (const auto notice = news_.CheckEnded(list, runEnded);
+        notice && watchList_->Prefs().NotifyNewFiles())
         notifier_->Notify(*notice);
     UpdateSoon();
 }

@@ -69,13 +69,11 @@ DownloadActions::~DownloadActions() {
         model_->SetDownloadNotes(nullptr);
 }
 
-std::string DownloadActions::DownloadFolderFileName() {
-    return ProgramDir + "downloadfolder.dat";
-}
-
-QString DownloadActions::OfferedFolder() {
+QString DownloadActions::OfferedFolder() const {
     // A folder that is not there (any more) cannot be chosen in the dialog.
-    const QString kept = QString::fromStdString(ReadFirstLine(DownloadFolderFileName(), ""));
+    const auto watchList = watchList_.lock();
+    const QString kept = QString::fromStdString(
+        watchList ? watchList->Prefs().Line(Preferences::Key::DownloadFolder).value_or("") : "");
     if (!kept.isEmpty() && QDir(kept).exists())
         return kept;
     const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
@@ -111,7 +109,7 @@ void DownloadActions::DownloadSelected() {
     const QString folder = ask_(parts_.Window, OfferedFolder());
     if (folder.isEmpty())
         return;
-    WriteText(DownloadFolderFileName(), folder.toStdString());
+    watchList->Prefs().SetLine(Preferences::Key::DownloadFolder, folder.toStdString());
     lastFolder_ = folder;
     auto& asked = asked_[list->URL()];
     auto& notes = notes_[list->URL()];

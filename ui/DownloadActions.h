@@ -59,9 +59,8 @@ public:
 
     static QString AskWithDialog(QWidget* window, const QString& offered);
     // Where downloads go unless the user picked another folder before
-    // (downloadfolder.dat beside the watch list).
-    static std::string DownloadFolderFileName();
-    static QString OfferedFolder();
+    // (downloadfolder.dat beside the watch list, through its preferences).
+    QString OfferedFolder() const;
 
 private:
     void Heard(const DownloadNews& news);

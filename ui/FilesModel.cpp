@@ -1,7 +1,5 @@
 #include "ui/FilesModel.h"
 
-#include "base/FileIO_Code.h"
-#include "base/ProgramGlobals.h"
 #include "base/Text_Code.h"
 #include "model/UrlFileList.h"
 #include "ui/DisplayText.h"
@@ -107,15 +105,9 @@ QString TimeToolTip(const ListedTime& time) {
 
 } // namespace
 
-std::string FileSortFileName() {
-    return ProgramDir + "filesort.dat";
-}
-
-FileSort ReadFileSort() {
+FileSort ReadFileSort(const Preferences& preferences) {
     FileSort sort;
-    if (!FileExists(FileSortFileName()))
-        return sort;
-    std::istringstream line(ReadFirstLine(FileSortFileName(), ""));
+    std::istringstream line(preferences.Line(Preferences::Key::FileSort).value_or(""));
     int column = -1;
     int order = -1;
     if (line >> column >> order && column >= 0 && column < FilesModel::ColumnCount &&
@@ -126,9 +118,10 @@ FileSort ReadFileSort() {
     return sort;
 }
 
-void StoreFileSort(FileSort sort) {
-    WriteText(FileSortFileName(),
-              std::to_string(sort.Column) + " " + (sort.Order == Qt::AscendingOrder ? "0" : "1"));
+void StoreFileSort(Preferences& preferences, FileSort sort) {
+    preferences.SetLine(Preferences::Key::FileSort,
+                        std::to_string(sort.Column) + " " +
+                            (sort.Order == Qt::AscendingOrder ? "0" : "1"));
 }
 
 FilesModel::FilesModel(QObject* parent) : QAbstractTableModel(parent) {

@@ -2,6 +2,7 @@
 
 #include "diag/Debug_Modul.h"
 #include "model/FileEntry.h"
+#include "model/Preferences.h"
 
 #include <QAbstractTableModel>
 #include <QFont>
@@ -21,10 +22,9 @@ struct FileSort {
     Qt::SortOrder Order = Qt::AscendingOrder;
     bool operator==(const FileSort&) const = default;
 };
-std::string FileSortFileName();
 // Missing or unreadable: by mark, then name.
-FileSort ReadFileSort();
-void StoreFileSort(FileSort sort);
+FileSort ReadFileSort(const Preferences& preferences);
+void StoreFileSort(Preferences& preferences, FileSort sort);
 
 // The rows of the main window's Files list: the entries of one URL with their
 // marks and facts, copied and sorted when the list is refilled. Texts are made

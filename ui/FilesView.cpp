@@ -1,5 +1,6 @@
 #include "ui/FilesView.h"
 
+#include "model/MainInterface.h"
 #include "ui/FilesModel.h"
 #include "ui/ListViewDelegate.h"
 
@@ -87,15 +88,20 @@ void SetUpFilesView(QTreeView* files, FilesModel* model) {
     files->setTextElideMode(Qt::ElideMiddle);
     new ColumnFitter(files, metrics.horizontalAdvance("photo-0412.jpg"));
 
-    const FileSort sort = ReadFileSort();
-    header->setSortIndicator(sort.Column, sort.Order);
     files->setSortingEnabled(true);
-    QObject::connect(header, &QHeaderView::sortIndicatorChanged, header,
-                     [](int section, Qt::SortOrder order) {
-                         StoreFileSort({section, order});
-                     });
     files->setItemDelegate(new ListViewDelegate(files));
     model->SetFont(files->font());
+}
+
+void ApplyStoredSort(QTreeView* files, const std::shared_ptr<MainInterface>& watchList) {
+    QHeaderView* header = files->header();
+    const FileSort sort = ReadFileSort(watchList->Prefs());
+    header->setSortIndicator(sort.Column, sort.Order);
+    QObject::connect(header, &QHeaderView::sortIndicatorChanged, header,
+                     [weak = std::weak_ptr(watchList)](int section, Qt::SortOrder order) {
+                         if (const auto list = weak.lock())
+                             StoreFileSort(list->Prefs(), {section, order});
+                     });
 }
 
 } // namespace ornbrook

@@ -5,7 +5,6 @@
 #include "base/ProgramGlobals.h"
 #include "base/Text_Code.h"
 #include "base/Url.h"
-#include "model/CheckSettings.h"
 #include "model/DataFileFormat.h"
 #include "model/MainInterface.h"
 #include "model/MainInterface_Modul.h"
@@ -252,14 +251,16 @@ void MainForm::Form_Load() {
     new DownloadActions({this, files_, filesModel_, statusBar(), [this] { return SelectedEntry(); },
                          [this](const QString& text) { ShowMessage(text); }},
                         myMainInterface);
-    myMainInterface->SetChecksAtOnce(ReadChecksAtOnce());
+    myMainInterface->SetChecksAtOnce(myMainInterface->Prefs().ChecksAtOnce());
+    ApplyStoredSort(files_, myMainInterface);
     desktop_ = new DesktopPresence(*this, myMainInterface);
     desktop_->setObjectName("DesktopPresence");
 
     // What looks selected is selected: the URL selected when the window last
     // closed, else the first, with its files.
     if (urlsModel_->rowCount() > 0)
-        urls_->setCurrentIndex(urlsModel_->index(std::max(0, StoredSelectionRow(*urlsModel_))));
+        urls_->setCurrentIndex(urlsModel_->index(
+            std::max(0, StoredSelectionRow(myMainInterface->Prefs(), *urlsModel_))));
     FitURLColumn();
     myMainInterface_Change();
     checkTimer_->start();
@@ -410,10 +411,10 @@ void MainForm::mnuRefresh_Click() {
 }
 
 void MainForm::mnuOptions_Click() {
-    OptionsForm options(this);
+    OptionsForm options(this, myMainInterface->Prefs());
     if (options.exec() == QDialog::Accepted) {
-        myMainInterface->SetChecksAtOnce(ReadChecksAtOnce());
-        myMainInterface->SetSettleSeconds(ReadSettleSeconds());
+        myMainInterface->SetChecksAtOnce(myMainInterface->Prefs().ChecksAtOnce());
+        myMainInterface->SetSettleSeconds(myMainInterface->Prefs().SettleSeconds());
     }
 }
 
@@ -531,8 +532,10 @@ void MainForm::CheckTimer_Timer() {
     // Uploads that may have finished are looked at again whether or not the
     // periodic check is on.
     myMainInterface->CheckSettling(QDateTime::currentSecsSinceEpoch());
-    const std::int32_t interval = CheckIntervalOf(
-        ReadFirstLine(OptionsForm::IntervalFileName(), OptionsForm::DefaultIntervalText));
+    // The interval as the preferences hold it: no file is read at a tick.
+    // The first tick writes a missing interval.dat with its default.
+    myMainInterface->Prefs().KeepIntervalDefault();
+    const std::int32_t interval = myMainInterface->Prefs().Interval();
     bool globalRunDue = false;
     if (interval != 0) {
         ++checkCounter_;
@@ -581,13 +584,15 @@ void MainForm::Form_Unload() {
     if (myMainInterface) {
         myMainInterface->StopPrograms(); // none runs while the window closes
         myMainInterface->SaveIfChanged();
+        // The window waits for what it asked to be written, and tells a failure.
+        myMainInterface->FinishSaves();
     }
     if (MainPositionSaver) {
         MainPositionSaver->SavePosition();
         MainPositionSaver.reset();
     }
     dividingLine_->Store();
-    StoreSelection(SelectedEntry().get());
+    StoreSelection(myMainInterface->Prefs(), SelectedEntry().get());
     if (shutDown_)
         shutDown_();
 }

@@ -1,12 +1,9 @@
 #include "ui/OptionsForm.h"
 
-#include "base/FileIO_Code.h"
-#include "base/ProgramGlobals.h"
 #include "base/Text_Code.h"
 #include "check/CheckPool.h"
-#include "model/CheckSettings.h"
+#include "model/Preferences.h"
 #include "ui/DisplayText.h"
-#include "ui/NotifySetting.h"
 #include "ui/Twips.h"
 
 #include <QCheckBox>
@@ -20,9 +17,10 @@
 
 namespace ornbrook {
 
-OptionsForm::OptionsForm(QWidget* owner)
+OptionsForm::OptionsForm(QWidget* owner, Preferences& preferences)
     : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                         Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint) {
+                         Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
+      preferences_(preferences) {
     setObjectName("OptionsForm");
     setWindowTitle("Options");
     // Five rows more than the design's dialog: why an interval is refused, how
@@ -112,10 +110,6 @@ OptionsForm::OptionsForm(QWidget* owner)
     Form_Load();
 }
 
-std::string OptionsForm::IntervalFileName() {
-    return ProgramDir + "interval.dat";
-}
-
 namespace {
 
 // A number of seconds from 0 to a day as typed in one of the dialog's fields;
@@ -161,7 +155,7 @@ QString OptionsForm::IntervalRefusal(const QString& text) {
 
 QString OptionsForm::SettleRefusal(const QString& text) {
     return SecondsRefusal(
-        text, MaxSettleSeconds,
+        text, Preferences::MaxSettleSeconds,
         {"Type how long to wait in seconds; 0 reports uploads at once.", "wait", "at once"});
 }
 
@@ -178,13 +172,14 @@ void OptionsForm::Form_Load() {
     // line it takes as it stands, else the whole number it means (0 for off).
     // A missing file gets the timer's default, not an empty line that would
     // switch checking off.
-    const std::string line = TrimSpaces(ReadFirstLine(IntervalFileName(), DefaultIntervalText));
+    preferences_.KeepIntervalDefault();
+    const std::string line = TrimSpaces(preferences_.IntervalLine());
     const QString shown = DisplayText(line);
     text1_->setText(IntervalRefusal(shown).isEmpty() ? shown
                                                      : QString::number(CheckIntervalOf(line)));
-    text2_->setValue(ReadChecksAtOnce());
-    text3_->setText(QString::number(ReadSettleSeconds()));
-    check1_->setChecked(ReadNotifyNewFiles());
+    text2_->setValue(preferences_.ChecksAtOnce());
+    text3_->setText(QString::number(preferences_.SettleSeconds()));
+    check1_->setChecked(preferences_.NotifyNewFiles());
     JudgeInterval();
     JudgeSettle();
 }
@@ -198,10 +193,11 @@ void OptionsForm::Command1_Click() {
         wrong->selectAll();
         return;
     }
-    WriteText(IntervalFileName(), ToBytes(text1_->text().trimmed()));
-    WriteText(ChecksAtOnceFileName(), std::to_string(text2_->value()));
-    WriteText(SettleFileName(), std::to_string(text3_->text().trimmed().toInt()));
-    WriteNotifyNewFiles(check1_->isChecked());
+    using Key = Preferences::Key;
+    preferences_.SetLine(Key::Interval, ToBytes(text1_->text().trimmed()));
+    preferences_.SetLine(Key::ChecksAtOnce, std::to_string(text2_->value()));
+    preferences_.SetLine(Key::Settle, std::to_string(text3_->text().trimmed().toInt()));
+    preferences_.SetLine(Key::Notify, check1_->isChecked() ? "1" : "0");
     accept();
 }
 

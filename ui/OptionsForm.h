@@ -13,27 +13,26 @@ class QSpinBox;
 
 namespace ornbrook {
 
+class Preferences;
+
 // The modal Options dialog: edits the check interval in seconds, kept in
 // interval.dat, how many URLs are checked at once, kept in checksatonce.dat,
 // how long an upload must hold still before it is reported, kept in
 // settle.dat (0 to 86,400 seconds, refused like the interval), and whether the
 // desktop is told about new files, kept in notify.dat.
-// It shows the files' lines when it opens (an interval line it cannot take as
-// the whole number the periodic check makes of it). The interval must be a
-// whole number from 0 (off) to 86,400: anything else is refused with its reason
-// beside the field, and OK stores nothing until it is mended. The periodic
-// check reads the file on every tick.
+// It shows the preferences' lines when it opens (an interval line it cannot
+// take as the whole number the periodic check makes of it). The interval must
+// be a whole number from 0 (off) to 86,400: anything else is refused with its
+// reason beside the field, and OK stores nothing until it is mended. OK stores
+// through the preferences, so the periodic check takes a new interval at its
+// next tick.
 class OptionsForm final : public QDialog {
 public:
-    explicit OptionsForm(QWidget* owner);
+    OptionsForm(QWidget* owner, Preferences& preferences);
     OptionsForm(const OptionsForm&) = delete;
     OptionsForm& operator=(const OptionsForm&) = delete;
 
-    // ProgramDir + "interval.dat".
-    static std::string IntervalFileName();
     static constexpr int MaxInterval = 86400;
-    // What a missing interval.dat is created with: five minutes, with a leading blank.
-    static constexpr const char* DefaultIntervalText = " 300";
     // Why the dialog cannot store text as the interval; empty when it can.
     static QString IntervalRefusal(const QString& text);
     // The same for the wait for uploads.
@@ -56,6 +55,7 @@ private:
     bool JudgeSettle();
 
     LiveObject live_{"OptionsForm"};
+    Preferences& preferences_;
     QLabel* label1_;
     QLineEdit* text1_;
     QLabel* hint1_;

@@ -1,24 +1,19 @@
 #include "ui/SelectionMemory.h"
 
-#include "base/FileIO_Code.h"
-#include "base/ProgramGlobals.h"
+#include "base/Url.h"
+#include "model/Preferences.h"
 #include "model/UrlFileList.h"
 #include "ui/UrlsModel.h"
 
 namespace ornbrook {
 
-std::string SelectionFileName() {
-    return ProgramDir + "selected.dat";
+void StoreSelection(Preferences& preferences, const UrlFileList* selected) {
+    preferences.SetLine(Preferences::Key::Selected,
+                        selected ? selected->ParsedURL().Masked() : std::string());
 }
 
-void StoreSelection(const UrlFileList* selected) {
-    WriteText(SelectionFileName(), selected ? selected->ParsedURL().Masked() : std::string());
-}
-
-int StoredSelectionRow(const UrlsModel& rows) {
-    if (!FileExists(SelectionFileName()))
-        return -1;
-    const std::string shown = ReadFirstLine(SelectionFileName(), "");
+int StoredSelectionRow(const Preferences& preferences, const UrlsModel& rows) {
+    const std::string shown = preferences.Line(Preferences::Key::Selected).value_or("");
     if (shown.empty())
         return -1;
     for (int row = 0; row < rows.rowCount(); ++row) {

@@ -4,6 +4,7 @@
 
 namespace ornbrook {
 
+class Preferences;
 class UrlFileList;
 class UrlsModel;
 
@@ -11,9 +12,8 @@ class UrlsModel;
 // It is kept in selected.dat as the list shows it, with the password masked, so
 // that no password lies outside maindata.dat; an empty line means none. URLs
 // that differ only in their password give the first of them.
-std::string SelectionFileName();
-void StoreSelection(const UrlFileList* selected);
+void StoreSelection(Preferences& preferences, const UrlFileList* selected);
 // The row of the stored URL, -1 when it has none (or none is stored).
-int StoredSelectionRow(const UrlsModel& rows);
+int StoredSelectionRow(const Preferences& preferences, const UrlsModel& rows);
 
 } // namespace ornbrook

@@ -83,7 +83,7 @@ UrlSettingsForm::UrlSettingsForm(QWidget* owner, const QString& url, const UrlSe
     auto* downloadRow = new QHBoxLayout;
     downloadRow->addWidget(download_, 1);
     downloadRow->addWidget(browse);
-    run_ = new QLineEdit(QString::fromStdString(settings.Run));
+    run_ = new QLineEdit(QString::fromStdString(settings.Run.Text()));
     run_->setObjectName("Run");
     run_->setPlaceholderText("no program");
     run_->setToolTip("A program run for every file reported, after its download: PROGRAM ARG..., "

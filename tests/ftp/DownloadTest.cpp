@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -221,7 +222,8 @@ TEST_F(Download, OverTlsWithTheSameTrust) {
 // The scripted server: RETR serves `content` from the last REST offset, cut
 // after `cutAt` bytes when that is set, and FEAT offers REST STREAM or not.
 FaultFtpServer::Script Serving(const std::string& content, bool rest, std::size_t cutAt = 0) {
-    auto offset = std::make_shared<std::size_t>(0);
+    // Each connection is served on a thread of its own.
+    auto offset = std::make_shared<std::atomic<std::size_t>>(0);
     FaultFtpServer::Script script;
     script["FEAT"] = [rest](FaultFtpServer::Session& s, const std::string&) {
         s.Reply(rest ? "211-Features:\r\n REST STREAM\r\n211 End" : "211 no features");
@@ -233,7 +235,7 @@ FaultFtpServer::Script Serving(const std::string& content, bool rest, std::size_
     script["RETR"] = [=](FaultFtpServer::Session& s, const std::string&) {
         s.Reply("150 here it comes");
         s.OpenData();
-        std::string part = content.substr(std::min(*offset, content.size()));
+        std::string part = content.substr(std::min<std::size_t>(*offset, content.size()));
         if (cutAt > 0)
             part.resize(std::min(part.size(), cutAt));
         s.SendData(part);

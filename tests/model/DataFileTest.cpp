@@ -1,5 +1,5 @@
+#include "base/FileReplacement.h"
 #include "model/DataFileFormat.h"
-#include "model/FileReplacement.h"
 #include "model/FileStore.h"
 #include "model/MainInterface.h"
 #include "model/UrlFileList.h"
@@ -198,6 +198,7 @@ TEST_F(WatchListFile, LoadSaveRemoveAndRefresh) {
     EXPECT_EQ(list.GetURLIndex("u1"), 1);
     EXPECT_EQ(list.TakeDamageNotice(), "");
     list.SaveData();
+    list.FinishSaves();
     EXPECT_EQ(ReadBytes(File()), file);
 
     int changes = 0;
@@ -210,11 +211,11 @@ TEST_F(WatchListFile, LoadSaveRemoveAndRefresh) {
     EXPECT_EQ(changes, 0);
     EXPECT_EQ(list.GetURL(0), nullptr);
     EXPECT_THROW(list.GetURL(3), std::out_of_range);
-    EXPECT_EQ(count.Saves(), 3);
+    EXPECT_EQ(count.Saves(list), 3);
 
     // One save for the refresh of every list.
     list.Refresh();
-    EXPECT_EQ(count.Saves(), 4);
+    EXPECT_EQ(count.Saves(list), 4);
     EXPECT_EQ(changes, 1);
     const auto u1 = list.GetURL(1);
     // The gone entry's slot is taken by the last entry.
@@ -226,7 +227,7 @@ TEST_F(WatchListFile, LoadSaveRemoveAndRefresh) {
     EXPECT_THROW(u1->GetFileName(4), std::out_of_range);
     // A save point with nothing changed writes nothing.
     list.SaveIfChanged();
-    EXPECT_EQ(count.Saves(), 4);
+    EXPECT_EQ(count.Saves(list), 4);
 
     const std::string saved = ReadBytes(File());
     MainInterface reloaded;
@@ -240,10 +241,11 @@ TEST_F(WatchListFile, LoadSaveRemoveAndRefresh) {
     EXPECT_EQ(ReadBytes(File()), saved);
     EXPECT_TRUE(reloaded.HasUnsavedChanges());
     reloaded.SaveIfChanged();
-    EXPECT_EQ(count.Saves(), 5);
+    EXPECT_EQ(count.Saves(reloaded), 5);
     EXPECT_FALSE(reloaded.HasUnsavedChanges());
     reloaded.Cancel(); // empties the list without saving
     EXPECT_EQ(reloaded.GetURLsCount(), 0);
+    reloaded.FinishSaves();
     EXPECT_EQ(Frames(ReadBytes(File())).size(), 1u);
 }
 
@@ -253,6 +255,7 @@ TEST_F(WatchListFile, FailedSaveKeepsThePreviousFile) {
     WriteBytes(File(), file);
     MainInterface list;
     list.GetURL(1)->RefreshList(); // saves fine
+    list.FinishSaves();
     const std::string saved = ReadBytes(File());
     EXPECT_NE(saved, file);
 
@@ -265,13 +268,15 @@ TEST_F(WatchListFile, FailedSaveKeepsThePreviousFile) {
     rlimit small = previous;
     small.rlim_cur = 1000;
     ::setrlimit(RLIMIT_FSIZE, &small);
-    EXPECT_THROW(list.SaveData(), FileError);
+    list.SaveData();
+    EXPECT_THROW(list.FinishSaves(), FileError);
     ::setrlimit(RLIMIT_FSIZE, &previous);
     EXPECT_EQ(ReadBytes(File()), saved);
     EXPECT_TRUE(list.HasUnsavedChanges());
 
     // A successful save leaves no temporary file behind.
     list.SaveData();
+    list.FinishSaves();
     EXPECT_TRUE(Beside(dir_).empty());
 }
 
@@ -308,6 +313,7 @@ TEST_F(WatchListFile, SavesAreOwnerOnlyAndKilledSavesLeaveNothingForLong) {
     for (const mode_t before : {0644, 0400, 0600}) {
         ::chmod(File().c_str(), before);
         list.SaveData();
+        list.FinishSaves();
         EXPECT_EQ(ModeOf(File()), 0600u) << before;
         EXPECT_EQ(ReadBytes(File()), file);
     }
@@ -370,6 +376,7 @@ TEST_F(WatchListFile, DamagedFilesAreKeptAsTheyWereAndLoadWhatChecksOut) {
         EXPECT_EQ(Beside(dir_).size(), 1u);
         // Once written, the file checks out; the copy stays.
         again.SaveData();
+        again.FinishSaves();
         EXPECT_FALSE(ReadFrames(ReadBytes(File()), [](UrlRecord&) {}).Damaged());
         DeleteFileIfExists(dir_.File("maindata.dat.damaged-*"));
     }

@@ -2,7 +2,6 @@
 
 #include "base/ProgramGlobals.h"
 #include "diag/Debug_Modul.h"
-#include "model/FileReplacement.h"
 #include "model/MainInterface.h"
 
 #include <cstdint>
@@ -26,9 +25,14 @@ public:
     SaveCount(const SaveCount&) = delete;
     SaveCount& operator=(const SaveCount&) = delete;
 
-    // Replacements of the data file since the counter was made.
+    // Replacements of the data file since the counter was made, once the
+    // watch list's saves asked for so far are written.
+    std::int64_t Saves(MainInterface& watchList) const {
+        watchList.FinishSaves();
+        return Saves();
+    }
     std::int64_t Saves() const {
-        const std::string name = FileReplacement::ProzessName(MainInterface::DataFileName());
+        const std::string name = MainInterface::ReplacementProzess(MainInterface::DataFileName());
         for (const ProzessInfo& p : Prozesse()) {
             if (p.Name == name)
                 return p.Anzahl;

@@ -11,7 +11,6 @@
 #include "tests/ui/UiTestSupport.h"
 #include "ui/CheckRunNews.h"
 #include "ui/DesktopNotifier.h"
-#include "ui/NotifySetting.h"
 #include "ui/OptionsForm.h"
 
 #include <QAction>
@@ -252,16 +251,16 @@ TEST_F(DesktopTest, TheOptionsSwitchTurnsNoticesOff) {
     Directory a({"x"});
     Load({Watched(a.Url(), "", {{"x", 0}})});
     {
-        OptionsForm options(form.get());
+        OptionsForm options(form.get(), Watch().Prefs());
         EXPECT_TRUE(options.Check1()->isChecked()); // on by default
         options.Check1()->setChecked(false);
         options.Command1()->click();
     }
-    EXPECT_EQ(test::ReadBytes(NotifyFileName()), "0\r\n");
+    EXPECT_EQ(test::ReadBytes(Preferences::FileName(Preferences::Key::Notify)), "0\r\n");
     a.List({"x", "off1", "off2"});
     Run();
-    EXPECT_FALSE(OptionsForm(form.get()).Check1()->isChecked());
-    WriteNotifyNewFiles(true);
+    EXPECT_FALSE(OptionsForm(form.get(), Watch().Prefs()).Check1()->isChecked());
+    Watch().Prefs().SetLine(Preferences::Key::Notify, "1");
     a.List({"x", "off1", "off2", "on"});
     Run();
     // The one notice is the second run's: the first, with two names, was not sent.

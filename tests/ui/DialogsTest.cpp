@@ -2,7 +2,7 @@
 #include "ui/OptionsForm.h"
 
 #include "base/FileIO_Code.h"
-#include "model/CheckSettings.h"
+#include "model/Preferences.h"
 #include "platform/windows_Interface.h"
 #include "tests/support/TempProgramDir.h"
 
@@ -13,6 +13,8 @@
 #include <QTest>
 #include <QUrl>
 #include <gtest/gtest.h>
+#include <string>
+#include <vector>
 
 using namespace ornbrook;
 
@@ -27,9 +29,10 @@ public Q_SLOTS:
 
 namespace {
 
-TEST(OptionsForm, StoresOnlyAnIntervalItCanTakeAndOnlyOnOk) {
+// The interval and the wait for uploads: each is stored only when it can be
+// taken, and only on OK.
+TEST(OptionsForm, StoresOnlyWhatItCanTakeAndOnlyOnOk) {
     test::TempProgramDir dir;
-    const std::string file = OptionsForm::IntervalFileName();
     using End = std::function<void(OptionsForm&)>;
     const End ok = [](OptionsForm& o) { o.Command1()->click(); };
     const End cancel = [](OptionsForm& o) { o.Command2()->click(); };
@@ -37,14 +40,15 @@ TEST(OptionsForm, StoresOnlyAnIntervalItCanTakeAndOnlyOnOk) {
     const auto key = [](Qt::Key k) -> End {
         return [k](OptionsForm& o) { QTest::keyClick(o.Text1(), k); };
     };
-    const struct {
+    struct Case {
         const char* before; // nullptr: no file
         const char* shown;
         const char* typed; // nullptr: left as shown
         End end;
         const char* after;   // nullptr: the dialog stays open, the file as before
         const char* refusal; // a part of the reason shown, "" for none
-    } cases[] = {
+    };
+    const std::vector<Case> interval = {
         {" 300", "300", nullptr, ok, "300\r\n", ""}, // OK without a change drops the blank
         // Opening first creates the default the periodic check would.
         {nullptr, "300", "5", key(Qt::Key_Escape), " 300\r\n", ""},
@@ -64,73 +68,49 @@ TEST(OptionsForm, StoresOnlyAnIntervalItCanTakeAndOnlyOnOk) {
         {"-1", "0", "5", closeBox, "-1\r\n", ""},
         {"100000", "100000", nullptr, ok, nullptr, "at most 86,400"},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.typed ? c.typed : c.shown));
-        DeleteFileIfExists(file);
-        if (c.before)
-            WriteText(file, c.before);
-        const std::string before = c.before ? test::ReadBytes(file) : " 300\r\n";
-        OptionsForm options(nullptr);
-        options.show();
-        // The label keeps its whole text in any font.
-        EXPECT_GE(options.Label1()->width(), options.Label1()->sizeHint().width());
-        EXPECT_EQ(options.findChild<QLabel*>("Hint1")->text(), "0 = off");
-        EXPECT_EQ(options.Text1()->text(), c.shown);
-        if (c.typed)
-            options.Text1()->setText(c.typed);
-        c.end(options);
-        const QLabel* problem = options.findChild<QLabel*>("Problem1");
-        if (c.after) {
-            EXPECT_FALSE(options.isVisible());
-            EXPECT_EQ(test::ReadBytes(file), c.after);
-        } else {
-            EXPECT_TRUE(options.isVisible());
-            EXPECT_EQ(test::ReadBytes(file), before);
-            EXPECT_TRUE(problem->isVisible());
-            EXPECT_TRUE(problem->text().contains(c.refusal)) << problem->text().toStdString();
-            EXPECT_EQ(options.Text1()->accessibleDescription(), problem->text());
-        }
-    }
-}
-
-TEST(OptionsForm, StoresTheWaitForUploadsOnlyWhenItCanTakeIt) {
-    test::TempProgramDir dir;
-    const std::string file = SettleFileName();
-    const struct {
-        const char* before; // nullptr: no file
-        const char* shown;
-        const char* typed;
-        const char* after;   // nullptr: refused, the dialog stays open
-        const char* refusal; // a part of the reason shown
-    } cases[] = {
-        {nullptr, "15", "0", "0\r\n", ""},
-        {"30", "30", " 007 ", "7\r\n", ""},
-        {"junk", "15", "86400", "86400\r\n", ""},
-        {"30", "30", "86401", nullptr, "at most 86,400"},
-        {"30", "30", "-1", nullptr, "cannot be negative"},
-        {"30", "30", "", nullptr, "0 reports uploads at once"},
+    const std::vector<Case> settle = {
+        {nullptr, "15", "0", ok, "0\r\n", ""},
+        {"30", "30", " 007 ", ok, "7\r\n", ""},
+        {"junk", "15", "86400", ok, "86400\r\n", ""},
+        {"30", "30", "86401", ok, nullptr, "at most 86,400"},
+        {"30", "30", "-1", ok, nullptr, "cannot be negative"},
+        {"30", "30", "", ok, nullptr, "0 reports uploads at once"},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.typed);
-        DeleteFileIfExists(file);
-        if (c.before)
-            WriteText(file, c.before);
-        OptionsForm options(nullptr);
-        options.show();
-        EXPECT_EQ(options.Text3()->text(), c.shown);
-        options.Text3()->setText(c.typed);
-        options.Command1()->click();
-        const QLabel* problem = options.findChild<QLabel*>("Problem3");
-        EXPECT_EQ(options.isVisible(), c.after == nullptr);
-        EXPECT_EQ(problem->isVisible(), c.after == nullptr);
-        if (c.after) {
-            EXPECT_EQ(test::ReadBytes(file), c.after);
-        } else {
-            EXPECT_EQ(FileExists(file), c.before != nullptr);
-            EXPECT_TRUE(problem->text().contains(c.refusal)) << problem->text().toStdString();
-            EXPECT_EQ(options.Text3()->accessibleDescription(), problem->text());
+    const auto run = [](Preferences::Key setting, const char* field, const char* problemName,
+                        const std::string& missing, const std::vector<Case>& cases) {
+        const std::string file = Preferences::FileName(setting);
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(field) + " " + (c.typed ? c.typed : c.shown));
+            DeleteFileIfExists(file);
+            if (c.before)
+                WriteText(file, c.before);
+            const std::string before = c.before ? test::ReadBytes(file) : missing;
+            Preferences preferences = Preferences::Load();
+            OptionsForm options(nullptr, preferences);
+            options.show();
+            auto* text = options.findChild<QLineEdit*>(field);
+            EXPECT_EQ(text->text(), c.shown);
+            if (c.typed)
+                text->setText(c.typed);
+            c.end(options);
+            const QLabel* problem = options.findChild<QLabel*>(problemName);
+            EXPECT_EQ(options.isVisible(), c.after == nullptr);
+            EXPECT_EQ(FileExists(file) ? test::ReadBytes(file) : "", c.after ? c.after : before);
+            if (!c.after) {
+                EXPECT_TRUE(problem->isVisible());
+                EXPECT_TRUE(problem->text().contains(c.refusal)) << problem->text().toStdString();
+                EXPECT_EQ(text->accessibleDescription(), problem->text());
+            }
         }
-    }
+    };
+    run(Preferences::Key::Interval, "Text1", "Problem1", " 300\r\n", interval);
+    DeleteFileIfExists(Preferences::FileName(Preferences::Key::Interval)); // the default
+    run(Preferences::Key::Settle, "Text3", "Problem3", "", settle);
+    // The label keeps its whole text in any font.
+    Preferences preferences = Preferences::Load();
+    OptionsForm options(nullptr, preferences);
+    EXPECT_GE(options.Label1()->width(), options.Label1()->sizeHint().width());
+    EXPECT_EQ(options.findChild<QLabel*>("Hint1")->text(), "0 = off");
 }
 
 TEST(AboutForm, TextsAndLinks) {

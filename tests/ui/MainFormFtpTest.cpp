@@ -134,12 +134,12 @@ TEST_F(MainFormFtpTest, ACheckRunIsSavedOnceAndOnlyWhenItChangedSomething) {
     for (const int saves : {1, 1}) {
         Watch().CheckFiles();
         ASSERT_TRUE(WaitForChecks());
-        EXPECT_EQ(count.Saves(), saves);
+        EXPECT_EQ(count.Saves(Watch()), saves);
         EXPECT_FALSE(form->findChild<QTimer*>("SaveTimer")->isActive());
     }
     EXPECT_EQ(Watch().GetURL(20)->CountState(FileStateNew), 1);
     form->close();
-    EXPECT_EQ(count.Saves(), 1);
+    EXPECT_EQ(count.Saves(Watch()), 1);
 }
 
 // A run that goes on holds its merges back no longer than the save timer, and
@@ -158,7 +158,7 @@ TEST_F(MainFormFtpTest, MergesWaitNoLongerThanTheSaveTimerAndAreSavedAtClose) {
     const test::SaveCount count;
     Watch().CheckFiles();
     ASSERT_TRUE(QTest::qWaitFor([&] { return Watch().GetURL(2)->GetFilesCount() == 1; }));
-    EXPECT_EQ(count.Saves(), 0);
+    EXPECT_EQ(count.Saves(Watch()), 0);
     QTimer* timer = form->findChild<QTimer*>("SaveTimer");
     EXPECT_TRUE(timer->isActive());
     EXPECT_TRUE(timer->isSingleShot());
@@ -166,18 +166,18 @@ TEST_F(MainFormFtpTest, MergesWaitNoLongerThanTheSaveTimerAndAreSavedAtClose) {
     // Its time comes (made to come now): the merge is written though the run goes on.
     const int interval = timer->interval();
     timer->start(0);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return count.Saves() == 1; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return count.Saves(Watch()) == 1; }));
     timer->setInterval(interval);
     EXPECT_TRUE(Watch().GetURL(1)->IsChecking());
     EXPECT_FALSE(Watch().HasUnsavedChanges());
 
     // A URL added is saved at once (a command); its result waits, until the close.
     Watch().AddURL(server.Url("/also/"));
-    EXPECT_EQ(count.Saves(), 2);
+    EXPECT_EQ(count.Saves(Watch()), 2);
     ASSERT_TRUE(QTest::qWaitFor([&] { return Watch().GetURL(3)->GetFilesCount() == 1; }));
-    EXPECT_EQ(count.Saves(), 2);
+    EXPECT_EQ(count.Saves(Watch()), 2);
     form->close();
-    EXPECT_EQ(count.Saves(), 3);
+    EXPECT_EQ(count.Saves(Watch()), 3);
     // The slow check ends with the watch list, before its server goes.
     form.reset();
     DestroyMainInterface();

@@ -36,8 +36,9 @@ const std::string Unreachable = "ftp://127.0.0.1:1/";
 
 using MainFormTest = test::MainFormFixture;
 
-// The URLs and their records as maindata.dat holds them now.
+// The URLs and their records as maindata.dat holds them once written.
 std::vector<UrlRecord> SavedWatchList() {
+    TheMainInterface->FinishSaves();
     std::vector<UrlRecord> saved;
     const std::string bytes = test::ReadBytes(MainInterface::DataFileName());
     ReadFrames(bytes, [&](UrlRecord& record) { saved.push_back(std::move(record)); });
@@ -519,6 +520,7 @@ TEST_F(MainFormTest, PeriodicCheckArithmetic) {
         DeleteFileIfExists(dir.File("interval.dat"));
         if (c.interval)
             WriteText(dir.File("interval.dat"), c.interval);
+        Watch().Prefs() = Preferences::Load();
         form = std::make_unique<MainForm>([] {});
         form->Form_Load();
         for (int t = 0; t < c.ticks; ++t)
@@ -529,16 +531,16 @@ TEST_F(MainFormTest, PeriodicCheckArithmetic) {
             EXPECT_EQ(test::ReadBytes(dir.File("interval.dat")), " 300\r\n");
         }
     }
-    // The interval is read at every tick: a smaller one checks at the next.
+    // A new interval counts from the next tick: a smaller one checks at once.
     for (const char* interval : {"300", "300", "300", "2"}) {
-        WriteText(dir.File("interval.dat"), interval);
+        Watch().Prefs().SetLine(Preferences::Key::Interval, interval);
         tick();
     }
     EXPECT_EQ(checks, 1);
 
     // Files still arriving are looked at again when they may have settled, with
     // the periodic check off; a check that fails leaves them to it.
-    WriteText(dir.File("interval.dat"), "0");
+    Watch().Prefs().SetLine(Preferences::Key::Interval, "0");
     UrlFileList& list = *Watch().GetURL(1);
     Watch().SetSettleSeconds(600);
     Listing listing;

@@ -7,6 +7,7 @@
 #include "base/FileIO_Code.h"
 #include "base/ProgramGlobals.h"
 #include "diag/Debug_Modul.h"
+#include "model/MainInterface.h"
 #include "model/MainInterface_Modul.h"
 #include "tests/support/TempProgramDir.h"
 #include "tests/ui/UiTestSupport.h"
@@ -178,7 +179,7 @@ int main(int argc, char** argv) {
 
         if (QWidget* debug = TopLevel("DebugForm"))
             ok &= Save(*debug, out, "debug-window.png");
-        OptionsForm options(&form);
+        OptionsForm options(&form, TheMainInterface->Prefs());
         ok &= Save(options, out, "options.png");
         AboutForm about(&form);
         ok &= Save(about, out, "about.png");

@@ -1,7 +1,6 @@
-#include "model/FileReplacement.h"
+#include "base/FileReplacement.h"
 
 #include "base/FileIO_Code.h"
-#include "diag/Debug_Modul.h"
 
 #include <cerrno>
 #include <cstring>
@@ -19,11 +18,6 @@ FileReplacement::~FileReplacement() {
         ::close(fd_);
         ::unlink(temp_.c_str());
     }
-}
-
-std::string FileReplacement::ProzessName(const std::string& fileName) {
-    const auto slash = fileName.rfind('/');
-    return "replace " + (slash == std::string::npos ? fileName : fileName.substr(slash + 1));
 }
 
 void FileReplacement::Fail(const std::string& fileName, const char* action) {
@@ -47,15 +41,34 @@ void FileReplacement::Write(std::string_view bytes) {
 }
 
 void FileReplacement::Commit() {
+    Put(true);
+}
+
+bool FileReplacement::CommitNew() {
+    return Put(false);
+}
+
+bool FileReplacement::Put(bool replace) {
     if (::fsync(fd_) != 0)
         Fail(temp_, "cannot write");
     const int fd = fd_;
     fd_ = -1;
     if (::close(fd) != 0)
         Fail(temp_, "cannot write");
-    if (::rename(temp_.c_str(), fileName_.c_str()) != 0)
+    if (!replace) {
+        // A link fails where a file is; the temporary name goes either way.
+        const bool linked = ::link(temp_.c_str(), fileName_.c_str()) == 0;
+        const int cause = errno;
+        ::unlink(temp_.c_str());
+        errno = cause;
+        if (!linked && cause != EEXIST)
+            Fail(fileName_, "cannot write");
+        if (!linked)
+            return false;
+    } else if (::rename(temp_.c_str(), fileName_.c_str()) != 0) {
         Fail(fileName_, "cannot replace");
-    // The rename itself reaches the disk with the directory.
+    }
+    // The new name itself reaches the disk with the directory.
     const auto slash = fileName_.rfind('/');
     const std::string dir = slash == std::string::npos ? "." : fileName_.substr(0, slash + 1);
     const int dirFd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -63,9 +76,13 @@ void FileReplacement::Commit() {
         ::fsync(dirFd);
         ::close(dirFd);
     }
-    RecordProzessRun(ProzessName(fileName_), std::chrono::duration_cast<std::chrono::milliseconds>(
-                                                 std::chrono::steady_clock::now() - begun_)
-                                                 .count());
+    return true;
+}
+
+void ReplaceFile(const std::string& fileName, std::string_view bytes) {
+    FileReplacement file(fileName);
+    file.Write(bytes);
+    file.Commit();
 }
 
 } // namespace ornbrook
