@@ -162,15 +162,15 @@ void DownloadQueue::Start(const std::string& url, const StoredDownload& record, 
     };
     // The id is known once Start returns; the callback runs later, on this thread.
     auto idHolder = std::make_shared<std::uint64_t>(0);
-    callbacks.Finished = [this, idHolder](DownloadResult result) {
-        Finished(*idHolder, std::move(result));
+    callbacks.Finished = [this, idHolder](const DownloadResult& result) {
+        Finished(*idHolder, result);
     };
     id = pool_->StartDownload(std::move(job), std::move(callbacks));
     *idHolder = id;
     running_[id] = Running{url, record};
 }
 
-void DownloadQueue::Finished(std::uint64_t id, DownloadResult result) {
+void DownloadQueue::Finished(std::uint64_t id, const DownloadResult& result) {
     const auto it = running_.find(id);
     if (it == running_.end())
         return;

@@ -100,7 +100,7 @@ private:
     void Start(const std::string& url, const StoredDownload& record, bool resume);
     void Record(const std::string& url, const StoredDownload& record);
     void Forget(const std::string& url, const std::optional<std::string>& name);
-    void Finished(std::uint64_t id, DownloadResult result);
+    void Finished(std::uint64_t id, const DownloadResult& result);
 
     LiveObject live_{"DownloadQueue"};
     std::shared_ptr<CheckPool> pool_;

@@ -519,7 +519,10 @@ std::int32_t CSocket::SendData(const SocketData& Data) {
         return 0;
     if (!pending_.empty() || InHandshake()) {
         // Earlier bytes or the handshake still wait: these go out after them.
-        pending_.push_back(isBytes ? message : std::move(made));
+        if (isBytes)
+            pending_.push_back(message);
+        else
+            pending_.push_back(std::move(made));
         return 0;
     }
     std::size_t p = 0;

@@ -191,7 +191,7 @@ std::string SftpSession::Reason(SocketWatch::End end, bool bounded) const {
     return text;
 }
 
-SftpResult SftpSession::Fail(const std::string& step, std::string reason, bool lost) {
+SftpResult SftpSession::Fail(const std::string& step, const std::string& reason, bool lost) {
     if (lost)
         Release();
     return {false, step + ": " + reason, lost};

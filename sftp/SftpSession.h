@@ -153,7 +153,7 @@ private:
     // Closes a remote handle; after a cut only frees it.
     void CloseHandle(sftp_dir_struct* dir);
     void CloseHandle(sftp_file_struct* file);
-    SftpResult Fail(const std::string& step, std::string reason, bool lost);
+    SftpResult Fail(const std::string& step, const std::string& reason, bool lost);
 
     LiveObject live_{"SftpSession"};
     SftpBounds bounds_;

@@ -31,7 +31,7 @@ double Ours(const std::string& url, const std::vector<std::string>& names, std::
         DownloadRequest request{url, {name}, size};
         request.Folder = folder;
         CheckPool::DownloadCallbacks callbacks;
-        callbacks.Finished = [&failed](DownloadResult r) {
+        callbacks.Finished = [&failed](const DownloadResult& r) {
             if (!r.Ok) {
                 ++failed;
                 std::fprintf(stderr, "%s\n", r.Message.c_str());
@@ -44,9 +44,8 @@ double Ours(const std::string& url, const std::vector<std::string>& names, std::
         pool.WaitForNews(std::chrono::milliseconds(50));
         pool.Deliver();
     }
-    const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() -
-                                                                begin)
-                          .count();
+    const double ms =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - begin).count();
     return failed > 0 ? -1 : ms;
 }
 
@@ -54,8 +53,9 @@ double Curl(const std::string& base, const std::vector<std::string>& names,
             const std::string& folder, const std::string& output) {
     const auto begin = std::chrono::steady_clock::now();
     for (const std::string& name : names) {
-        if (TimeProcess({"/bin/sh", "-c", "cd '" + folder + "' && curl -s -S -O '" + base + name + "'"},
-                        output) < 0)
+        if (TimeProcess(
+                {"/bin/sh", "-c", "cd '" + folder + "' && curl -s -S -O '" + base + name + "'"},
+                output) < 0)
             return -1;
     }
     return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - begin)
@@ -66,7 +66,8 @@ double Curl(const std::string& base, const std::vector<std::string>& names,
 
 int main() {
     PyFtpServer server;
-    const std::string scratch = fs::temp_directory_path() / ("ornbrook-dl-bench-" + std::to_string(::getpid()));
+    const std::string scratch =
+        fs::temp_directory_path() / ("ornbrook-dl-bench-" + std::to_string(::getpid()));
     fs::create_directories(scratch);
     const std::string output = scratch + "/curl.out";
     const std::string curlBase = "ftp://127.0.0.1:" + std::to_string(server.Port());
@@ -111,8 +112,9 @@ int main() {
     fs::create_directories(scratch + "/curl-many");
     const double oursMany = Ours(server.Url("/many/"), names, small.size(), scratch + "/ours-many");
     const double curlMany = Curl(curlBase + "/many/", names, scratch + "/curl-many", output);
-    std::printf("1,000 files of 10 kB: ours %.0f ms, curl (a process per file) %.0f ms, ratio %.2f\n",
-                oursMany, curlMany, oursMany / curlMany);
+    std::printf(
+        "1,000 files of 10 kB: ours %.0f ms, curl (a process per file) %.0f ms, ratio %.2f\n",
+        oursMany, curlMany, oursMany / curlMany);
     fs::remove_all(scratch);
     return 0;
 }

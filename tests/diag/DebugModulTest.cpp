@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <initializer_list>
 #include <tuple>
 
 using namespace ornbrook;
@@ -65,7 +66,7 @@ TEST_F(DebugModulTest, LogFileOnlyAtLevelsTwoAndThreeAndBestEffort) {
     DebugActive = true;
     ShowDebugForm();
     std::string allLines;
-    for (const std::int16_t level : {0, 1, 2, 3, 4, -1}) {
+    for (const std::int16_t level : std::initializer_list<std::int16_t>{0, 1, 2, 3, 4, -1}) {
         DeleteFileIfExists(dir_.File("log.txt"));
         SetLogLevel(level);
         WriteLog("line");

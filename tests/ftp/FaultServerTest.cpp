@@ -93,7 +93,7 @@ TEST_F(FaultServer, ChecksEndAsTheServerDeserves) {
         return script;
     };
     // A server that knows neither MLSD nor NLST.
-    const auto listOnly = [](std::vector<std::string> lines) {
+    const auto listOnly = [](const std::vector<std::string>& lines) {
         return Script{
             {"NLST", [](Session& s, auto&) { s.Reply("500 Command \"NLST\" not understood."); }},
             {"LIST", [lines](Session& s, auto&) { s.ServeListing(lines); }}};
@@ -436,11 +436,14 @@ TEST_F(FaultServer, ChecksEndAsTheServerDeserves) {
         // "report.csv\nimportant.csv" is one name: NLST splits it, LIST shows
         // a line and a piece of one.
         {"a name with a line break, NLST and LIST",
-         {{"NLST", [](Session& s, auto&) { s.ServeListing({"report.csv", "important.csv"}); }},
+         {{"NLST",
+           [](Session& s, auto&) {
+               s.ServeListing({"report.csv", "important.csv"});
+           }},
           {"LIST",
            [](Session& s, auto&) {
-               s.ServeListing({"-rw-r--r--   1 ftp ftp   5 Jan  1 12:00 report.csv",
-                               "important.csv"});
+               s.ServeListing(
+                   {"-rw-r--r--   1 ftp ftp   5 Jan  1 12:00 report.csv", "important.csv"});
            }}},
          "could not list dir: a name holds a line break: NLST and LIST cannot tell its parts "
          "from two names",
@@ -511,7 +514,7 @@ TEST_F(FaultServer, SendsTheURLsPiecesDecoded) {
 // An empty listing is believed only when another command lists nothing either;
 // with nothing to confirm it by, it stands.
 TEST_F(FaultServer, ConfirmsAnEmptyListingByAnotherCommandWhenAsked) {
-    const auto serve = [](std::vector<std::string> lines) {
+    const auto serve = [](const std::vector<std::string>& lines) {
         return [lines](Session& s, auto&) { s.ServeListing(lines); };
     };
     const auto refuse = [](Session& s, auto&) { s.Reply("500 not understood"); };

@@ -278,8 +278,7 @@ TEST(Check, NamesAndRepliesArePrintedOneToALine) {
     FaultFtpServer good(
         {{"FEAT", [](Session& s, auto&) { s.Reply("211-x\r\n MLST type*;\r\n211 end"); }},
          {"MLSD", [](Session& s, auto&) {
-              s.ServeListing({"type=file;size=1; x\rsaved passwd",
-                              "type=file;size=1; \x1b[2Jclear",
+              s.ServeListing({"type=file;size=1; x\rsaved passwd", "type=file;size=1; \x1b[2Jclear",
                               "type=file;size=1; back\\slash \xe9t\xe9"});
           }}});
     FaultFtpServer bad({{"CWD", [](Session& s, auto&) { s.Reply("550 no\\such \xff"); }}});
@@ -339,7 +338,7 @@ TEST(Check, TrustOnTheCommandLineThenACutTlsListing) {
                           {test::ServerTls::Mode::Implicit, self.CertificateFile, self.KeyFile});
     const std::string url = server.Url("/");
     const std::string where = "127.0.0.1:" + std::to_string(server.Port());
-    const auto run = [](std::vector<std::string> args) {
+    const auto run = [](const std::vector<std::string>& args) {
         std::ostringstream out, err;
         const int status = RunHeadless(args, out, err);
         return std::tuple{status, out.str(), err.str()};
