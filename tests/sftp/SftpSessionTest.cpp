@@ -33,6 +33,7 @@ namespace ornbrook {
 namespace {
 
 using namespace std::chrono_literals;
+using namespace std::string_literals;
 using test::SftpTestServer;
 namespace fs = std::filesystem;
 
@@ -215,7 +216,7 @@ TEST_F(SftpTest, ListsEveryNameWithItsFactsOverIpv4AndIpv6) {
     server.AddLink("link", "a.txt");
 
     // The trust question's answer for both addresses, as --trust would give it.
-    for (const std::string host : {"127.0.0.1", "::1"}) {
+    for (const std::string& host : {"127.0.0.1"s, "::1"s}) {
         std::string problem;
         SftpTarget target = Target(server);
         target.Host = host;
@@ -227,8 +228,8 @@ TEST_F(SftpTest, ListsEveryNameWithItsFactsOverIpv4AndIpv6) {
     ASSERT_EQ(::stat(trustFile_.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
 
-    for (const std::string host : {"127.0.0.1", "::1", "[::1]"}) {
-        for (const std::string path : {"/", "/~/", "/~"}) {
+    for (const std::string& host : {"127.0.0.1"s, "::1"s, "[::1]"s}) {
+        for (const std::string& path : {"/"s, "/~/"s, "/~"s}) {
             SCOPED_TRACE(host + " " + path);
             SftpTarget target = Target(server);
             target.Host = host;
@@ -263,7 +264,7 @@ TEST_F(SftpTest, AKeptLoginServesListingAfterListingAndOutlivesARefusal) {
     server.AddDir("refused");
     TrustInKnownHosts(server);
     KeptSftpLogin kept;
-    for (const std::string path : {"/", "/sub", "/refused", "/"}) {
+    for (const std::string& path : {"/"s, "/sub"s, "/refused"s, "/"s}) {
         const auto outcome = ListSftpDirectory(Target(server), path, Limit, nullptr, &kept);
         EXPECT_EQ(outcome.Ok, path != "/refused") << path << ": " << outcome.Message;
     }
