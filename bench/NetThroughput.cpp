@@ -58,12 +58,14 @@ double BlockingPair() {
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::listen(listener, 1);
+    if (::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+        ::listen(listener, 1) != 0)
+        return 0;
     socklen_t length = sizeof a;
     ::getsockname(listener, reinterpret_cast<sockaddr*>(&a), &length);
     const int sender = ::socket(AF_INET, SOCK_STREAM, 0);
-    ::connect(sender, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    if (::connect(sender, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0)
+        return 0;
     const int receiver = ::accept(listener, nullptr, nullptr);
 
     QElapsedTimer timer;

@@ -93,6 +93,8 @@ class LiveObject {
 public:
     explicit LiveObject(const char* className) : name_(className) { ClassCreated(name_); }
     LiveObject(const LiveObject& other) : name_(other.name_) { ClassCreated(name_); }
+    // An object keeps its own class name: nothing to copy, self or not.
+    // NOLINTNEXTLINE(bugprone-unhandled-self-assignment)
     LiveObject& operator=(const LiveObject&) { return *this; }
     ~LiveObject() { ClassTerminated(name_); }
 

@@ -258,8 +258,8 @@ FtpSession::Step FtpSession::ProtectData() {
 }
 
 FtpSession::Step FtpSession::Connect(const std::string& host, std::int32_t port) {
-    auto socket = TcpSocket::ConnectToHost(host, static_cast<std::uint16_t>(port), timeouts_.Connect,
-                                           bounds_.Overall, StopFd());
+    auto socket = TcpSocket::ConnectToHost(host, static_cast<std::uint16_t>(port),
+                                           timeouts_.Connect, bounds_.Overall, StopFd());
     if (!socket)
         return Lost(std::move(socket).error());
     peer_ = socket->PeerAddress();

@@ -619,7 +619,7 @@ Result<std::map<std::string, std::vector<StoredFile>>> FileStore::LoadAll() {
                 file.Facts.Size = static_cast<std::uint64_t>(sqlite3_column_int64(s, 4));
             ListedTime& time = file.Facts.Modified;
             time.Precision = static_cast<ListedTime::Resolution>(sqlite3_column_int(s, 5));
-            time.Year = sqlite3_column_int(s, 6);
+            time.Year = static_cast<std::int16_t>(sqlite3_column_int(s, 6));
             time.Month = sqlite3_column_int(s, 7);
             time.Day = sqlite3_column_int(s, 8);
             time.Hour = sqlite3_column_int(s, 9);

@@ -203,7 +203,7 @@ bool Relisted(FileEntry& entry, ListedEntry&& listed, ListingSource source, cons
     }
     // Facts of a listing that has none never replace the ones known.
     if (now.Known() && !(now == entry.Facts)) {
-        entry.Facts = std::move(now);
+        entry.Facts = now;
         changed = true;
     }
     return changed;

@@ -64,28 +64,21 @@ std::string SplitFirst(std::string& text, const std::string& separator) {
     return first;
 }
 
-// The bytes SendData writes for a value.
-SocketBytes BytesOf(const SocketData& data, const std::string& lineSeparator) {
-    switch (data.GetKind()) {
-    case SocketData::Kind::Text: {
+// The bytes SendData writes for a value that is not bytes already.
+SocketBytes MadeBytes(const SocketData& data, const std::string& lineSeparator) {
+    if (data.GetKind() == SocketData::Kind::Text) {
         const std::string text = data.Text() + lineSeparator;
         return SocketBytes(text.begin(), text.end());
     }
-    case SocketData::Kind::Byte:
-    case SocketData::Kind::Bytes:
-        return data.Bytes();
-    default: {
-        // Other values go out as their text form in 16-bit units, low byte first.
-        const QString text = QString::fromUtf8(data.Text());
-        SocketBytes bytes;
-        bytes.reserve(static_cast<std::size_t>(text.size()) * 2);
-        for (const QChar c : text) {
-            bytes.push_back(static_cast<std::uint8_t>(c.unicode() & 0xFF));
-            bytes.push_back(static_cast<std::uint8_t>(c.unicode() >> 8));
-        }
-        return bytes;
+    // Other values go out as their text form in 16-bit units, low byte first.
+    const QString text = QString::fromUtf8(data.Text());
+    SocketBytes bytes;
+    bytes.reserve(static_cast<std::size_t>(text.size()) * 2);
+    for (const QChar c : text) {
+        bytes.push_back(static_cast<std::uint8_t>(c.unicode() & 0xFF));
+        bytes.push_back(static_cast<std::uint8_t>(c.unicode() >> 8));
     }
-    }
+    return bytes;
 }
 
 } // namespace
@@ -306,6 +299,9 @@ void CSocket::Disconnect() {
     }
     pending_.clear();
     pendingSent_ = 0;
+    unread_.clear();
+    unreadNext_ = 0;
+    unreadEnd_ = 0;
     CloseNotifyWindow();
 }
 
@@ -435,6 +431,36 @@ void CSocket::ContinueHandshake() {
     }
 }
 
+SocketBytes CSocket::ReadPiece() {
+    constexpr std::int32_t Piece = 2000;
+    // A system call per 2000 bytes cost more than everything else a read does:
+    // a plain socket is read up to 64 KB at a time, handed out 2000 at a time.
+    constexpr std::int32_t ReadAhead = 64 * 1024;
+    SocketBytes piece;
+    if (SSLHandle != 0) {
+        piece.resize(Piece);
+        const std::int32_t n = ssl_recv(SSLHandle, piece.data(), Piece);
+        piece.resize(static_cast<std::size_t>(std::max(n, 0)));
+        return piece;
+    }
+    if (unreadNext_ == unreadEnd_) {
+        unread_.resize(ReadAhead);
+        const std::int32_t n = winsock::recv(SocketHandle, unread_.data(), ReadAhead, 0);
+        unreadNext_ = 0;
+        unreadEnd_ = static_cast<std::size_t>(std::max(n, 0));
+        // A handler that runs the event loop while more of it waits here gets
+        // an FD_READ for it, as it would while the bytes were still unread.
+        if (n > Piece)
+            PostMessage(WindowHandle, SocketNotifyMessage, static_cast<WPARAM>(SocketHandle),
+                        winsock::FD_READ);
+    }
+    const std::size_t count = std::min<std::size_t>(Piece, unreadEnd_ - unreadNext_);
+    const auto from = unread_.begin() + static_cast<std::ptrdiff_t>(unreadNext_);
+    piece.assign(from, from + static_cast<std::ptrdiff_t>(count));
+    unreadNext_ += count;
+    return piece;
+}
+
 bool CSocket::ConnectWithinTimeOut(const SockAddrIn& remote) {
     std::uint32_t mode = 1; // non-blocking, to wait with a limit
     if (winsock::ioctlsocket(SocketHandle, winsock::FionBio, &mode) != 0)
@@ -483,13 +509,20 @@ std::int32_t CSocket::SendData(const SocketData& Data) {
     ProzessScope scope("CSocket_SendData");
     if (SocketHandle == 0)
         return 0;
-    SocketBytes message = BytesOf(Data, LineSeparator);
+    // Bytes go out from where the caller holds them; only what must wait is copied.
+    const bool isBytes =
+        Data.GetKind() == SocketData::Kind::Bytes || Data.GetKind() == SocketData::Kind::Byte;
+    SocketBytes made = isBytes ? SocketBytes() : MadeBytes(Data, LineSeparator);
+    const SocketBytes& message = isBytes ? Data.Bytes() : made;
     WriteProzessInfo("UBound(TheMsg)=" + IntToText(static_cast<std::int64_t>(message.size()) - 1));
     if (message.empty())
         return 0;
     if (!pending_.empty() || InHandshake()) {
         // Earlier bytes or the handshake still wait: these go out after them.
-        pending_.insert(pending_.end(), message.begin(), message.end());
+        if (isBytes)
+            pending_.push_back(message);
+        else
+            pending_.push_back(std::move(made));
         return 0;
     }
     std::size_t p = 0;
@@ -509,18 +542,23 @@ std::int32_t CSocket::SendData(const SocketData& Data) {
         break;
     }
     if (mustWait && p < message.size() && SocketHandle != 0) {
-        pending_.assign(message.begin() + static_cast<std::ptrdiff_t>(p), message.end());
+        pending_.emplace_back(message.begin() + static_cast<std::ptrdiff_t>(p), message.end());
         pendingSent_ = 0;
     }
     return 0;
 }
 
 bool CSocket::SendPending() {
-    while (pendingSent_ < pending_.size() && SocketHandle != 0) {
+    while (!pending_.empty() && SocketHandle != 0) {
+        const SocketBytes& first = pending_.front();
         const std::int32_t sent =
-            SendSome(pending_.data() + pendingSent_, pending_.size() - pendingSent_);
+            SendSome(first.data() + pendingSent_, first.size() - pendingSent_);
         if (sent > 0) {
             pendingSent_ += static_cast<std::size_t>(sent);
+            if (pendingSent_ == first.size()) {
+                pending_.pop_front();
+                pendingSent_ = 0;
+            }
             continue;
         }
         if (SendMustWait(sent))

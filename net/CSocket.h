@@ -6,6 +6,7 @@
 #include "platform/MessageWindows.h"
 
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
@@ -123,6 +124,9 @@ public:
     // An accepted SSL connection's handshake is under way; the runtime leaves
     // the socket's bytes to it.
     bool InHandshake() const;
+    // The runtime's read at FD_READ: the next at most 2000 bytes that came, in
+    // order; empty once the socket has no more.
+    SocketBytes ReadPiece();
 
     EventSet Events;
 
@@ -152,10 +156,16 @@ private:
     // Counts what Connect, Listen and Accept opened, so that the Disconnect
     // after an event leaves alone a connection that the handler opened.
     std::uint64_t openings_ = 0;
-    // Bytes handed to SendData that the system could not take yet, in order;
-    // the first pendingSent_ of them are already out.
-    SocketBytes pending_;
+    // Bytes handed to SendData that the system could not take yet, one piece
+    // per call, in order; the first pendingSent_ bytes of the first are out.
+    // Pieces, not one growing buffer, which copied all that waited each time it grew.
+    std::deque<SocketBytes> pending_;
     std::size_t pendingSent_ = 0;
+    // What a plain socket's last read brought and ReadPiece has not handed out
+    // yet: unread_ from unreadNext_ to unreadEnd_.
+    SocketBytes unread_;
+    std::size_t unreadNext_ = 0;
+    std::size_t unreadEnd_ = 0;
 };
 
 // Chooses MyIP's answer from the dotted addresses of this machine, in order.

@@ -154,7 +154,7 @@ void CSocketSecure::LineSeperator(const std::string& separator) {
         mySocket->LineSeparator = separator;
 }
 std::int16_t CSocketSecure::TimeOut() const {
-    return mySocket ? mySocket->TimeOut : 0;
+    return mySocket ? mySocket->TimeOut : std::int16_t{0};
 }
 void CSocketSecure::SetTimeOut(std::int16_t timeOut) {
     if (mySocket)

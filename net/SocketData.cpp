@@ -6,7 +6,7 @@ namespace ornbrook {
 
 SocketData SocketData::Byte(std::uint8_t byte) {
     SocketData data;
-    data.value_ = byte;
+    data.value_ = ByteValue{SocketBytes{byte}};
     return data;
 }
 
@@ -32,12 +32,13 @@ std::string SocketData::Text() const {
     return {};
 }
 
-SocketBytes SocketData::Bytes() const {
+const SocketBytes& SocketData::Bytes() const {
+    static const SocketBytes none;
     if (const auto* bytes = std::get_if<SocketBytes>(&value_))
         return *bytes;
-    if (const auto* byte = std::get_if<std::uint8_t>(&value_))
-        return SocketBytes{*byte};
-    return {};
+    if (const auto* byte = std::get_if<ByteValue>(&value_))
+        return byte->one;
+    return none;
 }
 
 } // namespace ornbrook

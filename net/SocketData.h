@@ -36,13 +36,18 @@ public:
     // The text of Text and Other; empty for the other kinds.
     std::string Text() const;
     // The bytes of Bytes and the one byte of Byte; empty for the other kinds.
-    SocketBytes Bytes() const;
+    // Held by the value, not copied: valid while it lives unchanged.
+    const SocketBytes& Bytes() const;
 
 private:
+    struct ByteValue {
+        SocketBytes one;
+    };
     struct OtherValue {
         std::string text;
     };
-    std::variant<std::monostate, std::string, std::uint8_t, SocketBytes, OtherValue> value_;
+    // In the order of Kind.
+    std::variant<std::monostate, std::string, ByteValue, SocketBytes, OtherValue> value_;
 };
 
 } // namespace ornbrook

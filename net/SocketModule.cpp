@@ -105,14 +105,10 @@ void Dispatch(CSocket& socket, HWND hwnd, UINT uMsg, WPARAM wParam, std::int16_t
         if (socket.InHandshake())
             socket.WindowProc(winsock::FD_READ, SocketData());
         while (open() && !socket.InHandshake()) {
-            SocketBytes buffer(2000);
-            const std::int32_t n = socket.SSLHandle != 0
-                                       ? ssl_recv(socket.SSLHandle, buffer.data(), 2000)
-                                       : winsock::recv(handle, buffer.data(), 2000, 0);
-            if (n < 1)
+            SocketBytes piece = socket.ReadPiece();
+            if (piece.empty())
                 break;
-            buffer.resize(static_cast<std::size_t>(n));
-            socket.WindowProc(winsock::FD_READ, SocketData(std::move(buffer)));
+            socket.WindowProc(winsock::FD_READ, SocketData(std::move(piece)));
         }
         if (socket.SSLHandle != 0 && open()) {
             // A broken session stays broken, and the bytes it left unread would

@@ -192,9 +192,8 @@ int WinsockErrorFromErrno(int error) {
     case ENFILE:
         return WSAEMFILE;
     case EAGAIN:
+    case EINPROGRESS: // a non-blocking connect under way, in Winsock's words
         return WSAEWOULDBLOCK;
-    case EINPROGRESS:
-        return WSAEWOULDBLOCK; // a non-blocking connect under way, in Winsock's words
     case EALREADY:
         return WSAEALREADY;
     case ENOTSOCK:

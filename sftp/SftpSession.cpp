@@ -251,8 +251,8 @@ Result<void> SftpSession::Connect(const SftpTarget& target) {
     if (user.empty())
         return failed("no user name");
 
-    auto socket = TcpSocket::ConnectToHost(host, static_cast<std::uint16_t>(port), timeouts_.Connect,
-                                           bounds_.Overall, StopFd());
+    auto socket = TcpSocket::ConnectToHost(host, static_cast<std::uint16_t>(port),
+                                           timeouts_.Connect, bounds_.Overall, StopFd());
     if (!socket)
         return Fail(step,
                     Stopped() || Clock::now() < bounds_.Overall ? std::move(socket).error()

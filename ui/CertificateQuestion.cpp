@@ -82,11 +82,11 @@ void CertificateQuestion::AskAgainAbout(const UrlFileList& list) {
 void CertificateQuestion::AskNow(const UrlFileList& list) {
     // Copies: the list may change while the question is open.
     if (const auto& facts = list.RejectedCertificate()) {
-        const CertificateFacts copy = *facts;
+        const CertificateFacts copy = *facts; // NOLINT(performance-unnecessary-copy-initialization)
         asked_.insert(KeyOf(copy));
         AskAbout(copy);
     } else if (const auto& key = list.RejectedHostKey()) {
-        const HostKeyFacts copy = *key;
+        const HostKeyFacts copy = *key; // NOLINT(performance-unnecessary-copy-initialization)
         asked_.insert(KeyOf(copy));
         AskAbout(copy);
     }

@@ -148,7 +148,8 @@ std::optional<UrlSettings> UrlSettingsForm::Judge() {
 }
 
 bool UrlSettingsForm::Edit(QWidget* owner, MainInterface& watchList, const UrlFileList& list) {
-    const std::string url = list.URL();
+    // A copy: the list may go while the dialog is open.
+    const std::string url = list.URL(); // NOLINT(performance-unnecessary-copy-initialization)
     UrlSettingsForm form(owner, ShownText(list.ParsedURL().Masked()), list.Settings());
     if (form.exec() != QDialog::Accepted)
         return false;

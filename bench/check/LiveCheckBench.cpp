@@ -29,6 +29,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
@@ -51,7 +52,7 @@ double Percentile(std::vector<double> v, double p) {
     std::sort(v.begin(), v.end());
     if (v.empty())
         return -1;
-    const auto i = static_cast<std::size_t>(p * static_cast<double>(v.size() - 1) + 0.5);
+    const auto i = static_cast<std::size_t>(std::lround(p * static_cast<double>(v.size() - 1)));
     return v[std::min(i, v.size() - 1)];
 }
 
@@ -169,7 +170,7 @@ std::vector<double> InputLatencies(const std::string& programDir) {
         urls->installEventFilter(&stamp);
         form.myMainInterface->CheckFiles();
         QTimer poster;
-        QObject::connect(&poster, &QTimer::timeout, [&] {
+        QObject::connect(&poster, &QTimer::timeout, &poster, [&] {
             if (form.myMainInterface->CheckProgressText().empty()) {
                 QApplication::quit();
                 return;

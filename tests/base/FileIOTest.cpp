@@ -52,8 +52,8 @@ TEST(FileIO, EnsureCreateAndDelete) {
     EXPECT_NO_THROW(DeleteFileIfExists(dir.File("missing")));
     const std::string odd = dir.File("a[1]*/");
     std::filesystem::create_directory(odd);
-    for (const std::string name : {"debugfile.prozessinfo.0", "debugfile.prozessinfo.12",
-                                   "debugfile.prozesse", "a[1]*/debugfile.prozessinfo.3"})
+    for (const char* name : {"debugfile.prozessinfo.0", "debugfile.prozessinfo.12",
+                             "debugfile.prozesse", "a[1]*/debugfile.prozessinfo.3"})
         WriteBytes(dir.File(name), "x");
     DeleteFileIfExists(dir.File("debugfile.prozessinfo.*"));
     DeleteFileIfExists(odd + "debugfile.prozessinfo.*");

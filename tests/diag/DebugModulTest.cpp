@@ -7,7 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <initializer_list>
+#include <thread>
 #include <tuple>
+#include <vector>
 
 using namespace ornbrook;
 using ornbrook::test::ReadBytes;
@@ -65,7 +68,7 @@ TEST_F(DebugModulTest, LogFileOnlyAtLevelsTwoAndThreeAndBestEffort) {
     DebugActive = true;
     ShowDebugForm();
     std::string allLines;
-    for (const std::int16_t level : {0, 1, 2, 3, 4, -1}) {
+    for (const std::int16_t level : std::initializer_list<std::int16_t>{0, 1, 2, 3, 4, -1}) {
         DeleteFileIfExists(dir_.File("log.txt"));
         SetLogLevel(level);
         WriteLog("line");
@@ -128,11 +131,26 @@ TEST_F(DebugModulTest, CountsLiveObjectsPerClass) {
         ClassCreated(name);
     ClassTerminated("UrlFileList");
     ClassTerminated("NeverCreated");
+    // Checks on worker threads count, time and log at the same time: nothing is lost.
+    std::vector<std::thread> workers;
+    for (int t = 0; t < 4; ++t)
+        workers.emplace_back([] {
+            for (int i = 0; i < 100; ++i) {
+                ClassCreated("CheckJob");
+                RecordProzessRun("Check", 2);
+                WriteLog("checked");
+            }
+        });
+    for (auto& worker : workers)
+        worker.join();
+    const auto runs = Prozesse()[GetIndexOfProzess("Check")];
+    EXPECT_EQ(std::tuple(LiveCount("CheckJob"), runs.Anzahl, runs.Gesammt),
+              std::tuple(400, 400, 800));
     Unloading = true; // counts stand still from here on
     ClassTerminated("UrlFileList");
     EXPECT_EQ(std::tuple(LiveCount("Early"), LiveCount("UrlFileList"), LiveCount("urlfilelist")),
               std::tuple(0, 2, 1));
-    EXPECT_EQ(Klassen().size(), 3u); // the empty first row and two spellings
+    EXPECT_EQ(Klassen().size(), 4u); // the empty first row, two spellings and the workers'
 }
 
 TEST_F(DebugModulTest, TimesNestedAndRecursiveProcesses) {

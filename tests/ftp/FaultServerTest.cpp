@@ -93,7 +93,7 @@ TEST_F(FaultServer, ChecksEndAsTheServerDeserves) {
         return script;
     };
     // A server that knows neither MLSD nor NLST.
-    const auto listOnly = [](std::vector<std::string> lines) {
+    const auto listOnly = [](const std::vector<std::string>& lines) {
         return Script{
             {"NLST", [](Session& s, auto&) { s.Reply("500 Command \"NLST\" not understood."); }},
             {"LIST", [lines](Session& s, auto&) { s.ServeListing(lines); }}};
@@ -512,7 +512,7 @@ TEST_F(FaultServer, SendsTheURLsPiecesDecoded) {
 // An empty listing is believed only when another command lists nothing either;
 // with nothing to confirm it by, it stands.
 TEST_F(FaultServer, ConfirmsAnEmptyListingByAnotherCommandWhenAsked) {
-    const auto serve = [](std::vector<std::string> lines) {
+    const auto serve = [](const std::vector<std::string>& lines) {
         return [lines](Session& s, auto&) { s.ServeListing(lines); };
     };
     const auto refuse = [](Session& s, auto&) { s.Reply("500 not understood"); };

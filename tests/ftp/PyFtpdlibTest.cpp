@@ -52,7 +52,7 @@ std::uint16_t ClosedPort() {
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t length = sizeof(a);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a));
+    EXPECT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a)), 0);
     ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length);
     ::close(fd);
     return ntohs(a.sin_port);

@@ -350,7 +350,7 @@ TEST(Check, TrustOnTheCommandLineThenACutTlsListing) {
                           {test::ServerTls::Mode::Implicit, self.CertificateFile, self.KeyFile});
     const std::string url = server.Url("/");
     const std::string where = "127.0.0.1:" + std::to_string(server.Port());
-    const auto run = [](std::vector<std::string> args) {
+    const auto run = [](const std::vector<std::string>& args) {
         std::ostringstream out, err;
         const int status = RunHeadless(args, out, err);
         return std::tuple{status, out.str(), err.str()};

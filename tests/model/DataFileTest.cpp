@@ -405,7 +405,7 @@ TEST_F(WatchListFile, EveryDamagedFileIsKeptAndToldOnceEachTime) {
     };
     for (const auto& [name, damage, after] : rows) {
         SCOPED_TRACE(name);
-        const auto copies = [&] {
+        const auto copies = [&, &name = name] {
             std::vector<std::string> kept;
             for (const auto& entry : std::filesystem::directory_iterator(dir_.Path())) {
                 const std::string found = entry.path().filename().string();

@@ -156,7 +156,7 @@ TEST_F(Downloads, AFailedOneStaysPendingUntilACheckGetsItUnlessTheServerSentTooM
 } // namespace
 
 namespace {
-std::pair<int, std::string> Headless(std::vector<std::string> args) {
+std::pair<int, std::string> Headless(const std::vector<std::string>& args) {
     std::ostringstream out, err;
     const int status = RunHeadless(args, out, err);
     return {status, out.str() + err.str()};

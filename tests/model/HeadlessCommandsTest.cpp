@@ -20,7 +20,7 @@ namespace {
 // Exit status, standard output, standard error.
 using Outcome = std::tuple<int, std::string, std::string>;
 
-Outcome Invoke(std::vector<std::string> args) {
+Outcome Invoke(const std::vector<std::string>& args) {
     std::ostringstream out, err;
     const int status = RunHeadless(args, out, err);
     return {status, out.str(), err.str()};

@@ -21,7 +21,7 @@ struct Outcome {
     std::string Err;
 };
 
-Outcome Invoke(std::vector<std::string> args) {
+Outcome Invoke(const std::vector<std::string>& args) {
     std::ostringstream out, err;
     const int status = RunHeadless(args, out, err);
     return {status, out.str(), err.str()};

@@ -23,7 +23,7 @@ using ornbrook::test::WriteBytes;
 
 namespace {
 
-std::tuple<int, std::string, std::string> Invoke(std::vector<std::string> args) {
+std::tuple<int, std::string, std::string> Invoke(const std::vector<std::string>& args) {
     std::ostringstream out, err;
     const int status = RunHeadless(args, out, err);
     return {status, out.str(), err.str()};

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <utility>
 #include <vector>
 
 namespace ornbrook {
@@ -113,6 +114,27 @@ TEST_F(CSocketTest, ReadsComeInPiecesOfAtMost2000Bytes) {
     ASSERT_EQ(serverSide_.data.size(), 2u);
     EXPECT_EQ(serverSide_.data[0].size(), 2000u);
     EXPECT_EQ(serverSide_.data[1].size(), 1000u);
+
+    // A handler that runs the event loop gets the rest within it, in order,
+    // and what comes meanwhile after it.
+    std::string more(60000, '\0');
+    for (std::size_t i = 0; i < more.size(); ++i)
+        more[i] = static_cast<char>(i / 2000 + i % 7);
+    const std::string all = more + "tail";
+    bool nested = false;
+    subscriptions_ += accepted_[0]->Events.DataArrival.Connect([&](const SocketBytes&,
+                                                                   const std::string&) {
+        if (std::exchange(nested, true))
+            return;
+        EXPECT_TRUE(WaitFor([&] { return serverSide_.Received().size() == 3000 + more.size(); }));
+        far.SendAll("tail");
+        EXPECT_TRUE(WaitFor([&] { return serverSide_.Received().size() == 3000 + all.size(); }));
+    });
+    far.SendAll(more);
+    ASSERT_TRUE(WaitFor([&] { return serverSide_.Received().size() == 3000 + all.size(); }));
+    EXPECT_TRUE(serverSide_.Received().substr(3000) == all);
+    EXPECT_TRUE(std::all_of(serverSide_.data.begin(), serverSide_.data.end(),
+                            [](const SocketBytes& piece) { return piece.size() <= 2000; }));
 
     far.Close();
     ASSERT_TRUE(WaitFor([&] { return serverSide_.Saw("Closed"); }));

@@ -62,7 +62,7 @@ double CpuSecondsWhileEventsRun(int ms) {
 // Counts the ticks of a 100 ms timer.
 struct TickCounter {
     TickCounter() {
-        QObject::connect(&timer, &QTimer::timeout, [this] { ++ticks; });
+        QObject::connect(&timer, &QTimer::timeout, &timer, [this] { ++ticks; });
         timer.start(100);
     }
     QTimer timer;

@@ -249,7 +249,7 @@ TEST(ProgramRunner, CloseEndsRunningProgramsAndRefusesNewOnes) {
     const std::string pidFile = dir.File("pid");
     ProgramRunner runner;
     bool heard = false;
-    const auto hear = [&heard](ProgramOutcome) { heard = true; };
+    const auto hear = [&heard](const ProgramOutcome&) { heard = true; };
     runner.Start("k",
                  Shell("echo $$ > " + Quoted(pidFile) + ".new; mv " + Quoted(pidFile) + ".new " +
                        Quoted(pidFile) + "; exec sleep 300"),

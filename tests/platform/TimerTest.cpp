@@ -111,7 +111,7 @@ TEST_F(TimerTest, NestedEventsAreGuardedAndTimed) {
     int outerTicks = 0;
     std::string seenInside;
     Subscriptions subs;
-    subs += outer->Timer.Connect([&] {
+    subs += outer->Timer.Connect([&, &a = a, &b = b] {
         ++outerTicks;
         clock.Advance(10);
         Tick(a); // the same timer while its event is open: dropped
@@ -149,7 +149,7 @@ TEST_F(TimerTest, ThrowingHandlerLosesItsTicksButStaysRunning) {
         DeleteFileIfExists(info);
         auto [timer, number] = Started();
         Subscriptions subs;
-        subs += timer->Timer.Connect([&] { fail(); });
+        subs += timer->Timer.Connect([&fail = fail] { fail(); });
         Tick(number);
         EXPECT_TRUE(timer->IsRunning()) << line;
         EXPECT_EQ(Timers().count(number), 1u);

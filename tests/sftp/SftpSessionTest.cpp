@@ -32,6 +32,7 @@ namespace ornbrook {
 namespace {
 
 using namespace std::chrono_literals;
+using namespace std::string_literals;
 using test::SftpTestServer;
 
 template <typename T> std::string Why(const Result<T>& result) {
@@ -217,7 +218,7 @@ TEST_F(SftpTest, ListsEveryNameWithItsFactsOverIpv4AndIpv6) {
     server.AddLink("link", "a.txt");
 
     // The trust question's answer for both addresses, as --trust would give it.
-    for (const std::string host : {"127.0.0.1", "::1"}) {
+    for (const std::string& host : {"127.0.0.1"s, "::1"s}) {
         std::string problem;
         SftpTarget target = Target(server);
         target.Host = host;
@@ -226,8 +227,8 @@ TEST_F(SftpTest, ListsEveryNameWithItsFactsOverIpv4AndIpv6) {
         ASSERT_TRUE(StoreHostKeyTrust(*key, trustFile_, problem)) << problem;
     }
 
-    for (const std::string host : {"127.0.0.1", "::1", "[::1]"}) {
-        for (const std::string path : {"/", "/~/", "/~"}) {
+    for (const std::string& host : {"127.0.0.1"s, "::1"s, "[::1]"s}) {
+        for (const std::string& path : {"/"s, "/~/"s, "/~"s}) {
             SCOPED_TRACE(host + " " + path);
             SftpTarget target = Target(server);
             target.Host = host;
@@ -262,7 +263,7 @@ TEST_F(SftpTest, AKeptLoginServesListingAfterListingAndOutlivesARefusal) {
     server.AddDir("refused");
     TrustInKnownHosts(server);
     KeptSftpLogin kept;
-    for (const std::string path : {"/", "/sub", "/refused", "/"}) {
+    for (const std::string& path : {"/"s, "/sub"s, "/refused"s, "/"s}) {
         const auto outcome = ListSftpDirectory(Target(server), path, Limit, nullptr, &kept);
         EXPECT_EQ(outcome.Entries.has_value(), path != "/refused")
             << path << ": " << Why(outcome.Entries);

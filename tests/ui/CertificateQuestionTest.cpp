@@ -139,7 +139,7 @@ TEST(CertificateQuestion, TheMessageBoxShowsTheFactsAndSaysNoUnlessTold) {
         "2026-01-01 00:00:00 UTC", "AB:CD",          "self-signed",   true};
     QWidget window;
     for (const bool clickYes : {false, true}) {
-        QTimer::singleShot(0, [&] {
+        QTimer::singleShot(0, &window, [&] {
             auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
             ASSERT_NE(box, nullptr);
             EXPECT_EQ(box->text(),
@@ -169,7 +169,7 @@ TEST_F(CertificateQuestionInTheWindow, AYesLetsTheCheckPass) {
     Load({test::Watched(server.Url())});
     QString question;
     QTimer answerer;
-    QObject::connect(&answerer, &QTimer::timeout, [&] {
+    QObject::connect(&answerer, &QTimer::timeout, &answerer, [&] {
         if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
             question = box->text();
             box->button(QMessageBox::Yes)->click();
@@ -197,7 +197,7 @@ TEST_F(CertificateQuestionInTheWindow, ANoHoldsUntilTheUserAsksAgain) {
     int asked = 0;
     bool answer = false;
     QTimer answerer;
-    QObject::connect(&answerer, &QTimer::timeout, [&] {
+    QObject::connect(&answerer, &QTimer::timeout, &answerer, [&] {
         if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
             ++asked;
             box->button(answer ? QMessageBox::Yes : QMessageBox::No)->click();

@@ -43,7 +43,7 @@ TEST(DebugForm, ListsFillWithLiveClassesAndTimedProcesses) {
     {
         ManualClock clock(100);
         LiveObject one("Caf\xc3\xa9");
-        LiveObject two = one;
+        LiveObject two = one; // NOLINT(performance-unnecessary-copy-initialization): counted
         for (const std::uint32_t ms : {10, 15}) {
             StartProzess("Event ATimer_Timer");
             clock.Advance(ms);

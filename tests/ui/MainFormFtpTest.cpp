@@ -94,7 +94,7 @@ TEST_F(MainFormFtpTest, InputIsHandledWhileAServerIsSlow) {
     Load({Watched(server.Url("/slow/")), Watched(server.Url("/quick/")),
           Watched("ftp://127.0.0.1:1/gone/")});
     Key(&URLs(), Qt::Key_Return); // the first URL is selected at start
-    ASSERT_TRUE(QTest::qWaitFor([&] { return URLRows()[0].endsWith(":g"); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return URLRows().at(0).endsWith(":g"); }));
     EXPECT_EQ(StatusLine()->text(), "checking 1 of 1");
 
     // While it waits: select, check, delete and refresh, each at once.
@@ -108,7 +108,7 @@ TEST_F(MainFormFtpTest, InputIsHandledWhileAServerIsSlow) {
     Menu("mnuRefresh")->trigger();
     EXPECT_EQ(Watch().GetURL(2)->CountState(FileStateOld), 1);
     EXPECT_TRUE(Watch().GetURL(1)->IsChecking());
-    EXPECT_EQ(URLRows()[0], QString::fromStdString(server.Url("/slow/")) + ":g");
+    EXPECT_EQ(URLRows().at(0), QString::fromStdString(server.Url("/slow/")) + ":g");
 
     // Closing does not wait for the slow server: its check is stopped.
     EXPECT_TRUE(form->close());
@@ -203,7 +203,7 @@ TEST_F(MainFormFtpTest, DownloadsTheSelectedFilesAndCancelsWhatHangs) {
     Load({Watched(server.Url("/pub/")), Watched(stalled.Url("/"))});
     const std::string folder = ProgramDir + "got";
     QTimer answerer;
-    QObject::connect(&answerer, &QTimer::timeout, [&] {
+    QObject::connect(&answerer, &QTimer::timeout, &answerer, [&] {
         if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
             dialog->setDirectory(QString::fromStdString(ProgramDir));
             dialog->selectFile(QString::fromStdString(folder));

@@ -320,7 +320,7 @@ TEST_F(MainFormTest, EditingShowsTheRealURLAndChecksTheNewOne) {
     EXPECT_TRUE(FileRows().isEmpty());
     EXPECT_TRUE(Watch().GetURL(2)->IsStartingPoint());
     ASSERT_TRUE(WaitForChecks());
-    EXPECT_EQ(URLRows()[1], QString::fromStdString(Unreachable) + "b/:r");
+    EXPECT_EQ(URLRows().at(1), QString::fromStdString(Unreachable) + "b/:r");
     EXPECT_EQ(Watch().GetURL(1)->URL(), first);
 }
 
@@ -407,7 +407,7 @@ TEST_F(MainFormTest, CtrlEEditsTheSelectedURLsSettings) {
     Select(1);
     // A glob that cannot be taken keeps the dialog open with its reason.
     QString problemShown;
-    QTimer::singleShot(0, [&] {
+    QTimer::singleShot(0, form.get(), [&] {
         auto* dialog = dynamic_cast<UrlSettingsForm*>(QApplication::activeModalWidget());
         ASSERT_NE(dialog, nullptr);
         dialog->Depth()->setValue(2);
@@ -578,7 +578,7 @@ TEST_F(MainFormTest, HelpAndDialogsOpenModalOverTheWindow) {
         [&] { Menu("mnuOptions")->trigger(); }, [&] { Menu("mnuAbout")->trigger(); }};
     QStringList seen;
     for (const auto& command : commands) {
-        QTimer::singleShot(0, [&] {
+        QTimer::singleShot(0, form.get(), [&] {
             auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
             ASSERT_NE(dialog, nullptr);
             seen << dialog->windowTitle();

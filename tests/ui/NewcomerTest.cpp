@@ -70,7 +70,7 @@ TEST_F(NewcomerTest, EveryCommandIsFoundByNameAndDoesWhatItsKeyDoes) {
     Select(1);
     auto* context = form->findChild<QMenu*>("URLContextMenu");
     ASSERT_NE(context, nullptr);
-    URLs().customContextMenuRequested(URLs().visualRect(Item(1)).center());
+    Q_EMIT URLs().customContextMenuRequested(URLs().visualRect(Item(1)).center());
     EXPECT_TRUE(context->isVisible());
     context->hide();
     Menu("mnuEdit")->trigger();
