@@ -51,10 +51,12 @@ template <typename T> class [[nodiscard]] Result {
 public:
     // As std::expected: a default value.
     Result() requires std::default_initializable<T> : held_(std::in_place_index<0>) {}
+    // Constrained so that it never takes a Result or an Error: the copy and
+    // move constructors stay in reach.
     template <typename U = T>
     requires(!std::same_as<std::remove_cvref_t<U>, Result> &&
              !std::same_as<std::remove_cvref_t<U>, Error> && std::constructible_from<T, U>)
-        Result(U&& value)
+        Result(U&& value) // NOLINT(bugprone-forwarding-reference-overload)
         : held_(std::in_place_index<0>, std::forward<U>(value)) {}
     Result(Error error) : held_(std::in_place_index<1>, std::move(error)) {}
 

@@ -232,9 +232,9 @@ TEST(Package, HoldsTheInstallUnderUsrWithItsLibrariesAsDependencies) {
         GTEST_SKIP() << "dpkg-dev is not installed: no package is made";
     }
     TempProgramDir tmp;
-    const Outcome made =
-        Start(CPACK_COMMAND, {"-G", "DEB", "-B", QString::fromStdString(tmp.File("out")),
-                              "--config", ORNBROOK_BUILD_DIR "/CPackConfig.cmake"});
+    const Outcome made = Start(
+        CPACK_COMMAND, {"-G", "DEB", "-B", QString::fromStdString(tmp.File("out")), "--config",
+                        QStringLiteral(ORNBROOK_BUILD_DIR) + "/CPackConfig.cmake"});
     ASSERT_EQ(made.status, 0) << made.out;
     QString deb;
     for (const auto& entry : fs::directory_iterator(tmp.File("out")))
