@@ -12,6 +12,7 @@
 #include <QStandardPaths>
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <filesystem>
 #include <memory>
 #include <set>
@@ -79,10 +80,16 @@ std::set<std::string> Matches(const std::string& text, const char* pattern) {
 // Whether text holds word whole, not as part of a longer switch or name
 // ("KEY=" may run on into its value).
 bool Names(const std::string& text, const std::string& word) {
-    const QString pattern = "(^|[^\\w-])" +
-                            QRegularExpression::escape(QString::fromStdString(word)) +
-                            "((?<==)|(?![\\w-]))";
-    return QRegularExpression(pattern).match(QString::fromStdString(text)).hasMatch();
+    const auto part = [](char c) {
+        return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '-';
+    };
+    for (auto at = text.find(word); at != std::string::npos; at = text.find(word, at + 1)) {
+        const auto after = at + word.size();
+        if ((at == 0 || !part(text[at - 1])) &&
+            (word.back() == '=' || after == text.size() || !part(text[after])))
+            return true;
+    }
+    return false;
 }
 
 class Install : public testing::Test {
