@@ -267,6 +267,7 @@ MergeNews MergeListing(std::vector<FileEntry>& entries, Listing&& listing,
             // without a trace.
             if (!entry.Settled) {
                 news.Dropped.push_back(entry.Name);
+                news.DroppedAt.push_back(static_cast<std::int32_t>(k));
                 entry.State = -1;
                 dropped = true;
                 changed = true;
