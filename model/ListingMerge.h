@@ -69,6 +69,9 @@ struct MergeNews {
     std::vector<std::string> Dropped;
     // And where they were before the merge (entry indexes).
     std::vector<std::int32_t> DroppedAt;
+    // Where the known entries whose facts or marks changed were before the
+    // merge (those dropped not among them).
+    std::vector<std::int32_t> ChangedAt;
     // Files reported by this merge: newly new, newly changed.
     std::int32_t NewFiles = 0;
     std::int32_t ChangedFiles = 0;

@@ -225,16 +225,20 @@ UrlFileList::CheckReport UrlFileList::MergeFreshListing(Listing&& listing) {
         Entries = std::move(merged);
     }
     // Which rows changed: those dropped, those appended, and those whose kept
-    // facts or marks the merge changed (it flags them for the store; one the
-    // store has not heard of yet is named again, which costs a redraw only).
+    // facts or marks the merge changed, where they are now (each dropped one
+    // before them moved them up).
     EntryChanges& rows = report.Entries;
     rows.Removed = std::move(news.DroppedAt);
     std::sort(rows.Removed.begin(), rows.Removed.end());
     const std::int32_t kept = before - static_cast<std::int32_t>(rows.Removed.size());
     rows.Added = GetFilesCount() - kept;
-    for (std::int32_t k = 1; k <= kept; ++k) {
-        if (Entries[static_cast<std::size_t>(k)].Unstored)
-            rows.Changed.push_back(k);
+    std::sort(news.ChangedAt.begin(), news.ChangedAt.end());
+    rows.Changed.reserve(news.ChangedAt.size());
+    std::size_t below = 0;
+    for (const std::int32_t k : news.ChangedAt) {
+        while (below < rows.Removed.size() && rows.Removed[below] < k)
+            ++below;
+        rows.Changed.push_back(k - static_cast<std::int32_t>(below));
     }
     lastNews_.NewFiles = news.NewFiles;
     lastNews_.ChangedFiles = news.ChangedFiles;
