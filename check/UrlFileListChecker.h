@@ -3,11 +3,9 @@
 #include "base/Event.h"
 #include "check/CheckJob.h"
 #include "diag/Debug_Modul.h"
-#include "ftp/DirectoryListing.h"
 
 #include <cstdint>
 #include <memory>
-#include <optional>
 #include <string>
 
 namespace ornbrook {
@@ -15,16 +13,18 @@ namespace ornbrook {
 class CheckPool;
 
 // One check of one watched URL, as its owner sees it: log in, change to its
-// directory, collect every entry there, log out; then Ready, or Error whose
-// message is "could not connect", "could not change dir" or "could not list
-// dir" and the reason after ": ". A thin face over a CheckJob: it starts the
-// job and raises the event when the job's whole outcome has come back.
+// directory, collect every entry there, log out; then Ended with the whole
+// outcome: the listing with each entry's facts, or the failure whose message
+// is "could not connect", "could not change dir" or "could not list dir" and
+// the reason after ": ", with a refused certificate or host key. A thin face
+// over a CheckJob: it starts the job and hands the outcome over in one call;
+// it keeps nothing of it.
 //
-// Without a pool the check runs on the calling thread and its event is raised
+// Without a pool the check runs on the calling thread and Ended is raised
 // before CheckURL returns. With a pool, CheckURL only queues the check: Started
-// is raised when its network part begins and Ready or Error when it has ended,
-// each from the pool's Deliver on the owner's thread; Cancel stops it at once
-// and no event follows.
+// is raised when its network part begins and Ended when it has ended, each
+// from the pool's Deliver on the owner's thread; Cancel stops it at once and
+// no event follows.
 class UrlFileListChecker final {
 public:
     explicit UrlFileListChecker(std::weak_ptr<CheckPool> pool = {});
@@ -32,12 +32,7 @@ public:
     UrlFileListChecker(const UrlFileListChecker&) = delete;
     UrlFileListChecker& operator=(const UrlFileListChecker&) = delete;
 
-    // The names of the listing, 1 to count, in server order.
-    std::int32_t GetFilesCount() const;
-    // Index 0 gives ""; an index outside 0..count throws std::out_of_range.
-    std::string GetFile(std::int32_t Index) const;
     std::string GetURL() const { return url_.Text(); }
-    void Clear();
     void CheckURL(const Url& theURL);
     void Cancel();
     // The caller knows entries for this URL: an empty listing is then confirmed by
@@ -45,30 +40,19 @@ public:
     void SetConfirmEmptyListing(bool confirm) { confirmEmptyListing_ = confirm; }
     // Subfolders listed below the URL's folder, down to this many levels.
     void SetDepth(int depth) { depth_ = depth; }
-    // After Ready: the whole listing with each entry's facts, handed over (the
-    // checker keeps no copy).
-    Listing TakeListing();
-    // After Error: the server's certificate or host key, when it was what
-    // could not be trusted.
-    const std::optional<CertificateFacts>& RejectedCertificate() const { return certificate_; }
-    const std::optional<HostKeyFacts>& RejectedHostKey() const { return hostKey_; }
 
     Event<> Started;
-    Event<> Ready;
-    Event<const ornbrook::Error&> Error;
+    // The design's Ready (a listing) and Error (a failure) in one: the handler
+    // may take the outcome over.
+    Event<CheckOutcome&> Ended;
 
 private:
-    void Finish(CheckOutcome outcome);
-
     LiveObject live_{"UrlFileListChecker"};
     std::weak_ptr<CheckPool> pool_;
     std::uint64_t job_ = 0;
     Url url_;
     bool confirmEmptyListing_ = false;
     int depth_ = 0;
-    Listing listing_;
-    std::optional<CertificateFacts> certificate_;
-    std::optional<HostKeyFacts> hostKey_;
 };
 
 } // namespace ornbrook

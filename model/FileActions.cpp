@@ -18,9 +18,8 @@ FileActions::~FileActions() {
     runner_.Close();
 }
 
-void FileActions::CheckEnded(const UrlFileList& list) {
+void FileActions::CheckEnded(const UrlFileList& list, const std::vector<std::string>& reported) {
     const UrlSettings* settings = settingsOf_(list.URL());
-    const auto& reported = list.LastCheckNews().Reported;
     if (!settings || reported.empty() || (settings->Download.empty() && settings->Run.Empty()))
         return;
     // A whole upload may be reported at once: look names up, do not scan.

@@ -46,8 +46,9 @@ public:
     FileActions(const FileActions&) = delete;
     FileActions& operator=(const FileActions&) = delete;
 
-    // After a check of list: acts on the files it reported (none when it failed).
-    void CheckEnded(const UrlFileList& list);
+    // After a check of list: acts on the files it reported (reported: the
+    // names of its report; none when it failed).
+    void CheckEnded(const UrlFileList& list, const std::vector<std::string>& reported);
 
     // The programs' news, on the owner's thread (see ProgramRunner).
     void SetWakeUp(std::function<void()> wakeUp) { runner_.SetWakeUp(std::move(wakeUp)); }

@@ -195,7 +195,6 @@ public:
             if (named == 0)
                 return;
             watchList_.RemoveURL(watchList_.GetURL(named)->URL());
-            watchList_.RaiseEvent_Change();
             return Answer(CommandDone, {});
         }
         if (name_ == "--set" || name_ == "--settings") {
@@ -208,7 +207,6 @@ public:
                     return Answer(CommandUsage, {},
                                   "ornbrook: " + Shown(taken.error().Message) + "\n");
                 watchList_.SetURLSettings(named, settings);
-                watchList_.RaiseEvent_Change();
             }
             std::string out;
             for (const std::string& line : AssignmentLines(settings))
@@ -223,7 +221,6 @@ public:
             if (known != 0)
                 list->CheckFiles();
             awaited_.push_back(list);
-            watchList_.RaiseEvent_Change();
         } else { // --check
             watchList_.CheckFiles(true);
             for (std::int32_t i = 1; i <= watchList_.GetURLsCount(); ++i) {

@@ -254,6 +254,7 @@ MergeNews MergeListing(std::vector<FileEntry>& entries, Listing&& listing,
             const bool settled = entry.Settled;
             if (Relisted(entry, std::move(listed[i]), source, rules, news)) {
                 changed = entry.Unstored = true;
+                news.ChangedAt.push_back(static_cast<std::int32_t>(k));
                 news.DataChanged =
                     news.DataChanged || entry.State != state || entry.Settled != settled;
             }
@@ -267,13 +268,16 @@ MergeNews MergeListing(std::vector<FileEntry>& entries, Listing&& listing,
             // without a trace.
             if (!entry.Settled) {
                 news.Dropped.push_back(entry.Name);
+                news.DroppedAt.push_back(static_cast<std::int32_t>(k));
                 entry.State = -1;
                 dropped = true;
                 changed = true;
                 return;
             }
-            if (MarkGone(entry))
+            if (MarkGone(entry)) {
                 changed = news.DataChanged = entry.Unstored = true;
+                news.ChangedAt.push_back(static_cast<std::int32_t>(k));
+            }
         });
     if (dropped)
         entries.erase(std::remove_if(entries.begin() + 1, entries.end(),

@@ -67,6 +67,11 @@ struct MergeNews {
     // Names of files that arrived but never settled and are not listed any
     // more: dropped without a trace.
     std::vector<std::string> Dropped;
+    // And where they were before the merge (entry indexes).
+    std::vector<std::int32_t> DroppedAt;
+    // Where the known entries whose facts or marks changed were before the
+    // merge (those dropped not among them).
+    std::vector<std::int32_t> ChangedAt;
     // Files reported by this merge: newly new, newly changed.
     std::int32_t NewFiles = 0;
     std::int32_t ChangedFiles = 0;

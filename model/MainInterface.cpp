@@ -183,7 +183,7 @@ std::int32_t MainInterface::AddURL(const std::string& theURL) {
         return i;
     auto list = std::make_shared<UrlFileList>();
     Lists.push_back(list);
-    list->SetParent(this);
+    list->SetOwner(ListOwner());
     list->SetURL(theURL);
     // What it finds first was there before: no news.
     list->SetStartingPoint();
@@ -241,7 +241,7 @@ void MainInterface::RemoveURL(const std::string& theURL) {
 
 std::int32_t MainInterface::RestoreURL(std::int32_t index, std::string_view record) {
     auto list = std::make_shared<UrlFileList>();
-    list->SetParent(this);
+    list->SetOwner(ListOwner());
     list->SetBySavedData(record, true);
     if (const std::int32_t existing = GetURLIndex(list->URL()); existing != 0)
         return existing;
@@ -268,9 +268,8 @@ void MainInterface::Refresh() {
             EntryChanged.Raise(*Lists[i]);
     }
     --saveHolds_;
-    if (unsaved_)
-        SaveData();
-    RaiseEvent_Change();
+    SaveData();
+    RaiseEvent_Change({});
 }
 
 void MainInterface::ChangeURL(std::int32_t index, const std::string& newURL) {
@@ -280,7 +279,7 @@ void MainInterface::ChangeURL(std::int32_t index, const std::string& newURL) {
     // Another directory starts afresh: nothing of the old one is shown as
     // gone, and what the new one holds is its starting point.
     if (!list->ParsedURL().SameDirectory(Url(newURL))) {
-        list->Clear(false);
+        list->Clear();
         list->SetStartingPoint();
     }
     // The store keeps rows by URL name: the old name's go, the new name's come.
@@ -343,10 +342,11 @@ void MainInterface::SetURLSettings(std::int32_t index, const UrlSettings& settin
     const std::shared_ptr<UrlFileList> list = GetURL(index);
     if (!list || list->Settings() == settings)
         return;
-    list->SetSettings(settings);
+    EntryChanges changes = list->SetSettings(settings);
     settingsUnsaved_ = true;
     SaveData();
     EntryChanged.Raise(*list);
+    RaiseEvent_Change({list.get(), std::move(changes)});
 }
 
 std::string MainInterface::SettingsFileName() {
@@ -493,13 +493,39 @@ void MainInterface::DeferSaves() {
     ++saveHolds_;
 }
 
-void MainInterface::CheckResultMerged(bool changed) {
-    unsaved_ = unsaved_ || changed;
+UrlFileList::Owner MainInterface::ListOwner() {
+    UrlFileList::Owner owner;
+    owner.Pool = pool_;
+    owner.SettleSeconds = [this] { return settleSeconds_; };
+    owner.Begun = [this](UrlFileList& list) { RaiseEvent_CheckBegins(list); };
+    owner.Ended = [this](UrlFileList& list, CheckOutcome outcome) {
+        CheckFinished(list, std::move(outcome));
+    };
+    return owner;
+}
+
+void MainInterface::CheckFinished(UrlFileList& list, CheckOutcome outcome) {
+    UrlFileList::CheckReport report = list.TakeOutcome(std::move(outcome));
+    unsaved_ = unsaved_ || report.Changed;
     // Taken as each result comes, in the order things happened, so that the
     // save at the run's end does not take a whole run's rows at once.
     CollectStoreChanges();
     if (saveHolds_ == 0 && pool_->Outstanding() == 0)
         SaveIfChanged();
+    // A pending download goes on while its file is listed: only a whole
+    // listing says that a file went.
+    if (downloads_ && !list.IsError() && !downloads_->Pending(list.URL()).empty()) {
+        std::vector<FileEntry> entries;
+        for (std::int32_t i = 1; i <= list.GetFilesCount(); ++i)
+            entries.push_back(list.GetEntry(i));
+        downloads_->ResumePending(list.ParsedURL(), entries);
+    }
+    // What the check reported is acted on, also when the server cut the
+    // listing: those files are told as new, and are not new again later.
+    if (actions_)
+        actions_->CheckEnded(list, report.News.Reported);
+    RaiseEvent_Change({&list, std::move(report.Entries)});
+    CheckEnded.Raise(list);
 }
 
 std::string MainInterface::TakeDamageNotice() {
@@ -545,28 +571,12 @@ bool MainInterface::DataFileIsOurs() const {
                                     info->st_mtim.tv_sec, info->st_mtim.tv_nsec};
 }
 
-void MainInterface::RaiseEvent_Change() {
-    Change.Raise();
+void MainInterface::RaiseEvent_Change(const ListChange& change) {
+    Change.Raise(change);
 }
 
 void MainInterface::RaiseEvent_CheckBegins(const UrlFileList& list) {
     CheckBegins.Raise(list);
-}
-
-void MainInterface::RaiseEvent_CheckEnded(const UrlFileList& list) {
-    // A pending download goes on while its file is listed: only a whole
-    // listing says that a file went.
-    if (downloads_ && !list.IsError() && !downloads_->Pending(list.URL()).empty()) {
-        std::vector<FileEntry> entries;
-        for (std::int32_t i = 1; i <= list.GetFilesCount(); ++i)
-            entries.push_back(list.GetEntry(i));
-        downloads_->ResumePending(list.ParsedURL(), entries);
-    }
-    // What the check reported is acted on, also when the server cut the
-    // listing: those files are told as new, and are not new again later.
-    if (actions_)
-        actions_->CheckEnded(list);
-    CheckEnded.Raise(list);
 }
 
 void MainInterface::LoadData() {
@@ -574,7 +584,7 @@ void MainInterface::LoadData() {
     const DataFileLoad load = LoadDataFile(DataFileName(), [this](UrlRecord& record) {
         auto list = std::make_shared<UrlFileList>();
         Lists.push_back(list);
-        list->SetParent(this);
+        list->SetOwner(ListOwner());
         list->SetByRecord(std::move(record));
     });
     NoteDataFile(DataFileName());

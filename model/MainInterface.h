@@ -3,7 +3,9 @@
 #include "base/Event.h"
 #include "diag/Debug_Modul.h"
 #include "model/DiskWriter.h"
+#include "model/ListChange.h"
 #include "model/Preferences.h"
+#include "model/UrlFileList.h"
 #include "model/UrlNames.h"
 #include "model/UrlSettings.h"
 
@@ -25,7 +27,6 @@ class DownloadQueue;
 class FileActions;
 class FileStore;
 struct StoreChange;
-class UrlFileList;
 
 // The watch list: the watched URLs in order, each with its UrlFileList. Loads
 // maindata.dat when created and rewrites it after every change. URL indexes run
@@ -50,7 +51,11 @@ class UrlFileList;
 // Checks run in the background, several at once, in the watch list's own check
 // pool; their results are merged on the thread that owns the watch list, when it
 // calls DeliverCheckResults (an event loop does so when woken by the pool; a
-// caller without one waits with WaitForChecks).
+// caller without one waits with WaitForChecks). Each outcome comes to the watch
+// list in one call: the URL's list merges it and reports what it did, and the
+// watch list saves (coalesced as above), acts on what was reported (downloads,
+// programs), raises Change once naming the URL and the rows that changed, and
+// then CheckEnded.
 class MainInterface final {
 public:
     MainInterface();
@@ -112,22 +117,16 @@ public:
     void FinishSaves();
     // Whether saves asked for are still being written.
     bool IsSaving() const { return writer_.Pending() > 0; }
-    // A check's result has been merged (changed: entries or message differ);
-    // called by the URL's UrlFileList. The results of a run are written
-    // together, once no check is pending.
-    void CheckResultMerged(bool changed);
     // What the user must be told about the data file as it was loaded (it was
     // damaged and has been kept aside); empty when all is well or it was taken.
     std::string TakeDamageNotice();
-    void RaiseEvent_Change();
-    // Tells the listener that a URL's check has begun, so that it can show the
-    // URL as being checked while the check runs.
-    void RaiseEvent_CheckBegins(const UrlFileList& list);
-    // Tells the listener that a URL's check has ended and its result is in.
-    void RaiseEvent_CheckEnded(const UrlFileList& list);
 
-    Event<> Change;
+    // What a URL shows changed: once per ended check (naming its URL and the
+    // rows that changed), a change of its settings, a Refresh (naming none).
+    Event<const ListChange&> Change;
+    // A URL's check has begun: it shows as being checked while the check runs.
     Event<const UrlFileList&> CheckBegins;
+    // A URL's check has ended and its result is in (after its Change).
     Event<const UrlFileList&> CheckEnded;
     // What a URL shows has changed outside a check: its text, or its entries
     // by a Refresh.
@@ -192,6 +191,14 @@ public:
     static std::string ReplacementProzess(const std::string& fileName);
 
 private:
+    friend struct MainInterfaceTestAccess;
+
+    // What each list is given of its watch list.
+    UrlFileList::Owner ListOwner();
+    // A check's whole outcome, on the watch list's thread.
+    void CheckFinished(UrlFileList& list, CheckOutcome outcome);
+    void RaiseEvent_Change(const ListChange& change);
+    void RaiseEvent_CheckBegins(const UrlFileList& list);
     void LoadData();
     void LoadSettings();
     SettingsByUrl CurrentSettings() const;

@@ -5,7 +5,6 @@
 #include "check/UrlFileListChecker.h"
 #include "model/DataFileFormat.h"
 #include "model/ListingMerge.h"
-#include "model/MainInterface.h"
 
 #include <algorithm>
 #include <ctime>
@@ -16,10 +15,6 @@ namespace ornbrook {
 
 UrlFileList::UrlFileList() : lastAsked_(timeGetTime()) {}
 UrlFileList::~UrlFileList() = default;
-
-void UrlFileList::SetParent(MainInterface* theParent) {
-    Parent = theParent;
-}
 
 bool UrlFileList::IsChecking() const {
     return myChecker != nullptr && checkStarted_;
@@ -108,16 +103,19 @@ void UrlFileList::CheckFiles() {
     }
     checkStarted_ = false;
     lastAsked_ = timeGetTime();
-    // Held here as well: without a pool the handlers release myChecker while
+    // Held here as well: without a pool the outcome releases myChecker while
     // CheckURL runs.
-    const auto checker = std::make_shared<UrlFileListChecker>(Parent ? Parent->Checks()
-                                                                     : std::weak_ptr<CheckPool>());
+    const auto checker = std::make_shared<UrlFileListChecker>(owner_.Pool);
     myChecker = checker;
     checkerEvents_.CancelAll();
     checkerEvents_ += checker->Started.Connect([this] { myChecker_Started(); });
-    checkerEvents_ += checker->Ready.Connect([this] { myChecker_Ready(); });
-    checkerEvents_ +=
-        checker->Error.Connect([this](const Error& failure) { myChecker_Error(failure); });
+    // The outcome goes to the owner in one piece; it merges, saves and tells.
+    checkerEvents_ += checker->Ended.Connect([this](CheckOutcome& outcome) {
+        if (owner_.Ended)
+            owner_.Ended(*this, std::move(outcome));
+        else
+            TakeOutcome(std::move(outcome));
+    });
     // A listing that comes back empty is confirmed before every known entry goes.
     checker->SetConfirmEmptyListing(GetFilesCount() > 0);
     checker->SetDepth(settings_.Depth);
@@ -126,43 +124,33 @@ void UrlFileList::CheckFiles() {
 
 void UrlFileList::myChecker_Started() {
     checkStarted_ = true;
-    if (Parent)
-        Parent->RaiseEvent_CheckBegins(*this);
+    if (owner_.Begun)
+        owner_.Begun(*this);
 }
 
-void UrlFileList::myChecker_Ready() {
+UrlFileList::CheckReport UrlFileList::TakeOutcome(CheckOutcome outcome) {
+    if (myChecker) {
+        myChecker->Cancel();
+        myChecker.reset();
+    }
+    checkStarted_ = false;
+    lastChecked_ = static_cast<std::int64_t>(std::time(nullptr));
+    if (outcome.Listed)
+        return myChecker_Ready(std::move(*outcome.Listed));
+    rejected_ = std::move(outcome.Certificate);
+    rejectedKey_ = std::move(outcome.HostKey);
+    return myChecker_Error(outcome.Listed.error());
+}
+
+UrlFileList::CheckReport UrlFileList::myChecker_Ready(Listing&& listing) {
     rejected_.reset();
     rejectedKey_.reset();
-    Listing listing = myChecker->TakeListing();
     for (const std::string& refusal : listing.Refused) {
         if (std::find(refused_.begin(), refused_.end(), refusal) == refused_.end())
             WriteLog(url_.Masked() + ": " + refusal);
     }
     refused_ = std::move(listing.Refused);
-    const bool changed = MergeFreshListing(std::move(listing));
-    CheckEnded(changed);
-}
-
-// Both outcomes end alike: the checker goes, the data file is brought up to date
-// and the listener hears of the change, and once more that the check is over.
-void UrlFileList::CheckEnded(bool changed) {
-    myChecker->Cancel();
-    myChecker.reset();
-    checkStarted_ = false;
-    lastChecked_ = static_cast<std::int64_t>(std::time(nullptr));
-    if (!Parent)
-        return;
-    Parent->CheckResultMerged(changed);
-    // Change comes twice for every completed check, as the design has it: once
-    // for the merge (raised from the checker's Ready or Error handler) and once
-    // for the end of the check (raised when CheckFiles ends). Its listeners take
-    // both alike: the window refills the selected URL's files and its status
-    // line, the desktop presence its title and tray (once per turn of the event
-    // loop). Who needs to know which URL ended listens to CheckEnded: the URL
-    // rows, the notifications, the certificate question, the command line.
-    Parent->RaiseEvent_Change();
-    Parent->RaiseEvent_Change();
-    Parent->RaiseEvent_CheckEnded(*this);
+    return MergeFreshListing(std::move(listing));
 }
 
 bool UrlFileList::MergeFreshListing(const std::vector<std::string>& names, ListingExtent extent) {
@@ -193,10 +181,10 @@ bool UrlFileList::MergeFreshListing(const std::vector<std::string>& names, Listi
     return SetFailure(std::move(cut)) || changed;
 }
 
-bool UrlFileList::MergeFreshListing(Listing&& listing) {
+UrlFileList::CheckReport UrlFileList::MergeFreshListing(Listing&& listing) {
     MergeRules rules;
     rules.Now = static_cast<std::int64_t>(std::time(nullptr));
-    rules.SettleSeconds = Parent ? Parent->SettleSeconds() : 0;
+    rules.SettleSeconds = owner_.SettleSeconds ? owner_.SettleSeconds() : 0;
     rules.StartingPoint = startingPoint_;
     if (!earlierViews_.empty()) {
         std::vector<UrlView> views(earlierViews_.begin(), earlierViews_.end());
@@ -222,15 +210,35 @@ bool UrlFileList::MergeFreshListing(Listing&& listing) {
     std::size_t bound = RecordBytes(url_.Text(), message, Entries);
     for (const auto& entry : listing.Entries)
         bound += EntryBytes(entry.Name);
+    const std::int32_t before = GetFilesCount();
     MergeNews news;
+    CheckReport report;
     if (RecordFits(bound)) {
         news = MergeListing(Entries, std::move(listing), rules);
     } else {
         std::vector<FileEntry> merged = Entries;
         news = MergeListing(merged, std::move(listing), rules);
-        if (!RecordFits(RecordBytes(url_.Text(), message, merged)))
-            return SetFailure(Error{ErrorKind::LocalFile, TooLargeMessage});
+        if (!RecordFits(RecordBytes(url_.Text(), message, merged))) {
+            report.Changed = SetFailure(Error{ErrorKind::LocalFile, TooLargeMessage});
+            return report;
+        }
         Entries = std::move(merged);
+    }
+    // Which rows changed: those dropped, those appended, and those whose kept
+    // facts or marks the merge changed, where they are now (each dropped one
+    // before them moved them up).
+    EntryChanges& rows = report.Entries;
+    rows.Removed = std::move(news.DroppedAt);
+    std::sort(rows.Removed.begin(), rows.Removed.end());
+    const std::int32_t kept = before - static_cast<std::int32_t>(rows.Removed.size());
+    rows.Added = GetFilesCount() - kept;
+    std::sort(news.ChangedAt.begin(), news.ChangedAt.end());
+    rows.Changed.reserve(news.ChangedAt.size());
+    std::size_t below = 0;
+    for (const std::int32_t k : news.ChangedAt) {
+        while (below < rows.Removed.size() && rows.Removed[below] < k)
+            ++below;
+        rows.Changed.push_back(k - static_cast<std::int32_t>(below));
     }
     lastNews_.NewFiles = news.NewFiles;
     lastNews_.ChangedFiles = news.ChangedFiles;
@@ -244,7 +252,9 @@ bool UrlFileList::MergeFreshListing(Listing&& listing) {
         startingPoint_ = false;
         startingPointUnstored_ = true;
     }
-    return SetFailure(std::move(cut)) || news.DataChanged;
+    report.Changed = SetFailure(std::move(cut)) || news.DataChanged;
+    report.News = lastNews_;
+    return report;
 }
 
 bool UrlFileList::SetFailure(std::optional<Error> failure) {
@@ -253,11 +263,11 @@ bool UrlFileList::SetFailure(std::optional<Error> failure) {
     return changed;
 }
 
-void UrlFileList::myChecker_Error(const Error& failure) {
-    rejected_ = myChecker->RejectedCertificate();
-    rejectedKey_ = myChecker->RejectedHostKey();
+UrlFileList::CheckReport UrlFileList::myChecker_Error(const Error& failure) {
     lastNews_ = {};
-    CheckEnded(SetFailure(failure));
+    CheckReport report;
+    report.Changed = SetFailure(failure);
+    return report;
 }
 
 void UrlFileList::RefreshList() {
@@ -283,22 +293,18 @@ void UrlFileList::RefreshList() {
         }
         ++i;
     }
-    if (Parent)
-        Parent->SaveData();
 }
 
 void UrlFileList::Cancel() {
-    Clear(false);
+    Clear();
     if (myChecker)
         myChecker->Cancel();
 }
 
-void UrlFileList::Clear(bool SaveIt) {
+void UrlFileList::Clear() {
     Entries.assign(1, FileEntry{});
     forgetStored_ = true;
     unstoredNames_.clear();
-    if (SaveIt && Parent)
-        Parent->SaveData();
 }
 
 std::string UrlFileList::GetDataToSave() const {
@@ -314,7 +320,7 @@ void UrlFileList::AppendFrameTo(std::string& out) const {
 
 void UrlFileList::SetBySavedData(std::string_view Data, bool ClearMe) {
     if (ClearMe)
-        Clear(false);
+        Clear();
     UrlRecord record;
     record.Entries = std::move(Entries);
     DecodeRecordInto(Data, record);
@@ -331,20 +337,28 @@ void UrlFileList::SetByRecord(UrlRecord record) {
         Entries.emplace_back();
 }
 
-void UrlFileList::SetSettings(const UrlSettings& settings) {
+EntryChanges UrlFileList::SetSettings(const UrlSettings& settings) {
+    EntryChanges changes;
     const UrlSettings earlier = std::exchange(settings_, settings);
     if (earlier.SameView(settings_))
-        return;
+        return changes;
     earlierViews_.push_back(earlier);
-    // What went out of view is forgotten: it did not go from the server.
+    // What went out of view is forgotten: it did not go from the server. The
+    // rest keep their order.
     const UrlView view(settings_);
-    const auto out = std::remove_if(Entries.begin() + 1, Entries.end(), [&](FileEntry& e) {
-        if (view.Shows(e.Name))
-            return false;
-        unstoredNames_.push_back(e.Name);
-        return true;
-    });
-    Entries.erase(out, Entries.end());
+    std::size_t kept = 1;
+    for (std::size_t k = 1; k < Entries.size(); ++k) {
+        if (!view.Shows(Entries[k].Name)) {
+            changes.Removed.push_back(static_cast<std::int32_t>(k));
+            unstoredNames_.push_back(std::move(Entries[k].Name));
+            continue;
+        }
+        if (kept != k)
+            Entries[kept] = std::move(Entries[k]);
+        ++kept;
+    }
+    Entries.resize(kept);
+    return changes;
 }
 
 void UrlFileList::SetStartingPoint() {

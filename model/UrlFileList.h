@@ -3,16 +3,19 @@
 #include "base/Event.h"
 #include "base/Result.h"
 #include "base/Url.h"
+#include "check/CheckJob.h"
 #include "diag/Debug_Modul.h"
 #include "ftp/CertificateFacts.h"
 #include "model/DataFileFormat.h"
 #include "model/FileEntry.h"
 #include "model/FileStore.h"
+#include "model/ListChange.h"
 #include "model/ListingMerge.h"
 #include "model/UrlSettings.h"
 #include "sftp/HostKeyTrust.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -21,13 +24,15 @@
 
 namespace ornbrook {
 
-class MainInterface;
+class CheckPool;
 class UrlFileListChecker;
 
 // Everything known about one watched URL: its entries with their states and the
 // message of the last failed check. Checks it, merges each listing, acknowledges
 // changes, and turns itself into one record of the data file and back.
-// Indexes of entries run from 1 to GetFilesCount.
+// Indexes of entries run from 1 to GetFilesCount. It never calls its owner
+// back: a check's outcome goes where the owner said (Owner::Ended), which
+// merges it with TakeOutcome and does with the report what it must.
 class UrlFileList final {
 public:
     UrlFileList();
@@ -41,7 +46,17 @@ public:
     // The same, split into its parts.
     const Url& ParsedURL() const { return url_; }
 
-    void SetParent(MainInterface* theParent);
+    // What the list needs of the watch list that owns it: the pool its checks
+    // run in, the time uploads must hold still, and where a check's start and
+    // whole outcome go (on the owner's thread). A list without an owner checks
+    // on the calling thread and merges the outcome itself.
+    struct Owner {
+        std::weak_ptr<CheckPool> Pool;
+        std::function<std::int64_t()> SettleSeconds;
+        std::function<void(UrlFileList&)> Begun;
+        std::function<void(UrlFileList&, CheckOutcome)> Ended;
+    };
+    void SetOwner(Owner owner) { owner_ = std::move(owner); }
     // The check's network part is under way (the URL shows as being checked).
     bool IsChecking() const;
     // A check has been asked for and has not ended: queued or under way.
@@ -63,15 +78,16 @@ public:
     // Index 0 gives "" / 0; outside 0..count throws std::out_of_range.
     const std::string& GetFileName(std::int32_t Index) const;
     std::int32_t GetFileState(std::int32_t Index) const;
-    // Starts a check (a pending one is stopped first). With a parent it runs in
-    // the parent's check pool and ends later, on the parent's thread: the listing
-    // is merged or the error kept, the data file saved and Change raised. A list
-    // without a parent checks at once, before this returns.
+    // Starts a check (a pending one is stopped first). With an owner it runs in
+    // the owner's check pool and its outcome is handed to the owner later, on
+    // the owner's thread. A list without an owner checks and merges at once,
+    // before this returns.
     void CheckFiles();
-    // Acknowledges all changes: new entries become old, gone entries go.
+    // Acknowledges all changes: new entries become old, gone entries go. The
+    // owner saves.
     void RefreshList();
     void Cancel();
-    void Clear(bool SaveIt);
+    void Clear();
     std::string GetDataToSave() const;
     // Appends this URL's frame of the data file to out (what SaveData writes).
     void AppendFrameTo(std::string& out) const;
@@ -88,9 +104,6 @@ public:
     // instead. Returns whether entries or message changed.
     bool MergeFreshListing(const std::vector<std::string>& names,
                            ListingExtent extent = ListingExtent::Complete);
-    // The same for a listing with facts, by the rules of MergeListing: the
-    // watch list's settle time, this URL's starting point.
-    bool MergeFreshListing(Listing&& listing);
 
     // What the user is shown of an entry (beyond the design's state), and the
     // whole entry with its facts.
@@ -119,6 +132,20 @@ public:
         std::int32_t CameIntoView = 0;
     };
     const CheckNews& LastCheckNews() const { return lastNews_; }
+    // What one ended check did: whether entries or message changed (the data
+    // file is to be written), what it reported (to be acted on), and which
+    // entries changed (to be redrawn).
+    struct CheckReport {
+        bool Changed = false;
+        CheckNews News;
+        EntryChanges Entries;
+    };
+    // Ends the pending check with its outcome, taken over: the listing is
+    // merged or the failure kept.
+    CheckReport TakeOutcome(CheckOutcome outcome);
+    // The merge of a listing with facts, by the rules of MergeListing: the
+    // owner's settle time, this URL's starting point.
+    CheckReport MergeFreshListing(Listing&& listing);
     // What the last successful check left out because the server listed
     // names that cannot stand for an entry ("/" inside, a folder named ".."),
     // each a message naming it; logged once while they keep coming. They
@@ -126,11 +153,12 @@ public:
     const std::vector<std::string>& RefusedNames() const { return refused_; }
 
     // This URL's own settings (see UrlSettings). SetSettings is the user's
-    // change: entries that go out of view are forgotten, not gone, and what
-    // comes into view at the next check is no news; the owner saves.
-    // LoadSettings takes them as they were kept, with the entries as they stand.
+    // change: entries that go out of view are forgotten, not gone (returned as
+    // removed), and what comes into view at the next check is no news; the
+    // owner saves. LoadSettings takes them as they were kept, with the entries
+    // as they stand.
     const UrlSettings& Settings() const { return settings_; }
-    void SetSettings(const UrlSettings& settings);
+    EntryChanges SetSettings(const UrlSettings& settings);
     void LoadSettings(const UrlSettings& settings) { settings_ = settings; }
     // When the last check of this URL was asked for, on the millisecond clock
     // (base/Clock.h); when the list was made, before any.
@@ -154,9 +182,8 @@ public:
 
 private:
     void myChecker_Started();
-    void myChecker_Ready();
-    void CheckEnded(bool changed);
-    void myChecker_Error(const Error& failure);
+    CheckReport myChecker_Ready(Listing&& listing);
+    CheckReport myChecker_Error(const Error& failure);
     std::int32_t AddFile(std::string name, std::int32_t state);
     // Returns whether the message changed.
     bool SetFailure(std::optional<Error> failure);
@@ -167,7 +194,7 @@ private:
     // The design's ErrorMsg, with its kind.
     std::optional<Error> failure_;
     std::vector<FileEntry> Entries{FileEntry{}};
-    MainInterface* Parent = nullptr;
+    Owner owner_;
     std::shared_ptr<UrlFileListChecker> myChecker;
     Subscriptions checkerEvents_;
     bool checkStarted_ = false;

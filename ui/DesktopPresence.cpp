@@ -20,7 +20,7 @@ DesktopPresence::DesktopPresence(MainForm& form, std::shared_ptr<MainInterface> 
     const auto listen = [this](auto& event, auto handler) {
         subscriptions_ += event.Connect(std::move(handler));
     };
-    listen(watchList_->Change, [this] { UpdateSoon(); });
+    listen(watchList_->Change, [this](const ListChange&) { UpdateSoon(); });
     listen(watchList_->CheckBegins,
            [this](const UrlFileList& list) { myMainInterface_CheckBegins(list); });
     listen(watchList_->CheckEnded,

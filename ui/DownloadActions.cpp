@@ -205,7 +205,7 @@ void DownloadActions::Heard(const DownloadNews& news) {
         news.What != DownloadNews::Stage::Progress)
         asked->Ended = true;
     if (model_)
-        model_->DownloadNotesChanged();
+        model_->DownloadNoteChanged(news.Url, news.Name);
     ShowProgress();
 }
 

@@ -180,7 +180,7 @@ QString FilesModel::ShownTime(const ListedTime& time) {
 }
 
 int FilesModel::rowCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : static_cast<int>(rows_.size());
+    return parent.isValid() ? 0 : static_cast<int>(order_.size());
 }
 
 int FilesModel::columnCount(const QModelIndex& parent) const {
@@ -198,15 +198,27 @@ const FilesModel::DownloadNote* FilesModel::NoteOf(const Row& row) const {
 }
 
 void FilesModel::DownloadNotesChanged() {
-    if (!rows_.empty())
+    if (!order_.empty())
         Q_EMIT dataChanged(index(0, SizeColumn), index(rowCount() - 1, SizeColumn),
                            {Qt::DisplayRole, Qt::ToolTipRole});
+}
+
+void FilesModel::DownloadNoteChanged(const std::string& url, const std::string& name) {
+    if (url != filledURL_)
+        return;
+    for (std::size_t i = 1; i < entries_.size(); ++i) {
+        if (entries_[i].Name == name) {
+            const QModelIndex cell = index(rowOf_[i], SizeColumn);
+            Q_EMIT dataChanged(cell, cell, {Qt::DisplayRole, Qt::ToolTipRole});
+            return;
+        }
+    }
 }
 
 QVariant FilesModel::data(const QModelIndex& index, int role) const {
     if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
         return {};
-    const Row& row = rows_[static_cast<std::size_t>(index.row())];
+    const Row& row = RowAt(index.row());
     const bool folder = row.Facts.Type == EntryType::Folder;
     const bool link = row.Facts.Type == EntryType::Link;
     const bool muted = row.Mark == FileMark::Gone || row.Mark == FileMark::Arriving;
@@ -302,15 +314,30 @@ void FilesModel::sort(int column, Qt::SortOrder order) {
         return;
     sort_ = wanted;
     Q_EMIT layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
-    // Rows are not selected for anything that outlives a sort; the persistent
-    // indexes of the view are simply dropped.
+    // The selection and the current row go along with their files.
     const QModelIndexList before = persistentIndexList();
+    std::vector<std::int32_t> entries;
+    entries.reserve(static_cast<std::size_t>(before.size()));
+    for (const QModelIndex& at : before)
+        entries.push_back(order_[static_cast<std::size_t>(at.row())]);
     SortRows();
-    changePersistentIndexList(before, QModelIndexList(before.size()));
+    QModelIndexList after;
+    after.reserve(before.size());
+    for (qsizetype k = 0; k < before.size(); ++k)
+        after.push_back(
+            index(rowOf_[static_cast<std::size_t>(entries[static_cast<std::size_t>(k)])],
+                  before[k].column()));
+    changePersistentIndexList(before, after);
     Q_EMIT layoutChanged({}, QAbstractItemModel::VerticalSortHint);
 }
 
-bool FilesModel::Before(const Row& a, const Row& b) const {
+FilesModel::Row FilesModel::RowOf(const FileEntry& entry) {
+    return Row{entry.Name, MarkOf(entry), entry.Facts};
+}
+
+bool FilesModel::Before(std::int32_t ia, std::int32_t ib) const {
+    const Row& a = entries_[static_cast<std::size_t>(ia)];
+    const Row& b = entries_[static_cast<std::size_t>(ib)];
     int by = 0;
     switch (sort_.Column) {
     case SizeColumn: {
@@ -334,31 +361,27 @@ bool FilesModel::Before(const Row& a, const Row& b) const {
     if (by == 0)
         by = CompareNames(a.Name, b.Name);
     if (by == 0)
-        by = a.Index - b.Index;
+        by = ia - ib;
     return sort_.Order == Qt::DescendingOrder ? by > 0 : by < 0;
 }
 
 void FilesModel::SortRows() {
-    // Positions are sorted, not the rows: a row is too large to move around.
-    std::vector<std::uint32_t> at(rows_.size());
-    for (std::size_t k = 0; k < at.size(); ++k)
-        at[k] = static_cast<std::uint32_t>(k);
-    std::sort(at.begin(), at.end(),
-              [this](std::uint32_t a, std::uint32_t b) { return Before(rows_[a], rows_[b]); });
-    std::vector<Row> sorted;
-    sorted.reserve(rows_.size());
-    for (const std::uint32_t k : at)
-        sorted.push_back(std::move(rows_[k]));
-    rows_ = std::move(sorted);
-    order_.resize(rows_.size());
-    for (std::size_t k = 0; k < rows_.size(); ++k)
-        order_[k] = rows_[k].Index;
+    std::sort(order_.begin(), order_.end(),
+              [this](std::int32_t a, std::int32_t b) { return Before(a, b); });
+    NoteRows(0, order_.size());
+}
+
+void FilesModel::NoteRows(std::size_t from, std::size_t to) {
+    rowOf_.resize(entries_.size());
+    for (std::size_t row = from; row < to; ++row)
+        rowOf_[static_cast<std::size_t>(order_[row])] = static_cast<std::int32_t>(row);
 }
 
 void FilesModel::Clear() {
     beginResetModel();
-    rows_.clear();
+    entries_.assign(1, Row{});
     order_.clear();
+    rowOf_.assign(1, 0);
     filledURL_.clear();
     endResetModel();
 }
@@ -368,22 +391,133 @@ void FilesModel::Fill(const UrlFileList& list) {
     const auto count = static_cast<std::size_t>(list.GetFilesCount());
     // The order of the last fill, when it can be the order now.
     const bool again = list.URL() == filledURL_ && order_.size() == count;
+    entries_.resize(1);
+    entries_.reserve(count + 1);
+    for (std::size_t i = 1; i <= count; ++i)
+        entries_.push_back(RowOf(list.GetEntry(static_cast<std::int32_t>(i))));
     if (!again) {
         order_.resize(count);
         for (std::size_t k = 0; k < count; ++k)
             order_[k] = static_cast<std::int32_t>(k + 1);
     }
-    rows_.clear();
-    rows_.reserve(count);
-    for (const std::int32_t i : order_) {
-        const FileEntry& entry = list.GetEntry(i);
-        rows_.push_back(Row{entry.Name, MarkOf(entry), entry.Facts, i});
-    }
-    if (!again || !std::is_sorted(rows_.begin(), rows_.end(),
-                                  [this](const Row& a, const Row& b) { return Before(a, b); }))
+    if (!again || !std::is_sorted(order_.begin(), order_.end(),
+                                  [this](std::int32_t a, std::int32_t b) { return Before(a, b); }))
         SortRows();
+    else
+        NoteRows(0, order_.size());
     filledURL_ = list.URL();
     endResetModel();
+}
+
+void FilesModel::Update(const UrlFileList& list, const EntryChanges& changes) {
+    if (list.URL() != filledURL_)
+        return;
+    const auto kept = static_cast<std::int64_t>(entries_.size()) - 1 -
+                      static_cast<std::int64_t>(changes.Removed.size());
+    // Each step below costs a pass over the rows: a change of many rows (a
+    // first listing, a refresh) is cheaper to show afresh. So is one that
+    // does not add up, which never should.
+    const std::size_t steps = changes.Removed.size() + changes.Changed.size() +
+                              static_cast<std::size_t>(std::max(changes.Added, 0));
+    if (changes.All || steps > ManyChanges || kept < 0 ||
+        kept + changes.Added != list.GetFilesCount()) {
+        Fill(list);
+        return;
+    }
+    RemoveEntries(changes.Removed);
+    for (const std::int32_t entry : changes.Changed) {
+        if (entry < 1 || entry > kept)
+            continue;
+        entries_[static_cast<std::size_t>(entry)] = RowOf(list.GetEntry(entry));
+        MoveIntoPlace(entry);
+        const int row = rowOf_[static_cast<std::size_t>(entry)];
+        Q_EMIT dataChanged(index(row, 0), index(row, ColumnCount - 1));
+    }
+    for (std::int32_t entry = static_cast<std::int32_t>(kept) + 1; entry <= list.GetFilesCount();
+         ++entry) {
+        entries_.push_back(RowOf(list.GetEntry(entry)));
+        InsertEntry(entry);
+    }
+    NoteRows(0, order_.size());
+}
+
+void FilesModel::RemoveEntries(const std::vector<std::int32_t>& removed) {
+    if (removed.empty())
+        return;
+    std::vector<int> rows;
+    rows.reserve(removed.size());
+    for (const std::int32_t entry : removed)
+        rows.push_back(rowOf_.at(static_cast<std::size_t>(entry)));
+    std::sort(rows.begin(), rows.end(), std::greater<>());
+    // From the bottom up, a run of neighbouring rows at a time: the rows above
+    // keep their numbers.
+    for (std::size_t a = 0; a < rows.size();) {
+        std::size_t b = a;
+        while (b + 1 < rows.size() && rows[b + 1] == rows[b] - 1)
+            ++b;
+        beginRemoveRows({}, rows[b], rows[a]);
+        order_.erase(order_.begin() + rows[b], order_.begin() + rows[a] + 1);
+        endRemoveRows();
+        a = b + 1;
+    }
+    // The entries after a removed one moved up in the list: so do they here.
+    std::vector<std::int32_t> renumbered(entries_.size(), 0);
+    std::size_t next = 1;
+    std::size_t r = 0;
+    for (std::size_t i = 1; i < entries_.size(); ++i) {
+        if (r < removed.size() && static_cast<std::size_t>(removed[r]) == i) {
+            ++r;
+            continue;
+        }
+        renumbered[i] = static_cast<std::int32_t>(next);
+        if (next != i)
+            entries_[next] = std::move(entries_[i]);
+        ++next;
+    }
+    entries_.resize(next);
+    for (std::int32_t& entry : order_)
+        entry = renumbered[static_cast<std::size_t>(entry)];
+    NoteRows(0, order_.size());
+}
+
+void FilesModel::MoveIntoPlace(std::int32_t entry) {
+    const auto from = static_cast<std::size_t>(rowOf_[static_cast<std::size_t>(entry)]);
+    // Where it belongs among the other rows, which are in order.
+    std::size_t low = 0;
+    std::size_t high = order_.size() - 1;
+    while (low < high) {
+        const std::size_t mid = (low + high) / 2;
+        if (Before(order_[mid < from ? mid : mid + 1], entry))
+            low = mid + 1;
+        else
+            high = mid;
+    }
+    const std::size_t to = low;
+    if (to == from)
+        return;
+    const int source = static_cast<int>(from);
+    // The row lands before the row that is now at destination.
+    const int destination = static_cast<int>(to > from ? to + 1 : to);
+    beginMoveRows({}, source, source, {}, destination);
+    const auto at = [this](std::size_t row) {
+        return order_.begin() + static_cast<std::ptrdiff_t>(row);
+    };
+    if (to < from)
+        std::rotate(at(to), at(from), at(from + 1));
+    else
+        std::rotate(at(from), at(from + 1), at(to + 1));
+    NoteRows(std::min(from, to), std::max(from, to) + 1);
+    endMoveRows();
+}
+
+void FilesModel::InsertEntry(std::int32_t entry) {
+    const auto at =
+        std::lower_bound(order_.begin(), order_.end(), entry,
+                         [this](std::int32_t a, std::int32_t b) { return Before(a, b); });
+    const int row = static_cast<int>(at - order_.begin());
+    beginInsertRows({}, row, row);
+    order_.insert(at, entry);
+    endInsertRows();
 }
 
 } // namespace ornbrook

@@ -2,6 +2,7 @@
 
 #include "diag/Debug_Modul.h"
 #include "model/FileEntry.h"
+#include "model/ListChange.h"
 #include "model/Preferences.h"
 
 #include <QAbstractTableModel>
@@ -27,8 +28,10 @@ FileSort ReadFileSort(const Preferences& preferences);
 void StoreFileSort(Preferences& preferences, FileSort sort);
 
 // The rows of the main window's Files list: the entries of one URL with their
-// marks and facts, copied and sorted when the list is refilled. Texts are made
-// only when a row is shown, so refilling with a hundred thousand entries stays
+// marks and facts, copied and sorted when another URL is shown; a change of
+// the URL shown moves, inserts, removes and redraws the rows it names only,
+// so that the view keeps its selection, current row and place. Texts are made
+// only when a row is shown, so filling with a hundred thousand entries stays
 // cheap. Columns: name, size (exact in the tooltip), modified, mark. Each row
 // says its mark in words (Qt::AccessibleDescriptionRole) and has its whole name
 // in its tooltip. Cues that do not rest on colour alone: new is bold, changed
@@ -49,27 +52,32 @@ public:
 
     // Empties the list.
     void Clear();
-    // Refills the list with every entry of the URL, in the current sort.
+    // Refills the list with every entry of the URL, in the current sort (a
+    // model reset: for another URL).
     void Fill(const UrlFileList& list);
+    // Applies what changed of the entries of the URL shown, in place; nothing
+    // when list is another URL. A change of most rows refills.
+    void Update(const UrlFileList& list, const EntryChanges& changes);
 
     // What downloads of the shown URL's files are doing, by URL and name (null
     // for none): a row's size column shows its short word, the tooltip the
-    // whole story. The owner calls DownloadNotesChanged after a change.
+    // whole story. The owner calls DownloadNoteChanged after a change.
     struct DownloadNote {
         QString Short;
         QString Long;
     };
     using DownloadNotes = std::map<std::string, std::map<std::string, DownloadNote>>;
     void SetDownloadNotes(const DownloadNotes* notes) { notes_ = notes; }
+    // The note of one file of url changed: its one cell is redrawn.
+    void DownloadNoteChanged(const std::string& url, const std::string& name);
+    // The notes of many files changed.
     void DownloadNotesChanged();
     const std::string& ShownURL() const { return filledURL_; }
     // The entry of a row in its list (GetEntry's index).
-    std::int32_t IndexAt(int row) const { return rows_.at(static_cast<std::size_t>(row)).Index; }
+    std::int32_t IndexAt(int row) const { return order_.at(static_cast<std::size_t>(row)); }
 
-    const std::string& NameAt(int row) const {
-        return rows_.at(static_cast<std::size_t>(row)).Name;
-    }
-    FileMark MarkAt(int row) const { return rows_.at(static_cast<std::size_t>(row)).Mark; }
+    const std::string& NameAt(int row) const { return RowAt(row).Name; }
+    FileMark MarkAt(int row) const { return RowAt(row).Mark; }
     FileSort Sort() const { return sort_; }
 
     // The base font of the view, of which the cues are made.
@@ -82,24 +90,35 @@ public:
     static QString ShownTime(const ListedTime& time);
 
 private:
+    // What the model keeps of an entry, as it was when last told.
     struct Row {
         std::string Name;
         FileMark Mark;
         FileFacts Facts;
-        // The entry's index in its list: the last word between equal rows.
-        std::int32_t Index;
     };
-    bool Before(const Row& a, const Row& b) const;
+    // More changed rows than this are shown by a refill.
+    static constexpr std::size_t ManyChanges = 2000;
+    static Row RowOf(const FileEntry& entry);
+    const Row& RowAt(int row) const {
+        return entries_[static_cast<std::size_t>(order_.at(static_cast<std::size_t>(row)))];
+    }
+    // Whether entry a is shown above entry b (entry indexes); the index is
+    // the last word between equal rows.
+    bool Before(std::int32_t a, std::int32_t b) const;
     const DownloadNote* NoteOf(const Row& row) const;
     void SortRows();
+    void NoteRows(std::size_t from, std::size_t to);
+    void RemoveEntries(const std::vector<std::int32_t>& removed);
+    void MoveIntoPlace(std::int32_t entry);
+    void InsertEntry(std::int32_t entry);
 
     LiveObject live_{"FilesModel"};
-    std::vector<Row> rows_;
-    // The URL filled last and the entries' order then: a refill that finds
-    // them in order still (the same listing, or marks that moved nothing)
-    // needs no sort.
-    std::string filledURL_;
+    // Slot 0 unused: the entries by their index in the list.
+    std::vector<Row> entries_{Row{}};
+    // The entry shown in each row, and the row of each entry.
     std::vector<std::int32_t> order_;
+    std::vector<std::int32_t> rowOf_{0};
+    std::string filledURL_;
     FileSort sort_;
     const DownloadNotes* notes_ = nullptr;
     QFont boldFont_;

@@ -209,7 +209,8 @@ void MainForm::Form_Load() {
 
     myMainInterface = TheMainInterface;
     MainInterface& watchList = *myMainInterface;
-    subscriptions_ += watchList.Change.Connect([this] { myMainInterface_Change(); });
+    subscriptions_ += watchList.Change.Connect(
+        [this](const ListChange& change) { myMainInterface_Change(change); });
     subscriptions_ += watchList.CheckBegins.Connect(
         [this](const UrlFileList& list) { myMainInterface_CheckBegins(list); });
     subscriptions_ += watchList.CheckEnded.Connect(
@@ -342,8 +343,14 @@ void MainForm::FitURLColumn() {
     urls_->header()->setMinimumSectionSize(view.sizeHintForColumn(0));
 }
 
-void MainForm::myMainInterface_Change() {
-    ShowFiles();
+void MainForm::myMainInterface_Change(const ListChange& change) {
+    if (!change.List) {
+        ShowFiles(true);
+    } else if (const auto list = SelectedEntry(); list.get() == change.List) {
+        // The rows that changed, in place: the reader keeps selection and place.
+        filesModel_->Update(*list, change.Entries);
+        ShowState();
+    }
     ShowProgress();
 }
 
@@ -389,13 +396,14 @@ void MainForm::ShowMessage(const QString& text) {
     statusMessage_->Show(text, MessageMilliseconds);
 }
 
-void MainForm::ShowFiles() {
+void MainForm::ShowFiles(bool refill) {
     const std::shared_ptr<UrlFileList> list = SelectedEntry();
     // A redraw of the URL already shown keeps the reader's place in a long list;
     // another URL starts at the top.
     const bool sameURL = list && shownFilesURL_ && *shownFilesURL_ == list->URL();
     if (list) {
-        filesModel_->Fill(*list);
+        if (!sameURL || refill)
+            filesModel_->Fill(*list);
         shownFilesURL_ = list->URL();
     } else {
         filesModel_->Clear();
@@ -553,8 +561,9 @@ void MainForm::CheckTimer_Timer() {
 void MainForm::mnuSettings_Click() {
     if (const auto list = SelectedEntry();
         list && UrlSettingsForm::Edit(this, *myMainInterface, *list)) {
-        myMainInterface_Change();
-        ShowFiles();
+        // The files that went out of view went with the watch list's Change.
+        ShowState();
+        ShowProgress();
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include "base/Event.h"
 #include "diag/Debug_Modul.h"
+#include "model/ListChange.h"
 
 #include <QMainWindow>
 #include <cstdint>
@@ -61,11 +62,14 @@ public:
     // and lays out again.
     void MoveDividingLine(std::int32_t position);
 
-    // Refills the file list and the status line after the watch list changed;
-    // the URL rows follow the watch list by themselves.
-    void myMainInterface_Change();
-    // Refills Files from the selected URL; empty when none is selected.
-    void ShowFiles();
+    // Brings the file list and the status line up to date after the watch list
+    // changed: the rows that changed when the change names the URL shown,
+    // nothing of the files for another URL, a refill for a change that names
+    // none. The URL rows follow the watch list by themselves.
+    void myMainInterface_Change(const ListChange& change = {});
+    // Shows the files of the selected URL (empty when none is selected): a
+    // fill when it is not the URL shown, or when asked to refill.
+    void ShowFiles(bool refill = false);
 
     // Commands of the menu and the keys.
     void mnuRefresh_Click();

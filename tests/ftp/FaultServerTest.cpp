@@ -30,16 +30,15 @@ Outcome Check(const std::string& url, bool confirmEmpty = false) {
     Outcome outcome;
     int raised = 0;
     Subscriptions subs;
-    subs += checker.Ready.Connect([&] {
+    subs += checker.Ended.Connect([&](CheckOutcome& ended) {
         ++raised;
-        for (int i = 1; i <= checker.GetFilesCount(); ++i)
-            outcome.names.push_back(checker.GetFile(i));
-        outcome.cut = checker.TakeListing().Cut;
-    });
-    subs += checker.Error.Connect([&](const Error& failure) {
-        ++raised;
-        outcome.error = failure.Message;
-        EXPECT_EQ(checker.GetFilesCount(), 0);
+        if (!ended.Listed) {
+            outcome.error = ended.Listed.error().Message;
+            return;
+        }
+        for (const ListedEntry& entry : ended.Listed->Entries)
+            outcome.names.push_back(entry.Name);
+        outcome.cut = ended.Listed->Cut;
     });
     checker.CheckURL(Url(url));
     EXPECT_EQ(raised, 1);

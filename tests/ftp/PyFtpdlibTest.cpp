@@ -35,11 +35,14 @@ Outcome Check(const std::string& url) {
     UrlFileListChecker checker;
     Outcome outcome;
     Subscriptions subs;
-    subs += checker.Ready.Connect([&] {
-        for (int i = 1; i <= checker.GetFilesCount(); ++i)
-            outcome.names.push_back(checker.GetFile(i));
+    subs += checker.Ended.Connect([&](CheckOutcome& ended) {
+        if (!ended.Listed) {
+            outcome.error = ended.Listed.error().Message;
+            return;
+        }
+        for (const ListedEntry& entry : ended.Listed->Entries)
+            outcome.names.push_back(entry.Name);
     });
-    subs += checker.Error.Connect([&](const Error& failure) { outcome.error = failure.Message; });
     checker.CheckURL(Url(url));
     std::sort(outcome.names.begin(), outcome.names.end());
     return outcome;
@@ -244,14 +247,12 @@ TEST_F(PyFtpdlib, APooledCheckRaisesOnTheOwnersThread) {
     std::vector<std::string> heard;
     Subscriptions subs;
     subs += checker->Started.Connect([&] { heard.push_back("started"); });
-    subs += checker->Ready.Connect([&] {
-        heard.push_back("ready");
+    subs += checker->Ended.Connect([&](CheckOutcome& ended) {
+        heard.push_back("ended");
         EXPECT_EQ(std::this_thread::get_id(), owner);
-        EXPECT_EQ(raw->GetFilesCount(), 1);
-        EXPECT_EQ(raw->GetFile(0), "");
-        EXPECT_EQ(raw->GetFile(1), "a");
-        EXPECT_THROW(raw->GetFile(2), std::out_of_range);
-        EXPECT_THROW(raw->GetFile(-1), std::out_of_range);
+        ASSERT_TRUE(ended.Listed);
+        ASSERT_EQ(ended.Listed->Entries.size(), 1u);
+        EXPECT_EQ(ended.Listed->Entries[0].Name, "a");
         // The owner cancels from its handler, as the file list does.
         raw->Cancel();
     });
@@ -261,8 +262,6 @@ TEST_F(PyFtpdlib, APooledCheckRaisesOnTheOwnersThread) {
         pool->WaitForNews(100ms);
         pool->Deliver();
     }
-    EXPECT_EQ(heard, (std::vector<std::string>{"started", "ready"}));
+    EXPECT_EQ(heard, (std::vector<std::string>{"started", "ended"}));
     EXPECT_EQ(checker->GetURL(), server().Url("/threaded"));
-    checker->Clear();
-    EXPECT_EQ(checker->GetFilesCount(), 0);
 }

@@ -103,7 +103,8 @@ protected:
     void Record(MainInterface& watchList) {
         subscriptions_ += watchList.CheckBegins.Connect(
             [this](const UrlFileList& list) { events.push_back("begin " + Path(list)); });
-        subscriptions_ += watchList.Change.Connect([this] { events.push_back("change"); });
+        subscriptions_ +=
+            watchList.Change.Connect([this](const ListChange&) { events.push_back("change"); });
         subscriptions_ += watchList.CheckEnded.Connect(
             [this](const UrlFileList& list) { events.push_back("end " + Path(list)); });
     }
@@ -158,8 +159,8 @@ TEST_F(CheckEngine, OneAtOnceFollowsTheListInTheDesignSequence) {
     watchList.WaitForChecks();
     std::vector<std::string> expected;
     for (const char* path : {"a/", "b/", "c/"})
-        expected.insert(expected.end(), {std::string("begin ") + path, "change", "change",
-                                         std::string("end ") + path});
+        expected.insert(expected.end(),
+                        {std::string("begin ") + path, "change", std::string("end ") + path});
     EXPECT_EQ(events, expected);
     EXPECT_EQ(server.MostAtOnce(), 1);
 }

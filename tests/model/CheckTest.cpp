@@ -67,9 +67,11 @@ TEST(Check, LifeOfAWatchedDirectory) {
     int changes = 0;
     int begins = 0;
     bool checkingSeenByChange = false;
+    ListChange told;
     Subscriptions subs;
-    subs += watchList.Change.Connect([&] {
+    subs += watchList.Change.Connect([&](const ListChange& change) {
         ++changes;
+        told = change;
         checkingSeenByChange = checkingSeenByChange || watchList.GetURL(1)->IsChecking();
     });
     subs += watchList.CheckBegins.Connect([&](const UrlFileList& list) {
@@ -80,7 +82,11 @@ TEST(Check, LifeOfAWatchedDirectory) {
     EXPECT_EQ(watchList.AddURL(url), 1);
     watchList.WaitForChecks();
     const auto list = watchList.GetURL(1);
-    EXPECT_EQ(changes, 2); // once from the merge, once at the end of the check
+    // Once, naming the URL and its rows: three came.
+    EXPECT_EQ(changes, 1);
+    EXPECT_EQ(told.List, list.get());
+    EXPECT_EQ(told.Entries.Added, 3);
+    EXPECT_TRUE(told.Entries.Removed.empty() && told.Entries.Changed.empty());
     EXPECT_EQ(begins, 1);
     EXPECT_FALSE(checkingSeenByChange);
     EXPECT_EQ(list->CountState(FileStateNew), 3);

@@ -203,7 +203,7 @@ TEST_F(WatchListFile, LoadSaveRemoveAndRefresh) {
 
     int changes = 0;
     Subscriptions subs;
-    subs += list.Change.Connect([&] { ++changes; });
+    subs += list.Change.Connect([&](const ListChange&) { ++changes; });
     list.RemoveURL("u2");
     list.RemoveURL("not there"); // changes nothing, still rewrites
     EXPECT_EQ(list.GetURLsCount(), 2);
@@ -254,7 +254,7 @@ TEST_F(WatchListFile, FailedSaveKeepsThePreviousFile) {
     AppendFrame(file, "u1", "", Entries({{"a", 1}}));
     WriteBytes(File(), file);
     MainInterface list;
-    list.GetURL(1)->RefreshList(); // saves fine
+    list.Refresh(); // saves fine
     list.FinishSaves();
     const std::string saved = ReadBytes(File());
     EXPECT_NE(saved, file);

@@ -3,6 +3,7 @@
 #include "base/FileIO_Code.h"
 #include "model/MainInterface.h"
 #include "model/UrlFileList.h"
+#include "tests/support/MainInterfaceTestAccess.h"
 #include "tests/ui/UiTestSupport.h"
 #include "ui/FilesModel.h"
 #include "ui/UrlSettingsForm.h"
@@ -76,7 +77,6 @@ TEST_F(MainFormTest, WhatIsShownIsTheTruth) {
     EXPECT_EQ(FileRows(), QStringList({"a"}));
     // The rows follow the watch list: a URL it no longer holds has no row.
     Watch().RemoveURL(latin1);
-    Watch().RaiseEvent_Change();
     EXPECT_TRUE(FileRows().isEmpty());
     EXPECT_EQ(URLRows().size(), 2);
 }
@@ -108,7 +108,7 @@ TEST_F(MainFormTest, TheFilePaneShowsFactsAndMarksSortedAsTheUserChose) {
                                    {"old.txt", 5},
                                    {"fresh.bin", 1},
                                    {"upload.part", 10}}));
-    Watch().RaiseEvent_Change();
+    MainInterfaceTestAccess::Changed(Watch());
 
     // What the user has not seen first, each mark with its own face: changed
     // as bold as new and italic too, arriving italic and grey on a white band.
@@ -212,24 +212,82 @@ TEST_F(MainFormTest, LongURLsScrollInsteadOfBeingCut) {
         Item(1).data(Qt::ToolTipRole).toString().startsWith(QString::fromStdString(longUrl)));
     // Short URLs alone: the column spans the list, no scrolling.
     Watch().RemoveURL(longUrl);
-    Watch().RaiseEvent_Change();
     QCoreApplication::processEvents();
     EXPECT_EQ(urls.columnWidth(0), urls.viewport()->width());
 }
 
-TEST_F(MainFormTest, RedrawKeepsThePlaceInALongFileList) {
+// Names without facts, as NLST gives them.
+Listing Names(const std::vector<std::string>& names) {
+    Listing listing;
+    for (const std::string& name : names)
+        listing.Entries.push_back({name});
+    return listing;
+}
+
+TEST_F(MainFormTest, ChecksKeepTheSelectionAndThePlaceInTheFileList) {
     std::vector<FileEntry> many;
-    for (int i = 0; i < 500; ++i)
+    std::vector<std::string> listed;
+    for (int i = 100; i < 600; ++i) {
         many.push_back({"file" + std::to_string(i), 0});
+        listed.push_back(many.back().Name);
+    }
     Load({Watched("ftp://many/", "", many), Watched("ftp://also/", "", many)});
     Select(0);
     QCoreApplication::processEvents();
+    QItemSelectionModel& selection = *Files().selectionModel();
+    const auto select = [&](const QString& name) {
+        const QModelIndex row =
+            Files()
+                .model()
+                ->match(Files().model()->index(0, 0), Qt::DisplayRole, name, 1, Qt::MatchExactly)
+                .value(0);
+        ASSERT_TRUE(row.isValid()) << name.toStdString();
+        selection.setCurrentIndex(row, QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    };
+    for (const QString name : {"file220", "file400", "file221"})
+        select(name);
     QScrollBar* bar = Files().verticalScrollBar();
     ASSERT_GT(bar->maximum(), 100);
     bar->setValue(100);
-    Watch().RaiseEvent_Change();
+    const auto selected = [&] {
+        QStringList looks;
+        for (const QModelIndex& row : selection.selectedRows())
+            looks << test::Look(row.data().toString(), row.data(Qt::FontRole).value<QFont>().bold(),
+                                row.data(Qt::ForegroundRole).value<QBrush>().color());
+        looks.sort();
+        return looks;
+    };
+    const auto expectKept = [&](const QStringList& looks) {
+        EXPECT_EQ(selected(), looks);
+        EXPECT_EQ(selection.currentIndex().data().toString(), "file221");
+        EXPECT_EQ(bar->value(), 100);
+    };
+    const QStringList before = selected();
+    ASSERT_EQ(before, QStringList({"file220", "file221", "file400"}));
+
+    // Another URL's check, which changes its files: nothing here moves.
+    std::vector<std::string> other = listed;
+    other.erase(other.begin());
+    other.push_back("other-new");
+    MainInterfaceTestAccess::Ended(Watch(), 2, Names(other));
+    expectKept(before);
+    // This URL's check: two files come, two go, one of them selected, which
+    // stays selected as gone.
+    std::vector<std::string> now = listed;
+    std::erase(now, "file400");
+    std::erase(now, "file123");
+    now.insert(now.begin() + 7, "file150a");
+    now.push_back("zz-new");
+    MainInterfaceTestAccess::Ended(Watch(), 1, Names(now));
+    expectKept({"file220", "file221", "file400:g"});
+    EXPECT_EQ(Files().model()->rowCount(), 502);
+    EXPECT_EQ(FileRows().mid(0, 4),
+              QStringList({"file150a:b", "zz-new:b", "file123:g", "file400:g"}));
+
+    // A whole redraw keeps the place; another URL starts at the top.
+    MainInterfaceTestAccess::Changed(Watch());
     EXPECT_EQ(bar->value(), 100);
-    Select(1); // another URL starts at the top
+    Select(1);
     QCoreApplication::processEvents();
     EXPECT_EQ(bar->value(), 0);
 }
@@ -364,17 +422,18 @@ TEST_F(MainFormTest, DeleteRemovesExactlyTheSelectedURLOnce) {
 
 TEST_F(MainFormTest, TheFileListFollowsTheSelectionWhateverChangesIt) {
     Load({Watched("ftp://a/", "", {{"a1", 0}}), Watched("ftp://b/", "", {{"b1", 0}})});
-    // A click on the URL already selected redraws its files.
-    FilesList()->Clear();
+    // A click on the URL already selected keeps its files as they are.
+    Files().setCurrentIndex(Files().model()->index(0, 0));
     const QPoint cell = URLs().visualRect(Item(0)).center();
     QTest::mouseClick(URLs().viewport(), Qt::LeftButton, {}, cell);
     EXPECT_EQ(FileRows(), QStringList({"a1"}));
+    EXPECT_TRUE(Files().selectionModel()->isRowSelected(0, {}));
     // Arrow keys move the selection and the files with it.
     Key(&URLs(), Qt::Key_Down);
     EXPECT_EQ(FileRows(), QStringList({"b1"}));
     // Changes made elsewhere (the command line) show at the next redraw.
     Watch().GetURL(2)->MergeFreshListing({"b2"});
-    Watch().RaiseEvent_Change();
+    MainInterfaceTestAccess::Changed(Watch());
     EXPECT_EQ(FileRows(), QStringList({"b2:b", "b1:g"}));
 }
 
@@ -595,19 +654,58 @@ TEST_F(MainFormTest, HelpAndDialogsOpenModalOverTheWindow) {
     EXPECT_EQ(seen, QStringList({"Help", "Help", "Options", "About"}));
 }
 
-TEST(FilesModel, PassesTheModelTesterWhileRefilled) {
+// In place, the rows are what a refill shows, in every sort: files come, go
+// (gone, or dropped while arriving), change and settle, a filter hides some.
+// The model tester watches every step.
+TEST(FilesModel, UpdatesInPlaceAsARefillShows) {
     test::TempProgramDir dir;
-    FilesModel model;
-    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
-    UrlFileList list;
-    list.MergeFreshListing({"a", "b", "c"});
-    model.Fill(list);
-    list.RefreshList();
-    list.MergeFreshListing({"b", "d"});
-    model.Fill(list);
-    EXPECT_EQ(model.rowCount(), 4);
-    model.Clear();
-    EXPECT_EQ(model.rowCount(), 0);
+    const auto listed = [](const std::vector<std::pair<std::string, int>>& files) {
+        Listing listing;
+        listing.Source = ListingSource::Machine;
+        for (const auto& [name, size] : files)
+            listing.Entries.push_back({name, EntryType::File, std::uint64_t(size)});
+        return listing;
+    };
+    const auto rows = [](const FilesModel& model) {
+        QStringList shown;
+        for (int row = 0; row < model.rowCount(); ++row)
+            shown << QString::fromStdString(model.NameAt(row)) + ":" +
+                         QString::number(int(model.MarkAt(row)));
+        return shown;
+    };
+    for (const int column : {0, 1, 3}) {
+        for (const Qt::SortOrder order : {Qt::AscendingOrder, Qt::DescendingOrder}) {
+            std::int64_t settle = 600;
+            UrlFileList list;
+            list.SetOwner({{}, [&] { return settle; }, {}, {}});
+            FilesModel model;
+            QAbstractItemModelTester tester(&model,
+                                            QAbstractItemModelTester::FailureReportingMode::Fatal);
+            model.sort(column, order);
+            list.MergeFreshListing(listed({{"a", 1}, {"b", 2}, {"c", 3}, {"d", 4}, {"g", 7}}));
+            model.Fill(list);
+            const auto same = [&](EntryChanges changes) {
+                model.Update(list, changes);
+                FilesModel fresh;
+                fresh.sort(column, order);
+                fresh.Fill(list);
+                EXPECT_EQ(rows(model), rows(fresh)) << column << " " << order;
+            };
+            same(list.MergeFreshListing(listed({{"a", 1}, {"b", 2}, {"d", 4}, {"e", 5}, {"g", 7}}))
+                     .Entries);
+            same(list.MergeFreshListing(listed({{"a", 1}, {"b", 9}, {"e", 5}, {"f", 6}, {"g", 7}}))
+                     .Entries);
+            settle = 0;
+            same(list.MergeFreshListing(listed({{"a", 1}, {"e", 5}, {"f", 6}, {"g", 7}})).Entries);
+            same(list.MergeFreshListing(listed({{"a", 1}, {"e", 8}, {"h", 1}})).Entries);
+            UrlSettings hide;
+            hide.Exclude = {"e", "a"};
+            same(list.SetSettings(hide));
+            EXPECT_EQ(model.rowCount(), 3);
+            model.Clear();
+            EXPECT_EQ(model.rowCount(), 0);
+        }
+    }
 }
 
 TEST_F(MainFormTest, ADamagedDataFileIsToldOfOnce) {
