@@ -7,9 +7,9 @@
 #include "base/NumberText.h"
 #include "base/ProgramGlobals.h"
 #include "diag/Debug_Modul.h"
-#include "tests/support/TempProgramDir.h"
 
 #include "tests/net/NetTestSupport.h"
+#include "tests/net/SecureTestSupport.h"
 
 #include <QCoreApplication>
 #include <gtest/gtest.h>
@@ -20,7 +20,6 @@
 
 using namespace ornbrook;
 using ornbrook::test::FreePort;
-using ornbrook::test::TempProgramDir;
 using ornbrook::test::WaitFor;
 
 namespace {
@@ -95,18 +94,11 @@ struct ClientProbe {
     Subscriptions subscriptions_;
 };
 
-class ControlSocketTest : public ::testing::Test {
+class ControlSocketTest : public test::SocketFixture {
 protected:
-    void SetUp() override {
-        DebugActive = true;
-        Unloading = false;
-        InitDebug();
-        ShowDebugForm();
-    }
     void TearDown() override {
         FlushDeletes();
-        InitDebug();
-        DebugActive = false;
+        SocketFixture::TearDown();
     }
 
     // A listening TCP server and its port.
@@ -124,8 +116,6 @@ protected:
             WaitFor([&] { return probe->Saw("Connect") && server.newClients.size() > before; }));
         return probe;
     }
-
-    TempProgramDir dir_;
 };
 
 TEST_F(ControlSocketTest, ClientAndServerExchangeBytesUnchanged) {

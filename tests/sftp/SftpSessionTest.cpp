@@ -19,13 +19,10 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace ornbrook {
 namespace {
@@ -85,19 +82,8 @@ public:
     // An ssh-agent of the test's own holding the key, named by $SSH_AUTH_SOCK.
     void StartAgent(const std::string& keyFile) {
         const std::string socket = home_ + "/agent.sock";
-        std::vector<std::string> args = {"/usr/bin/ssh-agent", "-D", "-a", socket};
-        std::vector<char*> argv;
-        for (auto& arg : args)
-            argv.push_back(arg.data());
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t quiet;
-        posix_spawn_file_actions_init(&quiet);
-        posix_spawn_file_actions_addopen(&quiet, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-        const int rc = ::posix_spawn(&agent_, argv[0], &quiet, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&quiet);
-        ASSERT_EQ(rc, 0);
-        for (int i = 0; i < 200 && !fs::exists(socket); ++i)
-            std::this_thread::sleep_for(10ms);
+        agent_ = std::stoi(
+            Shell("ssh-agent -a " + socket + " | sed -n 's/^SSH_AGENT_PID=\\([0-9]*\\);.*/\\1/p'"));
         ::setenv("SSH_AUTH_SOCK", socket.c_str(), 1);
         Shell("ssh-add -q " + keyFile + " 2>&1");
     }
