@@ -1,4 +1,5 @@
 #include "net/CSocket.h"
+#include "net/CSocketSecure.h"
 #include "net/SslWrapper.h"
 
 #include "tests/net/NetTestSupport.h"
@@ -139,6 +140,33 @@ INSTANTIATE_TEST_SUITE_P(CaFiles, SslSocketTrust,
                                            TrustCase{"OtherCa", Certificates().OtherCaFile(),
                                                      false}),
                          [](const auto& row) { return std::string(row.param.name); });
+
+// The secure socket over the SSL path: its events come after Connect returned,
+// in order, with the trust known; line mode reaches the wrapped socket.
+TEST_F(SslSocketTest, SecureSocketDeliversAfterConnectReturnedWithTrustKnown) {
+    TlsPeerThread server(Certificates().ServerCertificate(), Certificates().ServerKey(),
+                         [](std::int32_t session, int) { ssl_send(session, "hello\r\n", 7); });
+    auto secure = CSocketSecure::Create();
+    std::vector<std::string> heard;
+    bool trustedAtConnect = false;
+    Subscriptions subs;
+    subs += secure->Events.Connect.Connect([&] {
+        heard.emplace_back("Connect");
+        trustedAtConnect = secure->mySocket->SSLTrusted;
+    });
+    subs += secure->Events.LineDataArrival.Connect(
+        [&](const std::string& line, const std::string&) { heard.push_back(line); });
+    secure->LineSeperator("\r\n");
+    secure->mySocket->SSLEnable = true;
+    secure->mySocket->SSLCAFile = Certificates().CaFile();
+    secure->Connect("127.0.0.1", server.Port());
+    EXPECT_TRUE(heard.empty());
+    EXPECT_EQ(secure->State(), CSocket::StateConnected);
+    ASSERT_TRUE(WaitFor([&] { return heard.size() == 2; }));
+    EXPECT_EQ(heard, (std::vector<std::string>{"Connect", "hello"}));
+    EXPECT_TRUE(trustedAtConnect);
+    secure->Cancel();
+}
 
 TEST_F(SslSocketTest, ServerAcceptsATlsClient) {
     const auto listener = StartListener(Certificates().ServerKey());
