@@ -59,6 +59,11 @@ void StartListing(Session& s, const std::string& part) {
 
 const std::vector<std::string> TwoNames = {"alpha", "beta gamma"};
 
+// A script that answers verb with reply.
+Script Answer(const std::string& verb, const std::string& reply) {
+    return {{verb, [reply](Session& s, auto&) { s.Reply(reply); }}};
+}
+
 class FaultServer : public testing::Test {
 protected:
     void SetUp() override {
@@ -84,8 +89,7 @@ TEST_F(FaultServer, ChecksEndAsTheServerDeserves) {
     FtpLimits tight;
     tight.ListingNames = 1;
     const std::string ftpsHint = " (this may be an ftps:// server)";
-    const Script mlsd = {
-        {"FEAT", [](Session& s, auto&) { s.Reply("211-x\r\n MLST type*;\r\n211 end"); }}};
+    const Script mlsd = Answer("FEAT", "211-x\r\n MLST type*;\r\n211 end");
     const auto with = [](Script script, const Script& more) {
         for (const auto& [verb, action] : more)
             script[verb] = action;
@@ -101,7 +105,7 @@ TEST_F(FaultServer, ChecksEndAsTheServerDeserves) {
         const char* name;
         Script script;
         std::optional<std::string> error; // nullopt: Ready with `names`
-        std::vector<std::string> names;
+        std::vector<std::string> names = {};
         std::string path = "/";
         std::vector<std::string> mustSend = {};
         std::vector<std::string> mustNotSend = {};
@@ -136,45 +140,37 @@ TEST_F(FaultServer, ChecksEndAsTheServerDeserves) {
         // No greeting, or bytes that are none: perhaps TLS was expected.
         {"endless reply line",
          {{"", [&](Session& s, auto&) { s.Send("220 " + endless); }}},
-         "could not connect: malformed reply" + ftpsHint,
-         {}},
+         "could not connect: malformed reply" + ftpsHint},
         {"NUL in a reply",
          {{"", [](Session& s, auto&) { s.Send(std::string("220 a\0b\r\n", 9)); }}},
-         "could not connect: malformed reply" + ftpsHint,
-         {}},
+         "could not connect: malformed reply" + ftpsHint},
         {"silent server",
          {{"", [](Session& s, auto&) { s.GoSilent(); }}},
-         "could not connect: no reply in 400 ms" + ftpsHint,
-         {}},
+         "could not connect: no reply in 400 ms" + ftpsHint},
         {"a TLS alert for a greeting",
          {{"",
            [](Session& s, auto&) {
                s.Send(std::string("\x15\x03\x03\x00\x02\x02\x46", 7));
                s.CloseControl();
            }}},
-         "could not connect: connection closed by the server" + ftpsHint,
-         {}},
+         "could not connect: connection closed by the server" + ftpsHint},
         {"busy server, multi-line refusal cut to one line",
          {{"", [](Session& s, auto&) { s.Reply("421-Too many users\r\n421 \x1b[1mtry\tlater"); }}},
-         "could not connect: 421 Too many users [1mtry later",
-         {}},
+         "could not connect: 421 Too many users [1mtry later"},
         {"silent after the listing command",
          {{"NLST", [](Session& s, auto&) { s.GoSilent(); }}},
-         "could not list dir: no reply in 400 ms",
-         {}},
-        {"refused login",
-         {{"PASS", [](Session& s, auto&) { s.Reply("530 Login incorrect."); }}},
-         "could not connect: 530 Login incorrect.",
-         {}},
+         "could not list dir: no reply in 400 ms"},
+        {"refused login", Answer("PASS", "530 Login incorrect."),
+         "could not connect: 530 Login incorrect."},
         {"missing directory",
-         {{"CWD", [](Session& s, auto&) { s.Reply("550 no such dir"); }}},
+         Answer("CWD", "550 no such dir"),
          "could not change dir: 550 no such dir",
          {},
          "/missing",
          {"CWD /missing"}},
         // NLST's 450/550 may mean "no files"; LIST settles it.
         {"450 to NLST, LIST refused",
-         {{"NLST", [](Session& s, auto&) { s.Reply("450 try later"); }}},
+         Answer("NLST", "450 try later"),
          "could not list dir: 450 try later",
          {},
          "/",
@@ -185,38 +181,29 @@ TEST_F(FaultServer, ChecksEndAsTheServerDeserves) {
            [](Session& s, auto&) {
                s.ServeListing({"total 1", "-rw-r--r-- 1 a a 0 x alpha"});
            }}},
-         "could not list dir: 550 No files found",
-         {}},
+         "could not list dir: 550 No files found"},
         {"550 to NLST, LIST empty",
          {{"NLST", [](Session& s, auto&) { s.Reply("550 No files found"); }},
           {"LIST", [](Session& s, auto&) { s.ServeListing({"total 0"}); }}},
-         std::nullopt,
-         {}},
+         std::nullopt},
         {"550 to MLSD",
-         with(mlsd, {{"MLSD", [](Session& s, auto&) { s.Reply("550 Permission denied."); }}}),
+         with(mlsd, Answer("MLSD", "550 Permission denied.")),
          "could not list dir: 550 Permission denied.",
          {},
          "/",
          {"MLSD"},
          {"NLST", "LIST"}},
-        {"450 to MLSD",
-         with(mlsd, {{"MLSD", [](Session& s, auto&) { s.Reply("450 try later"); }}}),
-         "could not list dir: 450 try later",
-         {}},
+        {"450 to MLSD", with(mlsd, Answer("MLSD", "450 try later")),
+         "could not list dir: 450 try later"},
         {"MLSD unknown after all, NLST works",
-         with(mlsd, {{"MLSD", [](Session& s, auto&) { s.Reply("500 unknown command"); }}}),
+         with(mlsd, Answer("MLSD", "500 unknown command")),
          std::nullopt,
          TwoNames,
          "/",
          {"MLSD", "NLST"}},
-        {"other refusal of the listing",
-         {{"NLST", [](Session& s, auto&) { s.Reply("501 bad"); }}},
-         "could not list dir: 501 bad",
-         {}},
-        {"425 after 150",
-         {{"NLST", [](Session& s, auto&) { s.Reply("150 go\r\n425 cannot open"); }}},
-         "could not list dir: 425 cannot open",
-         {}},
+        {"other refusal of the listing", Answer("NLST", "501 bad"), "could not list dir: 501 bad"},
+        {"425 after 150", Answer("NLST", "150 go\r\n425 cannot open"),
+         "could not list dir: 425 cannot open"},
         {"426 after 150",
          {{"NLST",
            [](Session& s, auto&) {
@@ -224,12 +211,9 @@ TEST_F(FaultServer, ChecksEndAsTheServerDeserves) {
                s.CloseData();
                s.Reply("426 aborted");
            }}},
-         "could not list dir: 426 aborted",
-         {}},
-        {"data connection never made, not even passive",
-         {{"NLST", [](Session& s, auto&) { s.Reply("150 go"); }}},
-         "could not list dir: data stalled for 400 ms",
-         {}},
+         "could not list dir: 426 aborted"},
+        {"data connection never made, not even passive", Answer("NLST", "150 go"),
+         "could not list dir: data stalled for 400 ms"},
         {"PORT taken, its connection never comes: passive in the same check",
          {{"NLST",
            [](Session& s, auto&) {
@@ -248,8 +232,7 @@ TEST_F(FaultServer, ChecksEndAsTheServerDeserves) {
                StartListing(s, "alpha\r\nbet");
                s.ResetData();
            }}},
-         "could not list dir: data connection reset by the server",
-         {}},
+         "could not list dir: data connection reset by the server"},
         {"control connection reset mid-reply",
          {{"NLST",
            [](Session& s, auto&) {
@@ -258,8 +241,7 @@ TEST_F(FaultServer, ChecksEndAsTheServerDeserves) {
                s.Send("226-Transfer");
                s.ResetControl();
            }}},
-         "could not list dir: connection reset by the server",
-         {}},
+         "could not list dir: connection reset by the server"},
         {"control lost mid-listing",
          {{"NLST",
            [](Session& s, auto&) {
@@ -267,8 +249,7 @@ TEST_F(FaultServer, ChecksEndAsTheServerDeserves) {
                s.CloseData();
                s.CloseControl();
            }}},
-         "could not list dir: connection closed by the server",
-         {}},
+         "could not list dir: connection closed by the server"},
         {"trickling data ends at the overall limit",
          {{"NLST",
            [](Session& s, auto&) {
@@ -276,16 +257,14 @@ TEST_F(FaultServer, ChecksEndAsTheServerDeserves) {
                for (int i = 0; i < 80 && s.SendData("a"); ++i)
                    std::this_thread::sleep_for(100ms);
            }}},
-         "could not list dir: timed out after 1500 ms",
-         {}},
+         "could not list dir: timed out after 1500 ms"},
         {"a flood of 1xx replies",
          {{"NLST",
            [](Session& s, auto&) {
                for (int i = 0; i < 500; ++i)
                    s.Reply("120 wait");
            }}},
-         "could not list dir: more than 100 preliminary replies",
-         {}},
+         "could not list dir: more than 100 preliminary replies"},
         {"226 before the data, in one packet",
          {{"NLST",
            [](Session& s, auto&) {
@@ -320,7 +299,7 @@ TEST_F(FaultServer, ChecksEndAsTheServerDeserves) {
          std::nullopt,
          TwoNames},
         {"PORT refused, passive works",
-         {{"PORT", [](Session& s, auto&) { s.Reply("500 no active mode"); }}},
+         Answer("PORT", "500 no active mode"),
          std::nullopt,
          TwoNames,
          "/",
@@ -380,8 +359,7 @@ TEST_F(FaultServer, ChecksEndAsTheServerDeserves) {
                       [](Session& s, auto&) {
                           s.ServeListing({"type=file; alpha", "garbage-without-space"});
                       }}}),
-         "could not list dir: malformed MLSD line",
-         {}},
+         "could not list dir: malformed MLSD line"},
         // Where do the facts end? NLST of the same directory says.
         {"an MLSD line with \"; \" twice",
          with(mlsd, {{"MLSD",
@@ -399,8 +377,7 @@ TEST_F(FaultServer, ChecksEndAsTheServerDeserves) {
                           s.ServeListing({"type=OS.unix=slink:x; y;size=1; beta gamma"});
                       }},
                      {"NLST", [](Session& s, auto&) { s.Reply("500 Unknown command."); }}}),
-         "could not list dir: ambiguous MLSD line",
-         {}},
+         "could not list dir: ambiguous MLSD line"},
         // vsftpd on a directory it may enter but not read.
         {"226 that says the listing failed",
          {{"NLST",
@@ -430,8 +407,7 @@ TEST_F(FaultServer, ChecksEndAsTheServerDeserves) {
          {"beta gamma", "alpha"}},
         {"LIST alone, a line of no known style",
          listOnly({"-rw-r--r--   1 ftp ftp   5 Jan  1 12:00 alpha", "alpha beta"}),
-         "could not list dir: unrecognised listing",
-         {}},
+         "could not list dir: unrecognised listing"},
         // "report.csv\nimportant.csv" is one name: NLST splits it, LIST shows
         // a line and a piece of one.
         {"a name with a line break, NLST and LIST",
@@ -445,8 +421,7 @@ TEST_F(FaultServer, ChecksEndAsTheServerDeserves) {
                    {"-rw-r--r--   1 ftp ftp   5 Jan  1 12:00 report.csv", "important.csv"});
            }}},
          "could not list dir: a name holds a line break: NLST and LIST cannot tell its parts "
-         "from two names",
-         {}},
+         "from two names"},
         {"too many names",
          {},
          "could not list dir: listing beyond the caps",

@@ -8,13 +8,13 @@
 #include "tests/fixtures/FaultFtpServer.h"
 #include "tests/fixtures/PyFtpServer.h"
 #include "tests/fixtures/TestCertificates.h"
+#include "tests/support/TempProgramDir.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <optional>
 #include <thread>
 
@@ -49,11 +49,6 @@ Outcome Check(const std::string& url) {
 
 std::string Untrusted(const std::string& reason, const std::string& fingerprint) {
     return "could not connect: certificate not trusted (" + reason + ") SHA-256 " + fingerprint;
-}
-
-std::string ReadAll(const std::string& file) {
-    std::ifstream in(file, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 // One CA for the whole program; checks trust it through SSL_CERT_FILE, as they
@@ -175,14 +170,12 @@ TEST_F(Tls, AnUntrustedCertificateFailsUntilTheUserTrustsIt) {
 
     std::string writeProblem;
     ASSERT_TRUE(StoreCertificateTrust(facts, trustFile_, writeProblem)) << writeProblem;
-    EXPECT_EQ(ReadAll(trustFile_), where + " " + self.Fingerprint + "\r\n");
+    EXPECT_EQ(test::ReadBytes(trustFile_), where + " " + self.Fingerprint + "\r\n");
     EXPECT_EQ(Check(url).names, std::vector<std::string>{"a.txt"});
 
     // Another certificate for the same server: refused, and said to have changed.
-    {
-        std::ofstream out(trustFile_, std::ios::trunc);
-        out << "# kept\r\n" << where << " " << trusted_->Fingerprint << "\r\nother:21 AA:BB\r\n";
-    }
+    test::WriteBytes(trustFile_,
+                     "# kept\r\n" + where + " " + trusted_->Fingerprint + "\r\nother:21 AA:BB\r\n");
     const Outcome changed = Check(url);
     EXPECT_EQ(changed.error, "could not connect: certificate changed, not the one trusted for " +
                                  where + ": SHA-256 " + self.Fingerprint);
@@ -190,7 +183,7 @@ TEST_F(Tls, AnUntrustedCertificateFailsUntilTheUserTrustsIt) {
     EXPECT_TRUE(changed.certificate->Changed);
     // Trusting the new one replaces the old line and keeps the others.
     ASSERT_TRUE(StoreCertificateTrust(*changed.certificate, trustFile_, writeProblem));
-    EXPECT_EQ(ReadAll(trustFile_),
+    EXPECT_EQ(test::ReadBytes(trustFile_),
               "# kept\r\nother:21 AA:BB\r\n" + where + " " + self.Fingerprint + "\r\n");
     EXPECT_EQ(Check(url).error, std::nullopt);
 }
@@ -208,10 +201,8 @@ TEST_F(Tls, TheCertificateMustNameTheServer) {
     // never swapped silently.
     PyFtpServer good(With(*trusted_));
     good.AddDir("in");
-    {
-        std::ofstream out(trustFile_, std::ios::trunc);
-        out << "127.0.0.1:" << good.Port() << " " << elsewhere.Fingerprint << "\r\n";
-    }
+    test::WriteBytes(trustFile_, "127.0.0.1:" + std::to_string(good.Port()) + " " +
+                                     elsewhere.Fingerprint + "\r\n");
     const Outcome pinned = Check(good.Url("/in"));
     ASSERT_TRUE(pinned.certificate);
     EXPECT_TRUE(pinned.certificate->Changed);
@@ -219,7 +210,7 @@ TEST_F(Tls, TheCertificateMustNameTheServer) {
     // Trusting a certificate the system vouches for only drops the pin.
     std::string problem;
     ASSERT_TRUE(StoreCertificateTrust(*pinned.certificate, trustFile_, problem));
-    EXPECT_EQ(ReadAll(trustFile_), "");
+    EXPECT_EQ(test::ReadBytes(trustFile_), "");
     EXPECT_EQ(Check(good.Url("/in")).error, std::nullopt);
 }
 

@@ -172,7 +172,7 @@ TEST_F(CSocketTest, LineModeSplitsKeepsTheRestAndCutsAtAZeroByte) {
     EXPECT_EQ(far.Read(6), "hi\r\n\r\n");
 }
 
-// Each kind of value, a file, and a block too large for the system to take at
+// Bytes with a zero, a file, and a block too large for the system to take at
 // once, arriving whole and in order; SendComplete only once all is out.
 TEST_F(CSocketTest, SendDataValuesFilesAndBlocksThatMustWait) {
     RawSocket far;
@@ -182,15 +182,8 @@ TEST_F(CSocketTest, SendDataValuesFilesAndBlocksThatMustWait) {
     serverSide_.events.clear();
 
     EXPECT_EQ(peer->SendData(""), 0); // empty text in byte mode: nothing
-    peer->SendData(SocketData::Byte(0x41));
     peer->SendData(SocketBytes{0x42, 0x00, 0x43});
-    peer->SendData(SocketData::Number(12.5));
-    peer->SendData(SocketData::Other("Ä"));
-    peer->SendData(SocketData()); // no value: nothing
-    const std::string values("AB\0C1\0"
-                             "2\0.\0"
-                             "5\0\xC4\0",
-                             14);
+    const std::string values("B\0C", 3);
     std::string file(12345, 'q');
     file[0] = '\0';
     test::WriteBytes(dir_.File("payload.bin"), file);
@@ -370,74 +363,26 @@ TEST_F(CSocketTest, AConnectFromInsideClosedOrErrorSurvives) {
     }
 }
 
-// The name of the local address, resolved back to an address; without a name,
-// the local address itself.
-TEST_F(CSocketTest, LocalIPIsTheLocalAddressItselfWhenItHasNoName) {
-    RawSocket far;
-    ASSERT_TRUE(AcceptRaw(far));
-    const auto peer = accepted_[0];
-    const struct {
-        const char* name;
-        std::vector<std::uint32_t> addressesOfNamedTest;
-        const char* localIP;
-    } rows[] = {
-        {"no reverse name", {}, "127.0.0.1"},
-        // 127.0.0.1 is named "named.test", whose first address is another one.
-        {"a reverse name", {test::Address("10.9.8.7"), test::Address("127.0.0.1")}, "10.9.8.7"},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
-        names_.hosts.clear();
-        if (!row.addressesOfNamedTest.empty())
-            names_.hosts["named.test"] = row.addressesOfNamedTest;
-        EXPECT_EQ(peer->LocalIP(), row.localIP);
-        RemoveCachedDomain("named.test");
-    }
-}
-
-TEST_F(CSocketTest, AFailedAcceptLeavesTheSocketClosedWithoutEvent) {
-    auto listener = NewSocket();
-    listener->Listen();
-    auto taker = NewSocket();
-    Recorder events;
-    events.Watch(*taker);
-    taker->Accept(*listener); // nothing is waiting
-    EXPECT_EQ(taker->State, CSocket::StateClosed);
-    EXPECT_EQ(taker->SocketHandle, 0);
-    EXPECT_EQ(taker->WindowHandle, 0);
-    EXPECT_TRUE(events.events.empty());
-    EXPECT_TRUE(events.errors.empty());
-}
-
-TEST_F(CSocketTest, MyIPLeavesTheSocketAloneAndCancelRemovesOneRegistryEntry) {
-    names_.hosts[GetLocalHostName()] = {test::Address("127.0.0.1")};
+// A notification that was under way when the socket was cancelled finds nothing
+// to raise, and nothing holds the socket after it.
+TEST_F(CSocketTest, NothingIsRaisedOrHeldAfterCancel) {
     const std::size_t before = SocketRegistry().size();
     auto socket = CSocket::Create();
-    EXPECT_EQ(SocketRegistry().size(), before + 1);
     SocketRegistry().push_back(socket); // registered twice
     socket->Listen();
     const auto handle = static_cast<WPARAM>(socket->SocketHandle);
     const HWND window = socket->WindowHandle;
     Recorder events;
     events.Watch(*socket);
-
-    EXPECT_EQ(socket->MyIP(), "127.0.0.1");
-    EXPECT_EQ(socket->myName(), GetLocalHostName());
-    EXPECT_EQ(socket->WindowHandle, window);
-    EXPECT_EQ(socket->State, CSocket::StateListening);
-    EXPECT_EQ(WinsockUsers(), 1);
-
     socket->Cancel();
-    EXPECT_EQ(std::count(SocketRegistry().begin(), SocketRegistry().end(), socket), 1);
     socket->Cancel();
     EXPECT_EQ(SocketRegistry().size(), before);
-
     SocketWindowProc(window, SocketNotifyMessage, handle, winsock::FD_ACCEPT);
     test::RunEvents(20);
     EXPECT_TRUE(events.events.empty());
     std::weak_ptr<CSocket> weak = socket;
     socket.reset();
-    EXPECT_TRUE(weak.expired()); // nothing else holds it after Cancel
+    EXPECT_TRUE(weak.expired());
 }
 
 TEST(MyIPChoice, PublicBeforePrivateAndTheLastOfEach) {

@@ -7,9 +7,9 @@
 #include "base/NumberText.h"
 #include "base/ProgramGlobals.h"
 #include "diag/Debug_Modul.h"
-#include "tests/support/TempProgramDir.h"
 
 #include "tests/net/NetTestSupport.h"
+#include "tests/net/SecureTestSupport.h"
 
 #include <QCoreApplication>
 #include <gtest/gtest.h>
@@ -20,7 +20,6 @@
 
 using namespace ornbrook;
 using ornbrook::test::FreePort;
-using ornbrook::test::TempProgramDir;
 using ornbrook::test::WaitFor;
 
 namespace {
@@ -95,18 +94,11 @@ struct ClientProbe {
     Subscriptions subscriptions_;
 };
 
-class ControlSocketTest : public ::testing::Test {
+class ControlSocketTest : public test::SocketFixture {
 protected:
-    void SetUp() override {
-        DebugActive = true;
-        Unloading = false;
-        InitDebug();
-        ShowDebugForm();
-    }
     void TearDown() override {
         FlushDeletes();
-        InitDebug();
-        DebugActive = false;
+        SocketFixture::TearDown();
     }
 
     // A listening TCP server and its port.
@@ -124,8 +116,6 @@ protected:
             WaitFor([&] { return probe->Saw("Connect") && server.newClients.size() > before; }));
         return probe;
     }
-
-    TempProgramDir dir_;
 };
 
 TEST_F(ControlSocketTest, ClientAndServerExchangeBytesUnchanged) {
@@ -170,20 +160,6 @@ TEST_F(ControlSocketTest, ClientAndServerExchangeBytesUnchanged) {
     EXPECT_FALSE(client.Saw("Closed")); // closing oneself raises nothing
 }
 
-// The control's own numbers lie above 32767 and reach the owner unchanged.
-TEST_F(ControlSocketTest, TheControlsOwnErrorNumbersKeepTheirValue) {
-    ServerProbe server;
-    const auto port = StartServer(server);
-    // New elements copy element 0: as UDP controls they cannot take a TCP request.
-    server.server.Form().Clients(0).SetProtocol(UDP);
-    ClientProbe client;
-    client.client.Connect("127.0.0.1", port);
-    ASSERT_TRUE(WaitFor([&] { return !server.errors.empty(); }));
-    EXPECT_EQ(server.errors,
-              std::vector<std::string>{"0:" + IntToText(WinsockErrorNumber::WrongProtocol)});
-    EXPECT_EQ(server.UBound(), 0);
-}
-
 TEST_F(ControlSocketTest, LowestFreeIndexIsReusedAndElementsUnloadFromTheTopOnly) {
     ServerProbe server;
     const auto port = StartServer(server);
@@ -219,48 +195,6 @@ TEST_F(ControlSocketTest, LowestFreeIndexIsReusedAndElementsUnloadFromTheTopOnly
     EXPECT_THROW(server.server.GetState(2), std::out_of_range);
 }
 
-TEST_F(ControlSocketTest, DisconnectZeroLeavesOnlyElementZero) {
-    const auto controlsBefore = LiveCount("WinsockControl");
-    ServerProbe server;
-    const auto port = StartServer(server);
-    auto first = Join(server, port);
-    auto second = Join(server, port);
-
-    server.server.Disconnect(0);
-    EXPECT_EQ(server.UBound(), 0);
-    EXPECT_EQ(server.server.GetState(0), 1);
-    ASSERT_TRUE(WaitFor([&] { return first->Saw("Closed") && second->Saw("Closed"); }));
-    FlushDeletes();
-    // Left: the listener, element 0 and the two clients.
-    EXPECT_EQ(LiveCount("WinsockControl"), controlsBefore + 4);
-
-    ClientProbe late;
-    late.client.Connect("127.0.0.1", port);
-    ASSERT_TRUE(WaitFor([&] { return late.events.size() >= 2; }));
-    EXPECT_EQ(late.events.front(), "Closed");
-}
-
-TEST_F(ControlSocketTest, ListenOnAPortInUseReturnsTrueAndLogs) {
-    struct Case {
-        std::int32_t protocol;
-        const char* name;
-    };
-    for (const Case& c : {Case{TCP, "tcp"}, Case{UDP, "udp"}}) {
-        SCOPED_TRACE(c.name);
-        ServerProbe holder(c.protocol);
-        ASSERT_FALSE(holder.server.Listen(0));
-        const auto port = holder.server.GetPort(0);
-
-        ServerProbe second(c.protocol);
-        EXPECT_TRUE(second.server.Listen(port));
-        const std::string line =
-            std::string("ERROR: cannot listen to ") + c.name + " port " + IntToText(port);
-        EXPECT_NE(DebugPaneText().find(line + "\r\n"), std::string::npos) << DebugPaneText();
-        EXPECT_TRUE(second.errors.empty());
-        EXPECT_EQ(holder.server.GetPort(0), port);
-    }
-}
-
 TEST_F(ControlSocketTest, RefusedClientSeesClosedThenError) {
     ClientProbe client;
     const auto port = FreePort();
@@ -287,9 +221,8 @@ TEST_F(ControlSocketTest, RefusedClientSeesClosedThenError) {
     ASSERT_TRUE(WaitFor([&] { return unaccepted.Saw("Closed"); }));
 }
 
-// The listener answers whoever sent the last datagram; ReSendData before any
-// SendData of its own sends empty text to index 0.
-TEST_F(ControlSocketTest, UdpDatagramsGoBothWaysAndReSendDataStartsEmpty) {
+// The listener answers whoever sent the last datagram.
+TEST_F(ControlSocketTest, UdpDatagramsGoBothWays) {
     ServerProbe server(UDP);
     ASSERT_FALSE(server.server.Listen(0));
     const auto port = server.server.GetPort(0);
@@ -302,43 +235,16 @@ TEST_F(ControlSocketTest, UdpDatagramsGoBothWaysAndReSendDataStartsEmpty) {
     ASSERT_TRUE(WaitFor([&] { return server.data.count(0) > 0; }));
     EXPECT_EQ(server.data[0], ping);
 
-    EXPECT_EQ(server.server.LastPacketIndex(), 0);
-    EXPECT_EQ(server.server.LastPacketData(), "");
-    server.server.ReSendData();
-    ASSERT_TRUE(WaitFor([&] { return client.arrivals == 1; }));
-    EXPECT_EQ(client.data, "");
-
     server.server.SendData(0, "pong");
-    ASSERT_TRUE(WaitFor([&] { return client.arrivals == 2; }));
+    ASSERT_TRUE(WaitFor([&] { return client.arrivals == 1; }));
     EXPECT_EQ(client.data, "pong");
     EXPECT_EQ(client.remoteIP, "127.0.0.1");
     ASSERT_TRUE(WaitFor([&] { return client.sendComplete > 0 && !server.sendComplete.empty(); }));
     EXPECT_EQ(server.sendComplete.front(), 0);
     EXPECT_EQ(server.UBound(), 0);
-
-    // Over TCP index 0 is a listening port: sending there is refused to the caller.
-    ServerProbe tcp;
-    StartServer(tcp);
-    EXPECT_THROW(tcp.server.ReSendData(), WinsockError);
 }
 
-TEST_F(ControlSocketTest, SendDataTakesTheTextFormOfAValue) {
-    using V = CSocket_Client::DataValue;
-    struct Case {
-        V value;
-        std::string text;
-    };
-    const Case cases[] = {
-        {std::string("a\0b", 3), std::string("a\0b", 3)},
-        {std::int64_t{-42}, "-42"},
-        {0.5, ".5"},
-        {true, "True"},
-        {V{}, ""},
-        {std::vector<std::uint8_t>{0xff, 0x00, 0x41}, std::string("\xff\0A", 3)},
-    };
-    for (const Case& c : cases)
-        EXPECT_EQ(CSocket_Client::DataText(c.value), c.text);
-
+TEST_F(ControlSocketTest, SendDataRefusesWhatItCannotSend) {
     ClientProbe client;
     // A literal is text, not a boolean.
     EXPECT_THROW(client.client.SendData("abc"), WinsockError); // not connected

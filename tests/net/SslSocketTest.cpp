@@ -11,6 +11,7 @@
 #include <QEventLoop>
 #include <QTimer>
 #include <gtest/gtest.h>
+#include <openssl/ssl.h>
 
 #include <sys/socket.h>
 #include <time.h>
@@ -23,25 +24,18 @@
 #include <vector>
 
 using namespace ornbrook;
-using ornbrook::test::ClientArguments;
 using ornbrook::test::ErrorList;
-using ornbrook::test::OpensslPeer;
+using ornbrook::test::NetCertificates;
 using ornbrook::test::RawSocket;
 using ornbrook::test::Recorder;
 using ornbrook::test::SocketFixture;
-using ornbrook::test::TestCertificates;
-using ornbrook::test::TlsClientThread;
-using ornbrook::test::TlsTestServer;
+using ornbrook::test::TlsPeerThread;
 using ornbrook::test::WaitFor;
 
 namespace {
 
-const TestCertificates& Certificates() {
+const NetCertificates& Certificates() {
     return ornbrook::test::SharedCertificates();
-}
-
-void Pump() {
-    QCoreApplication::processEvents();
 }
 
 // Process CPU time spent while the event loop runs, idle unless there is work,
@@ -104,8 +98,13 @@ struct TrustCase {
 
 class SslSocketTrust : public SslSocketTest, public ::testing::WithParamInterface<TrustCase> {};
 
-TEST_P(SslSocketTrust, ClientConnectsToSServer) {
-    TlsTestServer server(Certificates());
+TEST_P(SslSocketTrust, ClientConnectsToATlsServer) {
+    std::string heard;
+    TlsPeerThread server(Certificates().ServerCertificate(), Certificates().ServerKey(),
+                         [&](std::int32_t session, int socket) {
+                             ssl_send(session, "from the server\n", 16);
+                             heard = test::ReceiveThrough(session, socket, 16);
+                         });
     auto client = NewSocket();
     Recorder log;
     log.Watch(*client);
@@ -117,7 +116,7 @@ TEST_P(SslSocketTrust, ClientConnectsToSServer) {
     client->Connect("127.0.0.1", server.Port());
 
     // Connected, and told so, before Connect returned; trust is known after.
-    ASSERT_EQ(log.Count("Connect"), 1) << server.Peer().Output();
+    ASSERT_EQ(log.Count("Connect"), 1);
     EXPECT_FALSE(trustedAtConnect);
     EXPECT_EQ(client->SSLTrusted, GetParam().trusted);
     EXPECT_EQ(client->State, CSocket::StateConnected);
@@ -127,11 +126,11 @@ TEST_P(SslSocketTrust, ClientConnectsToSServer) {
     EXPECT_NE(client->SSLIssuer.find("CN = Ornbrook Test CA"), std::string::npos)
         << client->SSLIssuer;
 
-    server.Peer().Write("from the server\n");
     EXPECT_TRUE(WaitFor([&] { return log.Received().find('\n') != std::string::npos; }));
     EXPECT_EQ(log.Received(), "from the server\n");
     client->SendData(SocketData("from the client\n"));
-    EXPECT_TRUE(server.Peer().WaitForOutput("from the client", Pump));
+    ASSERT_TRUE(WaitFor([&] { return server.Done(); }));
+    EXPECT_EQ(heard, "from the client\n");
     EXPECT_TRUE(log.errors.empty());
 }
 
@@ -142,47 +141,60 @@ INSTANTIATE_TEST_SUITE_P(CaFiles, SslSocketTrust,
                                                      false}),
                          [](const auto& row) { return std::string(row.param.name); });
 
-TEST_F(SslSocketTest, SecureSocketDeliversConnectAfterConnectReturnedAndTrustIsKnown) {
-    TlsTestServer server(Certificates());
+// The secure socket over the SSL path: its events come after Connect returned,
+// in order, with the trust known; line mode reaches the wrapped socket.
+TEST_F(SslSocketTest, SecureSocketDeliversAfterConnectReturnedWithTrustKnown) {
+    TlsPeerThread server(Certificates().ServerCertificate(), Certificates().ServerKey(),
+                         [](std::int32_t session, int) { ssl_send(session, "hello\r\n", 7); });
     auto secure = CSocketSecure::Create();
-    int connects = 0;
+    std::vector<std::string> heard;
     bool trustedAtConnect = false;
     Subscriptions subs;
     subs += secure->Events.Connect.Connect([&] {
-        ++connects;
+        heard.emplace_back("Connect");
         trustedAtConnect = secure->mySocket->SSLTrusted;
     });
+    subs += secure->Events.LineDataArrival.Connect(
+        [&](const std::string& line, const std::string&) { heard.push_back(line); });
+    secure->LineSeperator("\r\n");
     secure->mySocket->SSLEnable = true;
     secure->mySocket->SSLCAFile = Certificates().CaFile();
     secure->Connect("127.0.0.1", server.Port());
-    EXPECT_EQ(connects, 0);
+    EXPECT_TRUE(heard.empty());
     EXPECT_EQ(secure->State(), CSocket::StateConnected);
-    ASSERT_TRUE(WaitFor([&] { return connects == 1; }));
+    ASSERT_TRUE(WaitFor([&] { return heard.size() == 2; }));
+    EXPECT_EQ(heard, (std::vector<std::string>{"Connect", "hello"}));
     EXPECT_TRUE(trustedAtConnect);
     secure->Cancel();
 }
 
-TEST_F(SslSocketTest, ServerAcceptsSClient) {
+TEST_F(SslSocketTest, ServerAcceptsATlsClient) {
     const auto listener = StartListener(Certificates().ServerKey());
     ASSERT_EQ(listener->State, CSocket::StateListening);
-    OpensslPeer client(ClientArguments(listener->LocalPort, Certificates().CaFile()));
-    ASSERT_TRUE(WaitFor([&] { return accepted && accepted->State == CSocket::StateConnected; }))
-        << client.Output();
+    std::int32_t verify = -1;
+    std::string heard;
+    auto client = std::make_unique<TlsPeerThread>(
+        listener->LocalPort,
+        [&](std::int32_t session, int socket) {
+            verify = ssl_getverify(session);
+            ssl_send(session, "hello server\n", 13);
+            heard = test::ReceiveThrough(session, socket, 13);
+        },
+        Certificates().CaFile());
+    ASSERT_TRUE(WaitFor([&] { return accepted && accepted->State == CSocket::StateConnected; }));
     EXPECT_GT(accepted->SSLHandle, 100);
     EXPECT_EQ(accepted->RemoteHost, "127.0.0.1");
-    EXPECT_TRUE(client.WaitForOutput("Verify return code: 0 (ok)", Pump)) << client.Output();
-
-    client.Write("hello server\n");
     EXPECT_TRUE(
         WaitFor([&] { return acceptedLogs.back().Received().find('\n') != std::string::npos; }));
     EXPECT_EQ(acceptedLogs.back().Received(), "hello server\n");
     accepted->SendData(SocketData("hello client\n"));
-    EXPECT_TRUE(client.WaitForOutput("hello client", Pump));
+    ASSERT_TRUE(WaitFor([&] { return client->Done(); }));
+    EXPECT_EQ(verify, 0); // the client found the chain good
+    EXPECT_EQ(heard, "hello client\n");
 
     // The client leaves: the accepted side hears it and closes.
-    client.CloseInput();
-    EXPECT_TRUE(WaitFor([&] { return acceptedLogs.back().Count("Closed") == 1; }))
-        << client.Output();
+    client.reset();
+    EXPECT_TRUE(WaitFor([&] { return acceptedLogs.back().Count("Closed") == 1; }));
     EXPECT_EQ(accepted->State, CSocket::StateClosed);
     EXPECT_EQ(accepted->SSLHandle, 0);
     EXPECT_FALSE(acceptedLogs.back().Saw("Connect"));
@@ -190,24 +202,23 @@ TEST_F(SslSocketTest, ServerAcceptsSClient) {
 
 // A key that does not fit fails at once, a client's plain text when it comes.
 TEST_F(SslSocketTest, ServerHandshakeFailureClosesWithoutAnEvent) {
-    enum class Client { SClient, PlainText };
+    enum class Client { Tls, PlainText };
     const struct {
         const char* name;
         std::string key;
         Client client;
     } rows[] = {
-        {"key that does not fit", Certificates().ForeignKey(), Client::SClient},
+        {"key that does not fit", Certificates().ForeignKey(), Client::Tls},
         {"client speaking plain text", Certificates().ServerKey(), Client::PlainText},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         const auto listener = StartListener(row.key);
         const std::size_t acceptedBefore = acceptedAll.size();
-        std::unique_ptr<OpensslPeer> tool;
+        std::unique_ptr<TlsPeerThread> tls;
         RawSocket plain;
-        if (row.client == Client::SClient)
-            tool = std::make_unique<OpensslPeer>(
-                ClientArguments(listener->LocalPort, Certificates().CaFile()));
+        if (row.client == Client::Tls)
+            tls = std::make_unique<TlsPeerThread>(listener->LocalPort, [](std::int32_t, int) {});
         else
             plain = RawSocket::ConnectTo(listener->LocalPort);
         ASSERT_TRUE(WaitFor([&] { return acceptedAll.size() > acceptedBefore; }));
@@ -220,15 +231,32 @@ TEST_F(SslSocketTest, ServerHandshakeFailureClosesWithoutAnEvent) {
     }
 }
 
-// The handshake itself failing in other ways is tested on the SSL library.
+// A server that speaks nothing newer than TLS 1.1 is refused. The handshake
+// failing in other ways is tested on the SSL library.
 TEST_F(SslSocketTest, ClientHandshakeFailureGivesError8AndAClosedSocket) {
-    TlsTestServer old(Certificates(), {"-tls1_1", "-cipher", "DEFAULT@SECLEVEL=0"});
+    int port = 0;
+    RawSocket listener = RawSocket::ListenOn(1, &port);
+    std::thread old([&] {
+        RawSocket far = listener.AcceptOne();
+        SSL_CTX* context = SSL_CTX_new(TLS_server_method());
+        SSL_CTX_set_security_level(context, 0);
+        SSL_CTX_set_max_proto_version(context, TLS1_1_VERSION);
+        SSL_CTX_use_certificate_file(context, Certificates().ServerCertificate().c_str(),
+                                     SSL_FILETYPE_PEM);
+        SSL_CTX_use_PrivateKey_file(context, Certificates().ServerKey().c_str(), SSL_FILETYPE_PEM);
+        SSL* ssl = SSL_new(context);
+        SSL_set_fd(ssl, far.Fd());
+        SSL_accept(ssl);
+        SSL_free(ssl);
+        SSL_CTX_free(context);
+    });
     auto client = NewSocket();
     Recorder log;
     log.Watch(*client);
     client->SSLEnable = true;
     client->SSLCAFile = Certificates().CaFile();
-    client->Connect("127.0.0.1", old.Port());
+    client->Connect("127.0.0.1", port);
+    old.join();
     EXPECT_EQ(log.errors, (ErrorList{{8, "error on initializing ssl"}}));
     EXPECT_FALSE(log.Saw("Connect"));
     EXPECT_EQ(client->State, CSocket::StateClosed);
@@ -247,7 +275,7 @@ TEST_F(SslSocketTest, ABrokenSessionEndsWithErrorThenClosedWithoutSpinning) {
     const std::string plainBytes = "these come after the end";
     const struct {
         const char* name;
-        TlsClientThread::Job job;
+        TlsPeerThread::Job job;
     } rows[] = {
         {"record that does not decrypt",
          [&](std::int32_t, int socket) {
@@ -262,7 +290,7 @@ TEST_F(SslSocketTest, ABrokenSessionEndsWithErrorThenClosedWithoutSpinning) {
     const auto listener = StartListener(Certificates().ServerKey());
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        TlsClientThread peer(listener->LocalPort, row.job);
+        TlsPeerThread peer(listener->LocalPort, row.job);
         ASSERT_TRUE(WaitFor([&] { return peer.Done(); }));
         ASSERT_TRUE(peer.Connected());
         EXPECT_LT(CpuSecondsWhileEventsRun(1000), 0.3);
@@ -285,7 +313,7 @@ TEST_F(SslSocketTest, ALargeSendToAPeerThatDoesNotReadLeavesTheThreadFree) {
     for (std::size_t i = 0; i < payload.size(); ++i)
         payload[i] = static_cast<char>(i * 7 + i / 251);
     std::string received;
-    TlsClientThread peer(listener->LocalPort, [&](std::int32_t session, int socket) {
+    TlsPeerThread peer(listener->LocalPort, [&](std::int32_t session, int socket) {
         std::this_thread::sleep_for(std::chrono::seconds(1));
         received = test::ReceiveThrough(session, socket, payload.size());
     });
@@ -315,8 +343,8 @@ TEST_F(SslSocketTest, SilentPeersDoNotHoldTheThread) {
     const auto quiet = acceptedAll[0];
     EXPECT_EQ(quiet->State, CSocket::StateConnecting);
 
-    TlsClientThread talker(listener->LocalPort,
-                           [](std::int32_t session, int) { ssl_send(session, "hello", 5); });
+    TlsPeerThread talker(listener->LocalPort,
+                         [](std::int32_t session, int) { ssl_send(session, "hello", 5); });
     ASSERT_TRUE(WaitFor([&] { return acceptedAll.size() == 2; }));
     EXPECT_TRUE(WaitFor([&] { return acceptedLogs[1].Received() == "hello"; }));
     EXPECT_EQ(acceptedAll[1]->State, CSocket::StateConnected);

@@ -1,8 +1,7 @@
 #pragma once
 
+#include "tests/fixtures/TestCertificates.h"
 #include "tests/net/NetTestSupport.h"
-
-#include <sys/types.h>
 
 #include <atomic>
 #include <cstdint>
@@ -13,95 +12,50 @@
 
 namespace ornbrook::test {
 
-// A CA, a second CA that signed nothing here, and a server certificate for
-// "localhost" / 127.0.0.1 signed by the first, made by the openssl tool in a
-// temporary directory that goes away with the object.
-class TestCertificates {
-public:
-    TestCertificates();
-    ~TestCertificates();
-    TestCertificates(const TestCertificates&) = delete;
-    TestCertificates& operator=(const TestCertificates&) = delete;
+// A server certificate for "localhost" / 127.0.0.1 from a CA, a second CA
+// that signed nothing here, and a key that belongs to no certificate in use.
+struct NetCertificates {
+    TestCertificates pki;
+    TestCertificates other;
+    TestCertificates::Issued server = pki.Issue("localhost", "IP:127.0.0.1,DNS:localhost");
+    TestCertificates::Issued foreign = other.Issue("foreign", "DNS:localhost");
 
-    std::string CaFile() const { return dir_ + "/ca.pem"; }
-    std::string OtherCaFile() const { return dir_ + "/other-ca.pem"; }
-    std::string ServerCertificate() const { return dir_ + "/server.pem"; }
-    std::string ServerKey() const { return dir_ + "/server.key"; }
-    // A valid key that does not belong to the server certificate.
-    std::string ForeignKey() const { return dir_ + "/other-ca.key"; }
-    const std::string& Dir() const { return dir_; }
-
-private:
-    std::string dir_;
+    std::string CaFile() const { return pki.CaFile(); }
+    std::string OtherCaFile() const { return other.CaFile(); }
+    std::string ServerCertificate() const { return server.CertificateFile; }
+    std::string ServerKey() const { return server.KeyFile; }
+    std::string ForeignKey() const { return foreign.KeyFile; }
 };
 
-// One set for the whole test program: making them costs a few tool runs.
-const TestCertificates& SharedCertificates();
+// One set for the whole test program.
+const NetCertificates& SharedCertificates();
 
-// One run of the openssl tool (s_server, s_client) with its input and merged
-// output on pipes. Stopped and reaped when the object goes.
-class OpensslPeer {
-public:
-    explicit OpensslPeer(const std::vector<std::string>& arguments);
-    ~OpensslPeer();
-    OpensslPeer(const OpensslPeer&) = delete;
-    OpensslPeer& operator=(const OpensslPeer&) = delete;
-
-    void Write(const std::string& text);
-    void CloseInput();
-    // Reads output until it holds text; whileWaiting runs between short waits
-    // (an event loop to keep going). False when the peer ends first or after a
-    // generous bound, so a hung peer fails a test instead of hanging it.
-    bool WaitForOutput(const std::string& text,
-                       const std::function<void()>& whileWaiting = nullptr);
-    // The rest of the first output line that starts with prefix, once the line
-    // is complete; empty when none comes.
-    std::string WaitForLine(const std::string& prefix);
-    const std::string& Output() const { return output_; }
-
-private:
-    bool ReadSome(int waitMs);
-
-    pid_t pid_ = -1;
-    int input_ = -1;
-    int outputPipe_ = -1;
-    std::string output_;
-};
-
-// An s_server on a free loopback port with the test server certificate,
-// serving one connection.
-class TlsTestServer {
-public:
-    explicit TlsTestServer(const TestCertificates& certificates,
-                           const std::vector<std::string>& extraArguments = {});
-    int Port() const { return port_; }
-    OpensslPeer& Peer() { return peer_; }
-
-private:
-    OpensslPeer peer_;
-    int port_ = 0;
-};
-
-// An s_client connecting to a loopback port, verifying against caFile.
-std::vector<std::string> ClientArguments(int port, const std::string& caFile);
-
-// A TLS client on a thread of this process, through the SSL library: connects
-// to a loopback port, completes the handshake and runs job with the session
-// and its socket, which stay open until the object goes. Unlike s_client it
-// can stop reading, or put bytes on the wire that are no TLS record.
-class TlsClientThread {
+// A TLS peer on a thread of this process, through the SSL library: a client of
+// a loopback port (verifying against caFile when one is given), or a server
+// that accepts one connection on a port of its own. Once the handshake is done
+// it runs job with the session and its socket, which stay open until the object
+// goes. Unlike a real peer it can stop reading, or put bytes on the wire that
+// are no TLS record.
+class TlsPeerThread {
 public:
     using Job = std::function<void(std::int32_t session, int socket)>;
-    TlsClientThread(int port, Job job);
-    ~TlsClientThread();
-    TlsClientThread(const TlsClientThread&) = delete;
-    TlsClientThread& operator=(const TlsClientThread&) = delete;
+    TlsPeerThread(int port, Job job, const std::string& caFile = "");
+    TlsPeerThread(const std::string& certificate, const std::string& key, Job job);
+    ~TlsPeerThread();
+    TlsPeerThread(const TlsPeerThread&) = delete;
+    TlsPeerThread& operator=(const TlsPeerThread&) = delete;
 
+    // The server's port.
+    int Port() const { return port_; }
     // The handshake failed or the job has returned.
     bool Done() const { return done_; }
     bool Connected() const { return session_ != 0; }
 
 private:
+    void Run(const std::function<std::int32_t()>& handshake, const Job& job);
+
+    int port_ = 0; // before listener_, which sets it
+    RawSocket listener_;
     RawSocket socket_;
     std::atomic<bool> done_{false};
     std::atomic<std::int32_t> session_{0};

@@ -52,15 +52,6 @@ public:
 
 using test::Loopback;
 
-// A socket selected on the window with the client mask and connecting to port.
-SOCKET ConnectingSocket(HWND hwnd, int port) {
-    const SOCKET s = winsock::socket(FamilyInet, TypeStream, ProtocolTcp);
-    EXPECT_EQ(WSAAsyncSelect(s, hwnd, SocketNotifyMessage, 0x33), 0);
-    const sockaddr_in a = Loopback(port);
-    winsock::connect(s, &a, sizeof a);
-    return s;
-}
-
 SOCKET Listener(HWND hwnd, int* port) {
     const SOCKET s = winsock::socket(FamilyInet, TypeStream, ProtocolTcp);
     sockaddr_in a = Loopback(0);
@@ -110,75 +101,6 @@ TEST(WinsockStandIn, AcceptReadAndCloseNotifyOnceUntilTheProgramReacts) {
     EXPECT_EQ(closesocket(listener), 0);
     EXPECT_EQ(closesocket(listener), SOCKET_ERROR);
     EXPECT_EQ(WSAGetLastError(), WSAENOTSOCK);
-}
-
-TEST(WinsockStandIn, ConnectNotifiesOnceWithItsError) {
-    NotifyWindow window;
-    int port = 0;
-    RawSocket server = RawSocket::ListenOn(5, &port);
-
-    const SOCKET good = ConnectingSocket(window.hwnd, port);
-    ASSERT_TRUE(WaitFor([&] { return window.Count(good, FD_WRITE) == 1; }));
-    ASSERT_EQ(window.Count(good, FD_CONNECT), 1);
-    EXPECT_EQ(window.notes[0].event, FD_CONNECT);
-    EXPECT_EQ(window.notes[0].error, 0);
-
-    const SOCKET refused = ConnectingSocket(window.hwnd, test::FreePort());
-    ASSERT_TRUE(WaitFor([&] { return window.Count(refused, FD_CONNECT) == 1; }));
-    test::RunEvents(30);
-    EXPECT_EQ(window.notes.back().error, WSAECONNREFUSED);
-    EXPECT_EQ(window.Count(refused, FD_CONNECT) + window.Count(refused, FD_WRITE) +
-                  window.Count(refused, FD_CLOSE),
-              1);
-    closesocket(good);
-    closesocket(refused);
-}
-
-TEST(WinsockStandIn, WriteNoticeReturnsAfterASendHadToWaitAndSelectionCanBeCancelled) {
-    NotifyWindow window;
-    int port = 0;
-    RawSocket server = RawSocket::ListenOn(5, &port);
-    const SOCKET s = ConnectingSocket(window.hwnd, port);
-    ASSERT_TRUE(WaitFor([&] { return window.Count(s, FD_WRITE) == 1; }));
-    RawSocket peer = server.AcceptOne();
-
-    std::uint32_t blocking = 0;
-    EXPECT_EQ(ioctlsocket(s, FionBio, &blocking), SOCKET_ERROR); // not while selected
-    EXPECT_EQ(WSAGetLastError(), WSAEINVAL);
-
-    const std::vector<char> chunk(65536, 'w');
-    std::size_t sent = 0;
-    while (winsock::send(s, chunk.data(), static_cast<int>(chunk.size()), 0) > 0)
-        sent += chunk.size(); // short sends count as whole: only the total's order matters
-    ASSERT_EQ(WSAGetLastError(), WSAEWOULDBLOCK);
-    test::RunEvents(30);
-    EXPECT_EQ(window.Count(s, FD_WRITE), 1);
-    peer.Read(sent / 2); // room again
-    ASSERT_TRUE(WaitFor([&] { return window.Count(s, FD_WRITE) == 2; }));
-
-    ASSERT_EQ(WSAAsyncSelect(s, window.hwnd, 0, 0), 0);
-    const std::size_t notes = window.notes.size();
-    peer.SendAll("late");
-    peer.Close();
-    test::RunEvents(50);
-    EXPECT_EQ(window.notes.size(), notes);
-    EXPECT_EQ(ioctlsocket(s, FionBio, &blocking), 0);
-    closesocket(s);
-}
-
-TEST(WinsockStandIn, StartupIsACounter) {
-    const int before = WSAStartupCount();
-    EXPECT_EQ(WSAStartup(0x0000), WSAVERNOTSUPPORTED);
-    EXPECT_EQ(WSAStartup(0x0101), 0);
-    EXPECT_EQ(WSAStartup(0x0202), 0);
-    EXPECT_EQ(WSAStartupCount(), before + 2);
-    WSACleanup();
-    WSACleanup();
-    EXPECT_EQ(WSAStartupCount(), before);
-    if (before == 0) {
-        EXPECT_EQ(winsock::socket(FamilyInet, TypeStream, ProtocolTcp), INVALID_SOCKET);
-        EXPECT_EQ(WSAGetLastError(), WSANOTINITIALISED);
-    }
 }
 
 } // namespace

@@ -149,71 +149,45 @@ TEST_F(Windows, WindowTimersTickUntilKilledOrTheWindowGoes) {
     EXPECT_EQ(Count(seven) + Count(eight), static_cast<long>(trace_.size()));
 }
 
-TEST_F(Windows, WatcherSeesEachMessageAfterTheWindowAndUnhookPutsItsProcedureBack) {
+// A watcher sees each message after the window's own procedure and cannot change
+// its result; a second watcher of the window is refused; Unhook, also from inside
+// the watcher's own handler or after the window's end, puts the procedure back.
+TEST_F(Windows, WatchersHookOneAtATimeAndUnhookCleanly) {
     const HWND hwnd = Recording("proc");
     auto w = Watcher(hwnd, "w");
     std::weak_ptr<WinMessages> alive = w;
     w->Hook();
     w->Hook(); // installs once
-    ASSERT_TRUE(w->IsHooked());
-    w.reset();
-    ASSERT_FALSE(alive.expired()); // the hook keeps its watcher
-    EXPECT_EQ(SendMessage(hwnd, 1024, 5, -3), 7);
-    EXPECT_EQ(Take(), (Trace{"proc 1024 5 -3", "w 1024 5 -3"}));
-
-    // A watcher that throws leaves the result alone, sent or posted.
-    const Subscription throwing = alive.lock()->WinMessage.Connect(
-        [](HWND, UINT, WPARAM, LPARAM) { throw std::runtime_error("boom"); });
-    EXPECT_EQ(SendMessage(hwnd, 3, 0, 0), 7);
-    PostMessage(hwnd, 2000, 9, 0x20);
-    ASSERT_TRUE(WaitFor([&] { return trace_.size() == 4; }));
-    EXPECT_EQ(Take(), (Trace{"proc 3 0 0", "w 3 0 0", "proc 2000 9 32", "w 2000 9 32"}));
-
-    alive.lock()->Unhook();
-    EXPECT_TRUE(alive.expired());
-    // The procedure in place is the window's own again, not a forwarder.
-    const WndProc current = SetWindowLongA(hwnd, GWL_WNDPROC, DefWindowProcA);
-    EXPECT_EQ(CallWindowProcA(current, hwnd, 1024, 0, 0), 7);
-    EXPECT_EQ(Take(), (Trace{"proc 1024 0 0"}));
-}
-
-TEST_F(Windows, SecondWatcherAndHwndChangeAreRefused) {
-    const HWND hwnd = Recording("proc");
-    auto first = Watcher(hwnd, "first");
     auto second = Watcher(hwnd, "second");
-    first->Hook();
     second->Hook();
     EXPECT_FALSE(second->IsHooked());
     second->Unhook(); // must not remove the first one's hook
-    EXPECT_FALSE(first->SetHwnd(hwnd + 1000));
-    SendMessage(hwnd, 1, 0, 0);
-    EXPECT_EQ(Take(), (Trace{"proc 1 0 0", "first 1 0 0"}));
-
-    first->Unhook();
-    second->Hook(); // free now
-    SendMessage(hwnd, 2, 0, 0);
-    EXPECT_EQ(Take(), (Trace{"proc 2 0 0", "second 2 0 0"}));
-    second->Unhook();
-}
-
-TEST_F(Windows, WatcherMayUnhookItselfAndTheWindowMayGoFirst) {
-    const HWND hwnd = Recording("proc");
-    auto w = Watcher(hwnd, "w");
-    std::weak_ptr<WinMessages> alive = w;
-    const Subscription unhook =
-        w->WinMessage.Connect([alive](HWND, UINT, WPARAM, LPARAM) { alive.lock()->Unhook(); });
-    w->Hook();
+    EXPECT_FALSE(w->SetHwnd(hwnd + 1000));
     w.reset();
+    ASSERT_FALSE(alive.expired()); // the hook keeps its watcher
+    {
+        const Subscription throwing = alive.lock()->WinMessage.Connect(
+            [](HWND, UINT, WPARAM, LPARAM) { throw std::runtime_error("boom"); });
+        EXPECT_EQ(SendMessage(hwnd, 1024, 5, -3), 7);
+        PostMessage(hwnd, 2000, 9, 0x20);
+        ASSERT_TRUE(WaitFor([&] { return trace_.size() == 4; }));
+    }
+    EXPECT_EQ(Take(), (Trace{"proc 1024 5 -3", "w 1024 5 -3", "proc 2000 9 32", "w 2000 9 32"}));
+
+    const Subscription unhook = alive.lock()->WinMessage.Connect(
+        [alive](HWND, UINT, WPARAM, LPARAM) { alive.lock()->Unhook(); });
     EXPECT_EQ(SendMessage(hwnd, 5, 0, 0), 7);
     EXPECT_TRUE(alive.expired());
-    EXPECT_EQ(SendMessage(hwnd, 6, 0, 0), 7);
+    // The procedure in place is the window's own again, not a forwarder.
+    const WndProc current = SetWindowLongA(hwnd, GWL_WNDPROC, DefWindowProcA);
+    EXPECT_EQ(CallWindowProcA(current, hwnd, 6, 0, 0), 7);
     EXPECT_EQ(Take(), (Trace{"proc 5 0 0", "w 5 0 0", "proc 6 0 0"}));
+    SetWindowLongA(hwnd, GWL_WNDPROC, current);
 
-    auto late = Watcher(hwnd, "late");
-    late->Hook();
+    second->Hook(); // free now
     DestroyWindow(hwnd);
-    late->Unhook(); // harmless after the window's end
-    EXPECT_FALSE(late->IsHooked());
+    second->Unhook(); // harmless after the window's end
+    EXPECT_FALSE(second->IsHooked());
     // Left hooked on purpose: the program may end with a watcher in place.
     Watcher(Recording("kept"), "left at exit")->Hook();
 }

@@ -91,19 +91,6 @@ TEST_F(TimerTest, TicksWithoutMakeUpAndOutlivesItsOwnerUntilItsHandlerStopsIt) {
     EXPECT_EQ(ticks, stoppedAt);
 }
 
-TEST_F(TimerTest, BusyGuardText) {
-    MarkTimerBusy(12);
-    MarkTimerBusy(34);
-    EXPECT_EQ(BusyTimers(), "|12|34|");
-    EXPECT_TRUE(IsTimerBusy(12));
-    for (const std::int32_t inside : {1, 2, 123}) // never found inside another number
-        EXPECT_FALSE(IsTimerBusy(inside)) << inside;
-    UnmarkTimerBusy(12);
-    EXPECT_EQ(BusyTimers(), "|34|");
-    UnmarkTimerBusy(34);
-    EXPECT_EQ(BusyTimers(), "|");
-}
-
 TEST_F(TimerTest, NestedEventsAreGuardedAndTimed) {
     ManualClock clock(500);
     auto [outer, a] = Started();

@@ -2,6 +2,7 @@
 #include "ftp/StopSignal.h"
 #include "sftp/SftpListing.h"
 #include "tests/fixtures/SftpTestServer.h"
+#include "tests/support/TempProgramDir.h"
 
 #include <gtest/gtest.h>
 
@@ -10,9 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <map>
 #include <optional>
 #include <thread>
@@ -20,13 +19,10 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace ornbrook {
 namespace {
@@ -57,15 +53,6 @@ std::string Shell(const std::string& command) {
     return output;
 }
 
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void WriteAll(const std::string& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
-}
-
 // Each test gets a home of its own ($HOME, with an empty .ssh), no agent, and
 // "watcher" as the local user's name, and gives back what it found.
 class SftpTest : public ::testing::Test {
@@ -89,25 +76,14 @@ public:
                        const std::string& passphrase = "") {
         const std::string file = home_ + "/.ssh/" + name;
         Shell("ssh-keygen -q -t " + type + " -N '" + passphrase + "' -C test -f " + file);
-        return ReadAll(file + ".pub");
+        return test::ReadBytes(file + ".pub");
     }
 
     // An ssh-agent of the test's own holding the key, named by $SSH_AUTH_SOCK.
     void StartAgent(const std::string& keyFile) {
         const std::string socket = home_ + "/agent.sock";
-        std::vector<std::string> args = {"/usr/bin/ssh-agent", "-D", "-a", socket};
-        std::vector<char*> argv;
-        for (auto& arg : args)
-            argv.push_back(arg.data());
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t quiet;
-        posix_spawn_file_actions_init(&quiet);
-        posix_spawn_file_actions_addopen(&quiet, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-        const int rc = ::posix_spawn(&agent_, argv[0], &quiet, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&quiet);
-        ASSERT_EQ(rc, 0);
-        for (int i = 0; i < 200 && !fs::exists(socket); ++i)
-            std::this_thread::sleep_for(10ms);
+        agent_ = std::stoi(
+            Shell("ssh-agent -a " + socket + " | sed -n 's/^SSH_AGENT_PID=\\([0-9]*\\);.*/\\1/p'"));
         ::setenv("SSH_AUTH_SOCK", socket.c_str(), 1);
         Shell("ssh-add -q " + keyFile + " 2>&1");
     }
@@ -116,7 +92,7 @@ public:
     static std::string KnownHostsLine(const SftpTestServer& server,
                                       const std::string& host = "127.0.0.1") {
         return "[" + host + "]:" + std::to_string(server.Port()) + " " +
-               ReadAll(server.HostPublicKeyFile());
+               test::ReadBytes(server.HostPublicKeyFile());
     }
 
     // Another server's key for the same address: what a changed key looks like.
@@ -128,7 +104,7 @@ public:
     }
 
     void TrustInKnownHosts(const SftpTestServer& server) {
-        WriteAll(home_ + "/.ssh/known_hosts", KnownHostsLine(server));
+        test::WriteBytes(home_ + "/.ssh/known_hosts", KnownHostsLine(server));
     }
 
     SftpTarget Target(const SftpTestServer& server,
@@ -391,12 +367,12 @@ TEST_F(SftpTest, HostKeysAreJudgedBeforeAnyLoginAndOurFileWins) {
         fs::remove(knownHosts);
         fs::remove(trustFile_);
         if (!row.KnownHosts.empty())
-            WriteAll(knownHosts,
-                     "other.example ssh-ed25519 AAAAC3NzaC1lZDI1NTE5AAAAIA\n" + row.KnownHosts);
+            test::WriteBytes(knownHosts, "other.example ssh-ed25519 AAAAC3NzaC1lZDI1NTE5AAAAIA\n" +
+                                             row.KnownHosts);
         if (row.Hashed)
             Shell("ssh-keygen -q -H -f " + knownHosts + " 2>&1");
         if (!row.Ours.empty())
-            WriteAll(trustFile_, row.Ours);
+            test::WriteBytes(trustFile_, row.Ours);
         const int logins = server.LoginCount();
         const auto outcome = ListSftpDirectory(Target(server), "/", Limit, nullptr);
         if (row.Failure.empty()) {
@@ -415,12 +391,12 @@ TEST_F(SftpTest, HostKeysAreJudgedBeforeAnyLoginAndOurFileWins) {
         }
         // Trusting it (the window's question, --trust) lets the next check in and
         // keeps the lines of other servers.
-        WriteAll(trustFile_, ReadAll(trustFile_) + "[other.example]:2222 " +
-                                 ReadAll(server.HostPublicKeyFile()));
+        test::WriteBytes(trustFile_, test::ReadBytes(trustFile_) + "[other.example]:2222 " +
+                                         test::ReadBytes(server.HostPublicKeyFile()));
         std::string problem;
         ASSERT_TRUE(StoreHostKeyTrust(*outcome.HostKey, trustFile_, problem)) << problem;
         EXPECT_TRUE(ListSftpDirectory(Target(server), "/", Limit, nullptr).Entries);
-        EXPECT_NE(ReadAll(trustFile_).find("[other.example]:2222 "), std::string::npos);
+        EXPECT_NE(test::ReadBytes(trustFile_).find("[other.example]:2222 "), std::string::npos);
     }
 }
 
@@ -434,7 +410,7 @@ TEST_F(SftpTest, DownloadsWholeOrResumesAtThePartialFilesLength) {
     const std::string local = home_ + "/data.bin.part";
     for (const std::size_t already : {std::size_t{0}, std::size_t{70001}}) {
         SCOPED_TRACE(already);
-        WriteAll(local, content.substr(0, already));
+        test::WriteBytes(local, content.substr(0, already));
         const int fd = ::open(local.c_str(), O_WRONLY | O_CLOEXEC);
         ASSERT_GE(fd, 0);
         std::uint64_t lastProgress = 0;
@@ -446,7 +422,7 @@ TEST_F(SftpTest, DownloadsWholeOrResumesAtThePartialFilesLength) {
         EXPECT_EQ(outcome->Length, content.size());
         EXPECT_EQ(outcome->RemoteSize, content.size());
         EXPECT_EQ(lastProgress, content.size());
-        EXPECT_TRUE(ReadAll(local) == content);
+        EXPECT_TRUE(test::ReadBytes(local) == content);
     }
     // A partial file longer than the remote one is not resumed, and a file
     // that grew since it was listed is not followed past the listed size.
@@ -459,7 +435,7 @@ TEST_F(SftpTest, DownloadsWholeOrResumesAtThePartialFilesLength) {
     ::close(fd);
     EXPECT_EQ(grown.error().Kind, ErrorKind::Overrun);
     EXPECT_EQ(Why(grown), "could not download: the server sent more than the listed 100000 bytes");
-    EXPECT_TRUE(ReadAll(local) == content.substr(0, 100000));
+    EXPECT_TRUE(test::ReadBytes(local) == content.substr(0, 100000));
 
     // No overall limit, but one on silence.
     server.AddFile("stall.bin", "never read");
@@ -468,7 +444,7 @@ TEST_F(SftpTest, DownloadsWholeOrResumesAtThePartialFilesLength) {
         DownloadSftpFile(Target(server), "/stall.bin", stalled, 0, std::nullopt, {}, nullptr, 1s);
     ::close(stalled);
     EXPECT_EQ(Why(idle), "could not download: no data for 1 s");
-    EXPECT_EQ(ReadAll(local), "");
+    EXPECT_EQ(test::ReadBytes(local), "");
 }
 
 } // namespace

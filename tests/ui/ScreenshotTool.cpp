@@ -32,29 +32,20 @@ using namespace ornbrook;
 
 namespace {
 
-bool Save(QWidget& widget, const QString& dir, const char* name) {
+// The widget, with a menu open over it if one is given, as the screen shows them.
+bool Save(QWidget& widget, const QString& dir, const char* name, QMenu* menu = nullptr,
+          const QPoint& at = {}) {
     widget.show();
+    if (menu)
+        menu->popup(at);
     QCoreApplication::processEvents();
-    const QString file = dir + "/" + name;
-    if (!widget.grab().save(file)) {
-        std::fprintf(stderr, "ui_screenshots: cannot write %s\n", qPrintable(file));
-        return false;
+    QPixmap shot = widget.grab();
+    if (menu) {
+        QPainter painter(&shot);
+        painter.drawPixmap(widget.mapFromGlobal(menu->pos()), menu->grab());
+        painter.end();
+        menu->hide();
     }
-    std::printf("%s\n", qPrintable(file));
-    return true;
-}
-
-// The window with a menu open over it, as the screen shows them together.
-bool SaveWithMenu(QWidget& window, QMenu& menu, const QPoint& at, const QString& dir,
-                  const char* name) {
-    window.show();
-    menu.popup(at);
-    QCoreApplication::processEvents();
-    QPixmap shot = window.grab();
-    QPainter painter(&shot);
-    painter.drawPixmap(window.mapFromGlobal(menu.pos()), menu.grab());
-    painter.end();
-    menu.hide();
     const QString file = dir + "/" + name;
     if (!shot.save(file)) {
         std::fprintf(stderr, "ui_screenshots: cannot write %s\n", qPrintable(file));
@@ -165,15 +156,14 @@ int main(int argc, char** argv) {
         if (QMenu* menu = form.findChild<QMenu*>("URLMenu")) {
             auto* bar = form.menuBar();
             const QRect item = bar->actionGeometry(menu->menuAction());
-            ok &=
-                SaveWithMenu(form, *menu, bar->mapToGlobal(item.bottomLeft()), out, "url-menu.png");
+            ok &= Save(form, out, "url-menu.png", menu, bar->mapToGlobal(item.bottomLeft()));
         }
         urls->setCurrentIndex(urls->model()->index(2, 0));
         ok &= Save(form, out, "failed-url.png");
         if (QMenu* menu = form.findChild<QMenu*>("URLContextMenu")) {
             const QRect row = urls->visualRect(urls->currentIndex());
-            ok &= SaveWithMenu(form, *menu, urls->viewport()->mapToGlobal(row.center()), out,
-                               "context-menu.png");
+            ok &= Save(form, out, "context-menu.png", menu,
+                       urls->viewport()->mapToGlobal(row.center()));
         }
         urls->setCurrentIndex(urls->model()->index(0, 0));
 
