@@ -272,8 +272,10 @@ MergeNews MergeListing(std::vector<FileEntry>& entries, Listing&& listing,
                 changed = true;
                 return;
             }
-            if (MarkGone(entry))
+            if (MarkGone(entry)) {
                 changed = news.DataChanged = entry.Unstored = true;
+                news.Gone.push_back(entry.Name);
+            }
         });
     if (dropped)
         entries.erase(std::remove_if(entries.begin() + 1, entries.end(),
