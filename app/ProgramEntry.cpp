@@ -2,6 +2,7 @@
 
 #include "app/CommandChannel.h"
 #include "app/Startup.h"
+#include "app/WatchService.h"
 #include "base/ProgramGlobals.h"
 #include "base/Text_Code.h"
 #include "diag/Debug_Modul.h"
@@ -194,6 +195,9 @@ int RunProgram(int argc, char** argv) {
         std::cout << HeadlessUsage();
         return CommandDone;
     }
+    // The service: no window, no display, no session bus.
+    if (WantsWatch(args))
+        return RunWatch(argc, argv, args);
     // Any "--" option selects the command-line mode: no window, no display needed.
     for (const std::string& arg : args) {
         if (arg.starts_with("--"))
@@ -209,12 +213,25 @@ int RunProgram(int argc, char** argv) {
     // One window per program directory: a second start shows the first.
     InitConstants();
     DataFileLock lock;
+    std::optional<DataFileLock::Holder> service;
     try {
-        if (!TakeTurn(lock, [] { return AskWindowToShow(); }))
-            return 0;
+        if (!TakeTurn(lock, [&service] {
+                // A service has no window to show: this start ends, told why.
+                service = DataFileLock::ReadHolder();
+                if (service && service->Kind != "watch")
+                    service.reset();
+                return service || AskWindowToShow();
+            })) {
+            if (!service)
+                return 0;
+            std::cerr << "ornbrook: a service (process " << service->Pid << ") holds "
+                      << EscapedText(ProgramDir) << "\n";
+            return 1;
+        }
     } catch (const std::exception& error) {
         ReportFatal(error.what());
     }
+    lock.WriteHolder("window");
     SetDebugViewFactory([] { return std::make_unique<DebugForm>(); });
     CloseMainWindowOnTerminationSignals(app);
     try {

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <fstream>
 #include <sys/file.h>
 #include <unistd.h>
 
@@ -34,7 +35,25 @@ bool DataFileLock::TryAcquire() {
         throw FileError(name, std::string("cannot lock: ") + std::strerror(error));
     }
     fd_ = fd;
+    // What a holder before us wrote is no longer true.
+    [[maybe_unused]] const int emptied = ::ftruncate(fd_, 0);
     return true;
+}
+
+void DataFileLock::WriteHolder(const std::string& kind) {
+    if (!Held())
+        return;
+    const std::string line = kind + " " + std::to_string(::getpid()) + "\n";
+    [[maybe_unused]] const int emptied = ::ftruncate(fd_, 0);
+    [[maybe_unused]] const auto written = ::pwrite(fd_, line.data(), line.size(), 0);
+}
+
+std::optional<DataFileLock::Holder> DataFileLock::ReadHolder() {
+    std::ifstream file(FileName());
+    Holder holder;
+    if (!(file >> holder.Kind >> holder.Pid) || holder.Pid <= 0)
+        return std::nullopt;
+    return holder;
 }
 
 void DataFileLock::Release() {

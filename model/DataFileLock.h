@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 
 namespace ornbrook {
@@ -24,6 +25,17 @@ public:
     bool TryAcquire();
     void Release();
     bool Held() const { return fd_ >= 0; }
+
+    // Who holds the lock for good (the window, the service), as it wrote
+    // itself into the lock file: a start that must not wait for it names it.
+    // A holder that has not written itself (a command-line run) reads as none;
+    // taking the lock empties the file, so a crashed holder is never named.
+    struct Holder {
+        std::string Kind;
+        long Pid = 0;
+    };
+    void WriteHolder(const std::string& kind);
+    static std::optional<Holder> ReadHolder();
 
 private:
     int fd_ = -1;

@@ -104,6 +104,18 @@ CREATE TABLE downloads(
 constexpr const char* DownloadsFailure =
     "ALTER TABLE downloads ADD COLUMN failure BLOB NOT NULL DEFAULT x'';";
 
+// Added in version 4: what happened, by URL name (kept when the URL goes).
+constexpr const char* HistorySchema = R"(
+CREATE TABLE history(
+    time INTEGER NOT NULL,
+    url BLOB NOT NULL,
+    what TEXT NOT NULL,
+    name BLOB NOT NULL,
+    detail BLOB NOT NULL
+);
+CREATE INDEX history_time ON history(time);
+)";
+
 constexpr const char* DownloadColumns =
     "name, folder, size, time_precision, year, month, day, hour, minute, second, utc, done, "
     "saved_as, failure";
@@ -329,6 +341,7 @@ struct FileStore::Database {
     Statement PutFile, RemoveFile, RemoveFiles;
     Statement PutDownload, RemoveDownload, RemoveDownloads, LoadDownloads;
     Statement LoadUrls, LoadFiles;
+    Statement AddEvent, LoadEvents, LoadUrlEvents, PruneEvents;
 
     void PrepareAll() {
         sqlite3* db = Db.get();
@@ -368,6 +381,16 @@ struct FileStore::Database {
                                     " FROM downloads d JOIN urls u ON u.id = d.url");
         LoadFiles = Prepare(db, Path,
                             std::string("SELECT url, ") + FileColumns + " FROM files ORDER BY url");
+        AddEvent = Prepare(db, Path,
+                           "INSERT INTO history(time, url, what, name, detail) "
+                           "VALUES (?1, ?2, ?3, ?4, ?5)");
+        LoadEvents = Prepare(db, Path,
+                             "SELECT time, url, what, name, detail FROM history "
+                             "WHERE time >= ?1 ORDER BY time, rowid");
+        LoadUrlEvents = Prepare(db, Path,
+                                "SELECT time, url, what, name, detail FROM history "
+                                "WHERE time >= ?1 AND url = ?2 ORDER BY time, rowid");
+        PruneEvents = Prepare(db, Path, "DELETE FROM history WHERE time < ?1");
     }
 
     // Runs work in one transaction: all or nothing.
@@ -397,9 +420,12 @@ struct FileStore::Database {
                 const_cast<UrlNaming*>(&nameOf), &NameUrl, nullptr, nullptr, nullptr) != SQLITE_OK)
             Fail(db, Path, "cannot bring the store up to date");
         Execute(db, Path,
-                "PRAGMA secure_delete = ON; BEGIN IMMEDIATE; UPDATE urls SET url = url_name(url);"
-                "PRAGMA user_version = 3; COMMIT; VACUUM; PRAGMA wal_checkpoint(TRUNCATE);"
-                "PRAGMA secure_delete = OFF",
+                ("PRAGMA secure_delete = ON; BEGIN IMMEDIATE; UPDATE urls SET url = url_name(url);"
+                 "PRAGMA user_version = " +
+                 std::to_string(SchemaVersion) +
+                 "; COMMIT; VACUUM; PRAGMA wal_checkpoint(TRUNCATE);"
+                 "PRAGMA secure_delete = OFF")
+                    .c_str(),
                 "cannot bring the store up to date");
         sqlite3_create_function_v2(db, "url_name", 1, SQLITE_UTF8, nullptr, nullptr, nullptr,
                                    nullptr, nullptr);
@@ -514,14 +540,16 @@ Result<std::unique_ptr<FileStore>> FileStore::Open(const std::string& path, std:
         auto store = std::make_unique<Database>(path, std::move(db));
         if (found.Found == Verdict::Ours) {
             try {
-                // Version 1 knew no downloads, version 2 no held ones: what is
-                // missing is added, every row kept.
+                // Version 1 knew no downloads, version 2 no held ones, version 3
+                // no history: what is missing is added, every row kept.
                 if (found.Version < FileStore::SchemaVersion)
                     Execute(store->Db.get(), path,
                             (std::string("BEGIN IMMEDIATE;") +
-                             (found.Version < 2 ? DownloadsSchema : DownloadsFailure) +
-                             "PRAGMA user_version = " + std::to_string(FileStore::SchemaVersion) +
-                             "; COMMIT;")
+                             (found.Version < 2   ? DownloadsSchema
+                              : found.Version < 3 ? DownloadsFailure
+                                                  : "") +
+                             HistorySchema + "PRAGMA user_version = " +
+                             std::to_string(FileStore::SchemaVersion) + "; COMMIT;")
                                 .c_str(),
                             "cannot bring the store up to date");
                 // Our version, but not our tables: damaged as well.
@@ -562,8 +590,9 @@ Result<std::unique_ptr<FileStore>> FileStore::Open(const std::string& path, std:
         if (found.Found == Verdict::Empty) {
             Execute(raw, path,
                     (std::string("BEGIN IMMEDIATE; PRAGMA application_id = ") +
-                     std::to_string(ApplicationId) + "; PRAGMA user_version = " +
-                     std::to_string(SchemaVersion) + ";" + Schema + DownloadsSchema + "COMMIT;")
+                     std::to_string(ApplicationId) +
+                     "; PRAGMA user_version = " + std::to_string(SchemaVersion) + ";" + Schema +
+                     DownloadsSchema + HistorySchema + "COMMIT;")
                         .c_str(),
                     "cannot create the store");
             store->PrepareAll();
@@ -793,6 +822,57 @@ Result<void> FileStore::RemoveDownload(const std::string& url,
             d.Forget(d.RemoveDownload.get(), *id, &*name);
         else
             d.Forget(d.RemoveDownloads.get(), *id, nullptr);
+    });
+}
+
+Result<void> FileStore::AddHistory(const std::vector<HistoryEvent>& events) {
+    return Guarded([&] {
+        if (events.empty())
+            return;
+        Database& d = *db_;
+        d.Atomically([&] {
+            sqlite3_stmt* s = d.AddEvent.get();
+            for (const HistoryEvent& event : events) {
+                sqlite3_bind_int64(s, 1, event.Time);
+                BindBlob(s, 2, event.Url);
+                sqlite3_bind_text(s, 3, event.What.data(), static_cast<int>(event.What.size()),
+                                  SQLITE_TRANSIENT);
+                BindBlob(s, 4, event.Name);
+                BindBlob(s, 5, event.Detail);
+                d.Run(s, "cannot save");
+            }
+        });
+    });
+}
+
+Result<std::vector<HistoryEvent>> FileStore::History(const std::string& url, std::int64_t since) {
+    return Guarded([&] {
+        Database& d = *db_;
+        sqlite3_stmt* s = url.empty() ? d.LoadEvents.get() : d.LoadUrlEvents.get();
+        const Resetting reset(s);
+        sqlite3_bind_int64(s, 1, since);
+        if (!url.empty())
+            BindBlob(s, 2, url);
+        ++d.Statements;
+        std::vector<HistoryEvent> events;
+        int result;
+        while ((result = sqlite3_step(s)) == SQLITE_ROW) {
+            const auto* what = reinterpret_cast<const char*>(sqlite3_column_text(s, 2));
+            events.push_back(
+                {sqlite3_column_int64(s, 0), Blob(s, 1), what ? what : "", Blob(s, 3), Blob(s, 4)});
+        }
+        if (result != SQLITE_DONE)
+            Fail(d.Db.get(), d.Path, "cannot read the store");
+        return events;
+    });
+}
+
+Result<std::int64_t> FileStore::PruneHistory(std::int64_t before) {
+    return Guarded([&] {
+        Database& d = *db_;
+        sqlite3_bind_int64(d.PruneEvents.get(), 1, before);
+        d.Run(d.PruneEvents.get(), "cannot save");
+        return static_cast<std::int64_t>(sqlite3_changes(d.Db.get()));
     });
 }
 

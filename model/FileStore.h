@@ -66,6 +66,23 @@ struct StoredDownload {
     bool operator==(const StoredDownload&) const = default;
 };
 
+// One thing that happened to a watched URL, kept for the history.
+struct HistoryEvent {
+    // Seconds since the epoch.
+    std::int64_t Time = 0;
+    // The URL's name (model/UrlNames): no password.
+    std::string Url;
+    // "new", "changed", "gone", "saved", "refused", "program ended", "check failed".
+    std::string What;
+    // The file's path below the URL; empty for a check.
+    std::string Name;
+    // What more there is to say: where it was saved, why it was refused or
+    // failed, how the program ended.
+    std::string Detail;
+
+    bool operator==(const HistoryEvent&) const = default;
+};
+
 // ornbrook.sqlite: what the design's data file cannot hold, in an embedded
 // SQLite database beside it (owner-only, WAL), updated by what changed, one
 // transaction per save. It is advisory: if it is lost, damaged or of a newer
@@ -80,8 +97,9 @@ class FileStore final {
 public:
     // The version this program writes; a store of a later one is set aside.
     // Version 2 added downloads; version 3 keeps URLs by their names and why a
-    // download is held back. A store of an earlier version is brought up to it.
-    static constexpr int SchemaVersion = 3;
+    // download is held back; version 4 keeps the history. A store of an
+    // earlier version is brought up to it.
+    static constexpr int SchemaVersion = 4;
 
     // A URL's name, for bringing up a store of a version that kept URLs by
     // their text.
@@ -133,6 +151,14 @@ public:
     // went, or downloading was switched off. Forgetting a URL in Save forgets
     // its downloads as well.
     Result<void> RemoveDownload(const std::string& url, const std::optional<std::string>& name);
+
+    // Adds events to the history, in one transaction.
+    Result<void> AddHistory(const std::vector<HistoryEvent>& events);
+    // The events since a time (seconds since the epoch), oldest first; of one
+    // URL name, or of all when url is empty.
+    Result<std::vector<HistoryEvent>> History(const std::string& url, std::int64_t since);
+    // Removes the events before a time; returns how many went.
+    Result<std::int64_t> PruneHistory(std::int64_t before);
 
     // Statements run so far, for tests and benchmarks that check a save writes
     // what changed rather than everything.

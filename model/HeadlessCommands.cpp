@@ -17,8 +17,11 @@
 #include "model/UrlSettings.h"
 #include "sftp/SftpListing.h"
 
+#include <nlohmann/json.hpp>
+
 #include <algorithm>
 #include <cctype>
+#include <ctime>
 #include <exception>
 #include <istream>
 #include <map>
@@ -38,10 +41,81 @@ struct Command {
 };
 
 constexpr Command Commands[] = {
-    {"--list", false},  {"--check", false},    {"--add", true},
-    {"--remove", true}, {"--refresh", false},  {"--trust", true},
-    {"--help", false},  {"--set", true, true}, {"--settings", true},
+    {"--list", false},    {"--check", false},   {"--add", true},   {"--remove", true},
+    {"--refresh", false}, {"--trust", true},    {"--help", false}, {"--set", true, true},
+    {"--settings", true}, {"--history", false},
 };
+
+constexpr const char* JsonSwitch = "--json";
+constexpr const char* SinceSwitch = "--since";
+
+// What a command's arguments say beyond the command and its URL.
+struct Switches {
+    bool Json = false;
+    // --since: seconds since the epoch; none when not given.
+    std::optional<std::int64_t> Since;
+};
+
+// YYYY-MM-DD as the first second of that day in UTC.
+std::optional<std::int64_t> DayStart(const std::string& text) {
+    int year = 0, month = 0, day = 0;
+    char end = 0;
+    if (text.size() != 10 ||
+        std::sscanf(text.c_str(), "%4d-%2d-%2d%c", &year, &month, &day, &end) != 3)
+        return std::nullopt;
+    std::tm tm{};
+    tm.tm_year = year - 1900;
+    tm.tm_mon = month - 1;
+    tm.tm_mday = day;
+    const std::time_t at = ::timegm(&tm);
+    // A day that does not exist (02-30) comes back as another.
+    if (tm.tm_mon != month - 1 || tm.tm_mday != day || year < 1970)
+        return std::nullopt;
+    return static_cast<std::int64_t>(at);
+}
+
+// Takes --json and --since DATE out of args; a usage error when they are
+// misplaced or the date cannot be read.
+std::optional<std::string> TakeSwitches(std::vector<std::string>& args, Switches& switches) {
+    for (auto it = args.begin(); it != args.end();) {
+        if (*it == JsonSwitch) {
+            switches.Json = true;
+            it = args.erase(it);
+        } else if (*it == SinceSwitch) {
+            if (it + 1 == args.end())
+                return std::string("--since needs a day, YYYY-MM-DD");
+            switches.Since = DayStart(*(it + 1));
+            if (!switches.Since)
+                return "--since needs a day as YYYY-MM-DD, not " + EscapedText(*(it + 1));
+            it = args.erase(it, it + 2);
+        } else {
+            ++it;
+        }
+    }
+    const std::string command = args.empty() ? std::string() : args[0];
+    if (switches.Json && command != "--check" && command != "--list" && command != "--settings" &&
+        command != "--history")
+        return std::string("--json goes with --check, --list, --settings or --history");
+    if (switches.Since && command != "--history")
+        return std::string("--since goes with --history");
+    return std::nullopt;
+}
+
+// One object of --json output on its line. Text that is not UTF-8 cannot be a
+// JSON string: such bytes become U+FFFD.
+std::string JsonLine(const nlohmann::json& object) {
+    return object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + '\n';
+}
+
+// A time as --history prints it: UTC, ISO 8601.
+std::string TimeText(std::int64_t seconds) {
+    const auto at = static_cast<std::time_t>(seconds);
+    std::tm tm{};
+    ::gmtime_r(&at, &tm);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &tm);
+    return text;
+}
 
 const Command* Find(const std::string& name) {
     for (const Command& c : Commands) {
@@ -75,6 +149,15 @@ std::string ListLine(const Url& url, const MarkCounts& c, const std::string& err
     return line + '\n';
 }
 
+nlohmann::json ListObject(const Url& url, const MarkCounts& c, const std::string& error) {
+    return {{"url", url.Masked()}, {"new", c.New}, {"changed", c.Changed}, {"arriving", c.Arriving},
+            {"gone", c.Gone},      {"old", c.Old}, {"error", error}};
+}
+
+std::string ListText(const Url& url, const MarkCounts& c, const std::string& error, bool json) {
+    return json ? JsonLine(ListObject(url, c, error)) : ListLine(url, c, error);
+}
+
 // The counts of a record of the data file, told by the store's counts of the
 // marks it holds beyond the file's states (never more than the file holds).
 MarkCounts CountsOf(const UrlRecord& record, const FileStore::MarkCounts& marks) {
@@ -95,7 +178,7 @@ MarkCounts CountsOf(const UrlRecord& record, const FileStore::MarkCounts& marks)
 // --list of a command-line run: straight from the file, one record at a time,
 // so that listing a large watch list takes little more memory than one URL;
 // the store, where there is one, says how many of them are changed or arriving.
-CommandResult ListDataFile(std::string& notice) {
+CommandResult ListDataFile(std::string& notice, bool json) {
     std::map<std::string, FileStore::MarkCounts> marks;
     std::string keyNotice, storeNotice;
     const UrlNames names = UrlNames::Load(MainInterface::KeyFileName(), keyNotice);
@@ -112,10 +195,10 @@ CommandResult ListDataFile(std::string& notice) {
     const DataFileLoad load =
         LoadDataFile(MainInterface::DataFileName(), [&](const UrlRecord& record) {
             const auto found = marks.find(names.Of(record.URL));
-            out += ListLine(
+            out += ListText(
                 Url(record.URL),
                 CountsOf(record, found == marks.end() ? FileStore::MarkCounts{} : found->second),
-                record.ErrorMsg);
+                record.ErrorMsg, json);
         });
     notice = keyNotice;
     for (const std::string& more : {DamageNotice(load), storeNotice}) {
@@ -146,6 +229,52 @@ void PrintBlock(std::ostream& out, const UrlFileList& list,
     for (const std::string& line : saved)
         out << line << '\n';
     out << '\n';
+}
+
+// The same as one JSON object: its marks' names as arrays, and what was
+// done with its files.
+std::string JsonBlock(const UrlFileList& list, const std::vector<std::string>& done = {}) {
+    nlohmann::json block{
+        {"url", list.ParsedURL().Masked()}, {"ok", !list.IsError()}, {"error", list.GetErrorMsg()}};
+    constexpr std::pair<FileMark, const char*> Marks[] = {{FileMark::New, "new"},
+                                                          {FileMark::Changed, "changed"},
+                                                          {FileMark::Arriving, "arriving"},
+                                                          {FileMark::Gone, "gone"}};
+    for (const auto& [mark, key] : Marks) {
+        nlohmann::json names = nlohmann::json::array();
+        for (std::int32_t i = 1; i <= list.GetFilesCount(); ++i) {
+            if (list.GetFileMark(i) == mark)
+                names.push_back(list.GetFileName(i));
+        }
+        block[key] = std::move(names);
+    }
+    block["refused"] = list.RefusedNames();
+    block["done"] = done;
+    return JsonLine(block);
+}
+
+std::string SettingsText(const Url& url, const UrlSettings& settings, bool json) {
+    if (!json) {
+        std::string out;
+        for (const std::string& line : AssignmentLines(settings))
+            out += Shown(line) + '\n';
+        return out;
+    }
+    nlohmann::json object{{"url", url.Masked()},
+                          {"include", nlohmann::json::array()},
+                          {"exclude", nlohmann::json::array()}};
+    for (const std::string& line : AssignmentLines(settings)) {
+        const std::size_t is = line.find('=');
+        const std::string key = line.substr(0, is), value = line.substr(is + 1);
+        if (key == "include" || key == "exclude")
+            object[key].push_back(value);
+        else if (!value.empty() && value.size() < 10 &&
+                 std::all_of(value.begin(), value.end(), [](char c) { return std::isdigit(c); }))
+            object[key] = std::stoll(value);
+        else
+            object[key] = value;
+    }
+    return JsonLine(object);
 }
 
 // A password as the URL carries it. The login ends at the last "@" and the
@@ -179,13 +308,16 @@ CommandResult UsageError(const std::string& problem) {
 class CommandRun final : public std::enable_shared_from_this<CommandRun> {
 public:
     CommandRun(MainInterface& watchList, std::string name, std::string url,
-               std::vector<std::string> assignments, std::function<void(CommandResult)> done)
+               std::vector<std::string> assignments, Switches switches,
+               std::function<void(CommandResult)> done)
         : watchList_(watchList), name_(std::move(name)), url_(std::move(url)),
-          assignments_(std::move(assignments)), done_(std::move(done)) {}
+          assignments_(std::move(assignments)), switches_(switches), answer_(std::move(done)) {}
 
     void Start() {
         if (name_ == "--list")
             return Answer(CommandDone, List());
+        if (name_ == "--history")
+            return History();
         if (name_ == "--refresh") {
             watchList_.Refresh();
             return Answer(CommandDone, {});
@@ -208,10 +340,8 @@ public:
                                   "ornbrook: " + Shown(taken.error().Message) + "\n");
                 watchList_.SetURLSettings(named, settings);
             }
-            std::string out;
-            for (const std::string& line : AssignmentLines(settings))
-                out += Shown(line) + '\n';
-            return Answer(CommandDone, std::move(out));
+            return Answer(CommandDone, SettingsText(watchList_.GetURL(named)->ParsedURL(), settings,
+                                                    switches_.Json));
         }
         if (name_ == "--add") {
             // A URL already watched, however its scheme is written, is not added
@@ -237,11 +367,10 @@ public:
         // but fails nothing: nothing could have saved it.
         subscriptions_ += watchList_.Downloads().News.Connect([self](const DownloadNews& news) {
             if (news.What == DownloadNews::Stage::Saved)
-                self->saved_[news.Url].push_back("saved " + Shown(news.SavedAs));
+                self->Tell(news.Url, "saved ", news.SavedAs, {});
             else if (news.What == DownloadNews::Stage::Failed ||
                      news.What == DownloadNews::Stage::Refused)
-                self->saved_[news.Url].push_back("not saved " + Shown(news.Name) + ": " +
-                                                 Shown(news.Message));
+                self->Tell(news.Url, "not saved ", news.Name, news.Message);
             if (news.What == DownloadNews::Stage::Failed)
                 self->failed_.insert(news.Url);
             self->Poll();
@@ -249,8 +378,7 @@ public:
         subscriptions_ += watchList_.Actions().Ended.Connect([self](const ProgramNews& news) {
             using Ending = ProgramOutcome::Ending;
             if (news.Outcome.How == Ending::NotStarted || news.Outcome.How == Ending::TimedOut) {
-                self->saved_[news.Url].push_back("program failed " + Shown(news.Name) + ": " +
-                                                 Shown(news.Outcome.Describe()));
+                self->Tell(news.Url, "program failed ", news.Name, news.Outcome.Describe());
                 self->failed_.insert(news.Url);
             }
             self->Poll();
@@ -279,9 +407,38 @@ private:
             const MarkCounts c{list->CountMark(FileMark::New), list->CountMark(FileMark::Changed),
                                list->CountMark(FileMark::Arriving), list->CountMark(FileMark::Gone),
                                list->CountMark(FileMark::Old)};
-            out += ListLine(list->ParsedURL(), c, list->GetErrorMsg());
+            out += ListText(list->ParsedURL(), c, list->GetErrorMsg(), switches_.Json);
         }
         return out;
+    }
+
+    // The events kept since --since (all kept when not given), of the URL
+    // named: a watched one by its name, else by its masked form, which also
+    // finds a URL no longer watched.
+    void History() {
+        std::string name, masked;
+        if (!url_.empty()) {
+            if (const auto fits = NamedURLs(watchList_, url_); fits.size() == 1)
+                name = watchList_.NameOf(watchList_.GetURL(fits[0])->URL());
+            else
+                masked = Url(url_).Masked();
+        }
+        std::string out;
+        for (const HistoryEvent& event : watchList_.History(name, switches_.Since.value_or(0))) {
+            const std::string shownUrl(UrlNames::MaskedPart(event.Url));
+            if (!masked.empty() && shownUrl != masked)
+                continue;
+            if (switches_.Json)
+                out += JsonLine({{"time", TimeText(event.Time)},
+                                 {"url", shownUrl},
+                                 {"event", event.What},
+                                 {"name", event.Name},
+                                 {"detail", event.Detail}});
+            else
+                out += TimeText(event.Time) + '\t' + Shown(shownUrl) + '\t' + event.What + '\t' +
+                       Shown(event.Name) + '\t' + Shown(event.Detail) + '\n';
+        }
+        Answer(CommandDone, std::move(out));
     }
 
     static std::string Ambiguous(const std::string& text, const std::vector<std::int32_t>& fits) {
@@ -313,14 +470,27 @@ private:
                                                [&](const auto& a) { return a.lock() == list; });
             if (!isAwaited) {
                 if (name_ == "--check" && list->Settings().Paused)
-                    out << Shown(list->ParsedURL().Masked()) << "\npaused: not checked\n\n";
+                    out << (switches_.Json
+                                ? JsonLine({{"url", list->ParsedURL().Masked()}, {"paused", true}})
+                                : Shown(list->ParsedURL().Masked()) + "\npaused: not checked\n\n");
                 continue;
             }
-            PrintBlock(out, *list, saved_[list->URL()]);
+            if (switches_.Json)
+                out << JsonBlock(*list, done_[list->URL()]);
+            else
+                PrintBlock(out, *list, saved_[list->URL()]);
             if (list->IsError() || failed_.count(list->URL()) > 0)
                 status = CommandFailed;
         }
         Answer(status, out.str());
+    }
+
+    // A line of what was done with a URL's files: "WHAT NAME[: WHY]", shown
+    // escaped in the text, exact in --json.
+    void Tell(const std::string& url, const std::string& what, const std::string& name,
+              const std::string& why) {
+        saved_[url].push_back(what + Shown(name) + (why.empty() ? "" : ": " + Shown(why)));
+        done_[url].push_back(what + name + (why.empty() ? "" : ": " + why));
     }
 
     void Answer(int status, std::string out, std::string err = {}) {
@@ -328,16 +498,17 @@ private:
         // The handlers may hold the last reference: keep this alive to the end.
         const auto keep = weak_from_this().lock();
         subscriptions_.CancelAll();
-        done_(CommandResult{status, std::move(out), std::move(err)});
+        answer_(CommandResult{status, std::move(out), std::move(err)});
     }
 
     MainInterface& watchList_;
     std::string name_;
     std::string url_;
     std::vector<std::string> assignments_;
-    std::function<void(CommandResult)> done_;
+    Switches switches_;
+    std::function<void(CommandResult)> answer_;
     std::vector<std::weak_ptr<UrlFileList>> awaited_;
-    std::map<std::string, std::vector<std::string>> saved_;
+    std::map<std::string, std::vector<std::string>> saved_, done_;
     // The URLs of which a download or program asked for did not happen.
     std::set<std::string> failed_;
     Subscriptions subscriptions_;
@@ -416,16 +587,32 @@ std::string HeadlessUsage() {
            "       ornbrook --trust URL     show the certificate of an ftpes:// or ftps://\n"
            "                                URL's server, or the host key of an sftp://\n"
            "                                URL's, and trust it for that server\n"
+           "       ornbrook --history [URL] [--since YYYY-MM-DD]\n"
+           "                                print what happened (kept 90 days): new, changed,\n"
+           "                                gone, saved, refused, program ended, check failed\n"
+           "       --json                   with --check, --list, --settings, --history: one\n"
+           "                                JSON object per line\n"
+           "       ornbrook --watch [-log2|-log3]\n"
+           "                                watch without a window (a service): checks,\n"
+           "                                downloads and programs on schedule, one log line\n"
+           "                                per event; other runs hand their commands to it\n"
            "       ornbrook -h, --help      show this text\n";
 }
 
-std::optional<CommandResult> AnswerWithoutWatchList(const std::vector<std::string>& args) {
+std::optional<CommandResult> AnswerWithoutWatchList(const std::vector<std::string>& given) {
+    std::vector<std::string> args = given;
+    Switches switches;
+    if (const auto misplaced = TakeSwitches(args, switches))
+        return UsageError(*misplaced);
     if (args.empty())
         return UsageError("no command");
     const Command* command = Find(args[0]);
     if (!command)
         return UsageError("unknown option " + args[0]);
-    const std::size_t expected = command->takesUrl ? 2 : 1;
+    // --history may name a URL.
+    const std::size_t expected =
+        command->takesUrl || (std::string(command->name) == "--history" && args.size() == 2) ? 2
+                                                                                             : 1;
     if (args.size() < expected)
         return UsageError(std::string(command->name) + " needs a URL");
     if (command->takesAssignments) {
@@ -514,20 +701,23 @@ void StartCommand(MainInterface& watchList, const std::vector<std::string>& args
         done(std::move(*answer));
         return;
     }
-    const Command* command = Find(args[0]);
+    std::vector<std::string> plain = args;
+    Switches switches;
+    TakeSwitches(plain, switches);
+    const Command* command = Find(plain[0]);
     // It talks to a server, not to the watch list: a window never waits for it.
     if (WorksWithoutWatchList(args)) {
         done({CommandUsage, {}, "ornbrook: --trust is carried out by the command line itself\n"});
         return;
     }
-    std::string url = command->takesUrl ? args[1] : std::string();
-    if (args[0] == "--add")
+    std::string url = plain.size() > 1 ? plain[1] : std::string();
+    if (plain[0] == "--add")
         url = JudgeNewURL(url)->Text();
     std::vector<std::string> assignments;
     if (command->takesAssignments)
-        assignments.assign(args.begin() + 2, args.end());
+        assignments.assign(plain.begin() + 2, plain.end());
     auto run = std::make_shared<CommandRun>(watchList, command->name, std::move(url),
-                                            std::move(assignments), std::move(done));
+                                            std::move(assignments), switches, std::move(done));
     run->Start();
 }
 
@@ -537,8 +727,11 @@ int RunHeadless(const std::vector<std::string>& args, std::ostream& out, std::os
         result = TrustServerCertificate(args[1]);
     std::string notice;
     try {
-        if (!result && args[0] == "--list") {
-            result = ListDataFile(notice);
+        std::vector<std::string> plain = args;
+        Switches switches;
+        TakeSwitches(plain, switches);
+        if (!result && plain[0] == "--list") {
+            result = ListDataFile(notice, switches.Json);
         } else if (!result) {
             MainInterface watchList;
             notice = watchList.TakeDamageNotice();

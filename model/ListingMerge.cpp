@@ -277,6 +277,7 @@ MergeNews MergeListing(std::vector<FileEntry>& entries, Listing&& listing,
             if (MarkGone(entry)) {
                 changed = news.DataChanged = entry.Unstored = true;
                 news.ChangedAt.push_back(static_cast<std::int32_t>(k));
+                news.Gone.push_back(entry.Name);
             }
         });
     if (dropped)

@@ -79,6 +79,8 @@ struct MergeNews {
     std::int32_t CameIntoView = 0;
     // Their names, for what acts on reported files (downloads, programs).
     std::vector<std::string> Reported;
+    // Names of the files this merge marked gone.
+    std::vector<std::string> Gone;
 
     void Report(const FileEntry& entry, bool changed) {
         ++(changed ? ChangedFiles : NewFiles);

@@ -19,10 +19,12 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <ctime>
 #include <map>
 #include <set>
 #include <stdexcept>
 #include <sys/stat.h>
+#include <unordered_map>
 #include <utility>
 
 namespace ornbrook {
@@ -53,6 +55,79 @@ MainInterface::MainInterface()
         const std::int32_t index = GetURLIndex(url);
         return index != 0 ? &Lists[static_cast<std::size_t>(index)]->Settings() : nullptr;
     });
+    // What downloads and programs did goes into the history as it is heard.
+    newsEvents_ += downloads_->News.Connect([this](const DownloadNews& news) {
+        if (news.What == DownloadNews::Stage::Saved)
+            Record(news.Url, "saved", news.Name, news.SavedAs);
+        else if (news.What == DownloadNews::Stage::Refused)
+            Record(news.Url, "refused", news.Name, news.Message);
+    });
+    newsEvents_ += actions_->Ended.Connect([this](const ProgramNews& news) {
+        Record(news.Url, "program ended", news.Name, news.Outcome.Describe());
+    });
+}
+
+std::string MainInterface::NameOf(const std::string& url) const {
+    return names_->Of(url);
+}
+
+void MainInterface::Record(const std::string& url, const char* what, const std::string& name,
+                           const std::string& detail) {
+    HistoryEvent& event = history_.emplace_back();
+    event.Time = static_cast<std::int64_t>(std::time(nullptr));
+    event.Url = names_->Of(url);
+    event.What = what;
+    event.Name = name;
+    event.Detail = detail;
+    Happened.Raise(event);
+}
+
+void MainInterface::RecordCheck(const UrlFileList& list) {
+    if (list.IsError()) {
+        // A URL that keeps failing for the same reason is one event, not one a period.
+        std::string& last = recordedFailures_[list.URL()];
+        if (last != list.GetErrorMsg()) {
+            last = list.GetErrorMsg();
+            Record(list.URL(), "check failed", {}, last);
+        }
+        return;
+    }
+    recordedFailures_.erase(list.URL());
+    const UrlFileList::CheckNews& news = list.LastCheckNews();
+    if (!news.Reported.empty()) {
+        std::unordered_map<std::string_view, FileMark> marks;
+        for (std::int32_t i = 1; i <= list.GetFilesCount(); ++i)
+            marks.emplace(list.GetFileName(i), list.GetFileMark(i));
+        for (const std::string& name : news.Reported) {
+            const auto found = marks.find(name);
+            const bool changed = found != marks.end() && found->second == FileMark::Changed;
+            Record(list.URL(), changed ? "changed" : "new", name, {});
+        }
+    }
+    for (const std::string& name : news.Gone)
+        Record(list.URL(), "gone", name, {});
+}
+
+void MainInterface::SaveHistory() {
+    if (history_.empty())
+        return;
+    OnStore([events = std::exchange(history_, {})](FileStore& store) {
+        return store.AddHistory(events);
+    });
+}
+
+std::vector<HistoryEvent> MainInterface::History(const std::string& url, std::int64_t since) {
+    SaveHistory();
+    auto found = std::make_shared<std::vector<HistoryEvent>>();
+    OnStore([found, url, since](FileStore& store) -> Result<void> {
+        auto events = store.History(url, since);
+        if (!events)
+            return std::move(events).error();
+        *found = std::move(*events);
+        return {};
+    });
+    FinishSaves();
+    return std::move(*found);
 }
 
 std::string MainInterface::StoreFileName() {
@@ -97,6 +172,14 @@ void MainInterface::OpenStore() {
         const auto loadedStarting = store_->StartingPoints();
         if (!loadedRows || !loadedStarting)
             return loadedRows ? loadedStarting.error() : loadedRows.error();
+        // The history keeps what happened in the last HistoryDays days.
+        if (auto pruned = store_->PruneHistory(static_cast<std::int64_t>(std::time(nullptr)) -
+                                               HistoryDays * 86400);
+            !pruned)
+            return std::move(pruned).error();
+        else if (*pruned > 0)
+            WriteLog("history: " + std::to_string(*pruned) + " events older than " +
+                     std::to_string(HistoryDays) + " days removed");
         std::map<std::string, std::vector<StoredFile>>& rows = *loadedRows;
         const std::set<std::string>& starting = *loadedStarting;
         std::set<std::string> watched;
@@ -172,6 +255,8 @@ void MainInterface::SaveStore() {
 MainInterface::~MainInterface() {
     // The lists' checks are stopped before the pool waits for its workers.
     Clear();
+    // Written by the writer as it goes, after what was asked before.
+    SaveHistory();
 }
 
 std::string MainInterface::DataFileName() {
@@ -353,17 +438,39 @@ std::string MainInterface::SettingsFileName() {
     return ProgramDir + "urlsettings.json";
 }
 
+std::optional<std::int64_t> MainInterface::SettleCheckAt(const UrlFileList& list) const {
+    const auto due = list.SettlesAt(settleSeconds_);
+    // When the check made for them failed, the server is not asked again
+    // and again: the periodic check tries next.
+    const auto last = list.LastChecked();
+    const bool failedSince = list.IsError() && last && *last >= due.value_or(0);
+    if (!due || failedSince || list.IsCheckPending() || list.Settings().Paused)
+        return std::nullopt;
+    return due;
+}
+
 void MainInterface::CheckSettling(std::int64_t now) {
     for (std::size_t i = 1; i < Lists.size(); ++i) {
-        const auto due = Lists[i]->SettlesAt(settleSeconds_);
-        // When the check made for them failed, the server is not asked again
-        // every second: the periodic check tries next.
-        const auto last = Lists[i]->LastChecked();
-        const bool failedSince = Lists[i]->IsError() && last && *last >= due.value_or(0);
-        if (due && *due <= now && !failedSince && !Lists[i]->IsCheckPending() &&
-            !Lists[i]->Settings().Paused)
+        if (const auto due = SettleCheckAt(*Lists[i]); due && *due <= now)
             Lists[i]->CheckFiles();
     }
+}
+
+std::optional<std::int64_t> MainInterface::MillisecondsToNextDue(std::int64_t now,
+                                                                 std::uint32_t clock) const {
+    std::optional<std::int64_t> next;
+    const auto consider = [&next](std::int64_t in) {
+        next = std::min(next.value_or(in), std::max<std::int64_t>(in, 0));
+    };
+    for (std::size_t i = 1; i < Lists.size(); ++i) {
+        const UrlFileList& list = *Lists[i];
+        if (const auto due = SettleCheckAt(list))
+            consider((*due - now) * 1000);
+        if (list.Settings().Interval != 0 && !list.Settings().Paused && !list.IsCheckPending())
+            consider(list.Settings().Interval * 1000 -
+                     static_cast<std::int64_t>(ClockDiff(clock, list.LastCheckAsked())));
+    }
+    return next;
 }
 
 void MainInterface::SetChecksAtOnce(int count) {
@@ -379,6 +486,8 @@ void MainInterface::SetCheckWakeUp(std::function<void()> wakeUp) {
 void MainInterface::DeliverCheckResults() {
     pool_->Deliver();
     actions_->Deliver();
+    // What a delivery brought is kept together, in one transaction.
+    SaveHistory();
     DeliverSaves();
 }
 
@@ -466,6 +575,7 @@ void MainInterface::SaveIfChanged() {
 }
 
 void MainInterface::FinishSaves() {
+    SaveHistory();
     try {
         writer_.Finish();
     } catch (...) {
@@ -524,6 +634,7 @@ void MainInterface::CheckFinished(UrlFileList& list, CheckOutcome outcome) {
     // listing: those files are told as new, and are not new again later.
     if (actions_)
         actions_->CheckEnded(list, report.News.Reported);
+    RecordCheck(list);
     RaiseEvent_Change({&list, std::move(report.Entries)});
     CheckEnded.Raise(list);
 }

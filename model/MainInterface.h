@@ -26,6 +26,7 @@ class CheckPool;
 class DownloadQueue;
 class FileActions;
 class FileStore;
+struct HistoryEvent;
 struct StoreChange;
 
 // The watch list: the watched URLs in order, each with its UrlFileList. Loads
@@ -158,6 +159,11 @@ public:
     // files have held still long enough by now (seconds since the epoch), unless
     // a check since they were due failed.
     void CheckSettling(std::int64_t now);
+    // How many milliseconds from now (seconds since the epoch, and the
+    // millisecond clock) until CheckDueFiles or CheckSettling has a URL of
+    // its own to check: a URL's own interval, or arriving files that settle;
+    // none when nothing but the global run is to come. 0 when one is due.
+    std::optional<std::int64_t> MillisecondsToNextDue(std::int64_t now, std::uint32_t clock) const;
     // Called on a worker thread when results wait; it must only post to the
     // watch list's thread, which then calls DeliverCheckResults.
     void SetCheckWakeUp(std::function<void()> wakeUp);
@@ -173,6 +179,18 @@ public:
     std::string ProgramProblem(const std::string& url) const;
     // "checking 3 of 20" while checks are pending, empty otherwise.
     std::string CheckProgressText() const;
+
+    // What happened (new, changed, gone, saved, refused, program ended, check
+    // failed) is raised here as it happens, on the owner's thread, and kept in
+    // the store's history for HistoryDays days (older events go at the start).
+    Event<const HistoryEvent&> Happened;
+    static constexpr std::int64_t HistoryDays = 90;
+    // The events since a time (seconds since the epoch), oldest first: of the
+    // URL named (its name, UrlNames), or of all when url is empty. Waits for
+    // the writer; empty when there is no store.
+    std::vector<HistoryEvent> History(const std::string& url, std::int64_t since);
+    // The name by which the store knows a URL (UrlNames).
+    std::string NameOf(const std::string& url) const;
 
     // The full name of the data file in the program directory.
     static std::string DataFileName();
@@ -208,6 +226,13 @@ private:
     void CollectStoreChanges();
     std::vector<StoreChange> TakeStoreChanges();
     void DeliverSaves();
+    void Record(const std::string& url, const char* what, const std::string& name,
+                const std::string& detail);
+    void RecordCheck(const UrlFileList& list);
+    void SaveHistory();
+    // When a URL's arriving files are to be looked at again (seconds since the
+    // epoch); none when not, or when a check made for them failed.
+    std::optional<std::int64_t> SettleCheckAt(const UrlFileList& list) const;
     void SaveFailed();
     void Tell(const std::string& notice);
     std::vector<std::string> Urls() const;
@@ -255,6 +280,11 @@ private:
     // The settings of URLs removed in this run, for an undo to bring back;
     // never written: a URL deleted for good takes its settings along.
     std::map<std::string, UrlSettings> removedSettings_;
+    // Events not yet handed to the store, and the failure last recorded of
+    // each URL (a URL that keeps failing alike is recorded once).
+    std::vector<HistoryEvent> history_;
+    std::map<std::string, std::string> recordedFailures_;
+    Subscriptions newsEvents_;
     // Last: it goes first, after running what it was given, while everything
     // its tasks use is still there.
     DiskWriter writer_;

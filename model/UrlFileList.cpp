@@ -243,8 +243,10 @@ UrlFileList::CheckReport UrlFileList::MergeFreshListing(Listing&& listing) {
     lastNews_.NewFiles = news.NewFiles;
     lastNews_.ChangedFiles = news.ChangedFiles;
     lastNews_.CameIntoView = news.CameIntoView;
-    if (!startingPoint_)
+    if (!startingPoint_) {
         lastNews_.Reported = std::move(news.Reported);
+        lastNews_.Gone = std::move(news.Gone);
+    }
     for (std::string& name : news.Dropped)
         unstoredNames_.push_back(std::move(name));
     // The first listing that came is the starting point; what follows is news.

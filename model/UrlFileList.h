@@ -127,6 +127,8 @@ public:
         bool StartingPoint = false;
         // The names of the files reported (none for a starting point).
         std::vector<std::string> Reported;
+        // The names of the files that went (none for a starting point).
+        std::vector<std::string> Gone;
         // Names new to the list because a change of settings brought them
         // into view: shown as new, but no news.
         std::int32_t CameIntoView = 0;

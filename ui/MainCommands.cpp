@@ -47,6 +47,11 @@ MainCommands::MainCommands(QMainWindow* window, Handlers handlers)
     urlMenu->addActions({add_, edit_, delete_, checkNow_, settings_});
     urlMenu->addSeparator();
     urlMenu->addAction(undo_);
+    // Ctrl+H: what happened to every URL, kept 90 days.
+    urlMenu->addAction(MakeAction("mnuHistory", "&History...", "Ctrl+H",
+                                  "What happened: new, changed and gone files, downloads, "
+                                  "programs, failed checks (Ctrl+H)",
+                                  handlers_.History));
 
     // The design's four commands stay on the menu bar itself.
     QAction* refresh = MakeAction("mnuRefresh", "&Refresh", nullptr,

@@ -23,12 +23,12 @@ namespace ornbrook {
 //
 // Actions carry object names by which tests find them: "mnuAdd", "mnuEdit",
 // "mnuDelete", "mnuCheckNow", "mnuSettings", "mnuUndoDelete", "mnuRefresh", "mnuOptions",
-// "mnuHelp", "mnuAbout"; the menu is "mnuURL", the toolbar "ToolBar", the
+// "mnuHelp", "mnuAbout", "mnuHistory"; the menu is "mnuURL", the toolbar "ToolBar", the
 // context menu "URLContextMenu".
 class MainCommands final : public QObject {
 public:
     struct Handlers {
-        std::function<void()> Add, Edit, Delete, CheckNow, Settings, UndoDelete;
+        std::function<void()> Add, Edit, Delete, CheckNow, Settings, UndoDelete, History;
         std::function<void()> Refresh, Options, Help, About;
     };
 

@@ -19,6 +19,7 @@
 #include "ui/FilesModel.h"
 #include "ui/FilesView.h"
 #include "ui/HelpMessage.h"
+#include "ui/HistoryForm.h"
 #include "ui/ListViewDelegate.h"
 #include "ui/MainCommands.h"
 #include "ui/MainFormColours.h"
@@ -164,6 +165,7 @@ MainForm::MainForm(std::function<void()> shutDown) : shutDown_(std::move(shutDow
     commands.CheckNow = [this] { URLs_DblClick(); };
     commands.Settings = [this] { mnuSettings_Click(); };
     commands.UndoDelete = [this] { UndoDelete(); };
+    commands.History = [this] { mnuHistory_Click(); };
     commands.Refresh = [this] { mnuRefresh_Click(); };
     commands.Options = [this] { mnuOptions_Click(); };
     commands.Help = [this] { mnuHelp_Click(); };
@@ -465,6 +467,11 @@ bool MainForm::Form_KeyDown(int key, Qt::KeyboardModifiers modifiers) {
             return false;
         mnuSettings_Click();
         return true;
+    case Qt::Key_H:
+        if (modifiers != Qt::ControlModifier)
+            return false;
+        mnuHistory_Click();
+        return true;
     default:
         return false;
     }
@@ -556,6 +563,11 @@ void MainForm::CheckTimer_Timer() {
     // URLs with an interval of their own keep it even when the global one is
     // off; paused URLs and those whose check is still pending are left alone.
     myMainInterface->CheckDueFiles(globalRunDue);
+}
+
+void MainForm::mnuHistory_Click() {
+    HistoryForm history(this, myMainInterface->History({}, 0));
+    history.exec();
 }
 
 void MainForm::mnuSettings_Click() {

@@ -88,6 +88,7 @@ public:
     void CheckTimer_Timer();
     // The selected URL's own settings, in their dialog.
     void mnuSettings_Click();
+    void mnuHistory_Click();
     // Puts the last deleted URL back, as it was.
     void UndoDelete();
     // Shows the window in front of the others (a second start asks for it).

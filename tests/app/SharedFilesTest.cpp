@@ -7,6 +7,8 @@
 #include "tests/fixtures/PyFtpServer.h"
 #include "tests/support/TempProgramDir.h"
 
+#include <nlohmann/json.hpp>
+
 #include <QCoreApplication>
 #include <QLocalSocket>
 #include <QProcess>
@@ -77,6 +79,29 @@ protected:
             QThread::msleep(20);
         }
         return window;
+    }
+    // Starts the service and waits until it takes commands.
+    QProcess* StartService(const QStringList& args = {"--watch"}) {
+        auto* service = new QProcess();
+        windows_.push_back(service);
+        service->start(QString::fromStdString(exe_), args);
+        EXPECT_TRUE(service->waitForStarted(10000));
+        for (int waited = 0; waited < 20000; waited += 20) {
+            if (service->bytesAvailable() > 0) // "watching ..." once it listens
+                break;
+            service->waitForReadyRead(20);
+        }
+        return service;
+    }
+    // Waits (at most 30 s) until a file has size bytes.
+    static bool WaitForFile(const std::string& file, std::uintmax_t size) {
+        std::error_code error;
+        for (int waited = 0; waited < 30000; waited += 50) {
+            if (std::filesystem::file_size(file, error) == size && !error)
+                return true;
+            QThread::msleep(50);
+        }
+        return false;
     }
     int Close(QProcess* window) {
         ::kill(static_cast<pid_t>(window->processId()), SIGTERM);
@@ -255,6 +280,110 @@ TEST_F(SharedFiles, BadInputOnTheSocketChangesNothing) {
     EXPECT_EQ(window->state(), QProcess::Running);
     EXPECT_EQ(Close(window), 0);
     EXPECT_EQ(ReadBytes(dir_.File("maindata.dat")), file);
+}
+
+// The service: the window's schedule without a window, holding the folder as
+// the window does; one log line per event, never a password; what happened is
+// kept for --history after it ends.
+TEST_F(SharedFiles, TheServiceWatchesOnScheduleAndTakesTheCommandsOfOtherRuns) {
+    test::PyFtpServer server;
+    server.AddFile("in/a.txt", "a");
+    const std::string url = server.UserUrl("/in/");
+    const std::string masked = "ftp://" + std::string(test::PyFtpServer::UserName) +
+                               ":***@127.0.0.1:" + std::to_string(server.Port()) + "/in/";
+    const std::string folder = dir_.File("got");
+    std::filesystem::create_directory(folder);
+    test::WriteBytes(dir_.File("interval.dat"), "1\r\n"); // a run every 2 s
+    QProcess* service = StartService({"-log2", "--watch"});
+    const QString pid = QString::number(service->processId());
+
+    EXPECT_EQ(Run({"--add", QString::fromStdString(url)}).out, masked + "\nok\n+ a.txt\n\n");
+    EXPECT_EQ(Run({"--set", "1", QString::fromStdString("download=" + folder)}).status, 0);
+    server.AddFile("in/b.txt", "bee");
+    EXPECT_TRUE(WaitForFile(folder + "/b.txt", 3));
+    const Outcome checked = Run({"--check", "--json"});
+    EXPECT_EQ(checked.status, 0) << checked.err;
+    const auto block = nlohmann::json::parse(checked.out);
+    EXPECT_EQ(block["url"], masked);
+    EXPECT_EQ(block["new"], nlohmann::json::array({"a.txt", "b.txt"}));
+    // Neither a second service nor the window starts on its folder.
+    for (const QStringList& args : {QStringList{"--watch"}, QStringList{}}) {
+        const Outcome refused = Run(args);
+        EXPECT_EQ(refused.status, 1);
+        // (After what Qt may say of the environment.)
+        EXPECT_TRUE(refused.err.ends_with("ornbrook: a service (process " + pid.toStdString() +
+                                          ") holds " + dir_.Path() + "\n"))
+            << refused.err;
+    }
+
+    EXPECT_EQ(Close(service), 0);
+    const std::string log = service->readAllStandardOutput().toStdString() +
+                            service->readAllStandardError().toStdString();
+    EXPECT_NE(log.find(masked + ": ok: 1 new\n"), std::string::npos) << log;
+    EXPECT_NE(log.find(masked + ": saved b.txt: " + folder + "/b.txt\n"), std::string::npos);
+    EXPECT_NE(log.find("stopping\n"), std::string::npos);
+    EXPECT_EQ(log.find("s3cret"), std::string::npos) << log;
+    const Outcome history = Run({"--history", "1", "--json", "--since", "2000-01-01"});
+    std::vector<std::pair<std::string, std::string>> events;
+    for (std::size_t at = 0; at < history.out.size(); at = history.out.find('\n', at) + 1) {
+        const auto event =
+            nlohmann::json::parse(history.out.substr(at, history.out.find('\n', at) - at));
+        EXPECT_EQ(event["url"], masked);
+        events.emplace_back(event["event"], event["name"]);
+    }
+    EXPECT_EQ(events, (decltype(events){{"new", "b.txt"}, {"saved", "b.txt"}}));
+    EXPECT_EQ(Run({"--history", "--since", "2000-02-30"}).status, 2);
+}
+
+// Stopped in the middle of a download, the service ends at once with what it
+// had; its next start resumes the file where it stopped.
+TEST_F(SharedFiles, TheServiceStopsDuringADownloadAndResumesItNextTime) {
+    using Session = test::FaultFtpServer::Session;
+    const std::string content(20000, 'x');
+    std::atomic<bool> listed = false;
+    std::atomic<int> retrievals = 0;
+    test::FaultFtpServer server(
+        {{"FEAT",
+          [](Session& s, const std::string&) {
+              s.Reply("211-Features:\r\n MLST type*;size*;\r\n REST STREAM\r\n211 End");
+          }},
+         {"MLSD",
+          [&](Session& s, const std::string&) {
+              s.ServeListing(listed ? std::vector<std::string>{"type=file;size=20000; big.bin"}
+                                    : std::vector<std::string>{});
+          }},
+         {"REST", [](Session& s, const std::string&) { s.Reply("350 resuming"); }},
+         {"RETR", [&](Session& s, const std::string&) {
+              s.Reply("150 here");
+              s.OpenData();
+              if (++retrievals == 1) {
+                  s.SendData(content.substr(0, 1000));
+                  s.ClientLeft(30000); // stalls until the service goes
+                  return;
+              }
+              s.SendData(content.substr(1000));
+              s.CloseData();
+              s.Reply("226 done");
+          }}});
+    const std::string folder = dir_.File("got");
+    std::filesystem::create_directory(folder);
+    test::WriteBytes(dir_.File("interval.dat"), "1\r\n");
+    EXPECT_EQ(Run({"--add", QString::fromStdString(server.Url())}).status, 0);
+    EXPECT_EQ(Run({"--set", "1", QString::fromStdString("download=" + folder)}).status, 0);
+    listed = true;
+    QProcess* service = StartService();
+    ASSERT_TRUE(WaitForFile(folder + "/.big.bin.ornbrook-part", 1000));
+    ::kill(static_cast<pid_t>(service->processId()), SIGTERM);
+    ASSERT_TRUE(service->waitForFinished(5000));
+    EXPECT_EQ(service->exitCode(), 0);
+    EXPECT_EQ(ReadBytes(folder + "/.big.bin.ornbrook-part"), content.substr(0, 1000));
+
+    service = StartService();
+    EXPECT_TRUE(WaitForFile(folder + "/big.bin", content.size()));
+    EXPECT_EQ(Close(service), 0);
+    EXPECT_EQ(ReadBytes(folder + "/big.bin"), content);
+    const auto sent = server.Transcript();
+    EXPECT_NE(std::find(sent.begin(), sent.end(), "REST 1000"), sent.end());
 }
 
 TEST(CommandChannel, RequestsDecodeOnlyWhenWholeAndWithinLimits) {

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <ctime>
 #include <filesystem>
 #include <functional>
 #include <limits>
@@ -351,19 +352,23 @@ TEST_F(FileStoreTest, DownloadsAreKeptByUrlAndNameAndGoWithTheirUrl) {
 
 TEST_F(FileStoreTest, AStoreOfAnEarlierVersionIsBroughtUpToDateWithItsRows) {
     // What the earlier versions wrote: no downloads table (1), no held downloads
-    // (2), and both kept URLs by their text.
-    for (const char* earlier :
-         {"DROP TABLE downloads; PRAGMA user_version = 1",
-          "ALTER TABLE downloads DROP COLUMN failure; PRAGMA user_version = 2"}) {
+    // (2), both kept URLs by their text, and no history (3).
+    for (const auto& [earlier, name] :
+         {std::pair{"DROP TABLE history; DROP TABLE downloads; PRAGMA user_version = 1", "named u"},
+          {"DROP TABLE history; ALTER TABLE downloads DROP COLUMN failure;"
+           "PRAGMA user_version = 2",
+           "named u"},
+          {"DROP TABLE history; PRAGMA user_version = 3", "u"}}) {
         SCOPED_TRACE(earlier);
         std::filesystem::remove(Path());
         EXPECT_TRUE(Open()->Save({{"u", {Row("a"), Row("b", 1)}, {}, false}}));
         Sql(Path().c_str(), earlier);
         auto store = Open();
-        EXPECT_EQ(Sorted(*store->LoadAll()), Sorted(Rows{{"named u", {Row("a"), Row("b", 1)}}}));
-        EXPECT_TRUE(store->PutDownload("named u", {"a", "/tmp"}));
+        EXPECT_EQ(Sorted(*store->LoadAll()), Sorted(Rows{{name, {Row("a"), Row("b", 1)}}}));
+        EXPECT_TRUE(store->PutDownload(name, {"a", "/tmp"}));
+        EXPECT_TRUE(store->AddHistory({{1, name, "new", "a", ""}}));
         store.reset();
-        EXPECT_EQ(Open()->LoadDownloads()->at("named u").size(), 1u);
+        EXPECT_EQ(Open()->LoadDownloads()->at(name).size(), 1u);
     }
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open(Path().c_str(), &db), SQLITE_OK);
@@ -373,6 +378,21 @@ TEST_F(FileStoreTest, AStoreOfAnEarlierVersionIsBroughtUpToDateWithItsRows) {
     EXPECT_EQ(sqlite3_column_int(version, 0), FileStore::SchemaVersion);
     sqlite3_finalize(version);
     sqlite3_close(db);
+}
+
+TEST_F(FileStoreTest, TheHistoryIsKeptByUrlAndTimeAndPrunedByAge) {
+    const std::int64_t day = 86400, now = std::time(nullptr);
+    const std::vector<HistoryEvent> events = {
+        {now - 91 * day, "u1", "new", "a\x1b", ""},
+        {now - 89 * day, "u2", "saved", "b", "/srv/in/b"},
+        {now, "u1", "check failed", "", "could not connect"},
+    };
+    EXPECT_TRUE(Open()->AddHistory(events));
+    EXPECT_EQ(Open()->History("u1", now - day), std::vector<HistoryEvent>{events[2]});
+    // Each start keeps the last 90 days.
+    MainInterface watchList;
+    EXPECT_EQ(watchList.History("", 0),
+              std::vector<HistoryEvent>(events.begin() + 1, events.end()));
 }
 
 // A store and a settings file of the versions that knew URLs by their text are
@@ -404,7 +424,7 @@ TEST_F(FileStoreTest, OldFilesAreCarriedOverWithoutTheirPasswords) {
     }
     // As version 2 left it after a crash: its last change still in its log.
     Sql(Path(),
-        "ALTER TABLE downloads DROP COLUMN failure; PRAGMA user_version = 2;"
+        "DROP TABLE history; ALTER TABLE downloads DROP COLUMN failure; PRAGMA user_version = 2;"
         "INSERT INTO urls(url) VALUES (CAST('ftp://bo:secret4@h/' AS BLOB))",
         true);
     ASSERT_NE(ReadBytes(Path() + "-wal").find("secret"), std::string::npos);

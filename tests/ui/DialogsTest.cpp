@@ -1,4 +1,5 @@
 #include "ui/AboutForm.h"
+#include "ui/HistoryForm.h"
 #include "ui/OptionsForm.h"
 
 #include "base/FileIO_Code.h"
@@ -7,10 +8,12 @@
 #include "tests/support/TempProgramDir.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDesktopServices>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTableWidget>
 #include <QTest>
 #include <QUrl>
 #include <gtest/gtest.h>
@@ -136,6 +139,27 @@ TEST(AboutForm, LinksOpenOnALeftClick) {
                                         QUrl("mailto:ornbrook@example.org"), QUrl("mailto:")}));
     QDesktopServices::unsetUrlHandler("https");
     QDesktopServices::unsetUrlHandler("mailto");
+}
+
+// Newest first, one line each (escaped), filtered by URL and by event alike.
+TEST(HistoryForm, ShowsEventsNewestFirstFilteredByUrlAndEvent) {
+    HistoryForm history(nullptr, {{1, "ftp://a/ TAG", "new", "x\ny", ""},
+                                  {2, "ftp://b/ TAG", "saved", "z", "/in/z"},
+                                  {3, "ftp://a/ TAG", "check failed", "", "timed out"}});
+    auto* table = history.findChild<QTableWidget*>("HistoryTable");
+    const auto rows = [table] {
+        QStringList shown;
+        for (int r = 0; r < table->rowCount(); ++r)
+            shown << table->item(r, 1)->text() + " " + table->item(r, 2)->text() + " " +
+                         table->item(r, 3)->text();
+        return shown;
+    };
+    EXPECT_EQ(rows(),
+              QStringList({"ftp://a/ check failed ", "ftp://b/ saved z", "ftp://a/ new x\\ny"}));
+    history.findChild<QComboBox*>("HistoryUrl")->setCurrentText("ftp://a/");
+    EXPECT_EQ(rows(), QStringList({"ftp://a/ check failed ", "ftp://a/ new x\\ny"}));
+    history.findChild<QComboBox*>("HistoryEvent")->setCurrentText("new");
+    EXPECT_EQ(rows(), QStringList({"ftp://a/ new x\\ny"}));
 }
 
 } // namespace
