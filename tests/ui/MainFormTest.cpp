@@ -684,7 +684,7 @@ TEST(FilesModel, UpdatesInPlaceAsARefillShows) {
             model.sort(column, order);
             list.MergeFreshListing(listed({{"a", 1}, {"b", 2}, {"c", 3}, {"d", 4}, {"g", 7}}));
             model.Fill(list);
-            const auto same = [&](EntryChanges changes) {
+            const auto same = [&](const EntryChanges& changes) {
                 model.Update(list, changes);
                 FilesModel fresh;
                 fresh.sort(column, order);
