@@ -43,7 +43,7 @@ void UrlFileListChecker::CheckURL(const Url& theURL) {
     Clear();
     certificate_.reset();
     hostKey_.reset();
-    auto job = std::make_shared<const CheckJob>(url_, confirmEmptyListing_, depth_);
+    auto job = std::make_shared<const CheckJob>(url_, confirmEmptyListing_, depth_, mode_);
     const auto pool = pool_.lock();
     if (!pool) {
         Started.Raise();

@@ -45,6 +45,8 @@ public:
     void SetConfirmEmptyListing(bool confirm) { confirmEmptyListing_ = confirm; }
     // Subfolders listed below the URL's folder, down to this many levels.
     void SetDepth(int depth) { depth_ = depth; }
+    // How an FTP server's data connections are made.
+    void SetDataMode(DataMode mode) { mode_ = mode; }
     // After Ready: the whole listing with each entry's facts, handed over (the
     // checker keeps no copy).
     Listing TakeListing();
@@ -66,6 +68,7 @@ private:
     Url url_;
     bool confirmEmptyListing_ = false;
     int depth_ = 0;
+    DataMode mode_ = DataMode::Auto;
     Listing listing_;
     std::optional<CertificateFacts> certificate_;
     std::optional<HostKeyFacts> hostKey_;

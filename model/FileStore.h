@@ -66,6 +66,16 @@ struct StoredDownload {
     bool operator==(const StoredDownload&) const = default;
 };
 
+// What was learnt of one server (host and port), kept across runs.
+struct StoredServer {
+    // Its active data connections never arrived: passive mode only.
+    bool Passive = false;
+    // Its LIST times' offset from UTC, in minutes.
+    std::optional<std::int32_t> UtcOffsetMinutes;
+
+    bool operator==(const StoredServer&) const = default;
+};
+
 // ornbrook.sqlite: what the design's data file cannot hold, in an embedded
 // SQLite database beside it (owner-only, WAL), updated by what changed, one
 // transaction per save. It is advisory: if it is lost, damaged or of a newer
@@ -80,8 +90,9 @@ class FileStore final {
 public:
     // The version this program writes; a store of a later one is set aside.
     // Version 2 added downloads; version 3 keeps URLs by their names and why a
-    // download is held back. A store of an earlier version is brought up to it.
-    static constexpr int SchemaVersion = 3;
+    // download is held back; version 4 what was learnt of servers. A store of
+    // an earlier version is brought up to it.
+    static constexpr int SchemaVersion = 4;
 
     // A URL's name, for bringing up a store of a version that kept URLs by
     // their text.
@@ -133,6 +144,10 @@ public:
     // went, or downloading was switched off. Forgetting a URL in Save forgets
     // its downloads as well.
     Result<void> RemoveDownload(const std::string& url, const std::optional<std::string>& name);
+
+    // What was learnt of servers, by server (host:port, host in lower case).
+    Result<std::map<std::string, StoredServer>> LoadServers();
+    Result<void> PutServer(const std::string& server, const StoredServer& facts);
 
     // Statements run so far, for tests and benchmarks that check a save writes
     // what changed rather than everything.

@@ -19,6 +19,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <ctime>
 #include <exception>
 #include <istream>
 #include <map>
@@ -64,14 +65,24 @@ struct MarkCounts {
     std::int32_t New = 0, Changed = 0, Arriving = 0, Gone = 0, Old = 0;
 };
 
-// One line of --list: the URL, its counts, and its error if it has one.
-std::string ListLine(const Url& url, const MarkCounts& c, const std::string& error) {
+// One line of --list: the URL, its counts, and its error if it has one, with
+// when the schedule tries it next.
+std::string ListLine(const Url& url, const MarkCounts& c, const std::string& error,
+                     std::optional<std::int64_t> nextTry = std::nullopt) {
     std::string line = Shown(url.Masked()) + '\t' + std::to_string(c.New) + " new\t" +
                        std::to_string(c.Changed) + " changed\t" + std::to_string(c.Arriving) +
                        " arriving\t" + std::to_string(c.Gone) + " gone\t" + std::to_string(c.Old) +
                        " old";
     if (!error.empty())
         line += "\terror: " + Shown(error);
+    if (nextTry) {
+        const std::time_t when = static_cast<std::time_t>(*nextTry);
+        std::tm local{};
+        char stamp[32] = "";
+        if (::localtime_r(&when, &local))
+            std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
+        line += std::string("\tnext try ") + stamp;
+    }
     return line + '\n';
 }
 
@@ -282,7 +293,7 @@ private:
             const MarkCounts c{list->CountMark(FileMark::New), list->CountMark(FileMark::Changed),
                                list->CountMark(FileMark::Arriving), list->CountMark(FileMark::Gone),
                                list->CountMark(FileMark::Old)};
-            out += ListLine(list->ParsedURL(), c, list->GetErrorMsg());
+            out += ListLine(list->ParsedURL(), c, list->GetErrorMsg(), watchList_.NextTry(*list));
         }
         return out;
     }

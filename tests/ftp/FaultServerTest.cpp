@@ -165,7 +165,7 @@ TEST_F(FaultServer, ChecksEndAsTheServerDeserves) {
          {}},
         {"refused login",
          {{"PASS", [](Session& s, auto&) { s.Reply("530 Login incorrect."); }}},
-         "could not connect: 530 Login incorrect.",
+         "login refused: 530 Login incorrect.",
          {}},
         {"missing directory",
          {{"CWD", [](Session& s, auto&) { s.Reply("550 no such dir"); }}},

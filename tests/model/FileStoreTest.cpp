@@ -351,10 +351,11 @@ TEST_F(FileStoreTest, DownloadsAreKeptByUrlAndNameAndGoWithTheirUrl) {
 
 TEST_F(FileStoreTest, AStoreOfAnEarlierVersionIsBroughtUpToDateWithItsRows) {
     // What the earlier versions wrote: no downloads table (1), no held downloads
-    // (2), and both kept URLs by their text.
+    // (2), and both kept URLs by their text; neither knew servers.
     for (const char* earlier :
-         {"DROP TABLE downloads; PRAGMA user_version = 1",
-          "ALTER TABLE downloads DROP COLUMN failure; PRAGMA user_version = 2"}) {
+         {"DROP TABLE downloads; DROP TABLE servers; PRAGMA user_version = 1",
+          "ALTER TABLE downloads DROP COLUMN failure; DROP TABLE servers; PRAGMA user_version = "
+          "2"}) {
         SCOPED_TRACE(earlier);
         std::filesystem::remove(Path());
         EXPECT_TRUE(Open()->Save({{"u", {Row("a"), Row("b", 1)}, {}, false}}));
@@ -365,6 +366,14 @@ TEST_F(FileStoreTest, AStoreOfAnEarlierVersionIsBroughtUpToDateWithItsRows) {
         store.reset();
         EXPECT_EQ(Open()->LoadDownloads()->at("named u").size(), 1u);
     }
+    // Version 3 knew no servers; what is learnt of one is kept.
+    Sql(Path().c_str(), "DROP TABLE servers; PRAGMA user_version = 3");
+    const StoredServer learnt{true, -300};
+    EXPECT_TRUE(Open()->PutServer("h:21", learnt));
+    EXPECT_TRUE(Open()->PutServer("g:21", {}));
+    EXPECT_EQ(Open()->LoadServers(),
+              (std::map<std::string, StoredServer>{{"g:21", {}}, {"h:21", learnt}}));
+    EXPECT_EQ(Open()->LoadDownloads()->at("named u").size(), 1u);
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open(Path().c_str(), &db), SQLITE_OK);
     sqlite3_stmt* version = nullptr;
@@ -404,7 +413,7 @@ TEST_F(FileStoreTest, OldFilesAreCarriedOverWithoutTheirPasswords) {
     }
     // As version 2 left it after a crash: its last change still in its log.
     Sql(Path(),
-        "ALTER TABLE downloads DROP COLUMN failure; PRAGMA user_version = 2;"
+        "ALTER TABLE downloads DROP COLUMN failure; DROP TABLE servers; PRAGMA user_version = 2;"
         "INSERT INTO urls(url) VALUES (CAST('ftp://bo:secret4@h/' AS BLOB))",
         true);
     ASSERT_NE(ReadBytes(Path() + "-wal").find("secret"), std::string::npos);
