@@ -57,7 +57,7 @@ public:
     template <typename U = T>
     requires(!std::same_as<std::remove_cvref_t<U>, Result> &&
              !std::same_as<std::remove_cvref_t<U>, Error> && std::constructible_from<T, U>)
-        Result(U&& value)
+        Result(U&& value) // NOLINT(bugprone-forwarding-reference-overload): not Result
         : held_(std::in_place_index<0>, std::forward<U>(value)) {}
     Result(Error error) : held_(std::in_place_index<1>, std::move(error)) {}
 

@@ -287,7 +287,10 @@ void CheckPool::Work() {
             runningPerServer_.erase(job->Server());
         // The login stays for the next check of its server and login; a worker
         // closes it when it has been idle too long.
-        if (kept.Holds() && !shuttingDown_)
+        KeptLogins leaving;
+        if (shuttingDown_)
+            leaving = std::move(kept);
+        else if (kept.Holds())
             idle_.push_back(IdleLogin{job->Server(), std::move(kept), now});
         // A slot is free: another worker may start the next check.
         workAvailable_.notify_all();
@@ -296,9 +299,9 @@ void CheckPool::Work() {
             news.Downloaded = std::move(downloaded);
             news_.Post(std::move(news));
         }
-        if (kept.Holds()) {
+        if (leaving.Holds()) {
             lock.unlock();
-            kept.Drop();
+            leaving.Drop();
             lock.lock();
         }
     }

@@ -56,8 +56,10 @@ Result<void> EnterDirectory(std::unique_ptr<FtpSession>& session, const Url& url
     }
     session = std::make_unique<FtpSession>(bounds, TlsModeOf(url));
     session->SetDataMode(mode);
-    if (auto r = session->Open(url.Host(), url.Port(), url.User(), url.Pass()); !r)
-        return At(ConnectStep(r.error()), std::move(r).error());
+    if (auto r = session->Open(url.Host(), url.Port(), url.User(), url.Pass()); !r) {
+        const char* step = ConnectStep(r.error());
+        return At(step, std::move(r).error());
+    }
     if (auto r = session->ChangeDir(path); !r)
         return At("could not change dir", std::move(r).error());
     return {};

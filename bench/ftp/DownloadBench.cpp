@@ -31,7 +31,7 @@ double Ours(const std::string& url, const std::vector<std::string>& names, std::
         DownloadRequest request{Url(url), {name}, size};
         request.Folder = folder;
         CheckPool::DownloadCallbacks callbacks;
-        callbacks.Finished = [&failed](Result<SavedFile> r) {
+        callbacks.Finished = [&failed](const Result<SavedFile>& r) {
             if (!r) {
                 ++failed;
                 std::fprintf(stderr, "%s\n", r.error().Message.c_str());
