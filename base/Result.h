@@ -15,6 +15,9 @@ enum class ErrorKind {
     // The server said no to this request (Code holds its FTP reply, if any);
     // the login stands.
     Refused,
+    // The server refused the login itself (user, password, keys): the same
+    // login asked again will be refused again.
+    LoginRefused,
     // No connection, or it was lost: closed, reset, broken or out of step.
     Connection,
     // A wait, or the whole check, took longer than allowed.

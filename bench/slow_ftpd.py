@@ -2,7 +2,8 @@
 # reply waits DELAY milliseconds before it is sent. One server per loopback
 # address given, each on a free port; prints "address port" per server, then
 # serves anonymous users from ROOT until killed. --no-mlsd hides MLSD/MLST, so
-# that clients list with NLST as against vsftpd.
+# that clients list with NLST as against vsftpd. --logins FILE adds a line to
+# FILE for every login (USER) asked for.
 import sys
 import threading
 import time
@@ -14,6 +15,7 @@ import logging
 
 root, delay_ms, addresses = sys.argv[1], int(sys.argv[2]), sys.argv[3].split(",")
 no_mlsd = "--no-mlsd" in sys.argv[4:]
+logins = sys.argv[sys.argv.index("--logins") + 1] if "--logins" in sys.argv else None
 logging.basicConfig(level=logging.CRITICAL)
 
 authorizer = DummyAuthorizer()
@@ -25,6 +27,12 @@ class SlowHandler(FTPHandler):
         if delay_ms:
             time.sleep(delay_ms / 1000.0)
         FTPHandler.respond(self, resp)
+
+    def ftp_USER(self, line):
+        if logins:
+            with open(logins, "a") as f:
+                f.write("USER\n")
+        FTPHandler.ftp_USER(self, line)
 
 
 SlowHandler.authorizer = authorizer

@@ -47,9 +47,9 @@ std::string KeptLoginKey(const Url& url) {
     return url.IsSftp() ? SftpLoginKey(SftpTargetOf(url)) : url.LoginKey();
 }
 
-CheckJob::CheckJob(Url url, bool confirmEmpty, int depth)
-    : url_(std::move(url)), confirmEmpty_(confirmEmpty), depth_(depth), server_(url_.ServerKey()),
-      login_(KeptLoginKey(url_)) {
+CheckJob::CheckJob(Url url, bool confirmEmpty, int depth, DataMode mode)
+    : url_(std::move(url)), confirmEmpty_(confirmEmpty), depth_(depth), mode_(mode),
+      server_(url_.ServerKey()), login_(KeptLoginKey(url_)) {
     if (url_.IsSftp())
         sftpTarget_ = SftpTargetOf(url_);
 }
@@ -61,7 +61,7 @@ CheckOutcome CheckJob::Run(const StopSignal* stop, KeptLogins& kept) const {
     // Every folder over the one login, which each listing hands to the next.
     // An empty subfolder is confirmed as the top is: its files would go.
     const auto listFolder = [&](const std::string& relative, std::chrono::milliseconds limit) {
-        return ListDirectory(url_, confirmEmpty_, stop, &kept.Ftp, relative, limit);
+        return ListDirectory(url_, confirmEmpty_, stop, &kept.Ftp, relative, limit, mode_);
     };
     return {WalkTree(depth_, listFolder, CurrentFtpTimeouts().Check), std::nullopt};
 }

@@ -49,7 +49,8 @@ public:
     // confirmEmpty: entries are known, so an empty listing is confirmed by
     // another listing command before it is believed.
     // depth: subfolders listed below the URL's folder (see WalkTree).
-    CheckJob(Url url, bool confirmEmpty, int depth = 0);
+    // mode: how an FTP server's data connections are made.
+    CheckJob(Url url, bool confirmEmpty, int depth = 0, DataMode mode = DataMode::Auto);
 
     // Checks of one server share its limit (see Url::ServerKey).
     const std::string& Server() const { return server_; }
@@ -68,6 +69,7 @@ private:
     SftpTarget sftpTarget_;
     bool confirmEmpty_;
     int depth_;
+    DataMode mode_;
     std::string server_;
     std::string login_;
 };

@@ -147,7 +147,12 @@ void CheckPool::AddWorkersAsNeeded() {
         workers_.emplace_back([this] { Work(); });
 }
 
-std::shared_ptr<CheckPool::Job> CheckPool::TakeStartable(const std::string& keptLogin) {
+bool CheckPool::HoldsIdle(const std::string& login) const {
+    return std::any_of(idle_.begin(), idle_.end(),
+                       [&](const IdleLogin& kept) { return kept.Logins.Key() == login; });
+}
+
+std::shared_ptr<CheckPool::Job> CheckPool::TakeStartable() {
     // A batch is shared out once it is whole.
     if (batches_ > 0 || static_cast<int>(running_.size()) >= atOnce_)
         return nullptr;
@@ -165,10 +170,10 @@ std::shared_ptr<CheckPool::Job> CheckPool::TakeStartable(const std::string& kept
             chosen = it;
             break;
         }
-        // Otherwise a check the kept login can serve goes first (it waits for no
+        // Otherwise a check a kept login can serve goes first (it waits for no
         // login), then the server with the fewest checks running: the servers'
         // answers are awaited side by side.
-        if (!keptLogin.empty() && (*it)->Login() == keptLogin) {
+        if (HoldsIdle((*it)->Login())) {
             chosen = it;
             break;
         }
@@ -182,25 +187,73 @@ std::shared_ptr<CheckPool::Job> CheckPool::TakeStartable(const std::string& kept
     return job;
 }
 
-void CheckPool::Work() {
-    // The login of this worker's last check, while a check it can serve may come.
-    KeptLogins kept;
-    std::unique_lock lock(mutex_);
-    while (!shuttingDown_) {
-        const std::shared_ptr<Job> job = TakeStartable(kept.Key());
-        if (!job) {
-            if (kept.Holds()) {
-                // Nothing for it now: log out rather than hold an idle connection.
-                lock.unlock();
-                kept.Drop();
-                lock.lock();
-                continue;
-            }
-            workAvailable_.wait(lock);
+KeptLogins CheckPool::TakeIdle(const Job& job, std::vector<KeptLogins>& closing) {
+    // The most recently used first: it is the likeliest to be alive.
+    for (auto it = idle_.rbegin(); it != idle_.rend(); ++it) {
+        if (it->Logins.Key() == job.Login()) {
+            KeptLogins taken = std::move(it->Logins);
+            idle_.erase(std::next(it).base());
+            return taken;
+        }
+    }
+    // A fresh login: the server's logins, running and idle, stay within its
+    // limit (this job already counts as running).
+    int idleOnServer =
+        static_cast<int>(std::count_if(idle_.begin(), idle_.end(), [&](const IdleLogin& kept) {
+            return kept.Server == job.Server();
+        }));
+    for (auto it = idle_.begin();
+         it != idle_.end() && idleOnServer + runningPerServer_[job.Server()] > perServer_;) {
+        if (it->Server != job.Server()) {
+            ++it;
             continue;
         }
-        running_[job->JobId] = job;
-        ++runningPerServer_[job->Server()];
+        closing.push_back(std::move(it->Logins));
+        it = idle_.erase(it);
+        --idleOnServer;
+    }
+    return {};
+}
+
+std::optional<std::chrono::steady_clock::time_point>
+CheckPool::ExpireIdle(std::vector<KeptLogins>& closing) {
+    const auto now = std::chrono::steady_clock::now();
+    while (!idle_.empty() && (shuttingDown_ || now - idle_.front().Since >= KeptIdleLimit)) {
+        closing.push_back(std::move(idle_.front().Logins));
+        idle_.pop_front();
+    }
+    if (idle_.empty())
+        return std::nullopt;
+    return idle_.front().Since + KeptIdleLimit;
+}
+
+void CheckPool::Work() {
+    std::unique_lock lock(mutex_);
+    while (!shuttingDown_) {
+        std::vector<KeptLogins> closing;
+        const auto nextExpiry = ExpireIdle(closing);
+        const std::shared_ptr<Job> job = TakeStartable();
+        KeptLogins kept;
+        if (job) {
+            running_[job->JobId] = job;
+            ++runningPerServer_[job->Server()];
+            kept = TakeIdle(*job, closing);
+        }
+        if (!closing.empty()) {
+            // Logging out waits for no answer, but not under the lock.
+            lock.unlock();
+            closing.clear();
+            lock.lock();
+        }
+        if (!job) {
+            if (shuttingDown_)
+                break;
+            if (nextExpiry)
+                workAvailable_.wait_until(lock, *nextExpiry);
+            else
+                workAvailable_.wait(lock);
+            continue;
+        }
         news_.Post(News{job->JobId, NewsKind::Started, {}});
 
         const auto begin = std::chrono::steady_clock::now();
@@ -226,18 +279,30 @@ void CheckPool::Work() {
             downloaded = job->Download->Run(&job->Stop, kept, progress);
         }
         lock.lock();
-        const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
-            std::chrono::steady_clock::now() - begin);
+        const auto now = std::chrono::steady_clock::now();
+        const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(now - begin);
 
         running_.erase(job->JobId);
         if (--runningPerServer_[job->Server()] == 0)
             runningPerServer_.erase(job->Server());
+        // The login stays for the next check of its server and login; a worker
+        // closes it when it has been idle too long.
+        KeptLogins leaving;
+        if (shuttingDown_)
+            leaving = std::move(kept);
+        else if (kept.Holds())
+            idle_.push_back(IdleLogin{job->Server(), std::move(kept), now});
         // A slot is free: another worker may start the next check.
         workAvailable_.notify_all();
         if (!job->Cancelled && !shuttingDown_) {
             News news{job->JobId, NewsKind::Finished, std::move(outcome), took.count()};
             news.Downloaded = std::move(downloaded);
             news_.Post(std::move(news));
+        }
+        if (leaving.Holds()) {
+            lock.unlock();
+            leaving.Drop();
+            lock.lock();
         }
     }
 }

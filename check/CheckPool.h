@@ -6,6 +6,7 @@
 #include "diag/Debug_Modul.h"
 #include "ftp/DirectoryListing.h"
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -13,6 +14,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -24,10 +26,13 @@ class StopSignal;
 // Runs the network part of checks on worker threads, several at once: at most
 // AtOnce in all and PerServer against one server (host and port), started in the
 // order they were asked for as far as those limits allow (with one at once,
-// strictly in order). What a check's owner hears of it (that it started, its
-// outcome) is handed back on the owner's thread: a worker only queues the news
-// and wakes the owner, who calls Deliver. A check never touches the owner's
-// objects; it works on its own copy of the URL.
+// strictly in order). Logins are the pool's: a check or download of a server
+// and login takes one kept idle from an earlier one when there is one, so that
+// URLs of one server and login need no more logins than PerServer, whichever
+// worker runs them; a login idle longer than KeptIdleLimit is closed. What a check's owner hears of
+// it (that it started, its outcome) is handed back on the owner's thread: a worker only queues the
+// news and wakes the owner, who calls Deliver. A check never touches the owner's objects; it works
+// on its own copy of the URL.
 class CheckPool final {
 public:
     using Id = std::uint64_t;
@@ -45,6 +50,8 @@ public:
     static constexpr int DefaultAtOnce = 4;
     static constexpr int MaxAtOnce = 16;
     static constexpr int DefaultPerServer = 2;
+    // Servers close idle logins after minutes (vsftpd 300 s); ours go first.
+    static constexpr std::chrono::seconds KeptIdleLimit{60};
 
     CheckPool();
     // Stops every check and waits for the workers; no callback runs any more.
@@ -116,9 +123,23 @@ private:
         std::uint64_t Length = 0;
     };
 
+    // A login kept idle between checks, for the next check of its server and login.
+    struct IdleLogin {
+        std::string Server;
+        KeptLogins Logins;
+        std::chrono::steady_clock::time_point Since;
+    };
+
     void AddWorkersAsNeeded();
     void Work();
-    std::shared_ptr<Job> TakeStartable(const std::string& keptLogin);
+    std::shared_ptr<Job> TakeStartable();
+    bool HoldsIdle(const std::string& login) const;
+    // The idle login job can use (none: it logs in afresh), after making room
+    // for it within the server's limit; logins that must go are put in closing.
+    KeptLogins TakeIdle(const Job& job, std::vector<KeptLogins>& closing);
+    // Moves the logins idle past their limit to closing; when the next one is due.
+    std::optional<std::chrono::steady_clock::time_point>
+    ExpireIdle(std::vector<KeptLogins>& closing);
     void Queue(const std::shared_ptr<Job>& job);
     void DeliverDownload(News& news);
 
@@ -128,6 +149,8 @@ private:
     std::deque<std::shared_ptr<Job>> queue_;
     std::map<Id, std::shared_ptr<Job>> running_;
     std::map<std::string, int> runningPerServer_;
+    // Oldest first.
+    std::deque<IdleLogin> idle_;
     // Posted under mutex_, so that no news of a job comes after its Cancel.
     HandOff<News> news_;
     // Owner's thread only: the checks not yet delivered or cancelled, and which

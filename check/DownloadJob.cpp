@@ -27,6 +27,15 @@ DownloadJob::DownloadJob(DownloadRequest request)
     : request_(std::move(request)), server_(request_.Watched.ServerKey()),
       login_(KeptLoginKey(request_.Watched)) {}
 
+namespace {
+
+// MLSD and SFTP give UTC to the second.
+bool ExactTime(const ListedTime& time) {
+    return time.Utc && time.Precision == ListedTime::Resolution::Second;
+}
+
+} // namespace
+
 Result<SavedFile> DownloadJob::Run(const StopSignal* stop, KeptLogins& kept,
                                    const DownloadProgress& progress) const {
     const DownloadRequest& r = request_;
@@ -89,7 +98,7 @@ Result<SavedFile> DownloadJob::Run(const StopSignal* stop, KeptLogins& kept,
     } else {
         kept.Sftp.Drop();
         fetched = DownloadFtpFile(r.Watched, relative, file.Get(), offset, r.Size, progress, stop,
-                                  &kept.Ftp, r.Idle);
+                                  &kept.Ftp, r.Idle, r.Mode, !ExactTime(r.Modified));
     }
     if (!fetched)
         return std::move(fetched).error();
@@ -98,7 +107,10 @@ Result<SavedFile> DownloadJob::Run(const StopSignal* stop, KeptLogins& kept,
         return Error{ErrorKind::Protocol, "could not download: the server sent " +
                                               std::to_string(fetched->Length) + " bytes of " +
                                               std::to_string(*expected)};
-    if (const auto seconds = ListedSeconds(r.Modified, now)) {
+    // The server's word on the time where the listing's is not exact (LIST
+    // gives minutes or days, in the server's own zone).
+    if (const auto seconds =
+            fetched->ModifiedUtc ? fetched->ModifiedUtc : ListedSeconds(r.Modified, now)) {
         const timespec times[2] = {{0, UTIME_OMIT}, {*seconds, 0}};
         ::futimens(file.Get(), times);
     }

@@ -33,6 +33,8 @@ struct DownloadRequest {
     // size and time), so the download goes on where it ended.
     bool Resume = true;
     std::chrono::milliseconds Idle = DownloadIdleLimit;
+    // How an FTP server's data connection is made.
+    DataMode Mode = DataMode::Auto;
 };
 
 // A download that ended with the file in place.

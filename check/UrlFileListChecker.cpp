@@ -20,7 +20,7 @@ void UrlFileListChecker::Cancel() {
 void UrlFileListChecker::CheckURL(const Url& theURL) {
     Cancel();
     url_ = theURL;
-    auto job = std::make_shared<const CheckJob>(url_, confirmEmptyListing_, depth_);
+    auto job = std::make_shared<const CheckJob>(url_, confirmEmptyListing_, depth_, mode_);
     const auto pool = pool_.lock();
     if (!pool) {
         Started.Raise();

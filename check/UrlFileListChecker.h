@@ -40,6 +40,8 @@ public:
     void SetConfirmEmptyListing(bool confirm) { confirmEmptyListing_ = confirm; }
     // Subfolders listed below the URL's folder, down to this many levels.
     void SetDepth(int depth) { depth_ = depth; }
+    // How an FTP server's data connections are made.
+    void SetDataMode(DataMode mode) { mode_ = mode; }
 
     Event<> Started;
     // The design's Ready (a listing) and Error (a failure) in one: the handler
@@ -53,6 +55,7 @@ private:
     Url url_;
     bool confirmEmptyListing_ = false;
     int depth_ = 0;
+    DataMode mode_ = DataMode::Auto;
 };
 
 } // namespace ornbrook

@@ -16,6 +16,10 @@ Error At(const char* step, Error why) {
 
 } // namespace
 
+const char* ConnectStep(const Error& why) {
+    return why.Kind == ErrorKind::LoginRefused ? "login refused" : "could not connect";
+}
+
 KeptLogin::KeptLogin() = default;
 KeptLogin::~KeptLogin() {
     Drop();
@@ -39,9 +43,10 @@ std::unique_ptr<FtpSession> KeptLogin::Take(const std::string& key) {
 }
 
 Result<void> EnterDirectory(std::unique_ptr<FtpSession>& session, const Url& url,
-                            const std::string& path, const SessionBounds& bounds) {
+                            const std::string& path, const SessionBounds& bounds, DataMode mode) {
     if (session && session->IsOpen()) {
         session->Rebind(bounds);
+        session->SetDataMode(mode);
         auto in = session->ChangeDir(path);
         if (in)
             return {};
@@ -50,8 +55,11 @@ Result<void> EnterDirectory(std::unique_ptr<FtpSession>& session, const Url& url
             return At("could not change dir", std::move(in).error());
     }
     session = std::make_unique<FtpSession>(bounds, TlsModeOf(url));
-    if (auto r = session->Open(url.Host(), url.Port(), url.User(), url.Pass()); !r)
-        return At("could not connect", std::move(r).error());
+    session->SetDataMode(mode);
+    if (auto r = session->Open(url.Host(), url.Port(), url.User(), url.Pass()); !r) {
+        const char* step = ConnectStep(r.error());
+        return At(step, std::move(r).error());
+    }
     if (auto r = session->ChangeDir(path); !r)
         return At("could not change dir", std::move(r).error());
     return {};
@@ -59,14 +67,14 @@ Result<void> EnterDirectory(std::unique_ptr<FtpSession>& session, const Url& url
 
 FolderListing ListDirectory(const Url& url, bool confirmEmpty, const StopSignal* stop,
                             KeptLogin* kept, const std::string& below,
-                            std::chrono::milliseconds limit) {
+                            std::chrono::milliseconds limit, DataMode mode) {
     const SessionBounds bounds =
         SessionBounds::For(limit.count() > 0 ? limit : CurrentFtpTimeouts().Check, stop);
     const std::string key = url.LoginKey();
     std::unique_ptr<FtpSession> session = kept ? kept->Take(key) : nullptr;
     FolderListing outcome{Error{}, std::nullopt};
     try {
-        if (auto in = EnterDirectory(session, url, url.PathBelow(below), bounds); !in) {
+        if (auto in = EnterDirectory(session, url, url.PathBelow(below), bounds, mode); !in) {
             outcome.Listed = std::move(in).error();
             if (outcome.Listed.error().Kind == ErrorKind::Untrusted)
                 outcome.Certificate = session->Certificate();

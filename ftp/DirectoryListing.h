@@ -4,6 +4,7 @@
 #include "ftp/CertificateFacts.h"
 #include "ftp/FtpModule.h"
 #include "ftp/ListedEntry.h"
+#include "ftp/ServerMemory.h"
 
 #include <chrono>
 #include <memory>
@@ -35,8 +36,13 @@ struct KeptLogin {
     std::unique_ptr<FtpSession> Take(const std::string& key);
 };
 
-// One folder's listing, or why there is none ("could not connect", "could not
-// change dir" or "could not list dir", then ": " and the reason); with the
+// What a failed login is told as: "login refused" when the server refused the
+// login itself, "could not connect" otherwise.
+const char* ConnectStep(const Error& why);
+
+// One folder's listing, or why there is none ("could not connect", "login
+// refused", "could not change dir" or "could not list dir", then ": " and the
+// reason); with the
 // server's certificate when it was what could not be trusted.
 struct FolderListing {
     Result<Listing> Listed;
@@ -56,15 +62,17 @@ struct FolderListing {
 // Blocking; safe on any thread.
 FolderListing ListDirectory(const Url& url, bool confirmEmpty, const StopSignal* stop,
                             KeptLogin* kept = nullptr, const std::string& below = {},
-                            std::chrono::milliseconds limit = {});
+                            std::chrono::milliseconds limit = {}, DataMode mode = DataMode::Auto);
 
 // Brings session (one kept from an earlier check, or none) into the directory
 // at path on the URL's server: a kept login changes directory as a fresh one
 // does, and one that died meanwhile is replaced by a fresh login. Fails with
 // "could not connect" or "could not change dir" and the reason; an untrusted
 // certificate is then session's Certificate().
+// mode: how its data connections are made.
 Result<void> EnterDirectory(std::unique_ptr<FtpSession>& session, const Url& url,
-                            const std::string& path, const SessionBounds& bounds);
+                            const std::string& path, const SessionBounds& bounds,
+                            DataMode mode = DataMode::Auto);
 
 // The certificate of an ftpes:// or ftps:// URL's server, fetched without judging
 // it, for a user who wants to decide; "could not connect: ..." when there is no

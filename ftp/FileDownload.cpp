@@ -14,18 +14,21 @@ std::string OverrunMessage(std::uint64_t listed) {
 Result<Downloaded> DownloadFtpFile(const Url& url, const std::string& name, int fd,
                                    std::uint64_t offset, std::optional<std::uint64_t> limit,
                                    const DownloadProgress& progress, const StopSignal* stop,
-                                   KeptLogin* kept, std::chrono::milliseconds idle) {
+                                   KeptLogin* kept, std::chrono::milliseconds idle, DataMode mode,
+                                   bool askTime) {
     const SessionBounds bounds = SessionBounds::For(CurrentFtpTimeouts().Check, stop);
     const std::string key = url.LoginKey();
     std::unique_ptr<FtpSession> session = kept ? kept->Take(key) : nullptr;
     Result<Downloaded> outcome = Error{};
     try {
-        if (auto in = EnterDirectory(session, url, url.Path(), bounds); !in) {
+        if (auto in = EnterDirectory(session, url, url.Path(), bounds, mode); !in) {
             outcome = std::move(in).error();
         } else if (outcome = session->Download(name, fd, offset, limit, progress, idle); !outcome) {
             Error why = std::move(outcome).error();
             why.Message = "could not download: " + why.Message;
             outcome = std::move(why);
+        } else if (askTime) {
+            outcome->ModifiedUtc = session->ModificationTime(name);
         }
     } catch (const std::exception& error) {
         outcome = Error{ErrorKind::LocalFile, std::string("could not download: ") + error.what()};

@@ -23,6 +23,8 @@ struct Downloaded {
     std::uint64_t Length = 0;
     // The remote file's size when the download began, if the server said.
     std::optional<std::uint64_t> RemoteSize;
+    // Its modification time (seconds since 1970, UTC), when asked for and told.
+    std::optional<std::int64_t> ModifiedUtc;
 };
 
 // The message of a download that went past the listed size.
@@ -38,13 +40,15 @@ inline constexpr std::chrono::milliseconds DownloadIdleLimit = std::chrono::seco
 // the server offers REST STREAM, else started over (fd truncated). With a
 // limit (the listed size) the first byte beyond it fails the download, which
 // leaves fd at the limit (Overrun). With kept, a login kept there for this
-// server is used and the login of a successful download is left there.
+// server is used and the login of a successful download is left there. With
+// askTime, the file's exact time is asked for (MDTM) once it is whole.
 // Blocking; safe on any thread; stop ends it at once. Whatever the outcome, fd
 // holds a whole prefix of the file.
 Result<Downloaded> DownloadFtpFile(const Url& url, const std::string& name, int fd,
                                    std::uint64_t offset, std::optional<std::uint64_t> limit,
                                    const DownloadProgress& progress, const StopSignal* stop,
                                    KeptLogin* kept = nullptr,
-                                   std::chrono::milliseconds idle = DownloadIdleLimit);
+                                   std::chrono::milliseconds idle = DownloadIdleLimit,
+                                   DataMode mode = DataMode::Auto, bool askTime = false);
 
 } // namespace ornbrook

@@ -2,8 +2,10 @@
 
 #include "base/Text_Code.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 
 namespace ornbrook {
 
@@ -111,6 +113,32 @@ bool SaysCut(const FtpReply& reply) {
 bool SaysFailed(const FtpReply& reply) {
     // vsftpd: "226 Transfer done (but failed to open directory)."
     return reply.IsPositive() && LowerCase(reply.Text).find("fail") != std::string::npos;
+}
+
+std::optional<std::int64_t> MdtmSeconds(std::string_view text) {
+    // RFC 3659 2.3: time-val = 14DIGIT [ "." 1*DIGIT ], always UTC.
+    if (const std::size_t dot = text.find('.'); dot != std::string_view::npos)
+        text = text.substr(0, dot);
+    if (text.size() != 14 ||
+        !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return std::nullopt;
+    const auto number = [&](std::size_t at, std::size_t length) {
+        int value = 0;
+        for (std::size_t i = at; i < at + length; ++i)
+            value = value * 10 + (text[i] - '0');
+        return value;
+    };
+    std::tm parts{};
+    parts.tm_year = number(0, 4) - 1900;
+    parts.tm_mon = number(4, 2) - 1;
+    parts.tm_mday = number(6, 2);
+    parts.tm_hour = number(8, 2);
+    parts.tm_min = number(10, 2);
+    parts.tm_sec = number(12, 2);
+    if (parts.tm_mon < 0 || parts.tm_mon > 11 || parts.tm_mday < 1 || parts.tm_mday > 31 ||
+        parts.tm_hour > 23 || parts.tm_min > 59 || parts.tm_sec > 60)
+        return std::nullopt;
+    return static_cast<std::int64_t>(::timegm(&parts));
 }
 
 bool IsUnknownCommand(const Error& refusal) {

@@ -40,6 +40,10 @@ bool SaysCut(const FtpReply& reply);
 bool SaysFailed(const FtpReply& reply);
 // A refused command that the server does not know or has not implemented (500,
 // 502: RFC 959 4.2), so that asking again is no use.
+// The time of an MDTM reply's text ("YYYYMMDDHHMMSS[.sss]", UTC) in seconds
+// since 1970; none for anything else.
+std::optional<std::int64_t> MdtmSeconds(std::string_view text);
+
 bool IsUnknownCommand(const Error& refusal);
 
 // The server's negative reply as a refusal.

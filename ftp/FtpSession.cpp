@@ -1,6 +1,7 @@
 #include "ftp/FtpSession.h"
 
 #include "base/Text_Code.h"
+#include "diag/Debug_Modul.h"
 #include "ftp/CertificateTrust.h"
 #include "ftp/FtpReplies.h"
 #include "ftp/LocalFiles.h"
@@ -112,7 +113,7 @@ FtpSession::Step FtpSession::Prepare(const std::string& host, std::int32_t port,
     pass_ = pass;
     directory_.clear();
     facts_ = RecallServer(host_, port_);
-    passive_ = facts_.PassiveOnly;
+    SetDataMode(dataMode_);
     return FtpReply{};
 }
 
@@ -276,8 +277,11 @@ FtpSession::Step FtpSession::Login(const std::string& user, const std::string& p
             return r;
     }
     // 332 asks for an account, which a URL cannot give.
-    if (!reply.IsPositive())
-        return Refusal(reply);
+    if (!reply.IsPositive()) {
+        Error refusal = Refusal(reply);
+        refusal.Kind = ErrorKind::LoginRefused;
+        return refusal;
+    }
     return reply;
 }
 
@@ -484,10 +488,13 @@ FtpSession::Step FtpSession::Transfer(const std::string& command, char type, Byt
     if (!passive_) {
         DataTransfer::Fallback fallBack = DataTransfer::Fallback::None;
         Step r = TransferActive(command, sink, source, fallBack);
-        if (fallBack == DataTransfer::Fallback::None)
+        if (fallBack == DataTransfer::Fallback::None || dataMode_ == DataMode::Active)
             return r;
         // The server cannot reach us (NAT, firewall): passive from now on, for
-        // this server and the rest of the run.
+        // this server, in this run and (kept by the watch list) the next ones.
+        if (!facts_.PassiveOnly)
+            WriteLog(EscapedText(host_) + ":" + std::to_string(port_) +
+                     ": active data connections do not arrive; passive mode from now on");
         facts_.PassiveOnly = true;
         RememberFacts();
         if (!IsOpen()) {
@@ -500,6 +507,18 @@ FtpSession::Step FtpSession::Transfer(const std::string& command, char type, Byt
         passive_ = true;
     }
     return TransferPassive(command, sink, source);
+}
+
+std::optional<std::int64_t> FtpSession::ModificationTime(const std::string& remoteFile) {
+    FtpReply reply;
+    if (!Command("MDTM " + remoteFile, reply) || reply.Code != 213)
+        return std::nullopt;
+    return MdtmSeconds(reply.Text);
+}
+
+void FtpSession::SetDataMode(DataMode mode) {
+    dataMode_ = mode;
+    passive_ = mode == DataMode::Passive || (mode == DataMode::Auto && facts_.PassiveOnly);
 }
 
 DataLink FtpSession::Link() const {

@@ -44,7 +44,7 @@ struct SessionBounds {
 // Blocking, with a deadline on every wait and the session's bounds over all of
 // them. Data connections are active first (PORT/EPRT); when the server refuses
 // that or its connection never arrives, the transfer is retried passive (EPSV,
-// then PASV) and the server is used passive for the rest of the run.
+// then PASV) and the server is used passive from then on (see DataMode).
 // Failures carry their kind and a reason fit for the user: the server's reply
 // in one line, or what went wrong on our side ("connection refused", "timed
 // out after 120 s").
@@ -87,6 +87,11 @@ public:
     Result<Downloaded> Download(const std::string& remoteFile, int fd, std::uint64_t offset,
                                 std::optional<std::uint64_t> limit,
                                 const DownloadProgress& progress, std::chrono::milliseconds idle);
+    // How data connections are made from now on (Auto by default).
+    void SetDataMode(DataMode mode);
+    // A file's modification time (seconds since 1970, UTC) by MDTM (RFC 3659
+    // 3); none when the server cannot tell it.
+    std::optional<std::int64_t> ModificationTime(const std::string& remoteFile);
     // New bounds for a session kept open for another check.
     void Rebind(SessionBounds bounds);
     // Says goodbye (QUIT) without waiting for the answer, and closes.
@@ -152,6 +157,7 @@ private:
     bool protectData_ = false;
     std::optional<CertificateFacts> certificate_;
     bool passive_ = false;
+    DataMode dataMode_ = DataMode::Auto;
     bool epsvRefused_ = false;
     char type_ = 0;
     // The offset a download asks REST for, and whether the server took it.

@@ -23,6 +23,25 @@ std::string Key(const std::string& host, std::int32_t port) {
 
 } // namespace
 
+std::string ServerMemoryKey(const std::string& host, std::int32_t port) {
+    return Key(host, port);
+}
+
+std::vector<std::string> PassiveServers() {
+    const std::lock_guard lock(memoryMutex);
+    std::vector<std::string> servers;
+    for (const auto& [key, facts] : Memory()) {
+        if (facts.PassiveOnly)
+            servers.push_back(key);
+    }
+    return servers;
+}
+
+void RememberPassive(const std::string& key) {
+    const std::lock_guard lock(memoryMutex);
+    Memory()[key].PassiveOnly = true;
+}
+
 ServerFacts RecallServer(const std::string& host, std::int32_t port) {
     const std::lock_guard lock(memoryMutex);
     const auto it = Memory().find(Key(host, port));

@@ -2,8 +2,14 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace ornbrook {
+
+// How a URL's data connections are made: active (PORT/EPRT) first, passive
+// (EPSV/PASV) once a server's active connection never came (Auto), or one of
+// them alone.
+enum class DataMode { Auto, Active, Passive };
 
 // What one run of the program has learnt about an FTP server (host and port),
 // so that later checks of the same server need not ask again or fail again.
@@ -27,6 +33,13 @@ struct ServerFacts {
 // Shared by every session of the run, on any thread.
 ServerFacts RecallServer(const std::string& host, std::int32_t port);
 void RememberServer(const std::string& host, std::int32_t port, const ServerFacts& facts);
+// The servers ("host:port", host in lower case) whose active data connections
+// never came, and a server's key as they are named.
+std::vector<std::string> PassiveServers();
+// A server (by that key) whose active data connections never came in an
+// earlier run: Auto sessions go passive at once.
+void RememberPassive(const std::string& key);
+std::string ServerMemoryKey(const std::string& host, std::int32_t port);
 // Forgets every server (a new run, or a test starting afresh).
 void ForgetServers();
 

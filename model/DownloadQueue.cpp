@@ -138,6 +138,8 @@ void DownloadQueue::Start(const Url& watched, const StoredDownload& record, bool
     const std::string& url = watched.Text();
     DownloadRequest request{watched,         Segments(record.Name), record.Size,
                             record.Modified, record.Folder,         resume};
+    if (modeOf_)
+        request.Mode = modeOf_(url);
     auto job = std::make_shared<const DownloadJob>(std::move(request));
     const std::string name = record.Name;
     const std::optional<std::uint64_t> size = record.Size;

@@ -63,6 +63,10 @@ public:
                   std::function<std::string(const std::string&)> storeName);
     // Stops every download; partial files stay for the next run.
     ~DownloadQueue();
+    // How the data connections of a URL's downloads are made (its mode= setting).
+    void SetDataModes(std::function<DataMode(const std::string& url)> modeOf) {
+        modeOf_ = std::move(modeOf);
+    }
     DownloadQueue(const DownloadQueue&) = delete;
     DownloadQueue& operator=(const DownloadQueue&) = delete;
 
@@ -110,6 +114,7 @@ private:
     std::shared_ptr<CheckPool> pool_;
     StoreWork storeWork_;
     std::function<std::string(const std::string&)> storeName_;
+    std::function<DataMode(const std::string&)> modeOf_;
     // Every recorded download, by URL and name.
     std::map<std::string, std::map<std::string, StoredDownload>> records_;
     std::map<std::uint64_t, Running> running_;

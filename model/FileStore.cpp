@@ -116,6 +116,17 @@ CREATE TABLE history(
 CREATE INDEX history_time ON history(time);
 )";
 
+// Added in version 4: what was learnt of each server (host:port in lower
+// case): that its active data connections never arrive, and its clock's
+// offset from UTC in minutes (none: not known).
+constexpr const char* ServersSchema = R"(
+CREATE TABLE servers(
+    server BLOB PRIMARY KEY,
+    passive INTEGER NOT NULL DEFAULT 0,
+    utc_offset INTEGER
+) WITHOUT ROWID;
+)";
+
 constexpr const char* DownloadColumns =
     "name, folder, size, time_precision, year, month, day, hour, minute, second, utc, done, "
     "saved_as, failure";
@@ -419,14 +430,13 @@ struct FileStore::Database {
                 db, "url_name", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_DIRECTONLY,
                 const_cast<UrlNaming*>(&nameOf), &NameUrl, nullptr, nullptr, nullptr) != SQLITE_OK)
             Fail(db, Path, "cannot bring the store up to date");
-        Execute(db, Path,
-                ("PRAGMA secure_delete = ON; BEGIN IMMEDIATE; UPDATE urls SET url = url_name(url);"
-                 "PRAGMA user_version = " +
-                 std::to_string(SchemaVersion) +
-                 "; COMMIT; VACUUM; PRAGMA wal_checkpoint(TRUNCATE);"
-                 "PRAGMA secure_delete = OFF")
-                    .c_str(),
-                "cannot bring the store up to date");
+        // The version is this program's: the tables were brought up to it before.
+        const std::string sql =
+            "PRAGMA secure_delete = ON; BEGIN IMMEDIATE; UPDATE urls SET url = url_name(url);"
+            "PRAGMA user_version = " +
+            std::to_string(FileStore::SchemaVersion) +
+            "; COMMIT; VACUUM; PRAGMA wal_checkpoint(TRUNCATE); PRAGMA secure_delete = OFF";
+        Execute(db, Path, sql.c_str(), "cannot bring the store up to date");
         sqlite3_create_function_v2(db, "url_name", 1, SQLITE_UTF8, nullptr, nullptr, nullptr,
                                    nullptr, nullptr);
     }
@@ -541,14 +551,14 @@ Result<std::unique_ptr<FileStore>> FileStore::Open(const std::string& path, std:
         if (found.Found == Verdict::Ours) {
             try {
                 // Version 1 knew no downloads, version 2 no held ones, version 3
-                // no history: what is missing is added, every row kept.
+                // no history and no servers: what is missing is added, every row kept.
                 if (found.Version < FileStore::SchemaVersion)
                     Execute(store->Db.get(), path,
                             (std::string("BEGIN IMMEDIATE;") +
                              (found.Version < 2   ? DownloadsSchema
                               : found.Version < 3 ? DownloadsFailure
                                                   : "") +
-                             HistorySchema + "PRAGMA user_version = " +
+                             HistorySchema + ServersSchema + "PRAGMA user_version = " +
                              std::to_string(FileStore::SchemaVersion) + "; COMMIT;")
                                 .c_str(),
                             "cannot bring the store up to date");
@@ -592,7 +602,7 @@ Result<std::unique_ptr<FileStore>> FileStore::Open(const std::string& path, std:
                     (std::string("BEGIN IMMEDIATE; PRAGMA application_id = ") +
                      std::to_string(ApplicationId) +
                      "; PRAGMA user_version = " + std::to_string(SchemaVersion) + ";" + Schema +
-                     DownloadsSchema + HistorySchema + "COMMIT;")
+                     DownloadsSchema + HistorySchema + ServersSchema + "COMMIT;")
                         .c_str(),
                     "cannot create the store");
             store->PrepareAll();
@@ -878,6 +888,42 @@ Result<std::int64_t> FileStore::PruneHistory(std::int64_t before) {
 
 std::uint64_t FileStore::StatementsRun() const {
     return db_->Statements;
+}
+
+Result<std::map<std::string, StoredServer>> FileStore::LoadServers() {
+    return Guarded([&] {
+        Database& d = *db_;
+        const Statement s =
+            Prepare(d.Db.get(), d.Path, "SELECT server, passive, utc_offset FROM servers");
+        ++d.Statements;
+        std::map<std::string, StoredServer> all;
+        int result;
+        while ((result = sqlite3_step(s.get())) == SQLITE_ROW) {
+            StoredServer& server = all[Blob(s.get(), 0)];
+            server.Passive = sqlite3_column_int(s.get(), 1) != 0;
+            if (sqlite3_column_type(s.get(), 2) != SQLITE_NULL)
+                server.UtcOffsetMinutes = sqlite3_column_int(s.get(), 2);
+        }
+        if (result != SQLITE_DONE)
+            Fail(d.Db.get(), d.Path, "cannot read the store");
+        return all;
+    });
+}
+
+Result<void> FileStore::PutServer(const std::string& server, const StoredServer& facts) {
+    return Guarded([&] {
+        Database& d = *db_;
+        const Statement s = Prepare(
+            d.Db.get(), d.Path,
+            "INSERT OR REPLACE INTO servers(server, passive, utc_offset) VALUES (?1, ?2, ?3)");
+        BindBlob(s.get(), 1, server);
+        sqlite3_bind_int(s.get(), 2, facts.Passive);
+        if (facts.UtcOffsetMinutes)
+            sqlite3_bind_int(s.get(), 3, *facts.UtcOffsetMinutes);
+        else
+            sqlite3_bind_null(s.get(), 3);
+        d.Run(s.get(), "cannot save");
+    });
 }
 
 } // namespace ornbrook

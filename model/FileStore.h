@@ -83,6 +83,16 @@ struct HistoryEvent {
     bool operator==(const HistoryEvent&) const = default;
 };
 
+// What was learnt of one server (host and port), kept across runs.
+struct StoredServer {
+    // Its active data connections never arrived: passive mode only.
+    bool Passive = false;
+    // Its LIST times' offset from UTC, in minutes.
+    std::optional<std::int32_t> UtcOffsetMinutes;
+
+    bool operator==(const StoredServer&) const = default;
+};
+
 // ornbrook.sqlite: what the design's data file cannot hold, in an embedded
 // SQLite database beside it (owner-only, WAL), updated by what changed, one
 // transaction per save. It is advisory: if it is lost, damaged or of a newer
@@ -97,8 +107,8 @@ class FileStore final {
 public:
     // The version this program writes; a store of a later one is set aside.
     // Version 2 added downloads; version 3 keeps URLs by their names and why a
-    // download is held back; version 4 keeps the history. A store of an
-    // earlier version is brought up to it.
+    // download is held back; version 4 keeps the history and what was learnt
+    // of servers. A store of an earlier version is brought up to it.
     static constexpr int SchemaVersion = 4;
 
     // A URL's name, for bringing up a store of a version that kept URLs by
@@ -159,6 +169,9 @@ public:
     Result<std::vector<HistoryEvent>> History(const std::string& url, std::int64_t since);
     // Removes the events before a time; returns how many went.
     Result<std::int64_t> PruneHistory(std::int64_t before);
+    // What was learnt of servers, by server (host:port, host in lower case).
+    Result<std::map<std::string, StoredServer>> LoadServers();
+    Result<void> PutServer(const std::string& server, const StoredServer& facts);
 
     // Statements run so far, for tests and benchmarks that check a save writes
     // what changed rather than everything.

@@ -138,24 +138,40 @@ struct MarkCounts {
     std::int32_t New = 0, Changed = 0, Arriving = 0, Gone = 0, Old = 0;
 };
 
-// One line of --list: the URL, its counts, and its error if it has one.
-std::string ListLine(const Url& url, const MarkCounts& c, const std::string& error) {
+// One line of --list: the URL, its counts, and its error if it has one, with
+// when the schedule tries it next.
+std::string ListLine(const Url& url, const MarkCounts& c, const std::string& error,
+                     std::optional<std::int64_t> nextTry = std::nullopt) {
     std::string line = Shown(url.Masked()) + '\t' + std::to_string(c.New) + " new\t" +
                        std::to_string(c.Changed) + " changed\t" + std::to_string(c.Arriving) +
                        " arriving\t" + std::to_string(c.Gone) + " gone\t" + std::to_string(c.Old) +
                        " old";
     if (!error.empty())
         line += "\terror: " + Shown(error);
+    if (nextTry) {
+        const std::time_t when = static_cast<std::time_t>(*nextTry);
+        std::tm local{};
+        char stamp[32] = "";
+        if (::localtime_r(&when, &local))
+            std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
+        line += std::string("\tnext try ") + stamp;
+    }
     return line + '\n';
 }
 
-nlohmann::json ListObject(const Url& url, const MarkCounts& c, const std::string& error) {
-    return {{"url", url.Masked()}, {"new", c.New}, {"changed", c.Changed}, {"arriving", c.Arriving},
-            {"gone", c.Gone},      {"old", c.Old}, {"error", error}};
+nlohmann::json ListObject(const Url& url, const MarkCounts& c, const std::string& error,
+                          std::optional<std::int64_t> nextTry) {
+    nlohmann::json object = {{"url", url.Masked()}, {"new", c.New},     {"changed", c.Changed},
+                             {"arriving", c.Arriving}, {"gone", c.Gone}, {"old", c.Old},
+                             {"error", error}};
+    if (nextTry)
+        object["next_try"] = *nextTry;
+    return object;
 }
 
-std::string ListText(const Url& url, const MarkCounts& c, const std::string& error, bool json) {
-    return json ? JsonLine(ListObject(url, c, error)) : ListLine(url, c, error);
+std::string ListText(const Url& url, const MarkCounts& c, const std::string& error,
+                     std::optional<std::int64_t> nextTry, bool json) {
+    return json ? JsonLine(ListObject(url, c, error, nextTry)) : ListLine(url, c, error, nextTry);
 }
 
 // The counts of a record of the data file, told by the store's counts of the
@@ -198,7 +214,7 @@ CommandResult ListDataFile(std::string& notice, bool json) {
             out += ListText(
                 Url(record.URL),
                 CountsOf(record, found == marks.end() ? FileStore::MarkCounts{} : found->second),
-                record.ErrorMsg, json);
+                record.ErrorMsg, std::nullopt, json);
         });
     notice = keyNotice;
     for (const std::string& more : {DamageNotice(load), storeNotice}) {
@@ -407,7 +423,7 @@ private:
             const MarkCounts c{list->CountMark(FileMark::New), list->CountMark(FileMark::Changed),
                                list->CountMark(FileMark::Arriving), list->CountMark(FileMark::Gone),
                                list->CountMark(FileMark::Old)};
-            out += ListText(list->ParsedURL(), c, list->GetErrorMsg(), switches_.Json);
+            out += ListText(list->ParsedURL(), c, list->GetErrorMsg(), watchList_.NextTry(*list), switches_.Json);
         }
         return out;
     }

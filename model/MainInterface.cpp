@@ -6,6 +6,7 @@
 #include "base/ProgramGlobals.h"
 #include "check/CheckPool.h"
 #include "ftp/FtpSettings.h"
+#include "ftp/ServerMemory.h"
 #include "model/DamagedFile.h"
 #include "model/DataFileFormat.h"
 #include "model/DataFileLoad.h"
@@ -44,6 +45,10 @@ MainInterface::MainInterface()
     const auto nameOf = [this](const std::string& url) { return names_->Of(url); };
     downloads_ = std::make_unique<DownloadQueue>(
         pool_, [this](StoreWork work) { OnStore(std::move(work)); }, nameOf);
+    downloads_->SetDataModes([this](const std::string& url) {
+        const std::int32_t i = GetURLIndex(url);
+        return i != 0 ? Lists[static_cast<std::size_t>(i)]->Settings().Mode : DataMode::Auto;
+    });
     if (store_) {
         if (auto stored = store_->LoadDownloads())
             downloads_->Load(Urls(), std::move(*stored));
@@ -168,6 +173,15 @@ void MainInterface::OpenStore() {
         if (const auto matches = names_->Rematch(*urls, Urls()); !matches.Renamed.empty())
             if (auto renamed = store_->RenameUrls(matches.Renamed); !renamed)
                 return renamed;
+        // What earlier runs learnt of servers holds in this one.
+        auto servers = store_->LoadServers();
+        if (!servers)
+            return servers.error();
+        storedServers_ = std::move(*servers);
+        for (const auto& [server, facts] : storedServers_) {
+            if (facts.Passive)
+                RememberPassive(server);
+        }
         auto loadedRows = store_->LoadAll();
         const auto loadedStarting = store_->StartingPoints();
         if (!loadedRows || !loadedStarting)
@@ -250,6 +264,14 @@ void MainInterface::SaveStore() {
     std::vector<StoreChange> changes = TakeStoreChanges();
     if (!changes.empty())
         OnStore([changes = std::move(changes)](FileStore& store) { return store.Save(changes); });
+    // A server found passive in this run stays so in the next ones.
+    for (const std::string& server : PassiveServers()) {
+        StoredServer& stored = storedServers_[server];
+        if (stored.Passive)
+            continue;
+        stored.Passive = true;
+        OnStore([server, stored](FileStore& store) { return store.PutServer(server, stored); });
+    }
 }
 
 MainInterface::~MainInterface() {
@@ -400,6 +422,13 @@ void MainInterface::CheckFiles(bool skipPaused) {
     }
 }
 
+std::uint32_t MainInterface::Period(const UrlFileList& list) const {
+    // The global run comes every interval + 1 seconds.
+    const std::int64_t seconds =
+        list.Settings().Interval != 0 ? list.Settings().Interval : prefs_.Interval() + 1;
+    return static_cast<std::uint32_t>(seconds * 1000);
+}
+
 void MainInterface::CheckDueFiles(bool globalRunDue) {
     const CheckPool::Batch batch(*pool_);
     const std::uint32_t now = timeGetTime();
@@ -408,12 +437,33 @@ void MainInterface::CheckDueFiles(bool globalRunDue) {
         const UrlSettings& settings = list.Settings();
         if (settings.Paused || list.IsCheckPending())
             continue;
-        const bool due = settings.Interval == 0
-                             ? globalRunDue
-                             : ClockDiff(now, list.LastCheckAsked()) >= settings.Interval * 1000;
-        if (due)
+        const std::uint32_t period = Period(list);
+        bool due = settings.Interval == 0
+                       ? globalRunDue
+                       : ClockDiff(now, list.LastCheckAsked()) >= static_cast<std::int32_t>(period);
+        // After failures the schedule backs off; the global run's ticks come
+        // a period apart, so half of one is leeway for their jitter.
+        if (const auto next = backoff_.NextTry(list.URL(), period))
+            due = due && ClockDiff(now, *next) >=
+                             (settings.Interval == 0 ? -static_cast<std::int32_t>(period / 2) : 0);
+        if (due) {
             list.CheckFiles();
+            periodicAsked_[list.URL()] = list.LastCheckAsked();
+        }
     }
+}
+
+std::optional<std::int64_t> MainInterface::NextTry(const UrlFileList& list) const {
+    if (list.Settings().Paused || (list.Settings().Interval == 0 && prefs_.Interval() == 0))
+        return std::nullopt;
+    const auto next = backoff_.NextTry(list.URL(), Period(list));
+    if (!next)
+        return std::nullopt;
+    const std::int64_t in = std::max(ClockDiff(*next, timeGetTime()), 0);
+    return std::chrono::duration_cast<std::chrono::seconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+               .count() +
+           (in + 999) / 1000;
 }
 
 const UrlSettings& MainInterface::GetURLSettings(std::int32_t index) const {
@@ -616,6 +666,14 @@ UrlFileList::Owner MainInterface::ListOwner() {
 
 void MainInterface::CheckFinished(UrlFileList& list, CheckOutcome outcome) {
     UrlFileList::CheckReport report = list.TakeOutcome(std::move(outcome));
+    // Only what the schedule started backs off further; Enter, Check now,
+    // --check and an edited URL start afresh.
+    const auto periodic = periodicAsked_.find(list.URL());
+    const bool wasPeriodic =
+        periodic != periodicAsked_.end() && periodic->second == list.LastCheckAsked();
+    if (periodic != periodicAsked_.end())
+        periodicAsked_.erase(periodic);
+    backoff_.Ended(list.URL(), list.LastCheckAsked(), wasPeriodic, list.LastFailure());
     unsaved_ = unsaved_ || report.Changed;
     // Taken as each result comes, in the order things happened, so that the
     // save at the run's end does not take a whole run's rows at once.

@@ -3,8 +3,10 @@
 #include "base/Event.h"
 #include "diag/Debug_Modul.h"
 #include "model/DiskWriter.h"
+#include "model/FileStore.h"
 #include "model/ListChange.h"
 #include "model/Preferences.h"
+#include "model/RetryBackoff.h"
 #include "model/UrlFileList.h"
 #include "model/UrlNames.h"
 #include "model/UrlSettings.h"
@@ -95,7 +97,12 @@ public:
     // paused and has none pending: those without an interval of their own
     // when globalRunDue, those with one when that many seconds have passed
     // since their last check was asked for (base/Clock.h's clock).
+    // After a URL's check failed, its periodic checks back off (see
+    // RetryBackoff); a check asked for otherwise is never held back.
     void CheckDueFiles(bool globalRunDue);
+    // When the periodic schedule will try a URL whose checks failed next
+    // (seconds since the epoch); none when it is not held back.
+    std::optional<std::int64_t> NextTry(const UrlFileList& list) const;
     // A URL's own settings (index 1 to count); changing them saves at once
     // (see UrlFileList::SetSettings for what changes in view).
     const UrlSettings& GetURLSettings(std::int32_t index) const;
@@ -219,6 +226,8 @@ private:
     void RaiseEvent_CheckBegins(const UrlFileList& list);
     void LoadData();
     void LoadSettings();
+    // A URL's time between periodic checks, on the millisecond clock.
+    std::uint32_t Period(const UrlFileList& list) const;
     SettingsByUrl CurrentSettings() const;
     void OpenStore();
     void SaveStore();
@@ -248,6 +257,11 @@ private:
     // After the downloads: it hears of them.
     std::unique_ptr<FileActions> actions_;
     std::int64_t settleSeconds_ = 0;
+    RetryBackoff backoff_;
+    // What the store holds of servers, by server.
+    std::map<std::string, StoredServer> storedServers_;
+    // When the URLs whose checks the schedule started asked for them.
+    std::map<std::string, std::uint32_t> periodicAsked_;
     // Slot 0 is always present and empty.
     std::vector<std::shared_ptr<UrlFileList>> Lists{nullptr};
     bool unsaved_ = false;

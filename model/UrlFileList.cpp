@@ -119,6 +119,7 @@ void UrlFileList::CheckFiles() {
     // A listing that comes back empty is confirmed before every known entry goes.
     checker->SetConfirmEmptyListing(GetFilesCount() > 0);
     checker->SetDepth(settings_.Depth);
+    checker->SetDataMode(settings_.Mode);
     checker->CheckURL(url_);
 }
 

@@ -84,6 +84,18 @@ Result<void> ParseFolder(std::string_view text, std::string& into) {
     return {};
 }
 
+constexpr const char* ModeNames[] = {"auto", "active", "passive"};
+
+Result<void> ParseMode(std::string_view text, DataMode& into) {
+    for (std::size_t i = 0; i < std::size(ModeNames); ++i) {
+        if (text == ModeNames[i]) {
+            into = static_cast<DataMode>(i);
+            return {};
+        }
+    }
+    return Expected("active, passive or auto");
+}
+
 Result<void> ParseProgram(std::string_view text, ProgramCommand& into) {
     auto command = ProgramCommand::Parse(std::string(text));
     if (!command)
@@ -141,6 +153,12 @@ const Key Keys[] = {
      [](UrlSettings& s, std::string_view v) { return ParseProgram(v, s.Run); },
      [](UrlSettings& s) { s.Run = {}; },
      [](const UrlSettings& s) { return std::vector<std::string>{s.Run.Text()}; }},
+    {"mode", ValueKind::Text,
+     [](UrlSettings& s, std::string_view v) { return ParseMode(v, s.Mode); },
+     [](UrlSettings& s) { s.Mode = DataMode::Auto; },
+     [](const UrlSettings& s) {
+         return std::vector<std::string>{ModeNames[static_cast<int>(s.Mode)]};
+     }},
 };
 
 const Key* FindKey(std::string_view name) {
@@ -223,6 +241,8 @@ std::string DescribeSettings(const UrlSettings& s) {
         parts.push_back("downloads to " + s.Download);
     if (!s.Run.Empty())
         parts.push_back("runs " + s.Run.Text());
+    if (s.Mode != DataMode::Auto)
+        parts.push_back(std::string(ModeNames[static_cast<int>(s.Mode)]) + " mode");
     std::string text;
     for (const std::string& part : parts)
         text += (text.empty() ? "" : ", ") + part;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/Result.h"
+#include "ftp/ServerMemory.h"
 #include "model/NameFilter.h"
 #include "model/UrlNames.h"
 #include "platform/ProgramCommand.h"
@@ -36,6 +37,9 @@ struct UrlSettings {
     // Download): "PROGRAM ARG...", split as a shell quotes when it is set, with
     // {path}, {url} and {name} put in for each file; empty for none.
     ProgramCommand Run;
+    // How an FTP server's data connections are made: active, falling back to
+    // passive for good when active ones never arrive (auto), or one alone.
+    DataMode Mode = DataMode::Auto;
 
     bool operator==(const UrlSettings&) const = default;
     bool IsDefault() const { return *this == UrlSettings{}; }

@@ -440,7 +440,7 @@ Result<void> SftpSession::Authenticate(const std::string& user, const std::strin
                              : "authentication failed (" + Joined(tried) + ")";
     for (const std::string& note : notes_)
         reason += "; " + note;
-    return Fail(step, {ErrorKind::Refused, reason}, true);
+    return Fail("login refused", {ErrorKind::LoginRefused, reason}, true);
 }
 
 Result<void> SftpSession::StartSftp() {

@@ -378,7 +378,8 @@ void MainForm::ShowState() {
     if (!list && SelectedRow() >= 0)
         banner_->hide();
     else
-        banner_->Show(list.get(), myMainInterface ? myMainInterface->GetURLsCount() : 0);
+        banner_->Show(list.get(), myMainInterface ? myMainInterface->GetURLsCount() : 0,
+                      list && myMainInterface ? myMainInterface->NextTry(*list) : std::nullopt);
     commands_->Update(list != nullptr, lastDeleted_.has_value());
 }
 

@@ -4,6 +4,7 @@
 #include "ui/DisplayText.h"
 #include "ui/MainFormColours.h"
 
+#include <QDateTime>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -68,7 +69,8 @@ void UrlBanner::Say(const QString& text, bool failed, bool offerCheck, bool offe
     show();
 }
 
-void UrlBanner::Show(const UrlFileList* selected, int urlCount) {
+void UrlBanner::Show(const UrlFileList* selected, int urlCount,
+                     std::optional<std::int64_t> nextTry) {
     if (!selected) {
         if (urlCount == 0)
             hide();
@@ -82,6 +84,9 @@ void UrlBanner::Show(const UrlFileList* selected, int urlCount) {
         QString text = "The last check failed: " + ShownText(list.GetErrorMsg());
         if (pending)
             text += "\nChecking it again...";
+        else if (nextTry)
+            text += "\nNext try at " +
+                    QDateTime::fromSecsSinceEpoch(*nextTry).toString("yyyy-MM-dd HH:mm:ss") + ".";
         Say(text, true, !pending,
             list.RejectedCertificate().has_value() || list.RejectedHostKey().has_value());
         return;

@@ -3,7 +3,9 @@
 #include "diag/Debug_Modul.h"
 
 #include <QFrame>
+#include <cstdint>
 #include <functional>
+#include <optional>
 
 class QLabel;
 class QPushButton;
@@ -28,8 +30,10 @@ public:
     UrlBanner(QWidget* parent, Handlers handlers);
 
     // What to say about the selected URL (none: nothing selected) in a watch
-    // list with urlCount URLs.
-    void Show(const UrlFileList* selected, int urlCount);
+    // list with urlCount URLs; nextTry: when the schedule tries a failed one
+    // again (seconds since the epoch).
+    void Show(const UrlFileList* selected, int urlCount,
+              std::optional<std::int64_t> nextTry = std::nullopt);
 
 private:
     void Say(const QString& text, bool failed, bool offerCheck, bool offerTrust);

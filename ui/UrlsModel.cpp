@@ -23,12 +23,14 @@ QString LocalTime(std::int64_t secondsSinceEpoch) {
 }
 
 // The tooltip of a URL row: the whole URL, how its last check went and when.
-QString UrlToolTip(const UrlFileList& list) {
+QString UrlToolTip(const UrlFileList& list, std::optional<std::int64_t> nextTry) {
     QString tip = ShownText(list.ParsedURL().Masked());
     if (list.IsChecking())
         tip += "\nbeing checked now";
     if (list.IsError())
         tip += "\n" + ShownText(list.GetErrorMsg());
+    if (nextTry)
+        tip += "\nnext try " + LocalTime(*nextTry);
     if (const auto when = list.LastChecked())
         tip += "\nlast checked " + LocalTime(*when);
     else
@@ -94,7 +96,7 @@ UrlsModel::Row UrlsModel::MakeRow(std::shared_ptr<UrlFileList> entry) const {
     if (list.Settings().Paused)
         row.Text += " (paused)";
     row.Edit = DisplayText(list.URL());
-    row.ToolTip = UrlToolTip(list);
+    row.ToolTip = UrlToolTip(list, watchList_->NextTry(list));
     if (const std::string problem = watchList_->ProgramProblem(list.URL()); !problem.empty())
         row.ToolTip += "\nits program could not be started: " + ShownText(problem);
     const std::vector<std::string>& refused = list.RefusedNames();

@@ -9,6 +9,9 @@
 // 5. The window's input latency while 20 URLs of 100,000 names each are checked
 //    and their results saved (maindata.dat, ornbrook.sqlite). `bench_live_checks 5`
 //    runs this part alone.
+// 6. `ornbrook --check` of 20 URLs on one vsftpd-like server (NLST, 50 ms per
+//    reply): logins asked for and wall time. `bench_live_checks 6 [PROGRAM]`
+//    runs this part alone, beside PROGRAM (another build) when given.
 #include "base/ProgramGlobals.h"
 #include "bench/ProcessTiming.h"
 #include "ftp/DirectoryListing.h"
@@ -65,10 +68,11 @@ double Percentile(std::vector<double> v, double p) {
 class SlowServer {
 public:
     SlowServer(const std::string& root, int delayMs, const std::string& addresses,
-               bool noMlsd = false) {
+               bool noMlsd = false, const std::string& logins = {}) {
         std::string command = "/usr/bin/python3 '" ORNBROOK_SLOW_FTPD "' '" + root + "' " +
                               std::to_string(delayMs) + " " + addresses +
-                              (noMlsd ? " --no-mlsd" : "") + " & echo $!";
+                              (noMlsd ? " --no-mlsd" : "") +
+                              (logins.empty() ? "" : " --logins '" + logins + "'") + " & echo $!";
         pipe_ = ::popen(command.c_str(), "r");
         char line[256];
         if (!pipe_ || !std::fgets(line, sizeof line, pipe_))
@@ -276,6 +280,46 @@ void HundredThousandNames(const std::string& scratch, const std::string& root) {
                 static_cast<std::size_t>(slow));
 }
 
+// 6: twenty folders of 50 names on one server without MLSD, 50 ms per reply.
+void OneServerLogins(const std::string& scratch, const std::string& root,
+                     const std::vector<std::string>& programs) {
+    for (int d = 0; d < 20; ++d)
+        MakeDirectory(root + "/s" + std::to_string(d), 50);
+    const std::string logins = scratch + "/logins";
+    SlowServer slow(root, 50, "127.0.0.1", true, logins);
+    std::vector<std::string> urls;
+    for (int d = 0; d < 20; ++d)
+        urls.push_back(slow.Base(0) + "/s" + std::to_string(d) + "/");
+    for (std::size_t p = 0; p < programs.size(); ++p) {
+        const std::string dir = scratch + "/one-server-" + std::to_string(p);
+        ::mkdir(dir.c_str(), 0700);
+        std::string file;
+        for (const auto& url : urls)
+            AppendFrame(file, url, "", {FileEntry{}});
+        std::ofstream(dir + "/maindata.dat", std::ios::binary) << file;
+        const std::string program = dir + "/ornbrook";
+        if (RunProcess({"/bin/cp", programs[p], program}, dir + "/cp").Milliseconds < 0)
+            Fail("cannot copy the program");
+        std::vector<double> times, loginCounts;
+        for (int run = 0; run < 4; ++run) {
+            std::remove(logins.c_str());
+            const ProcessRun r = RunProcess({program, "--check"}, dir + "/run");
+            if (r.Milliseconds < 0)
+                Fail("ornbrook --check of one server failed");
+            if (run == 0)
+                continue; // the first run merges 50 new names per URL
+            const std::string counted = Slurp(logins);
+            times.push_back(r.Milliseconds);
+            loginCounts.push_back(
+                static_cast<double>(std::count(counted.begin(), counted.end(), '\n')));
+        }
+        std::printf("6. --check of 20 URLs on one server without MLSD, 50 ms per reply, 3 runs "
+                    "(%s): median %.0f logins, %.0f ms (goal <= 2 logins)\n",
+                    p == 0 ? "this build" : programs[p].c_str(), Median(loginCounts),
+                    Median(times));
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -286,6 +330,13 @@ int main(int argc, char** argv) {
     const std::string root = scratch + "/root";
     ::mkdir(root.c_str(), 0700);
     const std::string cleanup = "rm -rf '" + scratch + "'";
+    if (argc > 1 && std::string(argv[1]) == "6") {
+        std::vector<std::string> programs{ORNBROOK_EXE};
+        if (argc > 2)
+            programs.emplace_back(argv[2]);
+        OneServerLogins(scratch, root, programs);
+        return std::system(cleanup.c_str()) == 0 ? 0 : 1;
+    }
     if (argc > 1 && std::string(argv[1]) == "5") {
         HundredThousandNames(scratch, root);
         return std::system(cleanup.c_str()) == 0 ? 0 : 1;
@@ -358,5 +409,6 @@ int main(int argc, char** argv) {
                     Median(theirs), Median(r));
     }
     HundredThousandNames(scratch, root);
+    OneServerLogins(scratch, root, {ORNBROOK_EXE});
     return std::system(cleanup.c_str()) == 0 ? 0 : 1;
 }

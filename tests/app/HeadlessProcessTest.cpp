@@ -108,7 +108,7 @@ TEST(HeadlessProgram, PasswordsComeFromStandardInputAndAreNeverPrinted) {
     const Outcome failed =
         run({"--add", QString::fromStdString(server.UserUrl("/in/", user, "wrong"))});
     EXPECT_EQ(failed.first, 1);
-    EXPECT_EQ(failed.second.rfind(masked + "\ncould not connect: 530", 0), 0u) << failed.second;
+    EXPECT_EQ(failed.second.rfind(masked + "\nlogin refused: 530", 0), 0u) << failed.second;
     EXPECT_EQ(run({"--check"}).first, 1);
     const std::size_t line2 = masked.size() + 1;
     const std::string error = failed.second.substr(line2, failed.second.find('\n', line2) - line2);

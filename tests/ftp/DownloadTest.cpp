@@ -246,6 +246,8 @@ FaultFtpServer::Script Serving(const std::string& content, bool rest, std::size_
     return script;
 }
 
+// The one with REST also answers MDTM: the saved file gets its exact time rather
+// than the listing's minute in the server's zone.
 TEST_F(Download, CutShortFailsThenResumesOrStartsOverAsTheServerAllows) {
     const std::string content = Bytes(50'000, 4);
     for (const bool rest : {true, false}) {
@@ -253,6 +255,7 @@ TEST_F(Download, CutShortFailsThenResumesOrStartsOverAsTheServerAllows) {
         ForgetServers();
         DownloadRequest request{Url(), {"file.bin"}, content.size()};
         request.Folder = folder_;
+        request.Modified = {ListedTime::Resolution::Minute, 2024, 1, 2, 12, 30, 0, false};
         {
             FaultFtpServer cut(Serving(content, rest, 20'000));
             request.Watched = Url(cut.Url());
@@ -262,11 +265,18 @@ TEST_F(Download, CutShortFailsThenResumesOrStartsOverAsTheServerAllows) {
             kept_.Drop();
         }
         ForgetServers();
-        FaultFtpServer whole(Serving(content, rest));
+        FaultFtpServer::Script script = Serving(content, rest);
+        if (rest)
+            script["MDTM"] = [](FaultFtpServer::Session& s, const std::string& name) {
+                s.Reply(name == "file.bin" ? "213 20240102030405.123" : "550 no");
+            };
+        FaultFtpServer whole(script);
         request.Watched = Url(whole.Url());
         const Result<SavedFile> second = Run(request);
         ASSERT_TRUE(second) << Why(second);
         EXPECT_EQ(ReadAll(second->SavedAs), content);
+        EXPECT_EQ(LocalFileFacts(second->SavedAs)->Modified,
+                  rest ? 1704164645 : *ListedSeconds(request.Modified, std::time(nullptr)));
         bool restSent = false;
         for (const std::string& line : whole.Transcript())
             restSent = restSent || line == "REST 20000";

@@ -161,7 +161,7 @@ TEST_F(FaultServer, ChecksEndAsTheServerDeserves) {
          {{"NLST", [](Session& s, auto&) { s.GoSilent(); }}},
          "could not list dir: no reply in 400 ms"},
         {"refused login", Answer("PASS", "530 Login incorrect."),
-         "could not connect: 530 Login incorrect."},
+         "login refused: 530 Login incorrect."},
         {"missing directory",
          Answer("CWD", "550 no such dir"),
          "could not change dir: 550 no such dir",

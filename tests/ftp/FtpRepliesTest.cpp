@@ -51,6 +51,22 @@ TEST(FtpReplies, PassivePortsOnlyFromWellFormedReplies) {
         EXPECT_EQ(PasvPort(row.text), row.port) << "PASV " << row.text;
 }
 
+TEST(FtpReplies, MdtmTimesOnlyFromWellFormedReplies) {
+    const std::pair<const char*, std::optional<std::int64_t>> rows[] = {
+        {"20240102030405", 1704164645},
+        {"20240102030405.999", 1704164645},
+        {"19700101000000", 0},
+        {"2024010203040", std::nullopt},
+        {"20241302030405", std::nullopt},
+        {"20240102250405", std::nullopt},
+        {"2024-1-02030405", std::nullopt},
+        {"20240102030405 UTC", std::nullopt},
+        {"", std::nullopt},
+    };
+    for (const auto& [text, seconds] : rows)
+        EXPECT_EQ(MdtmSeconds(text), seconds) << text;
+}
+
 TEST(FtpReplies, PortCommandsForEitherFamily) {
     SocketAddress v4;
     auto* in = reinterpret_cast<sockaddr_in*>(&v4.Storage);

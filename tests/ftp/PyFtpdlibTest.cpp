@@ -78,7 +78,7 @@ TEST_F(PyFtpdlib, LogsInOrReportsWhyNot) {
         {server().Url("/login"), std::nullopt},
         {server().UserUrl("/login"), std::nullopt},
         {server().UserUrl("/login", PyFtpServer::UserName, "wrong"),
-         "could not connect: 530 Authentication failed."},
+         "login refused: 530 Authentication failed."},
         {"ftp://no-such-host.invalid:" + port + "/login", "could not connect: unknown host"},
         {"ftp:///login", "could not connect: no host name"},
         {closed, "could not connect: connection refused"},

@@ -136,7 +136,7 @@ TEST_F(Tls, ListsTheDirectoryExplicitAndImplicitActiveAndPassive) {
     ::unsetenv("SSL_CERT_DIR");
     // A plain login at a server that demands TLS suggests the way to it.
     EXPECT_EQ(Check(explicitTls.UrlVia("ftp", "127.0.0.1", "/d/")).error,
-              "could not connect: 550 SSL/TLS required on the control channel. "
+              "login refused: 550 SSL/TLS required on the control channel. "
               "(this server wants TLS: try ftpes://)");
     // A plain URL at a port of implicit TLS hears no greeting, and says what that may mean.
     FtpTimeouts shortWait = CurrentFtpTimeouts();

@@ -276,6 +276,53 @@ TEST(Check, OnlyAWholeListingMarksFilesGone) {
     SetFtpTimeouts({});
 }
 
+// A server that takes PORT but never connects (a router in between): auto
+// lists passive in the same check and keeps to passive in the next runs,
+// active fails, passive never sends PORT.
+TEST(Check, DataModesAndTheRememberedFallback) {
+    using Session = FaultFtpServer::Session;
+    TempProgramDir programDir;
+    FtpTimeouts shortened;
+    shortened.DataConnect = 300ms;
+    SetFtpTimeouts(shortened);
+    FaultFtpServer server({{"NLST",
+                            [](Session& s, auto&) {
+                                if (s.Passive())
+                                    s.ServeNames();
+                                else
+                                    s.Reply("150 go");
+                            }}},
+                          {"a"});
+    std::string file;
+    AppendFrame(file, server.Url(), "", {FileEntry{}});
+    WriteBytes(MainInterface::DataFileName(), file);
+    const struct {
+        const char* Mode;
+        bool NewRun; // the memory of the last run is gone, its store kept
+        int Status;
+        std::size_t Ports;
+    } runs[] = {{"auto", true, 0, 1},
+                {"auto", true, 0, 0},
+                {"active", false, 1, 1},
+                {"passive", true, 0, 0}};
+    for (const auto& run : runs) {
+        SCOPED_TRACE(run.Mode);
+        if (run.NewRun)
+            ForgetServers();
+        std::ostringstream out, err;
+        ASSERT_EQ(RunHeadless({"--set", "1", std::string("mode=") + run.Mode}, out, err), 0);
+        const std::size_t before = server.Transcript().size();
+        EXPECT_EQ(RunHeadless({"--check"}, out, err), run.Status) << out.str();
+        const auto transcript = server.Transcript();
+        EXPECT_EQ(std::count_if(transcript.begin() + static_cast<std::ptrdiff_t>(before),
+                                transcript.end(),
+                                [](const std::string& line) { return line.rfind("PORT", 0) == 0; }),
+                  static_cast<std::ptrdiff_t>(run.Ports));
+    }
+    ForgetServers();
+    SetFtpTimeouts({});
+}
+
 // What --check prints is read by scripts line by line: a name or a reply can
 // never make a line of its own, nor pose as one.
 TEST(Check, NamesAndRepliesArePrintedOneToALine) {

@@ -352,13 +352,15 @@ TEST_F(FileStoreTest, DownloadsAreKeptByUrlAndNameAndGoWithTheirUrl) {
 
 TEST_F(FileStoreTest, AStoreOfAnEarlierVersionIsBroughtUpToDateWithItsRows) {
     // What the earlier versions wrote: no downloads table (1), no held downloads
-    // (2), both kept URLs by their text, and no history (3).
+    // (2), both kept URLs by their text, and no history or servers (3).
     for (const auto& [earlier, name] :
-         {std::pair{"DROP TABLE history; DROP TABLE downloads; PRAGMA user_version = 1", "named u"},
-          {"DROP TABLE history; ALTER TABLE downloads DROP COLUMN failure;"
+         {std::pair{"DROP TABLE history; DROP TABLE servers; DROP TABLE downloads;"
+                    "PRAGMA user_version = 1",
+                    "named u"},
+          {"DROP TABLE history; DROP TABLE servers; ALTER TABLE downloads DROP COLUMN failure;"
            "PRAGMA user_version = 2",
            "named u"},
-          {"DROP TABLE history; PRAGMA user_version = 3", "u"}}) {
+          {"DROP TABLE history; DROP TABLE servers; PRAGMA user_version = 3", "u"}}) {
         SCOPED_TRACE(earlier);
         std::filesystem::remove(Path());
         EXPECT_TRUE(Open()->Save({{"u", {Row("a"), Row("b", 1)}, {}, false}}));
@@ -370,6 +372,14 @@ TEST_F(FileStoreTest, AStoreOfAnEarlierVersionIsBroughtUpToDateWithItsRows) {
         store.reset();
         EXPECT_EQ(Open()->LoadDownloads()->at(name).size(), 1u);
     }
+    // Version 3 knew no servers; what is learnt of one is kept.
+    Sql(Path().c_str(), "DROP TABLE history; DROP TABLE servers; PRAGMA user_version = 3");
+    const StoredServer learnt{true, -300};
+    EXPECT_TRUE(Open()->PutServer("h:21", learnt));
+    EXPECT_TRUE(Open()->PutServer("g:21", {}));
+    EXPECT_EQ(Open()->LoadServers(),
+              (std::map<std::string, StoredServer>{{"g:21", {}}, {"h:21", learnt}}));
+    EXPECT_EQ(Open()->LoadDownloads()->at("u").size(), 1u);
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open(Path().c_str(), &db), SQLITE_OK);
     sqlite3_stmt* version = nullptr;
@@ -424,7 +434,8 @@ TEST_F(FileStoreTest, OldFilesAreCarriedOverWithoutTheirPasswords) {
     }
     // As version 2 left it after a crash: its last change still in its log.
     Sql(Path(),
-        "DROP TABLE history; ALTER TABLE downloads DROP COLUMN failure; PRAGMA user_version = 2;"
+        "DROP TABLE history; DROP TABLE servers; ALTER TABLE downloads DROP COLUMN failure;"
+        "PRAGMA user_version = 2;"
         "INSERT INTO urls(url) VALUES (CAST('ftp://bo:secret4@h/' AS BLOB))",
         true);
     ASSERT_NE(ReadBytes(Path() + "-wal").find("secret"), std::string::npos);

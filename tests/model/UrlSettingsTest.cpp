@@ -7,6 +7,7 @@
 #include "model/HeadlessCommands.h"
 #include "model/MainInterface.h"
 #include "model/NameFilter.h"
+#include "model/RetryBackoff.h"
 #include "model/UrlFileList.h"
 #include "tests/support/TempProgramDir.h"
 
@@ -142,6 +143,7 @@ TEST(UrlSettings, AssignmentsAreAllOrNothingAndTheFileKeepsThem) {
         {{"run=mv 'a"}, "bad value for run"},
         {{"run={path}"}, "bad value for run"},
         {{"run=cp {path} /tmp"}, "run uses {path}, which needs download="},
+        {{"mode=pasv"}, "bad value for mode: pasv (active, passive or auto)"},
         {{"depth"}, "not KEY=VALUE"},
         {{"depth=1", "depth=2"}, "depth given twice"},
         {{"paused=1", "exclude=*.tmp", "depth=x"}, "bad value for depth"},
@@ -165,10 +167,10 @@ TEST(UrlSettings, AssignmentsAreAllOrNothingAndTheFileKeepsThem) {
     // The file round trip, odd characters in URLs and globs included; URLs by
     // their names, passwords nowhere.
     const UrlNames names("key");
-    SettingsByUrl all{
-        {names.Of("ftp://a/\"q\"\\"), settings},
-        {names.Of("ftp://b:pw@h/"), Parsed({"exclude=[!a]\\*", "nocase=1", "paused=1"})},
-        {names.Of("ftp://c/"), UrlSettings{}}};
+    SettingsByUrl all{{names.Of("ftp://a/\"q\"\\"), settings},
+                      {names.Of("ftp://b:pw@h/"),
+                       Parsed({"exclude=[!a]\\*", "nocase=1", "paused=1", "mode=passive"})},
+                      {names.Of("ftp://c/"), UrlSettings{}}};
     const std::string text = UrlSettingsText(all);
     EXPECT_NE(text.find("\"version\": 2"), std::string::npos);
     EXPECT_EQ(text.find("pw"), std::string::npos) << text;
@@ -217,18 +219,18 @@ TEST(UrlSettings, SetAndSettingsOnTheCommandLine) {
     EXPECT_EQ(std::get<0>(Invoke({"--set", "ftp://127.0.0.1:1/c/", "depth=1"})), 1);
     EXPECT_EQ(std::get<0>(Invoke({"--settings", "ftp://127.0.0.1:1/c/"})), 1);
 
-    const auto [status, out, err] =
-        Invoke({"--set", "2", "depth=3", "include=*/*.jpg", "include=*/*.JPG", "interval=86400"});
+    const auto [status, out, err] = Invoke({"--set", "2", "depth=3", "include=*/*.jpg",
+                                            "include=*/*.JPG", "interval=86400", "mode=active"});
     EXPECT_EQ(status, 0) << err;
     const std::string expected = "depth=3\ninclude=*/*.jpg\ninclude=*/*.JPG\nnocase=0\n"
-                                 "interval=86400\npaused=0\ndownload=\nrun=\n";
+                                 "interval=86400\npaused=0\ndownload=\nrun=\nmode=active\n";
     EXPECT_EQ(out, expected);
     EXPECT_EQ(Invoke({"--settings", UrlB}), std::make_tuple(0, expected, std::string()));
     // A refused value leaves the URL's settings as they were.
     EXPECT_EQ(std::get<0>(Invoke({"--set", UrlB, "include=*.csv", "paused=maybe"})), 2);
     EXPECT_EQ(std::get<1>(Invoke({"--settings", UrlB})), expected);
     EXPECT_EQ(std::get<1>(Invoke({"--settings", UrlA})),
-              "depth=0\nnocase=0\ninterval=0\npaused=0\ndownload=\nrun=\n");
+              "depth=0\nnocase=0\ninterval=0\npaused=0\ndownload=\nrun=\nmode=auto\n");
 
     // Paused: --check leaves it out and says so.
     EXPECT_EQ(std::get<0>(Invoke({"--set", UrlA, "paused=1"})), 0);
@@ -238,7 +240,7 @@ TEST(UrlSettings, SetAndSettingsOnTheCommandLine) {
         << printed;
     // Back to the defaults: the file goes.
     Invoke({"--set", UrlA, "paused="});
-    Invoke({"--set", UrlB, "depth=", "include=", "interval="});
+    Invoke({"--set", UrlB, "depth=", "include=", "interval=", "mode="});
     EXPECT_FALSE(std::filesystem::exists(dir.File("urlsettings.json")));
 }
 
@@ -289,7 +291,7 @@ TEST(UrlSettings, ADamagedFileLoadsWhatItCanAndIsToldOfOnce) {
     EXPECT_EQ(Invoke({"--settings", UrlA}), std::make_tuple(0, out, std::string()));
 }
 
-TEST(UrlSettings, URLsWithTheirOwnIntervalAreCheckedWhenDue) {
+TEST(UrlSettings, URLsWithTheirOwnIntervalAreCheckedWhenDueAndBackOffWhileFailing) {
     TempProgramDir dir;
     WriteWatchList(dir, {UrlA, UrlB, "ftp://127.0.0.1:1/c/", "ftp://127.0.0.1:1/d/"});
     ManualClock clock(1000);
@@ -298,6 +300,7 @@ TEST(UrlSettings, URLsWithTheirOwnIntervalAreCheckedWhenDue) {
     watchList.SetURLSettings(2, Parsed({"interval=3600"}));
     watchList.SetURLSettings(4, Parsed({"paused=1", "interval=60"}));
     // Which URLs a tick starts (1 to 4), given whether the global run is due.
+    // Every check fails: nobody listens.
     const auto tick = [&](bool globalRunDue) {
         watchList.CheckDueFiles(globalRunDue);
         std::string started;
@@ -306,27 +309,66 @@ TEST(UrlSettings, URLsWithTheirOwnIntervalAreCheckedWhenDue) {
         watchList.WaitForChecks();
         return started;
     };
-    EXPECT_EQ(tick(false), "");
-    EXPECT_EQ(tick(true), "3");
-    clock.Advance(59'999);
-    EXPECT_EQ(tick(false), "");
-    clock.Advance(1);
-    EXPECT_EQ(tick(false), "1");
-    clock.Advance(30'000);
-    EXPECT_EQ(tick(true), "3");
-    clock.Advance(30'000);
-    EXPECT_EQ(tick(false), "1");
-    clock.Advance(3'600'000);
-    EXPECT_EQ(tick(true), "123");
-    // A check asked for by hand starts the interval anew; paused URLs are
-    // checked only when asked.
+    // After each failure the wait doubles: URL 1 (60 s) comes at 60, 180, 420
+    // s; URL 3 (the global 301 s) not at the next global run.
+    const struct {
+        std::uint32_t Advance;
+        bool GlobalRunDue;
+        std::string Started;
+    } ticks[] = {
+        {0, false, ""},       {0, true, "3"},      {59'999, false, ""},      {1, false, "1"},
+        {30'000, true, ""},   {30'000, false, ""}, {59'999, false, ""},      {1, false, "1"},
+        {239'999, false, ""}, {1, false, "1"},     {3'600'000, true, "123"},
+    };
+    for (const auto& row : ticks) {
+        clock.Advance(row.Advance);
+        EXPECT_EQ(tick(row.GlobalRunDue), row.Started) << clock.Now();
+    }
+    EXPECT_TRUE(watchList.NextTry(*watchList.GetURL(1)).has_value());
+    EXPECT_FALSE(watchList.NextTry(*watchList.GetURL(4)).has_value());
+    // A check asked for by hand starts the interval and the backoff anew
+    // (2 periods after it, not 16); paused URLs are checked only when asked.
     clock.Advance(50'000);
     watchList.GetURL(1)->CheckFiles();
     watchList.GetURL(4)->CheckFiles();
     watchList.WaitForChecks();
     clock.Advance(50'000);
     EXPECT_EQ(tick(false), "");
+    clock.Advance(70'000);
+    EXPECT_EQ(tick(false), "1");
     watchList.CheckFiles(true);
     EXPECT_FALSE(watchList.GetURL(4)->IsCheckPending());
     watchList.WaitForChecks();
+}
+
+TEST(UrlSettings, BackoffDoublesToItsCapAndEndsWithASuccess) {
+    const struct {
+        int Failures;
+        std::uint32_t Period;
+        bool LoginRefused;
+        std::uint32_t Wait;
+    } rows[] = {
+        {0, 60'000, false, 60'000},     {1, 60'000, false, 120'000},
+        {3, 60'000, false, 480'000},    {6, 60'000, false, 3'600'000},
+        {99, 60'000, false, 3'600'000}, {10, 60'000, true, 61'440'000},
+        {12, 60'000, true, 86'400'000}, {1, 7'200'000, false, 7'200'000},
+        {1, 301'000, false, 602'000},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(RetryBackoff::Wait(row.Failures, row.Period, row.LoginRefused), row.Wait)
+            << row.Failures << " " << row.Period;
+    RetryBackoff backoff;
+    const auto next = [&] { return backoff.NextTry("u", 60'000); };
+    backoff.Ended("u", 1000, true, Error{ErrorKind::Connection, "refused"});
+    EXPECT_EQ(next(), 121'000u);
+    backoff.Ended("u", 2000, true, Error{ErrorKind::LoginRefused, "530"});
+    EXPECT_EQ(next(), 242'000u);
+    backoff.Ended("u", 3000, false, Error{ErrorKind::TimedOut, "by hand"});
+    EXPECT_EQ(next(), 123'000u);
+    // A cut listing is an answer, as a whole one is.
+    backoff.Ended("u", 4000, true, Error{ErrorKind::Cut, "cut"});
+    EXPECT_EQ(next(), std::nullopt);
+    backoff.Ended("u", 5000, true, Error{ErrorKind::Connection, "refused"});
+    backoff.Ended("u", 6000, true, std::nullopt);
+    EXPECT_EQ(next(), std::nullopt);
 }

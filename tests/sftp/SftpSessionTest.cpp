@@ -160,7 +160,7 @@ TEST_F(SftpTest, LogsInByAgentKeyOrPasswordAndSaysWhatItTriedWhenAllFail) {
              return someoneElses;
          },
          SftpTestServer::Logins::Password, user, "wrong",
-         "could not connect: authentication failed (publickey, password)", ""},
+         "login refused: authentication failed (publickey, password)", ""},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.Name);
