@@ -121,6 +121,7 @@ void UrlFileList::CheckFiles() {
     // A listing that comes back empty is confirmed before every known entry goes.
     checker->SetConfirmEmptyListing(GetFilesCount() > 0);
     checker->SetDepth(settings_.Depth);
+    walkedDepth_ = settings_.Depth;
     checker->CheckURL(url_);
 }
 
@@ -200,12 +201,17 @@ bool UrlFileList::MergeFreshListing(Listing&& listing) {
     rules.StartingPoint = startingPoint_;
     if (!earlierViews_.empty()) {
         std::vector<UrlView> views(earlierViews_.begin(), earlierViews_.end());
-        rules.ComesIntoView = [views = std::move(views)](const std::string& name) {
-            return std::any_of(views.begin(), views.end(),
-                               [&](const UrlView& view) { return !view.Shows(name); });
+        rules.ComesIntoView = [views = std::move(views)](const FileEntry& entry) {
+            return std::any_of(views.begin(), views.end(), [&](const UrlView& view) {
+                return !view.Shows(entry.Name, entry.Facts.Type == EntryType::Folder);
+            });
         };
-        earlierViews_.clear();
+        // A check that began before the settings changed walked the old depth:
+        // what the new one brings into view comes with a later listing.
+        if (walkedDepth_.value_or(settings_.Depth) >= settings_.Depth)
+            earlierViews_.clear();
     }
+    walkedDepth_.reset();
     lastNews_ = CheckNews{0, 0, startingPoint_, {}};
     std::optional<Error> cut;
     if (listing.Cut)
@@ -213,10 +219,12 @@ bool UrlFileList::MergeFreshListing(Listing&& listing) {
                                         std::to_string(listing.Entries.size()) + " names"};
     const std::string message = cut ? cut->Message : std::string();
     // Files that do not count are neither shown, kept nor told of.
+    hidden_ = 0;
     if (!settings_.IsDefault())
-        std::erase_if(listing.Entries, [view = UrlView(settings_)](const ListedEntry& e) {
-            return !view.Shows(e.Name);
-        });
+        hidden_ = static_cast<std::int32_t>(
+            std::erase_if(listing.Entries, [view = UrlView(settings_)](const ListedEntry& e) {
+                return !view.Shows(e.Name, e.Type == EntryType::Folder);
+            }));
     // As with names alone: a merge that might not fit the data file is tried
     // on a copy first.
     std::size_t bound = RecordBytes(url_.Text(), message, Entries);
@@ -339,8 +347,9 @@ void UrlFileList::SetSettings(const UrlSettings& settings) {
     // What went out of view is forgotten: it did not go from the server.
     const UrlView view(settings_);
     const auto out = std::remove_if(Entries.begin() + 1, Entries.end(), [&](FileEntry& e) {
-        if (view.Shows(e.Name))
+        if (view.Shows(e.Name, e.Facts.Type == EntryType::Folder))
             return false;
+        ++hidden_;
         unstoredNames_.push_back(e.Name);
         return true;
     });

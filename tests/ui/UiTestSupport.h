@@ -66,7 +66,11 @@ protected:
     QModelIndex Item(int row) { return URLs().model()->index(row, 0); }
     bool IsSelected(int row) { return URLs().selectionModel()->isRowSelected(row, {}); }
     void Select(int row) { URLs().setCurrentIndex(Item(row)); }
-    void Key(QWidget* target, Qt::Key key) { QTest::keyClick(target, key); }
+    // A key pressed where the user has the focus.
+    void Key(QWidget* target, Qt::Key key) {
+        target->setFocus();
+        QTest::keyClick(target, key);
+    }
     // Every row of each list, as Look writes it.
     QStringList URLRows();
     QStringList FileRows();
