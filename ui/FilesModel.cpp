@@ -217,8 +217,14 @@ const FilesModel::DownloadNote* FilesModel::NoteOf(const Row& row) const {
 
 void FilesModel::DownloadNotesChanged() {
     if (!rows_.empty())
-        Q_EMIT dataChanged(index(0, SizeColumn), index(rowCount() - 1, SizeColumn),
+        Q_EMIT dataChanged(index(0, DownloadColumn), index(rowCount() - 1, DownloadColumn),
                            {Qt::DisplayRole, Qt::ToolTipRole});
+}
+
+QString FilesModel::SavedPathAt(int row) const {
+    const DownloadNote* note =
+        row >= 0 && row < rowCount() ? NoteOf(rows_[static_cast<std::size_t>(row)]) : nullptr;
+    return note ? note->Path : QString();
 }
 
 QVariant FilesModel::data(const QModelIndex& index, int role) const {
@@ -235,8 +241,6 @@ QVariant FilesModel::data(const QModelIndex& index, int role) const {
             // A folder is told by its trailing slash, as "ls -F" does.
             return folder ? ShownText(row.Name) + '/' : ShownText(row.Name);
         case SizeColumn:
-            if (const DownloadNote* note = NoteOf(row))
-                return note->Short;
             if (folder)
                 return QStringLiteral("folder");
             if (link)
@@ -244,6 +248,10 @@ QVariant FilesModel::data(const QModelIndex& index, int role) const {
             return row.Facts.Size ? ShortSize(*row.Facts.Size) : QString();
         case ModifiedColumn:
             return ShownTime(row.Facts.Modified);
+        case DownloadColumn: {
+            const DownloadNote* note = NoteOf(row);
+            return note ? note->Short : QString();
+        }
         default:
             return MarkWord(row.Mark);
         }
@@ -272,9 +280,11 @@ QVariant FilesModel::data(const QModelIndex& index, int role) const {
         return muted ? QVariant(QBrush(StateBand())) : QVariant();
     case Qt::ToolTipRole:
         switch (index.column()) {
+        case DownloadColumn: {
+            const DownloadNote* note = NoteOf(row);
+            return note ? QVariant(note->Long) : QVariant();
+        }
         case SizeColumn:
-            if (const DownloadNote* note = NoteOf(row))
-                return note->Long;
             return row.Facts.Size && !folder ? ExactSize(*row.Facts.Size) : QVariant();
         case ModifiedColumn:
             return TimeToolTip(row.Facts.Modified);
@@ -307,6 +317,8 @@ QVariant FilesModel::headerData(int section, Qt::Orientation orientation, int ro
         return QStringLiteral("Modified");
     case MarkColumn:
         return QStringLiteral("State");
+    case DownloadColumn:
+        return QStringLiteral("Download");
     default:
         return {};
     }

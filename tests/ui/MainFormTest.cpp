@@ -120,7 +120,7 @@ TEST_F(MainFormTest, TheFilePaneShowsFactsAndMarksSortedAsTheUserChose) {
 
     // What the user has not seen first, each mark with its own face: changed
     // as bold as new and italic too, arriving italic and grey on a white band.
-    EXPECT_EQ(Files().model()->columnCount(), 4);
+    EXPECT_EQ(Files().model()->columnCount(), 5);
     EXPECT_EQ(FileRows(),
               QStringList({"docs/", "fresh.bin:b", "report.csv:b", "upload.part:g", "old.txt"}));
     const auto cell = [&](int row, int column, int role = Qt::DisplayRole) {

@@ -66,8 +66,11 @@ protected:
     QModelIndex Item(int row) { return URLs().model()->index(row, 0); }
     bool IsSelected(int row) { return URLs().selectionModel()->isRowSelected(row, {}); }
     void Select(int row) { URLs().setCurrentIndex(Item(row)); }
-    // A key pressed where the user has the focus.
+    // A key pressed where the user has the focus (its window active again
+    // after a dialog, as a desktop makes it).
     void Key(QWidget* target, Qt::Key key) {
+        target->activateWindow();
+        EXPECT_TRUE(QTest::qWaitForWindowActive(target->window()));
         target->setFocus();
         QTest::keyClick(target, key);
     }
