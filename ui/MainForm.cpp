@@ -138,7 +138,7 @@ MainForm::MainForm(std::function<void()> shutDown) : shutDown_(std::move(shutDow
     statusBar()->addWidget(statusMessage_, 1);
     fileCount_ = new QLabel(this);
     fileCount_->setObjectName("FileCount");
-    fileCount_->setAccessibleName("Files of the selected URL");
+    fileCount_->setAccessibleName("File count");
     statusBar()->addPermanentWidget(fileCount_);
     progress_ = new QLabel(this);
     progress_->setObjectName("Progress");

@@ -119,6 +119,8 @@ UrlSettingsForm::UrlSettingsForm(QWidget* owner, const QString& url, const UrlSe
     form->addRow("&Run:", run_);
     buttons_ = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
     auto* layout = new QVBoxLayout(this);
+    // A refusal that appears makes the dialog taller, never the fields smaller.
+    layout->setSizeConstraint(QLayout::SetMinimumSize);
     layout->addLayout(form);
     layout->addWidget(rules);
     layout->addWidget(problem_);
