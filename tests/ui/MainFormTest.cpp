@@ -185,7 +185,7 @@ TEST_F(MainFormTest, TheFilePaneShowsFactsAndMarksSortedAsTheUserChose) {
     clickHeader(FilesModel::NameColumn);
     EXPECT_EQ(names(), QStringList({"F1", "f01", "f1", "f2", "f10", "f10a", "Y", "z"}));
     clickHeader(FilesModel::NameColumn);
-    EXPECT_EQ(names().first(), "z");
+    EXPECT_EQ(names().constFirst(), "z");
     clickHeader(FilesModel::SizeColumn);
     Select(0);
     EXPECT_EQ(names(), bySize);
