@@ -292,16 +292,17 @@ MergeNews MergeListing(std::vector<FileEntry>& entries, Listing&& listing,
         entry.Unstored = true;
         // A file that may still be uploading waits until its size and time
         // hold still; a starting point takes what it finds.
-        const bool intoView = rules.ComesIntoView && rules.ComesIntoView(entry.Name);
+        const bool intoView = rules.ComesIntoView && rules.ComesIntoView(entry);
         if (!rules.StartingPoint && !intoView && rules.SettleSeconds > 0 && entry.Facts.Known() &&
             entry.Facts.IsFile()) {
             entry.Arriving = true;
             entry.Settled = false;
             entry.SteadySince = rules.Now;
         } else {
-            if (intoView)
+            if (intoView) {
+                entry.State = FileStateOld;
                 ++news.CameIntoView;
-            else
+            } else
                 news.Report(entry, false);
             news.DataChanged = true;
         }

@@ -39,9 +39,9 @@ struct MergeRules {
     // The first check of a URL, or the first after it was edited: what it finds
     // is taken as it is, new and not arriving.
     bool StartingPoint = false;
-    // Names that came into view by a change of the URL's settings: taken as a
-    // starting point takes them (new, not arriving), and not counted as news.
-    std::function<bool(const std::string&)> ComesIntoView;
+    // Entries that came into view by a change of the URL's settings: they were
+    // there before, so they are old (never new, arriving or reported).
+    std::function<bool(const FileEntry&)> ComesIntoView;
 };
 
 // The merge of a listing with facts (consumed): names are matched as above,
@@ -75,7 +75,7 @@ struct MergeNews {
     // Files reported by this merge: newly new, newly changed.
     std::int32_t NewFiles = 0;
     std::int32_t ChangedFiles = 0;
-    // Names taken as new because they came into view (see ComesIntoView).
+    // Names taken as old because they came into view (see ComesIntoView).
     std::int32_t CameIntoView = 0;
     // Their names, for what acts on reported files (downloads, programs).
     std::vector<std::string> Reported;

@@ -206,6 +206,8 @@ public:
     // The key of the names by which the store and the settings file know a
     // URL (urlkey.dat, see UrlNames).
     static std::string KeyFileName();
+    // How the files beside the data file name url: masked, with its tag.
+    std::string NameOf(const std::string& url) const { return names_->Of(url); }
 
     // Work on the store, run on the writer in order with the saves; none once
     // the store has failed.

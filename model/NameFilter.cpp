@@ -238,15 +238,31 @@ NameFilter::NameFilter(const std::vector<std::string>& include,
     for (const auto& [globs, into] : {std::pair{&include, &include_}, {&exclude, &exclude_}}) {
         for (const std::string& glob : *globs) {
             if (auto compiled = Glob::Compile(glob, noCase))
-                into->push_back(std::move(*compiled));
+                into->push_back({std::move(*compiled), glob.find('/') != std::string::npos});
         }
     }
 }
 
-bool NameFilter::Counts(std::string_view path) const {
-    const auto matches = [path](const Glob& glob) { return glob.Matches(path); };
-    return (!anyInclude_ || std::any_of(include_.begin(), include_.end(), matches)) &&
-           std::none_of(exclude_.begin(), exclude_.end(), matches);
+bool NameFilter::Rule::Matches(std::string_view path) const {
+    return Compiled.Matches(WholePath ? path : path.substr(path.rfind('/') + 1));
+}
+
+bool NameFilter::Counts(std::string_view path, bool folder) const {
+    const auto excluded = [this](std::string_view at) {
+        return std::any_of(exclude_.begin(), exclude_.end(),
+                           [at](const Rule& rule) { return rule.Matches(at); });
+    };
+    // The folders on the way, then the entry itself.
+    for (std::size_t slash = path.find('/'); slash != std::string_view::npos;
+         slash = path.find('/', slash + 1)) {
+        if (excluded(path.substr(0, slash)))
+            return false;
+    }
+    if (excluded(path))
+        return false;
+    return folder || !anyInclude_ ||
+           std::any_of(include_.begin(), include_.end(),
+                       [path](const Rule& rule) { return rule.Matches(path); });
 }
 
 } // namespace ornbrook

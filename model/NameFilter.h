@@ -73,17 +73,27 @@ std::string GlobProblem(std::string_view glob);
 // nothing.
 bool GlobMatches(std::string_view glob, std::string_view path, bool noCase);
 
-// The include and exclude globs of a URL, compiled once for many paths: a path
-// counts when it matches an include (any, when there is none) and no exclude.
-// A glob that cannot be taken (refused where globs enter) matches nothing.
+// The include and exclude globs of a URL, compiled once for many paths, read
+// as people write them (.gitignore, rsync, find -name): a glob without "/" is
+// matched against the last part of the path, at any depth ("*.tmp" hides
+// "2026-12-06/x.tmp"); a glob with "/" against the whole path below the URL.
+// Include globs judge files only: a folder counts whatever they say, so that
+// what is below it can. Exclude globs judge files and folders: an excluded
+// folder hides everything below it. A glob that cannot be taken (refused where
+// globs enter) matches nothing.
 class NameFilter final {
 public:
     NameFilter(const std::vector<std::string>& include, const std::vector<std::string>& exclude,
                bool noCase);
-    bool Counts(std::string_view path) const;
+    bool Counts(std::string_view path, bool folder = false) const;
 
 private:
-    std::vector<Glob> include_, exclude_;
+    struct Rule {
+        Glob Compiled;
+        bool WholePath = false;
+        bool Matches(std::string_view path) const;
+    };
+    std::vector<Rule> include_, exclude_;
     bool anyInclude_ = false;
 };
 

@@ -120,6 +120,7 @@ void UrlFileList::CheckFiles() {
     checker->SetConfirmEmptyListing(GetFilesCount() > 0);
     checker->SetDepth(settings_.Depth);
     checker->SetDataMode(settings_.Mode);
+    walkedDepth_ = settings_.Depth;
     checker->CheckURL(url_);
 }
 
@@ -189,12 +190,17 @@ UrlFileList::CheckReport UrlFileList::MergeFreshListing(Listing&& listing) {
     rules.StartingPoint = startingPoint_;
     if (!earlierViews_.empty()) {
         std::vector<UrlView> views(earlierViews_.begin(), earlierViews_.end());
-        rules.ComesIntoView = [views = std::move(views)](const std::string& name) {
-            return std::any_of(views.begin(), views.end(),
-                               [&](const UrlView& view) { return !view.Shows(name); });
+        rules.ComesIntoView = [views = std::move(views)](const FileEntry& entry) {
+            return std::any_of(views.begin(), views.end(), [&](const UrlView& view) {
+                return !view.Shows(entry.Name, entry.Facts.Type == EntryType::Folder);
+            });
         };
-        earlierViews_.clear();
+        // A check that began before the settings changed walked the old depth:
+        // what the new one brings into view comes with a later listing.
+        if (walkedDepth_.value_or(settings_.Depth) >= settings_.Depth)
+            earlierViews_.clear();
     }
+    walkedDepth_.reset();
     lastNews_ = CheckNews{0, 0, startingPoint_, {}};
     std::optional<Error> cut;
     if (listing.Cut)
@@ -202,10 +208,12 @@ UrlFileList::CheckReport UrlFileList::MergeFreshListing(Listing&& listing) {
                                         std::to_string(listing.Entries.size()) + " names"};
     const std::string message = cut ? cut->Message : std::string();
     // Files that do not count are neither shown, kept nor told of.
+    hidden_ = 0;
     if (!settings_.IsDefault())
-        std::erase_if(listing.Entries, [view = UrlView(settings_)](const ListedEntry& e) {
-            return !view.Shows(e.Name);
-        });
+        hidden_ = static_cast<std::int32_t>(
+            std::erase_if(listing.Entries, [view = UrlView(settings_)](const ListedEntry& e) {
+                return !view.Shows(e.Name, e.Type == EntryType::Folder);
+            }));
     // As with names alone: a merge that might not fit the data file is tried
     // on a copy first.
     std::size_t bound = RecordBytes(url_.Text(), message, Entries);
@@ -351,7 +359,8 @@ EntryChanges UrlFileList::SetSettings(const UrlSettings& settings) {
     const UrlView view(settings_);
     std::size_t kept = 1;
     for (std::size_t k = 1; k < Entries.size(); ++k) {
-        if (!view.Shows(Entries[k].Name)) {
+        if (!view.Shows(Entries[k].Name, Entries[k].Facts.Type == EntryType::Folder)) {
+            ++hidden_;
             changes.Removed.push_back(static_cast<std::int32_t>(k));
             unstoredNames_.push_back(std::move(Entries[k].Name));
             continue;

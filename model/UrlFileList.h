@@ -130,7 +130,7 @@ public:
         // The names of the files that went (none for a starting point).
         std::vector<std::string> Gone;
         // Names new to the list because a change of settings brought them
-        // into view: shown as new, but no news.
+        // into view: shown as old, no news.
         std::int32_t CameIntoView = 0;
     };
     const CheckNews& LastCheckNews() const { return lastNews_; }
@@ -161,6 +161,9 @@ public:
     // as they stand.
     const UrlSettings& Settings() const { return settings_; }
     EntryChanges SetSettings(const UrlSettings& settings);
+    // Entries of the last listing that the settings kept out of view (the
+    // filters, the depth); they are neither shown nor kept.
+    std::int32_t HiddenBySettings() const { return hidden_; }
     void LoadSettings(const UrlSettings& settings) { settings_ = settings; }
     // When the last check of this URL was asked for, on the millisecond clock
     // (base/Clock.h); when the list was made, before any.
@@ -214,6 +217,10 @@ private:
     // The views of settings changed since the last merged check: a name is
     // news only when each of them showed it.
     std::vector<UrlSettings> earlierViews_;
+    // The depth the check under way walks: a listing walked less deep than
+    // the settings now ask shows nothing of what the new depth brings into view.
+    std::optional<std::int32_t> walkedDepth_;
+    std::int32_t hidden_ = 0;
     std::uint32_t lastAsked_;
 };
 

@@ -17,15 +17,15 @@ bool UrlSettings::SameView(const UrlSettings& other) const {
            NoCase == other.NoCase;
 }
 
-bool UrlSettings::Counts(std::string_view path) const {
-    return NameFilter(Include, Exclude, NoCase).Counts(path);
+bool UrlSettings::Counts(std::string_view path, bool folder) const {
+    return NameFilter(Include, Exclude, NoCase).Counts(path, folder);
 }
 
 UrlView::UrlView(const UrlSettings& settings)
     : depth_(settings.Depth), filter_(settings.Include, settings.Exclude, settings.NoCase) {}
 
-bool UrlView::Shows(std::string_view path) const {
-    return std::count(path.begin(), path.end(), '/') <= depth_ && filter_.Counts(path);
+bool UrlView::Shows(std::string_view path, bool folder) const {
+    return std::count(path.begin(), path.end(), '/') <= depth_ && filter_.Counts(path, folder);
 }
 
 namespace {

@@ -21,8 +21,10 @@ namespace ornbrook {
 struct UrlSettings {
     // Subfolders watched below the URL's folder (0: the folder alone).
     std::int32_t Depth = 0;
-    // Globs matched against a file's path relative to the URL: a name counts
-    // when it matches an include (any, when there is none) and no exclude.
+    // Globs matched against a file's path relative to the URL, or its last
+    // part for a glob without "/" (see NameFilter): a file counts when it
+    // matches an include (any, when there is none), an entry when neither it
+    // nor a folder above it matches an exclude.
     std::vector<std::string> Include;
     std::vector<std::string> Exclude;
     bool NoCase = false;
@@ -46,7 +48,7 @@ struct UrlSettings {
     // Whether both settings see the same files: depth and filters alike.
     bool SameView(const UrlSettings& other) const;
     // Whether an entry at this relative path ("sub/file") counts.
-    bool Counts(std::string_view path) const;
+    bool Counts(std::string_view path, bool folder = false) const;
 };
 
 // What a URL's settings let into view: paths at most Depth folders down that
@@ -54,7 +56,7 @@ struct UrlSettings {
 class UrlView final {
 public:
     explicit UrlView(const UrlSettings& settings);
-    bool Shows(std::string_view path) const;
+    bool Shows(std::string_view path, bool folder) const;
 
 private:
     std::int32_t depth_;

@@ -10,14 +10,21 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QLabel>
+#include <QMainWindow>
+#include <QMenu>
+#include <QMenuBar>
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QStatusBar>
 #include <QTreeView>
+#include <QUrl>
 
 namespace ornbrook {
 
@@ -44,9 +51,31 @@ DownloadActions::DownloadActions(Parts parts, const std::shared_ptr<MainInterfac
     copy_->setShortcut(QKeySequence::Copy);
     copy_->setShortcutContext(Qt::WidgetShortcut);
     connect(copy_, &QAction::triggered, this, [this] { CopySelectedURLs(); });
-    files->addAction(download_);
-    files->addAction(copy_);
+    open_ = new QAction("Open", files);
+    open_->setObjectName("OpenSavedFile");
+    open_->setToolTip("Open the saved file with the desktop's program for it");
+    connect(open_, &QAction::triggered, this, [this] { OpenSaved(false); });
+    show_ = new QAction("Show in folder", files);
+    show_->setObjectName("ShowSavedFile");
+    connect(show_, &QAction::triggered, this, [this] { OpenSaved(true); });
+    openFolder_ = new QAction("Open the download folder", files);
+    openFolder_->setObjectName("OpenDownloadFolder");
+    connect(openFolder_, &QAction::triggered, this, [this] { OpenDownloadFolder(); });
+    files->addActions({download_, copy_, open_, show_, openFolder_});
     files->setContextMenuPolicy(Qt::ActionsContextMenu);
+    // The same commands in the menu bar, before the design's own commands.
+    if (auto* window = qobject_cast<QMainWindow*>(parts_.Window)) {
+        auto* menu = new QMenu("&Files", window);
+        menu->setObjectName("FilesMenu");
+        menu->menuAction()->setObjectName("mnuFiles");
+        menu->addActions({download_, copy_, open_, show_, openFolder_});
+        auto* refresh = window->findChild<QAction*>("mnuRefresh");
+        window->menuBar()->insertMenu(refresh, menu);
+    }
+    connect(files->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            [this] { UpdateActions(); });
+    connect(parts_.Model, &QAbstractItemModel::modelReset, this, [this] { UpdateActions(); });
+    UpdateActions();
 
     progress_ = new QLabel(parts_.StatusBar);
     progress_->setObjectName("DownloadProgress");
@@ -90,20 +119,37 @@ void DownloadActions::DownloadSelected() {
     if (!list || !watchList)
         return;
     std::vector<FileEntry> files;
-    int passedOver = 0;
+    int folders = 0, links = 0, gone = 0;
     for (const QModelIndex& row : parts_.Files->selectionModel()->selectedRows()) {
         const FileEntry& entry = list->GetEntry(parts_.Model->IndexAt(row.row()));
         // Only what the server still lists as a file can be fetched.
-        const bool file =
-            entry.Facts.Type == EntryType::File || entry.Facts.Type == EntryType::Unknown;
-        if (file && parts_.Model->MarkAt(row.row()) != FileMark::Gone)
-            files.push_back(entry);
+        if (entry.Facts.Type == EntryType::Folder)
+            ++folders;
+        else if (entry.Facts.Type == EntryType::Link)
+            ++links;
+        else if (parts_.Model->MarkAt(row.row()) == FileMark::Gone)
+            ++gone;
         else
-            ++passedOver;
+            files.push_back(entry);
     }
+    QStringList passed;
+    if (folders > 0)
+        passed << Counted(folders, "folder", "folders");
+    if (links > 0)
+        passed << Counted(links, "link", "links");
+    if (gone > 0)
+        passed << Counted(gone, "gone file", "gone files");
+    const QString passedOver =
+        passed.isEmpty()
+            ? QString()
+            : (passed.size() > 1
+                   ? passed.mid(0, passed.size() - 1).join(", ") + " and " + passed.last()
+                   : passed.first()) +
+                  " passed over";
     if (files.empty()) {
-        parts_.Say(passedOver > 0 ? "Folders, links and gone files cannot be downloaded."
-                                  : "Select the files to download first.");
+        parts_.Say(passed.isEmpty() ? "Select the files to download first."
+                                    : "Nothing to download: " + passedOver +
+                                          " (folders, links and gone files cannot be downloaded).");
         return;
     }
     const QString folder = ask_(parts_.Window, OfferedFolder());
@@ -111,6 +157,8 @@ void DownloadActions::DownloadSelected() {
         return;
     watchList->Prefs().SetLine(Preferences::Key::DownloadFolder, folder.toStdString());
     lastFolder_ = folder;
+    passedOver_ = passedOver;
+    parts_.Files->header()->setSectionHidden(FilesModel::DownloadColumn, false);
     auto& asked = asked_[list->URL()];
     auto& notes = notes_[list->URL()];
     for (const FileEntry& file : files) {
@@ -182,18 +230,28 @@ void DownloadActions::Heard(const DownloadNews& news) {
         break;
     }
     case DownloadNews::Stage::Saved:
-    case DownloadNews::Stage::AlreadyThere:
-        note = {"saved",
+    case DownloadNews::Stage::AlreadyThere: {
+        // A file of that name was there: what it is saved as is said, not
+        // only in a tooltip.
+        const std::string savedName = news.SavedAs.substr(news.SavedAs.rfind('/') + 1);
+        const bool renamed =
+            !savedName.empty() && savedName != news.Name.substr(news.Name.rfind('/') + 1);
+        note = {renamed ? "saved as " + ShownText(savedName) : QString("saved"),
                 (news.What == DownloadNews::Stage::Saved ? "saved to " : "already there: ") +
-                    ShownText(news.SavedAs)};
+                    ShownText(news.SavedAs),
+                QString::fromStdString(news.SavedAs)};
         if (asked) {
-            parts_.Say(name + " saved to " + ShownText(news.SavedAs));
+            parts_.Say(name + (renamed ? " saved as " : " saved to ") + ShownText(news.SavedAs));
             ++saved_;
+            if (renamed)
+                renamed_ << name + " as " + ShownText(savedName);
         }
         break;
+    }
     case DownloadNews::Stage::Failed:
     case DownloadNews::Stage::Refused:
-        note = {news.What == DownloadNews::Stage::Failed ? "failed" : "refused",
+        note = {(news.What == DownloadNews::Stage::Failed ? "failed: " : "refused: ") +
+                    ShownText(news.Message),
                 ShownText(news.Message)};
         if (asked) {
             parts_.Say(name + ": " + ShownText(news.Message));
@@ -207,6 +265,27 @@ void DownloadActions::Heard(const DownloadNews& news) {
     if (model_)
         model_->DownloadNoteChanged(news.Url, news.Name);
     ShowProgress();
+    UpdateActions();
+}
+
+void DownloadActions::UpdateActions() {
+    const bool saved = model_ && !model_->SavedPathAt(parts_.Files->currentIndex().row()).isEmpty();
+    open_->setEnabled(saved);
+    show_->setEnabled(saved);
+}
+
+void DownloadActions::OpenSaved(bool folderOnly) {
+    const QString path =
+        model_ ? model_->SavedPathAt(parts_.Files->currentIndex().row()) : QString();
+    if (path.isEmpty())
+        return;
+    QDesktopServices::openUrl(
+        QUrl::fromLocalFile(folderOnly ? QFileInfo(path).absolutePath() : path));
+}
+
+void DownloadActions::OpenDownloadFolder() {
+    QDesktopServices::openUrl(
+        QUrl::fromLocalFile(lastFolder_.isEmpty() ? OfferedFolder() : lastFolder_));
 }
 
 void DownloadActions::ShowProgress() {
@@ -232,11 +311,17 @@ void DownloadActions::ShowProgress() {
     cancel_->hide();
     if (!asked_.empty() && (saved_ > 0 || failed_ > 0)) {
         QString text = "Downloaded " + Counted(saved_, "file", "files") + " to " + lastFolder_;
+        if (!renamed_.isEmpty())
+            text += " (" + renamed_.join(", ") + ")";
         if (failed_ > 0)
             text += "; " + QString::number(failed_) + " failed (tried again at the next check)";
+        if (!passedOver_.isEmpty())
+            text += "; " + passedOver_;
         parts_.Say(text + ".");
     }
     asked_.clear();
+    renamed_.clear();
+    passedOver_.clear();
     saved_ = failed_ = 0;
 }
 

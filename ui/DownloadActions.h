@@ -7,6 +7,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QStringList>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -26,12 +27,15 @@ class MainInterface;
 class UrlFileList;
 struct DownloadNews;
 
-// The file pane's own commands: Download... (Ctrl+S) fetches the selected
-// files into a folder the user picks (the last one offered again, the
-// desktop's download folder the first time), and Copy URL puts the selected
-// files' URLs, password masked, on the clipboard. Each file's row tells how
-// far its download is and where it went; the status line sums up, and a
-// Cancel button there calls off what was asked for.
+// The file pane's own commands, in its context menu and the Files menu:
+// Download... (Ctrl+S) fetches the selected files into a folder the user picks
+// (the last one offered again, the desktop's download folder the first time),
+// Copy URL puts the selected files' URLs, password masked, on the clipboard,
+// Open and Show in folder hand a saved file to the desktop, and Open the
+// download folder shows where files went. Each file's row tells in its download
+// column how far its download is and where it went; the status line sums up
+// (what was saved under another name, what was passed over), and a Cancel
+// button there calls off what was asked for.
 class DownloadActions final : public QObject {
 public:
     struct Parts {
@@ -55,6 +59,8 @@ public:
 
     void DownloadSelected();
     void CopySelectedURLs();
+    void OpenSaved(bool folderOnly);
+    void OpenDownloadFolder();
     void CancelAll();
 
     static QString AskWithDialog(QWidget* window, const QString& offered);
@@ -65,6 +71,7 @@ public:
 private:
     void Heard(const DownloadNews& news);
     void ShowProgress();
+    void UpdateActions();
 
     struct Asked {
         std::uint64_t Size = 0;
@@ -80,6 +87,9 @@ private:
     AskFolder ask_;
     QAction* download_;
     QAction* copy_;
+    QAction* open_;
+    QAction* show_;
+    QAction* openFolder_;
     QLabel* progress_;
     QPushButton* cancel_;
     Subscription news_;
@@ -88,6 +98,11 @@ private:
     std::map<std::string, std::map<std::string, Asked>> asked_;
     int saved_ = 0;
     int failed_ = 0;
+    // What the last Download... could not take, said with its sum ("1 folder
+    // and 1 gone file passed over").
+    QString passedOver_;
+    // Files saved under another name than their own, "a.txt as a (2).txt".
+    QStringList renamed_;
     QString lastFolder_;
 };
 

@@ -50,28 +50,45 @@ QString MarkWord(FileMark mark) {
     return QStringLiteral("old");
 }
 
-// Names as people read them: letters of either case together, the bytes
-// deciding only between names that differ in case alone.
+// Names as people read them: letters of either case together, runs of
+// digits by their value ("f2" before "f10"); the bytes decide only between
+// names that are otherwise alike ("f01" and "f1", "a" and "A"). Bytes beyond
+// ASCII compare as they are, which keeps UTF-8 in code point order.
 int CompareNames(const std::string& a, const std::string& b) {
-    auto x = a.begin();
-    auto y = b.begin();
-    const auto end = a.begin() + static_cast<std::ptrdiff_t>(std::min(a.size(), b.size()));
-    while (true) {
-        // Equal bytes are equal letters: skipped in one go.
-        std::tie(x, y) = std::mismatch(x, end, y);
-        if (x == end)
-            break;
-        const auto cx = static_cast<unsigned char>(*x);
-        const auto cy = static_cast<unsigned char>(*y);
-        const int fx = cx >= 'A' && cx <= 'Z' ? cx + 32 : cx;
-        const int fy = cy >= 'A' && cy <= 'Z' ? cy + 32 : cy;
-        if (fx != fy)
-            return fx < fy ? -1 : 1;
+    const auto digit = [](char c) { return c >= '0' && c <= '9'; };
+    const auto fold = [](char c) {
+        const auto u = static_cast<unsigned char>(c);
+        return u >= 'A' && u <= 'Z' ? u + 32 : static_cast<int>(u);
+    };
+    std::size_t x = 0, y = 0;
+    while (x < a.size() && y < b.size()) {
+        if (digit(a[x]) && digit(b[y])) {
+            // Leading zeros say nothing of the value; then the longer run is
+            // the larger number, and runs of one length compare digit by digit.
+            while (x + 1 < a.size() && a[x] == '0' && digit(a[x + 1]))
+                ++x;
+            while (y + 1 < b.size() && b[y] == '0' && digit(b[y + 1]))
+                ++y;
+            std::size_t ex = x, ey = y;
+            while (ex < a.size() && digit(a[ex]))
+                ++ex;
+            while (ey < b.size() && digit(b[ey]))
+                ++ey;
+            if (ex - x != ey - y)
+                return ex - x < ey - y ? -1 : 1;
+            if (const int by = a.compare(x, ex - x, b, y, ey - y); by != 0)
+                return by < 0 ? -1 : 1;
+            x = ex;
+            y = ey;
+            continue;
+        }
+        if (fold(a[x]) != fold(b[y]))
+            return fold(a[x]) < fold(b[y]) ? -1 : 1;
         ++x;
         ++y;
     }
-    if (a.size() != b.size())
-        return a.size() < b.size() ? -1 : 1;
+    if (x < a.size() || y < b.size())
+        return x < a.size() ? 1 : -1;
     const int bytes = a.compare(b);
     return bytes < 0 ? -1 : bytes > 0 ? 1 : 0;
 }
@@ -142,7 +159,8 @@ void FilesModel::SetFont(const QFont& font) {
 QString FilesModel::ShortSize(std::uint64_t bytes) {
     if (bytes < 1024)
         return QString::number(bytes) + " B";
-    static const char* const units[] = {"KB", "MB", "GB", "TB", "PB", "EB"};
+    // Binary maths, binary names: a KiB is 1024 bytes wherever a size is shown.
+    static const char* const units[] = {"KiB", "MiB", "GiB", "TiB", "PiB", "EiB"};
     double value = static_cast<double>(bytes) / 1024;
     std::size_t unit = 0;
     while (value >= 1024 && unit + 1 < std::size(units)) {
@@ -199,8 +217,13 @@ const FilesModel::DownloadNote* FilesModel::NoteOf(const Row& row) const {
 
 void FilesModel::DownloadNotesChanged() {
     if (!order_.empty())
-        Q_EMIT dataChanged(index(0, SizeColumn), index(rowCount() - 1, SizeColumn),
+        Q_EMIT dataChanged(index(0, DownloadColumn), index(rowCount() - 1, DownloadColumn),
                            {Qt::DisplayRole, Qt::ToolTipRole});
+}
+
+QString FilesModel::SavedPathAt(int row) const {
+    const DownloadNote* note = row >= 0 && row < rowCount() ? NoteOf(RowAt(row)) : nullptr;
+    return note ? note->Path : QString();
 }
 
 void FilesModel::DownloadNoteChanged(const std::string& url, const std::string& name) {
@@ -208,7 +231,7 @@ void FilesModel::DownloadNoteChanged(const std::string& url, const std::string& 
         return;
     for (std::size_t i = 1; i < entries_.size(); ++i) {
         if (entries_[i].Name == name) {
-            const QModelIndex cell = index(rowOf_[i], SizeColumn);
+            const QModelIndex cell = index(rowOf_[i], DownloadColumn);
             Q_EMIT dataChanged(cell, cell, {Qt::DisplayRole, Qt::ToolTipRole});
             return;
         }
@@ -229,8 +252,6 @@ QVariant FilesModel::data(const QModelIndex& index, int role) const {
             // A folder is told by its trailing slash, as "ls -F" does.
             return folder ? ShownText(row.Name) + '/' : ShownText(row.Name);
         case SizeColumn:
-            if (const DownloadNote* note = NoteOf(row))
-                return note->Short;
             if (folder)
                 return QStringLiteral("folder");
             if (link)
@@ -238,6 +259,10 @@ QVariant FilesModel::data(const QModelIndex& index, int role) const {
             return row.Facts.Size ? ShortSize(*row.Facts.Size) : QString();
         case ModifiedColumn:
             return ShownTime(row.Facts.Modified);
+        case DownloadColumn: {
+            const DownloadNote* note = NoteOf(row);
+            return note ? note->Short : QString();
+        }
         default:
             return MarkWord(row.Mark);
         }
@@ -266,9 +291,11 @@ QVariant FilesModel::data(const QModelIndex& index, int role) const {
         return muted ? QVariant(QBrush(StateBand())) : QVariant();
     case Qt::ToolTipRole:
         switch (index.column()) {
+        case DownloadColumn: {
+            const DownloadNote* note = NoteOf(row);
+            return note ? QVariant(note->Long) : QVariant();
+        }
         case SizeColumn:
-            if (const DownloadNote* note = NoteOf(row))
-                return note->Long;
             return row.Facts.Size && !folder ? ExactSize(*row.Facts.Size) : QVariant();
         case ModifiedColumn:
             return TimeToolTip(row.Facts.Modified);
@@ -301,6 +328,8 @@ QVariant FilesModel::headerData(int section, Qt::Orientation orientation, int ro
         return QStringLiteral("Modified");
     case MarkColumn:
         return QStringLiteral("State");
+    case DownloadColumn:
+        return QStringLiteral("Download");
     default:
         return {};
     }
@@ -338,8 +367,13 @@ FilesModel::Row FilesModel::RowOf(const FileEntry& entry) {
 bool FilesModel::Before(std::int32_t ia, std::int32_t ib) const {
     const Row& a = entries_[static_cast<std::size_t>(ia)];
     const Row& b = entries_[static_cast<std::size_t>(ib)];
+    // Folders come first in every sort, among themselves by name.
+    const bool folderA = a.Facts.Type == EntryType::Folder;
+    const bool folderB = b.Facts.Type == EntryType::Folder;
+    if (folderA != folderB)
+        return folderA;
     int by = 0;
-    switch (sort_.Column) {
+    switch (folderA ? int{NameColumn} : sort_.Column) {
     case SizeColumn: {
         const auto sa = std::make_pair(a.Facts.Size.has_value(), a.Facts.Size.value_or(0));
         const auto sb = std::make_pair(b.Facts.Size.has_value(), b.Facts.Size.value_or(0));
@@ -362,7 +396,9 @@ bool FilesModel::Before(std::int32_t ia, std::int32_t ib) const {
         by = CompareNames(a.Name, b.Name);
     if (by == 0)
         by = ia - ib;
-    return sort_.Order == Qt::DescendingOrder ? by > 0 : by < 0;
+    const bool reversed =
+        sort_.Order == Qt::DescendingOrder && !(folderA && sort_.Column != NameColumn);
+    return reversed ? by > 0 : by < 0;
 }
 
 void FilesModel::SortRows() {

@@ -32,14 +32,15 @@ void StoreFileSort(Preferences& preferences, FileSort sort);
 // the URL shown moves, inserts, removes and redraws the rows it names only,
 // so that the view keeps its selection, current row and place. Texts are made
 // only when a row is shown, so filling with a hundred thousand entries stays
-// cheap. Columns: name, size (exact in the tooltip), modified, mark. Each row
+// cheap. Columns: name, size (exact in the tooltip), modified, mark, download
+// (what a download of the file did, its story in the tooltip). Each row
 // says its mark in words (Qt::AccessibleDescriptionRole) and has its whole name
 // in its tooltip. Cues that do not rest on colour alone: new is bold, changed
 // bold italic, arriving italic and grey, gone struck through and grey; grey
 // rows stand on a white band.
 class FilesModel final : public QAbstractTableModel {
 public:
-    enum Column { NameColumn, SizeColumn, ModifiedColumn, MarkColumn, ColumnCount };
+    enum Column { NameColumn, SizeColumn, ModifiedColumn, MarkColumn, DownloadColumn, ColumnCount };
 
     explicit FilesModel(QObject* parent = nullptr);
 
@@ -60,11 +61,13 @@ public:
     void Update(const UrlFileList& list, const EntryChanges& changes);
 
     // What downloads of the shown URL's files are doing, by URL and name (null
-    // for none): a row's size column shows its short word, the tooltip the
+    // for none): a row's download column shows its short words, the tooltip the
     // whole story. The owner calls DownloadNoteChanged after a change.
     struct DownloadNote {
         QString Short;
         QString Long;
+        // The saved file, once there is one.
+        QString Path;
     };
     using DownloadNotes = std::map<std::string, std::map<std::string, DownloadNote>>;
     void SetDownloadNotes(const DownloadNotes* notes) { notes_ = notes; }
@@ -78,6 +81,8 @@ public:
 
     const std::string& NameAt(int row) const { return RowAt(row).Name; }
     FileMark MarkAt(int row) const { return RowAt(row).Mark; }
+    // The saved file of a row's download; empty when it has none.
+    QString SavedPathAt(int row) const;
     FileSort Sort() const { return sort_; }
 
     // The base font of the view, of which the cues are made.

@@ -47,8 +47,10 @@ private:
         QHeaderView* header = files_->header();
         const int scrollBar = files_->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr,
                                                            files_->verticalScrollBar());
+        // A hidden section's size is 0.
         int room = files_->contentsRect().width() - scrollBar - nameWidth_ -
-                   header->sectionSize(FilesModel::MarkColumn);
+                   header->sectionSize(FilesModel::MarkColumn) -
+                   header->sectionSize(FilesModel::DownloadColumn);
         for (const int column : Optional) {
             // A hidden section's size is 0: its width is the one it was given.
             const bool fits = room >= widths_[column];
@@ -82,9 +84,12 @@ void SetUpFilesView(QTreeView* files, FilesModel* model) {
             width = std::max(width, metrics.horizontalAdvance(text));
         header->resizeSection(section, width + 24);
     };
-    fit(FilesModel::SizeColumn, {"999.9 MB", "folder"});
+    fit(FilesModel::SizeColumn, {"1023 MiB", "folder"});
     fit(FilesModel::ModifiedColumn, {"2026-12-07 14:03"});
     fit(FilesModel::MarkColumn, {"arriving", "changed"});
+    // Shown once the user downloads; long words lose their middle.
+    fit(FilesModel::DownloadColumn, {"saved as photo (2).jpg"});
+    header->setSectionHidden(FilesModel::DownloadColumn, true);
     files->setTextElideMode(Qt::ElideMiddle);
     new ColumnFitter(files, metrics.horizontalAdvance("photo-0412.jpg"));
 

@@ -20,21 +20,22 @@ QIcon ThemeIcon(const QWidget* window, const char* name, QStyle::StandardPixmap 
 
 } // namespace
 
-MainCommands::MainCommands(QMainWindow* window, Handlers handlers)
+MainCommands::MainCommands(QMainWindow* window, QWidget* urlList, Handlers handlers)
     : QObject(window), window_(window), handlers_(std::move(handlers)) {
     add_ = MakeAction("mnuAdd", "&Add URL...", "Ins", "Add an FTP URL to watch (Insert)",
                       handlers_.Add);
     edit_ = MakeAction("mnuEdit", "&Edit URL", "F2", "Edit the selected URL (F2)", handlers_.Edit);
     delete_ = MakeAction("mnuDelete", "&Delete URL", "Del", "Stop watching the selected URL (Del)",
-                         handlers_.Delete);
-    checkNow_ = MakeAction("mnuCheckNow", "&Check now", "Enter",
-                           "Check the selected URL for new files now (Enter)", handlers_.CheckNow);
+                         handlers_.Delete, urlList);
+    checkNow_ =
+        MakeAction("mnuCheckNow", "&Check now", "Enter",
+                   "Check the selected URL for new files now (Enter)", handlers_.CheckNow, urlList);
     // Ctrl+E: none of the design's keys, and the menu's letter is free.
     settings_ = MakeAction("mnuSettings", "&Settings...", "Ctrl+E",
                            "Subfolders, name filters and schedule of the selected URL (Ctrl+E)",
                            handlers_.Settings);
     undo_ = MakeAction("mnuUndoDelete", "&Undo delete", "Ctrl+Z",
-                       "Bring back the URL deleted last (Ctrl+Z)", handlers_.UndoDelete);
+                       "Bring back the URL deleted last (Ctrl+Z)", handlers_.UndoDelete, urlList);
     add_->setIcon(ThemeIcon(window, "list-add", QStyle::SP_FileDialogNewFolder));
     edit_->setIcon(ThemeIcon(window, "document-edit", QStyle::SP_FileDialogDetailedView));
     delete_->setIcon(ThemeIcon(window, "list-remove", QStyle::SP_TrashIcon));
@@ -91,16 +92,19 @@ MainCommands::MainCommands(QMainWindow* window, Handlers handlers)
 }
 
 QAction* MainCommands::MakeAction(const char* name, const QString& text, const char* key,
-                                  const QString& tip, std::function<void()> handler) {
+                                  const QString& tip, std::function<void()> handler,
+                                  QWidget* scope) {
     auto* action = new QAction(text, window_);
     action->setObjectName(name);
     action->setToolTip(tip);
     if (key) {
-        // Shown beside the command; the window handles the key itself, so the
-        // shortcut is live only inside the menus.
-        action->setShortcut(std::string_view(key) == "Enter" ? QKeySequence(Qt::Key_Enter)
-                                                             : QKeySequence(key));
-        action->setShortcutContext(Qt::WidgetShortcut);
+        // Enter is both the keypad's and the main one; the menus show the first.
+        if (std::string_view(key) == "Enter")
+            action->setShortcuts({QKeySequence(Qt::Key_Enter), QKeySequence(Qt::Key_Return)});
+        else
+            action->setShortcut(QKeySequence(key));
+        action->setShortcutContext(scope ? Qt::WidgetShortcut : Qt::WindowShortcut);
+        (scope ? scope : window_)->addAction(action);
     }
     connect(action, &QAction::triggered, this, [handler = std::move(handler)] {
         if (handler)

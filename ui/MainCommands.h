@@ -17,9 +17,11 @@ namespace ornbrook {
 // reader: a URL menu (Add, Edit, Delete, Check now, Settings, Undo delete) before the
 // design's four commands on the menu bar (Refresh, Options, Help, About, with
 // Alt and their letter), a toolbar with the URL commands and Refresh, and the
-// URL commands again in the URL list's context menu. Menus show the design's
-// keys beside the commands; the keys themselves stay the window's own (they
-// work while a list has the focus, never inside the label editor).
+// URL commands again in the URL list's context menu. Every command is an action
+// with its key: those that act on the selected URL (Delete, Enter, Ctrl+Z) only
+// while the URL list itself has the focus, so that the file pane's keys stay its
+// own and the label editor keeps what is typed into it; Insert, F2, Ctrl+E and
+// F1 wherever the window has the focus.
 //
 // Actions carry object names by which tests find them: "mnuAdd", "mnuEdit",
 // "mnuDelete", "mnuCheckNow", "mnuSettings", "mnuUndoDelete", "mnuRefresh", "mnuOptions",
@@ -32,7 +34,8 @@ public:
         std::function<void()> Refresh, Options, Help, About;
     };
 
-    MainCommands(QMainWindow* window, Handlers handlers);
+    // urlList: the widget whose focus makes the URL list's keys live.
+    MainCommands(QMainWindow* window, QWidget* urlList, Handlers handlers);
 
     // Commands that need a selected URL, or a deleted one, are offered only then.
     void Update(bool urlSelected, bool canUndo);
@@ -41,8 +44,9 @@ public:
     QAction* Add() const { return add_; }
 
 private:
+    // A key with scope is live while scope has the focus, else in the whole window.
     QAction* MakeAction(const char* name, const QString& text, const char* key, const QString& tip,
-                        std::function<void()> handler);
+                        std::function<void()> handler, QWidget* scope = nullptr);
 
     LiveObject live_{"MainCommands"};
     QMainWindow* window_;

@@ -37,7 +37,6 @@
 #include <QCloseEvent>
 #include <QDateTime>
 #include <QHeaderView>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLayout>
 #include <QMenuBar>
@@ -126,6 +125,7 @@ MainForm::MainForm(std::function<void()> shutDown) : shutDown_(std::move(shutDow
         if (const auto list = SelectedEntry(); list && certificates_)
             certificates_->AskNow(*list);
     };
+    bannerHandlers.Settings = [this] { mnuSettings_Click(); };
     banner_ = new UrlBanner(filesPane_, std::move(bannerHandlers));
     column->addWidget(banner_);
     files_ = MakeListView(filesPane_, "Files", "Files of the selected URL");
@@ -137,6 +137,10 @@ MainForm::MainForm(std::function<void()> shutDown) : shutDown_(std::move(shutDow
 
     statusMessage_ = new StatusMessage(this);
     statusBar()->addWidget(statusMessage_, 1);
+    fileCount_ = new QLabel(this);
+    fileCount_->setObjectName("FileCount");
+    fileCount_->setAccessibleName("File count");
+    statusBar()->addPermanentWidget(fileCount_);
     progress_ = new QLabel(this);
     progress_->setObjectName("Progress");
     progress_->setAccessibleName("Check progress");
@@ -158,23 +162,30 @@ MainForm::MainForm(std::function<void()> shutDown) : shutDown_(std::move(shutDow
     });
 
     MainCommands::Handlers commands;
-    // The commands do what the design's keys do.
-    commands.Add = [this] { Form_KeyDown(Qt::Key_Insert, {}); };
-    commands.Edit = [this] { Form_KeyDown(Qt::Key_F2, {}); };
+    // What is typed into the label editor is the editor's: no command opens
+    // another edit over it.
+    commands.Add = [this] {
+        if (urlEditor_ && !urlEditor_->IsEditing())
+            urlEditor_->Insert();
+    };
+    commands.Edit = [this] {
+        if (urlEditor_ && !urlEditor_->IsEditing())
+            urlEditor_->Edit(SelectedRow());
+    };
     commands.Delete = [this] { DeleteSelectedURL(); };
     commands.CheckNow = [this] { URLs_DblClick(); };
-    commands.Settings = [this] { mnuSettings_Click(); };
+    commands.Settings = [this] {
+        if (!(urlEditor_ && urlEditor_->IsEditing()))
+            mnuSettings_Click();
+    };
     commands.UndoDelete = [this] { UndoDelete(); };
     commands.History = [this] { mnuHistory_Click(); };
     commands.Refresh = [this] { mnuRefresh_Click(); };
     commands.Options = [this] { mnuOptions_Click(); };
     commands.Help = [this] { mnuHelp_Click(); };
     commands.About = [this] { mnuAbout_Click(); };
-    commands_ = new MainCommands(this, std::move(commands));
+    commands_ = new MainCommands(this, urls_, std::move(commands));
 
-    // Key preview: the window sees the keys of both lists before they do.
-    urls_->installEventFilter(this);
-    files_->installEventFilter(this);
     client->installEventFilter(this);
     connect(urls_, &QTreeView::clicked, this, [this] { ShowFiles(); });
     connect(urls_, &QTreeView::doubleClicked, this, [this](const QModelIndex& index) {
@@ -262,10 +273,12 @@ void MainForm::Form_Load() {
     // What looks selected is selected: the URL selected when the window last
     // closed, else the first, with its files.
     if (urlsModel_->rowCount() > 0)
-        urls_->setCurrentIndex(urlsModel_->index(
-            std::max(0, StoredSelectionRow(myMainInterface->Prefs(), *urlsModel_))));
+        urls_->setCurrentIndex(
+            urlsModel_->index(std::max(0, StoredSelectionRow(*myMainInterface, *urlsModel_))));
     FitURLColumn();
     myMainInterface_Change();
+    // Keys work at once: the URL list has the focus, its current row selected.
+    urls_->setFocus();
     checkTimer_->start();
     ShowDamageNotice();
 }
@@ -380,6 +393,15 @@ void MainForm::ShowState() {
     else
         banner_->Show(list.get(), myMainInterface ? myMainInterface->GetURLsCount() : 0,
                       list && myMainInterface ? myMainInterface->NextTry(*list) : std::nullopt);
+    QString count;
+    if (list) {
+        const std::int32_t shown = list->GetFilesCount();
+        const std::int32_t hidden = list->HiddenBySettings();
+        count = hidden > 0 ? QString("%1 shown, %2 hidden").arg(shown).arg(hidden)
+                           : QString::number(shown) + (shown == 1 ? " file" : " files");
+    }
+    fileCount_->setText(count);
+    fileCount_->setAccessibleDescription(count);
     commands_->Update(list != nullptr, lastDeleted_.has_value());
 }
 
@@ -436,46 +458,6 @@ void MainForm::mnuHelp_Click() {
 void MainForm::mnuAbout_Click() {
     AboutForm about(this);
     about.exec();
-}
-
-bool MainForm::Form_KeyDown(int key, Qt::KeyboardModifiers modifiers) {
-    switch (key) {
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-        URLs_DblClick();
-        return true;
-    case Qt::Key_Insert:
-        if (urlEditor_)
-            urlEditor_->Insert();
-        return true;
-    case Qt::Key_Delete:
-        DeleteSelectedURL();
-        return true;
-    case Qt::Key_F1:
-        mnuHelp_Click();
-        return true;
-    case Qt::Key_F2:
-        if (urlEditor_)
-            urlEditor_->Edit(SelectedRow());
-        return true;
-    case Qt::Key_Z:
-        if (modifiers != Qt::ControlModifier)
-            return false;
-        UndoDelete();
-        return true;
-    case Qt::Key_E:
-        if (modifiers != Qt::ControlModifier)
-            return false;
-        mnuSettings_Click();
-        return true;
-    case Qt::Key_H:
-        if (modifiers != Qt::ControlModifier)
-            return false;
-        mnuHistory_Click();
-        return true;
-    default:
-        return false;
-    }
 }
 
 void MainForm::DeleteSelectedURL() {
@@ -572,8 +554,14 @@ void MainForm::mnuHistory_Click() {
 }
 
 void MainForm::mnuSettings_Click() {
-    if (const auto list = SelectedEntry();
-        list && UrlSettingsForm::Edit(this, *myMainInterface, *list)) {
+    const auto list = SelectedEntry();
+    if (!list)
+        return;
+    const UrlSettings before = list->Settings();
+    if (UrlSettingsForm::Edit(this, *myMainInterface, *list)) {
+        // What the new view holds is shown at once, not at the next period.
+        if (!before.SameView(list->Settings()))
+            list->CheckFiles();
         // The files that went out of view went with the watch list's Change.
         ShowState();
         ShowProgress();
@@ -581,12 +569,6 @@ void MainForm::mnuSettings_Click() {
 }
 
 bool MainForm::eventFilter(QObject* watched, QEvent* event) {
-    // Keys that the label editor passes on to its list are the editor's.
-    if (event->type() == QEvent::KeyPress && (watched == urls_ || watched == files_) &&
-        !(urlEditor_ && urlEditor_->IsEditing())) {
-        const auto* key = static_cast<QKeyEvent*>(event);
-        return Form_KeyDown(key->key(), key->modifiers());
-    }
     if (watched == centralWidget() && event->type() == QEvent::Resize)
         Form_Resize();
     return QMainWindow::eventFilter(watched, event);
@@ -614,7 +596,7 @@ void MainForm::Form_Unload() {
         MainPositionSaver.reset();
     }
     dividingLine_->Store();
-    StoreSelection(myMainInterface->Prefs(), SelectedEntry().get());
+    StoreSelection(*myMainInterface, SelectedEntry().get());
     if (shutDown_)
         shutDown_();
 }

@@ -103,8 +103,6 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    // Returns true when the key was one of the window's own.
-    bool Form_KeyDown(int key, Qt::KeyboardModifiers modifiers);
     void Form_Unload();
     void myMainInterface_CheckBegins(const UrlFileList& list);
     void myMainInterface_CheckEnded(const UrlFileList& list);
@@ -137,6 +135,7 @@ private:
     QTimer* saveTimer_;
     StatusMessage* statusMessage_;
     QLabel* progress_;
+    QLabel* fileCount_;
     MainCommands* commands_;
     CertificateQuestion* certificates_ = nullptr;
 

@@ -34,6 +34,13 @@ UrlBanner::UrlBanner(QWidget* parent, Handlers handlers)
     trust_ = new QPushButton("Trust...", this);
     trust_->setObjectName("BannerTrust");
     trust_->setToolTip("Show the server's certificate and decide whether to trust it");
+    settings_ = new QPushButton("Settings...", this);
+    settings_->setObjectName("BannerSettings");
+    settings_->setToolTip("Subfolders and name filters of this URL");
+    connect(settings_, &QPushButton::clicked, this, [this] {
+        if (handlers_.Settings)
+            handlers_.Settings();
+    });
     connect(checkNow_, &QPushButton::clicked, this, [this] {
         if (handlers_.CheckNow)
             handlers_.CheckNow();
@@ -50,12 +57,14 @@ UrlBanner::UrlBanner(QWidget* parent, Handlers handlers)
     buttons->addStretch();
     buttons->addWidget(checkNow_);
     buttons->addWidget(trust_);
+    buttons->addWidget(settings_);
     grid->addLayout(buttons, 1, 1);
     grid->setColumnStretch(1, 1);
     hide();
 }
 
-void UrlBanner::Say(const QString& text, bool failed, bool offerCheck, bool offerTrust) {
+void UrlBanner::Say(const QString& text, bool failed, bool offerCheck, bool offerTrust,
+                    bool offerSettings) {
     // Dark red on white, as a failed URL's row (see MainFormColours.h).
     QPalette colours = palette();
     colours.setColor(QPalette::Window, failed ? StateBand() : QColor(240, 240, 240));
@@ -66,6 +75,7 @@ void UrlBanner::Say(const QString& text, bool failed, bool offerCheck, bool offe
     setAccessibleName(text);
     checkNow_->setVisible(offerCheck);
     trust_->setVisible(offerTrust);
+    settings_->setVisible(offerSettings);
     show();
 }
 
@@ -97,6 +107,11 @@ void UrlBanner::Show(const UrlFileList* selected, int urlCount,
     }
     if (pending)
         Say("Checking " + ShownText(list.ParsedURL().Masked()) + "...", false, false, false);
+    else if (const std::int32_t hidden = list.HiddenBySettings(); hidden > 0)
+        // Not empty: the user's own filters hide what is there.
+        Say(QString::number(hidden) + (hidden == 1 ? " file" : " files") +
+                " hidden by this URL's filters.",
+            false, false, false, true);
     else if (!list.LastChecked())
         Say("Not checked yet since Ornbrook started: its files show after its first check.", false,
             true, false);

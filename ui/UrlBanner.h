@@ -17,14 +17,17 @@ class UrlFileList;
 // The line above the file list that says what the list cannot show by itself:
 // why the selected URL's last check failed (with "Check now", and "Trust..."
 // when a certificate was refused), that it is being checked, that it was never
-// checked, that its directory is empty, or that no URL is selected. Hidden when
-// the files speak for themselves. Object names: "UrlBanner", its text
-// "BannerText", its buttons "BannerCheckNow" and "BannerTrust".
+// checked, that its directory is empty or that its settings hide every file
+// it lists (with "Settings..."), or that no URL is selected. Hidden when the
+// files speak for themselves. Object names: "UrlBanner", its text
+// "BannerText", its buttons "BannerCheckNow", "BannerTrust" and
+// "BannerSettings".
 class UrlBanner final : public QFrame {
 public:
     struct Handlers {
         std::function<void()> CheckNow;
         std::function<void()> Trust;
+        std::function<void()> Settings;
     };
 
     UrlBanner(QWidget* parent, Handlers handlers);
@@ -36,7 +39,8 @@ public:
               std::optional<std::int64_t> nextTry = std::nullopt);
 
 private:
-    void Say(const QString& text, bool failed, bool offerCheck, bool offerTrust);
+    void Say(const QString& text, bool failed, bool offerCheck, bool offerTrust,
+             bool offerSettings = false);
 
     LiveObject live_{"UrlBanner"};
     Handlers handlers_;
@@ -44,6 +48,7 @@ private:
     QLabel* text_;
     QPushButton* checkNow_;
     QPushButton* trust_;
+    QPushButton* settings_;
 };
 
 } // namespace ornbrook

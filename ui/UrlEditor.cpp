@@ -91,8 +91,9 @@ QString UrlEditor::RefusalOf(const QPersistentModelIndex& index, const QString& 
     if (!judged)
         return QString::fromStdString(judged.error().Message);
     const std::int32_t found = watchList_->FindURL(judged->Text());
+    // Named by its position: look-alike rows show it beside their text.
     if (found != 0 && watchList_->GetURL(found) != entry)
-        return "This URL is watched already.";
+        return QString("This URL is watched already, as #%1 in the list.").arg(found);
     return {};
 }
 

@@ -15,6 +15,7 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QVBoxLayout>
+#include <tuple>
 
 namespace ornbrook {
 
@@ -50,11 +51,11 @@ UrlSettingsForm::UrlSettingsForm(QWidget* owner, const QString& url, const UrlSe
     depth_->setSpecialValueText("this folder only");
     depth_->setToolTip("How many levels of subfolders are watched as well");
     include_ = GlobField("Include", settings.Include);
-    include_->setToolTip("Only names that match one of these count (all, when none is given). "
-                         "One glob a line, matched against the path below the URL: "
-                         "* and ? within a folder, ** across folders, [a-z] sets");
+    include_->setToolTip("Only files that match one of these count (all, when none is given); "
+                         "folders are always watched. One glob a line");
     exclude_ = GlobField("Exclude", settings.Exclude);
-    exclude_->setToolTip("Names that match one of these never count. One glob a line");
+    exclude_->setToolTip("Files and folders that match one of these never count, nor what is "
+                         "below such a folder. One glob a line");
     noCase_ = new QCheckBox("Letters match in either &case");
     noCase_->setObjectName("NoCase");
     noCase_->setChecked(settings.NoCase);
@@ -89,6 +90,16 @@ UrlSettingsForm::UrlSettingsForm(QWidget* owner, const QString& url, const UrlSe
     run_->setToolTip("A program run for every file reported, after its download: PROGRAM ARG..., "
                      "quoted as in a shell (no shell runs); {path} is the downloaded file, {url} "
                      "its URL, {name} its name below the URL");
+    // The rules where they are needed, not only in tooltips.
+    auto* rules = new QLabel(
+        "Globs, one a line: * and ? within a name, [a-z] one of a set, ** across folders. "
+        "A glob without / matches the last part of a path at any depth (*.tmp); one with / "
+        "the whole path below the URL (*/*.jpg). Include judges files only; exclude hides "
+        "files and folders, and everything below an excluded folder.\n"
+        "Run: {path} is the downloaded file, {url} the file's URL (password masked), {name} "
+        "its path below the URL.");
+    rules->setObjectName("Rules");
+    rules->setWordWrap(true);
     problem_ = new QLabel;
     problem_->setObjectName("Problem");
     problem_->setWordWrap(true);
@@ -108,7 +119,10 @@ UrlSettingsForm::UrlSettingsForm(QWidget* owner, const QString& url, const UrlSe
     form->addRow("&Run:", run_);
     buttons_ = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
     auto* layout = new QVBoxLayout(this);
+    // A refusal that appears makes the dialog taller, never the fields smaller.
+    layout->setSizeConstraint(QLayout::SetMinimumSize);
     layout->addLayout(form);
+    layout->addWidget(rules);
     layout->addWidget(problem_);
     layout->addWidget(buttons_);
     connect(buttons_, &QDialogButtonBox::rejected, this, &QDialog::reject);
@@ -121,30 +135,52 @@ UrlSettingsForm::UrlSettingsForm(QWidget* owner, const QString& url, const UrlSe
 }
 
 std::optional<UrlSettings> UrlSettingsForm::Judge() {
-    // The fields become the command line's assignments: one set of rules.
-    std::vector<std::string> assignments = {
-        "depth=" + std::to_string(depth_->value()),
-        "nocase=" + std::string(noCase_->isChecked() ? "1" : "0"),
-        "interval=" + std::to_string(interval_->value()),
-        "paused=" + std::string(paused_->isChecked() ? "1" : "0"),
-        "include=",
-        "exclude=",
-        "download=" + download_->text().trimmed().toStdString(),
-        "run=" + run_->text().trimmed().toStdString()};
-    for (const auto& [key, field] : {std::pair{"include=", include_}, {"exclude=", exclude_}}) {
-        for (const QString& line : field->toPlainText().split('\n')) {
-            if (!line.trimmed().isEmpty())
-                assignments.push_back(key + line.toStdString());
-        }
-    }
+    // The fields become the command line's assignments: one set of rules. They
+    // are taken field by field, so that a refusal names the field as the
+    // dialog labels it (and the line of a glob).
+    struct Field {
+        QString Label;
+        std::vector<std::string> Assignments;
+    };
+    std::vector<Field> fields = {
+        {"Subfolders", {"depth=" + std::to_string(depth_->value())}},
+        {"Letters match in either case",
+         {"nocase=" + std::string(noCase_->isChecked() ? "1" : "0")}},
+        {"Check every", {"interval=" + std::to_string(interval_->value())}},
+        {"Paused", {"paused=" + std::string(paused_->isChecked() ? "1" : "0")}}};
     UrlSettings settings;
-    if (const auto taken = ApplyAssignments(settings, assignments); !taken) {
-        problem_->setText(QString::fromStdString(taken.error().Message));
-        problem_->show();
-        return std::nullopt;
+    for (const auto& [key, label, field] :
+         {std::tuple{"include=", "Include", include_}, {"exclude=", "Exclude", exclude_}}) {
+        Field globs{label, {key}};
+        int line = 0;
+        for (const QString& text : field->toPlainText().split('\n')) {
+            ++line;
+            if (text.trimmed().isEmpty())
+                continue;
+            const std::string assignment = key + text.toStdString();
+            UrlSettings alone;
+            if (const auto taken = ApplyAssignments(alone, {assignment}); !taken)
+                return Refuse(QString("%1, line %2: ").arg(label).arg(line) +
+                              QString::fromStdString(taken.error().Message));
+            globs.Assignments.push_back(assignment);
+        }
+        fields.push_back(std::move(globs));
+    }
+    // The folder before the program, which may need it.
+    fields.push_back({"Download to", {"download=" + download_->text().trimmed().toStdString()}});
+    fields.push_back({"Run", {"run=" + run_->text().trimmed().toStdString()}});
+    for (const Field& field : fields) {
+        if (const auto taken = ApplyAssignments(settings, field.Assignments); !taken)
+            return Refuse(field.Label + ": " + QString::fromStdString(taken.error().Message));
     }
     problem_->hide();
     return settings;
+}
+
+std::optional<UrlSettings> UrlSettingsForm::Refuse(const QString& why) {
+    problem_->setText(why);
+    problem_->show();
+    return std::nullopt;
 }
 
 bool UrlSettingsForm::Edit(QWidget* owner, MainInterface& watchList, const UrlFileList& list) {

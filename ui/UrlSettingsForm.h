@@ -46,6 +46,8 @@ public:
     QCheckBox* Paused() const { return paused_; }
 
 private:
+    std::optional<UrlSettings> Refuse(const QString& why);
+
     LiveObject live_{"UrlSettingsForm"};
     QSpinBox* depth_;
     QPlainTextEdit* include_;

@@ -11,6 +11,8 @@
 #include <QBrush>
 #include <QDateTime>
 
+#include <algorithm>
+
 namespace ornbrook {
 
 namespace {
@@ -92,9 +94,9 @@ void UrlsModel::SetFont(const QFont& font) {
 UrlsModel::Row UrlsModel::MakeRow(std::shared_ptr<UrlFileList> entry) const {
     Row row;
     const UrlFileList& list = *entry;
-    row.Text = ShownText(list.ParsedURL().Masked());
+    row.Masked = ShownText(list.ParsedURL().Masked());
     if (list.Settings().Paused)
-        row.Text += " (paused)";
+        row.Suffix = " (paused)";
     row.Edit = DisplayText(list.URL());
     row.ToolTip = UrlToolTip(list, watchList_->NextTry(list));
     if (const std::string problem = watchList_->ProgramProblem(list.URL()); !problem.empty())
@@ -125,7 +127,8 @@ QVariant UrlsModel::data(const QModelIndex& index, int role) const {
     const Row& row = rows_[static_cast<std::size_t>(index.row())];
     switch (role) {
     case Qt::DisplayRole:
-        return row.Text;
+        return row.LookAlike ? row.Masked + " #" + QString::number(index.row() + 1) + row.Suffix
+                             : row.Masked + row.Suffix;
     case Qt::EditRole:
     case ListViewDelegate::EditRole:
         return row.Edit;
@@ -201,6 +204,25 @@ void UrlsModel::Reindex() {
     rowOf_.clear();
     for (std::size_t r = 0; r < rows_.size(); ++r)
         rowOf_[rows_[r].Entry.get()] = static_cast<int>(r);
+    // Rows that came or went move the positions that look-alikes show.
+    const bool changed = MarkLookAlikes();
+    const bool any =
+        std::any_of(rows_.begin(), rows_.end(), [](const Row& r) { return r.LookAlike; });
+    if ((changed || any) && !rows_.empty())
+        Q_EMIT dataChanged(index(0), index(static_cast<int>(rows_.size()) - 1));
+}
+
+bool UrlsModel::MarkLookAlikes() {
+    std::unordered_map<QString, int> seen;
+    for (const Row& row : rows_)
+        ++seen[row.Masked];
+    bool changed = false;
+    for (Row& row : rows_) {
+        const bool lookAlike = seen[row.Masked] > 1;
+        changed = changed || lookAlike != row.LookAlike;
+        row.LookAlike = lookAlike;
+    }
+    return changed;
 }
 
 void UrlsModel::Resync() {
@@ -247,6 +269,11 @@ void UrlsModel::RowChanged(const UrlFileList& list) {
         return;
     Row& row = rows_[static_cast<std::size_t>(found->second)];
     row = MakeRow(std::move(row.Entry));
+    // An edit may make a row look like another, or no longer.
+    if (MarkLookAlikes()) {
+        Q_EMIT dataChanged(index(0), index(static_cast<int>(rows_.size()) - 1));
+        return;
+    }
     const QModelIndex at = index(found->second);
     Q_EMIT dataChanged(at, at);
 }

@@ -25,6 +25,9 @@ class UrlFileList;
 // a URL whose check begins, ends or whose entries change redraws its row alone.
 // Rows whose text is grey or red stand on a white band, and each row tells its
 // state in words (Qt::AccessibleDescriptionRole), as the colours tell it.
+// URLs that would look alike (the same masked text: they differ only in their
+// password) also show their position in the list, "#2", to the eye and to
+// screen readers.
 class UrlsModel final : public QAbstractListModel {
 public:
     // The bytes of a row's URL (a QByteArray); none for the row being added.
@@ -60,12 +63,16 @@ private:
     void Resync();
     void RowChanged(const UrlFileList& list);
     void Reindex();
+    // Marks the rows that look alike; true when a row's mark changed.
+    bool MarkLookAlikes();
 
     // How a row looks, worked out when its URL changes rather than at every
     // paint: a URL's state may take a walk over all its entries.
     struct Row {
         std::shared_ptr<UrlFileList> Entry;
-        QString Text;
+        // The URL as shown (password masked), and what follows it.
+        QString Masked;
+        QString Suffix;
         QString Edit;
         QString ToolTip;
         // Said by screen readers: "checking", "failed: why", "2 new, 1 gone", ...
@@ -73,6 +80,7 @@ private:
         QColor Colour;
         bool Bold = false;
         bool Failed = false;
+        bool LookAlike = false;
     };
     Row MakeRow(std::shared_ptr<UrlFileList> entry) const;
 

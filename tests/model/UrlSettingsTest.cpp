@@ -123,6 +123,29 @@ TEST(UrlSettings, GlobsMatchRelativePathsInLinearSteps) {
     EXPECT_FALSE(csv.Counts("~a.csv"));
     EXPECT_FALSE(csv.Counts("a.tmp"));
     EXPECT_TRUE(UrlSettings{}.Counts("anything/at all"));
+
+    // As people write globs: without "/" the last part at any depth, with "/"
+    // the whole path; include judges files only, exclude folders too.
+    const struct {
+        std::vector<std::string> assignments;
+        const char* path;
+        bool folder, counts;
+    } judged[] = {
+        {{"exclude=*.tmp"}, "2026-12-06/img_0003.jpg.tmp", false, false},
+        {{"exclude=*.tmp"}, "a/b/c.tmp", false, false},
+        {{"exclude=*.tmp"}, "a.tmp/b.jpg", false, false},
+        {{"exclude=*/*.tmp"}, "a/b/c.tmp", false, true},
+        {{"include=*.jpg"}, "2026-12-06/x.jpg", false, true},
+        {{"include=*.jpg"}, "2026-12-06", true, true},
+        {{"include=*.jpg"}, "2026-12-06/x.txt", false, false},
+        {{"include=*/*.jpg"}, "x.jpg", false, false},
+        {{"exclude=private"}, "private", true, false},
+        {{"exclude=private"}, "a/private/b/c.jpg", false, false},
+        {{"exclude=a/private"}, "b/private/c", false, true},
+        {{"include=*.jpg", "exclude=old"}, "old/x.jpg", false, false},
+    };
+    for (const auto& [assignments, path, folder, counts] : judged)
+        EXPECT_EQ(Parsed(assignments).Counts(path, folder), counts) << path;
 }
 
 TEST(UrlSettings, AssignmentsAreAllOrNothingAndTheFileKeepsThem) {

@@ -212,6 +212,7 @@ TEST_F(MainFormFtpTest, DownloadsTheSelectedFilesAndCancelsWhatHangs) {
     });
     answerer.start(10);
     std::filesystem::create_directories(folder);
+    test::WriteBytes(folder + "/a.txt", "another");
     Watch().CheckFiles();
     ASSERT_TRUE(WaitForChecks());
     Select(0);
@@ -222,18 +223,25 @@ TEST_F(MainFormFtpTest, DownloadsTheSelectedFilesAndCancelsWhatHangs) {
                                      QItemSelectionModel::Select | QItemSelectionModel::Rows);
     Files().setFocus();
     QTest::keyClick(&Files(), Qt::Key_S, Qt::ControlModifier);
+    // The download has a column of its own: the size stays in view.
     const auto sizeCell = [&](int row, int role) {
-        return Files().model()->index(row, FilesModel::SizeColumn).data(role).toString();
+        return Files().model()->index(row, FilesModel::DownloadColumn).data(role).toString();
     };
     ASSERT_TRUE(QTest::qWaitFor([&] { return sizeCell(1, Qt::DisplayRole) == "saved"; }, 20000));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return sizeCell(0, Qt::DisplayRole) == "saved"; }, 20000));
-    EXPECT_EQ(test::ReadBytes(folder + "/a.txt"), "alpha");
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return sizeCell(0, Qt::DisplayRole) == "saved as a (2).txt"; }, 20000));
+    EXPECT_EQ(Files().model()->index(0, FilesModel::SizeColumn).data().toString(), "5 B");
+    EXPECT_EQ(test::ReadBytes(folder + "/a (2).txt"), "alpha");
     EXPECT_EQ(test::ReadBytes(folder + "/b b.txt"), "bravo");
     EXPECT_FALSE(FileExists(folder + "/c.txt"));
     EXPECT_EQ(sizeCell(1, Qt::ToolTipRole),
               QString::fromStdString("saved to " + folder + "/b b.txt"));
     EXPECT_TRUE(StatusMessage().startsWith("Downloaded 2 files to"))
         << StatusMessage().toStdString();
+    EXPECT_TRUE(StatusMessage().contains("(a.txt as a (2).txt)")) << StatusMessage().toStdString();
+    // A saved file can be handed to the desktop.
+    Files().setCurrentIndex(Files().model()->index(1, 0));
+    EXPECT_TRUE(form->findChild<QAction*>("OpenSavedFile")->isEnabled());
 
     // Copy URL: the file's URL, its name encoded.
     Files().selectionModel()->clearSelection();

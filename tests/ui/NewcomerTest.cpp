@@ -219,22 +219,40 @@ TEST_F(NewcomerTest, LayoutKeepsBothPanesAndEveryTextReadable) {
     EXPECT_EQ(message->toolTip(), StatusMessage());
 }
 
-TEST_F(NewcomerTest, TheSelectedURLComesBackAfterARestart) {
+TEST_F(NewcomerTest, TheSelectedURLComesBackAfterARestartAndKeysWorkAtOnce) {
+    // Two of them differ only in their password: the one selected comes back.
     const std::vector<UrlRecord> urls = {Watched("ftp://a/"), Watched("ftp://anna:s3cret@b/"),
-                                         Watched("ftp://c/")};
+                                         Watched("ftp://anna:other@b/"), Watched("ftp://c/")};
     Load(urls);
-    Select(1);
+    Select(2);
     form->close();
-    EXPECT_EQ(ReadFirstLine(dir.File("selected.dat"), ""), "ftp://anna:***@b/");
+    const std::string stored = ReadFirstLine(dir.File("selected.dat"), "");
+    EXPECT_TRUE(stored.starts_with("ftp://anna:***@b/ ")) << stored;
+    EXPECT_EQ(stored.find("other"), std::string::npos);
     form.reset();
     DestroyMainInterface();
     Load(urls);
-    EXPECT_TRUE(IsSelected(1));
+    EXPECT_TRUE(IsSelected(2));
+    // The keys work at once where the focus is: in the URL list.
+    ASSERT_EQ(QApplication::focusWidget(), &URLs());
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
+    EXPECT_TRUE(IsSelected(3));
+    // What is typed right after Insert lands in the editor, while checks run.
+    URLs().setCurrentIndex(Item(0));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Insert);
+    QTest::keyClicks(QApplication::focusWidget(), "127.0.0.1:1/typed/");
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+    ASSERT_EQ(Watch().GetURLsCount(), 5);
+    EXPECT_EQ(Watch().GetURL(5)->URL(), "ftp://127.0.0.1:1/typed/");
+    ASSERT_TRUE(WaitForChecks());
     // Gone meanwhile (removed from the command line): the first URL, as before.
     form->close();
     form.reset();
     DestroyMainInterface();
-    Load({urls[0], urls[2]});
+    Load({urls[0], urls[3]});
     EXPECT_TRUE(IsSelected(0));
 }
 

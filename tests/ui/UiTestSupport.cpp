@@ -97,6 +97,9 @@ void MainFormFixture::Load(const std::vector<UrlRecord>& urls) {
     new QAbstractItemModelTester(URLs().model(),
                                  QAbstractItemModelTester::FailureReportingMode::Fatal, form.get());
     form->show();
+    // Keys reach the commands of the window that has the focus, as on a desktop.
+    form->activateWindow();
+    EXPECT_TRUE(QTest::qWaitForWindowActive(form.get()));
 }
 
 void MainFormFixture::TearDown() {

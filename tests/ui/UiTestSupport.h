@@ -66,7 +66,14 @@ protected:
     QModelIndex Item(int row) { return URLs().model()->index(row, 0); }
     bool IsSelected(int row) { return URLs().selectionModel()->isRowSelected(row, {}); }
     void Select(int row) { URLs().setCurrentIndex(Item(row)); }
-    void Key(QWidget* target, Qt::Key key) { QTest::keyClick(target, key); }
+    // A key pressed where the user has the focus (its window active again
+    // after a dialog, as a desktop makes it).
+    void Key(QWidget* target, Qt::Key key) {
+        target->activateWindow();
+        EXPECT_TRUE(QTest::qWaitForWindowActive(target->window()));
+        target->setFocus();
+        QTest::keyClick(target, key);
+    }
     // Every row of each list, as Look writes it.
     QStringList URLRows();
     QStringList FileRows();
