@@ -72,10 +72,6 @@ MainInterface::MainInterface()
     });
 }
 
-std::string MainInterface::NameOf(const std::string& url) const {
-    return names_->Of(url);
-}
-
 void MainInterface::Record(const std::string& url, const char* what, const std::string& name,
                            const std::string& detail) {
     HistoryEvent& event = history_.emplace_back();

@@ -196,8 +196,9 @@ public:
     // URL named (its name, UrlNames), or of all when url is empty. Waits for
     // the writer; empty when there is no store.
     std::vector<HistoryEvent> History(const std::string& url, std::int64_t since);
-    // The name by which the store knows a URL (UrlNames).
-    std::string NameOf(const std::string& url) const;
+    // The name by which the store and the files beside the data file know a
+    // URL: masked, with its tag (UrlNames).
+    std::string NameOf(const std::string& url) const { return names_->Of(url); }
 
     // The full name of the data file in the program directory.
     static std::string DataFileName();
@@ -206,8 +207,6 @@ public:
     // The key of the names by which the store and the settings file know a
     // URL (urlkey.dat, see UrlNames).
     static std::string KeyFileName();
-    // How the files beside the data file name url: masked, with its tag.
-    std::string NameOf(const std::string& url) const { return names_->Of(url); }
 
     // Work on the store, run on the writer in order with the saves; none once
     // the store has failed.

@@ -205,7 +205,7 @@ TEST_F(MainFormTest, FiltersSayWhatTheyHideAndKeepTheMarksOfWhatStays) {
         ASSERT_TRUE(ApplyAssignments(wanted, settings));
         Watch().SetURLSettings(1, wanted);
         list.MergeFreshListing(Listed({{"a.tmp", 1}, {"b.tmp", 2}, {"c.jpg", 3}, {"d.jpg", 4}}));
-        Watch().RaiseEvent_Change();
+        MainInterfaceTestAccess::Changed(Watch());
     };
     list.MergeFreshListing(Listed({{"a.tmp", 1}, {"b.tmp", 2}, {"c.jpg", 3}}));
     list.RefreshList();
