@@ -53,7 +53,7 @@ void FileActions::Run(const Url& watched, const ProgramCommand& program, const s
     if (program.Empty())
         return; // refused where it was set
     const std::string& url = watched.Text();
-    const std::string shown = watched.Masked();
+    const std::string& shown = watched.Masked();
     auto arguments = program.Arguments({path, watched.FileUrl(name), name});
     runner_.Start(url, std::move(arguments), [this, url, shown, name](ProgramOutcome outcome) {
         if (outcome.How == ProgramOutcome::Ending::NotStarted) {

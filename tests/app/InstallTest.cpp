@@ -235,7 +235,7 @@ TEST(Package, HoldsTheInstallUnderUsrWithItsLibrariesAsDependencies) {
     TempProgramDir tmp;
     const Outcome made =
         Start(CPACK_COMMAND, {"-G", "DEB", "-B", QString::fromStdString(tmp.File("out")),
-                              "--config", ORNBROOK_BUILD_DIR "/CPackConfig.cmake"});
+                              "--config", QString(ORNBROOK_BUILD_DIR) + "/CPackConfig.cmake"});
     ASSERT_EQ(made.status, 0) << made.out;
     QString deb;
     for (const auto& entry : fs::directory_iterator(tmp.File("out")))
