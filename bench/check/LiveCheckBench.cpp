@@ -235,7 +235,7 @@ std::vector<double> SteadyInputLatencies(const std::string& programDir) {
         });
         form.myMainInterface->CheckFiles();
         QTimer watcher;
-        QObject::connect(&watcher, &QTimer::timeout, [&] {
+        QObject::connect(&watcher, &QTimer::timeout, &watcher, [&] {
             if (form.myMainInterface->CheckProgressText().empty() &&
                 !form.myMainInterface->IsSaving())
                 QApplication::quit();
