@@ -238,9 +238,8 @@ int RunWatch(int& argc, char** argv, const std::vector<std::string>& args) {
     InitDebug();
     SetLogLevel(1);
     ParseCommandLine(args);
-    // -log2 and -log3 put the program's own log beside the events.
-    if (LogLevel() >= 2)
-        SetLogEcho([](const std::string& line) { std::cerr << line << '\n' << std::flush; });
+    // -log2 and -log3 add every check and file to the events here, and the
+    // program's own log in log.txt.
     try {
         CreateMainInterface();
     } catch (const std::exception& error) {
@@ -284,7 +283,6 @@ int RunWatch(int& argc, char** argv, const std::vector<std::string>& args) {
         std::cerr << "ornbrook: " << error.what() << "\n";
         status = 3;
     }
-    SetLogEcho(nullptr);
     return status;
 }
 

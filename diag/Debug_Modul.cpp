@@ -25,7 +25,6 @@ struct DebugState {
     std::string pane;
     std::function<std::unique_ptr<DebugView>()> factory;
     std::unique_ptr<DebugView> view;
-    std::function<void(const std::string&)> echo;
 };
 
 // Recursive: a view may log while it is being told of a change.
@@ -179,21 +178,13 @@ void WriteLog(const std::string& message) {
     const std::string text = EscapedText(message);
     std::lock_guard lock(stateMutex);
     DebugState& s = State();
-    if (s.logLevel == 2 || s.logLevel == 3) {
+    if (s.logLevel == 2 || s.logLevel == 3)
         AppendLine(ProgramDir + "log.txt", text);
-        if (s.echo)
-            s.echo(text);
-    }
     if (s.formShown && !Unloading) {
         s.pane = AppendPaneLine(std::move(s.pane), text);
         if (s.view)
             s.view->ShowPaneText(s.pane);
     }
-}
-
-void SetLogEcho(std::function<void(const std::string&)> echo) {
-    std::lock_guard lock(stateMutex);
-    State().echo = std::move(echo);
 }
 
 std::string DebugPaneText() {

@@ -61,9 +61,6 @@ std::string ProzessStack();
 // One log line: "log.txt" at levels 2 and 3 (best effort), the debug window always;
 // control characters and bytes that are not UTF-8 escaped (EscapedText).
 void WriteLog(const std::string& text);
-// Also hands every line written at levels 2 and 3 to echo (escaped), on the
-// thread that logs it, under the module's lock; none switches it off.
-void SetLogEcho(std::function<void(const std::string&)> echo);
 
 // The text pane of the debug window, kept below 32001 bytes.
 std::string DebugPaneText();

@@ -18,6 +18,7 @@
 #include <atomic>
 #include <csignal>
 #include <filesystem>
+#include <set>
 #include <sys/stat.h>
 
 using namespace ornbrook;
@@ -161,6 +162,11 @@ TEST_F(SharedFiles, TheWindowCarriesOutCommandLineCommands) {
             EXPECT_EQ(got.err, expected.err);
         }
     }
+    // The service does not start beside it.
+    const Outcome service = Run({"--watch"});
+    EXPECT_EQ(service.status, 1);
+    EXPECT_EQ(service.err, "ornbrook: the window (process " + std::to_string(window->processId()) +
+                               ") holds " + dir_.Path() + "\n");
     server.AddFile("in/b.txt");
     const Outcome checked = Run({"--check"});
     EXPECT_EQ(checked.status, 0);
@@ -299,13 +305,16 @@ TEST_F(SharedFiles, TheServiceWatchesOnScheduleAndTakesTheCommandsOfOtherRuns) {
 
     EXPECT_EQ(Run({"--add", QString::fromStdString(url)}).out, masked + "\nok\n+ a.txt\n\n");
     EXPECT_EQ(Run({"--set", "1", QString::fromStdString("download=" + folder)}).status, 0);
+    // A name with a control character is never written, and is logged escaped.
+    server.AddFile("in/c\x1b.txt", "c");
     server.AddFile("in/b.txt", "bee");
     EXPECT_TRUE(WaitForFile(folder + "/b.txt", 3));
     const Outcome checked = Run({"--check", "--json"});
     EXPECT_EQ(checked.status, 0) << checked.err;
     const auto block = nlohmann::json::parse(checked.out);
     EXPECT_EQ(block["url"], masked);
-    EXPECT_EQ(block["new"], nlohmann::json::array({"a.txt", "b.txt"}));
+    EXPECT_EQ(block["new"], nlohmann::json::array({"a.txt", "b.txt", "c\x1b.txt"}));
+    EXPECT_EQ(nlohmann::json::parse(Run({"--json", "--list"}).out)["new"], 3);
     // Neither a second service nor the window starts on its folder.
     for (const QStringList& args : {QStringList{"--watch"}, QStringList{}}) {
         const Outcome refused = Run(args);
@@ -319,19 +328,24 @@ TEST_F(SharedFiles, TheServiceWatchesOnScheduleAndTakesTheCommandsOfOtherRuns) {
     EXPECT_EQ(Close(service), 0);
     const std::string log = service->readAllStandardOutput().toStdString() +
                             service->readAllStandardError().toStdString();
-    EXPECT_NE(log.find(masked + ": ok: 1 new\n"), std::string::npos) << log;
+    EXPECT_NE(log.find(masked + ": ok: "), std::string::npos) << log;
     EXPECT_NE(log.find(masked + ": saved b.txt: " + folder + "/b.txt\n"), std::string::npos);
+    EXPECT_NE(log.find(masked + ": refused c\\x1b.txt: "), std::string::npos);
+    EXPECT_EQ(log.find('\x1b'), std::string::npos);
     EXPECT_NE(log.find("stopping\n"), std::string::npos);
     EXPECT_EQ(log.find("s3cret"), std::string::npos) << log;
     const Outcome history = Run({"--history", "1", "--json", "--since", "2000-01-01"});
-    std::vector<std::pair<std::string, std::string>> events;
+    std::set<std::pair<std::string, std::string>> events;
     for (std::size_t at = 0; at < history.out.size(); at = history.out.find('\n', at) + 1) {
         const auto event =
             nlohmann::json::parse(history.out.substr(at, history.out.find('\n', at) - at));
         EXPECT_EQ(event["url"], masked);
-        events.emplace_back(event["event"], event["name"]);
+        events.emplace(event["event"], event["name"]);
     }
-    EXPECT_EQ(events, (decltype(events){{"new", "b.txt"}, {"saved", "b.txt"}}));
+    EXPECT_EQ(
+        events,
+        (decltype(events){
+            {"new", "b.txt"}, {"saved", "b.txt"}, {"new", "c\x1b.txt"}, {"refused", "c\x1b.txt"}}));
     EXPECT_EQ(Run({"--history", "--since", "2000-02-30"}).status, 2);
 }
 
