@@ -161,7 +161,7 @@ std::string ListLine(const Url& url, const MarkCounts& c, const std::string& err
 
 nlohmann::json ListObject(const Url& url, const MarkCounts& c, const std::string& error,
                           std::optional<std::int64_t> nextTry) {
-    nlohmann::json object = {{"url", url.Masked()}, {"new", c.New},     {"changed", c.Changed},
+    nlohmann::json object = {{"url", url.Masked()},    {"new", c.New},   {"changed", c.Changed},
                              {"arriving", c.Arriving}, {"gone", c.Gone}, {"old", c.Old},
                              {"error", error}};
     if (nextTry)
@@ -423,7 +423,8 @@ private:
             const MarkCounts c{list->CountMark(FileMark::New), list->CountMark(FileMark::Changed),
                                list->CountMark(FileMark::Arriving), list->CountMark(FileMark::Gone),
                                list->CountMark(FileMark::Old)};
-            out += ListText(list->ParsedURL(), c, list->GetErrorMsg(), watchList_.NextTry(*list), switches_.Json);
+            out += ListText(list->ParsedURL(), c, list->GetErrorMsg(), watchList_.NextTry(*list),
+                            switches_.Json);
         }
         return out;
     }
