@@ -293,8 +293,8 @@ TEST_F(MainFormTest, ChecksKeepTheSelectionAndThePlaceInTheFileList) {
         ASSERT_TRUE(row.isValid()) << name.toStdString();
         selection.setCurrentIndex(row, QItemSelectionModel::Select | QItemSelectionModel::Rows);
     };
-    for (const QString name : {"file220", "file400", "file221"})
-        select(name);
+    for (const char* name : {"file220", "file400", "file221"})
+        select(QString::fromLatin1(name));
     QScrollBar* bar = Files().verticalScrollBar();
     ASSERT_GT(bar->maximum(), 100);
     bar->setValue(100);
